@@ -1,0 +1,26 @@
+#include "app/controls.h"
+
+#include <cmath>
+
+namespace vormelle {
+
+ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+void ProgressBar::setText(const QString& text) {
+    m_text = text;
+    update();
+}
+
+void ProgressBar::setPosition(double position) {
+    if (!std::isfinite(position))
+        position = 0;
+    // Round half to even, as the runtime assigns a real to a whole-number property.
+    setValue(int(std::nearbyint(std::clamp(position, 0.0, 100.0))));
+}
+
+} // namespace vormelle

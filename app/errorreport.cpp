@@ -1,0 +1,45 @@
+#include "app/errorreport.h"
+
+#include "platform/basicerror.h"
+#include "platform/dialogs.h"
+
+#include <new>
+
+namespace vormelle {
+
+QString errorReportText(const QString& description, const QString& traceText, int line) {
+    return description + QStringLiteral("\r\n") + traceText + QStringLiteral("at line ") +
+           QString::number(line) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           QString::fromLatin1(kSupportEmail);
+}
+
+ErrorReport::ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString traceText)
+    : m_dialogs(dialogs), m_owner(owner), m_trace(std::move(traceText)) {}
+
+void ErrorReport::show(const QString& description, int line) const {
+    m_dialogs.messageBox(m_owner, errorReportText(description, m_trace, line),
+                         QStringLiteral("Application Error"), platform::Buttons::Ok,
+                         platform::Icon::Warning);
+}
+
+void runNumbered(const ErrorReport& report, int first, const std::function<int(int)>& statement,
+                 const std::function<int(int)>& resumeAt) {
+    int line = first;
+    while (line != kEndHandler) {
+        QString failure;
+        try {
+            line = statement(line);
+            continue;
+        } catch (const BasicError& e) {
+            failure = e.description();
+        } catch (const std::bad_alloc&) {
+            failure = BasicError::describe(BasicError::OutOfMemory);
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        report.show(failure, line);
+        line = resumeAt ? resumeAt(line) : line + 2;
+    }
+}
+
+} // namespace vormelle

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace vormelle {
+
+class BasicError;
+namespace platform {
+class Dialogs;
+}
+
+inline constexpr char kSupportEmail[] = "support@vormelle.example";
+inline constexpr char kHomePage[] = "https://vormelle.example/";
+
+// Trace texts: the handler named in the report.
+namespace trace {
+inline constexpr char Form_Load[] = "in Tessary2021/08/31.Form1.Form_Load ";
+inline constexpr char PushButton1_Click[] = "in Tessary2021/08/31.Form1.PushButton1_Click ";
+inline constexpr char PushButton2_Click[] = "in Tessary2021/08/31.Form1.PushButton2_Click ";
+inline constexpr char PushButton4_Click[] = "in Tessary2021/08/31.Form1.PushButton4_Click ";
+inline constexpr char PushButton6_Click[] = "in Tessary2021/08/31.Form1.PushButton6_Click ";
+inline constexpr char PushButton7_Click[] = "in Tessary2021/08/31.Form1.PushButton7_Click ";
+inline constexpr char PushButton9_Click[] = "in Tessary2021/08/31.Form1.PushButton9_Click ";
+inline constexpr char GetSubDirectories2016[] =
+    "in Brannick2021/08/31.AddFolder.GetSubDirectories2016 ";
+} // namespace trace
+
+QString errorReportText(const QString& description, const QString& traceText, int line);
+
+// Shows the numbered "Application Error" box of one handler.
+class ErrorReport final {
+public:
+    ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString traceText);
+
+    void show(const QString& description, int line) const;
+
+private:
+    platform::Dialogs& m_dialogs;
+    QWidget* m_owner = nullptr;
+    QString m_trace;
+};
+
+inline constexpr int kEndHandler = 0;
+
+// Runs a handler's numbered statements. `statement(line)` carries out statement `line` and
+// returns the number of the next one, or kEndHandler. When a statement throws, the report names
+// it and the handler goes on with the statement after it (line + 2), or where `resumeAt` says.
+void runNumbered(const ErrorReport& report, int first, const std::function<int(int)>& statement,
+                 const std::function<int(int)>& resumeAt = {});
+
+} // namespace vormelle

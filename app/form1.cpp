@@ -1,0 +1,168 @@
+#include "app/form1.h"
+
+#include "app/controls.h"
+#include "app/listview.h"
+#include "platform/events.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace vormelle {
+
+namespace {
+
+constexpr int kTwipsPerInch = 1440;
+
+} // namespace
+
+Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* parent)
+    : QWidget(parent), ListView1(new ListView(this)),
+      PushButton1(new QPushButton(QStringLiteral("Add TIFF File(s)"), this)),
+      PushButton4(new QPushButton(QStringLiteral("Add All TIFF File(s) In Folder"), this)),
+      PushButton6(new QPushButton(QStringLiteral("Clear List"), this)),
+      PushButton7(new QPushButton(QStringLiteral("Load Sample/Example Files"), this)),
+      Frame1(new QGroupBox(QStringLiteral("Save Option"), this)),
+      Option1(new OptionButton(QStringLiteral("Save results to this folder:"), Frame1)),
+      Frame4(new QGroupBox(Frame1)), Text1(new QLineEdit(Frame4)),
+      PushButton9(new QPushButton(QStringLiteral("..."), Frame4)),
+      Option2(new OptionButton(QStringLiteral("Save results in folder of original file"), Frame1)),
+      PushButton2(new QPushButton(QStringLiteral("Start Converting"), this)),
+      ProgressBar1(new ProgressBar(this)), unload([] { platform::endProgramNow(); }),
+      m_dialogs(dialogs), m_desktop(desktop) {
+    setWindowTitle(QStringLiteral("Vormelle"));
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPointSize(9);
+    setFont(arial);
+    QFont listFont = arial;
+    listFont.setBold(true);
+    ListView1->setFont(listFont);
+    ListView1->setToolTip(QStringLiteral(
+        "Drag and drop files here. Double-click item to remove it. Move | line to right and out "
+        "of window to reveal full names."));
+
+    Option1->setAutoExclusive(false);
+    Option2->setAutoExclusive(false);
+    Option1->setChecked(true);
+    // Selecting one option clears the other; clearing leaves the other alone.
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2->setChecked(false);
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1->setChecked(false);
+    });
+
+    placeControls();
+
+    for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame4, ListView1->viewport()}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    for (QPushButton* b : pushButtons()) {
+        b->setMouseTracking(true);
+        // A move over a button must not reach the frame or window below and reset the hand.
+        b->setAttribute(Qt::WA_NoMousePropagation);
+        b->installEventFilter(this);
+    }
+}
+
+Form1::~Form1() {
+    if (m_overrideActive)
+        QApplication::restoreOverrideCursor();
+}
+
+QList<QPushButton*> Form1::pushButtons() const {
+    return {PushButton1, PushButton4, PushButton2, PushButton6, PushButton7, PushButton9};
+}
+
+int Form1::twipsX(int twips) const {
+    return qRound(double(twips) * logicalDpiX() / kTwipsPerInch);
+}
+
+int Form1::twipsY(int twips) const {
+    return qRound(double(twips) * logicalDpiY() / kTwipsPerInch);
+}
+
+void Form1::placeControls() {
+    auto place = [this](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(twipsX(left), twipsY(top), twipsX(width), twipsY(height));
+    };
+    place(ListView1, 120, 120, 7800, 2535);
+    place(PushButton1, 120, 2750, 3840, 405);
+    place(PushButton4, 4080, 2750, 3840, 405);
+    place(PushButton6, 120, 3260, 3840, 405);
+    place(PushButton7, 4080, 3260, 3840, 405);
+    place(Frame1, 120, 3710, 7800, 1815);
+    place(Option1, 240, 300, 6000, 255);
+    place(Frame4, 480, 510, 6840, 810);
+    place(Text1, 240, 300, 5670, 345);
+    place(PushButton9, 6000, 300, 600, 345);
+    place(Option2, 240, 1410, 6000, 255);
+    place(PushButton2, 120, 5640, 7800, 405);
+    place(ProgressBar1, 120, 6160, 7800, 405);
+    setFixedSize(twipsX(8040), twipsY(6685));
+}
+
+void Form1::setMousePointer(int pointer) {
+    m_mousePointer = pointer;
+    applyPointer();
+}
+
+void Form1::setMouseIcon(const QCursor& icon) {
+    m_mouseIcon = icon;
+    applyPointer();
+}
+
+void Form1::applyPointer() {
+    // The hourglass covers every control, whatever pointer a control keeps for itself.
+    const bool wantOverride = m_mousePointer == Hourglass;
+    if (wantOverride && !m_overrideActive)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (!wantOverride && m_overrideActive)
+        QApplication::restoreOverrideCursor();
+    m_overrideActive = wantOverride;
+
+    switch (m_mousePointer) {
+    case Hourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case Custom:
+        setCursor(m_mouseIcon.value_or(QCursor(Qt::PointingHandCursor)));
+        break;
+    default:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::PushButton_MouseMove() {
+    if (m_mousePointer != Hourglass)
+        setMousePointer(Custom);
+}
+
+void Form1::Form_MouseMove() {
+    if (m_mousePointer != Hourglass)
+        setMousePointer(Default);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
+        if (pushButtons().contains(watched))
+            PushButton_MouseMove();
+        else
+            Form_MouseMove();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    unload();
+}
+
+} // namespace vormelle

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QCursor>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vormelle {
+
+class ListView;
+class OptionButton;
+class ProgressBar;
+namespace platform {
+class Desktop;
+class Dialogs;
+} // namespace platform
+
+// The program's one window: its controls at their places and the window-wide state that the
+// handlers share. The handlers themselves live with their subsystems and are wired in by the
+// program (connectHandlers), so this class knows none of them.
+class Form1 final : public QWidget {
+    Q_OBJECT
+public:
+    enum Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
+
+    Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* parent = nullptr);
+    ~Form1() override;
+    Q_DISABLE_COPY_MOVE(Form1)
+
+    ListView* const ListView1;
+    QPushButton* const PushButton1;
+    QPushButton* const PushButton4;
+    QPushButton* const PushButton6;
+    QPushButton* const PushButton7;
+    QGroupBox* const Frame1;
+    OptionButton* const Option1;
+    QGroupBox* const Frame4;
+    QLineEdit* const Text1;
+    QPushButton* const PushButton9;
+    OptionButton* const Option2;
+    QPushButton* const PushButton2;
+    ProgressBar* const ProgressBar1;
+
+    bool IsConverting = false;
+    bool MouseIsDown = false;
+    int DraggedItem = -1; // the carried row, -1 for none
+
+    int MousePointer() const { return m_mousePointer; }
+    void setMousePointer(int pointer);
+    void setMouseIcon(const QCursor& icon);
+    bool hasMouseIcon() const { return m_mouseIcon.has_value(); }
+
+    QList<QPushButton*> pushButtons() const;
+
+    // Twips to pixels on this screen (1440 twips to the logical inch).
+    int twipsX(int twips) const;
+    int twipsY(int twips) const;
+
+    platform::Dialogs& dialogs() const { return m_dialogs; }
+    platform::Desktop& desktop() const { return m_desktop; }
+
+    // Form_Unload: what closing the window does. Ends the program at once; tests replace it.
+    std::function<void()> unload;
+
+    // The pointer rules: over a push button the hand, elsewhere the default, never while the
+    // hourglass shows.
+    void PushButton_MouseMove();
+    void Form_MouseMove();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void placeControls();
+    void applyPointer();
+
+    platform::Dialogs& m_dialogs;
+    platform::Desktop& m_desktop;
+    int m_mousePointer = Default;
+    bool m_overrideActive = false;
+    std::optional<QCursor> m_mouseIcon;
+};
+
+} // namespace vormelle

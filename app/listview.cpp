@@ -1,0 +1,153 @@
+#include "app/listview.h"
+
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace vormelle {
+
+int RowModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+QVariant RowModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return m_rows.at(index.row());
+    return {};
+}
+
+QVariant RowModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return m_header;
+    return {};
+}
+
+void RowModel::setHeader(const QString& header) {
+    m_header = header;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
+void RowModel::add(const QString& text) {
+    const int row = int(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.append(text);
+    endInsertRows();
+}
+
+void RowModel::setText(int row, const QString& text) {
+    m_rows[row] = text;
+    const QModelIndex i = index(row);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+}
+
+void RowModel::remove(int row) {
+    beginRemoveRows({}, row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+void RowModel::clear() {
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+ListView::ListView(QWidget* parent) : QTreeView(parent), m_model(this) {
+    setModel(&m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true); // keeps 100,000 rows cheap
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideNone);
+    setDragEnabled(false); // rows are carried by the list's own handlers, never dragged out
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->hide();
+}
+
+void ListView::addColumn(const QString& header, int width) {
+    m_model.setHeader(header);
+    this->header()->show();
+    setColumnWidth(0, width);
+}
+
+QString ListView::columnHeader() const {
+    return header()->isHidden() ? QString() : m_model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+int ListView::selectedRow() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
+}
+
+void ListView::selectRow(int row) {
+    const QModelIndex i = m_model.index(row);
+    selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect |
+                                             QItemSelectionModel::Rows);
+}
+
+void ListView::ensureRowVisible(int row) { scrollTo(m_model.index(row)); }
+
+int ListView::rowAt(const QPoint& viewportPos) const {
+    const QModelIndex i = indexAt(viewportPos);
+    return i.isValid() ? i.row() : -1;
+}
+
+int ListView::rowHeight() const {
+    const int h = sizeHintForRow(0);
+    return h > 0 ? h : fontMetrics().height();
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+    emit keyDown(event->key(), event->modifiers());
+    QTreeView::keyPressEvent(event);
+}
+
+void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeView::mouseDoubleClickEvent(event);
+    emit dblClick();
+}
+
+void ListView::mousePressEvent(QMouseEvent* event) {
+    emit mouseDown(event->button(), event->position().toPoint());
+    QTreeView::mousePressEvent(event);
+    const int row = rowAt(event->position().toPoint());
+    if (row >= 0)
+        emit itemClick(row);
+}
+
+void ListView::mouseMoveEvent(QMouseEvent* event) {
+    // With a button held the list's own handlers carry the row; the view's rubber-band
+    // selection would fight them.
+    if (event->buttons() == Qt::NoButton)
+        QTreeView::mouseMoveEvent(event);
+    emit mouseMove(event->buttons(), event->position().toPoint());
+}
+
+void ListView::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeView::mouseReleaseEvent(event);
+    emit mouseUp(event->button(), event->position().toPoint());
+}
+
+void ListView::dragEnterEvent(QDragEnterEvent* event) {
+    event->acceptProposedAction();
+    emit oleDragOver(event);
+}
+
+void ListView::dragMoveEvent(QDragMoveEvent* event) {
+    event->acceptProposedAction();
+    emit oleDragOver(event);
+}
+
+void ListView::dropEvent(QDropEvent* event) {
+    event->acceptProposedAction();
+    emit oleDragDrop(event);
+}
+
+} // namespace vormelle

@@ -1,0 +1,14 @@
+# vormelle_add_test(<name> SOURCES <files...> LIBS <targets...>)
+# One Qt Test executable per test, run headless on the offscreen platform.
+function(vormelle_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE vormelle_test_support ${ARG_LIBS} Qt6::Test)
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORMELLE_PROGRAM_DIR=${VORMELLE_PROGRAM_DIR};VORMELLE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,66 @@
+#include "inputs/addfiles.h"
+
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "platform/basicerror.h"
+#include "platform/dialogs.h"
+
+#include <QPushButton>
+#include <QStringList>
+
+namespace vormelle::addfiles {
+
+void PushButton1_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton1_Click));
+    platform::OpenFilesRequest request;
+    request.title = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
+    request.filter = QStringLiteral("TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|");
+    request.maxFileSize = 30000;
+    QString fileName;
+    QStringList parts;
+    runNumbered(report, 100, [&](int line) {
+        switch (line) {
+        case 100:
+            fileName.clear();
+            try {
+                fileName = form.dialogs().openFiles(&form, request);
+            } catch (const BasicError& e) {
+                if (e.number() != BasicError::BufferTooSmall)
+                    throw;
+                form.dialogs().messageBox(
+                    &form,
+                    QStringLiteral("You've selected too many files to add.\r\r"
+                                   "Please try adding via the \"Add All\" button."),
+                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                return kEndHandler;
+            }
+            return 102;
+        case 102:
+            return fileName.isEmpty() ? kEndHandler : 104;
+        case 104:
+            parts = fileName.split(QChar(0));
+            return 106;
+        case 106:
+            if (parts.size() == 1) {
+                form.ListView1->add(parts.front());
+                return kEndHandler;
+            }
+            return 108;
+        case 108:
+            for (qsizetype i = 1; i < parts.size(); ++i)
+                form.ListView1->add(paths::CleanPath(parts.front() + paths::separator() + parts[i]));
+            return kEndHandler;
+        default:
+            return kEndHandler;
+        }
+    });
+}
+
+void connect(Form1& form) {
+    QObject::connect(form.PushButton1, &QPushButton::clicked, &form,
+                     [&form] { PushButton1_Click(form); });
+}
+
+} // namespace vormelle::addfiles

@@ -1,0 +1,115 @@
+#include "inputs/filelist.h"
+
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+
+#include <QPixmap>
+#include <QPushButton>
+
+namespace vormelle::filelist {
+
+namespace {
+
+void removeSelectedRow(Form1& form) {
+    if (form.MousePointer() == Form1::Hourglass)
+        return;
+    ListView& list = *form.ListView1;
+    if (list.count() == 0)
+        return;
+    const int row = list.selectedRow();
+    if (row < 0)
+        return;
+    list.remove(row);
+    // A removed row is no longer carried; a carried row below it moved up by one.
+    if (form.DraggedItem == row)
+        form.DraggedItem = -1;
+    else if (form.DraggedItem > row)
+        --form.DraggedItem;
+}
+
+} // namespace
+
+void ListView1_KeyDown(Form1& form, int keyCode) {
+    if (keyCode != Qt::Key_Delete)
+        return;
+    removeSelectedRow(form);
+}
+
+void ListView1_DblClick(Form1& form) { removeSelectedRow(form); }
+
+void ListView1_ItemClick(Form1& form, int row) {
+    const QPixmap dragIcon(paths::ProgramFolder() + QStringLiteral("/drag.ico"));
+    form.ListView1->viewport()->setCursor(dragIcon.isNull() ? QCursor(Qt::DragMoveCursor)
+                                                            : QCursor(dragIcon));
+    form.DraggedItem = row;
+}
+
+void ListView1_MouseDown(Form1& form) { form.MouseIsDown = true; }
+
+void ListView1_MouseMove(Form1& form, Qt::MouseButtons, const QPoint& pos) {
+    form.Form_MouseMove();
+    if (!form.MouseIsDown)
+        return;
+    ListView& list = *form.ListView1;
+    const int hit = list.rowAt(pos);
+    if (hit < 0 || form.DraggedItem < 0 || form.DraggedItem >= list.count())
+        return;
+    const QString carried = list.text(form.DraggedItem);
+    if (carried == list.text(hit))
+        return;
+    list.setText(form.DraggedItem, list.text(hit));
+    list.setText(hit, carried);
+    list.selectRow(hit);
+    form.DraggedItem = hit;
+    // Scroll by one row while the pointer is within a row's height of the list's edge.
+    const int edge = list.rowHeight();
+    if (pos.y() < edge) {
+        if (hit > 0)
+            list.ensureRowVisible(hit - 1);
+    } else if (pos.y() >= list.viewport()->height() - edge) {
+        if (hit + 1 < list.count())
+            list.ensureRowVisible(hit + 1);
+    }
+}
+
+void ListView1_MouseUp(Form1& form) {
+    form.MouseIsDown = false;
+    form.ListView1->viewport()->setCursor(Qt::ArrowCursor);
+}
+
+void PushButton6_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton6_Click));
+    runNumbered(report, 100, [&](int line) {
+        switch (line) {
+        case 100:
+            if (form.MousePointer() != Form1::Hourglass) {
+                form.ListView1->clear();
+                form.DraggedItem = -1;
+            }
+            return kEndHandler;
+        default:
+            return kEndHandler;
+        }
+    });
+}
+
+void connect(Form1& form) {
+    ListView* list = form.ListView1;
+    QObject::connect(list, &ListView::keyDown, &form,
+                     [&form](int key, Qt::KeyboardModifiers) { ListView1_KeyDown(form, key); });
+    QObject::connect(list, &ListView::dblClick, &form, [&form] { ListView1_DblClick(form); });
+    QObject::connect(list, &ListView::itemClick, &form,
+                     [&form](int row) { ListView1_ItemClick(form, row); });
+    QObject::connect(list, &ListView::mouseDown, &form, [&form] { ListView1_MouseDown(form); });
+    QObject::connect(list, &ListView::mouseMove, &form,
+                     [&form](Qt::MouseButtons buttons, QPoint pos) {
+                         ListView1_MouseMove(form, buttons, pos);
+                     });
+    QObject::connect(list, &ListView::mouseUp, &form, [&form] { ListView1_MouseUp(form); });
+    QObject::connect(form.PushButton6, &QPushButton::clicked, &form,
+                     [&form] { PushButton6_Click(form); });
+}
+
+} // namespace vormelle::filelist

@@ -1,0 +1,66 @@
+#include "platform/basicerror.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace vormelle {
+
+BasicError::BasicError(int number) : BasicError(number, describe(number)) {}
+
+BasicError::BasicError(int number, QString description)
+    : m_number(number), m_description(std::move(description)),
+      m_what(m_description.toStdString()) {}
+
+QString BasicError::describe(int number) {
+    switch (number) {
+    case InvalidProcedureCall:
+        return QStringLiteral("Invalid procedure call or argument");
+    case OutOfMemory:
+        return QStringLiteral("Out of memory");
+    case InternalError:
+        return QStringLiteral("Internal error");
+    case TypeMismatch:
+        return QStringLiteral("Type mismatch");
+    case FileNotFound:
+        return QStringLiteral("File not found");
+    case DiskFull:
+        return QStringLiteral("Disk full");
+    case TooManyFiles:
+        return QStringLiteral("Too many files");
+    case PermissionDenied:
+        return QStringLiteral("Permission denied");
+    case PathFileAccessError:
+        return QStringLiteral("Path/File access error");
+    case PathNotFound:
+        return QStringLiteral("Path not found");
+    case BufferTooSmall:
+        return QStringLiteral("The FileName buffer is too small to store the selected file names");
+    default:
+        return QStringLiteral("Application-defined or object-defined error");
+    }
+}
+
+BasicError BasicError::fromErrno(int err, bool pathIsFolder) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return BasicError(PermissionDenied);
+    case ENOENT:
+        return BasicError(pathIsFolder ? PathNotFound : FileNotFound);
+    case ENOTDIR:
+        return BasicError(PathNotFound);
+    case ENOSPC:
+    case EDQUOT:
+        return BasicError(DiskFull);
+    case EMFILE:
+    case ENFILE:
+        return BasicError(TooManyFiles);
+    default:
+        return BasicError(PathFileAccessError,
+                          BasicError::describe(PathFileAccessError) + QStringLiteral(" (") +
+                              QString::fromLocal8Bit(std::strerror(err)) + QStringLiteral(")"));
+    }
+}
+
+} // namespace vormelle

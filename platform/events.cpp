@@ -1,0 +1,13 @@
+#include "platform/events.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+
+namespace vormelle::platform {
+
+void doEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void endProgramNow() { std::_Exit(0); }
+
+} // namespace vormelle::platform

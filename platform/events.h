@@ -1,0 +1,14 @@
+#pragma once
+
+#include <functional>
+
+namespace vormelle::platform {
+
+// Processes the window's pending events, as long work does between its steps.
+void doEvents();
+
+// Ends the program at once, also from inside nested event processing. Settings are already on
+// disk (every write is synced), so there is nothing to flush.
+[[noreturn]] void endProgramNow();
+
+} // namespace vormelle::platform
