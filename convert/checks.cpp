@@ -1,0 +1,79 @@
+#include "convert/checks.h"
+
+#include "platform/filesystem.h"
+
+#include <libdjvu/ddjvuapi.h>
+#include <tiffio.h>
+
+#include <memory>
+
+namespace vormelle::convert {
+
+namespace {
+
+// The checks say nothing on the console: what they find is their result.
+int quiet(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+void releaseDocument(ddjvu_document_t* document) {
+    ddjvu_document_release(document);
+}
+
+bool isPage(TIFF* tif) {
+    uint16_t pageNumber = 0;
+    uint16_t pages = 0;
+    if (TIFFGetField(tif, TIFFTAG_PAGENUMBER, &pageNumber, &pages))
+        return true;
+    uint32_t subfileType = 0;
+    if (!TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfileType))
+        return true;
+    return subfileType == 0 || (subfileType & FILETYPE_PAGE) != 0;
+}
+
+} // namespace
+
+std::optional<int> tiffPageCount(const QString& path) {
+    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
+                                                                             &TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    // Only the directories are read: no need to map the whole file.
+    TIFF* tif = TIFFOpenExt(platform::encodePath(path).constData(), "rm", options.get());
+    if (!tif)
+        return std::nullopt;
+    int count = isPage(tif) ? 1 : 0;
+    while (!TIFFLastDirectory(tif)) {
+        if (!TIFFReadDirectory(tif)) {
+            ++count; // announced, but not there
+            break;
+        }
+        if (isPage(tif))
+            ++count;
+    }
+    TIFFClose(tif);
+    return count;
+}
+
+std::optional<int> djvuPageCount(const QString& path) {
+    std::unique_ptr<ddjvu_context_t, decltype(&ddjvu_context_release)> context(
+        ddjvu_context_create("vormelle"), &ddjvu_context_release);
+    if (!context)
+        return std::nullopt;
+    std::unique_ptr<ddjvu_document_t, decltype(&releaseDocument)> document(
+        ddjvu_document_create_by_filename_utf8(context.get(), path.toUtf8().constData(), 0),
+        &releaseDocument);
+    if (!document)
+        return std::nullopt;
+    while (!ddjvu_document_decoding_done(document.get())) {
+        ddjvu_message_wait(context.get());
+        while (ddjvu_message_peek(context.get()))
+            ddjvu_message_pop(context.get());
+    }
+    if (ddjvu_document_decoding_error(document.get()))
+        return std::nullopt;
+    const int pages = ddjvu_document_get_pagenum(document.get());
+    return pages > 0 ? std::optional<int>(pages) : std::nullopt;
+}
+
+} // namespace vormelle::convert

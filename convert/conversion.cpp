@@ -1,0 +1,298 @@
+#include "convert/conversion.h"
+
+#include "app/controls.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "convert/checks.h"
+#include "convert/commands.h"
+#include "convert/outcome.h"
+#include "convert/runner.h"
+#include "platform/basicerror.h"
+#include "platform/dialogs.h"
+#include "platform/events.h"
+#include "platform/savefile.h"
+#include "platform/tempfolder.h"
+#include "resources/toolfiles.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace vormelle::conversion {
+
+namespace {
+
+using convert::RowOutcome;
+
+constexpr int kIndexOutOfBounds = 35600;
+
+QString inFolder(const platform::PrivateFolder& folder, const QString& name) {
+    return folder.exists() ? folder.path() + QLatin1Char('/') + name : QString();
+}
+
+QString toolPath(const platform::PrivateFolder& folder, int id) {
+    if (!folder.exists())
+        throw BasicError(BasicError::PathNotFound);
+    return inFolder(folder, resources::toolFile(id).fileName);
+}
+
+// Statements 112 to 124: a tool file is written only when it is not there yet.
+void writeToolFile(const platform::PrivateFolder& folder, int id, const QByteArray& bytes) {
+    const QString path = toolPath(folder, id);
+    if (!paths::FileExists(path))
+        paths::SaveBytesToFile(bytes, path, resources::toolFile(id).executable);
+}
+
+// The result counts only when both converters succeeded and it has every page of the TIFF;
+// then it replaces the output file in one step. Otherwise the output path stays as it was.
+void placeResult(RowOutcome& row, const QString& input, const QString& result,
+                 const QString& output) {
+    if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
+        return;
+    if (!paths::FileExists(result)) {
+        row.problem = QStringLiteral("pdf2djvu wrote no DjVu file");
+        return;
+    }
+    const std::optional<int> djvuPages = convert::djvuPageCount(result);
+    if (!djvuPages) {
+        row.problem = QStringLiteral("the DjVu result could not be opened");
+        return;
+    }
+    const std::optional<int> tiffPages = convert::tiffPageCount(input);
+    if (!tiffPages) {
+        row.problem = QStringLiteral("the TIFF file could not be read");
+        return;
+    }
+    if (*djvuPages != *tiffPages) {
+        row.problem = QStringLiteral("%1 of %2 pages converted").arg(*djvuPages).arg(*tiffPages);
+        return;
+    }
+    if (platform::sameFile(input, output)) {
+        row.problem = QStringLiteral("the result would replace the input file");
+        return;
+    }
+    try {
+        platform::replaceFile(result, output);
+    } catch (const BasicError& e) {
+        row.problem = QStringLiteral("the result could not be saved: ") + e.description();
+        return;
+    }
+    row.converted = true;
+}
+
+} // namespace
+
+void PushButton2_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton2_Click));
+    ListView& list = *form.ListView1;
+    ProgressBar& bar = *form.ProgressBar1;
+
+    platform::PrivateFolder folder;
+    QByteArray bytes;
+    int rowCount = 0;
+    int i = 0;
+    QString input;
+    QString pdf;
+    QString result;
+    QString output;
+    QStringList arguments;
+    convert::Command first;
+    convert::Command second;
+    QList<RowOutcome> rows;
+
+    auto row = [&]() -> RowOutcome& { return rows.back(); };
+    auto nextRow = [&] {
+        ++i;
+        return i <= rowCount ? 128 : 166;
+    };
+
+    runNumbered(
+        report, 100,
+        [&](int line) {
+            switch (line) {
+            case 100:
+                return form.IsConverting ? kEndHandler : 102;
+            case 102:
+                form.IsConverting = true;
+                return 104;
+            case 104:
+                return list.count() > 0 ? 106 : 184;
+            case 106:
+                // Neither option selected counts as the second: beside each original.
+                return paths::IsFolder(form.Text1->text()) || !form.Option1->isChecked() ? 108
+                                                                                         : 182;
+            case 108:
+                form.setMousePointer(Form1::Hourglass);
+                platform::removeLeftOverFolders(platform::temporaryLocation(),
+                                                QString::fromLatin1(kRunFolderPrefix));
+                folder = platform::PrivateFolder(platform::temporaryLocation(),
+                                                 QString::fromLatin1(kRunFolderPrefix));
+                return 110;
+            case 110:
+                bytes = resources::CustomResource(101);
+                return 112;
+            case 112:
+                writeToolFile(folder, 101, bytes);
+                return 114;
+            case 114:
+                bytes = resources::CustomResource(102);
+                return 116;
+            case 116:
+                writeToolFile(folder, 102, bytes);
+                return 118;
+            case 118:
+                bytes = resources::CustomResource(103);
+                return 120;
+            case 120:
+                writeToolFile(folder, 103, bytes);
+                return 122;
+            case 122:
+                bytes = resources::CustomResource(104);
+                return 124;
+            case 124:
+                writeToolFile(folder, 104, bytes);
+                bytes.clear();
+                return 126;
+            case 126:
+                rowCount = list.count();
+                i = 1;
+                return i <= rowCount ? 128 : 166;
+            case 128:
+                rows.append(RowOutcome{});
+                row().fileName = QStringLiteral("row %1").arg(i);
+                if (i > list.count())
+                    throw BasicError(kIndexOutOfBounds, QStringLiteral("Index out of bounds"));
+                input = list.text(i - 1);
+                row().fileName = paths::FileNameOf(input);
+                return 130;
+            case 130:
+                bar.setPosition(double(i) / list.count() * 100);
+                return 132;
+            case 132:
+                bar.setText(QStringLiteral("Processing: ") + paths::FileNameOf(input));
+                return 134;
+            case 134:
+                platform::doEvents();
+                return 136;
+            case 136:
+                form.setMousePointer(Form1::Hourglass);
+                return 138;
+            case 138:
+                pdf = inFolder(folder, QString::fromLatin1(convert::kPdfName));
+                result = inFolder(folder, QString::fromLatin1(convert::kResultName));
+                return 140;
+            case 140:
+                paths::DeleteFileQuietly(pdf);
+                paths::DeleteFileQuietly(result);
+                return 142;
+            case 142:
+                return form.Option1->isChecked() ? 144 : 146;
+            case 144:
+                output = convert::outputPathFor(input, true, form.Text1->text());
+                return 150;
+            case 146:
+                // Option2, or neither selected.
+                return 148;
+            case 148:
+                output = convert::outputPathFor(input, false, {});
+                return 150;
+            case 150:
+                arguments = convert::firstConverterArguments(input, pdf);
+                return 152;
+            case 152:
+                first = convert::firstConverter(folder.path());
+                first.arguments = arguments;
+                return 154;
+            case 154: {
+                convert::RunOptions options;
+                options.output = &row().firstOutput;
+                row().first = convert::RunAndWaitWithProgress(first, 0, &bar, bar.text(),
+                                                              bar.value(), list.count(), options);
+                return 156;
+            }
+            case 156:
+                row().pdfMade = !pdf.isEmpty() && paths::FileExists(pdf);
+                return row().pdfMade ? 158 : 164;
+            case 158:
+                second = convert::secondConverter(paths::ProgramFolder(), folder.path());
+                return 160;
+            case 160:
+                second.arguments = convert::secondConverterArguments(result, pdf);
+                return 162;
+            case 162: {
+                convert::RunOptions options;
+                options.output = &row().secondOutput;
+                row().second = convert::RunAndWait(second, 0, options);
+                placeResult(row(), input, result, output);
+                return 164;
+            }
+            case 164:
+                return nextRow();
+            case 166:
+                if (folder.exists())
+                    paths::DeleteFileQuietly(toolPath(folder, 101));
+                return 168;
+            case 168:
+                if (folder.exists())
+                    paths::DeleteFileQuietly(toolPath(folder, 102));
+                return 170;
+            case 170:
+                if (folder.exists())
+                    paths::DeleteFileQuietly(toolPath(folder, 103));
+                return 172;
+            case 172:
+                if (folder.exists())
+                    paths::DeleteFileQuietly(toolPath(folder, 104));
+                // The run's folder goes with everything in it, the last PDF too.
+                folder.remove();
+                return 174;
+            case 174:
+                form.setMousePointer(Form1::Default);
+                return 176;
+            case 176:
+                bar.setPosition(0);
+                return 178;
+            case 178:
+                bar.setText(QStringLiteral("Progress Bar"));
+                return 180;
+            case 180: {
+                const bool allConverted = std::all_of(
+                    rows.cbegin(), rows.cend(), [](const RowOutcome& r) { return r.converted; });
+                form.dialogs().messageBox(
+                    &form, convert::closingText(rows), QString(), platform::Buttons::Ok,
+                    allConverted ? platform::Icon::None : platform::Icon::Warning);
+                return 186;
+            }
+            case 182:
+                form.dialogs().messageBox(
+                    &form, QStringLiteral("Folder does not exist. Please select another folder."),
+                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                return 186;
+            case 184:
+                form.dialogs().messageBox(&form, QStringLiteral("No files added."), QString(),
+                                          platform::Buttons::Ok, platform::Icon::None);
+                return 186;
+            case 186:
+                form.IsConverting = false;
+                return kEndHandler;
+            default:
+                return kEndHandler;
+            }
+        },
+        [&](int line) {
+            // A row that cannot be read is skipped; the loop goes on with the next one.
+            if (line == 128)
+                return nextRow();
+            return line + 2;
+        });
+}
+
+void connect(Form1& form) {
+    QObject::connect(form.PushButton2, &QPushButton::clicked, &form,
+                     [&form] { PushButton2_Click(form); });
+}
+
+} // namespace vormelle::conversion

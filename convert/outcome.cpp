@@ -1,0 +1,68 @@
+#include "convert/outcome.h"
+
+#include "convert/runner.h"
+
+#include <QStringList>
+
+namespace vormelle::convert {
+
+namespace {
+
+constexpr int kListedFailures = 10;
+// A converter's message can be long; the box shows its start.
+constexpr qsizetype kReasonLength = 200;
+
+QString converterReason(const char* converter, qint32 result, const QByteArray& output) {
+    if (result < 0) // kStartFailed plus the error number
+        return QStringLiteral("the converter could not be started");
+    QString line = lastNonEmptyLine(output);
+    if (line.isEmpty())
+        return QStringLiteral("%1 ended with code %2").arg(QLatin1String(converter)).arg(result);
+    if (line.size() > kReasonLength)
+        line = line.left(kReasonLength) + QStringLiteral("...");
+    return line;
+}
+
+} // namespace
+
+QString lastNonEmptyLine(const QByteArray& output) {
+    const QList<QByteArray> lines = output.split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QByteArray trimmed = it->trimmed();
+        if (!trimmed.isEmpty())
+            return QString::fromUtf8(trimmed);
+    }
+    return {};
+}
+
+QString failureReason(const RowOutcome& row) {
+    if (row.first && *row.first != 0)
+        return converterReason("tiff2pdf", *row.first, row.firstOutput);
+    if (row.first && !row.pdfMade)
+        return QStringLiteral("tiff2pdf wrote no PDF");
+    if (row.second && *row.second != 0)
+        return converterReason("pdf2djvu", *row.second, row.secondOutput);
+    if (!row.problem.isEmpty())
+        return row.problem;
+    return QStringLiteral("the conversion did not finish");
+}
+
+QString closingText(const QList<RowOutcome>& rows) {
+    QStringList failed;
+    for (const RowOutcome& row : rows) {
+        if (!row.converted)
+            failed.append(row.fileName + QStringLiteral(": ") + failureReason(row));
+    }
+    if (failed.isEmpty())
+        return QStringLiteral("Done.");
+    QStringList lines{QStringLiteral("Done."), QString(),
+                      QStringLiteral("%1 of %2 file(s) could not be converted:")
+                          .arg(failed.size())
+                          .arg(rows.size())};
+    lines += failed.mid(0, kListedFailures);
+    if (failed.size() > kListedFailures)
+        lines.append(QStringLiteral("... and %1 more.").arg(failed.size() - kListedFailures));
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+} // namespace vormelle::convert

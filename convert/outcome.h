@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace vormelle::convert {
+
+// What happened to one row of a run, gathered as its statements go.
+struct RowOutcome {
+    QString fileName;            // the input's name, for the closing box
+    std::optional<qint32> first; // tiff2pdf's result, once it ran
+    QByteArray firstOutput;
+    bool pdfMade = false;
+    std::optional<qint32> second; // pdf2djvu's result, once it ran
+    QByteArray secondOutput;
+    QString problem; // what the check or the placing of the result found
+    bool converted = false;
+};
+
+// The last line with something on it, without surrounding white space; "" when there is none.
+QString lastNonEmptyLine(const QByteArray& output);
+
+// Why a row was not converted, in the closing box's words.
+QString failureReason(const RowOutcome& row);
+
+// The closing box: "Done." when every row converted; otherwise "Done.", an empty line, the count
+// and one line per failed row (at most ten, then how many more), lines ending in CR LF.
+QString closingText(const QList<RowOutcome>& rows);
+
+} // namespace vormelle::convert

@@ -1,0 +1,84 @@
+#include "convert/runner.h"
+
+#include "app/controls.h"
+#include "platform/basicerror.h"
+#include "platform/events.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vormelle::convert {
+
+namespace {
+
+constexpr int kFirstWaitingPass = 50;
+constexpr int kPassesPerStep = 150;
+
+// Whole numbers from reals round half to even, as the runtime does.
+double roundEven(double x) {
+    return std::nearbyint(x);
+}
+
+qint32 run(const Command& command, ProgressBar* bar, const QString& text, int value, int count,
+           const RunOptions& options) {
+    if (options.output)
+        options.output->clear();
+    std::optional<platform::ChildProcess> child;
+    try {
+        child.emplace(command.program, command.arguments, command.environment);
+    } catch (const BasicError& e) {
+        return kStartFailed + e.number();
+    }
+    int pass = 0;
+    bool ended = false;
+    do {
+        platform::doEvents();
+        ended = child->waitFor(options.passLength);
+        if (bar) {
+            ++pass;
+            if (const auto creep = creepAt(pass, text, value, count)) {
+                bar->setText(creep->text);
+                if (creep->position)
+                    bar->setPosition(*creep->position);
+            }
+        }
+    } while (!ended);
+    platform::doEvents();
+    if (bar)
+        bar->setText(text.isEmpty() ? QStringLiteral("Progress Bar") : text);
+    if (options.output)
+        *options.output = child->output();
+    return child->exitCode();
+}
+
+} // namespace
+
+qint32 RunAndWait(const Command& command, std::optional<int> /*windowStyle*/,
+                  const RunOptions& options) {
+    return run(command, nullptr, {}, 0, 1, options);
+}
+
+qint32 RunAndWaitWithProgress(const Command& command, std::optional<int> /*windowStyle*/,
+                              ProgressBar* bar, const QString& text, int value, int count,
+                              const RunOptions& options) {
+    return run(command, bar, text, value, count, options);
+}
+
+std::optional<Creep> creepAt(int pass, const QString& text, int value, int count) {
+    if (pass < kFirstWaitingPass)
+        return std::nullopt;
+    const int waited = pass - kFirstWaitingPass;
+    Creep creep;
+    creep.text = text + (text.isEmpty() ? QString() : QStringLiteral(", ")) +
+                 QStringLiteral("Please wait.. ") + QString::number(waited);
+    if (waited % kPassesPerStep == 0) {
+        const double share = 100.0 / std::max(count, 1);
+        const double step = roundEven(share / 10);
+        const double limit = roundEven(value + share - step);
+        const double x = value + double(waited / kPassesPerStep) * step;
+        creep.position = std::min(x, limit);
+    }
+    return creep;
+}
+
+} // namespace vormelle::convert

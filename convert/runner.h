@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/process.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace vormelle {
+
+class ProgressBar;
+
+namespace convert {
+
+// A start failure is reported as this plus the error's number (53: the program is not there,
+// 70: it may not be executed).
+inline constexpr qint32 kStartFailed = qint32(0x80040000);
+// The longest wait of one polling pass; events are processed in every pass.
+inline constexpr std::chrono::milliseconds kPassLength{100};
+
+// A converter call: the program and its arguments, each passed on as it is (no shell), and the
+// variables to set in its environment.
+struct Command {
+    QString program;
+    QStringList arguments;
+    platform::EnvironmentChanges environment;
+};
+
+struct RunOptions {
+    // Tests shorten the pass to run the progress creep in milliseconds.
+    std::chrono::milliseconds passLength = kPassLength;
+    // Receives the last kilobytes the child wrote (output and error output).
+    QByteArray* output = nullptr;
+};
+
+// The window style (a show command, 0 to 6) is accepted for the callers' sake: a child has no
+// window of its own on this platform.
+
+// Starts the command and waits until it has ended, processing window events all the while.
+// Returns the exit code (128 + the signal's number for a child ended by a signal), or
+// kStartFailed plus the error number when it could not be started.
+qint32 RunAndWait(const Command& command, std::optional<int> windowStyle = std::nullopt,
+                  const RunOptions& options = {});
+
+// The same, and while it waits the bar (when given) creeps from `value` toward the next item's
+// share of `count` items and its text counts the passes. At the end the bar's text is `text`
+// again ("Progress Bar" when that is empty).
+qint32 RunAndWaitWithProgress(const Command& command, std::optional<int> windowStyle,
+                              ProgressBar* bar, const QString& text, int value, int count,
+                              const RunOptions& options = {});
+
+// What the bar shows in pass `pass` (counted from 1): nothing before the 50th pass; from then on
+// a waiting text, and every 150 passes a new position.
+struct Creep {
+    QString text;
+    std::optional<double> position;
+};
+std::optional<Creep> creepAt(int pass, const QString& text, int value, int count);
+
+} // namespace convert
+} // namespace vormelle

@@ -1,0 +1,231 @@
+#include "platform/process.h"
+
+#include "platform/basicerror.h"
+#include "platform/filesystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace vormelle::platform {
+
+namespace {
+
+// Past this size the output buffer is emptied after its tail has been read, so a chatty child
+// cannot fill the memory.
+constexpr off_t kOutputRestart = 1 << 20;
+
+// Owns the spawn attributes for one start.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+QByteArray variableName(const char* entry) {
+    const char* eq = std::strchr(entry, '=');
+    return eq ? QByteArray(entry, eq - entry) : QByteArray(entry);
+}
+
+std::vector<QByteArray> childEnvironment(const EnvironmentChanges& changes) {
+    std::vector<QByteArray> result;
+    for (char** e = environ; e && *e; ++e) {
+        const QByteArray name = variableName(*e);
+        const bool replaced = std::any_of(changes.begin(), changes.end(),
+                                          [&](const auto& c) { return c.first == name; });
+        if (!replaced)
+            result.emplace_back(*e);
+    }
+    for (const auto& [name, value] : changes)
+        result.push_back(name + '=' + value);
+    return result;
+}
+
+int makeOutputBuffer() {
+    int fd = ::memfd_create("vormelle-child-output", MFD_CLOEXEC);
+    if (fd < 0) {
+        // No anonymous memory files: an unlinked file in the temporary location does the same.
+        char name[] = "/tmp/vormelle-output-XXXXXX";
+        fd = ::mkostemp(name, O_CLOEXEC);
+        if (fd < 0)
+            throw BasicError::fromErrno(errno);
+        ::unlink(name);
+    }
+    // Appending: the child keeps writing at the end even after the buffer was emptied.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_APPEND);
+    return fd;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
+                           const EnvironmentChanges& environment) {
+    if (program.isEmpty())
+        throw BasicError(BasicError::FileNotFound);
+
+    std::vector<QByteArray> argStore;
+    argStore.push_back(encodePath(program));
+    for (const QString& a : arguments)
+        argStore.push_back(encodePath(a));
+    std::vector<char*> argv;
+    for (QByteArray& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<QByteArray> envStore = childEnvironment(environment);
+    std::vector<char*> envp;
+    for (QByteArray& e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    m_outputFd = makeOutputBuffer();
+
+    SpawnSetup setup;
+    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, m_outputFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, m_outputFd, STDERR_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+    // The child starts with no blocked signals and every handler at its default.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const int err = ::posix_spawn(&m_pid, argv.front(), &setup.actions, &setup.attributes,
+                                  argv.data(), envp.data());
+    if (err != 0) {
+        ::close(m_outputFd);
+        m_outputFd = -1;
+        m_pid = -1;
+        throw BasicError::fromErrno(err);
+    }
+    // A descriptor that becomes readable when the child ends; -1 on kernels without it, and
+    // waitFor then looks in short steps.
+    m_pidfd = int(::syscall(SYS_pidfd_open, m_pid, 0));
+    if (m_pidfd >= 0)
+        ::fcntl(m_pidfd, F_SETFD, FD_CLOEXEC);
+}
+
+ChildProcess::~ChildProcess() {
+    if (m_pidfd >= 0)
+        ::close(m_pidfd);
+    if (m_outputFd >= 0)
+        ::close(m_outputFd);
+}
+
+bool ChildProcess::reap(bool block) {
+    if (m_ended)
+        return true;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0)
+        return false;
+    if (r < 0) {
+        // Someone else collected the child: its exit code is lost and stays 0.
+        m_exitCode = 0;
+    } else if (WIFEXITED(status)) {
+        m_exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        m_exitCode = 128 + WTERMSIG(status);
+    } else {
+        return false;
+    }
+    m_ended = true;
+    collectOutput();
+    return true;
+}
+
+bool ChildProcess::waitFor(std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    if (reap(false))
+        return true;
+    collectOutput();
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return reap(false);
+        if (m_pidfd >= 0) {
+            pollfd p{m_pidfd, POLLIN, 0};
+            const int r = ::poll(&p, 1, int(left.count()));
+            if (r < 0 && errno != EINTR)
+                ::close(std::exchange(m_pidfd, -1)); // fall back to looking in short steps
+        } else {
+            ::usleep(useconds_t(std::min<qint64>(left.count(), 5)) * 1000);
+        }
+        if (reap(false))
+            return true;
+    }
+}
+
+void ChildProcess::collectOutput() {
+    if (m_outputFd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(m_outputFd, &st) != 0)
+        return;
+    const off_t size = st.st_size;
+    if (size <= m_outputRead)
+        return;
+    const off_t from = std::max<off_t>(m_outputRead, size - kOutputTail);
+    QByteArray chunk(qsizetype(size - from), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < chunk.size()) {
+        const ssize_t n =
+            ::pread(m_outputFd, chunk.data() + got, size_t(chunk.size() - got), from + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    chunk.truncate(got);
+    m_tail += chunk;
+    if (m_tail.size() > kOutputTail)
+        m_tail.remove(0, m_tail.size() - kOutputTail);
+    m_outputRead = from + got;
+    if (m_outputRead >= kOutputRestart && !m_ended && ::ftruncate(m_outputFd, 0) == 0)
+        m_outputRead = 0;
+}
+
+QByteArray ChildProcess::output() {
+    collectOutput();
+    return m_tail;
+}
+
+bool localeIsUtf8() {
+    const char* codeset = ::nl_langinfo(CODESET);
+    return codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+}
+
+} // namespace vormelle::platform

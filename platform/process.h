@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <sys/types.h>
+#include <utility>
+
+namespace vormelle::platform {
+
+// Variables set (or replaced) in a child's environment on top of the program's own.
+using EnvironmentChanges = QList<std::pair<QByteArray, QByteArray>>;
+
+// One child process, started from a program and an argument list (never through a shell, so
+// every argument reaches the child exactly as given). Its standard input is empty; its output
+// and error output go into one buffer of which the last kilobytes are kept. The child is never
+// killed: if this object goes away first, the child runs on alone.
+class ChildProcess final {
+public:
+    // How much of the child's output is kept.
+    static constexpr qsizetype kOutputTail = 8192;
+
+    // Starts the program; throws BasicError when it cannot be started (53 when it is not there,
+    // 70 when it may not be executed).
+    ChildProcess(const QString& program, const QStringList& arguments,
+                 const EnvironmentChanges& environment = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Waits at most `limit` for the child to end and returns whether it has ended. Returns as
+    // soon as it ends; a zero limit only looks.
+    bool waitFor(std::chrono::milliseconds limit);
+    bool ended() const { return m_ended; }
+    // The exit code, or 128 plus the signal's number when a signal ended the child.
+    int exitCode() const { return m_exitCode; }
+    // The last kilobytes the child wrote to its output and error output, in order.
+    QByteArray output();
+    pid_t pid() const { return m_pid; }
+
+private:
+    bool reap(bool block);
+    void collectOutput();
+
+    pid_t m_pid = -1;
+    int m_pidfd = -1;
+    int m_outputFd = -1;
+    qint64 m_outputRead = 0;
+    QByteArray m_tail;
+    bool m_ended = false;
+    int m_exitCode = 0;
+};
+
+// Whether the program's own locale encodes text as UTF-8.
+bool localeIsUtf8();
+
+} // namespace vormelle::platform

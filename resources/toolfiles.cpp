@@ -1,0 +1,44 @@
+#include "resources/toolfiles.h"
+
+#include "platform/basicerror.h"
+#include "resources/toolnames.h"
+
+#include <QFile>
+
+namespace vormelle::resources {
+
+const std::array<ToolFile, 4>& toolFiles() {
+#ifdef _WIN32
+    static const std::array<ToolFile, 4> files{{
+        {101, QStringLiteral("tiff2pdf.exe"), true},
+        {102, QStringLiteral("jpeg62.dll"), false},
+        {103, QStringLiteral("libtiff3.dll"), false},
+        {104, QStringLiteral("zlib1.dll"), false},
+    }};
+#else
+    static const std::array<ToolFile, 4> files{{
+        {101, QString::fromLatin1(names::kTiff2pdf), true},
+        {102, QString::fromLatin1(names::kJpeg), false},
+        {103, QString::fromLatin1(names::kTiff), false},
+        {104, QString::fromLatin1(names::kZlib), false},
+    }};
+#endif
+    return files;
+}
+
+const ToolFile& toolFile(int id) {
+    for (const ToolFile& f : toolFiles()) {
+        if (f.id == id)
+            return f;
+    }
+    throw BasicError(BasicError::InvalidProcedureCall);
+}
+
+QByteArray CustomResource(int id) {
+    QFile resource(QStringLiteral(":/CUSTOM/") + QString::number(id));
+    if (!resource.open(QIODevice::ReadOnly))
+        throw BasicError(326, QStringLiteral("Resource with identifier '%1' not found").arg(id));
+    return resource.readAll();
+}
+
+} // namespace vormelle::resources

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+namespace vormelle::resources {
+
+// One converter file carried as a resource of type "CUSTOM".
+struct ToolFile {
+    int id;
+    QString fileName; // as written into the temporary folder
+    bool executable;
+};
+
+// In the order they are written: the tool (101), then the JPEG (102), TIFF (103) and zlib (104)
+// libraries. On Linux the libraries carry their sonames, so the loader finds them there.
+const std::array<ToolFile, 4>& toolFiles();
+const ToolFile& toolFile(int id);
+
+// The bytes of resource `id` of type "CUSTOM"; throws BasicError when there is none.
+QByteArray CustomResource(int id);
+
+} // namespace vormelle::resources
