@@ -7,6 +7,7 @@
 #include "app/paths/paths.h"
 #include "convert/checks.h"
 #include "convert/commands.h"
+#include "convert/deploy.h"
 #include "convert/outcome.h"
 #include "convert/runner.h"
 #include "platform/basicerror.h"
@@ -31,19 +32,6 @@ constexpr int kIndexOutOfBounds = 35600;
 
 QString inFolder(const platform::PrivateFolder& folder, const QString& name) {
     return folder.exists() ? folder.path() + QLatin1Char('/') + name : QString();
-}
-
-QString toolPath(const platform::PrivateFolder& folder, int id) {
-    if (!folder.exists())
-        throw BasicError(BasicError::PathNotFound);
-    return inFolder(folder, resources::toolFile(id).fileName);
-}
-
-// Statements 112 to 124: a tool file is written only when it is not there yet.
-void writeToolFile(const platform::PrivateFolder& folder, int id, const QByteArray& bytes) {
-    const QString path = toolPath(folder, id);
-    if (!paths::FileExists(path))
-        paths::SaveBytesToFile(bytes, path, resources::toolFile(id).executable);
 }
 
 // The result counts only when both converters succeeded and it has every page of the TIFF;
@@ -135,25 +123,25 @@ void PushButton2_Click(Form1& form) {
                 bytes = resources::CustomResource(101);
                 return 112;
             case 112:
-                writeToolFile(folder, 101, bytes);
+                convert::writeToolFile(folder.path(), 101, bytes);
                 return 114;
             case 114:
                 bytes = resources::CustomResource(102);
                 return 116;
             case 116:
-                writeToolFile(folder, 102, bytes);
+                convert::writeToolFile(folder.path(), 102, bytes);
                 return 118;
             case 118:
                 bytes = resources::CustomResource(103);
                 return 120;
             case 120:
-                writeToolFile(folder, 103, bytes);
+                convert::writeToolFile(folder.path(), 103, bytes);
                 return 122;
             case 122:
                 bytes = resources::CustomResource(104);
                 return 124;
             case 124:
-                writeToolFile(folder, 104, bytes);
+                convert::writeToolFile(folder.path(), 104, bytes);
                 bytes.clear();
                 return 126;
             case 126:
@@ -233,19 +221,19 @@ void PushButton2_Click(Form1& form) {
                 return nextRow();
             case 166:
                 if (folder.exists())
-                    paths::DeleteFileQuietly(toolPath(folder, 101));
+                    paths::DeleteFileQuietly(convert::toolPath(folder.path(), 101));
                 return 168;
             case 168:
                 if (folder.exists())
-                    paths::DeleteFileQuietly(toolPath(folder, 102));
+                    paths::DeleteFileQuietly(convert::toolPath(folder.path(), 102));
                 return 170;
             case 170:
                 if (folder.exists())
-                    paths::DeleteFileQuietly(toolPath(folder, 103));
+                    paths::DeleteFileQuietly(convert::toolPath(folder.path(), 103));
                 return 172;
             case 172:
                 if (folder.exists())
-                    paths::DeleteFileQuietly(toolPath(folder, 104));
+                    paths::DeleteFileQuietly(convert::toolPath(folder.path(), 104));
                 // The run's folder goes with everything in it, the last PDF too.
                 folder.remove();
                 return 174;

@@ -9,6 +9,7 @@ namespace vormelle::convert {
 namespace {
 
 constexpr int kListedFailures = 10;
+constexpr char kTiff2pdfClosingLine[] = "tiff2pdf: An error occurred creating output PDF file.";
 // A converter's message can be long; the box shows its start.
 constexpr qsizetype kReasonLength = 200;
 
@@ -29,7 +30,8 @@ QString lastNonEmptyLine(const QByteArray& output) {
     const QList<QByteArray> lines = output.split('\n');
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
         const QByteArray trimmed = it->trimmed();
-        if (!trimmed.isEmpty())
+        // tiff2pdf closes every failure with this line; the one before it says what failed.
+        if (!trimmed.isEmpty() && trimmed != kTiff2pdfClosingLine)
             return QString::fromUtf8(trimmed);
     }
     return {};

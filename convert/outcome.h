@@ -21,6 +21,7 @@ struct RowOutcome {
 };
 
 // The last line with something on it, without surrounding white space; "" when there is none.
+// tiff2pdf's closing "An error occurred creating output PDF file." is passed over.
 QString lastNonEmptyLine(const QByteArray& output);
 
 // Why a row was not converted, in the closing box's words.
