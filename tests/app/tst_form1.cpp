@@ -9,11 +9,15 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 
 using namespace vormelle;
 
@@ -170,7 +174,56 @@ private slots:
         QCOMPARE(ended, 1);
         QCOMPARE(dialogs.boxes.size(), 0); // asks nothing
     }
+
+    // The real unload, from inside a handler that is processing events: the process ends there
+    // and then, without returning into the handler.
+    void closingDuringLongWorkEndsTheProcess() {
+        test::TestEnv env;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VORMELLE_UNLOAD_CHILD"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QByteArray out = child.readAllStandardOutput();
+        QVERIFY2(out.contains("working"), out.constData());
+        QVERIFY2(!out.contains("returned"), out.constData());
+    }
 };
 
-QTEST_MAIN(TestForm1)
+namespace {
+
+// The child of closingDuringLongWorkEndsTheProcess: a handler that keeps processing events
+// while the window is closed under it.
+int unloadChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    test::ScriptedDialogs dialogs;
+    test::RecordingDesktop desktop;
+    Form1 form(dialogs, desktop);
+    form.show();
+    QTimer::singleShot(50, &form, [&form] {
+        std::puts("working");
+        std::fflush(stdout);
+        QTimer::singleShot(50, &form, [&form] { form.close(); });
+        for (int i = 0; i < 400; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+        std::puts("returned");
+    });
+    return QApplication::exec() == 0 ? 3 : 4;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("VORMELLE_UNLOAD_CHILD"))
+        return unloadChild(argc, argv);
+    QApplication app(argc, argv);
+    TestForm1 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_form1.moc"
