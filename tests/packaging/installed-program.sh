@@ -25,6 +25,11 @@ program=$prefix/lib/vormelle
 for f in HAND-M.CUR drag.ico; do
     cmp -s "$program/$f" "$build/vormelle/$f" || fail "$f differs from the built one"
 done
+# The second converter comes along once the build lays it out.
+if [ -e "$build/vormelle/pdf2djvu/pdf2djvu" ] || [ -L "$build/vormelle/pdf2djvu/pdf2djvu" ]; then
+    "$program/pdf2djvu/pdf2djvu" --version >/dev/null 2>&1 ||
+        fail "the installed pdf2djvu/pdf2djvu does not run"
+fi
 samples=$(find "$program/Samples" -name '*.tif' | wc -l)
 [ "$samples" -ge 4 ] || fail "only $samples samples installed"
 
