@@ -33,6 +33,8 @@ QString BasicError::describe(int number) {
         return QStringLiteral("Path/File access error");
     case PathNotFound:
         return QStringLiteral("Path not found");
+    case InvalidPicture:
+        return QStringLiteral("Invalid picture");
     case BufferTooSmall:
         return QStringLiteral("The FileName buffer is too small to store the selected file names");
     default:
