@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/handlers.h"
+#include "app/startupenv.h"
 #include "platform/qtdialogs.h"
 
 #include <QApplication>
@@ -7,7 +8,10 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vormelle"));
-    vormelle::platform::setApplicationTitle(QStringLiteral("Vormelle"));
+    // The desktop entry's name, so the desktop matches the window to its menu entry and icon.
+    QApplication::setDesktopFileName(QStringLiteral("vormelle"));
+    QApplication::setWindowIcon(vormelle::startup::ProgramIcon());
+    vormelle::startup::SetApplicationTitle();
 
     vormelle::platform::QtDialogs dialogs;
     vormelle::platform::QtDesktop desktop;

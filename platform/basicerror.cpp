@@ -8,8 +8,8 @@ namespace vormelle {
 BasicError::BasicError(int number) : BasicError(number, describe(number)) {}
 
 BasicError::BasicError(int number, QString description)
-    : m_number(number), m_description(std::move(description)),
-      m_what(m_description.toStdString()) {}
+    : m_number(number), m_description(std::move(description)), m_what(m_description.toStdString()) {
+}
 
 QString BasicError::describe(int number) {
     switch (number) {
@@ -33,6 +33,8 @@ QString BasicError::describe(int number) {
         return QStringLiteral("Path/File access error");
     case PathNotFound:
         return QStringLiteral("Path not found");
+    case InvalidPicture:
+        return QStringLiteral("Invalid picture");
     case BufferTooSmall:
         return QStringLiteral("The FileName buffer is too small to store the selected file names");
     default:

@@ -22,6 +22,7 @@ public:
         PermissionDenied = 70,
         PathFileAccessError = 75,
         PathNotFound = 76,
+        InvalidPicture = 481,
         BufferTooSmall = 20476,
     };
 

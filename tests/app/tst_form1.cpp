@@ -1,0 +1,229 @@
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/handlers.h"
+#include "app/listview.h"
+#include "tests/support/scripteddialogs.h"
+#include "tests/support/testenv.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace vormelle;
+
+class TestForm1 final : public QObject {
+    Q_OBJECT
+
+    static QRect twipsRect(const Form1& f, int l, int t, int w, int h) {
+        return {f.twipsX(l), f.twipsY(t), f.twipsX(w), f.twipsY(h)};
+    }
+
+private slots:
+    void controlsAtTheirPlaces() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        struct Expect {
+            QWidget* widget;
+            QString caption;
+            QRect twips;
+        };
+        const QList<Expect> expected = {
+            {form.ListView1, {}, {120, 120, 7800, 2535}},
+            {form.PushButton1, "Add TIFF File(s)", {120, 2750, 3840, 405}},
+            {form.PushButton4, "Add All TIFF File(s) In Folder", {4080, 2750, 3840, 405}},
+            {form.PushButton6, "Clear List", {120, 3260, 3840, 405}},
+            {form.PushButton7, "Load Sample/Example Files", {4080, 3260, 3840, 405}},
+            {form.Frame1, "Save Option", {120, 3710, 7800, 1815}},
+            {form.Option1, "Save results to this folder:", {240, 300, 6000, 255}},
+            {form.Frame4, "", {480, 510, 6840, 810}},
+            {form.Text1, {}, {240, 300, 5670, 345}},
+            {form.PushButton9, "...", {6000, 300, 600, 345}},
+            {form.Option2, "Save results in folder of original file", {240, 1410, 6000, 255}},
+            {form.PushButton2, "Start Converting", {120, 5640, 7800, 405}},
+            {form.ProgressBar1, {}, {120, 6160, 7800, 405}},
+        };
+        for (const Expect& e : expected) {
+            const QRect r = e.twips;
+            QCOMPARE(e.widget->geometry(), twipsRect(form, r.x(), r.y(), r.width(), r.height()));
+            if (auto* b = qobject_cast<QAbstractButton*>(e.widget))
+                QCOMPARE(b->text(), e.caption);
+            if (auto* g = qobject_cast<QGroupBox*>(e.widget))
+                QCOMPARE(g->title(), e.caption);
+            QCOMPARE(e.widget->font().family(), QStringLiteral("Arial"));
+        }
+        QCOMPARE(form.Option1->parentWidget(), form.Frame1);
+        QCOMPARE(form.Text1->parentWidget(), form.Frame4);
+        QCOMPARE(form.PushButton9->parentWidget(), form.Frame4);
+        QCOMPARE(form.Frame4->parentWidget(), form.Frame1);
+        QVERIFY(form.ListView1->font().bold());
+        QCOMPARE(form.windowTitle(), QStringLiteral("Vormelle"));
+        QCOMPARE(form.ProgressBar1->text(), QStringLiteral("Progress Bar"));
+        QCOMPARE(form.ProgressBar1->value(), 0);
+        QVERIFY(form.Option1->isChecked());
+        QVERIFY(!form.Option2->isChecked());
+    }
+
+    void columnHeader() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        connectHandlers(form);
+        QCOMPARE(form.ListView1->columnHeader(), QStringLiteral("TIFF File(s)"));
+        QCOMPARE(form.ListView1->columnWidth(0), form.twipsX(7300));
+        // A long path scrolls sideways rather than being cut off.
+        form.show();
+        form.ListView1->add(QString(400, QLatin1Char('x')));
+        form.ListView1->header()->resizeSection(0, 4000);
+        QCoreApplication::processEvents();
+        QVERIFY(form.ListView1->horizontalScrollBar()->maximum() > 0);
+    }
+
+    void optionsClearEachOtherButCanBothBeOff() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        form.Option2->setChecked(true);
+        QVERIFY(!form.Option1->isChecked());
+        form.Option2->setChecked(false);
+        QVERIFY(!form.Option1->isChecked() && !form.Option2->isChecked());
+        form.Option1->click();
+        form.Option1->click(); // a click never clears an option
+        QVERIFY(form.Option1->isChecked());
+        QVERIFY(!form.Option2->isChecked());
+    }
+
+    void progressPositionsClamp_data() {
+        QTest::addColumn<double>("position");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("inside") << 33.3 << 33;
+        QTest::newRow("half to even down") << 2.5 << 2;
+        QTest::newRow("half to even up") << 3.5 << 4;
+        QTest::newRow("above 100") << 133.0 << 100;
+        QTest::newRow("below 0") << -4.0 << 0;
+        QTest::newRow("nan") << std::nan("") << 0;
+    }
+    void progressPositionsClamp() {
+        ProgressBar bar;
+        QFETCH(double, position);
+        bar.setPosition(position);
+        QFETCH(int, shown);
+        QCOMPARE(bar.value(), shown);
+        bar.setText(QStringLiteral("Processing: 50%p.tif"));
+        QCOMPARE(bar.text(), QStringLiteral("Processing: 50%p.tif"));
+    }
+
+    void pointerRules() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QList<QPushButton*> buttons = form.pushButtons();
+        QCOMPARE(buttons.size(), 6);
+        for (QPushButton* b : buttons) {
+            QTest::mouseMove(b);
+            QCOMPARE(form.MousePointer(), int(Form1::Custom));
+            // Without a pointer file, the platform's hand.
+            QCOMPARE(form.cursor().shape(), Qt::PointingHandCursor);
+            QTest::mouseMove(form.ListView1->viewport());
+            QCOMPARE(form.MousePointer(), int(Form1::Default));
+        }
+        QTest::mouseMove(form.PushButton2);
+        QTest::mouseMove(form.Frame1, QPoint(5, 5));
+        QCOMPARE(form.MousePointer(), int(Form1::Default));
+        QTest::mouseMove(form.PushButton2);
+        QTest::mouseMove(&form, QPoint(2, 2));
+        QCOMPARE(form.MousePointer(), int(Form1::Default));
+
+        // The hourglass stays whatever the pointer crosses.
+        form.setMousePointer(Form1::Hourglass);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        for (QWidget* w : {static_cast<QWidget*>(form.PushButton1), form.ListView1->viewport(),
+                           static_cast<QWidget*>(form.Frame4)}) {
+            QTest::mouseMove(w);
+            QCOMPARE(form.MousePointer(), int(Form1::Hourglass));
+        }
+        form.setMousePointer(Form1::Default);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+
+        form.setMouseIcon(QCursor(Qt::CrossCursor));
+        QTest::mouseMove(form.PushButton4);
+        QCOMPARE(form.cursor().shape(), Qt::CrossCursor);
+    }
+
+    void closingEndsTheProgramAtOnce() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        test::TestEnv env;
+        Form1 form(dialogs, desktop);
+        int ended = 0;
+        form.unload = [&] { ++ended; };
+        form.show();
+        form.close();
+        QCOMPARE(ended, 1);
+        QCOMPARE(dialogs.boxes.size(), 0); // asks nothing
+    }
+
+    // The real unload, from inside a handler that is processing events: the process ends there
+    // and then, without returning into the handler.
+    void closingDuringLongWorkEndsTheProcess() {
+        test::TestEnv env;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VORMELLE_UNLOAD_CHILD"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QByteArray out = child.readAllStandardOutput();
+        QVERIFY2(out.contains("working"), out.constData());
+        QVERIFY2(!out.contains("returned"), out.constData());
+    }
+};
+
+namespace {
+
+// The child of closingDuringLongWorkEndsTheProcess: a handler that keeps processing events
+// while the window is closed under it.
+int unloadChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    test::ScriptedDialogs dialogs;
+    test::RecordingDesktop desktop;
+    Form1 form(dialogs, desktop);
+    form.show();
+    QTimer::singleShot(50, &form, [&form] {
+        std::puts("working");
+        std::fflush(stdout);
+        QTimer::singleShot(50, &form, [&form] { form.close(); });
+        for (int i = 0; i < 400; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+        std::puts("returned");
+    });
+    return QApplication::exec() == 0 ? 3 : 4;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("VORMELLE_UNLOAD_CHILD"))
+        return unloadChild(argc, argv);
+    QApplication app(argc, argv);
+    TestForm1 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_form1.moc"
