@@ -1,0 +1,105 @@
+// 50 small bitonal pages converted by the program (the real window, headless, the real
+// converters) against the same two converter commands run back to back by a shell loop on the
+// same files. Prints the ratio program / shell loop; the target is at most 1.05.
+
+#include "app/controls.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "tests/convert/runfixture.h"
+#include "tests/convert/tiffmaker.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace vormelle;
+
+namespace {
+
+constexpr int kPages = 50;
+constexpr int kRounds = 3;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The two commands as the program gives them, in a loop of the shell.
+double shellLoop(const QString& in, const QString& out, const QString& scratch) {
+    const QString script = QStringLiteral(
+        "for f in \"$1\"/*.tif; do\n"
+        "  b=${f##*/}; b=${b%.*}\n"
+        "  tiff2pdf -n -z -m 1024 \"$f\" -o \"$3/pdf_temp.pdf\" >/dev/null 2>&1 &&\n"
+        "  pdf2djvu -o \"$2/$b.djvu\" \"$3/pdf_temp.pdf\" >/dev/null 2>&1 || exit 1\n"
+        "done\n");
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), scratch);
+    sh.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    sh.start(QStringLiteral("/bin/sh"),
+             {QStringLiteral("-c"), script, QStringLiteral("sh"), in, out, scratch});
+    if (!sh.waitForFinished(-1) || sh.exitCode() != 0) {
+        std::fprintf(stderr, "the shell loop failed\n");
+        std::exit(1);
+    }
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+double program(const QStringList& inputs, const QString& out) {
+    test::RunFixture f;
+    paths::setProgramFolder(QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
+    for (const QString& p : inputs)
+        f.add(p);
+    f.form->Option1->setChecked(true);
+    f.form->Text1->setText(out);
+    QElapsedTimer timer;
+    timer.start();
+    f.start();
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (f.lastBox() != QStringLiteral("Done.")) {
+        std::fprintf(stderr, "the run did not convert everything:\n%s\n", qPrintable(f.lastBox()));
+        std::exit(1);
+    }
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    test::TestEnv env;
+    const QString in = env.path(QStringLiteral("in"));
+    QDir().mkpath(in);
+    QStringList inputs;
+    for (int i = 1; i <= kPages; ++i) {
+        const QString path = in + QStringLiteral("/page%1.tif").arg(i, 3, 10, QLatin1Char('0'));
+        test::writeTiff(path, test::TiffKind::BitonalG4, 1, 850, 1100, 100);
+        inputs.append(path);
+    }
+    std::vector<double> loop;
+    std::vector<double> prog;
+    for (int round = 0; round < kRounds; ++round) {
+        const QString out = env.path(QStringLiteral("out%1").arg(round));
+        const QString scratch = env.path(QStringLiteral("scratch%1").arg(round));
+        QDir().mkpath(out + QStringLiteral("/loop"));
+        QDir().mkpath(out + QStringLiteral("/program"));
+        QDir().mkpath(scratch);
+        loop.push_back(shellLoop(in, out + QStringLiteral("/loop"), scratch));
+        prog.push_back(program(inputs, out + QStringLiteral("/program")));
+    }
+    const double l = median(loop);
+    const double p = median(prog);
+    std::printf("convert_bitonal_50: program %.2f s, shell loop %.2f s (medians of %d), "
+                "ratio %.3f (target <= 1.05)\n",
+                p, l, kRounds, p / l);
+    return 0;
+}
