@@ -9,7 +9,8 @@ namespace vormelle {
 
 QString errorReportText(const QString& description, const QString& traceText, int line) {
     return description + QStringLiteral("\r\n") + traceText + QStringLiteral("at line ") +
-           QString::number(line) + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           QString::number(line) +
+           QStringLiteral("\r\rPlease email screenshot of this message to ") +
            QString::fromLatin1(kSupportEmail);
 }
 

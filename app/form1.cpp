@@ -59,7 +59,8 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
 
     placeControls();
 
-    for (QWidget* w : std::initializer_list<QWidget*>{this, Frame1, Frame4, ListView1->viewport()}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{this, Frame1, Frame4, ListView1->viewport()}) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }

@@ -78,7 +78,8 @@ void ListView::addColumn(const QString& header, int width) {
 }
 
 QString ListView::columnHeader() const {
-    return header()->isHidden() ? QString() : m_model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
+    return header()->isHidden() ? QString()
+                                : m_model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
 }
 
 int ListView::selectedRow() const {
@@ -92,7 +93,9 @@ void ListView::selectRow(int row) {
                                              QItemSelectionModel::Rows);
 }
 
-void ListView::ensureRowVisible(int row) { scrollTo(m_model.index(row)); }
+void ListView::ensureRowVisible(int row) {
+    scrollTo(m_model.index(row));
+}
 
 int ListView::rowAt(const QPoint& viewportPos) const {
     const QModelIndex i = indexAt(viewportPos);

@@ -50,7 +50,8 @@ void PushButton1_Click(Form1& form) {
             return 108;
         case 108:
             for (qsizetype i = 1; i < parts.size(); ++i)
-                form.ListView1->add(paths::CleanPath(parts.front() + paths::separator() + parts[i]));
+                form.ListView1->add(
+                    paths::CleanPath(parts.front() + paths::separator() + parts[i]));
             return kEndHandler;
         default:
             return kEndHandler;

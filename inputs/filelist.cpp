@@ -37,7 +37,9 @@ void ListView1_KeyDown(Form1& form, int keyCode) {
     removeSelectedRow(form);
 }
 
-void ListView1_DblClick(Form1& form) { removeSelectedRow(form); }
+void ListView1_DblClick(Form1& form) {
+    removeSelectedRow(form);
+}
 
 void ListView1_ItemClick(Form1& form, int row) {
     const QPixmap dragIcon(paths::ProgramFolder() + QStringLiteral("/drag.ico"));
@@ -46,7 +48,9 @@ void ListView1_ItemClick(Form1& form, int row) {
     form.DraggedItem = row;
 }
 
-void ListView1_MouseDown(Form1& form) { form.MouseIsDown = true; }
+void ListView1_MouseDown(Form1& form) {
+    form.MouseIsDown = true;
+}
 
 void ListView1_MouseMove(Form1& form, Qt::MouseButtons, const QPoint& pos) {
     form.Form_MouseMove();
@@ -103,10 +107,9 @@ void connect(Form1& form) {
     QObject::connect(list, &ListView::itemClick, &form,
                      [&form](int row) { ListView1_ItemClick(form, row); });
     QObject::connect(list, &ListView::mouseDown, &form, [&form] { ListView1_MouseDown(form); });
-    QObject::connect(list, &ListView::mouseMove, &form,
-                     [&form](Qt::MouseButtons buttons, QPoint pos) {
-                         ListView1_MouseMove(form, buttons, pos);
-                     });
+    QObject::connect(
+        list, &ListView::mouseMove, &form,
+        [&form](Qt::MouseButtons buttons, QPoint pos) { ListView1_MouseMove(form, buttons, pos); });
     QObject::connect(list, &ListView::mouseUp, &form, [&form] { ListView1_MouseUp(form); });
     QObject::connect(form.PushButton6, &QPushButton::clicked, &form,
                      [&form] { PushButton6_Click(form); });

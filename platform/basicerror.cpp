@@ -8,8 +8,8 @@ namespace vormelle {
 BasicError::BasicError(int number) : BasicError(number, describe(number)) {}
 
 BasicError::BasicError(int number, QString description)
-    : m_number(number), m_description(std::move(description)),
-      m_what(m_description.toStdString()) {}
+    : m_number(number), m_description(std::move(description)), m_what(m_description.toStdString()) {
+}
 
 QString BasicError::describe(int number) {
     switch (number) {

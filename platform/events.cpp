@@ -6,8 +6,12 @@
 
 namespace vormelle::platform {
 
-void doEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void doEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-void endProgramNow() { std::_Exit(0); }
+void endProgramNow() {
+    std::_Exit(0);
+}
 
 } // namespace vormelle::platform

@@ -11,9 +11,13 @@
 
 namespace vormelle::platform {
 
-QByteArray encodePath(const QString& path) { return QFile::encodeName(path); }
+QByteArray encodePath(const QString& path) {
+    return QFile::encodeName(path);
+}
 
-QString decodePath(const QByteArray& path) { return QFile::decodeName(path); }
+QString decodePath(const QByteArray& path) {
+    return QFile::decodeName(path);
+}
 
 bool statusReadable(const QString& path) {
     if (path.isEmpty())
@@ -32,8 +36,8 @@ bool isDirectory(const QString& path) {
 void writeNewFile(const QString& path, const QByteArray& bytes, bool executable) {
     const QByteArray name = encodePath(path);
     // O_EXCL: never write through a link or into a file someone else made meanwhile.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          executable ? 0700 : 0600);
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, executable ? 0700 : 0600);
     if (fd < 0)
         throw BasicError::fromErrno(errno, errno == ENOENT);
     qsizetype done = 0;

@@ -14,9 +14,13 @@
 
 namespace vormelle::platform {
 
-void setApplicationTitle(const QString& title) { QGuiApplication::setApplicationDisplayName(title); }
+void setApplicationTitle(const QString& title) {
+    QGuiApplication::setApplicationDisplayName(title);
+}
 
-QString applicationTitle() { return QGuiApplication::applicationDisplayName(); }
+QString applicationTitle() {
+    return QGuiApplication::applicationDisplayName();
+}
 
 QString openFilesAnswer(const QStringList& paths) {
     if (paths.isEmpty())
@@ -95,9 +99,8 @@ QString QtDialogs::openFiles(QWidget* owner, const OpenFilesRequest& request) {
 QString QtDialogs::browseForFolder(QWidget* owner, const QString& title,
                                    const QString& startFolder) {
     const QString start = QFileInfo(startFolder).isDir() ? startFolder : QString();
-    QString chosen = QFileDialog::getExistingDirectory(owner, title, start,
-                                                       QFileDialog::ShowDirsOnly |
-                                                           QFileDialog::DontUseNativeDialog);
+    QString chosen = QFileDialog::getExistingDirectory(
+        owner, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (chosen.isEmpty())
         return {};
     chosen = QDir::cleanPath(chosen);
@@ -115,7 +118,9 @@ QString QtDialogs::inputBox(QWidget* owner, const QString& prompt, const QString
     return ok ? answer : QString();
 }
 
-void QtDesktop::openUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void QtDesktop::openUrl(const QString& url) {
+    QDesktopServices::openUrl(QUrl(url));
+}
 
 void QtDesktop::openFolder(const QString& folder) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));

@@ -21,9 +21,13 @@ QChar separator(Style style) {
     return style == Style::Windows ? QLatin1Char('\\') : QLatin1Char('/');
 }
 
-bool FileExists(const QString& path) { return platform::statusReadable(path); }
+bool FileExists(const QString& path) {
+    return platform::statusReadable(path);
+}
 
-bool IsFolder(const QString& path) { return platform::isDirectory(path); }
+bool IsFolder(const QString& path) {
+    return platform::isDirectory(path);
+}
 
 QString FileNameOf(const QString& path, Style style) {
     return path.mid(path.lastIndexOf(separator(style)) + 1);
@@ -81,6 +85,8 @@ QString ProgramFolder() {
     return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
 }
 
-void setProgramFolder(const QString& folder) { programFolderOverride() = folder; }
+void setProgramFolder(const QString& folder) {
+    programFolderOverride() = folder;
+}
 
 } // namespace vormelle::paths

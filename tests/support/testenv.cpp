@@ -17,7 +17,9 @@ TestEnv::~TestEnv() {
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
 }
 
-QString TestEnv::settingsFile() const { return m_config.path() + QStringLiteral("/Quenlark.conf"); }
+QString TestEnv::settingsFile() const {
+    return m_config.path() + QStringLiteral("/Quenlark.conf");
+}
 
 QString TestEnv::writeFile(const QString& relative, const QByteArray& bytes) const {
     const QString full = path(relative);
@@ -32,6 +34,8 @@ QString TestEnv::builtProgramFolder() {
     return QString::fromLocal8Bit(qgetenv("VORMELLE_PROGRAM_DIR"));
 }
 
-QString TestEnv::sourceFolder() { return QString::fromLocal8Bit(qgetenv("VORMELLE_SOURCE_DIR")); }
+QString TestEnv::sourceFolder() {
+    return QString::fromLocal8Bit(qgetenv("VORMELLE_SOURCE_DIR"));
+}
 
 } // namespace vormelle::test
