@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 
 namespace vormelle::addall {
@@ -18,6 +19,11 @@ namespace {
 
 // Hidden + archive and nothing else: the desktop's own bookkeeping files, which are skipped.
 constexpr int kPlainHidden = platform::Hidden | platform::Archive;
+
+// Between two folders' listings the window looks at its events, but only when a while has
+// passed since the last look: each look after new rows lays the whole list out again, which
+// per folder would cost more than the scan itself in a large tree.
+constexpr qint64 kEventLookMs = 50;
 
 QString& lastFolder() {
     static QString folder;
@@ -35,9 +41,11 @@ void PushButton4_Click(Form1& form) {
     QStringList folders;
     qsizetype folderIndex = 0;
     QString folder;
-    QStringList names;
-    qsizetype nameIndex = 0;
-    QString path;
+    QList<platform::FileEntry> files;
+    qsizetype fileIndex = 0;
+    const platform::FileEntry* file = nullptr;
+    QStringList rows; // one folder's rows, appended together
+    QElapsedTimer sinceEvents;
     runNumbered(report, 100, [&](int line) {
         switch (line) {
         case 100:
@@ -76,37 +84,37 @@ void PushButton4_Click(Form1& form) {
             return 116;
         case 116:
             folderIndex = 0;
+            sinceEvents.start();
             return 118;
         case 118: // the next folder
+            form.ListView1->addRows(rows);
+            rows.clear();
             if (folderIndex >= folders.size())
                 return 130;
-            // Between two folders' listings, so a large tree keeps the window alive.
-            platform::doEvents();
+            if (sinceEvents.elapsed() >= kEventLookMs) {
+                platform::doEvents();
+                sinceEvents.start();
+            }
             folder = folders.at(folderIndex++);
             folder.chop(1);
-            names.clear();
+            files.clear();
             return 120;
         case 120:
-            names = addfolder::ListFilesInFolder(folder, QStringLiteral("*.") + extension);
+            files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
             return 122;
         case 122:
-            nameIndex = 0;
+            fileIndex = 0;
             return 124;
-        case 124: // the next name
-            if (nameIndex >= names.size())
+        case 124: // the next file
+            if (fileIndex >= files.size())
                 return 118;
-            path = names.at(nameIndex++);
-            if (path.startsWith(QLatin1Char('~')))
-                return 124;
-            path = folder + sep + path;
-            return 126;
+            file = &files.at(fileIndex++);
+            return file->name.startsWith(QLatin1Char('~')) ? 124 : 126;
         case 126:
-            return addfolder::FileExistsStrict(path) &&
-                           platform::fileAttributes(path) != kPlainHidden
-                       ? 128
-                       : 124;
+            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
+            return file->attributes != kPlainHidden ? 128 : 124;
         case 128:
-            form.ListView1->add(paths::CleanPath(path));
+            rows.append(paths::CleanPath(folder + sep + file->name));
             return 124;
         case 130:
             form.setMousePointer(Form1::Default);

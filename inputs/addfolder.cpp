@@ -2,7 +2,6 @@
 
 #include "app/errorreport.h"
 #include "app/form1.h"
-#include "app/paths/paths.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
@@ -20,11 +19,20 @@ namespace {
 constexpr int kSystemFolder = platform::Hidden | platform::System | platform::Directory;
 constexpr int kSystemJunction = kSystemFolder | platform::ReparsePoint;
 
-bool descends(const QString& folder) {
-    if (platform::isRootFolder(folder))
-        return true;
-    const int attributes = platform::fileAttributes(folder);
-    return attributes != kSystemFolder && attributes != kSystemJunction;
+// IsFolder and the attribute value from one status read: lstat and stat agree but for a link,
+// and a link's attributes describe what it points to anyway. -1 when IsFolder would be false.
+int folderAttributes(const QString& path) {
+    try {
+        const int attributes = platform::fileAttributes(path);
+        return attributes & platform::Directory ? attributes : -1;
+    } catch (const BasicError&) {
+        return -1;
+    }
+}
+
+bool descends(const QString& folder, int attributes) {
+    return platform::isRootFolder(folder) ||
+           (attributes != kSystemFolder && attributes != kSystemJunction);
 }
 
 bool acceptableName(const platform::DirectoryEntry& entry) {
@@ -46,6 +54,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     qsizetype i = 0;
     qsizetype j = 0;
     QString folder;
+    int attributes = -1;
     bool dropped = false;
     // Each statement's failure goes on with the statement below it, which for a failed test is
     // the first one inside its decision, as the trap always did.
@@ -59,12 +68,13 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
                 return 112;
             folder = folderList.at(i);
             dropped = false;
-            return paths::IsFolder(folder) && folder.size() < kMaxPath ? 104 : 110;
+            attributes = folderAttributes(folder);
+            return attributes >= 0 && folder.size() < kMaxPath ? 104 : 110;
         case 104:
             platform::doEvents();
             return 106;
         case 106:
-            return descends(folder) ? 108 : 110;
+            return descends(folder, attributes) ? 108 : 110;
         case 108: // its sub-folders
             try {
                 const QList<platform::DirectoryEntry> subs = platform::subFolders(folder);
@@ -99,12 +109,13 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
             if (j >= newList.size())
                 return kEndHandler;
             folder = newList.at(j++);
-            if (!paths::IsFolder(folder))
+            attributes = folderAttributes(folder);
+            if (attributes < 0)
                 return 116;
             platform::doEvents();
             return 118;
         case 118:
-            return descends(folder) ? 120 : 122;
+            return descends(folder, attributes) ? 120 : 122;
         case 120:
             folderList.append(folder);
             return 122;
@@ -116,10 +127,16 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     });
 }
 
-QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
+QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern) {
     const QString dir = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    QStringList names = platform::fileNames(dir, pattern);
-    names.removeIf([&dir](const QString& name) { return !FileExistsStrict(dir + name); });
+    // The listing applies FileExistsStrict's test to each name itself, relative to the folder.
+    return platform::files(dir, pattern);
+}
+
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
+    QStringList names;
+    for (platform::FileEntry& file : ListFilesWithAttributes(folder, pattern))
+        names.append(std::move(file.name));
     return names;
 }
 

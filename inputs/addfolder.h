@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/directory.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,9 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
 // wildcard pattern and pass FileExistsStrict, in the folder's NTFS order; empty when none.
 // A folder that cannot be listed throws BasicError.
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+// The same files with each one's attribute value, taken in the same single look at the file
+// (the scans would otherwise probe every file twice more by its full path).
+QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern);
 
 // A regular file, or a link to one, whose status can be read. Never opens the path, so a FIFO
 // cannot block the window.

@@ -26,14 +26,12 @@ void addFolderTree(Form1& form, const QString& dropped) {
         const QString folder = entry.chopped(1);
         QStringList rows;
         try {
-            const QStringList names = addfolder::ListFilesInFolder(folder, QStringLiteral("*.*"));
-            for (const QString& name : names) {
-                if (name.startsWith(QLatin1Char('~')))
-                    continue;
-                const QString path = folder + sep + name;
-                if (addfolder::FileExistsStrict(path) &&
-                    platform::fileAttributes(path) != kPlainHidden)
-                    rows.append(paths::CleanPath(path));
+            const QList<platform::FileEntry> files =
+                addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*"));
+            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
+            for (const platform::FileEntry& file : files) {
+                if (!file.name.startsWith(QLatin1Char('~')) && file.attributes != kPlainHidden)
+                    rows.append(paths::CleanPath(folder + sep + file.name));
             }
         } catch (const BasicError&) {
             // A folder that vanished or closed meanwhile: the rows found so far, then the next.

@@ -12,10 +12,15 @@ namespace vormelle::platform {
 
 namespace {
 
-// The last component, as the attribute of a dotted name is decided by it.
-QString nameOf(const QString& path) {
-    const QString clean = QDir::cleanPath(path);
-    return clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+// A name starting with "." is hidden; "." and ".." name other folders.
+bool hiddenName(const QString& path) {
+    QStringView last = QStringView(path).mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    QString clean;
+    if (last.isEmpty() || last == u"." || last == u"..") {
+        clean = QDir::cleanPath(path);
+        last = QStringView(clean).mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+    }
+    return last.startsWith(QLatin1Char('.')) && last != u"." && last != u"..";
 }
 
 int typeBits(mode_t mode) {
@@ -54,9 +59,7 @@ int fileAttributes(const QString& path) {
     } else {
         bits |= typeBits(st.st_mode);
     }
-    const QString last = nameOf(path);
-    if (last.startsWith(QLatin1Char('.')) && last != QLatin1String(".") &&
-        last != QLatin1String(".."))
+    if (hiddenName(path))
         bits |= Hidden;
     return bits;
 }

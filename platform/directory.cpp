@@ -1,10 +1,14 @@
 #include "platform/directory.h"
 
+#include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -15,11 +19,16 @@ namespace vormelle::platform {
 namespace {
 
 // NTFS compares by its table of upper-case letters, one UTF-16 code unit at a time.
-QString upperKey(const QString& name) {
-    QString key(name.size(), Qt::Uninitialized);
+void upperInto(const QString& name, QString& key) {
+    key.resize(name.size());
     QChar* out = key.data();
     for (qsizetype i = 0; i < name.size(); ++i)
         out[i] = QChar(QChar::toUpper(name.at(i).unicode()));
+}
+
+QString upperKey(const QString& name) {
+    QString key;
+    upperInto(name, key);
     return key;
 }
 
@@ -29,18 +38,13 @@ struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-struct RawEntry {
-    QByteArray bytes;
-    Kind kind;
-};
-
-// Every name but "." and "..", with what it is as far as the folder says without following
-// links.
-QList<RawEntry> readFolder(const QString& folder) {
+// Calls `visit(name, kind, dirFd)` for every name but "." and "..", with what it is as far as
+// the folder says without following links.
+template <typename Visit> void readFolder(const QString& folder, Visit visit) {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
     if (!dir)
         throw BasicError::fromErrno(errno, true);
-    QList<RawEntry> entries;
+    const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
         const dirent* e = ::readdir(dir.get());
@@ -52,20 +56,14 @@ QList<RawEntry> readFolder(const QString& folder) {
         const char* n = e->d_name;
         if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
             continue;
-        Kind kind = Kind::Other;
         unsigned char type = e->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st {};
-            if (::fstatat(::dirfd(dir.get()), n, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if (::fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         }
-        if (type == DT_DIR)
-            kind = Kind::Folder;
-        else if (type == DT_LNK)
-            kind = Kind::Link;
-        entries.append({QByteArray(n), kind});
+        visit(n, type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::Other, fd);
     }
-    return entries;
 }
 
 struct Keyed {
@@ -119,13 +117,14 @@ bool wildcardMatch(QStringView pattern, QStringView name) {
 
 QList<DirectoryEntry> subFolders(const QString& folder) {
     QList<Keyed> items;
-    for (RawEntry& raw : readFolder(folder)) {
-        if (raw.kind != Kind::Folder)
-            continue;
-        QString name = decodePath(raw.bytes);
+    readFolder(folder, [&items](const char* n, Kind kind, int) {
+        if (kind != Kind::Folder)
+            return;
+        QByteArray bytes(n);
+        QString name = decodePath(bytes);
         QString key = upperKey(name);
-        items.append({std::move(key), {std::move(raw.bytes), std::move(name)}});
-    }
+        items.append({std::move(key), {std::move(bytes), std::move(name)}});
+    });
     sortNtfs(items);
     QList<DirectoryEntry> result;
     result.reserve(items.size());
@@ -134,27 +133,48 @@ QList<DirectoryEntry> subFolders(const QString& folder) {
     return result;
 }
 
-QStringList fileNames(const QString& folder, const QString& pattern) {
+QList<FileEntry> files(const QString& folder, const QString& pattern) {
     const QString upperPattern = upperKey(pattern);
     const bool dotStar = upperPattern.endsWith(QLatin1String(".*"));
-    QList<Keyed> items;
-    for (RawEntry& raw : readFolder(folder)) {
-        if (raw.kind == Kind::Folder)
-            continue;
-        QString name = decodePath(raw.bytes);
-        if (encodePath(name) != raw.bytes)
-            continue;
-        QString key = upperKey(name);
+    struct Found {
+        QString key;
+        FileEntry entry;
+    };
+    QList<Found> found;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString key; // reused: only the names that match keep a copy
+    readFolder(folder, [&](const char* n, Kind kind, int fd) {
+        if (kind == Kind::Folder)
+            return;
+        utf8.resetState();
+        QString name = utf8(QByteArrayView(n, qsizetype(std::strlen(n))));
+        if (utf8.hasError())
+            return;
+        upperInto(name, key);
         if (!matchFrom(upperPattern, key) &&
             !(dotStar && matchFrom(QStringView(upperPattern).chopped(2), key)))
-            continue;
-        items.append({std::move(key), {QByteArray(), std::move(name)}});
-    }
-    sortNtfs(items);
-    QStringList result;
-    result.reserve(items.size());
-    for (Keyed& k : items)
-        result.append(std::move(k.entry.name));
+            return;
+        // Through a link to what it names, as isRegularFile looks.
+        struct stat st {};
+        if (::fstatat(fd, n, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            return;
+        int attributes = Archive;
+        if (!(st.st_mode & S_IWUSR))
+            attributes |= ReadOnly;
+        if (n[0] == '.')
+            attributes |= Hidden;
+        if (kind == Kind::Link)
+            attributes |= ReparsePoint;
+        found.append({key, {std::move(name), attributes}});
+    });
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        const int c = QStringView(a.key).compare(QStringView(b.key));
+        return c != 0 ? c < 0 : QStringView(a.entry.name).compare(b.entry.name) < 0;
+    });
+    QList<FileEntry> result;
+    result.reserve(found.size());
+    for (Found& f : found)
+        result.append(std::move(f.entry));
     return result;
 }
 

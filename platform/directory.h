@@ -28,9 +28,16 @@ bool wildcardMatch(QStringView pattern, QStringView name);
 // Throws BasicError: 70 without permission, 76 when the folder is missing or not a folder.
 QList<DirectoryEntry> subFolders(const QString& folder);
 
-// The names in a folder that match the pattern and are not folders, in the order above. Names
-// whose bytes do not decode to text and back unchanged are left out: no path built from them
-// would name the file. Throws as subFolders does.
-QStringList fileNames(const QString& folder, const QString& pattern);
+// A file found in a folder, with its attribute value (fileAttributes).
+struct FileEntry {
+    QString name;
+    int attributes = 0;
+};
+
+// The files in a folder whose names match the pattern: regular files, or links to them, whose
+// status can be read (isRegularFile), in the order above. Names that are not valid UTF-8 are
+// left out: no path built from their text would name the file. Each name is looked at once,
+// relative to the open folder. Throws as subFolders does.
+QList<FileEntry> files(const QString& folder, const QString& pattern);
 
 } // namespace vormelle::platform

@@ -40,6 +40,13 @@ void chmodPath(const QString& path, mode_t mode) {
     QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
 }
 
+QStringList fileNames(const QString& folder, const QString& pattern) {
+    QStringList result;
+    for (const auto& f : platform::files(folder, pattern))
+        result.append(f.name);
+    return result;
+}
+
 QStringList names(const QList<platform::DirectoryEntry>& entries) {
     QStringList result;
     for (const auto& e : entries)
@@ -61,6 +68,7 @@ private slots:
     void wildcards();
     void ntfsOrder();
     void fileNamesLeaveOutFoldersAndUndecodableNames();
+    void listingAttributesAgree();
     void subFoldersLeaveOutLinks();
     void listingErrors();
 };
@@ -224,7 +232,7 @@ void TestFileScan::ntfsOrder() {
                                QStringLiteral("b.tif"), QStringLiteral("B2.tif"),
                                QStringLiteral("Z.tif"), QStringLiteral("[.tif"),
                                QStringLiteral("_x.tif")};
-    QCOMPARE(platform::fileNames(env.dir(), QStringLiteral("*.*")), expected);
+    QCOMPARE(fileNames(env.dir(), QStringLiteral("*.*")), expected);
 
     for (const QString& name : created)
         QVERIFY(QDir().mkpath(env.path(QStringLiteral("d/") + name.chopped(4))));
@@ -244,11 +252,25 @@ void TestFileScan::fileNamesLeaveOutFoldersAndUndecodableNames() {
         QVERIFY(f);
         ::fclose(f);
     }
-    QCOMPARE(platform::fileNames(env.dir(), QStringLiteral("*.tif*")),
-             QStringList{QStringLiteral("a.tif")});
+    QCOMPARE(fileNames(env.dir(), QStringLiteral("*.tif*")), QStringList{QStringLiteral("a.tif")});
     // The same folder given with its trailing "/".
-    QCOMPARE(platform::fileNames(env.dir() + QLatin1Char('/'), QStringLiteral("*.tif*")),
+    QCOMPARE(fileNames(env.dir() + QLatin1Char('/'), QStringLiteral("*.tif*")),
              QStringList{QStringLiteral("a.tif")});
+}
+
+void TestFileScan::listingAttributesAgree() {
+    test::TestEnv env;
+    for (const char* name : {"plain.tif", ".hidden.tif", ".ro.tif", "ro.tif"})
+        env.writeFile(QString::fromLatin1(name));
+    chmodPath(env.path(QStringLiteral(".ro.tif")), 0444);
+    chmodPath(env.path(QStringLiteral("ro.tif")), 0400);
+    QVERIFY(QFile::link(env.path(QStringLiteral("ro.tif")), env.path(QStringLiteral("l.tif"))));
+    QVERIFY(QFile::link(env.path(QStringLiteral("ro.tif")), env.path(QStringLiteral(".l.tif"))));
+    const QList<platform::FileEntry> listed = platform::files(env.dir(), QStringLiteral("*"));
+    QCOMPARE(listed.size(), 6);
+    // The listing's single look gives what reading each file's attributes by path gives.
+    for (const platform::FileEntry& file : listed)
+        QCOMPARE(file.attributes, platform::fileAttributes(env.path(file.name)));
 }
 
 void TestFileScan::subFoldersLeaveOutLinks() {
@@ -278,7 +300,7 @@ void TestFileScan::listingErrors() {
     const QString missing = env.path(QStringLiteral("missing"));
     const QString file = env.writeFile(QStringLiteral("file"));
     QCOMPARE(numberFor([&] { platform::subFolders(missing); }), int(BasicError::PathNotFound));
-    QCOMPARE(numberFor([&] { platform::fileNames(missing, QStringLiteral("*.*")); }),
+    QCOMPARE(numberFor([&] { fileNames(missing, QStringLiteral("*.*")); }),
              int(BasicError::PathNotFound));
     QCOMPARE(numberFor([&] { platform::subFolders(file); }), int(BasicError::PathNotFound));
 
