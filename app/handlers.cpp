@@ -1,11 +1,11 @@
 #include "app/handlers.h"
 
 #include "app/form1.h"
-#include "app/listview.h"
 #include "inputs/addall.h"
 #include "inputs/addfiles.h"
 #include "inputs/dragdrop.h"
 #include "inputs/filelist.h"
+#include "inputs/samples.h"
 #include "output/outputoptions.h"
 
 namespace vormelle {
@@ -15,9 +15,8 @@ void connectHandlers(Form1& form) {
     addfiles::connect(form);
     addall::connect(form);
     dragdrop::connect(form);
+    samples::connect(form);
     outputoptions::connect(form);
-    // Until the start-up sequence creates it, the column is made with the window.
-    form.ListView1->addColumn(QStringLiteral("TIFF File(s)"), form.twipsX(7300));
 }
 
 } // namespace vormelle
