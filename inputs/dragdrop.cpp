@@ -34,7 +34,7 @@ void addFolderTree(Form1& form, const QString& dropped) {
                     rows.append(paths::CleanPath(folder + sep + file.name));
             }
         } catch (const BasicError&) {
-            // A folder that vanished or closed meanwhile: the rows found so far, then the next.
+            // A folder that vanished or closed since the walk: nothing from it, on to the next.
         }
         form.ListView1->addRows(rows);
     }

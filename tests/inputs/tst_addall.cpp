@@ -2,7 +2,6 @@
 #include "app/settingsstore.h"
 #include "inputs/addall.h"
 #include "tests/inputs/foldertree.h"
-#include "tests/support/permissionbits.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -45,7 +44,6 @@ private slots:
     void pickerCancelled();
     void rowsFollowLevelOrder();
     void skippingRules();
-    void unreadableFolderDropped();
     void hourglassDuringScan();
 };
 
@@ -161,21 +159,6 @@ void TestAddAll::skippingRules() {
     addAll(*w, "tif*", w->path("d"));
     QCOMPARE(w->rows(),
              w->paths({"d/.ro.tif", "d/link.tif", "d/scan~.tif", "d/.cache/x.tif", "d/sub/y.tif"}));
-}
-
-void TestAddAll::unreadableFolderDropped() {
-    auto w = window();
-    w->make({"A/a.tif", "A/b/x.tif", "A/b/deep/z.tif", "A/c/y.tif"});
-    QVERIFY(test::setMode(w->path("A/b"), 0));
-    {
-        test::PermissionBitsApply bits;
-        if (!bits.active())
-            QSKIP("permission bits cannot be made to apply here");
-        addAll(*w, "tif*", w->path("A"));
-    }
-    QVERIFY(test::setMode(w->path("A/b"), 0755));
-    QCOMPARE(w->rows(), w->paths({"A/a.tif", "A/c/y.tif"}));
-    QVERIFY(w->dialogs.boxes.isEmpty());
 }
 
 void TestAddAll::hourglassDuringScan() {

@@ -181,6 +181,11 @@ void TestAddFolder::listFiles() {
     QVERIFY(QFile::link(w.path("d/a.tif"), w.path("d/l.tif")));
     QVERIFY(QFile::link(w.path("d/gone"), w.path("d/broken.tif")));
     QVERIFY(test::makeFifo(w.path("d/pipe.tif"))); // opening it would wait for a writer
+    // Bytes that are not UTF-8: no text names this file.
+    const QByteArray undecodable = QFile::encodeName(w.path("d/")) + "b\xe9.tif";
+    FILE* file = ::fopen(undecodable.constData(), "w");
+    QVERIFY(file);
+    ::fclose(file);
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d"), pattern), expected);
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d/"), pattern), expected);
 }

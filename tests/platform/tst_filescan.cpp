@@ -3,7 +3,6 @@
 #include "platform/basicerror.h"
 #include "platform/directory.h"
 #include "platform/filesystem.h"
-#include "tests/support/permissionbits.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -67,10 +66,7 @@ private slots:
     void wildcards_data();
     void wildcards();
     void ntfsOrder();
-    void fileNamesLeaveOutFoldersAndUndecodableNames();
     void listingAttributesAgree();
-    void subFoldersLeaveOutLinks();
-    void listingErrors();
 };
 
 void TestFileScan::attributes_data() {
@@ -242,22 +238,6 @@ void TestFileScan::ntfsOrder() {
     QCOMPARE(names(platform::subFolders(env.path(QStringLiteral("d")))), folders);
 }
 
-void TestFileScan::fileNamesLeaveOutFoldersAndUndecodableNames() {
-    test::TestEnv env;
-    env.writeFile(QStringLiteral("a.tif"));
-    QVERIFY(QDir().mkdir(env.path(QStringLiteral("folder.tif"))));
-    const QByteArray bad = QFile::encodeName(env.dir()) + "/b\xff.tif";
-    {
-        FILE* f = ::fopen(bad.constData(), "w");
-        QVERIFY(f);
-        ::fclose(f);
-    }
-    QCOMPARE(fileNames(env.dir(), QStringLiteral("*.tif*")), QStringList{QStringLiteral("a.tif")});
-    // The same folder given with its trailing "/".
-    QCOMPARE(fileNames(env.dir() + QLatin1Char('/'), QStringLiteral("*.tif*")),
-             QStringList{QStringLiteral("a.tif")});
-}
-
 void TestFileScan::listingAttributesAgree() {
     test::TestEnv env;
     for (const char* name : {"plain.tif", ".hidden.tif", ".ro.tif", "ro.tif"})
@@ -271,50 +251,6 @@ void TestFileScan::listingAttributesAgree() {
     // The listing's single look gives what reading each file's attributes by path gives.
     for (const platform::FileEntry& file : listed)
         QCOMPARE(file.attributes, platform::fileAttributes(env.path(file.name)));
-}
-
-void TestFileScan::subFoldersLeaveOutLinks() {
-    test::TestEnv env;
-    QVERIFY(QDir().mkpath(env.path(QStringLiteral("top/real"))));
-    QVERIFY(QDir().mkpath(env.path(QStringLiteral("top/.hidden"))));
-    env.writeFile(QStringLiteral("top/file"));
-    QVERIFY(QFile::link(env.path(QStringLiteral("top")), env.path(QStringLiteral("top/loop"))));
-    QVERIFY(QFile::link(env.path(QStringLiteral("top/file")),
-                        env.path(QStringLiteral("top/filelink"))));
-    const QList<platform::DirectoryEntry> subs =
-        platform::subFolders(env.path(QStringLiteral("top")));
-    QCOMPARE(names(subs), (QStringList{QStringLiteral(".hidden"), QStringLiteral("real")}));
-    QCOMPARE(subs.front().bytes, QByteArray(".hidden"));
-}
-
-void TestFileScan::listingErrors() {
-    test::TestEnv env;
-    const auto numberFor = [](const std::function<void()>& list) {
-        try {
-            list();
-        } catch (const BasicError& e) {
-            return e.number();
-        }
-        return 0;
-    };
-    const QString missing = env.path(QStringLiteral("missing"));
-    const QString file = env.writeFile(QStringLiteral("file"));
-    QCOMPARE(numberFor([&] { platform::subFolders(missing); }), int(BasicError::PathNotFound));
-    QCOMPARE(numberFor([&] { fileNames(missing, QStringLiteral("*.*")); }),
-             int(BasicError::PathNotFound));
-    QCOMPARE(numberFor([&] { platform::subFolders(file); }), int(BasicError::PathNotFound));
-
-    const QString closed = env.path(QStringLiteral("closed"));
-    QVERIFY(QDir().mkdir(closed));
-    chmodPath(closed, 0);
-    {
-        test::PermissionBitsApply bits;
-        if (!bits.active())
-            QSKIP("permission bits cannot be made to apply here");
-        QCOMPARE(numberFor([&] { platform::subFolders(closed); }),
-                 int(BasicError::PermissionDenied));
-    }
-    chmodPath(closed, 0755);
 }
 
 QTEST_GUILESS_MAIN(TestFileScan)
