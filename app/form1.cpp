@@ -33,7 +33,6 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       PushButton2(new QPushButton(QStringLiteral("Start Converting"), this)),
       ProgressBar1(new ProgressBar(this)), unload([] { platform::endProgramNow(); }),
       m_dialogs(dialogs), m_desktop(desktop) {
-    setWindowTitle(QStringLiteral("Vormelle"));
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSize(9);
     setFont(arial);

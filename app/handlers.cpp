@@ -1,10 +1,13 @@
 #include "app/handlers.h"
 
 #include "app/form1.h"
-#include "app/listview.h"
 #include "convert/conversion.h"
+#include "inputs/addall.h"
 #include "inputs/addfiles.h"
+#include "inputs/dragdrop.h"
 #include "inputs/filelist.h"
+#include "inputs/samples.h"
+#include "output/outputoptions.h"
 
 namespace vormelle {
 
@@ -12,8 +15,10 @@ void connectHandlers(Form1& form) {
     filelist::connect(form);
     addfiles::connect(form);
     conversion::connect(form);
-    // Until the start-up sequence creates it, the column is made with the window.
-    form.ListView1->addColumn(QStringLiteral("TIFF File(s)"), form.twipsX(7300));
+    addall::connect(form);
+    dragdrop::connect(form);
+    samples::connect(form);
+    outputoptions::connect(form);
 }
 
 } // namespace vormelle

@@ -37,6 +37,15 @@ void RowModel::add(const QString& text) {
     endInsertRows();
 }
 
+void RowModel::addRows(const QStringList& texts) {
+    if (texts.isEmpty())
+        return;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(texts.size()) - 1);
+    m_rows.append(texts);
+    endInsertRows();
+}
+
 void RowModel::setText(int row, const QString& text) {
     m_rows[row] = text;
     const QModelIndex i = index(row);

@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "app/handlers.h"
-#include "app/startupenv.h"
+#include "app/startup.h"
 #include "platform/qtdialogs.h"
 
 #include <QApplication>
@@ -10,13 +10,12 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Vormelle"));
     // The desktop entry's name, so the desktop matches the window to its menu entry and icon.
     QApplication::setDesktopFileName(QStringLiteral("vormelle"));
-    QApplication::setWindowIcon(vormelle::startup::ProgramIcon());
-    vormelle::startup::SetApplicationTitle();
 
     vormelle::platform::QtDialogs dialogs;
     vormelle::platform::QtDesktop desktop;
     vormelle::Form1 form(dialogs, desktop);
     vormelle::connectHandlers(form);
+    vormelle::Form_Load(form);
     form.show();
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "app/handlers.h"
 #include "app/listview.h"
+#include "app/startup.h"
 #include "inputs/filelist.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
@@ -54,6 +55,7 @@ private slots:
         m_env = std::make_unique<test::TestEnv>();
         m_form = std::make_unique<Form1>(m_dialogs, m_desktop);
         connectHandlers(*m_form);
+        Form_Load(*m_form, [] { return 1; });
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }

@@ -1,0 +1,104 @@
+#include "app/startup.h"
+
+#include "app/controls.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "app/settingsstore.h"
+#include "app/startupenv.h"
+#include "inputs/samples.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace vormelle {
+
+void Form_Load(Form1& form, const std::function<int()>& draw) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::Form_Load));
+    const QString handPointer =
+        paths::ProgramFolder() + QString::fromLatin1(startup::kHandPointerFile);
+    const auto snapshotEmpty = [] {
+        return settings::GetSetting(QStringLiteral("Snapshot"), QString()).isEmpty();
+    };
+    const auto readOption = [](const char* key, const char* absent) {
+        return settings::ToBoolean(
+            settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
+    };
+
+    runNumbered(
+        report, 100,
+        [&](int line) {
+            switch (line) {
+            case 100:
+                startup::ApplySkin(form);
+                return 102;
+            case 102:
+                return paths::FileExists(handPointer) ? 104 : 106;
+            case 104:
+                form.setMouseIcon(startup::LoadPointer(handPointer));
+                return 106;
+            case 106:
+                if (draw)
+                    startup::VisitHomePageAtRandom(form, draw);
+                else
+                    startup::VisitHomePageAtRandom(form);
+                return 108;
+            case 108:
+                if (snapshotEmpty())
+                    samples::SnapshotSampleFiles();
+                return 128;
+            case 128:
+                if (snapshotEmpty())
+                    samples::SnapshotSampleFiles();
+                return 130;
+            case 130:
+                form.setWindowTitle(QString::fromLatin1(startup::kProductName));
+                form.setWindowIcon(startup::ProgramIcon());
+                startup::SetApplicationTitle();
+                return 132;
+            case 132:
+                form.ListView1->addColumn(QStringLiteral("TIFF File(s)"), form.ListView1->width());
+                return 134;
+            case 134:
+                form.ListView1->setColumnWidth(0, form.twipsX(7300));
+                return 136;
+            case 136:
+                // The desktop is looked up only when no folder is stored: a failing lookup must
+                // not keep the stored folder from coming back.
+                form.Text1->setText(settings::HasSetting(QStringLiteral("Text1"))
+                                        ? settings::GetSetting(QStringLiteral("Text1"), QString())
+                                        : startup::DesktopFolder());
+                return 138;
+            case 138:
+                form.Option1->setChecked(readOption("Option1", "1"));
+                return 140;
+            case 140:
+                form.Option2->setChecked(readOption("Option2", "0"));
+                return 142;
+            case 142:
+                return form.Option1->isChecked() ? 144 : 146;
+            case 144:
+                form.Frame4->setEnabled(true);
+                return kEndHandler;
+            case 146:
+                form.Frame4->setEnabled(false);
+                return kEndHandler;
+            default:
+                return kEndHandler;
+            }
+        },
+        [](int failed) {
+            switch (failed) {
+            case 108:
+                return 128; // the numbers between are not used
+            case 144:
+                return kEndHandler; // the "otherwise" branch is not the next statement
+            default:
+                return failed + 2;
+            }
+        });
+}
+
+} // namespace vormelle

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <functional>
+
+namespace vormelle {
+
+class Form1;
+
+// The start-up sequence, run once before the window is first shown: surroundings, the sample
+// capture, caption and title, the list's column, and the restored output option and folder.
+// `draw` gives the home-page draw (1..100); without one it comes from the system's random source.
+void Form_Load(Form1& form, const std::function<int()>& draw = {});
+
+} // namespace vormelle

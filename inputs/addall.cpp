@@ -1,0 +1,133 @@
+#include "inputs/addall.h"
+
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "app/settingsstore.h"
+#include "inputs/addfolder.h"
+#include "platform/attributes.h"
+#include "platform/dialogs.h"
+#include "platform/events.h"
+
+#include <QElapsedTimer>
+#include <QPushButton>
+
+namespace vormelle::addall {
+
+namespace {
+
+// Hidden + archive and nothing else: the desktop's own bookkeeping files, which are skipped.
+constexpr int kPlainHidden = platform::Hidden | platform::Archive;
+
+// Between two folders' listings the window looks at its events, but only when a while has
+// passed since the last look: each look after new rows lays the whole list out again, which
+// per folder would cost more than the scan itself in a large tree.
+constexpr qint64 kEventLookMs = 50;
+
+QString& lastFolder() {
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+void PushButton4_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton4_Click));
+    const QChar sep = paths::separator();
+    QString extension;
+    QString answer;
+    QString chosen;
+    QStringList folders;
+    qsizetype folderIndex = 0;
+    QString folder;
+    QList<platform::FileEntry> files;
+    qsizetype fileIndex = 0;
+    const platform::FileEntry* file = nullptr;
+    QStringList rows; // one folder's rows, appended together
+    QElapsedTimer sinceEvents;
+    runNumbered(report, 100, [&](int line) {
+        switch (line) {
+        case 100:
+            extension = settings::GetSetting(QStringLiteral("Extension"), QStringLiteral("tif*"));
+            return 102;
+        case 102:
+            answer = form.dialogs().inputBox(
+                &form,
+                QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt "
+                               "files, doc for all doc files, etc.)"),
+                QString(), extension);
+            return 104;
+        case 104:
+            if (answer.isEmpty())
+                return kEndHandler;
+            extension = answer;
+            settings::SaveSetting(QStringLiteral("Extension"), answer);
+            return 106;
+        case 106:
+            lastFolder() = settings::GetSetting(QStringLiteral("LastFolder"), QString());
+            chosen = addfolder::BrowseForFolder(form, QStringLiteral("Please select folder:"),
+                                                lastFolder());
+            return 108;
+        case 108:
+            return chosen.isEmpty() ? kEndHandler : 110;
+        case 110:
+            lastFolder() = chosen;
+            settings::SaveSetting(QStringLiteral("LastFolder"), chosen);
+            return 112;
+        case 112:
+            form.setMousePointer(Form1::Hourglass);
+            return 114;
+        case 114:
+            folders = QStringList{chosen + sep};
+            addfolder::GetSubDirectories2016(form, folders, true);
+            return 116;
+        case 116:
+            folderIndex = 0;
+            sinceEvents.start();
+            return 118;
+        case 118: // the next folder
+            form.ListView1->addRows(rows);
+            rows.clear();
+            if (folderIndex >= folders.size())
+                return 130;
+            if (sinceEvents.elapsed() >= kEventLookMs) {
+                platform::doEvents();
+                sinceEvents.start();
+            }
+            folder = folders.at(folderIndex++);
+            folder.chop(1);
+            files.clear();
+            return 120;
+        case 120:
+            files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
+            return 122;
+        case 122:
+            fileIndex = 0;
+            return 124;
+        case 124: // the next file
+            if (fileIndex >= files.size())
+                return 118;
+            file = &files.at(fileIndex++);
+            return file->name.startsWith(QLatin1Char('~')) ? 124 : 126;
+        case 126:
+            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
+            return file->attributes != kPlainHidden ? 128 : 124;
+        case 128:
+            rows.append(paths::CleanPath(folder + sep + file->name));
+            return 124;
+        case 130:
+            form.setMousePointer(Form1::Default);
+            return kEndHandler;
+        default:
+            return kEndHandler;
+        }
+    });
+}
+
+void connect(Form1& form) {
+    QObject::connect(form.PushButton4, &QPushButton::clicked, &form,
+                     [&form] { PushButton4_Click(form); });
+}
+
+} // namespace vormelle::addall

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/directory.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace vormelle {
+
+class Form1;
+
+// The folder picker and the folder scan that "Add All", drag and drop and the sample files use.
+namespace addfolder {
+
+// Folders and names this long or longer are not scanned.
+inline constexpr qsizetype kMaxPath = 260;
+
+// The folder picker: the chosen folder without a trailing "/" (except "/" itself), or "" when
+// the user cancelled. Opens on the start folder when it exists.
+QString BrowseForFolder(Form1& owner, const QString& title, const QString& startFolder);
+
+// Grows the folder list (every entry ends in "/") by the sub-folders of its entries, level by
+// level: the given folders, then all their sub-folders, then theirs. Folders whose sub-folders
+// cannot be read (70, 76) are dropped from the list. Sub-folders that are symbolic links are
+// not entered. Lets the window process its events once per folder and sub-folder. Unexpected
+// errors show the error report and the walk goes on.
+void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive);
+
+// The names of the files in the folder (given with or without a trailing "/") that match the
+// wildcard pattern and pass FileExistsStrict, in the folder's NTFS order; empty when none.
+// A folder that cannot be listed throws BasicError.
+QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
+// The same files with each one's attribute value, taken in the same single look at the file
+// (the scans would otherwise probe every file twice more by its full path).
+QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern);
+
+// A regular file, or a link to one, whose status can be read. Never opens the path, so a FIFO
+// cannot block the window.
+bool FileExistsStrict(const QString& path);
+
+// True at a character below 32, from 127 to 159, or "?"; and for a name whose bytes are not
+// valid UTF-8, which could not come back from a text unchanged.
+bool HasUnsafeCharacters(const QString& name);
+bool HasUnsafeCharacters(const QByteArray& name);
+
+} // namespace addfolder
+} // namespace vormelle

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QStringList>
+
+class QDragMoveEvent;
+class QMimeData;
+class QObject;
+
+namespace vormelle {
+
+class Form1;
+
+// Files and folders dropped onto the list from the desktop's file manager.
+namespace dragdrop {
+
+// Whether the data names files: it carries local file URLs (the file managers' uri-list).
+bool HasFileNames(const QMimeData& data);
+// The dropped names as local paths, in the order the source gave them.
+QStringList DroppedFiles(const QMimeData& data);
+
+// Refuses data without file names, and rows dragged inside the list itself.
+void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);
+// A dropped file becomes one row as given; a dropped folder becomes a row for every file in it
+// and below it (but "~" names and plain hidden files).
+void ListView1_OLEDragDrop(Form1& form, const QMimeData& data);
+
+// Lets the list take drops and connects the two handlers.
+void connect(Form1& form);
+
+} // namespace dragdrop
+} // namespace vormelle

@@ -1,0 +1,80 @@
+#include "inputs/samples.h"
+
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "app/settingsstore.h"
+#include "inputs/addfolder.h"
+#include "platform/dialogs.h"
+
+#include <QPushButton>
+#include <QStringList>
+
+namespace vormelle::samples {
+
+namespace {
+
+QString samplesFolder() {
+    return paths::ProgramFolder() + QStringLiteral("/Samples");
+}
+
+} // namespace
+
+void SnapshotSampleFiles() {
+    QStringList list;
+    // A missing folder simply has no samples.
+    if (paths::IsFolder(samplesFolder())) {
+        for (const QString& name :
+             addfolder::ListFilesInFolder(samplesFolder(), QStringLiteral("*.*")))
+            list.append(samplesFolder() + QLatin1Char('/') + name);
+    }
+    settings::SaveSetting(QStringLiteral("Snapshot"), list.join(QLatin1Char('|')));
+}
+
+bool IsInFileList(const ListView& list, const QString& path) {
+    bool found = false;
+    for (int i = 0; i < list.count(); ++i) {
+        if (list.text(i) == path)
+            found = true;
+    }
+    return found;
+}
+
+void LoadSampleFiles(Form1& form) {
+    // No capture at all reads as no samples. (A relative word as default could name a file in
+    // whatever folder the program was started from.)
+    const QString snapshot = settings::GetSetting(QStringLiteral("Snapshot"), QString());
+    const QStringList parts = snapshot.isEmpty() ? QStringList() : snapshot.split(QLatin1Char('|'));
+    for (const QString& part : parts) {
+        if (paths::FileExists(part) && !IsInFileList(*form.ListView1, part))
+            form.ListView1->add(part);
+    }
+    const platform::Answer answer = form.dialogs().messageBox(
+        &form,
+        QStringLiteral("Would you like this software to open the folder where these sample files "
+                       "are stored (so that you can view them before working with them)?"),
+        QString(), platform::Buttons::YesNo, platform::Icon::None);
+    if (answer == platform::Answer::Yes)
+        form.desktop().openFolder(samplesFolder() + QLatin1Char('/'));
+}
+
+void PushButton7_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton7_Click));
+    runNumbered(report, 100, [&](int line) {
+        switch (line) {
+        case 100:
+            LoadSampleFiles(form);
+            return kEndHandler;
+        default:
+            return kEndHandler;
+        }
+    });
+}
+
+void connect(Form1& form) {
+    QObject::connect(form.PushButton7, &QPushButton::clicked, &form,
+                     [&form] { PushButton7_Click(form); });
+}
+
+} // namespace vormelle::samples

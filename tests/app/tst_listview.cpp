@@ -1,0 +1,37 @@
+// The list's batched append, which large drops use.
+#include "app/listview.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vormelle;
+
+class TestListView : public QObject {
+    Q_OBJECT
+private slots:
+    void addRowsAppendsInOrder();
+};
+
+void TestListView::addRowsAppendsInOrder() {
+    ListView list;
+    list.add(QStringLiteral("/a.tif"));
+    list.add(QStringLiteral("/b.tif"));
+    list.selectRow(1);
+    QSignalSpy inserted(list.model(), &QAbstractItemModel::rowsInserted);
+
+    list.addRows({QStringLiteral("/c.tif"), QStringLiteral("/a.tif"), QStringLiteral("/d.tif")});
+    list.addRows({});
+
+    // One insertion for the batch, at the end, duplicates kept; the selection stays put.
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted.front().at(1).toInt(), 2);
+    QCOMPARE(inserted.front().at(2).toInt(), 4);
+    QStringList rows;
+    for (int i = 0; i < list.count(); ++i)
+        rows.append(list.text(i));
+    QCOMPARE(rows, (QStringList{"/a.tif", "/b.tif", "/c.tif", "/a.tif", "/d.tif"}));
+    QCOMPARE(list.selectedRow(), 1);
+}
+
+QTEST_MAIN(TestListView)
+#include "tst_listview.moc"

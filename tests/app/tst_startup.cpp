@@ -1,0 +1,210 @@
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/handlers.h"
+#include "app/listview.h"
+#include "app/paths/paths.h"
+#include "app/settingsstore.h"
+#include "app/startup.h"
+#include "platform/qtdialogs.h"
+#include "tests/support/scripteddialogs.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vormelle;
+
+// The start-up sequence on a real window, a real settings file and a program folder of its own.
+class TestStartup final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TestEnv> m_env;
+    test::ScriptedDialogs m_dialogs;
+    test::RecordingDesktop m_desktop;
+    QString m_program;
+
+    QString desktop() const { return m_env->path(QStringLiteral("home/Schreibtisch")); }
+
+    void storeSettings(const QByteArray& section) {
+        QFile file(m_env->settingsFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Vormelle]\n" + section);
+    }
+
+    std::unique_ptr<Form1> load(int draw = 1) {
+        auto form = std::make_unique<Form1>(m_dialogs, m_desktop);
+        connectHandlers(*form);
+        Form_Load(*form, [draw] { return draw; });
+        return form;
+    }
+
+private slots:
+    void init() {
+        m_env = std::make_unique<test::TestEnv>();
+        m_program = m_env->path(QStringLiteral("program"));
+        QDir().mkpath(m_program);
+        paths::setProgramFolder(m_program);
+        // The desktop folder comes from the user-folders setting.
+        QFile dirs(m_env->configDir() + QStringLiteral("/user-dirs.dirs"));
+        QVERIFY(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DESKTOP_DIR=\"" + QFile::encodeName(desktop()) + "\"\n");
+        dirs.close();
+        m_dialogs.boxes.clear();
+        m_desktop.urls.clear();
+    }
+    void cleanup() {
+        paths::setProgramFolder(QString());
+        m_env.reset();
+    }
+
+    void firstStart() {
+        m_env->writeFile(QStringLiteral("program/Samples/b.tif"));
+        m_env->writeFile(QStringLiteral("program/Samples/a.tif"));
+        auto form = std::make_unique<Form1>(m_dialogs, m_desktop);
+        connectHandlers(*form);
+        QSignalSpy textChanges(form->Text1, &QLineEdit::textChanged);
+        Form_Load(*form, [] { return 1; });
+
+        QVERIFY(form->Option1->isChecked());
+        QVERIFY(!form->Option2->isChecked());
+        QVERIFY(form->Frame4->isEnabled());
+        QCOMPARE(form->Text1->text(), desktop() + QLatin1Char('/'));
+        QCOMPARE(textChanges.size(), 1);
+        QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QString()),
+                 desktop() + QLatin1Char('/'));
+        QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QString()),
+                 m_program + QStringLiteral("/Samples/a.tif|") + m_program +
+                     QStringLiteral("/Samples/b.tif"));
+        // Nothing else is written at start-up.
+        QVERIFY(!settings::HasSetting(QStringLiteral("Option1")));
+        QVERIFY(!settings::HasSetting(QStringLiteral("Option2")));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Vormelle"));
+        QCOMPARE(platform::applicationTitle(), QStringLiteral("Vormelle"));
+        QVERIFY(!form->windowIcon().isNull());
+        QCOMPARE(form->ListView1->columnHeader(), QStringLiteral("TIFF File(s)"));
+        QCOMPARE(form->ListView1->columnWidth(0), form->twipsX(7300));
+        QCOMPARE(m_dialogs.boxes.size(), 0);
+        QVERIFY(!form->hasMouseIcon()); // no pointer file in this program folder
+    }
+
+    void restart_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("option1");
+        QTest::addColumn<bool>("option2");
+        QTest::addColumn<bool>("frame4");
+        QTest::addColumn<QString>("report"); // "" for none
+        QTest::newRow("folder option")
+            << QByteArray("Option1=True\nOption2=False\n") << true << false << true << "";
+        QTest::newRow("beside originals")
+            << QByteArray("Option1=False\nOption2=True\n") << false << true << false << "";
+        QTest::newRow("both true: the later wins")
+            << QByteArray("Option1=True\nOption2=True\n") << false << true << false << "";
+        QTest::newRow("both false: neither")
+            << QByteArray("Option1=False\nOption2=False\n") << false << false << false << "";
+        QTest::newRow("numbers") << QByteArray("Option1=0\nOption2=-1\n") << false << true << false
+                                 << "";
+        QTest::newRow("Option1 not a boolean")
+            << QByteArray("Option1=maybe\nOption2=False\n") << true << false << true << "138";
+        QTest::newRow("Option2 not a boolean")
+            << QByteArray("Option1=False\nOption2=yes\n") << false << false << false << "140";
+    }
+    void restart() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, report);
+        storeSettings(stored + "Text1=/data/out/\nSnapshot=/x.tif\n");
+        auto form = load();
+        QFETCH(bool, option1);
+        QFETCH(bool, option2);
+        QFETCH(bool, frame4);
+        QCOMPARE(form->Option1->isChecked(), option1);
+        QCOMPARE(form->Option2->isChecked(), option2);
+        QCOMPARE(form->Frame4->isEnabled(), frame4);
+        QCOMPARE(form->Text1->text(), QStringLiteral("/data/out/"));
+        QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QString()),
+                 QStringLiteral("/x.tif"));
+        if (report.isEmpty()) {
+            QCOMPARE(m_dialogs.boxes.size(), 0);
+        } else {
+            QCOMPARE(m_dialogs.boxes.size(), 1);
+            QCOMPARE(m_dialogs.boxes[0].title, QStringLiteral("Application Error"));
+            QVERIFY(m_dialogs.boxes[0].text.startsWith(
+                QStringLiteral("Type mismatch\r\nin Tessary2021/08/31.Form1.Form_Load at line ") +
+                report + QStringLiteral("\r\r")));
+        }
+        // The file keeps what it held.
+        QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QString()),
+                 QStringLiteral("/data/out/"));
+    }
+
+    void noSamplesLeavesTheSnapshotEmpty_data() {
+        QTest::addColumn<bool>("folderExists");
+        QTest::newRow("missing") << false;
+        QTest::newRow("empty") << true;
+    }
+    void noSamplesLeavesTheSnapshotEmpty() {
+        QFETCH(bool, folderExists);
+        if (folderExists)
+            QDir().mkpath(m_program + QStringLiteral("/Samples"));
+        load();
+        QVERIFY(settings::HasSetting(QStringLiteral("Snapshot")));
+        QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QStringLiteral("unset")),
+                 QString());
+        // A later start with samples captures them.
+        m_env->writeFile(QStringLiteral("program/Samples/a.tif"));
+        load();
+        QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QString()),
+                 m_program + QStringLiteral("/Samples/a.tif"));
+        QCOMPARE(m_dialogs.boxes.size(), 0);
+    }
+
+    void snapshotIsNeverRefreshed() {
+        m_env->writeFile(QStringLiteral("program/Samples/a.tif"));
+        load();
+        m_env->writeFile(QStringLiteral("program/Samples/later.tif"));
+        load();
+        QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QString()),
+                 m_program + QStringLiteral("/Samples/a.tif"));
+    }
+
+    void handPointerFromTheProgramFolder() {
+        const QString source =
+            test::TestEnv::sourceFolder() + QStringLiteral("/resources/pointers/HAND-M.CUR");
+        QVERIFY(QFile::copy(source, m_program + QStringLiteral("/HAND-M.CUR")));
+        auto form = load();
+        QVERIFY(form->hasMouseIcon());
+        QCOMPARE(m_dialogs.boxes.size(), 0);
+    }
+
+    void unreadablePointerIsReportedAndLoadingGoesOn() {
+        m_env->writeFile(QStringLiteral("program/HAND-M.CUR"), "not a picture");
+        auto form = load();
+        QVERIFY(!form->hasMouseIcon());
+        QCOMPARE(m_dialogs.boxes.size(), 1);
+        QVERIFY(m_dialogs.boxes[0].text.contains(QStringLiteral("Form_Load at line 104\r\r")));
+        QCOMPARE(form->ListView1->columnHeader(), QStringLiteral("TIFF File(s)"));
+        QCOMPARE(form->Text1->text(), desktop() + QLatin1Char('/'));
+    }
+
+    void homePageOnlyOnSeven_data() {
+        QTest::addColumn<int>("draw");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("1") << 1 << 0;
+        QTest::newRow("6") << 6 << 0;
+        QTest::newRow("7") << 7 << 1;
+        QTest::newRow("100") << 100 << 0;
+    }
+    void homePageOnlyOnSeven() {
+        QFETCH(int, draw);
+        load(draw);
+        QFETCH(int, opened);
+        QCOMPARE(m_desktop.urls.size(), opened);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
