@@ -52,6 +52,7 @@ private slots:
     void mixedRun();
     void hostileNames_data();
     void hostileNames();
+    void shippedSamples();
 };
 
 void EndToEndTest::kinds_data() {
@@ -181,6 +182,25 @@ void EndToEndTest::hostileNames() {
         QVERIFY2(!file.endsWith(QStringLiteral("/pwned")), qPrintable(file));
     QVERIFY(!QFile::exists(cwd + QStringLiteral("/pwned")));
     QCOMPARE(f.leftInTemp(), QStringList());
+}
+
+void EndToEndTest::shippedSamples() {
+    RunFixture f;
+    const QDir shipped(test::TestEnv::builtProgramFolder() + QStringLiteral("/Samples"));
+    const QStringList names = shipped.entryList({QStringLiteral("*.tif")}, QDir::Files);
+    QVERIFY(!names.isEmpty());
+    const QString out = f.env.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    for (const QString& name : names)
+        f.add(shipped.filePath(name));
+    f.form->Option1->setChecked(true);
+    f.form->Text1->setText(out);
+    f.start();
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    for (const QString& name : names) {
+        const QString djvu = out + QLatin1Char('/') + name.chopped(4) + QStringLiteral(".djvu");
+        QCOMPARE(convert::djvuPageCount(djvu), convert::tiffPageCount(shipped.filePath(name)));
+    }
 }
 
 QTEST_MAIN(EndToEndTest)
