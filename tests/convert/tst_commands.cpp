@@ -15,7 +15,6 @@ private slots:
     void outputPath();
     void firstArguments_data();
     void firstArguments();
-    void secondArguments();
     void environment();
     void reason_data();
     void reason();
@@ -98,11 +97,6 @@ void CommandsTest::firstArguments() {
     const QString pdf = QStringLiteral("/tmp/vormelle-run-1-abcdef/pdf_temp.pdf");
     QCOMPARE(convert::firstConverterArguments(input, pdf),
              (QStringList{"-n", "-z", "-m", "1024", passedInput, "-o", pdf}));
-}
-
-void CommandsTest::secondArguments() {
-    QCOMPARE(convert::secondConverterArguments("/t/r/result.djvu", "/t/r/pdf_temp.pdf"),
-             (QStringList{"-o", "/t/r/result.djvu", "/t/r/pdf_temp.pdf"}));
 }
 
 void CommandsTest::environment() {

@@ -52,7 +52,6 @@ class DeployTest : public QObject {
 private slots:
     void resourcesAreTheLibrariesTheyAreNamedFor();
     void writeIfAbsentNeverReplace();
-    void noFolderWritesNothing();
     void carriedLibrariesAreTheOnesLoaded();
     void firstConverterLimits_data();
     void firstConverterLimits();
@@ -103,16 +102,6 @@ void DeployTest::writeIfAbsentNeverReplace() {
     convert::writeToolFile(folder, 101, "#!/bin/sh\n");
     QCOMPARE(modeOf(present) & 0100, 0100);
     QCOMPARE(modeOf(convert::toolPath(folder, 103)) & 0111, 0);
-}
-
-void DeployTest::noFolderWritesNothing() {
-    try {
-        convert::writeToolFile(QString(), 101, "x");
-        QFAIL("wrote without a folder");
-    } catch (const BasicError& e) {
-        QCOMPARE(e.number(), int(BasicError::PathNotFound));
-    }
-    QVERIFY(!QFile::exists(QStringLiteral("/tiff2pdf")));
 }
 
 void DeployTest::carriedLibrariesAreTheOnesLoaded() {
