@@ -18,7 +18,8 @@ void removeFile(const QString& path);
 // Gives the owner write permission; throws BasicError when it cannot.
 void makeWritable(const QString& path);
 
-// The bytes of a path as the system sees them (paths with invalid UTF-8 survive the round trip).
+// The bytes of a path as the system sees them. Names that are not valid UTF-8 do not survive
+// the round trip through a text; the folder scan leaves them out.
 QByteArray encodePath(const QString& path);
 QString decodePath(const QByteArray& path);
 
