@@ -271,10 +271,16 @@ void PushButton2_Click(Form1& form) {
             }
         },
         [&](int line) {
-            // A row that cannot be read is skipped; the loop goes on with the next one.
-            if (line == 128)
+            switch (line) {
+            case 128: // a row that cannot be read is skipped; the loop goes on with the next one
                 return nextRow();
-            return line + 2;
+            case 180: // each closing box is followed by the return to idle, never by another box
+            case 182:
+            case 184:
+                return 186;
+            default:
+                return line + 2;
+            }
         });
 }
 

@@ -1,6 +1,7 @@
 #include "app/controls.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "platform/basicerror.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
 
@@ -55,6 +56,8 @@ private slots:
     void outputNeverReplacesTheInput();
     void unusableTemporaryLocation();
     void rowsVanishingDuringTheRun();
+    void failingClosingBoxStillEndsTheRun_data();
+    void failingClosingBoxStillEndsTheRun();
 };
 
 void ConversionTest::noFilesComesBeforeTheFolderTest() {
@@ -276,3 +279,35 @@ void ConversionTest::rowsVanishingDuringTheRun() {
 
 QTEST_MAIN(ConversionTest)
 #include "tst_conversion.moc"
+
+void ConversionTest::failingClosingBoxStillEndsTheRun_data() {
+    QTest::addColumn<bool>("withRows");
+    QTest::addColumn<QString>("closing");
+    QTest::newRow("Done.") << true << "Done.";
+    QTest::newRow("No files added.") << false << kNoFiles;
+}
+
+// A closing box that fails is reported, and the run returns to idle without another box.
+void ConversionTest::failingClosingBoxStillEndsTheRun() {
+    QFETCH(bool, withRows);
+    QFETCH(QString, closing);
+    RunFixture f;
+    f.fakeSecondConverter("exit 1");
+    if (withRows)
+        f.add(f.env.writeFile(QStringLiteral("a.tif")));
+    f.form->Option2->setChecked(true);
+    bool failed = false;
+    f.dialogs.onBox = [&](const test::ShownBox& box) {
+        if (!failed && box.text.startsWith(closing)) {
+            failed = true;
+            throw BasicError(BasicError::OutOfMemory);
+        }
+    };
+    f.start();
+    QVERIFY(failed);
+    QCOMPARE(f.dialogs.boxes.size(), 2);
+    QCOMPARE(f.dialogs.boxes[1].title, QStringLiteral("Application Error"));
+    QVERIFY(f.dialogs.boxes[1].text.contains(
+        QStringLiteral("at line %1\r\r").arg(withRows ? 180 : 184)));
+    QVERIFY(!f.form->IsConverting);
+}
