@@ -100,8 +100,16 @@ void PushButton9_Click(Form1& form) {
                 return kEndHandler;
             }
         },
-        // A failed store still goes on to the decision on the same line, as it always did.
-        [&decide](int line) { return line == 104 ? decide() : line + 2; });
+        [&decide](int line) {
+            switch (line) {
+            case 104: // a failed store still goes on to the decision on the same line
+                return decide();
+            case 106: // the other text is not a fallback
+                return kEndHandler;
+            default:
+                return line + 2;
+            }
+        });
 }
 
 QString LastOutputFolder() {
