@@ -5,6 +5,7 @@
 #include "app/listview.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
+#include "tests/support/widgets.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,12 +34,7 @@ struct Window {
     }
     QString path(const QString& relative) const { return env.path(relative); }
 
-    QStringList rows() const {
-        QStringList result;
-        for (int i = 0; i < form.ListView1->count(); ++i)
-            result.append(form.ListView1->text(i));
-        return result;
-    }
+    QStringList rows() const { return rowsOf(*form.ListView1); }
     // The scratch folder's paths for the relative names.
     QStringList paths(const QStringList& relative) const {
         QStringList result;

@@ -5,22 +5,12 @@
 #include "inputs/filelist.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
+#include "tests/support/widgets.h"
 
 #include <QPushButton>
 #include <QTest>
 
 using namespace vormelle;
-
-namespace {
-
-QStringList rows(const Form1& form) {
-    QStringList out;
-    for (int i = 0; i < form.ListView1->count(); ++i)
-        out.append(form.ListView1->text(i));
-    return out;
-}
-
-} // namespace
 
 class TestFileList final : public QObject {
     Q_OBJECT
@@ -95,7 +85,7 @@ private slots:
         else
             filelist::ListView1_DblClick(form());
         QFETCH(QStringList, after);
-        QCOMPARE(rows(form()), after);
+        QCOMPARE(test::rowsOf(*form().ListView1), after);
         QCOMPARE(m_dialogs.boxes.size(), 0);
         form().setMousePointer(Form1::Default);
     }
@@ -106,7 +96,7 @@ private slots:
         fill({"/a.tif"});
         form().ListView1->clearSelection();
         filelist::ListView1_KeyDown(form(), Qt::Key_Delete);
-        QCOMPARE(rows(form()), QStringList{"/a.tif"});
+        QCOMPARE(test::rowsOf(*form().ListView1), QStringList{"/a.tif"});
     }
 
     void clearList() {
@@ -143,7 +133,7 @@ private slots:
         fill(start);
         carry(from, over);
         QFETCH(QStringList, after);
-        QCOMPARE(rows(form()), after);
+        QCOMPARE(test::rowsOf(*form().ListView1), after);
         QFETCH(int, selected);
         QCOMPARE(form().ListView1->selectedRow(), selected);
         QVERIFY(!form().MouseIsDown);
@@ -153,7 +143,7 @@ private slots:
         fill({"A", "B"});
         filelist::ListView1_ItemClick(form(), 0);
         filelist::ListView1_MouseMove(form(), Qt::NoButton, rowCenter(1));
-        QCOMPARE(rows(form()), (QStringList{"A", "B"}));
+        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"A", "B"}));
     }
 
     void aRemovedRowIsNoLongerCarried() {
@@ -163,7 +153,7 @@ private slots:
         filelist::ListView1_KeyDown(form(), Qt::Key_Delete);
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(0));
-        QCOMPARE(rows(form()), (QStringList{"A", "C"}));
+        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"A", "C"}));
         filelist::ListView1_MouseUp(form());
 
         // A carried row below a removed one keeps being carried.
@@ -173,14 +163,14 @@ private slots:
         fill({"D"});
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(1));
-        QCOMPARE(rows(form()), (QStringList{"D", "C"}));
+        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"D", "C"}));
         filelist::ListView1_MouseUp(form());
 
         form().PushButton6->click();
         fill({"X", "Y"});
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(1));
-        QCOMPARE(rows(form()), (QStringList{"X", "Y"}));
+        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"X", "Y"}));
     }
 
     // The list follows a carried row near its edges, wherever the window stands on the screen.

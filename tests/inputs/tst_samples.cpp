@@ -6,6 +6,7 @@
 #include "inputs/samples.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
+#include "tests/support/widgets.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,13 +16,6 @@
 using namespace vormelle;
 
 namespace {
-
-QStringList rows(const Form1& form) {
-    QStringList out;
-    for (int i = 0; i < form.ListView1->count(); ++i)
-        out.append(form.ListView1->text(i));
-    return out;
-}
 
 const QString kQuestion = QStringLiteral(
     "Would you like this software to open the folder where these sample files are stored (so "
@@ -70,7 +64,7 @@ private slots:
         m_dialogs->boxAnswers = {platform::Answer::No, platform::Answer::Yes};
         m_form->PushButton7->click();
         const QStringList all = {sample("a.tif"), sample("B.tif"), sample("c.tif")};
-        QCOMPARE(rows(*m_form), all);
+        QCOMPARE(test::rowsOf(*m_form->ListView1), all);
         QCOMPARE(m_dialogs->boxes.size(), 1);
         QCOMPARE(m_dialogs->boxes[0].text, kQuestion);
         QCOMPARE(m_dialogs->boxes[0].title, QString());
@@ -80,7 +74,7 @@ private slots:
 
         // A second click adds nothing and still asks; Yes opens the folder.
         m_form->PushButton7->click();
-        QCOMPARE(rows(*m_form), all);
+        QCOMPARE(test::rowsOf(*m_form->ListView1), all);
         QCOMPARE(m_dialogs->boxes.size(), 2);
         QCOMPARE(m_desktop.folders, QStringList{m_samples + QLatin1Char('/')});
     }
@@ -90,7 +84,7 @@ private slots:
         m_form->ListView1->add(sample("A.TIF"));
         m_form->ListView1->add(sample("c.tif"));
         m_form->PushButton7->click();
-        QCOMPARE(rows(*m_form),
+        QCOMPARE(test::rowsOf(*m_form->ListView1),
                  (QStringList{sample("A.TIF"), sample("c.tif"), sample("a.tif"), sample("B.tif")}));
     }
 
@@ -98,7 +92,7 @@ private slots:
         samples::SnapshotSampleFiles();
         QVERIFY(QFile::remove(sample("B.tif")));
         m_form->PushButton7->click();
-        QCOMPARE(rows(*m_form), (QStringList{sample("a.tif"), sample("c.tif")}));
+        QCOMPARE(test::rowsOf(*m_form->ListView1), (QStringList{sample("a.tif"), sample("c.tif")}));
         QCOMPARE(m_dialogs->boxes.size(), 1);
         QCOMPARE(m_dialogs->boxes[0].text, kQuestion);
     }

@@ -1,6 +1,7 @@
 // The real folder picker, driven while it is open: where it opens and what it answers.
 #include "platform/qtdialogs.h"
 #include "tests/support/testenv.h"
+#include "tests/support/widgets.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,20 +12,6 @@
 #include <functional>
 
 using namespace vormelle;
-
-namespace {
-
-// Runs `act` on the picker once it is open (it is modal, so only a timer gets in).
-void whenOpen(const std::function<void(QFileDialog&)>& act) {
-    QTimer::singleShot(10, [act] {
-        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
-            act(*dialog);
-        else
-            whenOpen(act);
-    });
-}
-
-} // namespace
 
 class TestFolderPicker : public QObject {
     Q_OBJECT
@@ -81,7 +68,7 @@ void TestFolderPicker::answers() {
     QString openedAt;
     QString title;
     bool foldersOnly = false;
-    whenOpen([&](QFileDialog& dialog) {
+    test::whenOpen<QFileDialog>([&](QFileDialog& dialog) {
         openedAt = QDir::cleanPath(dialog.directory().absolutePath());
         title = dialog.windowTitle();
         foldersOnly = dialog.fileMode() == QFileDialog::Directory;

@@ -2,6 +2,7 @@
 #include "platform/basicerror.h"
 #include "platform/qtdialogs.h"
 #include "tests/support/testenv.h"
+#include "tests/support/widgets.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -16,13 +17,21 @@ using namespace vormelle;
 
 namespace {
 
-void whenOpen(const std::function<void(QFileDialog&)>& act) {
-    QTimer::singleShot(10, [act] {
-        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
-            act(*dialog);
-        else
-            whenOpen(act);
-    });
+// Opens `folder` in the dialog, waits until its files show, and confirms the names as if typed.
+// Returns the names the dialog showed.
+QStringList choose(QFileDialog& dialog, const QString& folder, const QString& typed) {
+    dialog.setDirectory(folder);
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    const QModelIndex index = model->index(folder);
+    if (!QTest::qWaitFor([&] { return model->rowCount(index) > 0; }, 5000))
+        qWarning("the folder's files did not show");
+    QTest::qWait(100); // let a late name arrive, if one would
+    QStringList shown;
+    for (int i = 0; i < model->rowCount(index); ++i)
+        shown.append(model->index(i, 0, index).data().toString());
+    dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+    QMetaObject::invokeMethod(&dialog, "accept"); // as the Open button does
+    return shown;
 }
 
 platform::OpenFilesRequest tiffRequest(int maxFileSize = 30000) {
@@ -46,20 +55,10 @@ private slots:
         QStringList shown;
         QStringList filters;
         QString title;
-        whenOpen([&](QFileDialog& dialog) {
+        test::whenOpen<QFileDialog>([&](QFileDialog& dialog) {
             title = dialog.windowTitle();
             filters = dialog.nameFilters();
-            dialog.setDirectory(env.dir());
-            auto* model = dialog.findChild<QFileSystemModel*>();
-            const QModelIndex folder = model->index(env.dir());
-            if (!QTest::qWaitFor([&] { return model->rowCount(folder) >= 3; }, 5000))
-                qWarning("the folder's files did not show");
-            QTest::qWait(100); // let a late name arrive, if one would
-            for (int i = 0; i < model->rowCount(folder); ++i)
-                shown.append(model->index(i, 0, folder).data().toString());
-            dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-                ->setText(QStringLiteral("\"a.tif\" \"SCAN0001.TIF\""));
-            QMetaObject::invokeMethod(&dialog, "accept"); // as the Open button does
+            shown = choose(dialog, env.dir(), QStringLiteral("\"a.tif\" \"SCAN0001.TIF\""));
         });
         platform::QtDialogs dialogs;
         const QString answer = dialogs.openFiles(nullptr, tiffRequest());
@@ -72,17 +71,16 @@ private slots:
     }
 
     void cancelAnswersNothing() {
-        whenOpen([](QFileDialog& dialog) { dialog.reject(); });
+        test::whenOpen<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
         platform::QtDialogs dialogs;
         QCOMPARE(dialogs.openFiles(nullptr, tiffRequest()), QString());
     }
 
     void tooLongAnAnswerIsBufferTooSmall() {
         test::TestEnv env;
-        const QString file = env.writeFile(QStringLiteral("a-rather-long-name.tif"));
-        whenOpen([&](QFileDialog& dialog) {
-            dialog.selectFile(file);
-            QMetaObject::invokeMethod(&dialog, "accept"); // as the Open button does
+        env.writeFile(QStringLiteral("a-rather-long-name.tif"));
+        test::whenOpen<QFileDialog>([&](QFileDialog& dialog) {
+            choose(dialog, env.dir(), QStringLiteral("a-rather-long-name.tif"));
         });
         platform::QtDialogs dialogs;
         try {

@@ -1,0 +1,32 @@
+#pragma once
+
+// Small helpers for tests that look at the window's list or drive a modal dialog.
+#include "app/listview.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+namespace vormelle::test {
+
+inline QStringList rowsOf(const ListView& list) {
+    QStringList result;
+    for (int i = 0; i < list.count(); ++i)
+        result.append(list.text(i));
+    return result;
+}
+
+// Runs `act` on the modal dialog of type Dialog once it is open: a modal loop lets only
+// timers in.
+template <class Dialog> void whenOpen(const std::function<void(Dialog&)>& act) {
+    QTimer::singleShot(10, [act] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget()))
+            act(*dialog);
+        else
+            whenOpen<Dialog>(act);
+    });
+}
+
+} // namespace vormelle::test
