@@ -3,8 +3,7 @@
 #include "app/listview.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
-#include "tests/support/scripteddialogs.h"
-#include "tests/support/testenv.h"
+#include "tests/inputs/foldertree.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -32,10 +31,9 @@ private slots:
     }
     void answers() {
         QFETCH(QString, answer);
-        test::ScriptedDialogs dialogs;
-        test::RecordingDesktop desktop;
-        test::TestEnv env;
-        Form1 form(dialogs, desktop);
+        test::Window w;
+        test::ScriptedDialogs& dialogs = w.dialogs;
+        Form1& form = w.form;
         connectHandlers(form);
         form.ListView1->add(
             QStringLiteral("/scans/p1.tif")); // a file already listed is added again
@@ -56,10 +54,9 @@ private slots:
     }
 
     void tooManyFiles() {
-        test::ScriptedDialogs dialogs;
-        test::RecordingDesktop desktop;
-        test::TestEnv env;
-        Form1 form(dialogs, desktop);
+        test::Window w;
+        test::ScriptedDialogs& dialogs = w.dialogs;
+        Form1& form = w.form;
         connectHandlers(form);
         dialogs.openFilesAnswers.push_back(
             []() -> QString { throw BasicError(BasicError::BufferTooSmall); });
@@ -74,10 +71,9 @@ private slots:
     }
 
     void otherErrorsAreReported() {
-        test::ScriptedDialogs dialogs;
-        test::RecordingDesktop desktop;
-        test::TestEnv env;
-        Form1 form(dialogs, desktop);
+        test::Window w;
+        test::ScriptedDialogs& dialogs = w.dialogs;
+        Form1& form = w.form;
         connectHandlers(form);
         dialogs.openFilesAnswers.push_back(
             []() -> QString { throw BasicError(BasicError::PermissionDenied); });
