@@ -13,6 +13,7 @@
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
+#include "platform/filesystem.h"
 #include "platform/savefile.h"
 #include "platform/tempfolder.h"
 #include "resources/toolfiles.h"
@@ -21,6 +22,10 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vormelle::conversion {
 
@@ -32,6 +37,51 @@ constexpr int kIndexOutOfBounds = 35600;
 
 QString inFolder(const platform::PrivateFolder& folder, const QString& name) {
     return folder.exists() ? folder.path() + QLatin1Char('/') + name : QString();
+}
+
+// The folder a path lies in, without its trailing slash.
+QString folderName(const QString& path) {
+    QString folder = paths::FolderOf(path);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
+// Why nothing can be written into the output folder; "" when something can. Checked before a
+// row is converted, so a folder that went away or became read-only costs no conversions, and is
+// never made again somewhere.
+QString outputFolderProblem(const QString& folder) {
+    const QByteArray name = platform::encodePath(folder);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("the output folder %1 no longer exists").arg(folder);
+    if (::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return QStringLiteral("cannot write into the output folder %1: %2")
+            .arg(folder, platform::systemErrorText(errno));
+    return {};
+}
+
+// Why the run cannot convert anything with the pdf2djvu beside the program; "" when it can.
+QString secondConverterProblem(const QString& programFolder) {
+    const QString path =
+        programFolder + QLatin1Char('/') + QString::fromLatin1(convert::kSecondConverter);
+    const QByteArray name = platform::encodePath(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return QStringLiteral("Nothing was converted: pdf2djvu was not found. It belongs at %1.")
+            .arg(path);
+    if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, name.constData(), X_OK, AT_EACCESS) != 0)
+        return QStringLiteral("Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
+                              "executable file).")
+            .arg(path);
+    return {};
+}
+
+QString temporaryFolderProblem(const QString& location, const QString& what, const QString& error) {
+    return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
+        .arg(what, location,
+             platform::hasNoSpaceLeft(location) ? QStringLiteral("no space left on device")
+                                                : error);
 }
 
 // The result counts only when both converters succeeded and it has every page of the TIFF;
@@ -65,7 +115,10 @@ void placeResult(RowOutcome& row, const QString& input, const QString& result,
     try {
         platform::replaceFile(result, output);
     } catch (const BasicError& e) {
-        row.problem = QStringLiteral("the result could not be saved: ") + e.description();
+        row.problem = outputFolderProblem(folderName(output));
+        if (row.problem.isEmpty())
+            row.problem = QStringLiteral("the result could not be saved in %1: %2")
+                              .arg(folderName(output), e.description());
         return;
     }
     row.converted = true;
@@ -90,8 +143,26 @@ void PushButton2_Click(Form1& form) {
     convert::Command first;
     convert::Command second;
     QList<RowOutcome> rows;
+    QString location; // the temporary location the run folder is in
+    QString refusal;  // why the run converts nothing, said once instead of per row
 
     auto row = [&]() -> RowOutcome& { return rows.back(); };
+    // Without every tool file no row can convert: that is said once, and the run ends.
+    auto writeTool = [&](int id) {
+        try {
+            convert::writeToolFile(folder.path(), id, bytes);
+            return true;
+        } catch (const BasicError& e) {
+            refusal = temporaryFolderProblem(
+                location, QStringLiteral("the converter could not be written"), e.description());
+            return false;
+        }
+    };
+    // A converter that failed on a full temporary folder is named for that.
+    auto noteSpace = [&](qint32 result) {
+        if (result != 0 && folder.exists() && platform::hasNoSpaceLeft(folder.path()))
+            row().noSpaceIn = location;
+    };
     auto nextRow = [&] {
         ++i;
         return i <= rowCount ? 128 : 166;
@@ -114,36 +185,51 @@ void PushButton2_Click(Form1& form) {
                                                                                          : 182;
             case 108:
                 form.setMousePointer(Form1::Hourglass);
-                platform::removeLeftOverFolders(platform::temporaryLocation(),
-                                                QString::fromLatin1(kRunFolderPrefix));
-                folder = platform::PrivateFolder(platform::temporaryLocation(),
-                                                 QString::fromLatin1(kRunFolderPrefix));
+                refusal = secondConverterProblem(paths::ProgramFolder());
+                if (!refusal.isEmpty())
+                    return 174;
+                location = platform::temporaryLocation();
+                platform::removeLeftOverFolders(location, QString::fromLatin1(kRunFolderPrefix));
+                try {
+                    folder =
+                        platform::PrivateFolder(location, QString::fromLatin1(kRunFolderPrefix));
+                } catch (const BasicError& e) {
+                    refusal = temporaryFolderProblem(location,
+                                                     QStringLiteral("no folder for the "
+                                                                    "run could be made"),
+                                                     e.description());
+                    return 174;
+                }
                 return 110;
             case 110:
                 bytes = resources::CustomResource(101);
                 return 112;
             case 112:
-                convert::writeToolFile(folder.path(), 101, bytes);
+                if (!writeTool(101))
+                    return 166;
                 return 114;
             case 114:
                 bytes = resources::CustomResource(102);
                 return 116;
             case 116:
-                convert::writeToolFile(folder.path(), 102, bytes);
+                if (!writeTool(102))
+                    return 166;
                 return 118;
             case 118:
                 bytes = resources::CustomResource(103);
                 return 120;
             case 120:
-                convert::writeToolFile(folder.path(), 103, bytes);
+                if (!writeTool(103))
+                    return 166;
                 return 122;
             case 122:
                 bytes = resources::CustomResource(104);
                 return 124;
             case 124:
-                convert::writeToolFile(folder.path(), 104, bytes);
+                if (!writeTool(104))
+                    return 166;
                 bytes.clear();
-                return 126;
+                return refusal.isEmpty() ? 126 : 166;
             case 126:
                 rowCount = list.count();
                 i = 1;
@@ -180,13 +266,15 @@ void PushButton2_Click(Form1& form) {
                 return form.Option1->isChecked() ? 144 : 146;
             case 144:
                 output = convert::outputPathFor(input, true, form.Text1->text());
-                return 150;
+                row().problem = outputFolderProblem(folderName(output));
+                return row().problem.isEmpty() ? 150 : 164;
             case 146:
                 // Option2, or neither selected.
                 return 148;
             case 148:
                 output = convert::outputPathFor(input, false, {});
-                return 150;
+                row().problem = outputFolderProblem(folderName(output));
+                return row().problem.isEmpty() ? 150 : 164;
             case 150:
                 arguments = convert::firstConverterArguments(input, pdf);
                 return 152;
@@ -197,8 +285,10 @@ void PushButton2_Click(Form1& form) {
             case 154: {
                 convert::RunOptions options;
                 options.output = &row().firstOutput;
+                options.signal = &row().firstSignal;
                 row().first = convert::RunAndWaitWithProgress(first, 0, &bar, bar.text(),
                                                               bar.value(), list.count(), options);
+                noteSpace(*row().first);
                 return 156;
             }
             case 156:
@@ -213,7 +303,9 @@ void PushButton2_Click(Form1& form) {
             case 162: {
                 convert::RunOptions options;
                 options.output = &row().secondOutput;
+                options.signal = &row().secondSignal;
                 row().second = convert::RunAndWait(second, 0, options);
+                noteSpace(*row().second);
                 placeResult(row(), input, result, output);
                 return 164;
             }
@@ -247,6 +339,11 @@ void PushButton2_Click(Form1& form) {
                 bar.setText(QStringLiteral("Progress Bar"));
                 return 180;
             case 180: {
+                if (!refusal.isEmpty()) {
+                    form.dialogs().messageBox(&form, refusal, QString(), platform::Buttons::Ok,
+                                              platform::Icon::Warning);
+                    return 186;
+                }
                 const bool allConverted = std::all_of(
                     rows.cbegin(), rows.cend(), [](const RowOutcome& r) { return r.converted; });
                 form.dialogs().messageBox(

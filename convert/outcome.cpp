@@ -4,6 +4,9 @@
 
 #include <QStringList>
 
+#include <csignal>
+#include <cstring>
+
 namespace vormelle::convert {
 
 namespace {
@@ -13,9 +16,34 @@ constexpr char kTiff2pdfClosingLine[] = "tiff2pdf: An error occurred creating ou
 // A converter's message can be long; the box shows its start.
 constexpr qsizetype kReasonLength = 200;
 
-QString converterReason(const char* converter, qint32 result, const QByteArray& output) {
+bool isCrash(int signal) {
+    switch (signal) {
+    case SIGSEGV:
+    case SIGBUS:
+    case SIGILL:
+    case SIGFPE:
+    case SIGABRT:
+    case SIGSYS:
+    case SIGTRAP:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString converterReason(const char* converter, qint32 result, int signal,
+                        const QByteArray& output) {
     if (result < 0) // kStartFailed plus the error number
         return QStringLiteral("the converter could not be started");
+    // What a dying converter printed last is seldom why it died.
+    if (signal > 0) {
+        const char* name = ::sigdescr_np(signal);
+        const QString described =
+            name ? QString::fromLatin1(name) : QStringLiteral("signal %1").arg(signal);
+        return (isCrash(signal) ? QStringLiteral("%1 crashed (%2)")
+                                : QStringLiteral("%1 was stopped by a signal (%2)"))
+            .arg(QLatin1String(converter), described);
+    }
     QString line = lastNonEmptyLine(output);
     if (line.isEmpty())
         return QStringLiteral("%1 ended with code %2").arg(QLatin1String(converter)).arg(result);
@@ -38,12 +66,16 @@ QString lastNonEmptyLine(const QByteArray& output) {
 }
 
 QString failureReason(const RowOutcome& row) {
-    if (row.first && *row.first != 0)
-        return converterReason("tiff2pdf", *row.first, row.firstOutput);
+    const bool firstFailed = row.first && *row.first != 0;
+    const bool secondFailed = row.second && *row.second != 0;
+    if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
+        return QStringLiteral("no space left in the temporary folder ") + row.noSpaceIn;
+    if (firstFailed)
+        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput);
     if (row.first && !row.pdfMade)
         return QStringLiteral("tiff2pdf wrote no PDF");
-    if (row.second && *row.second != 0)
-        return converterReason("pdf2djvu", *row.second, row.secondOutput);
+    if (secondFailed)
+        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput);
     if (!row.problem.isEmpty())
         return row.problem;
     return QStringLiteral("the conversion did not finish");

@@ -13,9 +13,13 @@ struct RowOutcome {
     QString fileName;            // the input's name, for the closing box
     std::optional<qint32> first; // tiff2pdf's result, once it ran
     QByteArray firstOutput;
+    int firstSignal = 0; // the signal that ended tiff2pdf, 0 for none
     bool pdfMade = false;
     std::optional<qint32> second; // pdf2djvu's result, once it ran
     QByteArray secondOutput;
+    int secondSignal = 0;
+    // The temporary location, when a converter failed while it had no space left.
+    QString noSpaceIn;
     QString problem; // what the check or the placing of the result found
     bool converted = false;
 };

@@ -23,6 +23,8 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
            const RunOptions& options) {
     if (options.output)
         options.output->clear();
+    if (options.signal)
+        *options.signal = 0;
     std::optional<platform::ChildProcess> child;
     try {
         child.emplace(command.program, command.arguments, command.environment);
@@ -48,6 +50,8 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
         bar->setText(text.isEmpty() ? QStringLiteral("Progress Bar") : text);
     if (options.output)
         *options.output = child->output();
+    if (options.signal)
+        *options.signal = child->endingSignal();
     return child->exitCode();
 }
 

@@ -33,6 +33,8 @@ struct RunOptions {
     std::chrono::milliseconds passLength = kPassLength;
     // Receives the last kilobytes the child wrote (output and error output).
     QByteArray* output = nullptr;
+    // Receives the signal that ended the child, 0 when it ended by itself or did not start.
+    int* signal = nullptr;
 };
 
 // The window style (a show command, 0 to 6) is accepted for the callers' sake: a child has no

@@ -1,5 +1,7 @@
 #include "platform/events.h"
 
+#include "platform/process.h"
+
 #include <QCoreApplication>
 
 #include <cstdlib>
@@ -11,6 +13,8 @@ void doEvents() {
 }
 
 void endProgramNow() {
+    // A converter still running would outlive the program, working for nobody.
+    endChildren();
     std::_Exit(0);
 }
 

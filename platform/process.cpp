@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,6 +28,27 @@ namespace {
 // Past this size the output buffer is emptied after its tail has been read, so a chatty child
 // cannot fill the memory.
 constexpr off_t kOutputRestart = 1 << 20;
+
+// The children not collected yet; endChildren reads this from any context, so it is a fixed
+// table of atomics. A child beyond the table is only not ended by endChildren.
+constexpr int kTrackedChildren = 16;
+std::atomic<pid_t> g_children[kTrackedChildren];
+
+void track(pid_t pid) {
+    for (std::atomic<pid_t>& slot : g_children) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, pid))
+            return;
+    }
+}
+
+void untrack(pid_t pid) {
+    for (std::atomic<pid_t>& slot : g_children) {
+        pid_t expected = pid;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
 
 // Owns the spawn attributes for one start.
 struct SpawnSetup {
@@ -115,7 +137,10 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
     sigfillset(&all);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: ending the group ends what the child started too.
+    posix_spawnattr_setpgroup(&setup.attributes, 0);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                    POSIX_SPAWN_SETPGROUP);
 
     const int err = ::posix_spawn(&m_pid, argv.front(), &setup.actions, &setup.attributes,
                                   argv.data(), envp.data());
@@ -125,6 +150,7 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
         m_pid = -1;
         throw BasicError::fromErrno(err);
     }
+    track(m_pid);
     // A descriptor that becomes readable when the child ends; -1 on kernels without it, and
     // waitFor then looks in short steps.
     m_pidfd = int(::syscall(SYS_pidfd_open, m_pid, 0));
@@ -155,11 +181,13 @@ bool ChildProcess::reap(bool block) {
     } else if (WIFEXITED(status)) {
         m_exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
-        m_exitCode = 128 + WTERMSIG(status);
+        m_signal = WTERMSIG(status);
+        m_exitCode = 128 + m_signal;
     } else {
         return false;
     }
     m_ended = true;
+    untrack(m_pid);
     collectOutput();
     return true;
 }
@@ -221,6 +249,14 @@ void ChildProcess::collectOutput() {
 QByteArray ChildProcess::output() {
     collectOutput();
     return m_tail;
+}
+
+void endChildren() {
+    for (std::atomic<pid_t>& slot : g_children) {
+        const pid_t pid = slot.load();
+        if (pid > 0)
+            ::kill(-pid, SIGKILL);
+    }
 }
 
 bool localeIsUtf8() {

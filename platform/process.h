@@ -16,8 +16,9 @@ using EnvironmentChanges = QList<std::pair<QByteArray, QByteArray>>;
 
 // One child process, started from a program and an argument list (never through a shell, so
 // every argument reaches the child exactly as given). Its standard input is empty; its output
-// and error output go into one buffer of which the last kilobytes are kept. The child is never
-// killed: if this object goes away first, the child runs on alone.
+// and error output go into one buffer of which the last kilobytes are kept. The child leads a
+// process group of its own, so that whatever it starts in turn can be ended with it
+// (endChildren). It is not killed when this object goes away first.
 class ChildProcess final {
 public:
     // How much of the child's output is kept.
@@ -37,6 +38,8 @@ public:
     bool ended() const { return m_ended; }
     // The exit code, or 128 plus the signal's number when a signal ended the child.
     int exitCode() const { return m_exitCode; }
+    // The signal that ended the child; 0 when it exited by itself.
+    int endingSignal() const { return m_signal; }
     // The last kilobytes the child wrote to its output and error output, in order.
     QByteArray output();
     pid_t pid() const { return m_pid; }
@@ -52,7 +55,12 @@ private:
     QByteArray m_tail;
     bool m_ended = false;
     int m_exitCode = 0;
+    int m_signal = 0;
 };
+
+// Kills every child that has not been collected yet, with everything in its process group. For
+// the moment the program ends at once: no converter is left running without it.
+void endChildren();
 
 // Whether the program's own locale encodes text as UTF-8.
 bool localeIsUtf8();

@@ -2,8 +2,10 @@
 
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
+#include "platform/savefile.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -44,12 +47,31 @@ pid_t makerOf(const QByteArray& name, const QByteArray& prefix) {
 } // namespace
 
 QString temporaryLocation() {
+    QList<QByteArray> candidates;
     for (const char* name : {"TEMP", "TMPDIR"}) {
         const QByteArray value = qgetenv(name);
         if (!value.isEmpty())
-            return decodePath(value);
+            candidates.append(value);
     }
-    return QStringLiteral("/tmp");
+    candidates.append(QByteArrayLiteral("/tmp"));
+    for (const QByteArray& candidate : std::as_const(candidates)) {
+        struct stat st {};
+        // The effective rights: a read-only mount or missing rights count, as for a write.
+        if (::stat(candidate.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            ::faccessat(AT_FDCWD, candidate.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+            return decodePath(candidate);
+    }
+    return decodePath(candidates.front());
+}
+
+bool hasNoSpaceLeft(const QString& path) {
+    // Less than this is taken as full: a converter's write fails well before the last byte.
+    constexpr unsigned long long kNearlyFull = 256 * 1024;
+    struct statvfs st {};
+    if (::statvfs(encodePath(path).constData(), &st) != 0)
+        return false;
+    return (unsigned long long)st.f_bavail * st.f_frsize < kNearlyFull ||
+           (st.f_files > 0 && st.f_favail == 0);
 }
 
 PrivateFolder::PrivateFolder(const QString& base, const QString& prefix) {
@@ -58,8 +80,10 @@ PrivateFolder::PrivateFolder(const QString& base, const QString& prefix) {
         pattern += '/';
     pattern += encodePath(prefix) + QByteArray::number(qlonglong(::getpid())) + "-XXXXXX";
     // mkdtemp makes the folder with mode 0700 and never reuses an existing name.
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw BasicError::fromErrno(errno, true);
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        const int err = errno;
+        throw BasicError(BasicError::fromErrno(err, true).number(), systemErrorText(err));
+    }
     const int fd = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;

@@ -4,8 +4,13 @@
 
 namespace vormelle::platform {
 
-// The platform's temporary location: $TEMP if set, else $TMPDIR, else /tmp.
+// The platform's temporary location: the first of $TEMP, $TMPDIR and /tmp that is set and names
+// a folder this user may write into; unset or empty variables are passed over. When none is
+// usable, the first that is set (or /tmp), so that what goes wrong there can be named.
 QString temporaryLocation();
+
+// Whether the file system holding `path` has (next to) no room left for data or for new files.
+bool hasNoSpaceLeft(const QString& path);
 
 // A folder that only this user may enter (mode 0700), made inside a shared location for the
 // length of some work. Its name carries the process id of its maker, and the maker holds a lock
@@ -13,7 +18,8 @@ QString temporaryLocation();
 class PrivateFolder final {
 public:
     PrivateFolder() = default;
-    // Makes "<base>/<prefix><pid>-XXXXXX"; throws BasicError when it cannot.
+    // Makes "<base>/<prefix><pid>-XXXXXX"; throws BasicError (described in the system's words)
+    // when it cannot.
     PrivateFolder(const QString& base, const QString& prefix);
     // Leaves the folder in place (only remove() takes it away).
     ~PrivateFolder();

@@ -159,32 +159,63 @@ void DeployTest::firstConverterLimits() {
 }
 
 void DeployTest::temporaryLocation_data() {
-    QTest::addColumn<QByteArray>("temp");
-    QTest::addColumn<QByteArray>("tmpdir");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("TEMP first") << QByteArray("/a") << QByteArray("/b") << "/a";
-    QTest::newRow("then TMPDIR") << QByteArray() << QByteArray("/b") << "/b";
-    QTest::newRow("else /tmp, never the root") << QByteArray() << QByteArray() << "/tmp";
+    // "" leaves the variable unset; "folder" names a folder, "missing" nothing, "file" a file.
+    QTest::addColumn<QString>("temp");
+    QTest::addColumn<QString>("tmpdir");
+    QTest::addColumn<QString>("expected"); // TEMP, TMPDIR or a path
+    QTest::newRow("TEMP first") << "folder"
+                                << "folder"
+                                << "TEMP";
+    QTest::newRow("then TMPDIR") << ""
+                                 << "folder"
+                                 << "TMPDIR";
+    QTest::newRow("else /tmp, never the root") << ""
+                                               << ""
+                                               << "/tmp";
+    QTest::newRow("TEMP missing: TMPDIR") << "missing"
+                                          << "folder"
+                                          << "TMPDIR";
+    QTest::newRow("TEMP a file: TMPDIR") << "file"
+                                         << "folder"
+                                         << "TMPDIR";
+    QTest::newRow("both missing: /tmp") << "missing"
+                                        << "missing"
+                                        << "/tmp";
 }
 
 void DeployTest::temporaryLocation() {
-    QFETCH(QByteArray, temp);
-    QFETCH(QByteArray, tmpdir);
+    QFETCH(QString, temp);
+    QFETCH(QString, tmpdir);
     QFETCH(QString, expected);
+    test::TestEnv env;
     const QByteArray oldTemp = qgetenv("TEMP");
     const QByteArray oldTmpdir = qgetenv("TMPDIR");
-    auto set = [](const char* name, const QByteArray& value) {
-        if (value.isEmpty())
+    auto set = [&](const char* name, const QString& kind) {
+        if (kind.isEmpty()) {
             qunsetenv(name);
-        else
-            qputenv(name, value);
+            return;
+        }
+        const QString path = env.path(QString::fromLatin1(name) + QLatin1Char('-') + kind);
+        if (kind == QStringLiteral("folder"))
+            QDir().mkpath(path);
+        else if (kind == QStringLiteral("file"))
+            env.writeFile(QFileInfo(path).fileName());
+        qputenv(name, QFile::encodeName(path));
     };
     set("TEMP", temp);
     set("TMPDIR", tmpdir);
     const QString location = platform::temporaryLocation();
-    set("TEMP", oldTemp);
-    set("TMPDIR", oldTmpdir);
-    QCOMPARE(location, expected);
+    const QString fromTemp = QString::fromLocal8Bit(qgetenv("TEMP"));
+    const QString fromTmpdir = QString::fromLocal8Bit(qgetenv("TMPDIR"));
+    for (const auto& [name, value] : {std::pair{"TEMP", oldTemp}, {"TMPDIR", oldTmpdir}}) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    QCOMPARE(location, expected == QStringLiteral("TEMP")     ? fromTemp
+                       : expected == QStringLiteral("TMPDIR") ? fromTmpdir
+                                                              : expected);
 }
 
 void DeployTest::privateFolder() {
@@ -230,6 +261,9 @@ void DeployTest::leftOverFolders() {
     const QString otherName =
         makeFolder(base, QStringLiteral("vormelle-other-%1-abcdef").arg(ended), 0700);
     const QString badTail = makeFolder(base, prefix + QStringLiteral("%1-abc").arg(ended), 0700);
+    // Another user's folder of the same form (only root can make one here).
+    const QString foreign = makeFolder(base, prefix + QStringLiteral("%1-othusr").arg(ended), 0700);
+    const bool madeForeign = ::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0;
     const QString target = makeFolder(base, QStringLiteral("target"), 0700);
     const QString link = base + QLatin1Char('/') + prefix + QStringLiteral("%1-linkxx").arg(ended);
     QVERIFY(QFile::link(target, link));
@@ -244,6 +278,7 @@ void DeployTest::leftOverFolders() {
     QVERIFY(!QFileInfo::exists(left));
     for (const QString& kept : {running, mine, open, otherName, badTail, target, held})
         QVERIFY2(QFileInfo::exists(kept + QStringLiteral("/pdf_temp.pdf")), qPrintable(kept));
+    QCOMPARE(QFileInfo::exists(foreign + QStringLiteral("/pdf_temp.pdf")), madeForeign);
     QVERIFY(QFileInfo(link).isSymLink());
 }
 
