@@ -94,8 +94,8 @@ public:
         for (auto it = m_points.crbegin(); it != m_points.crend(); ++it)
             ::umount2(it->constData(), MNT_DETACH);
     }
-    bool tmpfs(const QString& at, qint64 bytes) {
-        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
+    bool tmpfs(const QString& at, qint64 bytes, const QByteArray& more = {}) {
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755" + more;
         return add(at, ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0,
                                options.constData()));
     }
@@ -459,19 +459,23 @@ void FaultsTest::outputFolderFull() {
 }
 
 void FaultsTest::temporaryLocationFull_data() {
-    QTest::addColumn<bool>("toolsFit");
-    QTest::newRow("the converter does not fit") << false;
-    QTest::newRow("a page does not fit") << true;
+    QTest::addColumn<QString>("full"); // what does not fit
+    QTest::newRow("the run's folder (no inode left)") << "folder";
+    QTest::newRow("the converter") << "converter";
+    QTest::newRow("a page") << "page";
 }
 
 void FaultsTest::temporaryLocationFull() {
-    QFETCH(bool, toolsFit);
+    QFETCH(QString, full);
+    const bool toolsFit = full == QStringLiteral("page");
     RunFixture f;
     qint64 tools = 0;
     for (const resources::ToolFile& tool : resources::toolFiles())
         tools += pagesOf(resources::CustomResource(tool.id).size());
     Mounts mounts;
-    MOUNT_OR_SKIP(mounts.tmpfs(f.temp(), toolsFit ? tools + 192 * 1024 : 256 * 1024));
+    MOUNT_OR_SKIP(full == QStringLiteral("folder")
+                      ? mounts.tmpfs(f.temp(), 256 * 1024, ",nr_inodes=1")
+                      : mounts.tmpfs(f.temp(), toolsFit ? tools + 192 * 1024 : 256 * 1024));
     const QString noise = f.env.path(QStringLiteral("noise.tif"));
     writeNoiseTiff(noise, 600);
     const QString small = f.env.path(QStringLiteral("small.tif"));
@@ -486,11 +490,13 @@ void FaultsTest::temporaryLocationFull() {
         QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("small.djvu"))),
                  std::optional(1));
     } else {
+        const QString what = full == QStringLiteral("folder")
+                                 ? QStringLiteral("no folder for the run could be made")
+                                 : QStringLiteral("the converter could not be written");
         QCOMPARE(f.dialogs.boxes.size(), 1);
-        QCOMPARE(f.lastBox(), QStringLiteral("Nothing was converted: the converter could not be "
-                                             "written in the temporary folder %1 (no space left "
-                                             "on device).")
-                                  .arg(f.temp()));
+        QCOMPARE(f.lastBox(), QStringLiteral("Nothing was converted: %1 in the temporary folder %2 "
+                                             "(no space left on device).")
+                                  .arg(what, f.temp()));
         QCOMPARE(f.dialogs.boxes[0].icon, Icon::Warning);
     }
     QCOMPARE(f.leftInTemp(), QStringList());
