@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace vormelle::convert {
 
@@ -271,17 +270,15 @@ QString decodeProblem(TIFF* tif, Sink& sink, Pauses& pauses) {
         return QString::fromLatin1(kDamaged);
     if (double(size) > kMaxDecodedBytes)
         return QString::fromLatin1(kTooLarge);
-    std::vector<unsigned char> buffer;
-    try {
-        buffer.resize(std::size_t(size));
-    } catch (const std::bad_alloc&) {
+    // Left uninitialised: memory a decoder never reaches is never touched.
+    const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]);
+    if (!buffer)
         return QString::fromLatin1(kTooLarge);
-    }
     for (uint32_t i = 0; i < count; ++i) {
         pauses.maybe();
         sink = Sink{};
-        const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.data(), size)
-                                 : TIFFReadEncodedStrip(tif, i, buffer.data(), size);
+        const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.get(), size)
+                                 : TIFFReadEncodedStrip(tif, i, buffer.get(), size);
         // A decoder warns where the data does not fit what it should be (a CCITT line of the
         // wrong length, a JPEG stream that ends early) and delivers a damaged page all the same.
         if (n < 0 || sink.errors > 0 || sink.warnings > 0)

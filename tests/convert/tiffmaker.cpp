@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <tiffio.h>
@@ -300,14 +301,33 @@ qint64 lastDirectoryOffset(const QString& path) {
     return offset;
 }
 
-DataRange firstImageData(const QString& path) {
+void damageImageData(const QString& path) {
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
     if (!tif)
         qFatal("cannot open %s", qPrintable(path));
-    const DataRange range{qint64(TIFFGetStrileOffset(tif, 0)),
-                          qint64(TIFFGetStrileByteCount(tif, 0))};
+    const qint64 offset = qint64(TIFFGetStrileOffset(tif, 0));
+    const qint64 length = qint64(TIFFGetStrileByteCount(tif, 0));
     TIFFClose(tif);
-    return range;
+    QFile file(path);
+    if (length < 3 || !file.open(QIODevice::ReadWrite) || !file.seek(offset + length / 3))
+        qFatal("cannot damage %s", qPrintable(path));
+    QByteArray middle = file.read(length / 3);
+    for (char& c : middle)
+        c = char(c ^ 0x5a);
+    if (!file.seek(offset + length / 3) || file.write(middle) != middle.size())
+        qFatal("cannot damage %s", qPrintable(path));
+}
+
+QSize djvuPageSize(const QString& djvu, int page) {
+    QProcess djvused;
+    djvused.start(QStringLiteral("djvused"),
+                  {QStringLiteral("-e"), QStringLiteral("select %1; size").arg(page), djvu});
+    if (!djvused.waitForFinished(60000) || djvused.exitCode() != 0)
+        return {};
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("width=(\\d+) height=(\\d+)"))
+            .match(QString::fromUtf8(djvused.readAllStandardOutput()));
+    return m.hasMatch() ? QSize(m.captured(1).toInt(), m.captured(2).toInt()) : QSize();
 }
 
 namespace {

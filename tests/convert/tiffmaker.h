@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QRgb>
+#include <QSize>
 #include <QString>
 
 namespace vormelle::test {
@@ -54,12 +55,9 @@ void writeTiff(const QString& path, TiffKind kind, int pages = 1, int width = 16
 // that page and cannot deliver it.
 qint64 lastDirectoryOffset(const QString& path);
 
-// Where the first page's image data starts and how long it is.
-struct DataRange {
-    qint64 offset = 0;
-    qint64 length = 0;
-};
-DataRange firstImageData(const QString& path);
+// Garbles the middle third of the first strip or tile: libtiff warns while decoding it, and
+// for CCITT data tiff2pdf and pdf2djvu make a damaged page of it and end with 0.
+void damageImageData(const QString& path);
 
 // A TIFF whose header claims a page far too large to decode, with no image data behind it.
 void writeAbsurdTiff(const QString& path);
@@ -75,6 +73,9 @@ struct Quarters {
 // Renders `page` (from 1) of a DjVu file with DjVuLibre's ddjvu and measures it; all -1 when it
 // cannot be rendered.
 Quarters renderDjvuPage(const QString& djvu, int page);
+
+// A DjVu page's size in pixels (DjVuLibre's djvused); empty when it cannot be read.
+QSize djvuPageSize(const QString& djvu, int page);
 
 // The mean colour of each quarter (top left, top right, bottom left, bottom right); empty when
 // the page cannot be rendered.

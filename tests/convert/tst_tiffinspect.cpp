@@ -212,11 +212,10 @@ void TiffInspectTest::files_data() {
     QTest::newRow("zero height") << handMadeTiff(10, 0) << "the first page cannot be read";
 
     // Damaged CCITT data: the converters make a damaged page of it and end with 0.
-    const test::DataRange data = test::firstImageData(g4);
-    QByteArray damaged = good;
-    for (qint64 i = data.offset + data.length / 3; i < data.offset + data.length * 2 / 3; ++i)
-        damaged[i] = char(damaged[i] ^ 0x5a);
-    QTest::newRow("damaged CCITT data") << damaged << "the image data is damaged";
+    const QString damaged = env.path(QStringLiteral("damaged.tif"));
+    test::writeTiff(damaged, TiffKind::BitonalG4);
+    test::damageImageData(damaged);
+    QTest::newRow("damaged CCITT data") << bytesOf(damaged) << "the image data is damaged";
     // The hand-made file has its directory before the data, so cutting it leaves the directory.
     QTest::newRow("image data cut short")
         << handMadeTiff(10, 10).chopped(50) << "the image data is damaged";
