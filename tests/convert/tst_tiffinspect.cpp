@@ -30,8 +30,10 @@ QByteArray bytesOf(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A little-endian TIFF made by hand: one uncompressed 8-bit gray strip, white.
-QByteArray handMadeTiff(quint32 width, quint32 height) {
+// A little-endian TIFF made by hand: one 8-bit strip, white, uncompressed unless it says
+// otherwise.
+QByteArray handMadeTiff(quint32 width, quint32 height, quint32 compression = 1,
+                        quint32 photometric = 1) {
     struct Entry {
         quint16 tag;
         quint16 type;
@@ -43,8 +45,8 @@ QByteArray handMadeTiff(quint32 width, quint32 height) {
     const QList<Entry> ifd{{256, 4, width},
                            {257, 4, height},
                            {258, 3, 8},
-                           {259, 3, 1},
-                           {262, 3, 1},
+                           {259, 3, compression},
+                           {262, 3, photometric},
                            {273, 4, dataOffset},
                            {278, 4, height ? height : 1},
                            {279, 4, dataSize}};
@@ -208,6 +210,10 @@ void TiffInspectTest::files_data() {
     QTest::newRow("wrong version") << QByteArray("II\x2b\x01\x08\0\0\0", 8) << "not a TIFF file";
     QTest::newRow("header only") << good.left(8) << "the first page cannot be read";
     QTest::newRow("hand-made 10x10") << handMadeTiff(10, 10) << "";
+    QTest::newRow("JPEG 2000") << handMadeTiff(10, 10, 34712)
+                               << "compression 34712 is not supported";
+    QTest::newRow("LogL") << handMadeTiff(10, 10, 1, 32844)
+                          << "colour model 32844 is not supported";
     QTest::newRow("zero width") << handMadeTiff(0, 10) << "the first page cannot be read";
     QTest::newRow("zero height") << handMadeTiff(10, 0) << "the first page cannot be read";
 
