@@ -78,11 +78,12 @@ QString secondConverterProblem(const QString& programFolder) {
     return {};
 }
 
-QString temporaryFolderProblem(const QString& location, const QString& what, const QString& error) {
+QString temporaryFolderProblem(const QString& location, const QString& what,
+                               const BasicError& error) {
+    const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
     return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
         .arg(what, location,
-             platform::hasNoSpaceLeft(location) ? QStringLiteral("no space left on device")
-                                                : error);
+             full ? QStringLiteral("no space left on device") : error.description());
 }
 
 // The result counts only when both converters succeeded and it has every page of the TIFF;
@@ -155,7 +156,7 @@ void PushButton2_Click(Form1& form) {
             return true;
         } catch (const BasicError& e) {
             refusal = temporaryFolderProblem(
-                location, QStringLiteral("the converter could not be written"), e.description());
+                location, QStringLiteral("the converter could not be written"), e);
             return false;
         }
     };
@@ -198,7 +199,7 @@ void PushButton2_Click(Form1& form) {
                     refusal = temporaryFolderProblem(location,
                                                      QStringLiteral("no folder for the "
                                                                     "run could be made"),
-                                                     e.description());
+                                                     e);
                     return 174;
                 }
                 return 110;

@@ -66,7 +66,7 @@ QString temporaryLocation() {
 
 bool hasNoSpaceLeft(const QString& path) {
     // Less than this is taken as full: a converter's write fails well before the last byte.
-    constexpr unsigned long long kNearlyFull = 256 * 1024;
+    constexpr unsigned long long kNearlyFull = 64 * 1024;
     struct statvfs st {};
     if (::statvfs(encodePath(path).constData(), &st) != 0)
         return false;
