@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <mutex>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -40,6 +41,30 @@ void track(pid_t pid) {
         if (slot.compare_exchange_strong(empty, pid))
             return;
     }
+}
+
+// A signal that ends the program ends its converters first: they lead groups of their own, so a
+// Ctrl-C in the terminal or a logout would not reach them otherwise. Only where the signal still
+// has its default action (a program started with nohup keeps ignoring SIGHUP).
+void endChildrenAndDie(int signal) {
+    endChildren();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal); // delivered when the handler returns
+}
+
+void endChildrenOnTermination() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            struct sigaction old {};
+            if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+                continue;
+            struct sigaction action {};
+            action.sa_handler = endChildrenAndDie;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
+        }
+    });
 }
 
 void untrack(pid_t pid) {
@@ -151,6 +176,7 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
         throw BasicError::fromErrno(err);
     }
     track(m_pid);
+    endChildrenOnTermination();
     // A descriptor that becomes readable when the child ends; -1 on kernels without it, and
     // waitFor then looks in short steps.
     m_pidfd = int(::syscall(SYS_pidfd_open, m_pid, 0));

@@ -59,7 +59,9 @@ private:
 };
 
 // Kills every child that has not been collected yet, with everything in its process group. For
-// the moment the program ends at once: no converter is left running without it.
+// the moment the program ends at once: no converter is left running without it. The same happens
+// by itself when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program (from the first child on,
+// where the signal has its default action).
 void endChildren();
 
 // Whether the program's own locale encodes text as UTF-8.

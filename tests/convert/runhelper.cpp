@@ -4,6 +4,7 @@
 //                      <"convert" | "close-when:<file>"> <input>...
 // "convert" prints the closing box and exits with 0. "close-when" closes the window (and so ends
 // the program the way the user does) as soon as <file> exists during the run.
+// The signals that end a program have their default action, as for a program started by hand.
 // VORMELLE_FAULT_PRELOAD names a library that the converters get preloaded.
 
 #include "app/controls.h"
@@ -19,11 +20,15 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace vormelle;
 
 int main(int argc, char* argv[]) {
+    // As started from a desktop or a terminal, whatever the test runner ignores.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        std::signal(signal, SIG_DFL);
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 4) {

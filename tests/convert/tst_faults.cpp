@@ -222,8 +222,8 @@ private slots:
     void converterCrashes();
     void missingConverterIsSaidOnce_data();
     void missingConverterIsSaidOnce();
-    void hungConverterEndsWithTheWindow_data();
-    void hungConverterEndsWithTheWindow();
+    void hungConverterEndsWithTheProgram_data();
+    void hungConverterEndsWithTheProgram();
     void outputFolderRemovedDuringTheRun();
     void outputFolderReadOnlyDuringTheRun();
     void outputFolderFull();
@@ -321,15 +321,21 @@ void FaultsTest::missingConverterIsSaidOnce() {
     QCOMPARE(f.form->ListView1->count(), 3);
 }
 
-void FaultsTest::hungConverterEndsWithTheWindow_data() {
+void FaultsTest::hungConverterEndsWithTheProgram_data() {
     QTest::addColumn<bool>("firstConverter");
-    QTest::newRow("pdf2djvu (with a child of its own)") << false;
-    QTest::newRow("tiff2pdf") << true;
+    QTest::addColumn<int>("signal"); // 0: the window is closed
+    QTest::newRow("window closed, pdf2djvu with a child of its own") << false << 0;
+    QTest::newRow("window closed, tiff2pdf") << true << 0;
+    QTest::newRow("SIGTERM, pdf2djvu with a child of its own") << false << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl-C), tiff2pdf") << true << int(SIGINT);
+    QTest::newRow("SIGHUP (logout), pdf2djvu with a child of its own") << false << int(SIGHUP);
 }
 
-// The window is closed while a converter hangs: the program ends, and the converter with it.
-void FaultsTest::hungConverterEndsWithTheWindow() {
+// The program ends while a converter hangs: the window is closed, or a signal ends the program.
+// The converter, and whatever it started, ends with it.
+void FaultsTest::hungConverterEndsWithTheProgram() {
     QFETCH(bool, firstConverter);
+    QFETCH(int, signal);
     test::TestEnv env;
     const QString temp = env.path(QStringLiteral("temp"));
     QDir().mkpath(temp);
@@ -351,17 +357,27 @@ void FaultsTest::hungConverterEndsWithTheWindow() {
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     GroupKiller killer;
-    auto helper =
-        startHelper(env, temp,
-                    {program, QString(),
-                     QStringLiteral("close-when:") + pids + QStringLiteral(".ready"), input},
-                    extra);
+    const QString ready = pids + QStringLiteral(".ready");
+    auto helper = startHelper(
+        env, temp,
+        {program, QString(),
+         signal == 0 ? QStringLiteral("close-when:") + ready : QStringLiteral("convert"), input},
+        extra);
+    if (signal != 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ready), kHelperWaitMs);
+        ::kill(pid_t(helper->processId()), signal);
+    }
     const bool ended = helper->waitForFinished(kHelperWaitMs);
     const QList<pid_t> hung = pidsIn(pids);
     killer.groups = hung; // in case they outlive it after all
     QVERIFY2(ended, helper->readAllStandardError().constData());
-    QCOMPARE(helper->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(helper->exitCode(), 0);
+    if (signal == 0) {
+        QCOMPARE(helper->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper->exitCode(), 0);
+    } else {
+        // Ended by the signal itself, as it would have been without the converters.
+        QCOMPARE(helper->exitStatus(), QProcess::CrashExit);
+    }
     QCOMPARE(helper->readAllStandardOutput(), QByteArray()); // ended before any closing box
     QCOMPARE(hung.size(), firstConverter ? 1 : 2);
     for (pid_t pid : hung)
