@@ -1,8 +1,10 @@
 // The path routines against the rules they implement, written out plainly here: whatever the
 // text, the folder and the name put together give the path back, and CleanPath collapses each
-// pair of separators and nothing else.
+// pair of separators and nothing else. And the mapping between a path's bytes and its text
+// loses nothing.
 #include "app/paths/paths.h"
 #include "fuzz/fuzzcheck.h"
+#include "platform/filesystem.h"
 
 #include <QString>
 
@@ -58,7 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString utf8 = QString::fromUtf8(bytes, qsizetype(size));
     QString utf16(qsizetype(size / 2), Qt::Uninitialized);
     std::memcpy(utf16.data(), bytes, size / 2 * 2);
-    for (const QString& path : {utf8, utf16}) {
+    // Any bytes make a name, and the name's text gives exactly those bytes back.
+    const QByteArray raw(bytes, qsizetype(size));
+    const QString text = vormelle::platform::decodePath(raw);
+    FUZZ_CHECK(vormelle::platform::encodePath(text) == raw);
+    bool loneSurrogate = false;
+    for (qsizetype i = 0; i < utf16.size(); ++i) {
+        const char16_t c = utf16.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < utf16.size() &&
+            QChar::isLowSurrogate(utf16.at(i + 1).unicode()))
+            ++i;
+        else if (QChar::isSurrogate(c))
+            loneSurrogate = true;
+    }
+    if (!loneSurrogate)
+        FUZZ_CHECK(vormelle::platform::decodePath(vormelle::platform::encodePath(utf16)) == utf16);
+    for (const QString& path : {utf8, utf16, text}) {
         check(path, Style::Windows);
         check(path, Style::Posix);
     }

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstdlib>
@@ -113,7 +114,9 @@ int hexValue(char32_t c) {
 
 // The value's text with the INI quoting and escapes undone, before the "@" forms.
 QString unquote(QByteArrayView raw) {
-    const QString text = QString::fromUtf8(raw);
+    // A byte order mark at the start is part of the value, not a mark to drop.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8(raw);
     QString out;
     out.reserve(text.size());
     bool quoted = false;
@@ -246,7 +249,7 @@ QByteArray escape(const QString& value) {
             out += "\\t";
             break;
         default:
-            if (c < 0x20 || c == 0x7f || QChar::isSurrogate(c) ||
+            if (c < 0x20 || c == 0x7f || c == 0xfeff || QChar::isSurrogate(c) ||
                 (afterHex && c < 0x80 && isHexDigit(c))) {
                 out += "\\x" + QByteArray::number(int(c), 16).rightJustified(4, '0');
                 afterHex = true;
