@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -383,6 +384,27 @@ int writeAll(int fd, const QByteArray& bytes) {
     return 0;
 }
 
+// Held while a write reads, changes and replaces the file.
+class FolderLock final {
+public:
+    explicit FolderLock(const QByteArray& folder)
+        : m_fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 QString readSetting(const QString& application, const QString& section, const QString& key,
@@ -401,13 +423,17 @@ bool hasSetting(const QString& application, const QString& section, const QStrin
 void writeSetting(const QString& application, const QString& section, const QString& key,
                   const QString& value) {
     const QByteArray name = fileName(application);
+    makeFolders(name);
+    // Another instance writing meanwhile would otherwise start from the same old file, and one
+    // of the two changes would be lost. The folder itself is locked: no lock file is left.
+    const qsizetype slash = name.lastIndexOf('/');
+    const FolderLock lock(slash > 0 ? name.left(slash) : QByteArray("."));
     const FileState file = load(name);
     // Writing over a file that could not be read would lose whatever it holds.
     if (file.exists && !file.usable)
         throw file.error == EINVAL || file.error == EFBIG
             ? BasicError(BasicError::PathFileAccessError)
             : BasicError::fromErrno(file.error);
-    makeFolders(name);
     QByteArray temporary = name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)

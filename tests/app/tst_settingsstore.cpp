@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vormelle;
 
@@ -249,6 +251,32 @@ private slots:
         QCOMPARE(readAll(env.settingsFile()), before);
         QCOMPARE(QDir(env.configDir()).entryList(QDir::Files),
                  QStringList{QStringLiteral("Quenlark.conf")});
+    }
+
+    // Two instances writing at once: each write starts from the file the other left.
+    void concurrentWritersLoseNothing() {
+        test::TestEnv env;
+        constexpr int kWriters = 4;
+        constexpr int kWrites = 40;
+        QList<pid_t> children;
+        for (int w = 0; w < kWriters; ++w) {
+            const pid_t pid = ::fork();
+            QVERIFY(pid >= 0);
+            if (pid == 0) {
+                for (int i = 0; i < kWrites; ++i)
+                    settings::SaveSetting(QStringLiteral("Key%1").arg(w), QString::number(i));
+                ::_exit(0);
+            }
+            children.append(pid);
+        }
+        for (const pid_t pid : std::as_const(children)) {
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        for (int w = 0; w < kWriters; ++w)
+            QCOMPARE(settings::GetSetting(QStringLiteral("Key%1").arg(w), QString()),
+                     QString::number(kWrites - 1));
     }
 
     // What stands in the file's place but cannot be read as one is never read into, blocked
