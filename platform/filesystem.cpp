@@ -2,7 +2,7 @@
 
 #include "platform/basicerror.h"
 
-#include <QFile>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -50,6 +50,12 @@ qsizetype validSequence(const QByteArray& bytes, qsizetype at) {
     return 0;
 }
 
+// Valid UTF-8 as text; a byte order mark at the start is part of the name, not a mark to drop.
+QString fromUtf8(const char* bytes, qsizetype size) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return utf8(QByteArrayView(bytes, size));
+}
+
 } // namespace
 
 QByteArray encodePath(const QString& path) {
@@ -91,11 +97,11 @@ QString decodePath(const QByteArray& path) {
             i += n;
             continue;
         }
-        out += QString::fromUtf8(path.constData() + run, i - run);
+        out += fromUtf8(path.constData() + run, i - run);
         out += QChar(char16_t(kEscapeBase + static_cast<unsigned char>(path.at(i))));
         run = ++i;
     }
-    out += QString::fromUtf8(path.constData() + run, path.size() - run);
+    out += fromUtf8(path.constData() + run, path.size() - run);
     return out;
 }
 
