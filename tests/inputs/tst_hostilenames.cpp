@@ -95,8 +95,8 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
 }
 
 // Qt cannot remove what it cannot name: the scratch tree goes by its bytes.
-void removeTree(const QString& folder) {
-    ::chmod(encodePath(folder + QStringLiteral("/closed")).constData(), 0755);
+void removeTree(const QString& folder, const QString& closed) {
+    ::chmod(encodePath(closed).constData(), 0755);
     ::nftw(encodePath(folder).constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
@@ -151,7 +151,7 @@ QMimeData* dropOf(const QStringList& paths) {
     auto* data = new QMimeData;
     QList<QUrl> urls;
     for (const QString& p : paths)
-        urls.append(QUrl::fromEncoded("file://" + QUrl::toPercentEncoding(encodePath(p), "/")));
+        urls.append(QUrl::fromEncoded("file://" + encodePath(p).toPercentEncoding("/")));
     data->setUrls(urls);
     return data;
 }
@@ -204,13 +204,21 @@ private slots:
     void scanAndConvert() {
         QFETCH(QString, way);
         RunFixture f;
-        const Tree t = hostileTree(f.env.dir());
+        Tree t = hostileTree(f.env.dir());
         if (way == QLatin1String("addall")) {
             f.dialogs.inputAnswers.push_back(QStringLiteral("tif*"));
             f.dialogs.folderAnswers.push_back(t.root);
             f.form->PushButton4->click();
         } else {
-            std::unique_ptr<QMimeData> data(dropOf({t.root}));
+            // Dropped themselves, a folder and a file whose names are not UTF-8 either.
+            const QString folder = f.env.dir() + text("/dropped \xfe");
+            const QString file = f.env.dir() + text("/single \xff.tif");
+            QVERIFY(makeFolder(folder));
+            writeTiffAt(folder + QStringLiteral("/x.tif"), 1);
+            writeTiffAt(file, 2);
+            t.convertible.insert(folder + QStringLiteral("/x.tif"), 1);
+            t.convertible.insert(file, 2);
+            std::unique_ptr<QMimeData> data(dropOf({t.root, folder, file}));
             dragdrop::ListView1_OLEDragDrop(*f.form, *data);
         }
         QStringList rows = test::rowsOf(*f.form->ListView1);
@@ -221,7 +229,7 @@ private slots:
 
         convertBeside(f);
         verifyRun(f, t, {f.env.dir(), QDir::currentPath()});
-        removeTree(t.root);
+        removeTree(f.env.dir(), t.root + QStringLiteral("/closed"));
     }
 
     // The open-files dialog's answer (a folder and names, or one full path), hostile names and a
@@ -257,7 +265,7 @@ private slots:
         withDeep.convertible.insert(deep, 2);
         convertBeside(f);
         verifyRun(f, withDeep, {f.env.dir(), QDir::currentPath()});
-        removeTree(t.root);
+        removeTree(t.root, t.root + QStringLiteral("/closed"));
     }
 };
 
