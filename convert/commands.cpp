@@ -22,11 +22,15 @@ QString outputPathFor(const QString& input, bool option1, const QString& text1,
                             style);
 }
 
-QStringList firstConverterArguments(const QString& input, const QString& pdf) {
-    return {QStringLiteral("-n"), QStringLiteral("-z"),
-            QStringLiteral("-m"), QString::number(kMemoryLimitMiB),
-            asOperand(input),     QStringLiteral("-o"),
-            asOperand(pdf)};
+QStringList firstConverterArguments(const QString& input, const QString& pdf,
+                                    const QStringList& extra, bool reencode) {
+    QStringList arguments;
+    if (reencode)
+        arguments.append(QStringLiteral("-n"));
+    arguments << QStringLiteral("-z") << QStringLiteral("-m") << QString::number(kMemoryLimitMiB);
+    arguments << extra;
+    arguments << asOperand(input) << QStringLiteral("-o") << asOperand(pdf);
+    return arguments;
 }
 
 QStringList secondConverterArguments(const QString& result, const QString& pdf) {

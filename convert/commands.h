@@ -24,8 +24,10 @@ QString outputPathFor(const QString& input, bool option1, const QString& text1,
                       paths::Style style = paths::kNative);
 
 // tiff2pdf re-encodes the image data (-n -z) instead of copying it: copied JPEG strips come out
-// blank and copied tiles scrambled.
-QStringList firstConverterArguments(const QString& input, const QString& pdf);
+// blank and copied tiles scrambled. `extra` options come before the input. Only YCbCr JPEG
+// tiles need the data copied (`reencode` false): tiff2pdf cannot decode them.
+QStringList firstConverterArguments(const QString& input, const QString& pdf,
+                                    const QStringList& extra = {}, bool reencode = true);
 QStringList secondConverterArguments(const QString& result, const QString& pdf);
 
 // The two programs with their environments, arguments still to come. Both converters keep their

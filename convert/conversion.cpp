@@ -10,6 +10,7 @@
 #include "convert/deploy.h"
 #include "convert/outcome.h"
 #include "convert/runner.h"
+#include "convert/tiffinspect.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
@@ -187,9 +188,19 @@ void PushButton2_Click(Form1& form) {
             case 148:
                 output = convert::outputPathFor(input, false, {});
                 return 150;
-            case 150:
-                arguments = convert::firstConverterArguments(input, pdf);
+            case 150: {
+                // What the converters would turn into wrong pages, or fail on with a message
+                // nobody can act on, is named instead of converted.
+                const convert::TiffInspection inspection =
+                    convert::inspectTiff(input, [] { platform::doEvents(); });
+                if (!inspection.problem.isEmpty()) {
+                    row().problem = inspection.problem;
+                    return 164;
+                }
+                arguments = convert::firstConverterArguments(input, pdf, inspection.tiff2pdfOptions,
+                                                             !inspection.copyCompressedData);
                 return 152;
+            }
             case 152:
                 first = convert::firstConverter(folder.path());
                 first.arguments = arguments;

@@ -1,105 +1,237 @@
 #include "tests/convert/tiffmaker.h"
 
+#include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <tiffio.h>
 
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace vormelle::test {
 
 namespace {
 
-bool dark(int x, int y, int width, int height) {
-    return x < width / 2 && y < height / 2;
-}
-
-void writePage(TIFF* tif, TiffKind kind, int width, int height, double dpi, int page, int pages) {
+struct Format {
     int samples = 1;
     int bits = 8;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(dpi));
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(dpi));
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    if (pages > 1) {
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    uint16_t extra = 0; // an ExtraSamples value when the last sample is alpha
+    bool planar = false;
+    bool tiled = false;
+    bool jpegRgb = false; // YCbCr JPEG fed with RGB
+};
+
+Format formatOf(TiffKind kind) {
+    Format f;
+    switch (kind) {
+    case TiffKind::BitonalG4:
+        f.bits = 1;
+        f.photometric = PHOTOMETRIC_MINISWHITE;
+        f.compression = COMPRESSION_CCITTFAX4;
+        break;
+    case TiffKind::Gray8:
+        f.compression = COMPRESSION_LZW;
+        break;
+    case TiffKind::GrayJpeg:
+        f.compression = COMPRESSION_JPEG;
+        break;
+    case TiffKind::RgbJpeg:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_YCBCR;
+        f.compression = COMPRESSION_JPEG;
+        f.jpegRgb = true;
+        break;
+    case TiffKind::RgbDeflate:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_RGB;
+        f.compression = COMPRESSION_ADOBE_DEFLATE;
+        break;
+    case TiffKind::RgbTiledJpeg:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_RGB;
+        f.compression = COMPRESSION_JPEG;
+        f.tiled = true;
+        break;
+    case TiffKind::YcbcrTiledJpeg:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_YCBCR;
+        f.compression = COMPRESSION_JPEG;
+        f.tiled = true;
+        f.jpegRgb = true;
+        break;
+    case TiffKind::Gray16:
+        f.bits = 16;
+        break;
+    case TiffKind::Gray2:
+        f.bits = 2;
+        break;
+    case TiffKind::Gray4:
+        f.bits = 4;
+        f.compression = COMPRESSION_PACKBITS;
+        break;
+    case TiffKind::Gray12:
+        f.bits = 12;
+        break;
+    case TiffKind::GrayFloat:
+        f.bits = 32;
+        f.sampleFormat = SAMPLEFORMAT_IEEEFP;
+        break;
+    case TiffKind::GraySigned:
+        f.sampleFormat = SAMPLEFORMAT_INT;
+        break;
+    case TiffKind::GrayAlpha:
+        f.samples = 2;
+        f.extra = EXTRASAMPLE_UNASSALPHA;
+        break;
+    case TiffKind::RgbAlpha:
+    case TiffKind::RgbAssocAlpha:
+        f.samples = 4;
+        f.photometric = PHOTOMETRIC_RGB;
+        f.extra = kind == TiffKind::RgbAlpha ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_ASSOCALPHA;
+        break;
+    case TiffKind::RgbPlanar:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_RGB;
+        f.planar = true;
+        break;
+    case TiffKind::Palette8:
+        f.photometric = PHOTOMETRIC_PALETTE;
+        break;
+    case TiffKind::Cmyk8:
+        f.samples = 4;
+        f.photometric = PHOTOMETRIC_SEPARATED;
+        break;
+    case TiffKind::Lab8:
+        f.samples = 3;
+        f.photometric = PHOTOMETRIC_CIELAB;
+        break;
+    }
+    return f;
+}
+
+// The samples of one pixel, each from 0 to 1 (the signed kind stores them shifted).
+std::vector<double> samplesOf(TiffKind kind, const Format& f, QRgb c) {
+    const double r = qRed(c) / 255.0;
+    const double g = qGreen(c) / 255.0;
+    const double b = qBlue(c) / 255.0;
+    const double gray = qGray(c) / 255.0;
+    switch (f.photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+        return {1 - gray};
+    case PHOTOMETRIC_PALETTE:
+        return {c == qRgb(255, 255, 255) ? 1 / 255.0 : 0};
+    case PHOTOMETRIC_SEPARATED:
+        return {1 - r, 1 - g, 1 - b, 0};
+    case PHOTOMETRIC_CIELAB:
+        return {gray, 0, 0}; // neutral: a* and b* zero
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_YCBCR:
+        if (f.samples == 4)
+            return {r, g, b, 1};
+        return {r, g, b};
+    default:
+        if (kind == TiffKind::GrayAlpha)
+            return {gray, 1};
+        return {gray};
+    }
+}
+
+// One row of one plane (or of all samples, interleaved) in the file's layout.
+std::vector<unsigned char> packRow(TiffKind kind, const Format& f, const TiffPage& p, int y,
+                                   int plane) {
+    const int perPixel = f.planar ? 1 : f.samples;
+    std::vector<unsigned char> bytes(size_t((p.width * perPixel * f.bits + 7) / 8), 0);
+    size_t bit = 0;
+    for (int x = 0; x < p.width; ++x) {
+        const bool inked = x < p.width / 2 && y < p.height / 2;
+        const std::vector<double> s = samplesOf(kind, f, inked ? p.ink : qRgb(255, 255, 255));
+        for (int i = 0; i < f.samples; ++i) {
+            if (f.planar && i != plane)
+                continue;
+            if (f.sampleFormat == SAMPLEFORMAT_IEEEFP) {
+                const float v = float(s[size_t(i)]);
+                std::memcpy(&bytes[bit / 8], &v, sizeof v);
+            } else if (f.bits == 16) {
+                const uint16_t v = uint16_t(std::lround(s[size_t(i)] * 65535));
+                std::memcpy(&bytes[bit / 8], &v, sizeof v);
+            } else {
+                uint32_t v = uint32_t(std::lround(s[size_t(i)] * ((1u << f.bits) - 1)));
+                if (f.sampleFormat == SAMPLEFORMAT_INT)
+                    v = uint32_t(int(v) - 128) & 0xff;
+                for (int k = f.bits - 1; k >= 0; --k, ++bit) {
+                    if (v & (1u << k))
+                        bytes[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
+                }
+                continue;
+            }
+            bit += size_t(f.bits);
+        }
+    }
+    return bytes;
+}
+
+void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
+    const Format f = formatOf(p.kind);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, f.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    if (p.unit != 0) {
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, p.xdpi);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, p.ydpi);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, p.unit);
+    }
+    if (p.reduced) {
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+    } else if (pages > 1) {
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(tif, TIFFTAG_PAGENUMBER, page, pages);
     }
-    switch (kind) {
-    case TiffKind::BitonalG4:
-        bits = 1;
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        break;
-    case TiffKind::Gray8:
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        break;
-    case TiffKind::Gray16:
-        bits = 16;
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        break;
-    case TiffKind::GrayJpeg:
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-        break;
-    case TiffKind::RgbJpeg:
-        samples = 3;
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, f.photometric);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, f.compression);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, f.samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, f.bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, f.sampleFormat);
+    if (f.jpegRgb)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        break;
-    case TiffKind::RgbDeflate:
-        samples = 3;
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-        break;
-    case TiffKind::RgbTiledJpeg:
-        samples = 3;
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-        break;
+    if (f.extra != 0) {
+        uint16_t extra[] = {f.extra};
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    if (f.photometric == PHOTOMETRIC_SEPARATED)
+        TIFFSetField(tif, TIFFTAG_INKSET, INKSET_CMYK);
+    std::vector<uint16_t> map(256, 0xffff);
+    if (f.photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> red = map;
+        std::vector<uint16_t> green = map;
+        std::vector<uint16_t> blue = map;
+        red[0] = uint16_t(qRed(p.ink) * 257);
+        green[0] = uint16_t(qGreen(p.ink) * 257);
+        blue[0] = uint16_t(qBlue(p.ink) * 257);
+        TIFFSetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+    }
 
-    // One row of pixels in the file's layout.
-    auto row = [&](int y) {
-        std::vector<unsigned char> bytes(size_t((width * samples * bits + 7) / 8), 0);
-        for (int x = 0; x < width; ++x) {
-            const bool black = dark(x, y, width, height);
-            if (bits == 1) {
-                if (black) // min-is-white: a set bit is black
-                    bytes[size_t(x / 8)] |= static_cast<unsigned char>(0x80 >> (x % 8));
-            } else {
-                for (int s = 0; s < samples * bits / 8; ++s)
-                    bytes[size_t(x * samples * bits / 8 + s)] = black ? 0 : 255;
-            }
-        }
-        return bytes;
-    };
-
-    if (kind == TiffKind::RgbTiledJpeg) {
+    if (f.tiled) {
         const int tile = 64;
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
-        std::vector<unsigned char> buffer(size_t(tile * tile * 3));
-        for (int ty = 0; ty < height; ty += tile) {
-            for (int tx = 0; tx < width; tx += tile) {
-                for (int y = 0; y < tile; ++y) {
-                    for (int x = 0; x < tile; ++x) {
-                        const bool inside = tx + x < width && ty + y < height;
-                        const unsigned char v =
-                            inside && dark(tx + x, ty + y, width, height) ? 0 : 255;
-                        for (int s = 0; s < 3; ++s)
-                            buffer[size_t((y * tile + x) * 3 + s)] = v;
-                    }
+        const size_t pixel = size_t(f.samples);
+        std::vector<unsigned char> buffer(size_t(tile * tile) * pixel);
+        for (int ty = 0; ty < p.height; ty += tile) {
+            for (int tx = 0; tx < p.width; tx += tile) {
+                std::fill(buffer.begin(), buffer.end(), 255);
+                for (int y = 0; y < tile && ty + y < p.height; ++y) {
+                    const std::vector<unsigned char> row = packRow(p.kind, f, p, ty + y, 0);
+                    const int n = std::min(tile, p.width - tx);
+                    std::memcpy(&buffer[size_t(y * tile) * pixel], &row[size_t(tx) * pixel],
+                                size_t(n) * pixel);
                 }
                 if (TIFFWriteTile(tif, buffer.data(), uint32_t(tx), uint32_t(ty), 0, 0) < 0)
                     qFatal("cannot write a tile");
@@ -107,10 +239,12 @@ void writePage(TIFF* tif, TiffKind kind, int width, int height, double dpi, int 
         }
     } else {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
-        for (int y = 0; y < height; ++y) {
-            std::vector<unsigned char> bytes = row(y);
-            if (TIFFWriteScanline(tif, bytes.data(), uint32_t(y), 0) < 0)
-                qFatal("cannot write a row");
+        for (int plane = 0; plane < (f.planar ? f.samples : 1); ++plane) {
+            for (int y = 0; y < p.height; ++y) {
+                std::vector<unsigned char> bytes = packRow(p.kind, f, p, y, plane);
+                if (TIFFWriteScanline(tif, bytes.data(), uint32_t(y), uint16_t(plane)) < 0)
+                    qFatal("cannot write a row");
+            }
         }
     }
     if (!TIFFWriteDirectory(tif))
@@ -119,13 +253,22 @@ void writePage(TIFF* tif, TiffKind kind, int width, int height, double dpi, int 
 
 } // namespace
 
-void writeTiff(const QString& path, TiffKind kind, int pages, int width, int height, double dpi) {
+void writeTiffPages(const QString& path, const QList<TiffPage>& pages) {
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
         qFatal("cannot create %s", qPrintable(path));
-    for (int p = 0; p < pages; ++p)
-        writePage(tif, kind, width, height, dpi, p, pages);
+    for (int i = 0; i < pages.size(); ++i)
+        writePage(tif, pages[i], i, int(pages.size()));
     TIFFClose(tif);
+}
+
+void writeTiff(const QString& path, TiffKind kind, int pages, int width, int height, double dpi) {
+    TiffPage page;
+    page.kind = kind;
+    page.width = width;
+    page.height = height;
+    page.xdpi = page.ydpi = float(dpi);
+    writeTiffPages(path, QList<TiffPage>(pages, page));
 }
 
 void writeAbsurdTiff(const QString& path) {
@@ -158,31 +301,84 @@ qint64 lastDirectoryOffset(const QString& path) {
     return offset;
 }
 
-Quarters renderDjvuPage(const QString& djvu, int page) {
+void damageImageData(const QString& path) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        qFatal("cannot open %s", qPrintable(path));
+    const qint64 offset = qint64(TIFFGetStrileOffset(tif, 0));
+    const qint64 length = qint64(TIFFGetStrileByteCount(tif, 0));
+    TIFFClose(tif);
+    QFile file(path);
+    if (length < 3 || !file.open(QIODevice::ReadWrite) || !file.seek(offset + length / 3))
+        qFatal("cannot damage %s", qPrintable(path));
+    QByteArray middle = file.read(length / 3);
+    for (char& c : middle)
+        c = char(c ^ 0x5a);
+    if (!file.seek(offset + length / 3) || file.write(middle) != middle.size())
+        qFatal("cannot damage %s", qPrintable(path));
+}
+
+QSize djvuPageSize(const QString& djvu, int page) {
+    QProcess djvused;
+    djvused.start(QStringLiteral("djvused"),
+                  {QStringLiteral("-e"), QStringLiteral("select %1; size").arg(page), djvu});
+    if (!djvused.waitForFinished(60000) || djvused.exitCode() != 0)
+        return {};
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("width=(\\d+) height=(\\d+)"))
+            .match(QString::fromUtf8(djvused.readAllStandardOutput()));
+    return m.hasMatch() ? QSize(m.captured(1).toInt(), m.captured(2).toInt()) : QSize();
+}
+
+namespace {
+
+// Renders with ddjvu into `format` ("pgm" or "ppm") at 80x120; a null image when it cannot.
+QImage render(const QString& djvu, int page, const char* format) {
     QTemporaryDir dir;
-    const QString pgm = dir.filePath(QStringLiteral("page.pgm"));
+    const QString file = dir.filePath(QStringLiteral("page.") + QLatin1String(format));
     QProcess ddjvu;
     ddjvu.start(QStringLiteral("ddjvu"),
-                {QStringLiteral("-format=pgm"), QStringLiteral("-page=%1").arg(page),
-                 QStringLiteral("-size=80x120"), djvu, pgm});
+                {QStringLiteral("-format=") + QLatin1String(format),
+                 QStringLiteral("-page=%1").arg(page), QStringLiteral("-size=80x120"), djvu, file});
     if (!ddjvu.waitForFinished(60000) || ddjvu.exitCode() != 0)
         return {};
-    const QImage image(pgm);
+    return QImage(file);
+}
+
+QList<QRgb> quarterMeans(const QImage& image) {
     if (image.isNull())
         return {};
-    auto mean = [&](int x0, int y0) {
-        const int w = image.width() / 2;
-        const int h = image.height() / 2;
-        qint64 sum = 0;
-        for (int y = y0; y < y0 + h; ++y) {
-            for (int x = x0; x < x0 + w; ++x)
-                sum += qGray(image.pixel(x, y));
-        }
-        return int(sum / (qint64(w) * h));
-    };
     const int w = image.width() / 2;
     const int h = image.height() / 2;
+    auto mean = [&](int x0, int y0) {
+        qint64 r = 0;
+        qint64 g = 0;
+        qint64 b = 0;
+        for (int y = y0; y < y0 + h; ++y) {
+            for (int x = x0; x < x0 + w; ++x) {
+                const QRgb c = image.pixel(x, y);
+                r += qRed(c);
+                g += qGreen(c);
+                b += qBlue(c);
+            }
+        }
+        const qint64 n = qint64(w) * h;
+        return qRgb(int(r / n), int(g / n), int(b / n));
+    };
     return {mean(0, 0), mean(w, 0), mean(0, h), mean(w, h)};
+}
+
+} // namespace
+
+Quarters renderDjvuPage(const QString& djvu, int page) {
+    const QList<QRgb> q = quarterMeans(render(djvu, page, "pgm"));
+    if (q.isEmpty())
+        return {};
+    return {qGray(q[0]), qGray(q[1]), qGray(q[2]), qGray(q[3])};
+}
+
+QList<QRgb> renderDjvuColours(const QString& djvu, int page) {
+    return quarterMeans(render(djvu, page, "ppm"));
 }
 
 } // namespace vormelle::test

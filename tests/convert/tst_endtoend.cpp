@@ -4,6 +4,7 @@
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
 
+#include <QColor>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <sys/stat.h>
 
 using namespace vormelle;
 using test::RunFixture;
@@ -50,6 +52,7 @@ private slots:
     void kinds_data();
     void kinds();
     void mixedRun();
+    void inspectedRun();
     void hostileNames_data();
     void hostileNames();
     void shippedSamples();
@@ -94,7 +97,7 @@ void EndToEndTest::mixedRun() {
     test::writeTiff(in("trunc.tif"), TiffKind::BitonalG4, 3);
     {
         // Cut before the last page's directory: the file announces three pages, two are there,
-        // and tiff2pdf converts those two without a word.
+        // and tiff2pdf would convert those two without a word.
         QFile cut(in("trunc.tif"));
         QVERIFY(cut.resize(test::lastDirectoryOffset(in("trunc.tif"))));
     }
@@ -120,11 +123,9 @@ void EndToEndTest::mixedRun() {
     const QStringList lines = f.lastBox().split(QStringLiteral("\r\n"));
     QVERIFY2(lines.size() == 6, qPrintable(lines.join(QLatin1Char('|'))));
     QCOMPARE(lines.mid(0, 3), (QStringList{"Done.", "", "3 of 5 file(s) could not be converted:"}));
-    QCOMPARE(lines[3], QStringLiteral("trunc.tif: 2 of 3 pages converted"));
-    QVERIFY2(lines[4].startsWith(QStringLiteral("notes.tif: tiff2pdf: ")), qPrintable(lines[4]));
-    QVERIFY2(lines[5].startsWith(QStringLiteral("deep.tif: ")) &&
-                 lines[5].contains(QStringLiteral("16 bits")),
-             qPrintable(lines[5]));
+    QCOMPARE(lines[3], QStringLiteral("trunc.tif: page 3 cannot be read"));
+    QCOMPARE(lines[4], QStringLiteral("notes.tif: not a TIFF file"));
+    QCOMPARE(lines[5], QStringLiteral("deep.tif: 16-bit samples are not supported"));
 
     QCOMPARE(test::fileBytes(old), QByteArray("older trunc result"));
     QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("out/good1.djvu"))),
@@ -135,6 +136,73 @@ void EndToEndTest::mixedRun() {
     QVERIFY(!QFile::exists(f.env.path(QStringLiteral("out/deep.djvu"))));
     for (int i = 0; i < inputs.size(); ++i)
         QCOMPARE(test::fileBytes(inputs[i]), before[i]);
+    QCOMPARE(f.leftInTemp(), QStringList());
+}
+
+// What the converters would get wrong is named and not converted; what an option puts right
+// comes out right; the rest converts as always.
+void EndToEndTest::inspectedRun() {
+    RunFixture f;
+    QDir().mkpath(f.env.path(QStringLiteral("out")));
+    auto in = [&](const char* name) { return f.env.path(QString::fromLatin1(name)); };
+    auto page = [](TiffKind kind, int unit = 2, float dpi = 100) {
+        test::TiffPage p;
+        p.kind = kind;
+        p.unit = unit;
+        p.xdpi = p.ydpi = dpi;
+        return p;
+    };
+    test::writeTiff(in("good.tif"), TiffKind::BitonalG4);
+    test::writeTiffPages(in("nounit.tif"), {page(TiffKind::BitonalG4, 1, 72)});
+    test::writeTiffPages(in("fine.tif"), {page(TiffKind::Gray8, 2, 1e7f)});
+    test::TiffPage red = page(TiffKind::YcbcrTiledJpeg);
+    red.ink = qRgb(255, 0, 0);
+    test::writeTiffPages(in("tiles.tif"), {red, red});
+    test::TiffPage alpha = page(TiffKind::RgbAlpha);
+    alpha.ink = qRgb(255, 0, 0);
+    test::writeTiffPages(in("alpha.tif"), {alpha});
+    test::writeTiff(in("damaged.tif"), TiffKind::BitonalG4);
+    test::damageImageData(in("damaged.tif"));
+    test::writeTiff(in("deep.tif"), TiffKind::Gray16);
+    QCOMPARE(::mkfifo(QFile::encodeName(in("fifo.tif")).constData(), 0600), 0);
+    f.env.writeFile(QStringLiteral("empty.tif"), QByteArray());
+    const QStringList names{"good.tif",    "nounit.tif", "fine.tif", "tiles.tif", "alpha.tif",
+                            "damaged.tif", "deep.tif",   "fifo.tif", "empty.tif"};
+    for (const QString& name : names)
+        f.add(f.env.path(name));
+    f.form->Option1->setChecked(true);
+    f.form->Text1->setText(f.env.path(QStringLiteral("out")));
+    f.start();
+
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.lastBox().split(QStringLiteral("\r\n")),
+             (QStringList{"Done.", "", "5 of 9 file(s) could not be converted:",
+                          "alpha.tif: alpha channel is not supported",
+                          "damaged.tif: the image data is damaged",
+                          "deep.tif: 16-bit samples are not supported",
+                          "fifo.tif: not a regular file", "empty.tif: the file is empty"}));
+    auto out = [&](const char* name) { return f.env.path(QStringLiteral("out/") + name); };
+    for (const char* bad : {"alpha.djvu", "damaged.djvu", "deep.djvu", "fifo.djvu", "empty.djvu"})
+        QVERIFY2(!QFile::exists(out(bad)), bad);
+
+    // 160 x 240 pixels at 100 dpi: 480 x 720 at 300 dpi. Without a usable resolution the page
+    // keeps its own pixel size.
+    QCOMPARE(test::djvuPageSize(out("good.djvu"), 1), QSize(480, 720));
+    QCOMPARE(test::djvuPageSize(out("nounit.djvu"), 1), QSize(160, 240));
+    QCOMPARE(test::djvuPageSize(out("fine.djvu"), 1), QSize(160, 240));
+    for (const char* name : {"good.djvu", "nounit.djvu", "fine.djvu"})
+        verifyPage(out(name), 1);
+
+    QCOMPARE(convert::djvuPageCount(out("tiles.djvu")), std::optional<int>(2));
+    for (int p = 1; p <= 2; ++p) {
+        QCOMPARE(test::djvuPageSize(out("tiles.djvu"), p), QSize(480, 720));
+        const QList<QRgb> q = test::renderDjvuColours(out("tiles.djvu"), p);
+        QCOMPARE(q.size(), 4);
+        QVERIFY2(qRed(q[0]) > 200 && qGreen(q[0]) < 60 && qBlue(q[0]) < 60,
+                 qPrintable(QColor(q[0]).name()));
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(qGray(q[i]) > 200, qPrintable(QColor(q[i]).name()));
+    }
     QCOMPARE(f.leftInTemp(), QStringList());
 }
 
