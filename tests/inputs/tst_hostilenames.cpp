@@ -237,8 +237,12 @@ private slots:
     void dialogAnswerAndConvert() {
         RunFixture f;
         const Tree t = hostileTree(f.env.dir());
+        // The answer is not looked at: a FIFO, a device and a looping link become rows too.
+        Tree withOdd = t;
+        for (const char* odd : {"pipe.tif", "zero.tif", "loop.tif"})
+            withOdd.failing.append(t.root + QLatin1Char('/') + QLatin1String(odd));
         QStringList names;
-        for (const QString& path : t.convertible.keys() + t.failing)
+        for (const QString& path : withOdd.convertible.keys() + withOdd.failing)
             names.append(QFileInfo(path).fileName());
         const QString answer = t.root + QChar(0) + names.join(QChar(0));
         f.dialogs.openFilesAnswers.push_back([answer] { return answer; });
@@ -261,10 +265,14 @@ private slots:
         QCOMPARE(rows.size(), names.size() + 1);
         QCOMPARE(rows.back(), deep);
 
-        Tree withDeep = t;
+        Tree withDeep = withOdd;
         withDeep.convertible.insert(deep, 2);
         convertBeside(f);
         verifyRun(f, withDeep, {f.env.dir(), QDir::currentPath()});
+        for (const char* line :
+             {"locked.tif: the file may not be read", "pipe.tif: not a regular file",
+              "zero.tif: not a regular file", "loop.tif: the file is not there"})
+            QVERIFY2(f.lastBox().contains(QLatin1String(line)), qPrintable(f.lastBox()));
         removeTree(t.root, t.root + QStringLiteral("/closed"));
     }
 };
