@@ -82,8 +82,7 @@ QString temporaryFolderProblem(const QString& location, const QString& what,
                                const BasicError& error) {
     const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
     return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
-        .arg(what, location,
-             full ? QStringLiteral("no space left on device") : error.description());
+        .arg(what, location, full ? platform::systemErrorText(ENOSPC) : error.description());
 }
 
 // The result counts only when both converters succeeded and it has every page of the TIFF;

@@ -3,12 +3,12 @@
 #include "convert/commands.h"
 #include "platform/regularfile.h"
 
-#include <QElapsedTimer>
-
 #include <tiffio.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 
@@ -27,7 +27,7 @@ constexpr double kHighestDpi = 10000;
 // What tiff2pdf may allocate for one page (-m), and what the inspection allows itself.
 constexpr double kMaxDecodedBytes = double(kMemoryLimitMiB) * 1024 * 1024;
 
-// How often a long decoding pauses for the caller.
+// How often the caller pauses while an inspection runs.
 constexpr qint64 kPauseEveryMs = 40;
 
 const char* const kDamaged = "the image data is damaged";
@@ -122,27 +122,15 @@ struct Sink {
     int warnings = 0;
 };
 
-class Pauses {
-public:
-    explicit Pauses(const std::function<void()>& pause) : m_pause(pause) { m_clock.start(); }
-    void maybe() {
-        if (m_pause && m_clock.elapsed() >= kPauseEveryMs) {
-            m_pause();
-            m_clock.restart();
-        }
-    }
-
-private:
-    const std::function<void()>& m_pause;
-    QElapsedTimer m_clock;
-};
-
 int onError(TIFF*, void* user, const char*, const char*, va_list) {
     ++static_cast<Sink*>(user)->errors;
     return 1;
 }
 
-int onWarning(TIFF*, void* user, const char*, const char*, va_list) {
+int onWarning(TIFF*, void* user, const char*, const char* format, va_list) {
+    // Data written by LZW coders from before 1990 decodes correctly; libtiff only says so.
+    if (format && std::strncmp(format, "Old-style LZW codes", 19) == 0)
+        return 1;
     ++static_cast<Sink*>(user)->warnings;
     return 1;
 }
@@ -262,7 +250,7 @@ QString formatProblem(TIFF* tif) {
 }
 
 // Decodes every strip or tile once, into one buffer of a strip's or tile's size.
-QString decodeProblem(TIFF* tif, Sink& sink, Pauses& pauses) {
+QString decodeProblem(TIFF* tif, Sink& sink) {
     const bool tiled = TIFFIsTiled(tif);
     const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
     const tmsize_t size = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
@@ -275,7 +263,6 @@ QString decodeProblem(TIFF* tif, Sink& sink, Pauses& pauses) {
     if (!buffer)
         return QString::fromLatin1(kTooLarge);
     for (uint32_t i = 0; i < count; ++i) {
-        pauses.maybe();
         sink = Sink{};
         const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.get(), size)
                                  : TIFFReadEncodedStrip(tif, i, buffer.get(), size);
@@ -287,7 +274,7 @@ QString decodeProblem(TIFF* tif, Sink& sink, Pauses& pauses) {
     return {};
 }
 
-Page inspectPage(TIFF* tif, Sink& sink, Pauses& pauses) {
+Page inspectPage(TIFF* tif, Sink& sink) {
     Page page;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -321,7 +308,7 @@ Page inspectPage(TIFF* tif, Sink& sink, Pauses& pauses) {
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     page.tiledYcbcrJpeg =
         TIFFIsTiled(tif) && compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR;
-    page.problem = decodeProblem(tif, sink, pauses);
+    page.problem = decodeProblem(tif, sink);
     return page;
 }
 
@@ -346,14 +333,13 @@ QString headerProblem(const Source& source) {
     return {};
 }
 
-TiffInspection inspect(const Source& source, const std::function<void()>& pause) {
+TiffInspection inspect(const Source& source) {
     TiffInspection result;
     result.problem = headerProblem(source);
     if (!result.problem.isEmpty())
         return result;
 
     Sink sink;
-    Pauses pauses(pause);
     Stream stream{&source, 0};
     std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
                                                                              &TIFFOpenOptionsFree);
@@ -376,7 +362,7 @@ TiffInspection inspect(const Source& source, const std::function<void()>& pause)
     for (;;) {
         if (isPage(tif.get())) {
             ++result.pages;
-            const Page page = inspectPage(tif.get(), sink, pauses);
+            const Page page = inspectPage(tif.get(), sink);
             if (!page.problem.isEmpty()) {
                 result.problem =
                     result.pages > 1 || !TIFFLastDirectory(tif.get())
@@ -423,18 +409,12 @@ TiffInspection inspect(const Source& source, const std::function<void()>& pause)
     return result;
 }
 
-} // namespace
-
-TiffInspection inspectTiff(const QString& path) {
-    return inspectTiff(path, {});
-}
-
-TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause) {
+TiffInspection inspectFile(const QString& path) {
     const platform::RegularFile file(path);
     TiffInspection result;
     switch (file.status()) {
     case platform::RegularFile::Status::Opened:
-        return inspect(FileSource(file), pause);
+        return inspect(FileSource(file));
     case platform::RegularFile::Status::Missing:
         result.problem = QStringLiteral("the file is not there");
         break;
@@ -448,8 +428,24 @@ TiffInspection inspectTiff(const QString& path, const std::function<void()>& pau
     return result;
 }
 
+} // namespace
+
+TiffInspection inspectTiff(const QString& path) {
+    return inspectFile(path);
+}
+
+TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause) {
+    // One strip can take seconds to decode: the work goes to a thread of its own, and the
+    // caller pauses while it waits.
+    std::future<TiffInspection> done =
+        std::async(std::launch::async, [path] { return inspectFile(path); });
+    while (done.wait_for(std::chrono::milliseconds(kPauseEveryMs)) != std::future_status::ready)
+        pause();
+    return done.get();
+}
+
 TiffInspection inspectTiffBytes(const QByteArray& bytes) {
-    return inspect(MemorySource(bytes), {});
+    return inspect(MemorySource(bytes));
 }
 
 } // namespace vormelle::convert

@@ -24,8 +24,8 @@ struct TiffInspection {
 // Reads every page's directory and decodes all its image data once. Anything that is not a
 // regular file is never opened.
 TiffInspection inspectTiff(const QString& path);
-// The same, calling `pause` every few dozen milliseconds while it decodes, so a window can
-// process its events.
+// The same on a thread of its own, calling `pause` every 40 ms until it is done, so a window
+// can process its events.
 TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause);
 // The same checks on a file held in memory; never touches the disk.
 TiffInspection inspectTiffBytes(const QByteArray& bytes);

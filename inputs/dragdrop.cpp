@@ -6,6 +6,7 @@
 #include "inputs/addfolder.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
+#include "platform/filesystem.h"
 
 #include <QDropEvent>
 #include <QMimeData>
@@ -58,8 +59,15 @@ bool HasFileNames(const QMimeData& data) {
 QStringList DroppedFiles(const QMimeData& data) {
     QStringList files;
     for (const QUrl& url : data.urls()) {
-        if (url.isLocalFile())
+        if (!url.isLocalFile())
+            continue;
+        if (!url.host().isEmpty()) {
             files.append(url.toLocalFile());
+            continue;
+        }
+        // The path's own bytes: toLocalFile would turn a name that is not UTF-8 into another.
+        const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
+        files.append(platform::decodePath(QByteArray::fromPercentEncoding(encoded)));
     }
     return files;
 }

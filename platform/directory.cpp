@@ -4,11 +4,8 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -141,15 +138,11 @@ QList<FileEntry> files(const QString& folder, const QString& pattern) {
         FileEntry entry;
     };
     QList<Found> found;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString key; // reused: only the names that match keep a copy
     readFolder(folder, [&](const char* n, Kind kind, int fd) {
         if (kind == Kind::Folder)
             return;
-        utf8.resetState();
-        QString name = utf8(QByteArrayView(n, qsizetype(std::strlen(n))));
-        if (utf8.hasError())
-            return;
+        QString name = decodePath(QByteArray(n));
         upperInto(name, key);
         if (!matchFrom(upperPattern, key) &&
             !(dotStar && matchFrom(QStringView(upperPattern).chopped(2), key)))

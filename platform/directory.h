@@ -35,9 +35,9 @@ struct FileEntry {
 };
 
 // The files in a folder whose names match the pattern: regular files, or links to them, whose
-// status can be read (isRegularFile), in the order above. Names that are not valid UTF-8 are
-// left out: no path built from their text would name the file. Each name is looked at once,
-// relative to the open folder. Throws as subFolders does.
+// status can be read (isRegularFile), in the order above. A name that is not valid UTF-8 is
+// listed by its lossless text (decodePath). Each name is looked at once, relative to the open
+// folder; nothing is opened. Throws as subFolders does.
 QList<FileEntry> files(const QString& folder, const QString& pattern);
 
 } // namespace vormelle::platform

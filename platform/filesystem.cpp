@@ -2,7 +2,7 @@
 
 #include "platform/basicerror.h"
 
-#include <QFile>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -11,12 +11,98 @@
 
 namespace vormelle::platform {
 
+namespace {
+
+// Bytes that are not part of valid UTF-8 stand in a text as U+DC80 to U+DCFF, one for each
+// byte, which valid UTF-8 never decodes to; encoding gives each back as its byte.
+constexpr char16_t kEscapeBase = 0xdc00;
+
+bool isContinuation(unsigned char b) {
+    return (b & 0xc0) == 0x80;
+}
+
+// The length of the valid UTF-8 sequence at `at`, or 0.
+qsizetype validSequence(const QByteArray& bytes, qsizetype at) {
+    const auto b = [&](qsizetype i) { return static_cast<unsigned char>(bytes.at(i)); };
+    const unsigned char lead = b(at);
+    const qsizetype left = bytes.size() - at;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xc2 && lead <= 0xdf)
+        return left >= 2 && isContinuation(b(at + 1)) ? 2 : 0;
+    if (lead >= 0xe0 && lead <= 0xef) {
+        if (left < 3 || !isContinuation(b(at + 1)) || !isContinuation(b(at + 2)))
+            return 0;
+        if (lead == 0xe0 && b(at + 1) < 0xa0)
+            return 0; // overlong
+        if (lead == 0xed && b(at + 1) >= 0xa0)
+            return 0; // a surrogate
+        return 3;
+    }
+    if (lead >= 0xf0 && lead <= 0xf4) {
+        if (left < 4 || !isContinuation(b(at + 1)) || !isContinuation(b(at + 2)) ||
+            !isContinuation(b(at + 3)))
+            return 0;
+        if ((lead == 0xf0 && b(at + 1) < 0x90) || (lead == 0xf4 && b(at + 1) >= 0x90))
+            return 0; // overlong, or beyond U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+// Valid UTF-8 as text; a byte order mark at the start is part of the name, not a mark to drop.
+QString fromUtf8(const char* bytes, qsizetype size) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return utf8(QByteArrayView(bytes, size));
+}
+
+} // namespace
+
 QByteArray encodePath(const QString& path) {
-    return QFile::encodeName(path);
+    QByteArray out;
+    out.reserve(path.size());
+    qsizetype run = 0; // start of the plain text not yet encoded
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t c = path.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < path.size() &&
+            QChar::isLowSurrogate(path.at(i + 1).unicode())) {
+            ++i; // a character beyond the first plane
+            continue;
+        }
+        if (!QChar::isSurrogate(c))
+            continue;
+        out += QStringView(path).sliced(run, i - run).toUtf8();
+        if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xff) {
+            out += char(c - kEscapeBase);
+        } else {
+            // Any other lone surrogate keeps its own three bytes rather than becoming "?",
+            // which could name another file.
+            out += char(0xe0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3f));
+            out += char(0x80 | (c & 0x3f));
+        }
+        run = i + 1;
+    }
+    out += QStringView(path).sliced(run).toUtf8();
+    return out;
 }
 
 QString decodePath(const QByteArray& path) {
-    return QFile::decodeName(path);
+    QString out;
+    out.reserve(path.size());
+    qsizetype run = 0; // start of the valid UTF-8 not yet decoded
+    for (qsizetype i = 0; i < path.size();) {
+        const qsizetype n = validSequence(path, i);
+        if (n > 0) {
+            i += n;
+            continue;
+        }
+        out += fromUtf8(path.constData() + run, i - run);
+        out += QChar(char16_t(kEscapeBase + static_cast<unsigned char>(path.at(i))));
+        run = ++i;
+    }
+    out += fromUtf8(path.constData() + run, path.size() - run);
+    return out;
 }
 
 bool statusReadable(const QString& path) {

@@ -18,8 +18,10 @@ void removeFile(const QString& path);
 // Gives the owner write permission; throws BasicError when it cannot.
 void makeWritable(const QString& path);
 
-// The bytes of a path as the system sees them. Names that are not valid UTF-8 do not survive
-// the round trip through a text; the folder scan leaves them out.
+// The bytes of a path as the system sees them, and back. A name that is not valid UTF-8 comes
+// through unchanged: each byte outside valid UTF-8 becomes U+DC80 to U+DCFF in the text and
+// that byte again on the way back (the text shows it as an unknown character). Qt's own file
+// classes do not know this: a path from a text goes to the system only through encodePath.
 QByteArray encodePath(const QString& path);
 QString decodePath(const QByteArray& path);
 

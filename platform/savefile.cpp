@@ -3,9 +3,6 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
-#include <QByteArray>
-#include <QRandomGenerator>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,103 +13,112 @@ namespace vormelle::platform {
 
 namespace {
 
-BasicError errorFor(int err) {
+BasicError fileError(int err) {
     return BasicError(BasicError::fromErrno(err).number(), systemErrorText(err));
 }
 
-// Closes the descriptor and, unless it was handed over, removes the named copy.
-struct Copy {
-    int fd = -1;
-    QByteArray name; // empty while the copy has no name
-    bool placed = false;
-
-    ~Copy() {
-        if (fd >= 0)
-            ::close(fd);
-        if (!name.isEmpty() && !placed)
-            ::unlink(name.constData());
-    }
-};
-
-QByteArray folderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
-}
-
-QByteArray copyName(const QByteArray& target) {
-    const QByteArray folder = folderOf(target);
-    const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
-    return folder + "/." + name + ".part-" +
-           QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-}
-
-void writeAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
+int copyAll(int in, int out) {
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw errorFor(errno);
-        data += n;
-        size -= n;
+            return errno;
+        if (n == 0)
+            return 0;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return errno;
+            done += w;
+        }
     }
 }
 
 } // namespace
 
+// By the path's own bytes (encodePath), so a name that is not UTF-8 is written as itself. The
+// copy gets a short name of its own, relative to the open folder: the target's name may be as
+// long as a name can be, and its path as long as a path can be. Until it is complete the copy
+// is an unnamed file where the system allows it, so a process killed meanwhile leaves nothing.
 void replaceFile(const QString& source, const QString& target) {
-    const QByteArray targetName = encodePath(target);
-    Copy in;
-    in.fd = ::open(encodePath(source).constData(), O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0)
-        throw errorFor(errno);
+    const QByteArray from = encodePath(source);
+    const QByteArray to = encodePath(target);
+    const qsizetype slash = to.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : to.left(slash);
+    const QByteArray name = to.mid(slash + 1);
 
-    Copy out;
-    out.fd = ::open(folderOf(targetName).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (out.fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        // A file system without unnamed files: a named copy, removed on failure.
-        out.name = copyName(targetName);
-        out.fd = ::open(out.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (out.fd < 0)
-            out.name.clear();
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw fileError(errno);
+    const int dir = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        const int err = errno;
+        ::close(in);
+        throw fileError(err);
     }
-    if (out.fd < 0)
-        throw errorFor(errno);
     struct stat old {};
-    if (::stat(targetName.constData(), &old) == 0)
-        ::fchmod(out.fd, old.st_mode & 07777);
+    const bool replacing = ::fstatat(dir, name.constData(), &old, 0) == 0 && S_ISREG(old.st_mode);
+    const mode_t process = ::umask(0);
+    ::umask(process);
+    const mode_t mode = replacing ? old.st_mode & 07777 : 0666 & ~process;
 
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw errorFor(errno);
-        if (n == 0)
-            break;
-        writeAll(out.fd, buffer, n);
-    }
-    // On disk before it takes the target's place, so a crash later cannot leave it empty.
-    if (::fsync(out.fd) != 0)
-        throw errorFor(errno);
-
-    if (out.name.isEmpty()) {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(out.fd);
-        for (int attempt = 0; out.name.isEmpty(); ++attempt) {
-            const QByteArray name = copyName(targetName);
-            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
-                out.name = name;
-            else if (errno != EEXIST || attempt == 10)
-                throw errorFor(errno);
+    // A name for the copy that nobody else uses.
+    QByteArray named;
+    const auto nameCopy = [&](const auto& make) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            named = ".vormelle-" + QByteArray::number(qlonglong(::getpid())) + '-' +
+                    QByteArray::number(attempt);
+            if (make(named))
+                return 0;
+            if (errno != EEXIST)
+                break;
         }
+        const int err = errno;
+        named.clear();
+        return err;
+    };
+
+    int err = 0;
+    int out = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const bool unnamed = out >= 0;
+    if (!unnamed && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        err = nameCopy([&](const QByteArray& n) {
+            out = ::openat(dir, n.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            return out >= 0;
+        });
+    } else if (!unnamed) {
+        err = errno;
     }
-    if (::rename(out.name.constData(), targetName.constData()) != 0)
-        throw errorFor(errno);
-    out.placed = true;
+    if (out < 0) {
+        ::close(in);
+        ::close(dir);
+        throw fileError(err);
+    }
+    err = copyAll(in, out);
+    ::close(in);
+    if (err == 0 && ::fchmod(out, mode) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(out) != 0)
+        err = errno;
+    if (err == 0 && unnamed) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(out);
+        err = nameCopy([&](const QByteArray& n) {
+            return ::linkat(AT_FDCWD, self.constData(), dir, n.constData(), AT_SYMLINK_FOLLOW) == 0;
+        });
+    }
+    if (::close(out) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::renameat(dir, named.constData(), dir, name.constData()) != 0)
+        err = errno;
+    if (err != 0 && !named.isEmpty())
+        ::unlinkat(dir, named.constData(), 0);
+    ::close(dir);
+    if (err != 0)
+        throw fileError(err);
 }
 
 bool sameFile(const QString& a, const QString& b) {
@@ -125,10 +131,7 @@ bool sameFile(const QString& a, const QString& b) {
 
 QString systemErrorText(int err) {
     const char* text = ::strerrordesc_np(err);
-    QString words = text ? QString::fromLatin1(text) : QStringLiteral("error %1").arg(err);
-    if (!words.isEmpty())
-        words[0] = words[0].toLower();
-    return words;
+    return text ? QString::fromLatin1(text) : QStringLiteral("Error %1").arg(err);
 }
 
 } // namespace vormelle::platform

@@ -1,18 +1,41 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace vormelle::platform {
 
 // The per-user settings store: an INI file "<application>.conf" in the user's configuration
 // folder ($XDG_CONFIG_HOME, else ~/.config), one group per section. Values are text.
+//
+// The file is read as it is on disk at every call and written by changing the one line that
+// holds the key: whatever else the file holds (other keys and sections, comments, lines that
+// make no sense, binary junk) stays byte for byte. A file that is not a regular file, or that
+// cannot be read, reads as empty and is never written over.
 QString readSetting(const QString& application, const QString& section, const QString& key,
                     const QString& defaultValue);
 bool hasSetting(const QString& application, const QString& section, const QString& key);
-// Reaches the disk before it returns; throws BasicError when the file cannot be written.
+// Reaches the disk before it returns (a new file renamed over the old one); throws BasicError
+// when the file cannot be written, and then nothing changed, on disk or in memory.
 void writeSetting(const QString& application, const QString& section, const QString& key,
                   const QString& value);
 
 QString settingsFilePath(const QString& application);
+
+// The INI text itself, in the dialect QSettings reads and writes (quotes, backslash escapes,
+// "@@" for a leading "@"). The last line for the key in any [section] block counts.
+namespace ini {
+
+std::optional<QString> find(const QByteArray& file, const QString& section, const QString& key);
+// The file with the key set to the value; every other byte as it was.
+QByteArray withValue(const QByteArray& file, const QString& section, const QString& key,
+                     const QString& value);
+// One value as it stands after "key=", and back.
+QString unescape(QByteArrayView raw);
+QByteArray escape(const QString& value);
+
+} // namespace ini
 
 } // namespace vormelle::platform

@@ -141,6 +141,76 @@ private slots:
                  QStringLiteral("/data/out/"));
     }
 
+    // A settings file that holds junk: the program starts, each value it cannot use falls back
+    // (reported where a boolean is expected), and the junk is still in the file afterwards.
+    void hostileSettingsFile_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("option1");
+        QTest::addColumn<QString>("text1"); // "" for the desktop folder
+        QTest::addColumn<QString>("report");
+        QByteArray blob;
+        for (int i = 0; i < 2048; ++i)
+            blob.append(char((i * 131 + 7) % 251));
+        QTest::newRow("binary blob only") << blob << true << ""
+                                          << "";
+        QTest::newRow("blob around the section")
+            << blob + "\n[Vormelle]\nOption1=False\nText1=/data/out/\n" + blob << false
+            << "/data/out/"
+            << "";
+        QTest::newRow("garbage lines")
+            << QByteArray("}{ garbage\n[Vormelle\n=\n[Vormelle]\nno equals sign\n"
+                          "Option1=maybe\nText1=/data/out/\n")
+            << true << "/data/out/"
+            << "138";
+        QTest::newRow("a stored object")
+            << QByteArray("[Vormelle]\nOption1=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x6QPoint)\n")
+            << true << ""
+            << "138";
+        QTest::newRow("bytes and no value")
+            << QByteArray("[Vormelle]\nOption1=@ByteArray(0)\nText1=@Invalid()\n") << false << ""
+            << "";
+        QTest::newRow("a list") << QByteArray("[Vormelle]\nOption2=1, 2\n") << true << ""
+                                << "140";
+    }
+    void hostileSettingsFile() {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, option1);
+        QFETCH(QString, text1);
+        QFETCH(QString, report);
+        {
+            QFile f(m_env->settingsFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(file);
+        }
+        auto form = load();
+        QCOMPARE(form->Option1->isChecked(), option1);
+        QCOMPARE(form->Text1->text(), text1.isEmpty() ? desktop() + QLatin1Char('/') : text1);
+        if (report.isEmpty()) {
+            QCOMPARE(m_dialogs.boxes.size(), 0);
+        } else {
+            QCOMPARE(m_dialogs.boxes.size(), 1);
+            QVERIFY(m_dialogs.boxes[0].text.contains(QStringLiteral("at line ") + report));
+        }
+        // The program wrote "Text1" (and "Snapshot"); a click writes the options too.
+        form->Option2->click();
+        QVERIFY(form->Option2->isChecked());
+        QFile f(m_env->settingsFile());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray after = f.readAll();
+        QCOMPARE(settings::GetSetting(QStringLiteral("Option2"), QString()),
+                 QStringLiteral("True"));
+        // Every line of the old file but the rewritten ones is still there, in order.
+        qsizetype at = 0;
+        for (const QByteArray& line : file.split('\n')) {
+            if (line.startsWith("Option1=") || line.startsWith("Option2=") ||
+                line.startsWith("Text1="))
+                continue;
+            const qsizetype found = after.indexOf(line, at);
+            QVERIFY2(found >= 0, line.toHex().constData());
+            at = found + line.size();
+        }
+    }
+
     void noSamplesLeavesTheSnapshotEmpty_data() {
         QTest::addColumn<bool>("folderExists");
         QTest::newRow("missing") << false;

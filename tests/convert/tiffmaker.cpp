@@ -144,38 +144,52 @@ std::vector<double> samplesOf(TiffKind kind, const Format& f, QRgb c) {
     }
 }
 
-// One row of one plane (or of all samples, interleaved) in the file's layout.
-std::vector<unsigned char> packRow(TiffKind kind, const Format& f, const TiffPage& p, int y,
-                                   int plane) {
-    const int perPixel = f.planar ? 1 : f.samples;
-    std::vector<unsigned char> bytes(size_t((p.width * perPixel * f.bits + 7) / 8), 0);
-    size_t bit = 0;
-    for (int x = 0; x < p.width; ++x) {
-        const bool inked = x < p.width / 2 && y < p.height / 2;
-        const std::vector<double> s = samplesOf(kind, f, inked ? p.ink : qRgb(255, 255, 255));
-        for (int i = 0; i < f.samples; ++i) {
-            if (f.planar && i != plane)
-                continue;
-            if (f.sampleFormat == SAMPLEFORMAT_IEEEFP) {
-                const float v = float(s[size_t(i)]);
-                std::memcpy(&bytes[bit / 8], &v, sizeof v);
-            } else if (f.bits == 16) {
-                const uint16_t v = uint16_t(std::lround(s[size_t(i)] * 65535));
-                std::memcpy(&bytes[bit / 8], &v, sizeof v);
-            } else {
-                uint32_t v = uint32_t(std::lround(s[size_t(i)] * ((1u << f.bits) - 1)));
-                if (f.sampleFormat == SAMPLEFORMAT_INT)
-                    v = uint32_t(int(v) - 128) & 0xff;
-                for (int k = f.bits - 1; k >= 0; --k, ++bit) {
-                    if (v & (1u << k))
-                        bytes[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
-                }
-                continue;
+// Appends one pixel's samples (or one plane's sample) to `bytes` from bit `bit` on.
+void packPixel(const Format& f, const std::vector<double>& s, int plane,
+               std::vector<unsigned char>& bytes, size_t& bit) {
+    for (int i = 0; i < f.samples; ++i) {
+        if (f.planar && i != plane)
+            continue;
+        if (f.sampleFormat == SAMPLEFORMAT_IEEEFP) {
+            const float v = float(s[size_t(i)]);
+            std::memcpy(&bytes[bit / 8], &v, sizeof v);
+        } else if (f.bits == 16) {
+            const uint16_t v = uint16_t(std::lround(s[size_t(i)] * 65535));
+            std::memcpy(&bytes[bit / 8], &v, sizeof v);
+        } else {
+            uint32_t v = uint32_t(std::lround(s[size_t(i)] * ((1u << f.bits) - 1)));
+            if (f.sampleFormat == SAMPLEFORMAT_INT)
+                v = uint32_t(int(v) - 128) & 0xff;
+            for (int k = f.bits - 1; k >= 0; --k, ++bit) {
+                if (v & (1u << k))
+                    bytes[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
             }
-            bit += size_t(f.bits);
+            continue;
         }
+        bit += size_t(f.bits);
     }
-    return bytes;
+}
+
+// Rows of one plane (or of all samples, interleaved) in the file's layout: inked on the left
+// half, white on the right, and all white.
+struct Rows {
+    std::vector<unsigned char> inked;
+    std::vector<unsigned char> white;
+};
+
+Rows packRows(TiffKind kind, const Format& f, const TiffPage& p, int plane) {
+    const int perPixel = f.planar ? 1 : f.samples;
+    const size_t size = size_t((p.width * perPixel * f.bits + 7) / 8);
+    const std::vector<double> ink = samplesOf(kind, f, p.ink);
+    const std::vector<double> white = samplesOf(kind, f, qRgb(255, 255, 255));
+    Rows rows{std::vector<unsigned char>(size, 0), std::vector<unsigned char>(size, 0)};
+    size_t inkedBit = 0;
+    size_t whiteBit = 0;
+    for (int x = 0; x < p.width; ++x) {
+        packPixel(f, x < p.width / 2 ? ink : white, plane, rows.inked, inkedBit);
+        packPixel(f, white, plane, rows.white, whiteBit);
+    }
+    return rows;
 }
 
 void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
@@ -223,12 +237,14 @@ void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
         const size_t pixel = size_t(f.samples);
+        const Rows rows = packRows(p.kind, f, p, 0);
         std::vector<unsigned char> buffer(size_t(tile * tile) * pixel);
         for (int ty = 0; ty < p.height; ty += tile) {
             for (int tx = 0; tx < p.width; tx += tile) {
                 std::fill(buffer.begin(), buffer.end(), 255);
                 for (int y = 0; y < tile && ty + y < p.height; ++y) {
-                    const std::vector<unsigned char> row = packRow(p.kind, f, p, ty + y, 0);
+                    const std::vector<unsigned char>& row =
+                        ty + y < p.height / 2 ? rows.inked : rows.white;
                     const int n = std::min(tile, p.width - tx);
                     std::memcpy(&buffer[size_t(y * tile) * pixel], &row[size_t(tx) * pixel],
                                 size_t(n) * pixel);
@@ -240,8 +256,10 @@ void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
     } else {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
         for (int plane = 0; plane < (f.planar ? f.samples : 1); ++plane) {
+            Rows rows = packRows(p.kind, f, p, plane);
             for (int y = 0; y < p.height; ++y) {
-                std::vector<unsigned char> bytes = packRow(p.kind, f, p, y, plane);
+                // libtiff may encode in place: each row gets a fresh copy.
+                std::vector<unsigned char> bytes = y < p.height / 2 ? rows.inked : rows.white;
                 if (TIFFWriteScanline(tif, bytes.data(), uint32_t(y), uint16_t(plane)) < 0)
                     qFatal("cannot write a row");
             }

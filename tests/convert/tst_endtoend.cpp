@@ -67,6 +67,13 @@ void EndToEndTest::kinds_data() {
     QTest::newRow("RGB JPEG strips") << TiffKind::RgbJpeg << 1;
     QTest::newRow("RGB Deflate") << TiffKind::RgbDeflate << 1;
     QTest::newRow("tiled RGB") << TiffKind::RgbTiledJpeg << 1;
+    QTest::newRow("tiled YCbCr") << TiffKind::YcbcrTiledJpeg << 1;
+    QTest::newRow("2-bit gray") << TiffKind::Gray2 << 1;
+    QTest::newRow("4-bit gray") << TiffKind::Gray4 << 1;
+    QTest::newRow("RGB planes") << TiffKind::RgbPlanar << 1;
+    QTest::newRow("palette") << TiffKind::Palette8 << 1;
+    QTest::newRow("CMYK") << TiffKind::Cmyk8 << 1;
+    QTest::newRow("CIE Lab") << TiffKind::Lab8 << 1;
     QTest::newRow("3 pages G4") << TiffKind::BitonalG4 << 3;
     QTest::newRow("3 pages RGB JPEG") << TiffKind::RgbJpeg << 3;
 }

@@ -436,7 +436,7 @@ void FaultsTest::outputFolderReadOnlyDuringTheRun() {
     f.form->Text1->setText(out);
     f.start();
     const QString readOnly =
-        QStringLiteral("cannot write into the output folder %1: read-only file system").arg(out);
+        QStringLiteral("cannot write into the output folder %1: Read-only file system").arg(out);
     QCOMPARE(f.lastBox(), closing(2, 3, {"b.tif: " + readOnly, "c.tif: " + readOnly}));
     QCOMPARE(test::fileBytes(count), QByteArray("2\n"));
     QCOMPARE(entriesOf(out), (QStringList{"a.djvu", "c.djvu"}));
@@ -466,7 +466,7 @@ void FaultsTest::outputFolderFull() {
     f.start();
     QCOMPARE(f.lastBox(),
              closing(1, 1,
-                     {QStringLiteral("scan.tif: the result could not be saved in %1: no space left "
+                     {QStringLiteral("scan.tif: the result could not be saved in %1: No space left "
                                      "on device")
                           .arg(out)}));
     QCOMPARE(test::fileBytes(old), QByteArray("the older result"));
@@ -511,7 +511,7 @@ void FaultsTest::temporaryLocationFull() {
                                  : QStringLiteral("the converter could not be written");
         QCOMPARE(f.dialogs.boxes.size(), 1);
         QCOMPARE(f.lastBox(), QStringLiteral("Nothing was converted: %1 in the temporary folder %2 "
-                                             "(no space left on device).")
+                                             "(No space left on device).")
                                   .arg(what, f.temp()));
         QCOMPARE(f.dialogs.boxes[0].icon, Icon::Warning);
     }

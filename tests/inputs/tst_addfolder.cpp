@@ -164,10 +164,12 @@ void TestAddFolder::rootIsWalked() {
 void TestAddFolder::listFiles_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("*.tif*") << "*.tif*"
-                            << QStringList{".hidden.tif", "a.tif", "b.TIFF", "l.tif", "~x.tif"};
-    QTest::newRow("*.*") << "*.*" << QStringList{".hidden.tif", "a.tif",  "b.TIFF", "c.jpg",
-                                                 "l.tif",       "README", "~x.tif"};
+    // "b\xe9.tif" is not UTF-8: its text holds the byte as U+DCE9, which sorts after ".".
+    const QString undecodable = QStringLiteral("b") + QChar(0xdce9) + QStringLiteral(".tif");
+    QTest::newRow("*.tif*") << "*.tif*" << QStringList{".hidden.tif", "a.tif", "b.TIFF",
+                                                       undecodable,   "l.tif", "~x.tif"};
+    QTest::newRow("*.*") << "*.*" << QStringList{".hidden.tif", "a.tif", "b.TIFF", undecodable,
+                                                 "c.jpg",       "l.tif", "README", "~x.tif"};
     QTest::newRow("*.jpg") << "*.jpg" << QStringList{"c.jpg"};
     QTest::newRow("no match") << "*.txt" << QStringList();
 }
@@ -181,13 +183,15 @@ void TestAddFolder::listFiles() {
     QVERIFY(QFile::link(w.path("d/a.tif"), w.path("d/l.tif")));
     QVERIFY(QFile::link(w.path("d/gone"), w.path("d/broken.tif")));
     QVERIFY(test::makeFifo(w.path("d/pipe.tif"))); // opening it would wait for a writer
-    // Bytes that are not UTF-8: no text names this file.
+    // Bytes that are not UTF-8: listed, and the name gives the same bytes back.
     const QByteArray undecodable = QFile::encodeName(w.path("d/")) + "b\xe9.tif";
     FILE* file = ::fopen(undecodable.constData(), "w");
     QVERIFY(file);
     ::fclose(file);
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d"), pattern), expected);
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d/"), pattern), expected);
+    for (const QString& name : std::as_const(expected))
+        QVERIFY2(addfolder::FileExistsStrict(w.path("d/") + name), qPrintable(name));
 }
 
 void TestAddFolder::listFilesGrowsPastHundred() {
