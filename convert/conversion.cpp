@@ -90,6 +90,7 @@ void PushButton2_Click(Form1& form) {
     convert::Command first;
     convert::Command second;
     QList<RowOutcome> rows;
+    int namedFailures = 0;
 
     auto row = [&]() -> RowOutcome& { return rows.back(); };
     auto nextRow = [&] {
@@ -218,6 +219,14 @@ void PushButton2_Click(Form1& form) {
                 return 164;
             }
             case 164:
+                // A finished row keeps the converters' output only while the closing box may
+                // name it: a long run holds a short record per row, not kilobytes.
+                if (!row().converted && namedFailures < convert::kListedFailures) {
+                    ++namedFailures;
+                } else {
+                    row().firstOutput.clear();
+                    row().secondOutput.clear();
+                }
                 return nextRow();
             case 166:
                 if (folder.exists())
