@@ -23,7 +23,9 @@
 #endif
 #endif
 #ifdef VORMELLE_ASAN
-#include <sanitizer/allocator_interface.h>
+#include <cstddef>
+// The sanitizer runtime's count of live heap bytes (GCC ships no header that declares it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif
