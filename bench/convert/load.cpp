@@ -70,16 +70,22 @@ QStringList writeTinyTiffs(const QString& folder, int count) {
 struct Cost {
     double wall = 0;
     double cpu = 0;
+    QList<double> hundreds; // the clock before every hundredth file and at the end
 };
 
-// The two commands as the program gives them, in a loop of the shell.
+// The two commands as the program gives them, in a loop of the shell, which notes the time
+// before every hundredth file and at the end.
 Cost shellLoop(const QString& in, const QString& out, const QString& scratch) {
     const QString script = QStringLiteral(
+        "i=0\n"
         "for f in \"$1\"/*.tif; do\n"
+        "  [ $((i % 100)) -eq 0 ] && date +%s.%N\n"
+        "  i=$((i + 1))\n"
         "  b=${f##*/}; b=${b%.*}\n"
         "  tiff2pdf -n -z -m 1024 \"$f\" -o \"$3/pdf_temp.pdf\" >/dev/null 2>&1 &&\n"
         "  pdf2djvu -o \"$2/$b.djvu\" \"$3/pdf_temp.pdf\" >/dev/null 2>&1 || exit 1\n"
-        "done\n");
+        "done\n"
+        "date +%s.%N\n");
     QProcess sh;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TMPDIR"), scratch);
@@ -93,7 +99,12 @@ Cost shellLoop(const QString& in, const QString& out, const QString& scratch) {
         std::fprintf(stderr, "the shell loop failed\n");
         std::exit(1);
     }
-    return {seconds(t), cpuSeconds() - cpu};
+    Cost cost{seconds(t), cpuSeconds() - cpu, {}};
+    for (const QByteArray& line : sh.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            cost.hundreds.append(line.toDouble());
+    }
+    return cost;
 }
 
 int files(int count) {
@@ -166,6 +177,15 @@ int files(int count) {
     std::printf("files: first 100 files %.2f s, last 100 %.2f s, ratio last / first %.3f "
                 "(target about 1)\n",
                 first100, last100, last100 / first100);
+    const QList<double>& h = loop.hundreds;
+    if (h.size() >= 3) {
+        const double loopFirst = h.at(1) - h.at(0);
+        const double loopLast = h.back() - h.at(h.size() - 2);
+        std::printf("files: the shell loop: first 100 files %.2f s, last 100 %.2f s, ratio %.3f; "
+                    "the program's ratio against it %.3f\n",
+                    loopFirst, loopLast, loopLast / loopFirst,
+                    (last100 / first100) / (loopLast / loopFirst));
+    }
     std::printf("files: the program's own processor time: first 100 files %.3f s, last 100 "
                 "%.3f s, ratio %.3f\n",
                 ownCpu.at(100) - ownCpu.at(0), ownCpu.at(count) - ownCpu.at(count - 100),
