@@ -146,6 +146,7 @@ void PushButton2_Click(Form1& form) {
     QList<RowOutcome> rows;
     QString location; // the temporary location the run folder is in
     QString refusal;  // why the run converts nothing, said once instead of per row
+    int namedFailures = 0;
 
     auto row = [&]() -> RowOutcome& { return rows.back(); };
     // Without every tool file no row can convert: that is said once, and the run ends.
@@ -321,6 +322,14 @@ void PushButton2_Click(Form1& form) {
                 return 164;
             }
             case 164:
+                // A finished row keeps the converters' output only while the closing box may
+                // name it: a long run holds a short record per row, not kilobytes.
+                if (!row().converted && namedFailures < convert::kListedFailures) {
+                    ++namedFailures;
+                } else {
+                    row().firstOutput.clear();
+                    row().secondOutput.clear();
+                }
                 return nextRow();
             case 166:
                 if (folder.exists())

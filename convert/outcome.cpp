@@ -11,7 +11,6 @@ namespace vormelle::convert {
 
 namespace {
 
-constexpr int kListedFailures = 10;
 constexpr char kTiff2pdfClosingLine[] = "tiff2pdf: An error occurred creating output PDF file.";
 // A converter's message can be long; the box shows its start.
 constexpr qsizetype kReasonLength = 200;

@@ -8,6 +8,9 @@
 
 namespace vormelle::convert {
 
+// How many failed rows the closing box names; the others it only counts.
+inline constexpr int kListedFailures = 10;
+
 // What happened to one row of a run, gathered as its statements go.
 struct RowOutcome {
     QString fileName;            // the input's name, for the closing box
