@@ -24,9 +24,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vormelle::conversion {
 
@@ -48,17 +45,24 @@ QString folderName(const QString& path) {
     return folder;
 }
 
-// Why nothing can be written into the output folder; "" when something can. Checked before a
-// row is converted, so a folder that went away or became read-only costs no conversions, and is
-// never made again somewhere.
-QString outputFolderProblem(const QString& folder) {
-    const QByteArray name = platform::encodePath(folder);
-    struct stat st {};
-    if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+// Why the result cannot be saved at `output`; "" when it can. Checked before a row is
+// converted, so a folder that went away or became read-only, or a name the file system cannot
+// hold, costs no conversions, and the folder is never made again somewhere.
+QString outputProblem(const QString& output) {
+    const QString folder = folderName(output);
+    const int error = platform::folderWriteError(folder);
+    if (error == ENOENT || error == ENOTDIR)
         return QStringLiteral("the output folder %1 no longer exists").arg(folder);
-    if (::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (error != 0)
         return QStringLiteral("cannot write into the output folder %1: %2")
-            .arg(folder, platform::systemErrorText(errno));
+            .arg(folder, platform::systemErrorText(error));
+    const qsizetype nameBytes = platform::encodePath(paths::FileNameOf(output)).size();
+    const qsizetype longest = platform::longestName(folder);
+    if (nameBytes > longest)
+        return QStringLiteral("the result's name would be %1 bytes long, more than the %2 its "
+                              "folder allows")
+            .arg(nameBytes)
+            .arg(longest);
     return {};
 }
 
@@ -66,12 +70,11 @@ QString outputFolderProblem(const QString& folder) {
 QString secondConverterProblem(const QString& programFolder) {
     const QString path =
         programFolder + QLatin1Char('/') + QString::fromLatin1(convert::kSecondConverter);
-    const QByteArray name = platform::encodePath(path);
-    struct stat st {};
-    if (::stat(name.constData(), &st) != 0)
+    const int error = platform::runError(path);
+    if (error == ENOENT || error == ENOTDIR || error == ELOOP)
         return QStringLiteral("Nothing was converted: pdf2djvu was not found. It belongs at %1.")
             .arg(path);
-    if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, name.constData(), X_OK, AT_EACCESS) != 0)
+    if (error != 0)
         return QStringLiteral("Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
                               "executable file).")
             .arg(path);
@@ -116,7 +119,7 @@ void placeResult(RowOutcome& row, const QString& input, const QString& result,
     try {
         platform::replaceFile(result, output);
     } catch (const BasicError& e) {
-        row.problem = outputFolderProblem(folderName(output));
+        row.problem = outputProblem(output);
         if (row.problem.isEmpty())
             row.problem = QStringLiteral("the result could not be saved in %1: %2")
                               .arg(folderName(output), e.description());
@@ -268,14 +271,14 @@ void PushButton2_Click(Form1& form) {
                 return form.Option1->isChecked() ? 144 : 146;
             case 144:
                 output = convert::outputPathFor(input, true, form.Text1->text());
-                row().problem = outputFolderProblem(folderName(output));
+                row().problem = outputProblem(output);
                 return row().problem.isEmpty() ? 150 : 164;
             case 146:
                 // Option2, or neither selected.
                 return 148;
             case 148:
                 output = convert::outputPathFor(input, false, {});
-                row().problem = outputFolderProblem(folderName(output));
+                row().problem = outputProblem(output);
                 return row().problem.isEmpty() ? 150 : 164;
             case 150: {
                 // What the converters would turn into wrong pages, or fail on with a message

@@ -119,6 +119,32 @@ bool isDirectory(const QString& path) {
     return ::stat(encodePath(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+int folderWriteError(const QString& folder) {
+    const QByteArray name = encodePath(folder);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    // Effective rights: a read-only mount refuses root too, permission bits do not.
+    return ::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+int runError(const QString& path) {
+    const QByteArray name = encodePath(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EACCES;
+    return ::faccessat(AT_FDCWD, name.constData(), X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+qsizetype longestName(const QString& folder) {
+    const long longest = ::pathconf(encodePath(folder).constData(), _PC_NAME_MAX);
+    return longest > 0 ? qsizetype(longest) : qsizetype(255);
+}
+
 void writeNewFile(const QString& path, const QByteArray& bytes, bool executable) {
     const QByteArray name = encodePath(path);
     // O_EXCL: never write through a link or into a file someone else made meanwhile.

@@ -10,6 +10,15 @@ bool statusReadable(const QString& path);
 // Whether the path's status says folder (a folder given with a trailing "/" is one too).
 bool isDirectory(const QString& path);
 
+// Why nothing can be made in the folder, as an errno value (ENOENT or ENOTDIR when it is gone,
+// or what the effective rights give); 0 when something can.
+int folderWriteError(const QString& folder);
+// Why the file cannot be run, as an errno value (ENOENT when it is not there, EACCES when it is
+// no regular file or not executable for this process); 0 when it can.
+int runError(const QString& path);
+// The longest name, in bytes, that the folder's file system takes.
+qsizetype longestName(const QString& folder);
+
 // Creates the file and writes the bytes; throws BasicError when it cannot.
 // `executable` gives the owner execute permission as well.
 void writeNewFile(const QString& path, const QByteArray& bytes, bool executable = false);
