@@ -22,7 +22,9 @@ void releaseDocument(ddjvu_document_t* document) {
     ddjvu_document_release(document);
 }
 
-bool isPage(TIFF* tif) {
+} // namespace
+
+bool isTiffPage(TIFF* tif) {
     uint16_t pageNumber = 0;
     uint16_t pages = 0;
     if (TIFFGetField(tif, TIFFTAG_PAGENUMBER, &pageNumber, &pages))
@@ -33,8 +35,6 @@ bool isPage(TIFF* tif) {
     return subfileType == 0 || (subfileType & FILETYPE_PAGE) != 0;
 }
 
-} // namespace
-
 std::optional<int> tiffPageCount(const QString& path) {
     std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
                                                                              &TIFFOpenOptionsFree);
@@ -44,13 +44,13 @@ std::optional<int> tiffPageCount(const QString& path) {
     TIFF* tif = TIFFOpenExt(platform::encodePath(path).constData(), "rm", options.get());
     if (!tif)
         return std::nullopt;
-    int count = isPage(tif) ? 1 : 0;
+    int count = isTiffPage(tif) ? 1 : 0;
     while (!TIFFLastDirectory(tif)) {
         if (!TIFFReadDirectory(tif)) {
             ++count; // announced, but not there
             break;
         }
-        if (isPage(tif))
+        if (isTiffPage(tif))
             ++count;
     }
     TIFFClose(tif);

@@ -4,7 +4,13 @@
 
 #include <optional>
 
+struct tiff; // libtiff's TIFF
+
 namespace vormelle::convert {
+
+// Whether the current directory is a page, by the test tiff2pdf makes: reduced-resolution
+// copies are not pages.
+bool isTiffPage(tiff* tif);
 
 // The pages a TIFF file holds, counted as tiff2pdf counts them (reduced-resolution copies are
 // not pages). A directory that the file announces but that cannot be read still counts: a

@@ -1,5 +1,6 @@
 #include "convert/tiffinspect.h"
 
+#include "convert/checks.h"
 #include "convert/commands.h"
 #include "platform/regularfile.h"
 
@@ -151,18 +152,6 @@ struct Page {
     Resolution resolution = Resolution::Usable;
     bool tiledYcbcrJpeg = false;
 };
-
-// The same test tiff2pdf makes: reduced-resolution copies are not pages.
-bool isPage(TIFF* tif) {
-    uint16_t pageNumber = 0;
-    uint16_t pages = 0;
-    if (TIFFGetField(tif, TIFFTAG_PAGENUMBER, &pageNumber, &pages))
-        return true;
-    uint32_t subfileType = 0;
-    if (!TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfileType))
-        return true;
-    return subfileType == 0 || (subfileType & FILETYPE_PAGE) != 0;
-}
 
 Resolution resolutionOf(TIFF* tif, uint32_t width, uint32_t height) {
     uint16_t unit = RESUNIT_INCH;
@@ -360,7 +349,7 @@ TiffInspection inspect(const Source& source) {
     bool anyMissing = false;
     bool anyWithoutUnit = false;
     for (;;) {
-        if (isPage(tif.get())) {
+        if (isTiffPage(tif.get())) {
             ++result.pages;
             const Page page = inspectPage(tif.get(), sink);
             if (!page.problem.isEmpty()) {
