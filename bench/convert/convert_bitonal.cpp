@@ -8,6 +8,7 @@
 #include "app/controls.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "bench/convert/cpuclock.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
 
@@ -19,10 +20,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 #include <vector>
 
 using namespace vormelle;
+
+using bench::cpuSeconds;
 
 namespace {
 
@@ -33,18 +35,6 @@ struct Cost {
     double wall = 0;
     double cpu = 0;
 };
-
-// Processor seconds used so far by this process and by its ended children.
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        getrusage(who, &u);
-        total += double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
 
 template <typename Work> Cost measure(Work work) {
     const double cpu = cpuSeconds();

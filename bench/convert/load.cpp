@@ -10,6 +10,7 @@
 #include "app/controls.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "bench/convert/cpuclock.h"
 #include "platform/events.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
@@ -26,29 +27,13 @@
 #include <QTest>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 using namespace vormelle;
 
+using bench::cpuSeconds;
+using bench::ownCpuSeconds;
+
 namespace {
-
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        getrusage(who, &u);
-        total += double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
-
-double ownCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 double seconds(const QElapsedTimer& t) {
     return double(t.nsecsElapsed()) / 1e9;
