@@ -88,9 +88,10 @@ QString temporaryFolderProblem(const QString& location, const QString& what,
         .arg(what, location, full ? platform::systemErrorText(ENOSPC) : error.description());
 }
 
-// The result counts only when both converters succeeded and it has every page of the TIFF;
-// then it replaces the output file in one step. Otherwise the output path stays as it was.
-void placeResult(RowOutcome& row, const QString& input, const QString& result,
+// The result counts only when both converters succeeded and it has every page the inspection
+// found in the TIFF; then it replaces the output file in one step. Otherwise the output path
+// stays as it was.
+void placeResult(RowOutcome& row, const QString& input, int tiffPages, const QString& result,
                  const QString& output) {
     if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
         return;
@@ -103,13 +104,8 @@ void placeResult(RowOutcome& row, const QString& input, const QString& result,
         row.problem = QStringLiteral("the DjVu result could not be opened");
         return;
     }
-    const std::optional<int> tiffPages = convert::tiffPageCount(input);
-    if (!tiffPages) {
-        row.problem = QStringLiteral("the TIFF file could not be read");
-        return;
-    }
-    if (*djvuPages != *tiffPages) {
-        row.problem = QStringLiteral("%1 of %2 pages converted").arg(*djvuPages).arg(*tiffPages);
+    if (*djvuPages != tiffPages) {
+        row.problem = QStringLiteral("%1 of %2 pages converted").arg(*djvuPages).arg(tiffPages);
         return;
     }
     if (platform::sameFile(input, output)) {
@@ -143,6 +139,7 @@ void PushButton2_Click(Form1& form) {
     QString pdf;
     QString result;
     QString output;
+    int tiffPages = 0;
     QStringList arguments;
     convert::Command first;
     convert::Command second;
@@ -289,6 +286,7 @@ void PushButton2_Click(Form1& form) {
                     row().problem = inspection.problem;
                     return 164;
                 }
+                tiffPages = inspection.pages;
                 arguments = convert::firstConverterArguments(input, pdf, inspection.tiff2pdfOptions,
                                                              !inspection.copyCompressedData);
                 return 152;
@@ -321,7 +319,7 @@ void PushButton2_Click(Form1& form) {
                 options.signal = &row().secondSignal;
                 row().second = convert::RunAndWait(second, 0, options);
                 noteSpace(*row().second);
-                placeResult(row(), input, result, output);
+                placeResult(row(), input, tiffPages, result, output);
                 return 164;
             }
             case 164:
