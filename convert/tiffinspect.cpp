@@ -12,19 +12,14 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace vormelle::convert {
 
 namespace {
 
-// pdf2djvu renders every page at 300 dpi; a page without a usable resolution gets that too, so
-// its DjVu page has the TIFF's own pixel size.
-constexpr double kPageDpi = 300;
 // The largest side of a DjVu page, in pixels.
 constexpr double kDjvuMaxSide = 32767;
-// Resolutions outside this range are taken for mistakes: they make thumbnails or posters.
-constexpr double kLowestDpi = 1;
-constexpr double kHighestDpi = 10000;
 // What tiff2pdf may allocate for one page (-m), and what the inspection allows itself.
 constexpr double kMaxDecodedBytes = double(kMemoryLimitMiB) * 1024 * 1024;
 
@@ -140,37 +135,32 @@ struct CloseTiff {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 
-enum class Resolution {
-    Usable,     // tiff2pdf uses it as it is
-    Missing,    // none given: tiff2pdf takes 300 dpi by itself
-    Unusable,   // absurd, one-sided or too coarse for a DjVu page
-    WithoutUnit // unit "none": tiff2pdf takes the values as pixels per point
+// A page's resolution as its tags give it, in dots per inch.
+struct Resolution {
+    bool hasUnit = true; // unit "none": tiff2pdf takes the values as pixels per point
+    double x = 0;        // 0 when not given
+    double y = 0;
 };
 
 struct Page {
     QString problem;
-    Resolution resolution = Resolution::Usable;
+    Resolution resolution;
     bool tiledYcbcrJpeg = false;
 };
 
-Resolution resolutionOf(TIFF* tif, uint32_t width, uint32_t height) {
+Resolution resolutionOf(TIFF* tif) {
+    Resolution r;
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (unit != RESUNIT_INCH && unit != RESUNIT_CENTIMETER)
-        return Resolution::WithoutUnit;
+    r.hasUnit = unit == RESUNIT_INCH || unit == RESUNIT_CENTIMETER;
     float x = 0;
     float y = 0;
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y);
-    if (x == 0 && y == 0)
-        return Resolution::Missing;
     const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1;
-    auto usable = [](double dpi, uint32_t pixels) {
-        return std::isfinite(dpi) && dpi >= kLowestDpi && dpi <= kHighestDpi &&
-               pixels / dpi * kPageDpi <= kDjvuMaxSide;
-    };
-    return usable(x * perInch, width) && usable(y * perInch, height) ? Resolution::Usable
-                                                                     : Resolution::Unusable;
+    r.x = std::isfinite(x) ? x * perInch : 0;
+    r.y = std::isfinite(y) ? y * perInch : 0;
+    return r;
 }
 
 // The colour channels a photometric interpretation has; 0 for those tiff2pdf cannot convert.
@@ -286,11 +276,20 @@ Page inspectPage(TIFF* tif, Sink& sink) {
         page.problem = QString::fromLatin1(kTooLarge);
         return page;
     }
-    page.resolution = resolutionOf(tif, width, height);
-    if (page.resolution != Resolution::Usable && (width > kDjvuMaxSide || height > kDjvuMaxSide)) {
-        page.problem = QStringLiteral("the page is too large for DjVu");
+    // Every page keeps its pixel size, so its size decides what the converters need.
+    if (width > kDjvuMaxSide || height > kDjvuMaxSide) {
+        page.problem = QStringLiteral("the page is too large for DjVu (%1 x %2 pixels)")
+                           .arg(width)
+                           .arg(height);
         return page;
     }
+    if (double(width) * height > kMaxPagePixels) {
+        page.problem = QStringLiteral("the page is too large to convert (%1 x %2 pixels)")
+                           .arg(width)
+                           .arg(height);
+        return page;
+    }
+    page.resolution = resolutionOf(tif);
     uint16_t compression = COMPRESSION_NONE;
     uint16_t photometric = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
@@ -344,10 +343,9 @@ TiffInspection inspect(const Source& source) {
     }
 
     bool allTiledYcbcrJpeg = true;
-    bool anyUsable = false;
-    bool anyUnusable = false;
-    bool anyMissing = false;
-    bool anyWithoutUnit = false;
+    std::optional<Resolution> first;
+    bool unitsDiffer = false;
+    bool allAsRendered = true; // every page already has the resolution the result gets
     for (;;) {
         if (isTiffPage(tif.get())) {
             ++result.pages;
@@ -360,10 +358,12 @@ TiffInspection inspect(const Source& source) {
                 return result;
             }
             allTiledYcbcrJpeg = allTiledYcbcrJpeg && page.tiledYcbcrJpeg;
-            anyUsable = anyUsable || page.resolution == Resolution::Usable;
-            anyUnusable = anyUnusable || page.resolution == Resolution::Unusable;
-            anyMissing = anyMissing || page.resolution == Resolution::Missing;
-            anyWithoutUnit = anyWithoutUnit || page.resolution == Resolution::WithoutUnit;
+            if (!first)
+                first = page.resolution;
+            unitsDiffer = unitsDiffer || page.resolution.hasUnit != first->hasUnit;
+            const int dpi = pageDpi(first->hasUnit ? first->x : 0);
+            allAsRendered = allAsRendered && page.resolution.hasUnit && page.resolution.x == dpi &&
+                            page.resolution.y == dpi;
         }
         if (TIFFLastDirectory(tif.get()))
             break;
@@ -378,18 +378,18 @@ TiffInspection inspect(const Source& source) {
         return result;
     }
 
-    // tiff2pdf takes one resolution override for the whole file: pages that need different
-    // ones cannot all come out right.
-    if ((anyWithoutUnit && (anyUsable || anyUnusable || anyMissing)) ||
-        (anyUnusable && anyUsable)) {
+    // tiff2pdf takes one resolution override for the whole file, and reads it per inch or per
+    // point by each page's unit: pages with and without one cannot all come out right.
+    if (unitsDiffer) {
         result.problem = QStringLiteral("some pages have no usable resolution");
         return result;
     }
-    if (anyWithoutUnit || anyUnusable) {
-        // Without a unit tiff2pdf divides the pixels by the resolution to get points; 300/72
-        // pixels per point is 300 dpi.
-        const QString dpi = anyWithoutUnit ? QString::number(kPageDpi / 72, 'f', 8)
-                                           : QString::number(kPageDpi, 'f', 0);
+    // Every page is given the file's resolution, and pdf2djvu renders at that same
+    // resolution: so each DjVu page has its TIFF page's pixel size, whatever the tags say.
+    result.dpi = pageDpi(first->hasUnit ? first->x : 0);
+    if (!allAsRendered) {
+        const QString dpi = first->hasUnit ? QString::number(result.dpi)
+                                           : QString::number(result.dpi / 72.0, 'f', 8);
         result.tiff2pdfOptions = {QStringLiteral("-r"), QStringLiteral("o"),
                                   QStringLiteral("-x"), dpi,
                                   QStringLiteral("-y"), dpi};
@@ -418,6 +418,12 @@ TiffInspection inspectFile(const QString& path) {
 }
 
 } // namespace
+
+int pageDpi(double tagged) {
+    if (!std::isfinite(tagged) || tagged < kLowestDpi || tagged > kHighestDpi)
+        return kDefaultDpi;
+    return int(std::lround(tagged));
+}
 
 TiffInspection inspectTiff(const QString& path) {
     return inspectFile(path);

@@ -8,6 +8,20 @@
 
 namespace vormelle::convert {
 
+// The resolutions a scan plausibly has. 72 dpi is also the coarsest pdf2djvu writes; finer
+// than 2400 dpi, or coarser than 72, a tag is taken for a mistake: it would make a thumbnail or
+// a poster if the page's size were kept instead of its pixels.
+inline constexpr double kLowestDpi = 72;
+inline constexpr double kHighestDpi = 2400;
+inline constexpr int kDefaultDpi = 300;
+// The most pixels a page may have: pdf2djvu needs about ten bytes a pixel to render a page, so
+// this keeps one converter under about 1.5 GB. A 1200 dpi A4 page (139 million) still passes.
+inline constexpr double kMaxPagePixels = 150e6;
+
+// The DjVu resolution of a page tagged `tagged` dots per inch (0 for none): the tag when it is
+// plausible, otherwise kDefaultDpi.
+int pageDpi(double tagged);
+
 // What libtiff finds in a TIFF before the converters see it. The converters turn some TIFFs
 // into wrong pages without a word (an alpha channel, a resolution without unit, damaged image
 // data) and fail on others with messages nobody can act on; those are named here instead.
@@ -16,6 +30,10 @@ struct TiffInspection {
                                  // otherwise a short plain reason for the closing box
     QStringList tiff2pdfOptions; // extra tiff2pdf options that make it right (may be empty)
     int pages = 0;               // pages found
+    // The resolution every page of the result gets (pdf2djvu's -d): the first page's when it is
+    // plausible. With tiff2pdfOptions it makes each DjVu page as large as its TIFF page in
+    // pixels.
+    int dpi = kDefaultDpi;
     // tiff2pdf copies the compressed data instead of re-encoding it (no -n): the only way it
     // converts pages in YCbCr JPEG tiles.
     bool copyCompressedData = false;

@@ -36,6 +36,8 @@ public:
     // soon as it ends; a zero limit only looks.
     bool waitFor(std::chrono::milliseconds limit);
     bool ended() const { return m_ended; }
+    // Kills the child and everything in its process group at once; waitFor then sees it end.
+    void kill();
     // The exit code, or 128 plus the signal's number when a signal ended the child.
     int exitCode() const { return m_exitCode; }
     // The signal that ended the child; 0 when it exited by itself.
