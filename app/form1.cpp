@@ -161,6 +161,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (mayClose && !mayClose()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     unload();
 }

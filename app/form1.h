@@ -66,6 +66,8 @@ public:
 
     // Form_Unload: what closing the window does. Ends the program at once; tests replace it.
     std::function<void()> unload;
+    // Asked first when the window is to close; false keeps it open (a run may be going on).
+    std::function<bool()> mayClose;
 
     // The pointer rules: over a push button the hand, elsewhere the default, never while the
     // hourglass shows.

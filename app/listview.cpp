@@ -1,9 +1,11 @@
 #include "app/listview.h"
 
+#include <QApplication>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
 
 namespace vormelle {
 
@@ -14,9 +16,41 @@ int RowModel::rowCount(const QModelIndex& parent) const {
 QVariant RowModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
+    const RowState state = outcome(index.row());
+    if (role == Qt::DecorationRole && state != RowState::None) {
+        static const QStyle::StandardPixmap kIcons[] = {
+            QStyle::SP_CustomBase, QStyle::SP_DialogApplyButton, QStyle::SP_MessageBoxCritical,
+            QStyle::SP_MediaStop, QStyle::SP_MediaSkipForward};
+        return QApplication::style()->standardIcon(kIcons[int(state)]);
+    }
+    if (role == Qt::ToolTipRole && state != RowState::None)
+        return m_outcomes.at(index.row()).detail;
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return m_rows.at(index.row());
     return {};
+}
+
+void RowModel::setOutcome(int row, RowState state, const QString& detail) {
+    if (row < 0 || row >= m_rows.size())
+        return;
+    if (m_outcomes.size() != m_rows.size())
+        m_outcomes = QList<Outcome>(m_rows.size());
+    m_outcomes[row] = {state, detail};
+    const QModelIndex i = index(row);
+    emit dataChanged(i, i, {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+RowState RowModel::outcome(int row) const {
+    return row < m_outcomes.size() ? m_outcomes.at(row).state : RowState::None;
+}
+
+void RowModel::clearOutcomes() {
+    if (m_outcomes.isEmpty())
+        return;
+    m_outcomes.clear();
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0), index(int(m_rows.size()) - 1),
+                         {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 QVariant RowModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -31,6 +65,7 @@ void RowModel::setHeader(const QString& header) {
 }
 
 void RowModel::add(const QString& text) {
+    clearOutcomes();
     const int row = int(m_rows.size());
     beginInsertRows({}, row, row);
     m_rows.append(text);
@@ -40,6 +75,7 @@ void RowModel::add(const QString& text) {
 void RowModel::addRows(const QStringList& texts) {
     if (texts.isEmpty())
         return;
+    clearOutcomes();
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(texts.size()) - 1);
     m_rows.append(texts);
@@ -47,12 +83,14 @@ void RowModel::addRows(const QStringList& texts) {
 }
 
 void RowModel::setText(int row, const QString& text) {
+    clearOutcomes();
     m_rows[row] = text;
     const QModelIndex i = index(row);
     emit dataChanged(i, i, {Qt::DisplayRole});
 }
 
 void RowModel::remove(int row) {
+    clearOutcomes();
     beginRemoveRows({}, row, row);
     m_rows.removeAt(row);
     endRemoveRows();
@@ -60,6 +98,7 @@ void RowModel::remove(int row) {
 
 void RowModel::clear() {
     beginResetModel();
+    m_outcomes.clear();
     m_rows.clear();
     endResetModel();
 }

@@ -6,6 +6,9 @@
 
 namespace vormelle {
 
+// What the last run made of a row, shown by an icon and a tooltip until the rows change.
+enum class RowState { None, Converted, Failed, Stopped, NotStarted };
+
 // The rows of the file list: one text each, the full path of one input file.
 class RowModel final : public QAbstractListModel {
     Q_OBJECT
@@ -25,9 +28,20 @@ public:
     void clear();
     const QString& text(int row) const { return m_rows.at(row); }
 
+    // `detail`: the reason, or the output path; shown as the row's tooltip.
+    void setOutcome(int row, RowState state, const QString& detail);
+    RowState outcome(int row) const;
+    // Any change of the rows clears every outcome, as does a new run.
+    void clearOutcomes();
+
 private:
+    struct Outcome {
+        RowState state = RowState::None;
+        QString detail;
+    };
     QStringList m_rows;
     QString m_header;
+    QList<Outcome> m_outcomes; // empty, or one per row
 };
 
 // The report-style list of files: one column, rows of paths. Rows are addressed from 0; the
@@ -46,6 +60,7 @@ public:
     void addRows(const QStringList& texts) { m_model.addRows(texts); }
     void remove(int row) { m_model.remove(row); }
     void clear() { m_model.clear(); }
+    RowModel& rows() { return m_model; }
 
     // Adds the one column with its header and width in pixels.
     void addColumn(const QString& header, int width);

@@ -8,15 +8,20 @@
 #include "app/settingsstore.h"
 #include "convert/engine.h"
 #include "convert/outcome.h"
+#include "convert/runlog.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <optional>
 
 namespace vormelle::conversion {
@@ -66,22 +71,103 @@ convert::RunRequest requestFrom(const Form1& form) {
     return request;
 }
 
-// The bar moves as rows finish; its text names the row most recently started.
-convert::RunCallbacks progressOn(ProgressBar& bar, const convert::RunRequest& request) {
+// The run going on in a window, for "Stop Converting", Esc and closing the window to reach.
+struct ActiveRun {
+    convert::Engine* engine = nullptr;
+    bool closeAfterwards = false;
+};
+std::map<const Form1*, ActiveRun>& activeRuns() {
+    static std::map<const Form1*, ActiveRun> runs;
+    return runs;
+}
+
+// The bar moves as rows finish and its text names the row most recently started; the title
+// counts the finished rows; the log gets each row as it ends.
+convert::RunCallbacks progressOn(Form1& form, const convert::RunRequest& request,
+                                 const QString& title, convert::RunLog* log) {
     auto finished = std::make_shared<int>(0);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
     const int count = int(request.inputs.size());
+    ProgressBar& bar = *form.ProgressBar1;
     convert::RunCallbacks callbacks;
     callbacks.rowStarted = [&bar, &request](int row) {
         bar.setText(QStringLiteral("Processing: ") + paths::FileNameOf(request.inputs[row]));
     };
-    callbacks.rowFinished = [&bar, finished, count](int, const RowOutcome&) {
+    callbacks.rowFinished = [&form, &bar, finished, clock, count, title,
+                             log](int row, const RowOutcome& outcome) {
         bar.setPosition(double(++*finished) / count * 100);
+        form.setWindowTitle(runTitle(*finished, count, double(clock->elapsed()) / 1000, title));
+        if (log)
+            log->write(row, outcome);
     };
     callbacks.pause = [] { platform::doEvents(); };
     return callbacks;
 }
 
+RowState stateOf(const RowOutcome& row) {
+    if (row.converted)
+        return RowState::Converted;
+    if (row.stopped)
+        return RowState::Stopped;
+    if (convert::endedByStop(row))
+        return RowState::NotStarted;
+    return RowState::Failed;
+}
+
+// Each row shows what the run made of it until the rows change.
+void showOutcomes(ListView& list, const QList<RowOutcome>& rows) {
+    for (int i = 0; i < rows.size() && i < list.count(); ++i) {
+        const RowOutcome& row = rows[i];
+        list.rows().setOutcome(i, stateOf(row),
+                               row.converted ? row.output : convert::failureReason(row));
+    }
+}
+
+// The folder "Open Folder" shows: the output folder, or the first row's when results go beside
+// the originals.
+QString folderToOpen(const convert::RunRequest& request) {
+    if (request.output.toFolder)
+        return request.output.folder;
+    return request.inputs.isEmpty() ? QString() : paths::FolderOf(request.inputs.front());
+}
+
 } // namespace
+
+QString runTitle(int done, int count, double elapsedSeconds, const QString& title) {
+    QString text = QStringLiteral("%1 of %2").arg(done).arg(count);
+    // An estimate from fewer rows would jump about.
+    if (done >= 3 && done < count) {
+        const double left = elapsedSeconds / done * (count - done);
+        const int minutes = int(std::lround(left / 60));
+        if (left < 60)
+            text += QStringLiteral(", less than a minute left");
+        else if (minutes < 90)
+            text += QStringLiteral(", about %1 min left").arg(minutes);
+        else
+            text += QStringLiteral(", about %1 h left").arg(std::lround(left / 3600));
+    }
+    return text + QStringLiteral(" - ") + title;
+}
+
+bool askToStop(Form1& form) {
+    const auto it = activeRuns().find(&form);
+    if (it == activeRuns().end() || !it->second.engine)
+        return false;
+    convert::Engine* engine = it->second.engine;
+    if (engine->stopped())
+        return true; // already stopping: nothing to ask
+    const platform::Answer answer = form.dialogs().messageBox(
+        &form, QStringLiteral("Stop converting? Files already converted are kept."), QString(),
+        platform::Buttons::YesNo, platform::Icon::Question);
+    if (answer != platform::Answer::Yes)
+        return false;
+    // The run may have ended while the question was open.
+    const auto still = activeRuns().find(&form);
+    if (still != activeRuns().end() && still->second.engine == engine)
+        engine->stop();
+    return true;
+}
 
 void PushButton2_Click(Form1& form) {
     const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton2_Click));
@@ -89,9 +175,12 @@ void PushButton2_Click(Form1& form) {
 
     std::optional<convert::Engine> engine;
     std::optional<ControlLock> lock;
+    std::optional<convert::RunLog> log;
     convert::RunRequest request;
     QList<RowOutcome> rows;
     QString refusal; // why the run converts nothing, said once instead of per row
+    const QString title = form.windowTitle();
+    bool closeAfterwards = false;
 
     runNumbered(
         report, 100,
@@ -110,6 +199,7 @@ void PushButton2_Click(Form1& form) {
             case 108:
                 form.setMousePointer(Form1::Hourglass);
                 engine.emplace(paths::ProgramFolder());
+                activeRuns()[&form].engine = &*engine;
                 refusal = engine->prepare(convert::Route::Pdf);
                 return refusal.isEmpty() ? 110 : 174;
             case 110:
@@ -118,13 +208,23 @@ void PushButton2_Click(Form1& form) {
             case 126:
                 request = requestFrom(form);
                 lock.emplace(form);
+                form.ListView1->rows().clearOutcomes();
+                form.PushButton2->setText(QStringLiteral("Stop Converting"));
+                form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
+                log.emplace(convert::RunLog::newPathIn(convert::defaultLogFolder()), request);
                 return 128;
             case 128:
-                rows = engine->convert(request, progressOn(bar, request));
+                rows = engine->convert(
+                    request, progressOn(form, request, title, log->isOpen() ? &*log : nullptr));
+                return 164;
+            case 164:
+                showOutcomes(*form.ListView1, rows);
                 return 166;
             case 166:
                 if (engine)
                     engine->finish();
+                closeAfterwards = activeRuns()[&form].closeAfterwards;
+                activeRuns().erase(&form);
                 return 174;
             case 174:
                 form.setMousePointer(Form1::Default);
@@ -141,11 +241,18 @@ void PushButton2_Click(Form1& form) {
                                               platform::Icon::Warning);
                     return 186;
                 }
+                if (closeAfterwards)
+                    return 186; // the window is going: no box
                 const bool allConverted = std::all_of(
                     rows.cbegin(), rows.cend(), [](const RowOutcome& r) { return r.converted; });
-                form.dialogs().messageBox(
-                    &form, convert::closingText(rows), QString(), platform::Buttons::Ok,
+                const platform::Answer answer = form.dialogs().messageBox(
+                    &form,
+                    convert::closingText(rows, engine->stopped(),
+                                         log && log->isOpen() ? log->path() : QString()),
+                    QString(), platform::Buttons::OkOpenFolder,
                     allConverted ? platform::Icon::None : platform::Icon::Warning);
+                if (answer == platform::Answer::OpenFolder)
+                    form.desktop().openFolder(folderToOpen(request));
                 return 186;
             }
             case 182:
@@ -159,7 +266,12 @@ void PushButton2_Click(Form1& form) {
                 return 186;
             case 186:
                 lock.reset();
+                activeRuns().erase(&form);
+                form.PushButton2->setText(QStringLiteral("Start Converting"));
+                form.setWindowTitle(title);
                 form.IsConverting = false;
+                if (closeAfterwards)
+                    form.unload();
                 return kEndHandler;
             default:
                 return kEndHandler;
@@ -171,8 +283,9 @@ void PushButton2_Click(Form1& form) {
             case 110:
                 return 166;
             case 128: // whatever the rows came to, the run folder goes
-                return 166;
-            case 180: // each closing box is followed by the return to idle, never by another box
+                return 164;
+            case 180: // each closing box is followed by the return to idle, never by another
+                      // box
             case 182:
             case 184:
                 return 186;
@@ -183,8 +296,27 @@ void PushButton2_Click(Form1& form) {
 }
 
 void connect(Form1& form) {
-    QObject::connect(form.PushButton2, &QPushButton::clicked, &form,
-                     [&form] { PushButton2_Click(form); });
+    // While a run is on, the button reads "Stop Converting" and asks to stop it.
+    QObject::connect(form.PushButton2, &QPushButton::clicked, &form, [&form] {
+        if (form.IsConverting)
+            askToStop(form);
+        else
+            PushButton2_Click(form);
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &form);
+    QObject::connect(escape, &QShortcut::activated, &form, [&form] {
+        if (form.IsConverting)
+            askToStop(form);
+    });
+    // Closing the window during a run asks first; Yes stops the run cleanly, and the program
+    // ends when the run has.
+    form.mayClose = [&form] {
+        if (!form.IsConverting || activeRuns().count(&form) == 0)
+            return true;
+        if (askToStop(form))
+            activeRuns()[&form].closeAfterwards = true;
+        return false;
+    };
 }
 
 } // namespace vormelle::conversion

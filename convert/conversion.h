@@ -12,6 +12,13 @@ namespace conversion {
 
 void PushButton2_Click(Form1& form);
 
+// The window title during a run: "3 of 9 - Vormelle", with an estimate of the time left once
+// three rows have finished ("3 of 9, about 4 min left - Vormelle").
+QString runTitle(int done, int count, double elapsedSeconds, const QString& title);
+
+// Asks whether to stop the window's run, and stops it on Yes; whether the answer was Yes.
+bool askToStop(Form1& form);
+
 // Connects "Start Converting".
 void connect(Form1& form);
 

@@ -49,7 +49,17 @@ QString folderName(const QString& path) {
 // Why the result cannot be saved at `output`; "" when it can. Checked before a row is
 // converted, so a folder that went away or became read-only, or a name the file system cannot
 // hold, costs no conversions, and the folder is never made again somewhere.
+// An existing result its owner write-protected is left alone.
+QString writeProtection(const QString& output) {
+    const QFileInfo existing(output);
+    if (existing.exists() && !(existing.permissions() & QFileDevice::WriteOwner))
+        return QStringLiteral("the existing %1 is write-protected").arg(existing.fileName());
+    return {};
+}
+
 QString outputProblem(const QString& output) {
+    if (const QString protectedFile = writeProtection(output); !protectedFile.isEmpty())
+        return protectedFile;
     const QString folder = folderName(output);
     const int error = platform::folderWriteError(folder);
     if (error == ENOENT || error == ENOTDIR)
@@ -440,6 +450,9 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
         row.problem = QStringLiteral("the result would replace the input file");
         return;
     }
+    row.problem = writeProtection(row.output);
+    if (!row.problem.isEmpty())
+        return;
     try {
         platform::replaceFile(result, row.output);
     } catch (const BasicError& e) {

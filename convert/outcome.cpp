@@ -84,21 +84,42 @@ QString failureReason(const RowOutcome& row) {
     return QStringLiteral("the conversion did not finish");
 }
 
-QString closingText(const QList<RowOutcome>& rows) {
+bool endedByStop(const RowOutcome& row) {
+    return !row.converted && (row.stopped || (!row.started && !row.first));
+}
+
+QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& logPath) {
     QStringList failed;
+    qsizetype converted = 0;
+    qsizetype notConverted = 0;
     for (const RowOutcome& row : rows) {
-        if (!row.converted)
+        if (row.converted)
+            ++converted;
+        else if (stopped && endedByStop(row))
+            ++notConverted;
+        else
             failed.append(row.fileName + QStringLiteral(": ") + failureReason(row));
     }
+    QStringList lines{stopped ? QStringLiteral("Stopped.") : QStringLiteral("Done.")};
+    if (stopped) {
+        lines += {QString(), QStringLiteral("%1 of %2 file(s) converted; %3 not started.")
+                                 .arg(converted)
+                                 .arg(rows.size())
+                                 .arg(notConverted)};
+    }
     if (failed.isEmpty())
-        return QStringLiteral("Done.");
-    QStringList lines{QStringLiteral("Done."), QString(),
-                      QStringLiteral("%1 of %2 file(s) could not be converted:")
-                          .arg(failed.size())
-                          .arg(rows.size())};
+        return lines.join(QStringLiteral("\r\n"));
+    if (!stopped)
+        lines.append(QString());
+    lines.append(QStringLiteral("%1 of %2 file(s) could not be converted:")
+                     .arg(failed.size())
+                     .arg(rows.size()));
     lines += failed.mid(0, kListedFailures);
-    if (failed.size() > kListedFailures)
+    if (failed.size() > kListedFailures) {
         lines.append(QStringLiteral("... and %1 more.").arg(failed.size() - kListedFailures));
+        if (!logPath.isEmpty())
+            lines.append(QStringLiteral("All reasons: ") + logPath);
+    }
     return lines.join(QStringLiteral("\r\n"));
 }
 

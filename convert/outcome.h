@@ -41,8 +41,14 @@ QString lastNonEmptyLine(const QByteArray& output);
 // Why a row was not converted, in the closing box's words.
 QString failureReason(const RowOutcome& row);
 
+// Whether a stop, not a fault, kept the row from being converted.
+bool endedByStop(const RowOutcome& row);
+
 // The closing box: "Done." when every row converted; otherwise "Done.", an empty line, the count
-// and one line per failed row (at most ten, then how many more), lines ending in CR LF.
-QString closingText(const QList<RowOutcome>& rows);
+// and one line per failed row (at most ten, then how many more, and where the log with all the
+// reasons is when more than ten failed), lines ending in CR LF. A stopped run begins "Stopped."
+// and says how many files were converted and how many were not, before its failures.
+QString closingText(const QList<RowOutcome>& rows, bool stopped = false,
+                    const QString& logPath = {});
 
 } // namespace vormelle::convert

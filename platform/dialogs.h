@@ -7,9 +7,10 @@ class QWidget;
 
 namespace vormelle::platform {
 
-enum class Buttons { Ok, YesNo };
+// OkOpenFolder: "OK" and "Open Folder".
+enum class Buttons { Ok, YesNo, OkOpenFolder };
 enum class Icon { None, Warning, Question, Information };
-enum class Answer { Ok, Yes, No };
+enum class Answer { Ok, Yes, No, OpenFolder };
 
 // What the "open files" dialog is asked for.
 struct OpenFilesRequest {

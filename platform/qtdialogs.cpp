@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace vormelle::platform {
@@ -68,8 +69,11 @@ Answer QtDialogs::messageBox(QWidget* owner, const QString& text, const QString&
         return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    QPushButton* openFolder = nullptr;
+    if (buttons == Buttons::OkOpenFolder)
+        openFolder = box.addButton(QStringLiteral("Open Folder"), QMessageBox::ActionRole);
     box.exec();
-    return Answer::Ok;
+    return openFolder && box.clickedButton() == openFolder ? Answer::OpenFolder : Answer::Ok;
 }
 
 QString QtDialogs::openFiles(QWidget* owner, const OpenFilesRequest& request) {

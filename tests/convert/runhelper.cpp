@@ -2,8 +2,10 @@
 // process of its own, for the tests that end, kill or double the program.
 //   vormelle_runhelper <program folder> <output folder, "" for beside each input>
 //                      <"convert" | "close-when:<file>"> <input>...
-// "convert" prints the closing box and exits with 0. "close-when" closes the window (and so ends
-// the program the way the user does) as soon as <file> exists during the run.
+// "convert" prints the closing box and exits with 0. "close-when" closes the window as soon as
+// <file> exists during the run, as the user does: the first question whether to stop is
+// answered No, the next Yes, which stops the run and ends the program. Each question shown goes
+// to the error output.
 // The signals that end a program have their default action, as for a program started by hand.
 // VORMELLE_FAULT_PRELOAD names a library that the converters get preloaded.
 
@@ -58,6 +60,10 @@ int main(int argc, char* argv[]) {
     const QString action = args[3];
     if (action.startsWith(QStringLiteral("close-when:"))) {
         const QString trigger = action.section(QLatin1Char(':'), 1);
+        dialogs.boxAnswers = {platform::Answer::No, platform::Answer::Yes};
+        dialogs.onBox = [](const test::ShownBox& box) {
+            std::fprintf(stderr, "asked: %s\n", qPrintable(box.text));
+        };
         auto* poll = new QTimer(&form);
         QObject::connect(poll, &QTimer::timeout, &form, [&form, trigger] {
             if (QFile::exists(trigger))

@@ -2,6 +2,7 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
+#include "convert/conversion.h"
 #include "platform/basicerror.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
@@ -52,6 +53,12 @@ private slots:
     void folderMustExist_data();
     void folderMustExist();
     void secondClickDuringRunDoesNothing();
+    void runTitle_data();
+    void runTitle();
+    void everyRowIsLogged();
+    void writeProtectedResultIsKept();
+    void stopInTheMiddle_data();
+    void stopInTheMiddle();
     void hourglassBlocksRemoval();
     void outputOptions_data();
     void outputOptions();
@@ -102,6 +109,7 @@ void ConversionTest::folderMustExist() {
     QCOMPARE(f.form->ListView1->count(), 1);
 }
 
+// A click during a run asks whether to stop it; No lets it go on.
 void ConversionTest::secondClickDuringRunDoesNothing() {
     RunFixture f;
     const QString log = f.env.path(QStringLiteral("calls.log"));
@@ -112,19 +120,87 @@ void ConversionTest::secondClickDuringRunDoesNothing() {
         f.add(path);
     }
     f.form->Option2->setChecked(true);
-    bool sawRun = false;
-    duringRun([&] {
-        sawRun = f.form->IsConverting;
-        f.form->PushButton2->click();
-    });
+    QString buttonText;
+    once(
+        f.form.get(),
+        [&] { return f.form->ProgressBar1->text().startsWith(QStringLiteral("Processing: ")); },
+        [&] {
+            buttonText = f.form->PushButton2->text();
+            f.form->PushButton2->click();
+        });
     f.start();
-    QVERIFY(sawRun);
-    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(buttonText, QStringLiteral("Stop Converting"));
+    QCOMPARE(f.dialogs.boxes.size(), 2);
+    QCOMPARE(f.dialogs.boxes[0].text,
+             QStringLiteral("Stop converting? Files already converted are kept."));
+    QCOMPARE(f.dialogs.boxes[0].buttons, platform::Buttons::YesNo);
     QCOMPARE(test::fileBytes(log), QByteArray("called\ncalled\n"));
+    QVERIFY(f.lastBox().startsWith(QStringLiteral("Done.")));
     QVERIFY(!f.form->IsConverting);
+    QCOMPARE(f.form->PushButton2->text(), QStringLiteral("Start Converting"));
     // And a click after the run starts a new one.
     f.start();
+    QCOMPARE(f.dialogs.boxes.size(), 3);
+}
+
+// Stop in the middle of a run with the real converters: what was converted stays, nothing
+// partial is left, the counts add up, and each row shows what became of it.
+void ConversionTest::stopInTheMiddle_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Stop Converting") << false;
+    QTest::newRow("Esc") << true;
+}
+
+void ConversionTest::stopInTheMiddle() {
+    QFETCH(bool, escape);
+    RunFixture f;
+    f.form->show();
+    f.form->setWindowTitle(QStringLiteral("Vormelle"));
+    for (int i = 0; i < 6; ++i) {
+        const QString path = f.env.path(QStringLiteral("p%1.tif").arg(i));
+        test::writeTiff(path, test::TiffKind::BitonalG4);
+        f.add(path);
+    }
+    f.form->Option2->setChecked(true);
+    f.dialogs.boxAnswers = {platform::Answer::Yes};
+    QString title;
+    once(
+        f.form.get(), [&] { return f.form->windowTitle().startsWith(QStringLiteral("2 of 6")); },
+        [&] {
+            title = f.form->windowTitle();
+            if (escape)
+                QTest::keyClick(f.form.get(), Qt::Key_Escape);
+            else
+                f.form->PushButton2->click();
+        });
+    f.start();
+    QCOMPARE(title, QStringLiteral("2 of 6 - Vormelle"));
     QCOMPARE(f.dialogs.boxes.size(), 2);
+    const QStringList lines = f.lastBox().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.value(0), QStringLiteral("Stopped."));
+    int converted = 0;
+    for (int i = 0; i < 6; ++i) {
+        const bool made = QFile::exists(f.env.path(QStringLiteral("p%1.djvu").arg(i)));
+        converted += made;
+        const RowState state = f.form->ListView1->rows().outcome(i);
+        QCOMPARE(state == RowState::Converted, made);
+        QVERIFY(state != RowState::Failed && state != RowState::None);
+        const QString tip = f.form->ListView1->model()
+                                ->data(f.form->ListView1->model()->index(i, 0), Qt::ToolTipRole)
+                                .toString();
+        QCOMPARE(tip.endsWith(QStringLiteral(".djvu")), made);
+    }
+    QVERIFY(converted >= 2 && converted < 6);
+    QCOMPARE(lines.value(2), QStringLiteral("%1 of 6 file(s) converted; %2 not started.")
+                                 .arg(converted)
+                                 .arg(6 - converted));
+    QCOMPARE(f.leftInTemp(), QStringList());
+    QCOMPARE(f.form->windowTitle(), QStringLiteral("Vormelle"));
+    // Rows that change lose their outcomes; the next run works as usual.
+    f.form->ListView1->remove(5);
+    QCOMPARE(f.form->ListView1->rows().outcome(0), RowState::None);
+    f.start();
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
 }
 
 void ConversionTest::hourglassBlocksRemoval() {
@@ -312,6 +388,72 @@ void ConversionTest::controlsHoldStillDuringARun() {
         after.append(w->isEnabled());
     QCOMPARE(after, before);
     QVERIFY(!f.form->ListView1->isLocked());
+}
+
+void ConversionTest::runTitle_data() {
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("start") << 0 << 9 << 0.0 << "0 of 9 - Vormelle";
+    QTest::newRow("two rows: no estimate yet") << 2 << 9 << 100.0 << "2 of 9 - Vormelle";
+    QTest::newRow("three rows") << 3 << 9 << 120.0 << "3 of 9, about 4 min left - Vormelle";
+    QTest::newRow("seconds left") << 8 << 9 << 80.0 << "8 of 9, less than a minute left - Vormelle";
+    QTest::newRow("hours left") << 3 << 1000 << 60.0 << "3 of 1000, about 6 h left - Vormelle";
+    QTest::newRow("all done") << 9 << 9 << 300.0 << "9 of 9 - Vormelle";
+}
+
+void ConversionTest::runTitle() {
+    QFETCH(int, done);
+    QFETCH(int, count);
+    QFETCH(double, seconds);
+    QFETCH(QString, title);
+    QCOMPARE(conversion::runTitle(done, count, seconds, QStringLiteral("Vormelle")), title);
+}
+
+// A mixed run with more than ten failures: the box points to the log, which has every row.
+void ConversionTest::everyRowIsLogged() {
+    RunFixture f;
+    const QString good = f.env.path(QStringLiteral("good.tif"));
+    test::writeTiff(good, test::TiffKind::BitonalG4);
+    f.add(good);
+    for (int i = 0; i < 11; ++i)
+        f.add(f.env.writeFile(QStringLiteral("bad%1\n.tif").arg(i), "not a tiff"));
+    f.form->Option2->setChecked(true);
+    f.start();
+    const QStringList lines = f.lastBox().split(QStringLiteral("\r\n"));
+    QVERIFY(lines.last().startsWith(QStringLiteral("All reasons: ")));
+    const QString logPath = lines.last().mid(13);
+    QVERIFY2(logPath.startsWith(f.env.stateDir() + QStringLiteral("/vormelle/run-")),
+             qPrintable(logPath));
+    QStringList rows = QString::fromUtf8(test::fileBytes(logPath)).split(QLatin1Char('\n'));
+    rows.removeIf([](const QString& l) { return l.isEmpty() || l.startsWith(QLatin1Char('#')); });
+    QCOMPARE(rows.size(), 12);
+    rows.sort();
+    QVERIFY2(rows.contains(QStringLiteral("1\tconverted\t")) || rows[0].startsWith("1\tconverted"),
+             qPrintable(rows[0]));
+    const QStringList bad = rows.filter(QStringLiteral("\tfailed\t"));
+    QCOMPARE(bad.size(), 11);
+    for (const QString& row : bad) {
+        // One line each: the line break in the name is escaped.
+        QVERIFY2(row.contains(QStringLiteral("\\n.tif\t")), qPrintable(row));
+        QVERIFY2(row.endsWith(QStringLiteral("\tnot a TIFF file")), qPrintable(row));
+    }
+}
+
+// An existing result its owner write-protected is not replaced.
+void ConversionTest::writeProtectedResultIsKept() {
+    RunFixture f;
+    const QString input = f.env.path(QStringLiteral("a.tif"));
+    test::writeTiff(input, test::TiffKind::BitonalG4);
+    const QString old = f.env.writeFile(QStringLiteral("a.djvu"), "kept");
+    QFile::setPermissions(old, QFile::ReadOwner | QFile::ReadGroup);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.start();
+    QCOMPARE(f.lastBox().split(QStringLiteral("\r\n")).last(),
+             QStringLiteral("a.tif: the existing a.djvu is write-protected"));
+    QCOMPARE(test::fileBytes(old), QByteArray("kept"));
 }
 
 QTEST_MAIN(ConversionTest)

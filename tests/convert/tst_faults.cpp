@@ -370,10 +370,14 @@ void FaultsTest::hungConverterEndsWithTheProgram() {
     const bool ended = helper->waitForFinished(kHelperWaitMs);
     const QList<pid_t> hung = pidsIn(pids);
     killer.groups = hung; // in case they outlive it after all
-    QVERIFY2(ended, helper->readAllStandardError().constData());
+    const QByteArray errors = helper->readAllStandardError();
+    QVERIFY2(ended, errors.constData());
     if (signal == 0) {
         QCOMPARE(helper->exitStatus(), QProcess::NormalExit);
         QCOMPARE(helper->exitCode(), 0);
+        // Closing asked twice: No kept the run going, Yes stopped it cleanly, run folder and all.
+        QCOMPARE(errors.count("asked: Stop converting? Files already converted are kept."), 2);
+        QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     } else {
         // Ended by the signal itself, as it would have been without the converters.
         QCOMPARE(helper->exitStatus(), QProcess::CrashExit);

@@ -6,15 +6,20 @@
 
 namespace vormelle::test {
 
-TestEnv::TestEnv() : m_oldConfig(qgetenv("XDG_CONFIG_HOME")) {
+TestEnv::TestEnv()
+    : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldState(qgetenv("XDG_STATE_HOME")) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
 }
 
 TestEnv::~TestEnv() {
-    if (m_oldConfig.isEmpty())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", m_oldConfig);
+    for (const auto& [name, old] :
+         {std::pair{"XDG_CONFIG_HOME", m_oldConfig}, std::pair{"XDG_STATE_HOME", m_oldState}}) {
+        if (old.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, old);
+    }
 }
 
 QString TestEnv::settingsFile() const {

@@ -17,6 +17,8 @@ public:
     TestEnv& operator=(const TestEnv&) = delete;
 
     QString configDir() const { return m_config.path(); }
+    // $XDG_STATE_HOME, where run logs go.
+    QString stateDir() const { return m_state.path(); }
     QString settingsFile() const;
     // A scratch folder, empty at start, removed at the end.
     QString dir() const { return m_scratch.path(); }
@@ -31,8 +33,10 @@ public:
 
 private:
     QTemporaryDir m_config;
+    QTemporaryDir m_state;
     QTemporaryDir m_scratch;
     QByteArray m_oldConfig;
+    QByteArray m_oldState;
 };
 
 } // namespace vormelle::test
