@@ -2,8 +2,6 @@
 
 #include "platform/filesystem.h"
 
-#include <QSet>
-
 #include <algorithm>
 
 namespace vormelle::commandline {
@@ -61,7 +59,7 @@ QString shown(const QByteArray& argument) {
 
 CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFolder) {
     CommandLine result;
-    QSet<QByteArray> seen;
+    QList<QByteArray> seen; // the options given, in order
     bool onlyNames = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QByteArray& argument = arguments.at(i);
@@ -90,7 +88,7 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         const QByteArray name = equals < 0 ? argument : argument.left(equals);
         if (seen.contains(name))
             return usageError(QStringLiteral("%1 is given twice").arg(shown(name)));
-        seen.insert(name);
+        seen.append(name);
 
         if (kValued.contains(name)) {
             QByteArray value;
