@@ -43,7 +43,8 @@ done
 gzip -t "$root/share/man/man1/vormelle.1.gz" || fail "the manual page is no gzip file"
 
 # Run from the unpacked tree, with no display: the launcher finds the program it leads to.
-version=$(env -i PATH=/usr/bin:/bin "$root/bin/vormelle" --version) ||
+version=$(env -i PATH=/usr/bin:/bin ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} \
+    ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$root/bin/vormelle" --version) ||
     fail "the unpacked program does not run"
 [ "$version" = "vormelle $(dpkg-deb -f "$deb" Version)" ] ||
     fail "the program says '$version', the package $(dpkg-deb -f "$deb" Version)"
