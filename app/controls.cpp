@@ -1,5 +1,7 @@
 #include "app/controls.h"
 
+#include <QKeyEvent>
+
 #include <cmath>
 
 namespace vormelle {
@@ -21,6 +23,25 @@ void ProgressBar::setPosition(double position) {
         position = 0;
     // Round half to even, as the runtime assigns a real to a whole-number property.
     setValue(int(std::nearbyint(std::clamp(position, 0.0, 100.0))));
+}
+
+void OptionButton::setChecked(bool checked) {
+    if (checked || !isChecked() || !autoExclusive()) {
+        QRadioButton::setChecked(checked);
+        return;
+    }
+    setAutoExclusive(false);
+    QRadioButton::setChecked(false);
+    setAutoExclusive(true);
+}
+
+void OptionButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QRadioButton::keyPressEvent(event);
 }
 
 } // namespace vormelle

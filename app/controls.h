@@ -22,16 +22,23 @@ private:
     QString m_text = QStringLiteral("Progress Bar");
 };
 
-// An option button of a group whose exclusivity the window keeps itself, so that the group can
-// also hold no selected button (a stored state the program restores). A click always selects.
+// An option button of an exclusive group that can also hold no selected button (a stored state
+// the program restores). The group stays auto-exclusive, so it is a radio group to the
+// keyboard and to screen readers; only clearing through setChecked(false) steps around the
+// exclusivity, which would refuse to clear the selected button. A click always selects, and
+// Return selects like the space bar.
 class OptionButton final : public QRadioButton {
     Q_OBJECT
 public:
     using QRadioButton::QRadioButton;
     Q_DISABLE_COPY_MOVE(OptionButton)
 
+    // Hides QAbstractButton::setChecked: the program's calls may clear the selected button.
+    void setChecked(bool checked);
+
 protected:
-    void nextCheckState() override { setChecked(true); }
+    void nextCheckState() override { QRadioButton::setChecked(true); }
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 } // namespace vormelle

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/accessibility.h"
 #include "app/controls.h"
 #include "app/listview.h"
 #include "platform/events.h"
@@ -43,20 +44,11 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
         "Drag and drop files here. Double-click item to remove it. Move | line to right and out "
         "of window to reveal full names."));
 
-    Option1->setAutoExclusive(false);
-    Option2->setAutoExclusive(false);
+    // One auto-exclusive group in Frame1: selecting one option clears the other.
     Option1->setChecked(true);
-    // Selecting one option clears the other; clearing leaves the other alone.
-    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option2->setChecked(false);
-    });
-    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option1->setChecked(false);
-    });
 
     placeControls();
+    makeAccessible(*this);
 
     for (QWidget* w :
          std::initializer_list<QWidget*>{this, Frame1, Frame4, ListView1->viewport()}) {

@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace vormelle {
 
@@ -219,6 +221,20 @@ void ListView::dropEvent(QDropEvent* event) {
     }
     event->acceptProposedAction();
     emit oleDragDrop(event);
+}
+
+void ListView::paintEvent(QPaintEvent* event) {
+    QTreeView::paintEvent(event);
+    // The view shows focus only on its current row; without one (always so when the list is
+    // empty) the focus would rest on it unseen.
+    if (!hasFocus() || currentIndex().isValid())
+        return;
+    QPainter painter(viewport());
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+    option.backgroundColor = viewport()->palette().color(viewport()->backgroundRole());
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
 
 } // namespace vormelle

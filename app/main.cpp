@@ -1,21 +1,64 @@
+#include "app/commandline.h"
 #include "app/form1.h"
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "platform/filesystem.h"
 #include "platform/qtdialogs.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
+namespace {
+
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = vormelle::platform::encodePath(text);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    namespace cli = vormelle::commandline;
+    // Read before Qt starts: --help and --version need no display.
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    const cli::CommandLine command = cli::parse(arguments, vormelle::platform::currentFolder());
+    switch (command.action) {
+    case cli::CommandLine::Action::Help:
+        print(stdout, cli::usage());
+        return 0;
+    case cli::CommandLine::Action::Version:
+        print(stdout, cli::version() + QLatin1Char('\n'));
+        return 0;
+    case cli::CommandLine::Action::UsageError:
+        print(stderr, QStringLiteral("vormelle: %1\n\n").arg(command.error) + cli::usage());
+        return cli::kExitUsage;
+    case cli::CommandLine::Action::Convert:
+        print(stderr, QStringLiteral("vormelle: --convert is not available yet\n"));
+        return cli::kExitCannotRun;
+    case cli::CommandLine::Action::Window:
+        break;
+    }
+
+    // The arguments are ours: Qt sees none of them, so a file named like one of its options
+    // stays a file.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Vormelle"));
     // The desktop entry's name, so the desktop matches the window to its menu entry and icon.
-    QApplication::setDesktopFileName(QStringLiteral("vormelle"));
+    QApplication::setDesktopFileName(QStringLiteral(VORMELLE_APP_ID));
 
     vormelle::platform::QtDialogs dialogs;
     vormelle::platform::QtDesktop desktop;
     vormelle::Form1 form(dialogs, desktop);
     vormelle::connectHandlers(form);
     vormelle::Form_Load(form);
+    const QStringList missing = vormelle::AddStartInputs(form, command.inputs);
+    for (const QString& name : missing)
+        print(stderr, QStringLiteral("vormelle: %1: no such file or folder\n").arg(name));
     form.show();
     return QApplication::exec();
 }

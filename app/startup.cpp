@@ -7,7 +7,10 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
+#include "inputs/dragdrop.h"
 #include "inputs/samples.h"
+#include "platform/attributes.h"
+#include "platform/basicerror.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -99,6 +102,19 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 return failed + 2;
             }
         });
+}
+
+QStringList AddStartInputs(Form1& form, const QStringList& names) {
+    QStringList missing;
+    for (const QString& name : names) {
+        try {
+            platform::fileAttributes(name); // what the drop looks at first
+        } catch (const BasicError&) {
+            missing.append(name);
+        }
+    }
+    dragdrop::AddDroppedNames(form, names);
+    return missing;
 }
 
 } // namespace vormelle

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <functional>
 
 namespace vormelle {
@@ -10,5 +12,9 @@ class Form1;
 // capture, caption and title, the list's column, and the restored output option and folder.
 // `draw` gives the home-page draw (1..100); without one it comes from the system's random source.
 void Form_Load(Form1& form, const std::function<int()>& draw = {});
+
+// The files and folders named on the command line become rows as if they had been dropped on
+// the list. Returns the names that could not be found (they add nothing).
+QStringList AddStartInputs(Form1& form, const QStringList& names);
 
 } // namespace vormelle

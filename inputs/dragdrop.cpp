@@ -80,9 +80,11 @@ void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
 }
 
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data) {
-    if (!HasFileNames(data))
-        return;
-    const QStringList files = DroppedFiles(data);
+    if (HasFileNames(data))
+        AddDroppedNames(form, DroppedFiles(data));
+}
+
+void AddDroppedNames(Form1& form, const QStringList& files) {
     // Consecutive files go in as one batch; nothing runs between them, so no one can tell.
     QStringList pending;
     for (const QString& name : files) {

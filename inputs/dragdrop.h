@@ -23,6 +23,8 @@ void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);
 // A dropped file becomes one row as given; a dropped folder becomes a row for every file in it
 // and below it (but "~" names and plain hidden files).
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data);
+// What a drop of these names adds, also for names given to the program when it starts.
+void AddDroppedNames(Form1& form, const QStringList& names);
 
 // Lets the list take drops and connects the two handlers.
 void connect(Form1& form);

@@ -188,4 +188,15 @@ void makeWritable(const QString& path) {
         throw BasicError::fromErrno(errno);
 }
 
+QString currentFolder() {
+    // getcwd with a growing buffer: a deep folder may be longer than PATH_MAX.
+    QByteArray buffer(4096, Qt::Uninitialized);
+    while (::getcwd(buffer.data(), size_t(buffer.size())) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1 << 24))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return decodePath(QByteArray(buffer.constData()));
+}
+
 } // namespace vormelle::platform

@@ -34,4 +34,7 @@ void makeWritable(const QString& path);
 QByteArray encodePath(const QString& path);
 QString decodePath(const QByteArray& path);
 
+// The process's current folder, decoded as above; empty when it cannot be read (removed).
+QString currentFolder();
+
 } // namespace vormelle::platform

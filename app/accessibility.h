@@ -1,0 +1,11 @@
+#pragma once
+
+namespace vormelle {
+
+class Form1;
+
+// What a screen reader and a keyboard user need from the window: a spoken name for every
+// control whose caption says nothing (or nothing at all), and Return on a focused push button.
+void makeAccessible(Form1& form);
+
+} // namespace vormelle

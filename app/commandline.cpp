@@ -1,0 +1,193 @@
+#include "app/commandline.h"
+
+#include "platform/filesystem.h"
+
+#include <algorithm>
+
+namespace vormelle::commandline {
+
+namespace {
+
+using Action = CommandLine::Action;
+
+// Options of --convert that take a value, given as "--name VALUE" or "--name=VALUE".
+const QList<QByteArray> kValued = {"--output", "--encoder", "--jobs", "--log"};
+
+QString absolute(const QString& path, const QString& currentFolder) {
+    if (path.startsWith(QLatin1Char('/')) || currentFolder.isEmpty())
+        return path;
+    QString folder = currentFolder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    // "./a.tif" names a.tif; other dots are left alone, since ".." across a link is not the
+    // folder above.
+    QString rest = path;
+    while (rest.startsWith(QLatin1String("./")))
+        rest = rest.mid(2);
+    if (rest.isEmpty() || rest == QLatin1String("."))
+        return folder;
+    return folder + rest;
+}
+
+bool isDigits(const QByteArray& text) {
+    return !text.isEmpty() && text.size() <= 3 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Tesseract's language list: names like "eng" or "chi_sim" joined with "+".
+bool isLanguageList(const QByteArray& text) {
+    if (text.isEmpty() || text.startsWith('+') || text.endsWith('+') || text.contains("++"))
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '+';
+    });
+}
+
+CommandLine usageError(const QString& error) {
+    CommandLine result;
+    result.action = Action::UsageError;
+    result.error = error;
+    return result;
+}
+
+QString shown(const QByteArray& argument) {
+    return platform::decodePath(argument);
+}
+
+} // namespace
+
+CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFolder) {
+    CommandLine result;
+    QList<QByteArray> seen; // the options given, in order
+    bool onlyNames = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QByteArray& argument = arguments.at(i);
+        if (onlyNames || argument == "-" || !argument.startsWith('-')) {
+            if (argument.isEmpty())
+                return usageError(QStringLiteral("an empty name is no file or folder"));
+            result.inputs.append(absolute(platform::decodePath(argument), currentFolder));
+            continue;
+        }
+        if (argument == "--") {
+            onlyNames = true;
+            continue;
+        }
+        if (argument == "--help" || argument == "-h") {
+            result = {};
+            result.action = Action::Help;
+            return result;
+        }
+        if (argument == "--version") {
+            result = {};
+            result.action = Action::Version;
+            return result;
+        }
+
+        const qsizetype equals = argument.indexOf('=');
+        const QByteArray name = equals < 0 ? argument : argument.left(equals);
+        if (seen.contains(name))
+            return usageError(QStringLiteral("%1 is given twice").arg(shown(name)));
+        seen.append(name);
+
+        if (kValued.contains(name)) {
+            QByteArray value;
+            if (equals >= 0) {
+                value = argument.mid(equals + 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments.at(++i);
+            } else {
+                return usageError(QStringLiteral("%1 needs a value").arg(shown(name)));
+            }
+            if (value.isEmpty())
+                return usageError(QStringLiteral("%1 needs a value").arg(shown(name)));
+            if (name == "--output") {
+                result.destination = CommandLine::Destination::Folder;
+                result.outputFolder = absolute(platform::decodePath(value), currentFolder);
+            } else if (name == "--log") {
+                result.logFile = absolute(platform::decodePath(value), currentFolder);
+            } else if (name == "--encoder") {
+                if (value == "direct")
+                    result.encoder = CommandLine::Encoder::Direct;
+                else if (value == "pdf")
+                    result.encoder = CommandLine::Encoder::Pdf;
+                else
+                    return usageError(
+                        QStringLiteral("--encoder takes direct or pdf, not %1").arg(shown(value)));
+            } else { // --jobs
+                const int jobs = isDigits(value) ? value.toInt() : 0;
+                if (jobs < 1 || jobs > kMaxJobs)
+                    return usageError(QStringLiteral("--jobs takes a number from 1 to %1, not %2")
+                                          .arg(kMaxJobs)
+                                          .arg(shown(value)));
+                result.jobs = jobs;
+            }
+            continue;
+        }
+        if (equals < 0 && name == "--convert") {
+            result.action = Action::Convert;
+            continue;
+        }
+        if (equals < 0 && name == "--beside") {
+            result.destination = CommandLine::Destination::Beside;
+            continue;
+        }
+        if (name == "--ocr") {
+            result.ocr = true;
+            if (equals >= 0) {
+                const QByteArray languages = argument.mid(equals + 1);
+                if (!isLanguageList(languages))
+                    return usageError(
+                        QStringLiteral("--ocr= takes languages like eng or deu+eng, not \"%1\"")
+                            .arg(shown(languages)));
+                result.ocrLanguages = QString::fromLatin1(languages);
+            }
+            continue;
+        }
+        return usageError(QStringLiteral("unknown option %1").arg(shown(argument)));
+    }
+
+    if (seen.contains("--output") && seen.contains("--beside"))
+        return usageError(QStringLiteral("--output and --beside exclude each other"));
+    if (result.action != Action::Convert) {
+        for (const QByteArray& option : seen) {
+            if (option != "--convert")
+                return usageError(QStringLiteral("%1 needs --convert").arg(shown(option)));
+        }
+    } else if (result.inputs.isEmpty()) {
+        return usageError(QStringLiteral("--convert needs at least one FILE or FOLDER"));
+    }
+    return result;
+}
+
+QString usage() {
+    return QStringLiteral(
+        "Usage: vormelle [FILE|FOLDER]...\n"
+        "       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]\n"
+        "                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...\n"
+        "\n"
+        "Converts TIFF images into DjVu documents.\n"
+        "\n"
+        "Without --convert, opens the window with the files already listed; a folder adds\n"
+        "every file in it and in its sub-folders, as dropping it on the list does.\n"
+        "\n"
+        "  --convert          convert without a window, and end\n"
+        "  --output DIR       write the results into DIR\n"
+        "  --beside           write each result next to its original\n"
+        "                     (neither: the choice last made in the window)\n"
+        "  --encoder ENCODER  direct (DjVuLibre's encoders) or pdf (tiff2pdf, pdf2djvu)\n"
+        "  --jobs N           convert N files at a time, 1 to 16\n"
+        "  --log FILE         write a record of every file into FILE\n"
+        "  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)\n"
+        "  -h, --help         show this help and end\n"
+        "      --version      show the version and end\n"
+        "\n"
+        "Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,\n"
+        "3 nothing could run.\n");
+}
+
+QString version() {
+    return QStringLiteral("vormelle " VORMELLE_VERSION);
+}
+
+} // namespace vormelle::commandline

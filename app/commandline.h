@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace vormelle::commandline {
+
+// What the command line asks for. Read before any window or display exists, so it stays free
+// of widgets; the program acts on it.
+struct CommandLine {
+    enum class Action { Window, Convert, Help, Version, UsageError };
+    enum class Destination { Stored, Folder, Beside };
+    enum class Encoder { Unset, Direct, Pdf };
+
+    Action action = Action::Window;
+    // The files and folders given, as full paths, in the order given.
+    QStringList inputs;
+    // For UsageError: what was wrong, in one line.
+    QString error;
+
+    // Options of --convert.
+    Destination destination = Destination::Stored; // Stored: the window's stored choice
+    QString outputFolder;                          // with Destination::Folder
+    Encoder encoder = Encoder::Unset;
+    int jobs = 0; // 0: not given
+    QString logFile;
+    bool ocr = false;
+    QString ocrLanguages; // empty: the default languages
+};
+
+inline constexpr int kMaxJobs = 16;
+
+// Exit statuses of the program.
+inline constexpr int kExitConverted = 0;
+inline constexpr int kExitSomeFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCannotRun = 3;
+
+// Reads the arguments after the program's name. Names are the system's bytes (decoded without
+// loss); relative ones are taken from `currentFolder`.
+CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFolder);
+
+QString usage();
+QString version();
+
+} // namespace vormelle::commandline
