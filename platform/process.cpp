@@ -242,6 +242,13 @@ bool ChildProcess::waitFor(std::chrono::milliseconds limit) {
     }
 }
 
+void ChildProcess::kill() {
+    if (m_ended || reap(false))
+        return;
+    ::kill(-m_pid, SIGKILL);
+    reap(true);
+}
+
 void ChildProcess::collectOutput() {
     if (m_outputFd < 0)
         return;
