@@ -8,6 +8,7 @@
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
 #include "inputs/samples.h"
+#include "output/encoderchoice.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -99,6 +100,8 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 return failed + 2;
             }
         });
+    // The encoder row came after the numbered statements; its value cannot fail to read.
+    encoderchoice::restore(form);
 }
 
 } // namespace vormelle
