@@ -318,19 +318,20 @@ QRgb pagePixel(const TiffPage& p, int x, int y) {
             const int g = 255 * (y - p.height * 2 / 3) / std::max(p.height / 3, 1);
             return qRgb(r, g, 255 - (r + g) / 2);
         }
-        // Glyph cells of 10 x 16 pixels, each a few strokes picked by its place.
-        const int cx = x / 10;
-        const int cy = y / 16;
-        const int gx = x % 10;
-        const int gy = y % 16;
+        // Glyph cells of 18 x 28 pixels (about 11 point at 300 dpi), each a few strokes 3
+        // pixels wide picked by its place, every fourth line of cells left blank.
+        const int cx = x / 18;
+        const int cy = y / 28;
+        const int gx = x % 18;
+        const int gy = y % 28;
         const uint32_t glyph = mix(uint32_t(cx), uint32_t(cy) + 7919u);
-        if (cy % 4 == 3 || (glyph & 15) == 0 || gx >= 8 || gy < 3 || gy >= 14)
-            return mix(uint32_t(x), uint32_t(y)) % 97 == 0 ? ink : white; // specks
-        const bool stem = (glyph & 16) && (gx == 1 || gx == 2);
-        const bool bar = (glyph & 32) && (gy == 8 || gy == 9);
-        const bool top = (glyph & 64) && (gy == 3 || gy == 4);
-        const bool right = (glyph & 128) && (gx == 6 || gx == 7);
-        const bool dot = (glyph & 256) && gx >= 3 && gx <= 4 && gy >= 11;
+        if (cy % 4 == 3 || (glyph & 15) == 0 || gx >= 15 || gy < 5 || gy >= 25)
+            return mix(uint32_t(x), uint32_t(y)) % 211 == 0 ? ink : white; // specks
+        const bool stem = (glyph & 16) && gx >= 1 && gx <= 3;
+        const bool bar = (glyph & 32) && gy >= 14 && gy <= 16;
+        const bool top = (glyph & 64) && gy >= 5 && gy <= 7;
+        const bool right = (glyph & 128) && gx >= 11 && gx <= 13;
+        const bool dot = (glyph & 256) && gx >= 6 && gx <= 8 && gy >= 19;
         return stem || bar || top || right || dot ? ink : white;
     }
     }
