@@ -4,8 +4,8 @@
 // strokes and specks, as a scanner makes them; the grey and colour pages have a photo-like
 // gradient in their bottom third. Per kind: size, wall-clock and processor time, and how far
 // the pages are from the TIFF's pixels (pixels changed; for grey and colour the PSNR of the text
-// area). The 100 files go through the module on two threads, two files at a time, and through
-// the PDF route two at a time.
+// area). `convert IN.tif OUT.djvu` converts one file with the module. The 100 files go through the
+// module on two threads, two files at a time, and through the PDF route two at a time.
 #include "convert/direct.h"
 #include "bench/convert/cpuclock.h"
 #include "convert/pagereader.h"
@@ -275,8 +275,40 @@ long peakKiB(int who) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     test::TestEnv env;
+    // "convert IN.tif OUT.djvu": one file through the module, to look at its pages.
+    if (app.arguments().value(1) == QLatin1String("convert") && argc == 4) {
+        const QString work = env.path(QStringLiteral("work"));
+        QDir().mkpath(work);
+        const convert::DirectResult r =
+            convert::encodeDirect(app.arguments()[2], work, work + QStringLiteral("/result.djvu"));
+        std::printf("%d page(s) %s\n", r.pages, qPrintable(r.problem));
+        return r.problem.isEmpty() &&
+                       QFile::rename(work + QStringLiteral("/result.djvu"), app.arguments()[3])
+                   ? 0
+                   : 1;
+    }
     const QString root = env.dir();
     using test::TiffKind;
+    // "memory bitonal|grey|colour": one 600 dpi A4 page through the module; the peak memory of
+    // this process (the worker) and of the encoder.
+    if (app.arguments().value(1) == QLatin1String("memory") && argc == 3) {
+        const QString kind = app.arguments()[2];
+        const TiffKind k = kind == QLatin1String("colour") ? TiffKind::RgbDeflate
+                           : kind == QLatin1String("grey") ? TiffKind::Gray8
+                                                           : TiffKind::BitonalG4;
+        const QString tiff = root + QStringLiteral("/page.tif");
+        test::writeTiffPages(tiff, {a4(k, 600)});
+        const long before = peakKiB(RUSAGE_SELF);
+        const QString work = root + QStringLiteral("/work");
+        QDir().mkpath(work);
+        const convert::DirectResult r =
+            convert::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"));
+        std::printf("600 dpi A4 %s: %s; peak memory: this process %ld KiB (%ld KiB before "
+                    "converting), the encoder %ld KiB\n",
+                    qPrintable(kind), r.problem.isEmpty() ? "converted" : qPrintable(r.problem),
+                    peakKiB(RUSAGE_SELF), before, peakKiB(RUSAGE_CHILDREN));
+        return 0;
+    }
     const QStringList only = app.arguments().mid(1);
     auto wanted = [&](const char* k) { return only.isEmpty() || only.contains(QLatin1String(k)); };
     if (wanted("bitonal600")) {
