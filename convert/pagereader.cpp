@@ -53,10 +53,15 @@ int pageDpi(TIFF* tif) {
 } // namespace
 
 struct TiffPageReader::State {
-    explicit State(const QString& path) : file(path), source(file) {}
+    explicit State(const QString& path)
+        : file(std::make_unique<platform::RegularFile>(path)),
+          source(std::make_unique<FileTiffSource>(*file)) {}
+    explicit State(const QByteArray& data)
+        : bytes(data), source(std::make_unique<MemoryTiffSource>(bytes)) {}
 
-    platform::RegularFile file;
-    FileTiffSource source;
+    std::unique_ptr<platform::RegularFile> file; // none for bytes in memory
+    QByteArray bytes;
+    std::unique_ptr<TiffSource> source;
     TiffMessages messages;
     std::unique_ptr<OpenTiff> opened;
     TIFF* tif = nullptr;
@@ -97,14 +102,14 @@ struct TiffPageReader::State {
 
     bool open() {
         started = true;
-        if (file.status() != platform::RegularFile::Status::Opened) {
-            problem = regularFileProblem(int(file.status()));
+        if (file && file->status() != platform::RegularFile::Status::Opened) {
+            problem = regularFileProblem(int(file->status()));
             return false;
         }
-        problem = tiffHeaderProblem(source);
+        problem = tiffHeaderProblem(*source);
         if (!problem.isEmpty())
             return false;
-        opened = std::make_unique<OpenTiff>(source, messages, std::int64_t(kMaxDecodedBytes));
+        opened = std::make_unique<OpenTiff>(*source, messages, std::int64_t(kMaxDecodedBytes));
         tif = opened->get();
         if (!tif) {
             problem = QStringLiteral("the first page cannot be read");
@@ -334,6 +339,9 @@ struct TiffPageReader::State {
 };
 
 TiffPageReader::TiffPageReader(const QString& path) : m(std::make_unique<State>(path)) {}
+
+TiffPageReader::TiffPageReader(const QByteArray& bytes, InMemory)
+    : m(std::make_unique<State>(bytes)) {}
 
 TiffPageReader::~TiffPageReader() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -39,6 +40,9 @@ inline constexpr int kDefaultDpi = 300;
 class TiffPageReader final {
 public:
     explicit TiffPageReader(const QString& path);
+    // The same over a file held in memory; never touches the disk.
+    struct InMemory {};
+    TiffPageReader(const QByteArray& bytes, InMemory);
     ~TiffPageReader();
     Q_DISABLE_COPY_MOVE(TiffPageReader)
 
