@@ -117,16 +117,22 @@ int ListView::rowHeight() const {
 }
 
 void ListView::keyPressEvent(QKeyEvent* event) {
-    emit keyDown(event->key(), event->modifiers());
+    if (!m_locked)
+        emit keyDown(event->key(), event->modifiers());
     QTreeView::keyPressEvent(event);
 }
 
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeView::mouseDoubleClickEvent(event);
-    emit dblClick();
+    if (!m_locked)
+        emit dblClick();
 }
 
 void ListView::mousePressEvent(QMouseEvent* event) {
+    if (m_locked) {
+        QTreeView::mousePressEvent(event);
+        return;
+    }
     emit mouseDown(event->button(), event->position().toPoint());
     QTreeView::mousePressEvent(event);
     const int row = rowAt(event->position().toPoint());
@@ -139,25 +145,39 @@ void ListView::mouseMoveEvent(QMouseEvent* event) {
     // selection would fight them.
     if (event->buttons() == Qt::NoButton)
         QTreeView::mouseMoveEvent(event);
-    emit mouseMove(event->buttons(), event->position().toPoint());
+    if (!m_locked)
+        emit mouseMove(event->buttons(), event->position().toPoint());
 }
 
 void ListView::mouseReleaseEvent(QMouseEvent* event) {
     QTreeView::mouseReleaseEvent(event);
-    emit mouseUp(event->button(), event->position().toPoint());
+    if (!m_locked)
+        emit mouseUp(event->button(), event->position().toPoint());
 }
 
 void ListView::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_locked) {
+        event->ignore();
+        return;
+    }
     event->acceptProposedAction();
     emit oleDragOver(event);
 }
 
 void ListView::dragMoveEvent(QDragMoveEvent* event) {
+    if (m_locked) {
+        event->ignore();
+        return;
+    }
     event->acceptProposedAction();
     emit oleDragOver(event);
 }
 
 void ListView::dropEvent(QDropEvent* event) {
+    if (m_locked) {
+        event->ignore();
+        return;
+    }
     event->acceptProposedAction();
     emit oleDragDrop(event);
 }

@@ -51,6 +51,11 @@ public:
     void addColumn(const QString& header, int width);
     QString columnHeader() const;
 
+    // A locked list can be scrolled and selected, but not changed: no keys, clicks, carries or
+    // drops reach its handlers (a run holds the list still).
+    void setLocked(bool locked) { m_locked = locked; }
+    bool isLocked() const { return m_locked; }
+
     int selectedRow() const; // -1 when none
     void selectRow(int row);
     void ensureRowVisible(int row);
@@ -79,6 +84,7 @@ protected:
 
 private:
     RowModel m_model;
+    bool m_locked = false;
 };
 
 } // namespace vormelle

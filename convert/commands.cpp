@@ -33,8 +33,11 @@ QStringList firstConverterArguments(const QString& input, const QString& pdf,
     return arguments;
 }
 
-QStringList secondConverterArguments(const QString& result, const QString& pdf) {
-    return {QStringLiteral("-o"), asOperand(result), asOperand(pdf)};
+QStringList secondConverterArguments(const QString& result, const QString& pdf, int dpi,
+                                     int threads) {
+    return {QStringLiteral("-o"), asOperand(result),    QStringLiteral("-d"),
+            QString::number(dpi), QStringLiteral("-j"), QString::number(threads),
+            asOperand(pdf)};
 }
 
 platform::EnvironmentChanges converterEnvironment(const QString& runFolder, bool localeIsUtf8) {

@@ -28,7 +28,10 @@ QString outputPathFor(const QString& input, bool option1, const QString& text1,
 // tiles need the data copied (`reencode` false): tiff2pdf cannot decode them.
 QStringList firstConverterArguments(const QString& input, const QString& pdf,
                                     const QStringList& extra = {}, bool reencode = true);
-QStringList secondConverterArguments(const QString& result, const QString& pdf);
+// pdf2djvu renders at `dpi` (the inspection's, so pages keep their pixel size) with `threads`
+// threads of its own.
+QStringList secondConverterArguments(const QString& result, const QString& pdf, int dpi,
+                                     int threads = 1);
 
 // The two programs with their environments, arguments still to come. Both converters keep their
 // scratch files in the run folder; the first loads the libraries written there. Without a run

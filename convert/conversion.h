@@ -6,12 +6,9 @@ namespace vormelle {
 
 class Form1;
 
-// The conversion run: "Start Converting" turns every row of the file list into a DjVu file.
+// The conversion run: "Start Converting" hands the file list to the engine (convert/engine.h)
+// and shows how it goes.
 namespace conversion {
-
-// Each run works in a private folder of its own inside the temporary location; this is the
-// start of that folder's name (the process id and a random part follow).
-inline constexpr char kRunFolderPrefix[] = "vormelle-run-";
 
 void PushButton2_Click(Form1& form);
 

@@ -47,6 +47,8 @@ struct Encoding {
         while (!child->waitFor(kStopCheck)) {
             if (stopRequested()) {
                 child->kill();
+                while (!child->waitFor(kStopCheck)) {
+                }
                 stopped = true;
                 return QStringLiteral("the conversion was stopped");
             }

@@ -11,9 +11,10 @@ namespace vormelle::convert {
 // PBM, grey pages to `c44` (IW44) from a PGM, every other page to `c44` from a PPM; the pages
 // are read with TiffPageReader (convert/pagereader.h), so alpha channels are laid over white and
 // 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
-// (kLowestSaneDpi to kHighestSaneDpi, otherwise kDefaultDpi). Several pages make one bundled
-// document (`djvm -c`), in page order; one page makes a single-page document. The encoders put
-// no date or name of their own in what they write: the same file gives the same bytes each time.
+// (pageDpi in convert/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
+// make one bundled document (`djvm -c`), in page order; one page makes a single-page document. The
+// encoders put no date or name of their own in what they write: the same file gives the same bytes
+// each time.
 
 inline constexpr char kBitonalEncoder[] = "cjb2";
 inline constexpr char kPhotoEncoder[] = "c44";

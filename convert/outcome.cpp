@@ -65,6 +65,8 @@ QString lastNonEmptyLine(const QByteArray& output) {
 }
 
 QString failureReason(const RowOutcome& row) {
+    if (row.stopped)
+        return QStringLiteral("stopped while it was converted");
     const bool firstFailed = row.first && *row.first != 0;
     const bool secondFailed = row.second && *row.second != 0;
     if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
@@ -77,6 +79,8 @@ QString failureReason(const RowOutcome& row) {
         return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput);
     if (!row.problem.isEmpty())
         return row.problem;
+    if (!row.started && !row.first)
+        return QStringLiteral("not started");
     return QStringLiteral("the conversion did not finish");
 }
 

@@ -13,6 +13,8 @@ inline constexpr int kListedFailures = 10;
 
 // What happened to one row of a run, gathered as its statements go.
 struct RowOutcome {
+    QString input;               // the row's path
+    QString output;              // where its result goes
     QString fileName;            // the input's name, for the closing box
     std::optional<qint32> first; // tiff2pdf's result, once it ran
     QByteArray firstOutput;
@@ -24,6 +26,11 @@ struct RowOutcome {
     // The temporary location, when a converter failed while it had no space left.
     QString noSpaceIn;
     QString problem; // what the check or the placing of the result found
+    int pages = 0;   // the TIFF's pages, once inspected
+    int dpi = 0;     // the resolution its DjVu pages get
+    double seconds = 0;
+    bool started = false;
+    bool stopped = false; // a stop ended it while it was converted
     bool converted = false;
 };
 

@@ -9,15 +9,12 @@
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace vormelle::convert {
 
 namespace {
 
-// The largest side of a DjVu page, in pixels.
-constexpr uint32_t kDjvuMaxSide = 32767;
 // What one page may take decoded, and what libtiff may allocate at once: as on the PDF route.
 constexpr double kMaxDecodedBytes = double(kMemoryLimitMiB) * 1024 * 1024;
 // Rows decoded at a time when a page is read line by line.
@@ -33,21 +30,16 @@ enum class Mode {
                   // tile rows into RGBA
 };
 
-int pageDpi(TIFF* tif) {
+// The horizontal resolution in dots per inch, when the page has one with a unit; a scanner
+// that writes two resolutions scans at the horizontal one.
+int resolutionOf(TIFF* tif) {
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
     float x = 0;
-    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x))
-        return kDefaultDpi;
-    double dpi = x;
-    if (unit == RESUNIT_CENTIMETER)
-        dpi *= 2.54;
-    else if (unit != RESUNIT_INCH)
-        return kDefaultDpi;
-    // A scanner that writes two resolutions scans at the horizontal one.
-    if (!std::isfinite(dpi) || dpi < kLowestSaneDpi || dpi > kHighestSaneDpi)
-        return kDefaultDpi;
-    return int(std::lround(dpi));
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x);
+    if (unit != RESUNIT_INCH && unit != RESUNIT_CENTIMETER)
+        return pageDpi(0);
+    return pageDpi(unit == RESUNIT_CENTIMETER ? x * 2.54 : x);
 }
 
 } // namespace
@@ -141,38 +133,26 @@ struct TiffPageReader::State {
     }
 
     bool setUpPage() {
+        const QString directoryProblem = pageDirectoryProblem(tif, Route::Direct);
+        if (!directoryProblem.isEmpty()) {
+            fail(directoryProblem);
+            return false;
+        }
         uint32_t width = 0;
         uint32_t height = 0;
-        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-        if (width == 0 || height == 0) {
-            fail(QStringLiteral("the page has no pixels"));
-            return false;
-        }
-        const QString formatProblem = pageFormatProblem(tif, Route::Direct);
-        if (!formatProblem.isEmpty()) {
-            fail(formatProblem);
-            return false;
-        }
         uint16_t bits = 1;
         uint16_t samples = 1;
         uint16_t photometric = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
         TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
         TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
         TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-        if (std::ceil(double(width) * samples * bits / 8) * double(height) > kMaxDecodedBytes) {
-            fail(QStringLiteral("the page is too large to convert"));
-            return false;
-        }
-        if (width > kDjvuMaxSide || height > kDjvuMaxSide) {
-            fail(QStringLiteral("the page is too large for DjVu"));
-            return false;
-        }
         const bool grey =
             photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK;
         format.width = int(width);
         format.height = int(height);
-        format.dpi = pageDpi(tif);
+        format.dpi = resolutionOf(tif);
         format.kind = grey && bits == 1 && samples == 1 ? PixelKind::Bitonal
                       : grey                            ? PixelKind::Grey
                                                         : PixelKind::Colour;

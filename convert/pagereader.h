@@ -18,15 +18,9 @@ enum class PixelKind {
 struct PageFormat {
     int width = 0;
     int height = 0;
-    int dpi = 0; // the resolution the DjVu page gets
+    int dpi = 0; // the resolution the DjVu page gets: pageDpi() of the horizontal one
     PixelKind kind = PixelKind::Bitonal;
 };
-
-// Scan resolutions outside this range are taken for mistakes (a thumbnail or a poster would
-// come of them); such pages, and pages without a resolution or unit, get kDefaultDpi.
-inline constexpr int kLowestSaneDpi = 50;
-inline constexpr int kHighestSaneDpi = 2400;
-inline constexpr int kDefaultDpi = 300;
 
 // The pages of a TIFF, one after another, each as rows of pixels from the top: 1-bit pages as
 // they are, grey pages (2 to 16 bits, 16-bit samples scaled to 8) as 8-bit grey, every other

@@ -13,19 +13,14 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace vormelle::convert {
 
 namespace {
 
-// pdf2djvu renders every page at 300 dpi; a page without a usable resolution gets that too, so
-// its DjVu page has the TIFF's own pixel size.
-constexpr double kPageDpi = 300;
 // The largest side of a DjVu page, in pixels.
 constexpr double kDjvuMaxSide = 32767;
-// Resolutions outside this range are taken for mistakes: they make thumbnails or posters.
-constexpr double kLowestDpi = 1;
-constexpr double kHighestDpi = 10000;
 // What tiff2pdf may allocate for one page (-m), and what the inspection allows itself.
 constexpr double kMaxDecodedBytes = double(kMemoryLimitMiB) * 1024 * 1024;
 
@@ -35,37 +30,32 @@ constexpr qint64 kPauseEveryMs = 40;
 const char* const kDamaged = "the image data is damaged";
 const char* const kTooLarge = "the page is too large to convert";
 
-enum class Resolution {
-    Usable,     // tiff2pdf uses it as it is
-    Missing,    // none given: tiff2pdf takes 300 dpi by itself
-    Unusable,   // absurd, one-sided or too coarse for a DjVu page
-    WithoutUnit // unit "none": tiff2pdf takes the values as pixels per point
+// A page's resolution as its tags give it, in dots per inch.
+struct Resolution {
+    bool hasUnit = true; // unit "none": tiff2pdf takes the values as pixels per point
+    double x = 0;        // 0 when not given
+    double y = 0;
 };
 
 struct Page {
     QString problem;
-    Resolution resolution = Resolution::Usable;
+    Resolution resolution;
     bool tiledYcbcrJpeg = false;
 };
 
-Resolution resolutionOf(TIFF* tif, uint32_t width, uint32_t height) {
+Resolution resolutionOf(TIFF* tif) {
+    Resolution r;
     uint16_t unit = RESUNIT_INCH;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    if (unit != RESUNIT_INCH && unit != RESUNIT_CENTIMETER)
-        return Resolution::WithoutUnit;
+    r.hasUnit = unit == RESUNIT_INCH || unit == RESUNIT_CENTIMETER;
     float x = 0;
     float y = 0;
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x);
     TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y);
-    if (x == 0 && y == 0)
-        return Resolution::Missing;
     const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1;
-    auto usable = [](double dpi, uint32_t pixels) {
-        return std::isfinite(dpi) && dpi >= kLowestDpi && dpi <= kHighestDpi &&
-               pixels / dpi * kPageDpi <= kDjvuMaxSide;
-    };
-    return usable(x * perInch, width) && usable(y * perInch, height) ? Resolution::Usable
-                                                                     : Resolution::Unusable;
+    r.x = std::isfinite(x) ? x * perInch : 0;
+    r.y = std::isfinite(y) ? y * perInch : 0;
+    return r;
 }
 
 // The colour channels a photometric interpretation has; 0 for those tiff2pdf cannot convert.
@@ -118,34 +108,10 @@ QString decodeProblem(TIFF* tif, TiffMessages& sink) {
 
 Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
     Page page;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    if (width == 0 || height == 0) {
-        page.problem = QStringLiteral("the page has no pixels");
-        return page;
-    }
-    page.problem = pageFormatProblem(tif, route);
+    page.problem = pageDirectoryProblem(tif, route);
     if (!page.problem.isEmpty())
         return page;
-
-    uint16_t bits = 1;
-    uint16_t samples = 1;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    const double decoded = std::ceil(double(width) * samples * bits / 8) * double(height);
-    if (decoded > kMaxDecodedBytes) {
-        page.problem = QString::fromLatin1(kTooLarge);
-        return page;
-    }
-    // The direct route keeps the pixel size and picks a resolution per page.
-    page.resolution = route == Route::Pdf ? resolutionOf(tif, width, height) : Resolution::Usable;
-    if ((page.resolution != Resolution::Usable || route == Route::Direct) &&
-        (width > kDjvuMaxSide || height > kDjvuMaxSide)) {
-        page.problem = QStringLiteral("the page is too large for DjVu");
-        return page;
-    }
+    page.resolution = resolutionOf(tif);
     uint16_t compression = COMPRESSION_NONE;
     uint16_t photometric = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
@@ -171,10 +137,9 @@ TiffInspection inspect(const TiffSource& source, Route route) {
     }
 
     bool allTiledYcbcrJpeg = true;
-    bool anyUsable = false;
-    bool anyUnusable = false;
-    bool anyMissing = false;
-    bool anyWithoutUnit = false;
+    std::optional<Resolution> first;
+    bool unitsDiffer = false;
+    bool allAsRendered = true; // every page already has the resolution the result gets
     for (;;) {
         if (isTiffPage(tif)) {
             ++result.pages;
@@ -185,10 +150,12 @@ TiffInspection inspect(const TiffSource& source, Route route) {
                 return result;
             }
             allTiledYcbcrJpeg = allTiledYcbcrJpeg && page.tiledYcbcrJpeg;
-            anyUsable = anyUsable || page.resolution == Resolution::Usable;
-            anyUnusable = anyUnusable || page.resolution == Resolution::Unusable;
-            anyMissing = anyMissing || page.resolution == Resolution::Missing;
-            anyWithoutUnit = anyWithoutUnit || page.resolution == Resolution::WithoutUnit;
+            if (!first)
+                first = page.resolution;
+            unitsDiffer = unitsDiffer || page.resolution.hasUnit != first->hasUnit;
+            const int dpi = pageDpi(first->hasUnit ? first->x : 0);
+            allAsRendered = allAsRendered && page.resolution.hasUnit && page.resolution.x == dpi &&
+                            page.resolution.y == dpi;
         }
         if (TIFFLastDirectory(tif))
             break;
@@ -203,20 +170,21 @@ TiffInspection inspect(const TiffSource& source, Route route) {
         return result;
     }
 
+    // The direct route gives each page its own resolution and needs no tiff2pdf options.
     if (route == Route::Direct)
         return result;
-    // tiff2pdf takes one resolution override for the whole file: pages that need different
-    // ones cannot all come out right.
-    if ((anyWithoutUnit && (anyUsable || anyUnusable || anyMissing)) ||
-        (anyUnusable && anyUsable)) {
+    // tiff2pdf takes one resolution override for the whole file, and reads it per inch or per
+    // point by each page's unit: pages with and without one cannot all come out right.
+    if (unitsDiffer) {
         result.problem = QStringLiteral("some pages have no usable resolution");
         return result;
     }
-    if (anyWithoutUnit || anyUnusable) {
-        // Without a unit tiff2pdf divides the pixels by the resolution to get points; 300/72
-        // pixels per point is 300 dpi.
-        const QString dpi = anyWithoutUnit ? QString::number(kPageDpi / 72, 'f', 8)
-                                           : QString::number(kPageDpi, 'f', 0);
+    // Every page is given the file's resolution, and pdf2djvu renders at that same
+    // resolution: so each DjVu page has its TIFF page's pixel size, whatever the tags say.
+    result.dpi = pageDpi(first->hasUnit ? first->x : 0);
+    if (!allAsRendered) {
+        const QString dpi = first->hasUnit ? QString::number(result.dpi)
+                                           : QString::number(result.dpi / 72.0, 'f', 8);
         result.tiff2pdfOptions = {QStringLiteral("-r"), QStringLiteral("o"),
                                   QStringLiteral("-x"), dpi,
                                   QStringLiteral("-y"), dpi};
@@ -236,8 +204,44 @@ TiffInspection inspectFile(const QString& path, Route route) {
 
 } // namespace
 
+int pageDpi(double tagged) {
+    if (!std::isfinite(tagged) || tagged < kLowestDpi || tagged > kHighestDpi)
+        return kDefaultDpi;
+    return int(std::lround(tagged));
+}
+
 QString namedPageProblem(int page, bool severalPages, const QString& problem) {
     return severalPages ? QStringLiteral("page %1: %2").arg(page).arg(problem) : problem;
+}
+
+QString pageDirectoryProblem(TIFF* tif, Route route) {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    if (width == 0 || height == 0)
+        return QStringLiteral("the page has no pixels");
+    const QString format = pageFormatProblem(tif, route);
+    if (!format.isEmpty())
+        return format;
+
+    uint16_t bits = 1;
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const double decoded = std::ceil(double(width) * samples * bits / 8) * double(height);
+    if (decoded > kMaxDecodedBytes)
+        return QString::fromLatin1(kTooLarge);
+    // Every page keeps its pixel size, so its size decides what the converters need.
+    if (width > kDjvuMaxSide || height > kDjvuMaxSide)
+        return QStringLiteral("the page is too large for DjVu (%1 x %2 pixels)")
+            .arg(width)
+            .arg(height);
+    if (double(width) * height > kMaxPagePixels)
+        return QStringLiteral("the page is too large to convert (%1 x %2 pixels)")
+            .arg(width)
+            .arg(height);
+    return {};
 }
 
 QString pageFormatProblem(TIFF* tif, Route route) {

@@ -10,6 +10,20 @@ struct tiff; // libtiff's TIFF
 
 namespace vormelle::convert {
 
+// The resolutions a scan plausibly has. 72 dpi is also the coarsest pdf2djvu writes; finer
+// than 2400 dpi, or coarser than 72, a tag is taken for a mistake: it would make a thumbnail or
+// a poster if the page's size were kept instead of its pixels.
+inline constexpr double kLowestDpi = 72;
+inline constexpr double kHighestDpi = 2400;
+inline constexpr int kDefaultDpi = 300;
+// The most pixels a page may have: pdf2djvu needs about ten bytes a pixel to render a page, so
+// this keeps one converter under about 1.5 GB. A 1200 dpi A4 page (139 million) still passes.
+inline constexpr double kMaxPagePixels = 150e6;
+
+// The DjVu resolution of a page tagged `tagged` dots per inch (0 for none): the tag when it is
+// plausible, otherwise kDefaultDpi.
+int pageDpi(double tagged);
+
 // The way a file is converted: through a PDF (tiff2pdf, then pdf2djvu), or page by page straight
 // into DjVu with DjVuLibre's encoders (convert/direct.h). The direct route also takes alpha
 // channels (laid over white) and 16-bit samples, and gives every page its own resolution, so
@@ -24,6 +38,10 @@ struct TiffInspection {
                                  // otherwise a short plain reason for the closing box
     QStringList tiff2pdfOptions; // extra tiff2pdf options that make it right (may be empty)
     int pages = 0;               // pages found
+    // The resolution every page of the result gets (pdf2djvu's -d): the first page's when it is
+    // plausible. With tiff2pdfOptions it makes each DjVu page as large as its TIFF page in
+    // pixels. The direct route gives each page its own (TiffPageReader).
+    int dpi = kDefaultDpi;
     // tiff2pdf copies the compressed data instead of re-encoding it (no -n): the only way it
     // converts pages in YCbCr JPEG tiles.
     bool copyCompressedData = false;
@@ -39,8 +57,10 @@ TiffInspection inspectTiff(const QString& path, const std::function<void()>& pau
 // The same checks on a file held in memory; never touches the disk.
 TiffInspection inspectTiffBytes(const QByteArray& bytes, Route route = Route::Pdf);
 
-// Why the current page cannot take the route, from its directory alone (samples, colour model,
-// compression); "" when it can.
+// Why the current page cannot take the route, from its directory alone: no pixels, samples,
+// colour model, compression, size. "" when it can.
+QString pageDirectoryProblem(tiff* tif, Route route);
+// The same for the samples, colour model and compression only.
 QString pageFormatProblem(tiff* tif, Route route);
 // A page's problem as the closing box names it: "page 3: ..." in a file of several pages.
 QString namedPageProblem(int page, bool severalPages, const QString& problem);

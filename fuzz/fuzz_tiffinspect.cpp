@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TiffPageReader reader(bytes, TiffPageReader::InMemory{});
     while (reader.nextPage()) {
         const PageFormat& f = reader.format();
-        FUZZ_CHECK(f.width > 0 && f.height > 0 && f.dpi >= kLowestSaneDpi &&
-                   f.dpi <= kHighestSaneDpi);
+        FUZZ_CHECK(f.width > 0 && f.height > 0 && f.dpi >= kLowestDpi && f.dpi <= kHighestDpi);
         int rows = 0;
         while (reader.nextRow())
             ++rows;

@@ -32,7 +32,7 @@ constexpr off_t kOutputRestart = 1 << 20;
 
 // The children not collected yet; endChildren reads this from any context, so it is a fixed
 // table of atomics. A child beyond the table is only not ended by endChildren.
-constexpr int kTrackedChildren = 16;
+constexpr int kTrackedChildren = 64;
 std::atomic<pid_t> g_children[kTrackedChildren];
 
 void track(pid_t pid) {
@@ -242,13 +242,6 @@ bool ChildProcess::waitFor(std::chrono::milliseconds limit) {
     }
 }
 
-void ChildProcess::kill() {
-    if (m_ended || reap(false))
-        return;
-    ::kill(-m_pid, SIGKILL);
-    reap(true);
-}
-
 void ChildProcess::collectOutput() {
     if (m_outputFd < 0)
         return;
@@ -277,6 +270,11 @@ void ChildProcess::collectOutput() {
     m_outputRead = from + got;
     if (m_outputRead >= kOutputRestart && !m_ended && ::ftruncate(m_outputFd, 0) == 0)
         m_outputRead = 0;
+}
+
+void ChildProcess::kill() {
+    if (!m_ended && m_pid > 0)
+        ::kill(-m_pid, SIGKILL);
 }
 
 QByteArray ChildProcess::output() {

@@ -36,8 +36,7 @@ public:
     // soon as it ends; a zero limit only looks.
     bool waitFor(std::chrono::milliseconds limit);
     bool ended() const { return m_ended; }
-    // Ends the child at once (SIGKILL), with everything in its process group, and collects it;
-    // for a run that is stopped. Nothing happens when it has ended already.
+    // Kills the child and everything in its process group at once; waitFor then sees it end.
     void kill();
     // The exit code, or 128 plus the signal's number when a signal ended the child.
     int exitCode() const { return m_exitCode; }

@@ -3,6 +3,7 @@
 #include "app/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/settingsstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,9 @@ RunFixture::RunFixture() : m_oldTemp(qgetenv("TEMP")) {
     QDir().mkpath(temp());
     qputenv("TEMP", QFile::encodeName(temp()));
     paths::setProgramFolder(TestEnv::builtProgramFolder());
+    // One row at a time: the fault tests count converter calls in list order. Tests of
+    // parallel runs set "Jobs" themselves.
+    settings::SaveSetting(QStringLiteral("Jobs"), QStringLiteral("1"));
     form = std::make_unique<Form1>(dialogs, desktop);
     form->unload = [] {};
     connectHandlers(*form);

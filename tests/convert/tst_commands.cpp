@@ -161,7 +161,10 @@ void CommandsTest::reason_data() {
     QTest::newRow("check") << r << "2 of 3 pages converted";
     r.problem.clear();
     QTest::newRow("nothing known") << r << "the conversion did not finish";
+    r.stopped = true;
+    QTest::newRow("stopped") << r << "stopped while it was converted";
     r = {};
+    QTest::newRow("not started") << r << "not started";
     r.first = 1;
     r.firstOutput = QByteArray(500, 'y');
     QTest::newRow("long line is cut") << r << QString(200, QLatin1Char('y')) + "...";

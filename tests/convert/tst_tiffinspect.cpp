@@ -143,8 +143,9 @@ void TiffInspectTest::pages_data() {
     row("only a thumbnail") << QList{reduced} << "the file has no pages" << none << false << 0;
 
     // Resolutions: the page gets the TIFF's own pixel size at 300 dpi when its own is unusable.
-    row("no resolution") << QList{page(TiffKind::BitonalG4, 0)} << "" << none << false << 1;
-    row("centimetres") << QList{page(TiffKind::BitonalG4, 3, 40)} << "" << none << false << 1;
+    row("no resolution") << QList{page(TiffKind::BitonalG4, 0)} << "" << override300 << false << 1;
+    row("centimetres") << QList{page(TiffKind::BitonalG4, 3, 40)} << ""
+                       << QStringList{"-r", "o", "-x", "102", "-y", "102"} << false << 1;
     row("unit none") << QList{page(TiffKind::BitonalG4, 1, 72)} << "" << perPoint << false << 1;
     row("unit none, two pages") << QList<TiffPage>(2, page(TiffKind::BitonalG4, 1, 300)) << ""
                                 << perPoint << false << 2;
@@ -159,18 +160,22 @@ void TiffInspectTest::pages_data() {
                               << "" << override300 << false << 2;
     row("absurd beside usable") << QList{page(TiffKind::BitonalG4),
                                          page(TiffKind::BitonalG4, 2, 1e7f)}
-                                << "some pages have no usable resolution" << none << false << 2;
+                                << "" << QStringList{"-r", "o", "-x", "100", "-y", "100"} << false
+                                << 2;
     row("unit none beside missing")
         << QList{page(TiffKind::BitonalG4, 1, 72), page(TiffKind::BitonalG4, 0)}
         << "some pages have no usable resolution" << none << false << 2;
     TiffPage wide = page(TiffKind::BitonalG4, 0);
     wide.width = 40000;
     wide.height = 16;
-    row("wider than DjVu allows") << QList{wide} << "the page is too large for DjVu" << none
+    row("wider than DjVu allows") << QList{wide}
+                                  << "the page is too large for DjVu (40000 x 16 pixels)" << none
                                   << false << 1;
+    // Pages keep their pixels, so a fine resolution no longer shrinks them below the limit.
     wide.unit = 2;
     wide.xdpi = wide.ydpi = 600;
-    row("wide at 600 dpi") << QList{wide} << "" << none << false << 1;
+    row("wide at 600 dpi") << QList{wide} << "the page is too large for DjVu (40000 x 16 pixels)"
+                           << none << false << 1;
 }
 
 // The same answers from the file and from its bytes in memory.

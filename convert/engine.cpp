@@ -1,0 +1,455 @@
+#include "convert/engine.h"
+
+#include "app/paths/paths.h"
+#include "convert/checks.h"
+#include "convert/commands.h"
+#include "convert/deploy.h"
+#include "convert/tiffinspect.h"
+#include "platform/basicerror.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/savefile.h"
+#include "platform/tempfolder.h"
+#include "resources/toolfiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace vormelle::convert {
+
+namespace {
+
+// How long the caller waits for news before it pauses again.
+constexpr std::chrono::milliseconds kCallerPass{40};
+// How long a worker waits on a converter before it looks at the stop flag again.
+constexpr std::chrono::milliseconds kWorkerPass{50};
+
+// The folder a path lies in, without its trailing slash.
+QString folderName(const QString& path) {
+    QString folder = paths::FolderOf(path);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
+// Why the result cannot be saved at `output`; "" when it can. Checked before a row is
+// converted, so a folder that went away or became read-only, or a name the file system cannot
+// hold, costs no conversions, and the folder is never made again somewhere.
+QString outputProblem(const QString& output) {
+    const QString folder = folderName(output);
+    const int error = platform::folderWriteError(folder);
+    if (error == ENOENT || error == ENOTDIR)
+        return QStringLiteral("the output folder %1 no longer exists").arg(folder);
+    if (error != 0)
+        return QStringLiteral("cannot write into the output folder %1: %2")
+            .arg(folder, platform::systemErrorText(error));
+    const qsizetype nameBytes = platform::encodePath(paths::FileNameOf(output)).size();
+    const qsizetype longest = platform::longestName(folder);
+    if (nameBytes > longest)
+        return QStringLiteral("the result's name would be %1 bytes long, more than the %2 its "
+                              "folder allows")
+            .arg(nameBytes)
+            .arg(longest);
+    return {};
+}
+
+// Why the run cannot convert anything with the pdf2djvu beside the program; "" when it can.
+QString secondConverterProblem(const QString& programFolder) {
+    const QString path =
+        programFolder + QLatin1Char('/') + QString::fromLatin1(convert::kSecondConverter);
+    const int error = platform::runError(path);
+    if (error == ENOENT || error == ENOTDIR || error == ELOOP)
+        return QStringLiteral("Nothing was converted: pdf2djvu was not found. It belongs at %1.")
+            .arg(path);
+    if (error != 0)
+        return QStringLiteral("Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
+                              "executable file).")
+            .arg(path);
+    return {};
+}
+
+QString temporaryFolderProblem(const QString& location, const QString& what,
+                               const BasicError& error) {
+    const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
+    return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
+        .arg(what, location, full ? platform::systemErrorText(ENOSPC) : error.description());
+}
+
+// Where two spellings of one output path meet: the same absolute, cleaned path.
+QString outputKey(const QString& output) {
+    return QDir::cleanPath(QFileInfo(output).absoluteFilePath());
+}
+
+// Runs one converter to its end on a worker thread; a stop kills it with everything it started.
+qint32 runToEnd(const Command& command, const std::atomic<bool>& stop, QByteArray& output,
+                int& signal) {
+    std::optional<platform::ChildProcess> child;
+    try {
+        child.emplace(command.program, command.arguments, command.environment);
+    } catch (const BasicError& e) {
+        return kStartFailed + e.number();
+    }
+    while (!child->waitFor(kWorkerPass)) {
+        if (stop.load())
+            child->kill();
+    }
+    output = child->output();
+    signal = child->endingSignal();
+    return child->exitCode();
+}
+
+// Gives a converter the row's own folder for its scratch files.
+void useScratchFolder(Command& command, const QString& rowFolder) {
+    for (auto& [name, value] : command.environment) {
+        if (name == "TMPDIR")
+            value = platform::encodePath(rowFolder);
+    }
+}
+
+// A long run holds a short record per row, not kilobytes: only the first failed rows in list
+// order, the ones the closing box names, keep their converters' output.
+void keepShortRecord(QList<RowOutcome>& rows, int row, std::set<int>& kept) {
+    auto drop = [&rows](int i) {
+        rows[i].firstOutput = QByteArray();
+        rows[i].secondOutput = QByteArray();
+    };
+    if (rows[row].converted) {
+        drop(row);
+        return;
+    }
+    kept.insert(row);
+    if (int(kept.size()) > kListedFailures) {
+        const auto last = std::prev(kept.end());
+        drop(*last);
+        kept.erase(last);
+    }
+}
+
+} // namespace
+
+int jobsFromSetting(const QString& value) {
+    bool ok = false;
+    const int n = value.trimmed().toInt(&ok);
+    if (ok)
+        return std::clamp(n, 1, kMostJobs);
+    const int cores = int(std::thread::hardware_concurrency());
+    return std::clamp(cores, 1, 8);
+}
+
+PlannedOutputs planOutputs(const QStringList& inputs, const OutputRule& rule) {
+    PlannedOutputs plan;
+    QHash<QString, int> firstRowOf;
+    for (int i = 0; i < inputs.size(); ++i) {
+        const QString output = outputPathFor(inputs[i], rule.toFolder, rule.folder);
+        plan.outputs.append(output);
+        const QString key = outputKey(output);
+        const auto it = firstRowOf.constFind(key);
+        if (it == firstRowOf.cend()) {
+            firstRowOf.insert(key, i);
+            plan.clashes.append(QString());
+            continue;
+        }
+        const QString earlier = paths::FileNameOf(inputs[it.value()]);
+        QString clash = QStringLiteral("its result %1 would replace the one made from %2; ")
+                            .arg(paths::FileNameOf(output), earlier);
+        clash += rule.toFolder ? QStringLiteral("save beside the originals or rename one")
+                               : QStringLiteral("rename one");
+        plan.clashes.append(clash);
+    }
+    return plan;
+}
+
+struct Engine::Private {
+    QString programFolder;
+    QString location; // the temporary location the run folder is in
+    platform::PrivateFolder folder;
+
+    // What the workers tell the caller; guarded by `mutex`.
+    struct Event {
+        int row;
+        std::optional<RowOutcome> finished; // empty: the row started
+    };
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Event> events;
+    int liveWorkers = 0;
+    // Converter threads no row holds: pdf2djvu may take some for a file of several pages.
+    int freeThreads = 0;
+
+    void post(Event event) {
+        {
+            const std::lock_guard lock(mutex);
+            events.push_back(std::move(event));
+        }
+        wake.notify_one();
+    }
+
+    int takeThreads(int wanted) {
+        const std::lock_guard lock(mutex);
+        const int taken = std::clamp(freeThreads, 0, std::max(wanted, 0));
+        freeThreads -= taken;
+        return taken;
+    }
+
+    void giveThreads(int count) {
+        const std::lock_guard lock(mutex);
+        freeThreads += count;
+    }
+
+    RowOutcome convertRow(const RunRequest& request, int index, const QString& output,
+                          const QString& clash, const std::atomic<bool>& stop);
+    void convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
+                           const QString& rowFolder, const std::atomic<bool>& stop);
+    void placeResult(RowOutcome& row, int tiffPages, const QString& result);
+};
+
+Engine::Engine(QString programFolder) : d(std::make_unique<Private>()) {
+    d->programFolder = std::move(programFolder);
+}
+
+Engine::~Engine() {
+    d->folder.remove();
+}
+
+QString Engine::prepare(Route /*route*/) {
+    QString refusal = secondConverterProblem(d->programFolder);
+    if (!refusal.isEmpty())
+        return refusal;
+    d->location = platform::temporaryLocation();
+    platform::removeLeftOverFolders(d->location, QString::fromLatin1(kRunFolderPrefix));
+    try {
+        d->folder = platform::PrivateFolder(d->location, QString::fromLatin1(kRunFolderPrefix));
+    } catch (const BasicError& e) {
+        return temporaryFolderProblem(d->location,
+                                      QStringLiteral("no folder for the run could be made"), e);
+    }
+    return {};
+}
+
+QString Engine::deploy() {
+    // Without every tool file no row can convert: that is said once, and the run ends.
+    for (const resources::ToolFile& tool : resources::toolFiles()) {
+        try {
+            writeToolFile(d->folder.path(), tool.id, resources::CustomResource(tool.id));
+        } catch (const BasicError& e) {
+            return temporaryFolderProblem(d->location,
+                                          QStringLiteral("the converter could not be written"), e);
+        }
+    }
+    return {};
+}
+
+void Engine::stop() {
+    m_stop.store(true);
+}
+
+void Engine::finish() {
+    if (d->folder.exists()) {
+        for (const resources::ToolFile& tool : resources::toolFiles())
+            paths::DeleteFileQuietly(toolPath(d->folder.path(), tool.id));
+    }
+    // The run's folder goes with everything in it.
+    d->folder.remove();
+}
+
+QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks& callbacks) {
+    const int n = int(request.inputs.size());
+    const PlannedOutputs plan = planOutputs(request.inputs, request.output);
+    QList<RowOutcome> rows(n);
+    for (int i = 0; i < n; ++i) {
+        rows[i].input = request.inputs[i];
+        rows[i].fileName = paths::FileNameOf(request.inputs[i]);
+        rows[i].output = plan.outputs[i];
+    }
+
+    std::set<int> keptOutputs; // the failed rows whose converter output the closing box needs
+    const int jobs = std::clamp(request.jobs, 1, kMostJobs);
+    const int workers = std::min(jobs, n);
+    std::atomic<int> next{0};
+    d->liveWorkers = workers;
+    d->freeThreads = jobs - workers;
+    std::vector<std::thread> pool;
+    pool.reserve(std::size_t(workers));
+    for (int w = 0; w < workers; ++w) {
+        pool.emplace_back([&, this] {
+            for (;;) {
+                const int i = next.fetch_add(1);
+                if (i >= n || m_stop.load())
+                    break;
+                d->post({i, std::nullopt});
+                d->post({i, d->convertRow(request, i, plan.outputs[i], plan.clashes[i], m_stop)});
+            }
+            {
+                const std::lock_guard lock(d->mutex);
+                --d->liveWorkers;
+                ++d->freeThreads; // the worker's own thread is free for others now
+            }
+            d->wake.notify_one();
+        });
+    }
+
+    for (;;) {
+        std::deque<Private::Event> news;
+        bool done = false;
+        {
+            std::unique_lock lock(d->mutex);
+            d->wake.wait_for(lock, kCallerPass,
+                             [this] { return !d->events.empty() || d->liveWorkers == 0; });
+            news.swap(d->events);
+            done = d->liveWorkers == 0;
+        }
+        for (Private::Event& event : news) {
+            if (!event.finished) {
+                rows[event.row].started = true;
+                if (callbacks.rowStarted)
+                    callbacks.rowStarted(event.row);
+                continue;
+            }
+            rows[event.row] = std::move(*event.finished);
+            if (callbacks.rowFinished)
+                callbacks.rowFinished(event.row, rows[event.row]);
+            keepShortRecord(rows, event.row, keptOutputs);
+        }
+        if (done)
+            break;
+        if (callbacks.pause)
+            callbacks.pause();
+    }
+    for (std::thread& t : pool)
+        t.join();
+    return rows;
+}
+
+RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, const QString& output,
+                                       const QString& clash, const std::atomic<bool>& stop) {
+    QElapsedTimer clock;
+    clock.start();
+    RowOutcome row;
+    row.input = request.inputs[index];
+    row.fileName = paths::FileNameOf(row.input);
+    row.output = output;
+    row.started = true;
+    // Nothing may escape a worker thread: whatever goes wrong is the row's outcome.
+    try {
+        row.problem = clash.isEmpty() ? outputProblem(output) : clash;
+        if (!row.problem.isEmpty())
+            return row;
+        // What the converters would turn into wrong pages, or fail on with a message nobody
+        // can act on, is named instead of converted.
+        const TiffInspection inspection = inspectTiff(row.input);
+        if (!inspection.problem.isEmpty()) {
+            row.problem = inspection.problem;
+            return row;
+        }
+        row.pages = inspection.pages;
+        row.dpi = inspection.dpi;
+        if (stop.load()) {
+            row.stopped = true;
+            return row;
+        }
+        const QString rowFolder = folder.path() + QStringLiteral("/row-%1").arg(index + 1);
+        if (::mkdir(platform::encodePath(rowFolder).constData(), 0700) != 0) {
+            row.problem = QStringLiteral("no folder for the row could be made in %1: %2")
+                              .arg(folder.path(), platform::systemErrorText(errno));
+            return row;
+        }
+        convertThroughPdf(row, inspection, rowFolder, stop);
+        platform::removeTree(rowFolder);
+    } catch (const BasicError& e) {
+        row.problem = e.description();
+    } catch (const std::exception& e) {
+        row.problem = QString::fromLocal8Bit(e.what());
+    }
+    row.seconds = double(clock.elapsed()) / 1000;
+    return row;
+}
+
+void Engine::Private::convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
+                                        const QString& rowFolder, const std::atomic<bool>& stop) {
+    const QString pdf = rowFolder + QLatin1Char('/') + QString::fromLatin1(kPdfName);
+    const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
+    // A converter that failed on a full temporary folder is named for that.
+    auto noteSpace = [&](qint32 code) {
+        if (code != 0 && platform::hasNoSpaceLeft(rowFolder))
+            row.noSpaceIn = location;
+    };
+
+    Command first = firstConverter(folder.path());
+    first.arguments = firstConverterArguments(row.input, pdf, inspection.tiff2pdfOptions,
+                                              !inspection.copyCompressedData);
+    useScratchFolder(first, rowFolder);
+    row.first = runToEnd(first, stop, row.firstOutput, row.firstSignal);
+    noteSpace(*row.first);
+    if (stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    row.pdfMade = paths::FileExists(pdf);
+    if (!row.pdfMade)
+        return;
+
+    // A file of several pages may use threads that no row holds (near the end of a run).
+    const int extra = inspection.pages > 1 ? takeThreads(inspection.pages - 1) : 0;
+    Command second = secondConverter(programFolder, folder.path());
+    second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
+    useScratchFolder(second, rowFolder);
+    row.second = runToEnd(second, stop, row.secondOutput, row.secondSignal);
+    giveThreads(extra);
+    noteSpace(*row.second);
+    if (stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    placeResult(row, inspection.pages, result);
+}
+
+// The result counts only when both converters succeeded and it has every page the inspection
+// found in the TIFF; then it replaces the output file in one step. Otherwise the output path
+// stays as it was.
+void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString& result) {
+    if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
+        return;
+    if (!paths::FileExists(result)) {
+        row.problem = QStringLiteral("pdf2djvu wrote no DjVu file");
+        return;
+    }
+    const std::optional<int> djvuPages = djvuPageCount(result);
+    if (!djvuPages) {
+        row.problem = QStringLiteral("the DjVu result could not be opened");
+        return;
+    }
+    if (*djvuPages != tiffPages) {
+        row.problem = QStringLiteral("%1 of %2 pages converted").arg(*djvuPages).arg(tiffPages);
+        return;
+    }
+    if (platform::sameFile(row.input, row.output)) {
+        row.problem = QStringLiteral("the result would replace the input file");
+        return;
+    }
+    try {
+        platform::replaceFile(result, row.output);
+    } catch (const BasicError& e) {
+        row.problem = outputProblem(row.output);
+        if (row.problem.isEmpty())
+            row.problem = QStringLiteral("the result could not be saved in %1: %2")
+                              .arg(folderName(row.output), e.description());
+        return;
+    }
+    row.converted = true;
+}
+
+} // namespace vormelle::convert
