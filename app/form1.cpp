@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -32,8 +33,11 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       PushButton9(new QPushButton(QStringLiteral("..."), Frame4)),
       Option2(new OptionButton(QStringLiteral("Save results in folder of original file"), Frame1)),
       PushButton2(new QPushButton(QStringLiteral("Start Converting"), this)),
-      ProgressBar1(new ProgressBar(this)), unload([] { platform::endProgramNow(); }),
-      m_dialogs(dialogs), m_desktop(desktop) {
+      ProgressBar1(new ProgressBar(this)), Label1(new QLabel(QStringLiteral("Encoder:"), this)),
+      Option3(
+          new OptionButton(QStringLiteral("Direct: exact pixels, small files (DjVuLibre)"), this)),
+      Option4(new OptionButton(QStringLiteral("Through PDF (tiff2pdf + pdf2djvu)"), this)),
+      unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop) {
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSize(9);
     setFont(arial);
@@ -46,6 +50,10 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
 
     // One auto-exclusive group in Frame1: selecting one option clears the other.
     Option1->setChecked(true);
+
+    // Option3 and Option4 are the only option buttons directly on the window: Qt keeps them
+    // exclusive by itself. The route through a PDF until the stored choice is read.
+    Option4->setChecked(true);
 
     placeControls();
     makeAccessible(*this);
@@ -97,7 +105,11 @@ void Form1::placeControls() {
     place(Option2, 240, 1410, 6000, 255);
     place(PushButton2, 120, 5640, 7800, 405);
     place(ProgressBar1, 120, 6160, 7800, 405);
-    setFixedSize(twipsX(8040), twipsY(6685));
+    // The encoder row adds its height below everything else.
+    place(Label1, 120, 6680, 840, 255);
+    place(Option3, 960, 6680, 6960, 255);
+    place(Option4, 960, 6960, 6960, 255);
+    setFixedSize(twipsX(8040), twipsY(7335));
 }
 
 void Form1::setMousePointer(int pointer) {

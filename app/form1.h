@@ -7,6 +7,7 @@
 #include <optional>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -45,6 +46,11 @@ public:
     OptionButton* const Option2;
     QPushButton* const PushButton2;
     ProgressBar* const ProgressBar1;
+    // The encoder row below the progress bar: DjVuLibre's encoders straight from the TIFF, or
+    // the route through a PDF.
+    QLabel* const Label1;
+    OptionButton* const Option3;
+    OptionButton* const Option4;
 
     bool IsConverting = false;
     bool MouseIsDown = false;

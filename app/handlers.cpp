@@ -7,6 +7,7 @@
 #include "inputs/dragdrop.h"
 #include "inputs/filelist.h"
 #include "inputs/samples.h"
+#include "output/encoderchoice.h"
 #include "output/outputoptions.h"
 
 namespace vormelle {
@@ -19,6 +20,7 @@ void connectHandlers(Form1& form) {
     dragdrop::connect(form);
     samples::connect(form);
     outputoptions::connect(form);
+    encoderchoice::connect(form);
 }
 
 } // namespace vormelle

@@ -9,6 +9,7 @@
 #include "app/startupenv.h"
 #include "inputs/dragdrop.h"
 #include "inputs/samples.h"
+#include "output/encoderchoice.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 
@@ -102,6 +103,8 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 return failed + 2;
             }
         });
+    // The encoder row came after the numbered statements; its value cannot fail to read.
+    encoderchoice::restore(form);
 }
 
 QStringList AddStartInputs(Form1& form, const QStringList& names) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "convert/outcome.h"
+#include "convert/tiffinspect.h" // Route
 
 #include <QList>
 #include <QString>
@@ -11,10 +12,6 @@
 #include <memory>
 
 namespace vormelle::convert {
-
-// How a TIFF becomes DjVu: through a PDF (tiff2pdf, then pdf2djvu), or page by page with
-// DjVuLibre's own encoders.
-enum class Route { Pdf, Direct };
 
 // Where results go: into one folder (the first output option), or beside each original.
 struct OutputRule {

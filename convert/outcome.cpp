@@ -30,6 +30,8 @@ bool isCrash(int signal) {
     }
 }
 
+} // namespace
+
 QString converterReason(const char* converter, qint32 result, int signal,
                         const QByteArray& output) {
     if (result < 0) // kStartFailed plus the error number
@@ -50,8 +52,6 @@ QString converterReason(const char* converter, qint32 result, int signal,
         line = line.left(kReasonLength) + QStringLiteral("...");
     return line;
 }
-
-} // namespace
 
 QString lastNonEmptyLine(const QByteArray& output) {
     const QList<QByteArray> lines = output.split('\n');

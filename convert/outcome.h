@@ -38,6 +38,11 @@ struct RowOutcome {
 // tiff2pdf's closing "An error occurred creating output PDF file." is passed over.
 QString lastNonEmptyLine(const QByteArray& output);
 
+// Why a converter failed, from its result (kStartFailed plus an error number when it could not
+// be started), the signal that ended it and what it wrote: "pdf2djvu crashed (...)", its last
+// line, or "{converter} ended with code {n}".
+QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output);
+
 // Why a row was not converted, in the closing box's words.
 QString failureReason(const RowOutcome& row);
 

@@ -2,6 +2,7 @@
 
 #include "convert/checks.h"
 #include "convert/commands.h"
+#include "convert/tiffopen.h"
 #include "platform/regularfile.h"
 
 #include <tiffio.h>
@@ -28,112 +29,6 @@ constexpr qint64 kPauseEveryMs = 40;
 
 const char* const kDamaged = "the image data is damaged";
 const char* const kTooLarge = "the page is too large to convert";
-
-// Where the file's bytes come from: a regular file on disk or a buffer in memory.
-class Source {
-public:
-    virtual ~Source() = default;
-    virtual std::uint64_t size() const = 0;
-    virtual std::int64_t readAt(std::uint64_t offset, void* buffer, std::size_t count) const = 0;
-};
-
-class FileSource final : public Source {
-public:
-    explicit FileSource(const platform::RegularFile& file) : m_file(file) {}
-    std::uint64_t size() const override { return m_file.size(); }
-    std::int64_t readAt(std::uint64_t offset, void* buffer, std::size_t count) const override {
-        return m_file.readAt(offset, buffer, count);
-    }
-
-private:
-    const platform::RegularFile& m_file;
-};
-
-class MemorySource final : public Source {
-public:
-    explicit MemorySource(const QByteArray& bytes) : m_bytes(bytes) {}
-    std::uint64_t size() const override { return std::uint64_t(m_bytes.size()); }
-    std::int64_t readAt(std::uint64_t offset, void* buffer, std::size_t count) const override {
-        if (offset >= size())
-            return 0;
-        const std::size_t n = std::size_t(std::min<std::uint64_t>(count, size() - offset));
-        std::memcpy(buffer, m_bytes.constData() + offset, n);
-        return std::int64_t(n);
-    }
-
-private:
-    const QByteArray& m_bytes;
-};
-
-// libtiff's view of a Source: a read position over it, nothing written, nothing mapped.
-struct Stream {
-    const Source* source = nullptr;
-    std::uint64_t position = 0;
-};
-
-tmsize_t readProc(thandle_t handle, void* buffer, tmsize_t count) {
-    auto* s = static_cast<Stream*>(handle);
-    if (count < 0)
-        return -1;
-    const std::int64_t n = s->source->readAt(s->position, buffer, std::size_t(count));
-    if (n > 0)
-        s->position += std::uint64_t(n);
-    return tmsize_t(n);
-}
-
-tmsize_t writeProc(thandle_t, void*, tmsize_t) {
-    return -1;
-}
-
-toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
-    auto* s = static_cast<Stream*>(handle);
-    std::uint64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = s->position;
-    else if (whence == SEEK_END)
-        base = s->source->size();
-    // libtiff passes a negative offset as its two's complement.
-    s->position = base + offset;
-    return s->position;
-}
-
-int closeProc(thandle_t) {
-    return 0;
-}
-
-toff_t sizeProc(thandle_t handle) {
-    return static_cast<Stream*>(handle)->source->size();
-}
-
-int mapProc(thandle_t, void**, toff_t*) {
-    return 0;
-}
-
-void unmapProc(thandle_t, void*, toff_t) {}
-
-// What libtiff reported for this one file; each file has its own, so inspections on several
-// threads do not mix their messages.
-struct Sink {
-    int errors = 0;
-    int warnings = 0;
-};
-
-int onError(TIFF*, void* user, const char*, const char*, va_list) {
-    ++static_cast<Sink*>(user)->errors;
-    return 1;
-}
-
-int onWarning(TIFF*, void* user, const char*, const char* format, va_list) {
-    // Data written by LZW coders from before 1990 decodes correctly; libtiff only says so.
-    if (format && std::strncmp(format, "Old-style LZW codes", 19) == 0)
-        return 1;
-    ++static_cast<Sink*>(user)->warnings;
-    return 1;
-}
-
-struct CloseTiff {
-    void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
 
 // A page's resolution as its tags give it, in dots per inch.
 struct Resolution {
@@ -186,50 +81,8 @@ int colourChannels(TIFF* tif, uint16_t photometric) {
     }
 }
 
-QString formatProblem(TIFF* tif) {
-    uint16_t bits = 1;
-    uint16_t format = SAMPLEFORMAT_UINT;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
-        return QStringLiteral("floating-point samples are not supported");
-    if (format == SAMPLEFORMAT_INT || format == SAMPLEFORMAT_COMPLEXINT)
-        return QStringLiteral("signed samples are not supported");
-    if (bits != 1 && bits != 2 && bits != 4 && bits != 8)
-        return QStringLiteral("%1-bit samples are not supported").arg(bits);
-
-    uint16_t photometric = 0;
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
-        return QStringLiteral("the colour model is not given");
-    const int channels = colourChannels(tif, photometric);
-    if (channels == 0)
-        return QStringLiteral("colour model %1 is not supported").arg(photometric);
-    uint16_t samples = 1;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    uint16_t extraCount = 0;
-    uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
-    for (uint16_t i = 0; i < extraCount; ++i) {
-        if (extra[i] == EXTRASAMPLE_ASSOCALPHA || extra[i] == EXTRASAMPLE_UNASSALPHA)
-            return QStringLiteral("alpha channel is not supported");
-    }
-    // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
-    if (samples == 4 && photometric == PHOTOMETRIC_RGB)
-        return QStringLiteral("alpha channel is not supported");
-    if (samples > channels)
-        return QStringLiteral("extra channels are not supported");
-    if (samples < channels)
-        return QStringLiteral("colour channels are missing");
-
-    uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFIsCODECConfigured(compression))
-        return QStringLiteral("compression %1 is not supported").arg(compression);
-    return {};
-}
-
 // Decodes every strip or tile once, into one buffer of a strip's or tile's size.
-QString decodeProblem(TIFF* tif, Sink& sink) {
+QString decodeProblem(TIFF* tif, TiffMessages& sink) {
     const bool tiled = TIFFIsTiled(tif);
     const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
     const tmsize_t size = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
@@ -242,7 +95,7 @@ QString decodeProblem(TIFF* tif, Sink& sink) {
     if (!buffer)
         return QString::fromLatin1(kTooLarge);
     for (uint32_t i = 0; i < count; ++i) {
-        sink = Sink{};
+        sink = TiffMessages{};
         const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.get(), size)
                                  : TIFFReadEncodedStrip(tif, i, buffer.get(), size);
         // A decoder warns where the data does not fit what it should be (a CCITT line of the
@@ -253,42 +106,11 @@ QString decodeProblem(TIFF* tif, Sink& sink) {
     return {};
 }
 
-Page inspectPage(TIFF* tif, Sink& sink) {
+Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
     Page page;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    if (width == 0 || height == 0) {
-        page.problem = QStringLiteral("the page has no pixels");
-        return page;
-    }
-    page.problem = formatProblem(tif);
+    page.problem = pageDirectoryProblem(tif, route);
     if (!page.problem.isEmpty())
         return page;
-
-    uint16_t bits = 1;
-    uint16_t samples = 1;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    const double decoded = std::ceil(double(width) * samples * bits / 8) * double(height);
-    if (decoded > kMaxDecodedBytes) {
-        page.problem = QString::fromLatin1(kTooLarge);
-        return page;
-    }
-    // Every page keeps its pixel size, so its size decides what the converters need.
-    if (width > kDjvuMaxSide || height > kDjvuMaxSide) {
-        page.problem = QStringLiteral("the page is too large for DjVu (%1 x %2 pixels)")
-                           .arg(width)
-                           .arg(height);
-        return page;
-    }
-    if (double(width) * height > kMaxPagePixels) {
-        page.problem = QStringLiteral("the page is too large to convert (%1 x %2 pixels)")
-                           .arg(width)
-                           .arg(height);
-        return page;
-    }
     page.resolution = resolutionOf(tif);
     uint16_t compression = COMPRESSION_NONE;
     uint16_t photometric = 0;
@@ -300,43 +122,15 @@ Page inspectPage(TIFF* tif, Sink& sink) {
     return page;
 }
 
-QString headerProblem(const Source& source) {
-    if (source.size() == 0)
-        return QStringLiteral("the file is empty");
-    unsigned char head[16] = {};
-    const std::int64_t n = source.readAt(0, head, sizeof head);
-    if (n < 0)
-        return QStringLiteral("the file could not be read");
-    const bool little = head[0] == 'I' && head[1] == 'I';
-    const bool big = head[0] == 'M' && head[1] == 'M';
-    const unsigned version = little ? head[2] | unsigned(head[3]) << 8 : head[2] << 8 | head[3];
-    if (n < 2 || (!little && !big))
-        return QStringLiteral("not a TIFF file");
-    if (n < 4)
-        return QStringLiteral("the TIFF header is incomplete");
-    if (version != 42 && version != 43)
-        return QStringLiteral("not a TIFF file");
-    if (n < (version == 42 ? 8 : 16))
-        return QStringLiteral("the TIFF header is incomplete");
-    return {};
-}
-
-TiffInspection inspect(const Source& source) {
+TiffInspection inspect(const TiffSource& source, Route route) {
     TiffInspection result;
-    result.problem = headerProblem(source);
+    result.problem = tiffHeaderProblem(source);
     if (!result.problem.isEmpty())
         return result;
 
-    Sink sink;
-    Stream stream{&source, 0};
-    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
-                                                                             &TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &sink);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, &sink);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(kMaxDecodedBytes));
-    std::unique_ptr<TIFF, CloseTiff> tif(TIFFClientOpenExt("input", "rm", &stream, readProc,
-                                                           writeProc, seekProc, closeProc, sizeProc,
-                                                           mapProc, unmapProc, options.get()));
+    TiffMessages sink;
+    const OpenTiff opened(source, sink, std::int64_t(kMaxDecodedBytes));
+    TIFF* const tif = opened.get();
     if (!tif) {
         result.problem = QStringLiteral("the first page cannot be read");
         return result;
@@ -347,14 +141,12 @@ TiffInspection inspect(const Source& source) {
     bool unitsDiffer = false;
     bool allAsRendered = true; // every page already has the resolution the result gets
     for (;;) {
-        if (isTiffPage(tif.get())) {
+        if (isTiffPage(tif)) {
             ++result.pages;
-            const Page page = inspectPage(tif.get(), sink);
+            const Page page = inspectPage(tif, sink, route);
             if (!page.problem.isEmpty()) {
-                result.problem =
-                    result.pages > 1 || !TIFFLastDirectory(tif.get())
-                        ? QStringLiteral("page %1: %2").arg(result.pages).arg(page.problem)
-                        : page.problem;
+                result.problem = namedPageProblem(
+                    result.pages, result.pages > 1 || !TIFFLastDirectory(tif), page.problem);
                 return result;
             }
             allTiledYcbcrJpeg = allTiledYcbcrJpeg && page.tiledYcbcrJpeg;
@@ -365,9 +157,9 @@ TiffInspection inspect(const Source& source) {
             allAsRendered = allAsRendered && page.resolution.hasUnit && page.resolution.x == dpi &&
                             page.resolution.y == dpi;
         }
-        if (TIFFLastDirectory(tif.get()))
+        if (TIFFLastDirectory(tif))
             break;
-        if (!TIFFReadDirectory(tif.get())) {
+        if (!TIFFReadDirectory(tif)) {
             ++result.pages;
             result.problem = QStringLiteral("page %1 cannot be read").arg(result.pages);
             return result;
@@ -378,6 +170,9 @@ TiffInspection inspect(const Source& source) {
         return result;
     }
 
+    // The direct route gives each page its own resolution and needs no tiff2pdf options.
+    if (route == Route::Direct)
+        return result;
     // tiff2pdf takes one resolution override for the whole file, and reads it per inch or per
     // point by each page's unit: pages with and without one cannot all come out right.
     if (unitsDiffer) {
@@ -398,22 +193,12 @@ TiffInspection inspect(const Source& source) {
     return result;
 }
 
-TiffInspection inspectFile(const QString& path) {
+TiffInspection inspectFile(const QString& path, Route route) {
     const platform::RegularFile file(path);
+    if (file.status() == platform::RegularFile::Status::Opened)
+        return inspect(FileTiffSource(file), route);
     TiffInspection result;
-    switch (file.status()) {
-    case platform::RegularFile::Status::Opened:
-        return inspect(FileSource(file));
-    case platform::RegularFile::Status::Missing:
-        result.problem = QStringLiteral("the file is not there");
-        break;
-    case platform::RegularFile::Status::NotRegular:
-        result.problem = QStringLiteral("not a regular file");
-        break;
-    case platform::RegularFile::Status::Unreadable:
-        result.problem = QStringLiteral("the file may not be read");
-        break;
-    }
+    result.problem = regularFileProblem(int(file.status()));
     return result;
 }
 
@@ -425,22 +210,108 @@ int pageDpi(double tagged) {
     return int(std::lround(tagged));
 }
 
-TiffInspection inspectTiff(const QString& path) {
-    return inspectFile(path);
+QString namedPageProblem(int page, bool severalPages, const QString& problem) {
+    return severalPages ? QStringLiteral("page %1: %2").arg(page).arg(problem) : problem;
 }
 
-TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause) {
+QString pageDirectoryProblem(TIFF* tif, Route route) {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    if (width == 0 || height == 0)
+        return QStringLiteral("the page has no pixels");
+    const QString format = pageFormatProblem(tif, route);
+    if (!format.isEmpty())
+        return format;
+
+    uint16_t bits = 1;
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const double decoded = std::ceil(double(width) * samples * bits / 8) * double(height);
+    if (decoded > kMaxDecodedBytes)
+        return QString::fromLatin1(kTooLarge);
+    // Every page keeps its pixel size, so its size decides what the converters need.
+    if (width > kDjvuMaxSide || height > kDjvuMaxSide)
+        return QStringLiteral("the page is too large for DjVu (%1 x %2 pixels)")
+            .arg(width)
+            .arg(height);
+    if (double(width) * height > kMaxPagePixels)
+        return QStringLiteral("the page is too large to convert (%1 x %2 pixels)")
+            .arg(width)
+            .arg(height);
+    return {};
+}
+
+QString pageFormatProblem(TIFF* tif, Route route) {
+    const bool direct = route == Route::Direct;
+    uint16_t bits = 1;
+    uint16_t format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
+        return QStringLiteral("floating-point samples are not supported");
+    if (format == SAMPLEFORMAT_INT || format == SAMPLEFORMAT_COMPLEXINT)
+        return QStringLiteral("signed samples are not supported");
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && !(direct && bits == 16))
+        return QStringLiteral("%1-bit samples are not supported").arg(bits);
+
+    uint16_t photometric = 0;
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
+        return QStringLiteral("the colour model is not given");
+    const int channels = colourChannels(tif, photometric);
+    if (channels == 0)
+        return QStringLiteral("colour model %1 is not supported").arg(photometric);
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    uint16_t extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    bool alpha = false;
+    for (uint16_t i = 0; i < extraCount; ++i)
+        alpha = alpha || extra[i] == EXTRASAMPLE_ASSOCALPHA || extra[i] == EXTRASAMPLE_UNASSALPHA;
+    // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
+    alpha = alpha || (samples == 4 && photometric == PHOTOMETRIC_RGB);
+    if (alpha && !direct)
+        return QStringLiteral("alpha channel is not supported");
+    // The direct route lays the page over white; an alpha channel is its one extra sample.
+    if (samples > channels + (direct && alpha ? 1 : 0))
+        return QStringLiteral("extra channels are not supported");
+    if (samples < channels)
+        return QStringLiteral("colour channels are missing");
+
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (!TIFFIsCODECConfigured(compression))
+        return QStringLiteral("compression %1 is not supported").arg(compression);
+    // Pages other than bitonal ones are decoded to RGB by libtiff on the direct route.
+    const bool bitonal =
+        bits == 1 && samples == 1 &&
+        (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+    char message[1024] = {};
+    if (direct && !bitonal && !TIFFRGBAImageOK(tif, message))
+        return QStringLiteral("this kind of page is not supported (%1)")
+            .arg(QString::fromLatin1(message));
+    return {};
+}
+
+TiffInspection inspectTiff(const QString& path, Route route) {
+    return inspectFile(path, route);
+}
+
+TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause, Route route) {
     // One strip can take seconds to decode: the work goes to a thread of its own, and the
     // caller pauses while it waits.
     std::future<TiffInspection> done =
-        std::async(std::launch::async, [path] { return inspectFile(path); });
+        std::async(std::launch::async, [path, route] { return inspectFile(path, route); });
     while (done.wait_for(std::chrono::milliseconds(kPauseEveryMs)) != std::future_status::ready)
         pause();
     return done.get();
 }
 
-TiffInspection inspectTiffBytes(const QByteArray& bytes) {
-    return inspect(MemorySource(bytes));
+TiffInspection inspectTiffBytes(const QByteArray& bytes, Route route) {
+    return inspect(MemoryTiffSource(bytes), route);
 }
 
 } // namespace vormelle::convert

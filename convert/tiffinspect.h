@@ -6,6 +6,8 @@
 
 #include <functional>
 
+struct tiff; // libtiff's TIFF
+
 namespace vormelle::convert {
 
 // The resolutions a scan plausibly has. 72 dpi is also the coarsest pdf2djvu writes; finer
@@ -22,6 +24,12 @@ inline constexpr double kMaxPagePixels = 150e6;
 // plausible, otherwise kDefaultDpi.
 int pageDpi(double tagged);
 
+// The way a file is converted: through a PDF (tiff2pdf, then pdf2djvu), or page by page straight
+// into DjVu with DjVuLibre's encoders (convert/direct.h). The direct route also takes alpha
+// channels (laid over white) and 16-bit samples, and gives every page its own resolution, so
+// fewer files are refused and no tiff2pdf options are asked for.
+enum class Route { Pdf, Direct };
+
 // What libtiff finds in a TIFF before the converters see it. The converters turn some TIFFs
 // into wrong pages without a word (an alpha channel, a resolution without unit, damaged image
 // data) and fail on others with messages nobody can act on; those are named here instead.
@@ -32,7 +40,7 @@ struct TiffInspection {
     int pages = 0;               // pages found
     // The resolution every page of the result gets (pdf2djvu's -d): the first page's when it is
     // plausible. With tiff2pdfOptions it makes each DjVu page as large as its TIFF page in
-    // pixels.
+    // pixels. The direct route gives each page its own (TiffPageReader).
     int dpi = kDefaultDpi;
     // tiff2pdf copies the compressed data instead of re-encoding it (no -n): the only way it
     // converts pages in YCbCr JPEG tiles.
@@ -41,11 +49,20 @@ struct TiffInspection {
 
 // Reads every page's directory and decodes all its image data once. Anything that is not a
 // regular file is never opened.
-TiffInspection inspectTiff(const QString& path);
+TiffInspection inspectTiff(const QString& path, Route route = Route::Pdf);
 // The same on a thread of its own, calling `pause` every 40 ms until it is done, so a window
 // can process its events.
-TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause);
+TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause,
+                           Route route = Route::Pdf);
 // The same checks on a file held in memory; never touches the disk.
-TiffInspection inspectTiffBytes(const QByteArray& bytes);
+TiffInspection inspectTiffBytes(const QByteArray& bytes, Route route = Route::Pdf);
+
+// Why the current page cannot take the route, from its directory alone: no pixels, samples,
+// colour model, compression, size. "" when it can.
+QString pageDirectoryProblem(tiff* tif, Route route);
+// The same for the samples, colour model and compression only.
+QString pageFormatProblem(tiff* tif, Route route);
+// A page's problem as the closing box names it: "page 3: ..." in a file of several pages.
+QString namedPageProblem(int page, bool severalPages, const QString& problem);
 
 } // namespace vormelle::convert

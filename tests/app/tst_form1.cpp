@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -53,6 +54,9 @@ private slots:
             {form.Option2, "Save results in folder of original file", {240, 1410, 6000, 255}},
             {form.PushButton2, "Start Converting", {120, 5640, 7800, 405}},
             {form.ProgressBar1, {}, {120, 6160, 7800, 405}},
+            {form.Label1, {}, {120, 6680, 840, 255}},
+            {form.Option3, "Direct: exact pixels, small files (DjVuLibre)", {960, 6680, 6960, 255}},
+            {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)", {960, 6960, 6960, 255}},
         };
         for (const Expect& e : expected) {
             const QRect r = e.twips;
@@ -72,6 +76,11 @@ private slots:
         QCOMPARE(form.ProgressBar1->value(), 0);
         QVERIFY(form.Option1->isChecked());
         QVERIFY(!form.Option2->isChecked());
+        QCOMPARE(form.Label1->text(), QStringLiteral("Encoder:"));
+        QVERIFY(!form.Option3->isChecked());
+        QVERIFY(form.Option4->isChecked());
+        // The window grows by the encoder row, nothing else moves.
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7335)));
     }
 
     void columnHeader() {
@@ -103,6 +112,11 @@ private slots:
         form.Option1->click(); // a click never clears an option
         QVERIFY(form.Option1->isChecked());
         QVERIFY(!form.Option2->isChecked());
+        QCOMPARE(form.Label1->text(), QStringLiteral("Encoder:"));
+        QVERIFY(!form.Option3->isChecked());
+        QVERIFY(form.Option4->isChecked());
+        // The window grows by the encoder row, nothing else moves.
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7335)));
     }
 
     void progressPositionsClamp_data() {

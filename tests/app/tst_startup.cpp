@@ -5,6 +5,7 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "app/startup.h"
+#include "output/encoderchoice.h"
 #include "platform/qtdialogs.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
@@ -143,6 +144,38 @@ private slots:
 
     // A settings file that holds junk: the program starts, each value it cannot use falls back
     // (reported where a boolean is expected), and the junk is still in the file afterwards.
+    void encoderRestored_data() {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<bool>("direct");
+        QTest::newRow("missing") << QByteArray("Option1=True\n") << false;
+        QTest::newRow("Direct") << QByteArray("Encoder=Direct\n") << true;
+        QTest::newRow("PDF") << QByteArray("Encoder=PDF\n") << false;
+        QTest::newRow("other letter case") << QByteArray("Encoder=direct\n") << true;
+        QTest::newRow("unknown") << QByteArray("Encoder=Fast\n") << false;
+        QTest::newRow("empty") << QByteArray("Encoder=\n") << false;
+    }
+    // A missing or unknown value means the route through a PDF; a click stores the choice, and
+    // the next start finds it.
+    void encoderRestored() {
+        QFETCH(QByteArray, section);
+        QFETCH(bool, direct);
+        storeSettings(section);
+        {
+            auto form = load();
+            QCOMPARE(form->Option3->isChecked(), direct);
+            QCOMPARE(form->Option4->isChecked(), !direct);
+            OptionButton* other = direct ? form->Option4 : form->Option3;
+            QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(8, other->height() / 2));
+            QCOMPARE(settings::GetSetting(QStringLiteral("Encoder"), QString()),
+                     direct ? QStringLiteral("PDF") : QStringLiteral("Direct"));
+        }
+        auto again = load();
+        QCOMPARE(again->Option3->isChecked(), !direct);
+        QCOMPARE(encoderchoice::chosenEncoder(*again),
+                 direct ? encoderchoice::Encoder::Pdf : encoderchoice::Encoder::Direct);
+        QVERIFY(m_dialogs.boxes.isEmpty());
+    }
+
     void hostileSettingsFile_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("option1");

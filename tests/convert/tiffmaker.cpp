@@ -27,6 +27,8 @@ struct Format {
     bool planar = false;
     bool tiled = false;
     bool jpegRgb = false; // YCbCr JPEG fed with RGB
+    bool lsbFirst = false;
+    bool oneStrip = false;
 };
 
 Format formatOf(TiffKind kind) {
@@ -69,6 +71,28 @@ Format formatOf(TiffKind kind) {
         break;
     case TiffKind::Gray16:
         f.bits = 16;
+        break;
+    case TiffKind::BitonalG3:
+    case TiffKind::BitonalLzw:
+    case TiffKind::BitonalRaw:
+    case TiffKind::BitonalTiled:
+    case TiffKind::BitonalBlack0:
+    case TiffKind::BitonalLsb:
+        f.bits = 1;
+        f.photometric = PHOTOMETRIC_MINISWHITE;
+        f.compression = kind == TiffKind::BitonalG3       ? COMPRESSION_CCITTFAX3
+                        : kind == TiffKind::BitonalLzw    ? COMPRESSION_LZW
+                        : kind == TiffKind::BitonalTiled  ? COMPRESSION_CCITTFAX4
+                        : kind == TiffKind::BitonalBlack0 ? COMPRESSION_PACKBITS
+                                                          : COMPRESSION_NONE;
+        if (kind == TiffKind::BitonalBlack0)
+            f.photometric = PHOTOMETRIC_MINISBLACK;
+        f.tiled = kind == TiffKind::BitonalTiled;
+        f.lsbFirst = kind == TiffKind::BitonalLsb;
+        break;
+    case TiffKind::Gray8Jpeg1Strip:
+        f.compression = COMPRESSION_JPEG;
+        f.oneStrip = true;
         break;
     case TiffKind::Gray2:
         f.bits = 2;
@@ -119,6 +143,7 @@ Format formatOf(TiffKind kind) {
 
 // The samples of one pixel, each from 0 to 1 (the signed kind stores them shifted).
 std::vector<double> samplesOf(TiffKind kind, const Format& f, QRgb c) {
+    const double alpha = qAlpha(c) / 255.0;
     const double r = qRed(c) / 255.0;
     const double g = qGreen(c) / 255.0;
     const double b = qBlue(c) / 255.0;
@@ -134,12 +159,15 @@ std::vector<double> samplesOf(TiffKind kind, const Format& f, QRgb c) {
         return {gray, 0, 0}; // neutral: a* and b* zero
     case PHOTOMETRIC_RGB:
     case PHOTOMETRIC_YCBCR:
-        if (f.samples == 4)
-            return {r, g, b, 1};
+        if (f.samples == 4) {
+            // Associated alpha stores the colour weighted by it.
+            const double w = kind == TiffKind::RgbAssocAlpha ? alpha : 1;
+            return {r * w, g * w, b * w, alpha};
+        }
         return {r, g, b};
     default:
         if (kind == TiffKind::GrayAlpha)
-            return {gray, 1};
+            return {gray, alpha};
         return {gray};
     }
 }
@@ -170,26 +198,16 @@ void packPixel(const Format& f, const std::vector<double>& s, int plane,
     }
 }
 
-// Rows of one plane (or of all samples, interleaved) in the file's layout: inked on the left
-// half, white on the right, and all white.
-struct Rows {
-    std::vector<unsigned char> inked;
-    std::vector<unsigned char> white;
-};
-
-Rows packRows(TiffKind kind, const Format& f, const TiffPage& p, int plane) {
+// Row y of one plane (or of all samples, interleaved) in the file's layout.
+std::vector<unsigned char> packRow(TiffKind kind, const Format& f, const TiffPage& p, int plane,
+                                   int y) {
     const int perPixel = f.planar ? 1 : f.samples;
     const size_t size = size_t((p.width * perPixel * f.bits + 7) / 8);
-    const std::vector<double> ink = samplesOf(kind, f, p.ink);
-    const std::vector<double> white = samplesOf(kind, f, qRgb(255, 255, 255));
-    Rows rows{std::vector<unsigned char>(size, 0), std::vector<unsigned char>(size, 0)};
-    size_t inkedBit = 0;
-    size_t whiteBit = 0;
-    for (int x = 0; x < p.width; ++x) {
-        packPixel(f, x < p.width / 2 ? ink : white, plane, rows.inked, inkedBit);
-        packPixel(f, white, plane, rows.white, whiteBit);
-    }
-    return rows;
+    std::vector<unsigned char> row(size, 0);
+    size_t bit = 0;
+    for (int x = 0; x < p.width; ++x)
+        packPixel(f, samplesOf(kind, f, pagePixel(p, x, y)), plane, row, bit);
+    return row;
 }
 
 void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
@@ -215,6 +233,12 @@ void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, f.sampleFormat);
     if (f.jpegRgb)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (f.compression == COMPRESSION_JPEG)
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 95);
+    if (f.lsbFirst)
+        TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    if (f.compression == COMPRESSION_CCITTFAX3)
+        TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
     if (f.extra != 0) {
         uint16_t extra[] = {f.extra};
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -236,30 +260,29 @@ void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
         const int tile = 64;
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
-        const size_t pixel = size_t(f.samples);
-        const Rows rows = packRows(p.kind, f, p, 0);
-        std::vector<unsigned char> buffer(size_t(tile * tile) * pixel);
+        // Bytes of `tile` pixels, and where pixel x starts in a row (bitonal tiles start on a
+        // byte, since they are a multiple of 8 pixels wide).
+        const size_t tileBytes = size_t((tile * f.samples * f.bits + 7) / 8);
+        const auto at = [&f](int x) { return size_t(x * f.samples * f.bits / 8); };
+        std::vector<unsigned char> buffer(tileBytes * size_t(tile));
         for (int ty = 0; ty < p.height; ty += tile) {
             for (int tx = 0; tx < p.width; tx += tile) {
                 std::fill(buffer.begin(), buffer.end(), 255);
                 for (int y = 0; y < tile && ty + y < p.height; ++y) {
-                    const std::vector<unsigned char>& row =
-                        ty + y < p.height / 2 ? rows.inked : rows.white;
-                    const int n = std::min(tile, p.width - tx);
-                    std::memcpy(&buffer[size_t(y * tile) * pixel], &row[size_t(tx) * pixel],
-                                size_t(n) * pixel);
+                    const std::vector<unsigned char> row = packRow(p.kind, f, p, 0, ty + y);
+                    const size_t n = std::min(tileBytes, row.size() - at(tx));
+                    std::memcpy(&buffer[size_t(y) * tileBytes], &row[at(tx)], n);
                 }
                 if (TIFFWriteTile(tif, buffer.data(), uint32_t(tx), uint32_t(ty), 0, 0) < 0)
                     qFatal("cannot write a tile");
             }
         }
     } else {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, f.oneStrip ? p.height : 16);
         for (int plane = 0; plane < (f.planar ? f.samples : 1); ++plane) {
-            Rows rows = packRows(p.kind, f, p, plane);
             for (int y = 0; y < p.height; ++y) {
-                // libtiff may encode in place: each row gets a fresh copy.
-                std::vector<unsigned char> bytes = y < p.height / 2 ? rows.inked : rows.white;
+                // libtiff may encode in place: each row is a fresh copy.
+                std::vector<unsigned char> bytes = packRow(p.kind, f, p, plane, y);
                 if (TIFFWriteScanline(tif, bytes.data(), uint32_t(y), uint16_t(plane)) < 0)
                     qFatal("cannot write a row");
             }
@@ -269,7 +292,51 @@ void writePage(TIFF* tif, const TiffPage& p, int page, int pages) {
         qFatal("cannot write a directory");
 }
 
+uint32_t mix(uint32_t x, uint32_t y) {
+    uint32_t h = x * 73856093u ^ y * 19349663u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    return h;
+}
+
 } // namespace
+
+QRgb pagePixel(const TiffPage& p, int x, int y) {
+    const QRgb ink = qRgba(qRed(p.ink), qGreen(p.ink), qBlue(p.ink), p.inkAlpha);
+    const QRgb white = qRgb(255, 255, 255);
+    switch (p.content) {
+    case TiffContent::Quarter:
+        return x < p.width / 2 && y < p.height / 2 ? ink : white;
+    case TiffContent::Noise:
+        return mix(uint32_t(x), uint32_t(y)) % 8 < 3 ? ink : white;
+    case TiffContent::Text: {
+        const bool levels =
+            formatOf(p.kind).bits > 1 && formatOf(p.kind).photometric != PHOTOMETRIC_PALETTE;
+        if (levels && y >= p.height * 2 / 3) {
+            const int r = 255 * x / std::max(p.width - 1, 1);
+            const int g = 255 * (y - p.height * 2 / 3) / std::max(p.height / 3, 1);
+            return qRgb(r, g, 255 - (r + g) / 2);
+        }
+        // Glyph cells of 18 x 28 pixels (about 11 point at 300 dpi), each a few strokes 3
+        // pixels wide picked by its place, every fourth line of cells left blank.
+        const int cx = x / 18;
+        const int cy = y / 28;
+        const int gx = x % 18;
+        const int gy = y % 28;
+        const uint32_t glyph = mix(uint32_t(cx), uint32_t(cy) + 7919u);
+        if (cy % 4 == 3 || (glyph & 15) == 0 || gx >= 15 || gy < 5 || gy >= 25)
+            return mix(uint32_t(x), uint32_t(y)) % 211 == 0 ? ink : white; // specks
+        const bool stem = (glyph & 16) && gx >= 1 && gx <= 3;
+        const bool bar = (glyph & 32) && gy >= 14 && gy <= 16;
+        const bool top = (glyph & 64) && gy >= 5 && gy <= 7;
+        const bool right = (glyph & 128) && gx >= 11 && gx <= 13;
+        const bool dot = (glyph & 256) && gx >= 6 && gx <= 8 && gy >= 19;
+        return stem || bar || top || right || dot ? ink : white;
+    }
+    }
+    return white;
+}
 
 void writeTiffPages(const QString& path, const QList<TiffPage>& pages) {
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");

@@ -9,26 +9,41 @@ namespace vormelle::test {
 
 // The kinds of TIFF the conversion tests feed to the real converters and to the inspection.
 enum class TiffKind {
-    BitonalG4,      // 1 bit, CCITT group 4
-    Gray8,          // 8-bit gray, LZW
-    GrayJpeg,       // 8-bit gray in JPEG strips
-    RgbJpeg,        // RGB as YCbCr in JPEG strips
-    RgbDeflate,     // RGB, Deflate strips
-    RgbTiledJpeg,   // RGB in JPEG tiles that do not divide the image
-    Gray16,         // 16 bits per sample: tiff2pdf refuses it
-    Gray2,          // 2-bit gray
-    Gray4,          // 4-bit gray
-    Gray12,         // 12-bit gray
-    GrayFloat,      // 32-bit floating-point gray
-    GraySigned,     // 8-bit signed gray
-    GrayAlpha,      // 8-bit gray with unassociated alpha
-    RgbAlpha,       // 8-bit RGB with unassociated alpha, opaque everywhere
-    RgbAssocAlpha,  // 8-bit RGB with associated alpha, opaque everywhere
-    RgbPlanar,      // 8-bit RGB, one plane per colour
-    Palette8,       // 8-bit palette
-    Cmyk8,          // 8-bit CMYK
-    Lab8,           // 8-bit CIE L*a*b*
-    YcbcrTiledJpeg, // RGB as YCbCr in JPEG tiles: tiff2pdf decodes these only when copying
+    BitonalG4,       // 1 bit, CCITT group 4
+    Gray8,           // 8-bit gray, LZW
+    GrayJpeg,        // 8-bit gray in JPEG strips
+    RgbJpeg,         // RGB as YCbCr in JPEG strips
+    RgbDeflate,      // RGB, Deflate strips
+    RgbTiledJpeg,    // RGB in JPEG tiles that do not divide the image
+    Gray16,          // 16 bits per sample: tiff2pdf refuses it
+    Gray2,           // 2-bit gray
+    Gray4,           // 4-bit gray
+    Gray12,          // 12-bit gray
+    GrayFloat,       // 32-bit floating-point gray
+    GraySigned,      // 8-bit signed gray
+    GrayAlpha,       // 8-bit gray with unassociated alpha
+    RgbAlpha,        // 8-bit RGB with unassociated alpha, opaque everywhere
+    RgbAssocAlpha,   // 8-bit RGB with associated alpha, opaque everywhere
+    RgbPlanar,       // 8-bit RGB, one plane per colour
+    Palette8,        // 8-bit palette
+    Cmyk8,           // 8-bit CMYK
+    Lab8,            // 8-bit CIE L*a*b*
+    YcbcrTiledJpeg,  // RGB as YCbCr in JPEG tiles: tiff2pdf decodes these only when copying
+    BitonalG3,       // 1 bit, CCITT group 3 (2-D)
+    BitonalLzw,      // 1 bit, LZW
+    BitonalRaw,      // 1 bit, uncompressed
+    BitonalTiled,    // 1 bit, G4 in 64 x 64 tiles that do not divide the image
+    BitonalBlack0,   // 1 bit, 0 for black (min-is-black), PackBits
+    BitonalLsb,      // 1 bit, uncompressed, the leftmost pixel in the low bit (fill order 2)
+    Gray8Jpeg1Strip, // 8-bit gray in one JPEG strip for the whole page
+};
+
+// What a page shows.
+enum class TiffContent {
+    Quarter, // white with the top-left quarter in the ink
+    Noise,   // every pixel ink or white at random (fixed seed): nothing survives a shifted bit
+    Text,    // rows of glyph-like strokes with a little noise; on pages with colour or grey
+             // levels the bottom third is a smooth photo-like gradient instead
 };
 
 // One page: white with a top-left quarter in `ink` (black unless the kind has colour).
@@ -42,7 +57,13 @@ struct TiffPage {
     int unit = 2; // RESUNIT_INCH; 1 is "none", 3 centimetre
     QRgb ink = qRgb(0, 0, 0);
     bool reduced = false; // a reduced-resolution copy, not a page
+    TiffContent content = TiffContent::Quarter;
+    int inkAlpha = 255; // the ink's alpha on kinds with an alpha channel
 };
+
+// The colour the page has at (x, y), before the kind's own limits (gray, palette, bits); the
+// alpha is the ink's on ink pixels.
+QRgb pagePixel(const TiffPage& page, int x, int y);
 
 // Writes the pages into one TIFF. Fails the test (qFatal) when it cannot.
 void writeTiffPages(const QString& path, const QList<TiffPage>& pages);

@@ -1,0 +1,185 @@
+#include "convert/direct.h"
+
+#include "convert/commands.h"
+#include "convert/outcome.h"
+#include "convert/pagereader.h"
+#include "convert/runner.h"
+#include "platform/basicerror.h"
+#include "platform/process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+namespace vormelle::convert {
+
+namespace {
+
+// How long an encoder runs between two looks at the stop flag.
+constexpr std::chrono::milliseconds kStopCheck{50};
+
+QString toolPath(const char* name) {
+    return QStandardPaths::findExecutable(QString::fromLatin1(name));
+}
+
+struct Encoding {
+    QString workFolder;
+    const std::atomic<bool>* stop = nullptr;
+    platform::EnvironmentChanges environment;
+    QStringList made; // files to remove at the end
+    bool stopped = false;
+
+    bool stopRequested() const { return stop && stop->load(); }
+
+    // Runs one encoder to its end; "" when it ended with 0 and wrote `output`.
+    QString run(const char* tool, const QStringList& arguments, const QString& output) {
+        const QString program = toolPath(tool);
+        std::optional<platform::ChildProcess> child;
+        try {
+            child.emplace(program, arguments, environment);
+        } catch (const BasicError& e) {
+            return converterReason(tool, kStartFailed + e.number(), 0, {});
+        }
+        while (!child->waitFor(kStopCheck)) {
+            if (stopRequested()) {
+                child->kill();
+                while (!child->waitFor(kStopCheck)) {
+                }
+                stopped = true;
+                return QStringLiteral("the conversion was stopped");
+            }
+        }
+        if (child->exitCode() != 0 || child->endingSignal() != 0)
+            return converterReason(tool, child->exitCode(), child->endingSignal(), child->output());
+        if (!QFile::exists(output))
+            return QStringLiteral("%1 wrote no DjVu file").arg(QLatin1String(tool));
+        return {};
+    }
+
+    QString path(const QString& name) const { return workFolder + QLatin1Char('/') + name; }
+
+    // Writes the page as PBM, PGM or PPM, row by row.
+    QString writeImage(TiffPageReader& reader, const QString& image) {
+        const PageFormat& f = reader.format();
+        const char* magic = f.kind == PixelKind::Bitonal ? "P4"
+                            : f.kind == PixelKind::Grey  ? "P5"
+                                                         : "P6";
+        QFile file(image);
+        made << image;
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return QStringLiteral("cannot write in the temporary folder: %1")
+                .arg(file.errorString());
+        QByteArray header = QByteArray(magic) + '\n' + QByteArray::number(f.width) + ' ' +
+                            QByteArray::number(f.height) + '\n';
+        if (f.kind != PixelKind::Bitonal)
+            header += "255\n";
+        bool written = file.write(header) == header.size();
+        for (int y = 0; written && y < f.height; ++y) {
+            const uchar* row = reader.nextRow();
+            if (!row)
+                return reader.problem();
+            written = file.write(reinterpret_cast<const char*>(row), reader.rowBytes()) ==
+                      reader.rowBytes();
+            if (y % 256 == 0 && stopRequested()) {
+                stopped = true;
+                return QStringLiteral("the conversion was stopped");
+            }
+        }
+        if (!written || !file.flush())
+            return QStringLiteral("cannot write in the temporary folder: %1")
+                .arg(file.errorString());
+        return {};
+    }
+
+    QString encodePage(TiffPageReader& reader, const QString& page) {
+        const PageFormat& f = reader.format();
+        const bool bitonal = f.kind == PixelKind::Bitonal;
+        const QString image = path(QString::fromLatin1(bitonal                     ? "page.pbm"
+                                                       : f.kind == PixelKind::Grey ? "page.pgm"
+                                                                                   : "page.ppm"));
+        QString problem = writeImage(reader, image);
+        if (problem.isEmpty()) {
+            made << page;
+            problem = run(bitonal ? kBitonalEncoder : kPhotoEncoder,
+                          {QStringLiteral("-dpi"), QString::number(f.dpi), image, page}, page);
+        }
+        QFile::remove(image);
+        return problem;
+    }
+
+    void cleanUp() {
+        for (const QString& f : std::as_const(made))
+            QFile::remove(f);
+    }
+};
+
+} // namespace
+
+DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
+                          const QString& resultDjvu, const std::atomic<bool>* stop) {
+    DirectResult result;
+    Encoding e;
+    e.workFolder = QDir::cleanPath(workFolder);
+    e.stop = stop;
+    e.environment = converterEnvironment(e.workFolder, platform::localeIsUtf8());
+
+    // Plain names in the work folder: the bundle names its pages after them, and DjVuLibre
+    // never sees the user's file names.
+    QStringList pages;
+    TiffPageReader reader(tiffPath);
+    while (result.problem.isEmpty() && reader.nextPage()) {
+        if (e.stopRequested()) {
+            e.stopped = true;
+            result.problem = QStringLiteral("the conversion was stopped");
+            break;
+        }
+        const QString page =
+            e.path(QStringLiteral("p%1.djvu").arg(reader.pageNumber(), 4, 10, QLatin1Char('0')));
+        result.problem = e.encodePage(reader, page);
+        if (result.problem.isEmpty()) {
+            pages << page;
+            ++result.pages;
+        }
+    }
+    if (result.problem.isEmpty())
+        result.problem = reader.problem();
+    if (result.problem.isEmpty() && pages.isEmpty())
+        result.problem = QStringLiteral("the file has no pages");
+
+    QString document = pages.value(0);
+    if (result.problem.isEmpty() && pages.size() > 1) {
+        document = e.path(QStringLiteral("bundle.djvu"));
+        e.made << document;
+        result.problem =
+            e.run(kBundler, QStringList{QStringLiteral("-c"), document} + pages, document);
+    }
+    if (result.problem.isEmpty()) {
+        QFile::remove(resultDjvu);
+        if (!QFile::rename(document, resultDjvu))
+            result.problem =
+                QStringLiteral("cannot write in the temporary folder: %1").arg(resultDjvu);
+    }
+    e.made.removeAll(QDir::cleanPath(resultDjvu));
+    e.cleanUp();
+    result.stopped = e.stopped;
+    if (!result.problem.isEmpty())
+        result.pages = 0;
+    return result;
+}
+
+QString directEncoderProblem() {
+    for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kBundler}) {
+        if (toolPath(tool).isEmpty())
+            return QStringLiteral("Nothing was converted: %1 was not found. DjVuLibre's encoders "
+                                  "cjb2, c44 and djvm must be on the PATH (Debian's package "
+                                  "djvulibre-bin).")
+                .arg(QLatin1String(tool));
+    }
+    return {};
+}
+
+} // namespace vormelle::convert

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+
+namespace vormelle::convert {
+
+// The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
+// found on the PATH (Debian's djvulibre-bin). 1-bit pages go to `cjb2` (JB2, lossless) from a
+// PBM, grey pages to `c44` (IW44) from a PGM, every other page to `c44` from a PPM; the pages
+// are read with TiffPageReader (convert/pagereader.h), so alpha channels are laid over white and
+// 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
+// (pageDpi in convert/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
+// make one bundled document (`djvm -c`), in page order; one page makes a single-page document. The
+// encoders put no date or name of their own in what they write: the same file gives the same bytes
+// each time.
+
+inline constexpr char kBitonalEncoder[] = "cjb2";
+inline constexpr char kPhotoEncoder[] = "c44";
+inline constexpr char kBundler[] = "djvm";
+
+struct DirectResult {
+    // "" when the document was made; otherwise why not, in the closing box's words: what the
+    // inspection says of a page it cannot read ("page 2: the image data is damaged"), or what a
+    // failing encoder said ("cjb2 crashed (Segmentation fault)", its last line, ...).
+    QString problem;
+    int pages = 0;        // pages encoded
+    bool stopped = false; // the stop flag was raised; `problem` says so too
+};
+
+// Encodes the TIFF into `resultDjvu`, working in `workFolder` (the caller's private folder; its
+// intermediate files are removed again, whatever happens). Safe to call from several threads at
+// once with different work folders; it never touches a window. It holds at most a band of one
+// page's rows in memory (the encoders hold their page). When `stop` is given and becomes true,
+// the running encoder is killed and the call returns at once with `stopped` set.
+//
+// The result is written in the work folder first and then renamed onto `resultDjvu`, which
+// should therefore lie in the work folder too; checking the page count against the inspection
+// and placing the result at its output path are the caller's.
+DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
+                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr);
+
+// "" when cjb2, c44 and djvm are all on the PATH; otherwise the refusal to show once before a
+// run: "Nothing was converted: cjb2 was not found. ...".
+QString directEncoderProblem();
+
+} // namespace vormelle::convert

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+namespace vormelle::convert {
+
+// What a page's pixels are delivered as.
+enum class PixelKind {
+    Bitonal, // 1 bit a pixel, 8 pixels a byte, the leftmost in the high bit, 1 for black (PBM)
+    Grey,    // 1 byte a pixel, 0 black to 255 white
+    Colour,  // 3 bytes a pixel: red, green, blue
+};
+
+struct PageFormat {
+    int width = 0;
+    int height = 0;
+    int dpi = 0; // the resolution the DjVu page gets: pageDpi() of the horizontal one
+    PixelKind kind = PixelKind::Bitonal;
+};
+
+// The pages of a TIFF, one after another, each as rows of pixels from the top: 1-bit pages as
+// they are, grey pages (2 to 16 bits, 16-bit samples scaled to 8) as 8-bit grey, every other
+// colour model (palette, RGB, CMYK, CIE L*a*b*, YCbCr) as 8-bit RGB; an alpha channel is laid
+// over white. Reduced-resolution copies are skipped, as they are not pages.
+//
+// The image data is decoded by strips or tiles, so the reader never holds a whole page: at most
+// a band of rows as tall as a strip or a tile row (64 rows for strips read line by line). The
+// file is opened once and only if it is a regular file. Each reader keeps libtiff's messages to
+// itself; readers on different threads share nothing.
+class TiffPageReader final {
+public:
+    explicit TiffPageReader(const QString& path);
+    // The same over a file held in memory; never touches the disk.
+    struct InMemory {};
+    TiffPageReader(const QByteArray& bytes, InMemory);
+    ~TiffPageReader();
+    Q_DISABLE_COPY_MOVE(TiffPageReader)
+
+    // Moves to the next page (the first one on the first call). False at the end of the file
+    // and when something went wrong (see problem()).
+    bool nextPage();
+    // The page's number, from 1, and its format; valid after nextPage() returned true.
+    int pageNumber() const;
+    const PageFormat& format() const;
+    // Bytes in one delivered row.
+    qsizetype rowBytes() const;
+    // The page's next row, valid until the next call; null after the last row and when the
+    // image data cannot be decoded.
+    const uchar* nextRow();
+
+    // What went wrong, as the inspection names it ("page 2: the image data is damaged"); ""
+    // while all is well.
+    QString problem() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+} // namespace vormelle::convert

@@ -1,0 +1,55 @@
+#include "output/encoderchoice.h"
+
+#include "app/controls.h"
+#include "app/errorreport.h"
+#include "app/form1.h"
+#include "app/settingsstore.h"
+
+namespace vormelle::encoderchoice {
+
+namespace {
+
+constexpr char kDirect[] = "Direct";
+constexpr char kPdf[] = "PDF";
+constexpr char kClickTrace[] = "in Tessary2021/08/31.Form1.Encoder_Click ";
+
+} // namespace
+
+QString settingText(Encoder encoder) {
+    return QString::fromLatin1(encoder == Encoder::Direct ? kDirect : kPdf);
+}
+
+Encoder fromSettingText(const QString& text) {
+    return text.trimmed().compare(QLatin1String(kDirect), Qt::CaseInsensitive) == 0
+               ? Encoder::Direct
+               : Encoder::Pdf;
+}
+
+Encoder storedEncoder() {
+    return fromSettingText(
+        settings::GetSetting(QString::fromLatin1(kSetting), QString::fromLatin1(kPdf)));
+}
+
+Encoder chosenEncoder(const Form1& form) {
+    return form.Option3->isChecked() ? Encoder::Direct : Encoder::Pdf;
+}
+
+void Option_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(kClickTrace));
+    runNumbered(report, 100, [&form](int line) {
+        if (line == 100)
+            settings::SaveSetting(QString::fromLatin1(kSetting), settingText(chosenEncoder(form)));
+        return kEndHandler;
+    });
+}
+
+void restore(Form1& form) {
+    (storedEncoder() == Encoder::Direct ? form.Option3 : form.Option4)->setChecked(true);
+}
+
+void connect(Form1& form) {
+    for (OptionButton* option : {form.Option3, form.Option4})
+        QObject::connect(option, &QAbstractButton::clicked, &form, [&form] { Option_Click(form); });
+}
+
+} // namespace vormelle::encoderchoice

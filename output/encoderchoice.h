@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace vormelle {
+
+class Form1;
+
+// Which route "Start Converting" takes: DjVuLibre's encoders straight from the TIFF (Option3),
+// or tiff2pdf and pdf2djvu (Option4). The choice is stored under "Encoder" after every click and
+// read at start-up; a missing or unknown value means the route through a PDF.
+namespace encoderchoice {
+
+enum class Encoder { Pdf, Direct };
+
+inline constexpr char kSetting[] = "Encoder";
+
+// "Direct" or "PDF", as stored.
+QString settingText(Encoder encoder);
+// "Direct" (in any letter case, surrounding spaces ignored) is the direct route; anything else
+// the route through a PDF.
+Encoder fromSettingText(const QString& text);
+
+// The stored choice.
+Encoder storedEncoder();
+// The window's choice.
+Encoder chosenEncoder(const Form1& form);
+
+// The option buttons' click handler: stores the window's choice. A settings file that cannot be
+// written is reported, and the program goes on.
+void Option_Click(Form1& form);
+
+// Selects the stored choice's button; at start-up.
+void restore(Form1& form);
+
+void connect(Form1& form);
+
+} // namespace encoderchoice
+} // namespace vormelle
