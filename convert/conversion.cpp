@@ -37,7 +37,8 @@ public:
     explicit ControlLock(Form1& form) : m_list(form.ListView1) {
         for (QWidget* w : std::initializer_list<QWidget*>{
                  form.PushButton1, form.PushButton4, form.PushButton6, form.PushButton7,
-                 form.Option1, form.Option2, form.Text1, form.PushButton9}) {
+                 form.Option1, form.Option2, form.Text1, form.PushButton9, form.Option3,
+                 form.Option4}) {
             m_controls.append({w, w->isEnabled()});
             w->setEnabled(false);
         }
@@ -68,6 +69,7 @@ convert::RunRequest requestFrom(const Form1& form) {
     request.output.toFolder = form.Option1->isChecked();
     request.output.folder = form.Text1->text();
     request.jobs = convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
+    request.route = form.Option3->isChecked() ? convert::Route::Direct : convert::Route::Pdf;
     return request;
 }
 
@@ -200,7 +202,8 @@ void PushButton2_Click(Form1& form) {
                 form.setMousePointer(Form1::Hourglass);
                 engine.emplace(paths::ProgramFolder());
                 activeRuns()[&form].engine = &*engine;
-                refusal = engine->prepare(convert::Route::Pdf);
+                refusal = engine->prepare(form.Option3->isChecked() ? convert::Route::Direct
+                                                                    : convert::Route::Pdf);
                 return refusal.isEmpty() ? 110 : 174;
             case 110:
                 refusal = engine->deploy();

@@ -4,6 +4,7 @@
 #include "convert/checks.h"
 #include "convert/commands.h"
 #include "convert/deploy.h"
+#include "convert/direct.h"
 #include "convert/tiffinspect.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
@@ -224,6 +225,8 @@ struct Engine::Private {
                           const QString& clash, const std::atomic<bool>& stop);
     void convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
                            const QString& rowFolder, const std::atomic<bool>& stop);
+    void convertDirectly(RowOutcome& row, const TiffInspection& inspection,
+                         const QString& rowFolder, const std::atomic<bool>& stop);
     void placeResult(RowOutcome& row, int tiffPages, const QString& result);
 };
 
@@ -235,8 +238,9 @@ Engine::~Engine() {
     d->folder.remove();
 }
 
-QString Engine::prepare(Route /*route*/) {
-    QString refusal = secondConverterProblem(d->programFolder);
+QString Engine::prepare(Route route) {
+    QString refusal =
+        route == Route::Direct ? directEncoderProblem() : secondConverterProblem(d->programFolder);
     if (!refusal.isEmpty())
         return refusal;
     d->location = platform::temporaryLocation();
@@ -352,6 +356,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
     row.input = request.inputs[index];
     row.fileName = paths::FileNameOf(row.input);
     row.output = output;
+    row.route = request.route;
     row.started = true;
     // Nothing may escape a worker thread: whatever goes wrong is the row's outcome.
     try {
@@ -360,7 +365,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             return row;
         // What the converters would turn into wrong pages, or fail on with a message nobody
         // can act on, is named instead of converted.
-        const TiffInspection inspection = inspectTiff(row.input);
+        const TiffInspection inspection = inspectTiff(row.input, request.route);
         if (!inspection.problem.isEmpty()) {
             row.problem = inspection.problem;
             return row;
@@ -377,7 +382,10 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
                               .arg(folder.path(), platform::systemErrorText(errno));
             return row;
         }
-        convertThroughPdf(row, inspection, rowFolder, stop);
+        if (request.route == Route::Direct)
+            convertDirectly(row, inspection, rowFolder, stop);
+        else
+            convertThroughPdf(row, inspection, rowFolder, stop);
         platform::removeTree(rowFolder);
     } catch (const BasicError& e) {
         row.problem = e.description();
@@ -427,6 +435,27 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const TiffInspection& i
     placeResult(row, inspection.pages, result);
 }
 
+void Engine::Private::convertDirectly(RowOutcome& row, const TiffInspection& inspection,
+                                      const QString& rowFolder, const std::atomic<bool>& stop) {
+    const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
+    const DirectResult direct = encodeDirect(row.input, rowFolder, result, &stop);
+    if (direct.stopped || stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    if (!direct.problem.isEmpty()) {
+        row.problem = platform::hasNoSpaceLeft(rowFolder)
+                          ? QStringLiteral("no space left in the temporary folder ") + location
+                          : direct.problem;
+        return;
+    }
+    // The encoders stand where the two converters do: both "succeeded".
+    row.first = 0;
+    row.pdfMade = true;
+    row.second = 0;
+    placeResult(row, inspection.pages, result);
+}
+
 // The result counts only when both converters succeeded and it has every page the inspection
 // found in the TIFF; then it replaces the output file in one step. Otherwise the output path
 // stays as it was.
@@ -434,7 +463,9 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
     if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
         return;
     if (!paths::FileExists(result)) {
-        row.problem = QStringLiteral("pdf2djvu wrote no DjVu file");
+        row.problem = QStringLiteral("%1 wrote no DjVu file")
+                          .arg(row.route == Route::Direct ? QStringLiteral("the encoder")
+                                                          : QStringLiteral("pdf2djvu"));
         return;
     }
     const std::optional<int> djvuPages = djvuPageCount(result);

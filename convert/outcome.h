@@ -1,5 +1,7 @@
 #pragma once
 
+#include "convert/tiffinspect.h" // Route
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -29,6 +31,7 @@ struct RowOutcome {
     int pages = 0;   // the TIFF's pages, once inspected
     int dpi = 0;     // the resolution its DjVu pages get
     double seconds = 0;
+    Route route = Route::Pdf;
     bool started = false;
     bool stopped = false; // a stop ended it while it was converted
     bool converted = false;

@@ -76,8 +76,7 @@ QString RunLog::newPathIn(const QString& folder) {
     return dir.filePath(name);
 }
 
-RunLog::RunLog(const QString& path, const RunRequest& request)
-    : m_file(path), m_route(request.route) {
+RunLog::RunLog(const QString& path, const RunRequest& request) : m_file(path) {
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return;
     const QString rule = request.output.toFolder
@@ -100,7 +99,7 @@ void RunLog::write(int row, const RowOutcome& outcome) {
     QStringList lines{
         QStringList{QString::number(row + 1), QLatin1String(outcomeWord(outcome)),
                     QString::number(outcome.seconds, 'f', 1), QString::number(outcome.pages),
-                    m_route == Route::Pdf ? QStringLiteral("pdf") : QStringLiteral("direct"),
+                    outcome.route == Route::Pdf ? QStringLiteral("pdf") : QStringLiteral("direct"),
                     escapedForOneLine(outcome.input), escapedForOneLine(outcome.output),
                     outcome.converted ? QString() : escapedForOneLine(failureReason(outcome))}
             .join(QLatin1Char('\t'))};

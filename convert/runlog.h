@@ -37,7 +37,6 @@ public:
 
 private:
     QFile m_file;
-    Route m_route;
 };
 
 // A text with its control characters and backslashes escaped (\n, \t, \x1b, \\): one line,

@@ -42,7 +42,7 @@ Run convertAll(const QString& programFolder, const RunRequest& request,
                const std::function<void(Engine&, int)>& onStart = {}) {
     Run run;
     Engine engine(programFolder);
-    run.refusal = engine.prepare(convert::Route::Pdf);
+    run.refusal = engine.prepare(request.route);
     if (run.refusal.isEmpty())
         run.refusal = engine.deploy();
     if (!run.refusal.isEmpty())
@@ -85,6 +85,7 @@ private slots:
     void pagesKeepTheirPixels();
     void freeThreadsGoToPdf2djvu();
     void stopEndsTheRowsInFlight();
+    void directRoute();
 
 private:
     std::unique_ptr<test::TestEnv> m_env;
@@ -308,6 +309,39 @@ void EngineTest::stopEndsTheRowsInFlight() {
     for (int i = 0; i < 5; ++i)
         QVERIFY(!QFile::exists(m_env->path(QStringLiteral("p%1.djvu").arg(i))));
     QCOMPARE(entries(m_env->path(QStringLiteral("temp"))), QStringList());
+}
+
+// The direct route in the engine: files the route through a PDF refuses convert, several rows
+// at once, and a missing encoder is said before anything is converted.
+void EngineTest::directRoute() {
+    RunRequest request;
+    request.route = convert::Route::Direct;
+    request.jobs = 2;
+    const QList<std::pair<const char*, test::TiffKind>> files{
+        {"alpha.tif", test::TiffKind::RgbAlpha},
+        {"deep.tif", test::TiffKind::Gray16},
+        {"two.tif", test::TiffKind::BitonalG4}};
+    for (const auto& [name, kind] : files) {
+        request.inputs.append(m_env->path(QString::fromLatin1(name)));
+        test::writeTiff(request.inputs.back(), kind, kind == test::TiffKind::BitonalG4 ? 2 : 1);
+    }
+    const Run run = convertAll(test::TestEnv::builtProgramFolder(), request);
+    QCOMPARE(run.refusal, QString());
+    QCOMPARE(run.rows.size(), 3);
+    for (const RowOutcome& row : run.rows) {
+        QVERIFY2(row.converted, qPrintable(convert::failureReason(row)));
+        QCOMPARE(row.route, convert::Route::Direct);
+        QCOMPARE(convert::djvuPageCount(row.output), std::optional(row.pages));
+    }
+    QCOMPARE(run.rows[2].pages, 2);
+
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_env->dir()));
+    const Run refused = convertAll(test::TestEnv::builtProgramFolder(), request);
+    qputenv("PATH", path);
+    QVERIFY2(refused.refusal.startsWith(QStringLiteral("Nothing was converted: cjb2")),
+             qPrintable(refused.refusal));
+    QVERIFY(refused.rows.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(EngineTest)
