@@ -37,7 +37,8 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       Option3(
           new OptionButton(QStringLiteral("Direct: exact pixels, small files (DjVuLibre)"), this)),
       Option4(new OptionButton(QStringLiteral("Through PDF (tiff2pdf + pdf2djvu)"), this)),
-      unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop) {
+      unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
+      m_encoderRow(new QWidget(this)) {
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSize(9);
     setFont(arial);
@@ -51,8 +52,12 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     // One auto-exclusive group in Frame1: selecting one option clears the other.
     Option1->setChecked(true);
 
-    // Option3 and Option4 are the only option buttons directly on the window: Qt keeps them
-    // exclusive by itself. The route through a PDF until the stored choice is read.
+    // Option3 and Option4 sit in a box of their own: directly on the window they would count
+    // Frame1's options as theirs too (Qt looks for siblings among all of the parent's
+    // descendants), and choosing an encoder would clear the output option. The route through a
+    // PDF until the stored choice is read.
+    Option3->setParent(m_encoderRow);
+    Option4->setParent(m_encoderRow);
     Option4->setChecked(true);
 
     placeControls();
@@ -107,8 +112,9 @@ void Form1::placeControls() {
     place(ProgressBar1, 120, 6160, 7800, 405);
     // The encoder row adds its height below everything else.
     place(Label1, 120, 6680, 840, 255);
-    place(Option3, 960, 6680, 6960, 255);
-    place(Option4, 960, 6960, 6960, 255);
+    place(m_encoderRow, 960, 6680, 6960, 535);
+    place(Option3, 0, 0, 6960, 255);
+    place(Option4, 0, 280, 6960, 255);
     setFixedSize(twipsX(8040), twipsY(7335));
 }
 

@@ -90,6 +90,7 @@ private:
 
     platform::Dialogs& m_dialogs;
     platform::Desktop& m_desktop;
+    QWidget* const m_encoderRow; // holds Option3 and Option4
     int m_mousePointer = Default;
     bool m_overrideActive = false;
     std::optional<QCursor> m_mouseIcon;

@@ -231,6 +231,8 @@ void PushButton2_Click(Form1& form) {
                 return 174;
             case 174:
                 form.setMousePointer(Form1::Default);
+                form.PushButton2->setText(QStringLiteral("Start Converting"));
+                form.setWindowTitle(title);
                 return 176;
             case 176:
                 bar.setPosition(0);
@@ -270,8 +272,6 @@ void PushButton2_Click(Form1& form) {
             case 186:
                 lock.reset();
                 activeRuns().erase(&form);
-                form.PushButton2->setText(QStringLiteral("Start Converting"));
-                form.setWindowTitle(title);
                 form.IsConverting = false;
                 if (closeAfterwards)
                     form.unload();

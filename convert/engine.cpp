@@ -331,6 +331,9 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
                 rows[event.row].started = true;
                 if (callbacks.rowStarted)
                     callbacks.rowStarted(event.row);
+                // Every start gets its moment on screen, however fast the rows go.
+                if (callbacks.pause)
+                    callbacks.pause();
                 continue;
             }
             rows[event.row] = std::move(*event.finished);

@@ -55,8 +55,9 @@ private slots:
             {form.PushButton2, "Start Converting", {120, 5640, 7800, 405}},
             {form.ProgressBar1, {}, {120, 6160, 7800, 405}},
             {form.Label1, {}, {120, 6680, 840, 255}},
-            {form.Option3, "Direct: exact pixels, small files (DjVuLibre)", {960, 6680, 6960, 255}},
-            {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)", {960, 6960, 6960, 255}},
+            // In their own box at (960, 6680), as the output options are in Frame1.
+            {form.Option3, "Direct: exact pixels, small files (DjVuLibre)", {0, 0, 6960, 255}},
+            {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)", {0, 280, 6960, 255}},
         };
         for (const Expect& e : expected) {
             const QRect r = e.twips;

@@ -159,11 +159,13 @@ private slots:
     void encoderRestored() {
         QFETCH(QByteArray, section);
         QFETCH(bool, direct);
-        storeSettings(section);
+        storeSettings("Option1=True\nOption2=False\n" + section);
         {
             auto form = load();
             QCOMPARE(form->Option3->isChecked(), direct);
             QCOMPARE(form->Option4->isChecked(), !direct);
+            // The encoder's buttons leave the output options alone.
+            QCOMPARE(form->Option1->isChecked(), true);
             OptionButton* other = direct ? form->Option4 : form->Option3;
             QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(8, other->height() / 2));
             QCOMPARE(settings::GetSetting(QStringLiteral("Encoder"), QString()),
