@@ -14,7 +14,8 @@ int RowModel::rowCount(const QModelIndex& parent) const {
 QVariant RowModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    // No tool tip of its own: over a row the list's help text shows, as everywhere on it.
+    if (role == Qt::DisplayRole)
         return m_rows.at(index.row());
     return {};
 }
