@@ -1,6 +1,9 @@
 #include "convert/outcome.h"
 
+#include "app/paths/paths.h"
 #include "convert/runner.h"
+
+#include <QHash>
 
 #include <QStringList>
 
@@ -30,10 +33,27 @@ bool isCrash(int signal) {
     }
 }
 
-QString converterReason(const char* converter, qint32 result, int signal,
-                        const QByteArray& output) {
+// What the converters and their libraries print when an allocation fails.
+bool outOfMemory(const QByteArray& output) {
+    for (const char* said : {"cannot allocate memory", "can't allocate", "out of memory",
+                             "bad_alloc", "memory allocation failed", "not enough memory"}) {
+        if (output.toLower().contains(said))
+            return true;
+    }
+    return false;
+}
+
+QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
+                        const RowOutcome& row) {
     if (result < 0) // kStartFailed plus the error number
         return QStringLiteral("the converter could not be started");
+    if (signal == 0 && outOfMemory(output)) {
+        return row.pageWidth > 0 && row.pageHeight > 0
+                   ? QStringLiteral("not enough memory to convert this page (%1 x %2 pixels)")
+                         .arg(row.pageWidth)
+                         .arg(row.pageHeight)
+                   : QStringLiteral("not enough memory to convert this page");
+    }
     // What a dying converter printed last is seldom why it died.
     if (signal > 0) {
         const char* name = ::sigdescr_np(signal);
@@ -49,6 +69,14 @@ QString converterReason(const char* converter, qint32 result, int signal,
     if (line.size() > kReasonLength)
         line = line.left(kReasonLength) + QStringLiteral("...");
     return line;
+}
+
+// The folder a path lies in, without its trailing slash.
+QString folderOf(const QString& path) {
+    QString folder = paths::FolderOf(path);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
 }
 
 } // namespace
@@ -70,21 +98,31 @@ QString failureReason(const RowOutcome& row) {
     if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
         return QStringLiteral("no space left in the temporary folder ") + row.noSpaceIn;
     if (firstFailed)
-        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput);
+        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput, row);
     if (row.first && !row.pdfMade)
         return QStringLiteral("tiff2pdf wrote no PDF");
     if (secondFailed)
-        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput);
+        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput, row);
     if (!row.problem.isEmpty())
         return row.problem;
     return QStringLiteral("the conversion did not finish");
 }
 
 QString closingText(const QList<RowOutcome>& rows) {
-    QStringList failed;
+    QHash<QString, int> sameName;
     for (const RowOutcome& row : rows) {
         if (!row.converted)
-            failed.append(row.fileName + QStringLiteral(": ") + failureReason(row));
+            ++sameName[row.fileName];
+    }
+    QStringList failed;
+    for (const RowOutcome& row : rows) {
+        if (row.converted)
+            continue;
+        QString name = row.fileName;
+        if (sameName.value(row.fileName) > 1 && !row.path.isEmpty())
+            name += QStringLiteral(" (in %1)").arg(folderOf(row.path));
+        // A name's line breaks would forge lines of the box; every control character shows.
+        failed.append(paths::Visible(name + QStringLiteral(": ") + failureReason(row)));
     }
     if (failed.isEmpty())
         return QStringLiteral("Done.");

@@ -13,7 +13,12 @@ inline constexpr int kListedFailures = 10;
 
 // What happened to one row of a run, gathered as its statements go.
 struct RowOutcome {
-    QString fileName;            // the input's name, for the closing box
+    QString fileName; // the input's name, for the closing box
+    // The input's full path: its folder is named when another failure has the same name.
+    QString path;
+    // The largest page's pixels, as the inspection found them (0 when unknown).
+    int pageWidth = 0;
+    int pageHeight = 0;
     std::optional<qint32> first; // tiff2pdf's result, once it ran
     QByteArray firstOutput;
     int firstSignal = 0; // the signal that ended tiff2pdf, 0 for none
@@ -35,7 +40,8 @@ QString lastNonEmptyLine(const QByteArray& output);
 QString failureReason(const RowOutcome& row);
 
 // The closing box: "Done." when every row converted; otherwise "Done.", an empty line, the count
-// and one line per failed row (at most ten, then how many more), lines ending in CR LF.
+// and one line per failed row (at most ten, then how many more), lines ending in CR LF. Names
+// show with their control characters escaped; two failures of the same name say their folders.
 QString closingText(const QList<RowOutcome>& rows);
 
 } // namespace vormelle::convert

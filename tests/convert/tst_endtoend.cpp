@@ -51,6 +51,7 @@ class EndToEndTest : public QObject {
 private slots:
     void kinds_data();
     void kinds();
+    void oldStyleJpeg();
     void mixedRun();
     void inspectedRun();
     void hostileNames_data();
@@ -93,6 +94,32 @@ void EndToEndTest::kinds() {
     for (int p = 1; p <= pages; ++p)
         verifyPage(output, p);
     QCOMPARE(f.leftInTemp(), QStringList());
+}
+
+// Old-style JPEG, which libtiff warns about on every page: converted, colours right.
+void EndToEndTest::oldStyleJpeg() {
+    RunFixture f;
+    const QString input = f.env.path(QStringLiteral("old.tif"));
+    test::writeOldStyleJpegTiff(input);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.start();
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    const QString output = f.env.path(QStringLiteral("old.djvu"));
+    const QSize size = test::djvuPageSize(output, 1);
+    QVERIFY(!size.isEmpty());
+    QCOMPARE(size.width() * 3, size.height() * 2); // not stretched
+    const QList<QRgb> quarters = test::renderDjvuColours(output, 1);
+    QCOMPARE(quarters.size(), 4);
+    const QString seen = QStringLiteral("%1 %2 %3 %4")
+                             .arg(quarters[0], 0, 16)
+                             .arg(quarters[1], 0, 16)
+                             .arg(quarters[2], 0, 16)
+                             .arg(quarters[3], 0, 16);
+    QVERIFY2(qRed(quarters[0]) > 170 && qGreen(quarters[0]) < 60 && qBlue(quarters[0]) < 60,
+             qPrintable(seen));
+    for (int i = 1; i < 4; ++i)
+        QVERIFY2(qGray(quarters[i]) > 230, qPrintable(seen));
 }
 
 void EndToEndTest::mixedRun() {
