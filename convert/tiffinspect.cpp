@@ -301,6 +301,20 @@ Page inspectPage(TIFF* tif, Sink& sink) {
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     page.tiledYcbcrJpeg =
         TIFFIsTiled(tif) && compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR;
+    if (page.tiledYcbcrJpeg) {
+        // tiff2pdf copies such tiles whole, and those that reach past the page's right or
+        // bottom edge come out in wrong colours, reported as converted.
+        uint32_t tileWidth = 0;
+        uint32_t tileLength = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+        if (tileWidth == 0 || tileLength == 0 || width % tileWidth != 0 ||
+            height % tileLength != 0) {
+            page.problem =
+                QStringLiteral("YCbCr JPEG tiles past the page's edge are not supported");
+            return page;
+        }
+    }
     page.problem = decodeProblem(tif, sink);
     return page;
 }
