@@ -6,7 +6,9 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -153,6 +155,8 @@ enum class Resolution {
 
 struct Page {
     QString problem;
+    uint32_t width = 0;
+    uint32_t height = 0;
     Resolution resolution = Resolution::Usable;
     bool tiledYcbcrJpeg = false;
 };
@@ -273,6 +277,8 @@ Page inspectPage(TIFF* tif, Sink& sink) {
     uint32_t height = 0;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    page.width = width;
+    page.height = height;
     if (width == 0 || height == 0) {
         page.problem = QStringLiteral("the page has no pixels");
         return page;
@@ -370,6 +376,11 @@ TiffInspection inspect(const Source& source) {
         if (isTiffPage(tif.get())) {
             ++result.pages;
             const Page page = inspectPage(tif.get(), sink);
+            if (double(page.width) * page.height >
+                double(result.largestWidth) * result.largestHeight) {
+                result.largestWidth = int(std::min<uint32_t>(page.width, INT_MAX));
+                result.largestHeight = int(std::min<uint32_t>(page.height, INT_MAX));
+            }
             if (!page.problem.isEmpty()) {
                 result.problem =
                     result.pages > 1 || !TIFFLastDirectory(tif.get())

@@ -204,6 +204,16 @@ void TiffInspectTest::pages() {
     QCOMPARE(onDisk.tiff2pdfOptions, options);
     QCOMPARE(onDisk.copyCompressedData, copy);
     QCOMPARE(onDisk.pages, pages);
+    if (problem.isEmpty()) {
+        // The largest page's size, for the out-of-memory message.
+        QSize largest;
+        for (const TiffPage& p : written) {
+            if (!p.reduced &&
+                qint64(p.width) * p.height > qint64(largest.width()) * largest.height())
+                largest = QSize(p.width, p.height);
+        }
+        QCOMPARE(QSize(onDisk.largestWidth, onDisk.largestHeight), largest);
+    }
     const convert::TiffInspection inMemory = convert::inspectTiffBytes(bytesOf(path));
     QCOMPARE(inMemory.problem, problem);
     QCOMPARE(inMemory.tiff2pdfOptions, options);
