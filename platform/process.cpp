@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -93,58 +94,67 @@ struct StartRequest {
     int handedCount = 0;
 };
 
-// In the child: reports `error` through the pipe and ends.
-[[noreturn]] void failStart(int pipeFd, int error) {
-    while (::write(pipeFd, &error, sizeof error) < 0 && errno == EINTR) {
-    }
+// What the child shares with the program until it has started: it runs in the program's
+// memory (as posix_spawn's child does), so starting costs no copy of the program.
+struct ChildStart {
+    const StartRequest* request = nullptr;
+    pid_t parent = 0;
+    int error = 0; // why the start failed; 0 once the program was started
+};
+
+// In the child: keeps the error for the parent and ends. The child runs on a stack of its own
+// in the program's memory, so it is kept out of the address checks: their records of its stack
+// would outlive it.
+#define VORMELLE_CHILD_CODE __attribute__((no_sanitize_address))
+
+[[noreturn]] VORMELLE_CHILD_CODE void failStart(ChildStart& start, int error) {
+    start.error = error;
     ::_exit(127);
 }
 
-[[noreturn]] void becomeChild(const StartRequest& r, pid_t parent, int errorPipe) {
+VORMELLE_CHILD_CODE int becomeChild(void* argument) {
+    ChildStart& start = *static_cast<ChildStart*>(argument);
+    const StartRequest& r = *start.request;
     // Killed when the program ends, however it ends (SIGKILL and crashes included). Asked for
     // before looking whether the parent is still there, so no end slips between the two.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent)
-        ::_exit(127);
+    if (::getppid() != start.parent)
+        failStart(start, ESRCH);
     // A group of its own: ending the group ends what the child started too.
     ::setpgid(0, 0);
-    // No blocked signals and every handler at its default.
+    // No blocked signals and every handler at its default, set with the kernel's own calls so
+    // that nothing of the program's bookkeeping (shared until the start) changes. A zeroed
+    // kernel sigaction is SIG_DFL with no flags and an empty mask.
+    const unsigned long kernelAction[4] = {};
+    const unsigned long noSignals = 0;
     for (int signal = 1; signal < NSIG; ++signal) {
-        if (signal == SIGKILL || signal == SIGSTOP)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        ::sigaction(signal, &action, nullptr);
+        if (signal != SIGKILL && signal != SIGSTOP)
+            ::syscall(SYS_rt_sigaction, signal, kernelAction, nullptr, sizeof noSignals);
     }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &noSignals, nullptr, sizeof noSignals);
 
     // Everything is first moved above the numbers it is handed at, then put in place.
     const int lowest = STDERR_FILENO + 1 + r.handedCount;
-    const int pipeFd = ::fcntl(errorPipe, F_DUPFD_CLOEXEC, lowest);
-    if (pipeFd < 0)
-        failStart(errorPipe, errno);
     const int output = ::fcntl(r.outputFd, F_DUPFD_CLOEXEC, lowest);
     if (output < 0)
-        failStart(pipeFd, errno);
+        failStart(start, errno);
     int moved[ChildProcess::kHandedDescriptors];
     for (int i = 0; i < r.handedCount; ++i) {
         moved[i] = ::fcntl(r.handed[i], F_DUPFD_CLOEXEC, lowest);
         if (moved[i] < 0)
-            failStart(pipeFd, errno);
+            failStart(start, errno);
     }
     const int empty = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (empty < 0)
-        failStart(pipeFd, errno);
+        failStart(start, errno);
     if (::dup2(empty, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
         ::dup2(output, STDERR_FILENO) < 0)
-        failStart(pipeFd, errno);
+        failStart(start, errno);
     if (empty == STDIN_FILENO)
         ::fcntl(STDIN_FILENO, F_SETFD, 0);
     for (int i = 0; i < r.handedCount; ++i) {
         if (::dup2(moved[i], STDERR_FILENO + 1 + i) < 0)
-            failStart(pipeFd, errno);
+            failStart(start, errno);
     }
     // Nothing else of the program's reaches the converter.
     if (::syscall(SYS_close_range, unsigned(lowest), ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
@@ -152,34 +162,30 @@ struct StartRequest {
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
     ::execve(r.path, r.argv, r.envp);
-    failStart(pipeFd, errno);
+    failStart(start, errno);
 }
 
-// Forks and starts the child; returns its process id, or throws BasicError.
+// Starts the child; returns its process id, or throws BasicError. Returns once the child has
+// started the program or failed to (CLONE_VFORK).
 pid_t startChild(const StartRequest& r) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+    constexpr size_t kChildStack = 256 * 1024;
+    void* stack = ::mmap(nullptr, kChildStack, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED)
         throw BasicError::fromErrno(errno);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        becomeChild(r, parent, pipeFds[1]);
-    const int forkError = errno;
-    ::close(pipeFds[1]);
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        throw BasicError::fromErrno(forkError);
-    }
-    int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(pipeFds[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    ::close(pipeFds[0]);
-    if (got == ssize_t(sizeof error)) {
+    ChildStart start;
+    start.request = &r;
+    start.parent = ::getpid();
+    const pid_t pid = ::clone(becomeChild, static_cast<char*>(stack) + kChildStack,
+                              CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+    const int cloneError = errno;
+    ::munmap(stack, kChildStack);
+    if (pid < 0)
+        throw BasicError::fromErrno(cloneError);
+    if (start.error != 0) {
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-        throw BasicError::fromErrno(error);
+        throw BasicError::fromErrno(start.error);
     }
     return pid;
 }
