@@ -7,11 +7,13 @@
 
 namespace vormelle {
 
-QString errorReportText(const QString& description, const QString& traceText, int line) {
-    return description + QStringLiteral("\r\n") + traceText + QStringLiteral("at line ") +
-           QString::number(line) +
-           QStringLiteral("\r\rPlease email screenshot of this message to ") +
-           QString::fromLatin1(kSupportEmail);
+QString errorReportText(const QString& description, const QString& traceText, int line,
+                        const QString& supportEmail) {
+    QString text = description + QStringLiteral("\r\n") + traceText + QStringLiteral("at line ") +
+                   QString::number(line);
+    if (!supportEmail.isEmpty())
+        text += QStringLiteral("\r\rPlease email screenshot of this message to ") + supportEmail;
+    return text;
 }
 
 ErrorReport::ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString traceText)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/contact.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,9 +14,6 @@ class BasicError;
 namespace platform {
 class Dialogs;
 }
-
-inline constexpr char kSupportEmail[] = "support@vormelle.example";
-inline constexpr char kHomePage[] = "https://vormelle.example/";
 
 // Trace texts: the handler named in the report.
 namespace trace {
@@ -29,7 +28,9 @@ inline constexpr char GetSubDirectories2016[] =
     "in Brannick2021/08/31.AddFolder.GetSubDirectories2016 ";
 } // namespace trace
 
-QString errorReportText(const QString& description, const QString& traceText, int line);
+// The report's text; without a support address it ends after the statement's number.
+QString errorReportText(const QString& description, const QString& traceText, int line,
+                        const QString& supportEmail = QString::fromLatin1(kSupportEmail));
 
 // Shows the numbered "Application Error" box of one handler.
 class ErrorReport final {

@@ -25,9 +25,11 @@ QVariant RowModel::data(const QModelIndex& index, int role) const {
             QStyle::SP_MediaStop, QStyle::SP_MediaSkipForward};
         return QApplication::style()->standardIcon(kIcons[int(state)]);
     }
+    // After a run a row's tool tip tells what became of it; otherwise the list's help text
+    // shows over the rows, as everywhere on it.
     if (role == Qt::ToolTipRole && state != RowState::None)
         return m_outcomes.at(index.row()).detail;
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return m_rows.at(index.row());
     return {};
 }

@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "app/handlers.h"
 #include "app/startup.h"
+#include "app/startupenv.h"
 #include "platform/filesystem.h"
 #include "platform/qtdialogs.h"
 
@@ -50,6 +51,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Vormelle"));
     // The desktop entry's name, so the desktop matches the window to its menu entry and icon.
     QApplication::setDesktopFileName(QStringLiteral(VORMELLE_APP_ID));
+
+    // Relative paths (an output folder typed as "out") never depend on where it was started.
+    vormelle::startup::WorkInHomeFolder();
 
     vormelle::platform::QtDialogs dialogs;
     vormelle::platform::QtDesktop desktop;

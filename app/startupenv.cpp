@@ -81,9 +81,9 @@ int DrawOneToHundred(QRandomGenerator& random) {
     return static_cast<int>(random.generateDouble() * 100) + 1;
 }
 
-void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw) {
-    if (draw() == 7)
-        form.desktop().openUrl(QString::fromLatin1(kHomePage));
+void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw, const QString& homePage) {
+    if (!homePage.isEmpty() && draw() == 7)
+        form.desktop().openUrl(homePage);
 }
 
 void VisitHomePageAtRandom(Form1& form) {
@@ -107,6 +107,10 @@ QString ApplicationTitleFor(const QString& productName) {
 
 void SetApplicationTitle() {
     platform::setApplicationTitle(ApplicationTitleFor(QString::fromLatin1(kProductName)));
+}
+
+bool WorkInHomeFolder() {
+    return QDir::setCurrent(QDir::homePath());
 }
 
 QString DesktopFolder() {

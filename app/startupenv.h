@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/contact.h"
+
 #include <QCursor>
 #include <QIcon>
 #include <QString>
@@ -36,8 +38,10 @@ QCursor LoadPointer(const QString& path);
 // One draw from 1 to 100.
 int DrawOneToHundred(QRandomGenerator& random);
 // Opens the home page in the desktop's browser, without waiting, when the draw is 7: about one
-// start in a hundred. The one-argument form draws from the system's random source.
-void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw);
+// start in a hundred. The one-argument form draws from the system's random source. A build
+// without a home page does not draw.
+void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw,
+                           const QString& homePage = QString::fromLatin1(kHomePage));
 void VisitHomePageAtRandom(Form1& form);
 
 // The application title for a product name: the name without its last word, and without more
@@ -46,6 +50,11 @@ void VisitHomePageAtRandom(Form1& form);
 QString ApplicationTitleFor(const QString& productName);
 // Sets the title of message boxes that name none of their own.
 void SetApplicationTitle();
+
+// Makes the user's home folder the program's working folder, so a relative output folder
+// ("scans/out") means the same wherever the program was started from: it lies in the home
+// folder. Returns whether the change was made (the home folder may be missing).
+bool WorkInHomeFolder();
 
 // The user's desktop folder, as the desktop's user-folders setting gives it, followed by "/".
 // Throws BasicError 5 when the lookup yields nothing.

@@ -1,6 +1,8 @@
 #include "convert/commands.h"
 
+#include "platform/basicerror.h"
 #include "platform/filesystem.h"
+#include "platform/loader.h"
 #include "resources/toolfiles.h"
 
 namespace vormelle::convert {
@@ -49,16 +51,25 @@ platform::EnvironmentChanges converterEnvironment(const QString& runFolder, bool
 
 Command firstConverter(const QString& runFolder) {
     Command c;
-    c.program = runFolder.isEmpty()
-                    ? QString()
-                    : runFolder + QLatin1Char('/') + resources::toolFile(101).fileName;
     c.environment = converterEnvironment(runFolder, platform::localeIsUtf8());
-    // The carried libraries come first, so they are the ones the tool loads.
-    QByteArray libraryPath = platform::encodePath(runFolder);
-    const QByteArray inherited = qgetenv("LD_LIBRARY_PATH");
-    if (!inherited.isEmpty())
-        libraryPath += ':' + inherited;
-    c.environment.append(std::pair<QByteArray, QByteArray>("LD_LIBRARY_PATH", libraryPath));
+    if (runFolder.isEmpty())
+        return c;
+    // Started through the loader from copies in memory, with the carried libraries preloaded:
+    // it runs although the temporary folder may be mounted noexec, and the folder's path, which
+    // may hold ":" (TMPDIR=/tmp/x:y), never becomes a library search path.
+    const QString tool = runFolder + QLatin1Char('/') + resources::toolFile(101).fileName;
+    QStringList libraries;
+    for (int id : {102, 103, 104})
+        libraries.append(runFolder + QLatin1Char('/') + resources::toolFile(id).fileName);
+    try {
+        platform::LoaderLaunch launch = platform::loaderLaunch(tool, libraries);
+        c.program = launch.loader;
+        c.launch = launch.options;
+        c.descriptors = launch.descriptors;
+    } catch (const BasicError&) {
+        // Files that cannot be read: started as it is, the start fails and says so.
+        c.program = tool;
+    }
     return c;
 }
 

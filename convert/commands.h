@@ -34,8 +34,9 @@ QStringList secondConverterArguments(const QString& result, const QString& pdf, 
                                      int threads = 1);
 
 // The two programs with their environments, arguments still to come. Both converters keep their
-// scratch files in the run folder; the first loads the libraries written there. Without a run
-// folder the first has no program, so it fails to start rather than run something else.
+// scratch files in the run folder; the first is started from the files written there, through
+// the dynamic loader, with the libraries written beside it. Without a run folder the first has
+// no program, so it fails to start rather than run something else.
 Command firstConverter(const QString& runFolder);
 Command secondConverter(const QString& programFolder, const QString& runFolder);
 

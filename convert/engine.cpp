@@ -85,11 +85,11 @@ QString secondConverterProblem(const QString& programFolder) {
     const int error = platform::runError(path);
     if (error == ENOENT || error == ENOTDIR || error == ELOOP)
         return QStringLiteral("Nothing was converted: pdf2djvu was not found. It belongs at %1.")
-            .arg(path);
+            .arg(paths::Visible(path));
     if (error != 0)
         return QStringLiteral("Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
                               "executable file).")
-            .arg(path);
+            .arg(paths::Visible(path));
     return {};
 }
 
@@ -97,7 +97,8 @@ QString temporaryFolderProblem(const QString& location, const QString& what,
                                const BasicError& error) {
     const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
     return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
-        .arg(what, location, full ? platform::systemErrorText(ENOSPC) : error.description());
+        .arg(what, paths::Visible(location),
+             full ? platform::systemErrorText(ENOSPC) : error.description());
 }
 
 // Where two spellings of one output path meet: the same absolute, cleaned path.
@@ -110,7 +111,12 @@ qint32 runToEnd(const Command& command, const std::atomic<bool>& stop, QByteArra
                 int& signal) {
     std::optional<platform::ChildProcess> child;
     try {
-        child.emplace(command.program, command.arguments, command.environment);
+        // The carried converter comes through the dynamic loader, from descriptors it is handed.
+        QList<int> handed;
+        for (const platform::SharedDescriptor& d : command.descriptors)
+            handed.append(d->fd());
+        child.emplace(command.program, command.launch + command.arguments, command.environment,
+                      handed);
     } catch (const BasicError& e) {
         return kStartFailed + e.number();
     }
@@ -369,6 +375,8 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
         // What the converters would turn into wrong pages, or fail on with a message nobody
         // can act on, is named instead of converted.
         const TiffInspection inspection = inspectTiff(row.input, request.route);
+        row.pageWidth = inspection.largestWidth;
+        row.pageHeight = inspection.largestHeight;
         if (!inspection.problem.isEmpty()) {
             row.problem = inspection.problem;
             return row;

@@ -1,6 +1,9 @@
 #include "convert/outcome.h"
 
+#include "app/paths/paths.h"
 #include "convert/runner.h"
+
+#include <QHash>
 
 #include <QStringList>
 
@@ -30,12 +33,37 @@ bool isCrash(int signal) {
     }
 }
 
+// What the converters and their libraries print when an allocation fails.
+bool outOfMemory(const QByteArray& output) {
+    for (const char* said : {"cannot allocate memory", "can't allocate", "out of memory",
+                             "bad_alloc", "memory allocation failed", "not enough memory"}) {
+        if (output.toLower().contains(said))
+            return true;
+    }
+    return false;
+}
+
+// The folder a path lies in, without its trailing slash.
+QString folderOf(const QString& path) {
+    QString folder = paths::FolderOf(path);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
 } // namespace
 
-QString converterReason(const char* converter, qint32 result, int signal,
-                        const QByteArray& output) {
+QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
+                        int pageWidth, int pageHeight) {
     if (result < 0) // kStartFailed plus the error number
         return QStringLiteral("the converter could not be started");
+    if (signal == 0 && outOfMemory(output)) {
+        return pageWidth > 0 && pageHeight > 0
+                   ? QStringLiteral("not enough memory to convert this page (%1 x %2 pixels)")
+                         .arg(pageWidth)
+                         .arg(pageHeight)
+                   : QStringLiteral("not enough memory to convert this page");
+    }
     // What a dying converter printed last is seldom why it died.
     if (signal > 0) {
         const char* name = ::sigdescr_np(signal);
@@ -72,11 +100,13 @@ QString failureReason(const RowOutcome& row) {
     if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
         return QStringLiteral("no space left in the temporary folder ") + row.noSpaceIn;
     if (firstFailed)
-        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput);
+        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput,
+                               row.pageWidth, row.pageHeight);
     if (row.first && !row.pdfMade)
         return QStringLiteral("tiff2pdf wrote no PDF");
     if (secondFailed)
-        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput);
+        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput,
+                               row.pageWidth, row.pageHeight);
     if (!row.problem.isEmpty())
         return row.problem;
     if (!row.started && !row.first)
@@ -89,16 +119,28 @@ bool endedByStop(const RowOutcome& row) {
 }
 
 QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& logPath) {
+    QHash<QString, int> sameName;
+    for (const RowOutcome& row : rows) {
+        if (!row.converted)
+            ++sameName[row.fileName];
+    }
     QStringList failed;
     qsizetype converted = 0;
     qsizetype notConverted = 0;
     for (const RowOutcome& row : rows) {
-        if (row.converted)
+        if (row.converted) {
             ++converted;
-        else if (stopped && endedByStop(row))
+            continue;
+        }
+        if (stopped && endedByStop(row)) {
             ++notConverted;
-        else
-            failed.append(row.fileName + QStringLiteral(": ") + failureReason(row));
+            continue;
+        }
+        QString name = row.fileName;
+        if (sameName.value(row.fileName) > 1 && !row.input.isEmpty())
+            name += QStringLiteral(" (in %1)").arg(folderOf(row.input));
+        // A name's line breaks would forge lines of the box; every control character shows.
+        failed.append(paths::Visible(name + QStringLiteral(": ") + failureReason(row)));
     }
     QStringList lines{stopped ? QStringLiteral("Stopped.") : QStringLiteral("Done.")};
     if (stopped) {
@@ -118,7 +160,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     if (failed.size() > kListedFailures) {
         lines.append(QStringLiteral("... and %1 more.").arg(failed.size() - kListedFailures));
         if (!logPath.isEmpty())
-            lines.append(QStringLiteral("All reasons: ") + logPath);
+            lines.append(QStringLiteral("All reasons: ") + paths::Visible(logPath));
     }
     return lines.join(QStringLiteral("\r\n"));
 }

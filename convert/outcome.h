@@ -15,9 +15,13 @@ inline constexpr int kListedFailures = 10;
 
 // What happened to one row of a run, gathered as its statements go.
 struct RowOutcome {
-    QString input;               // the row's path
-    QString output;              // where its result goes
-    QString fileName;            // the input's name, for the closing box
+    // The row's path: its folder is named when another failure has the same name.
+    QString input;
+    QString output;   // where its result goes
+    QString fileName; // the input's name, for the closing box
+    // The largest page's pixels, as the inspection found them (0 when unknown).
+    int pageWidth = 0;
+    int pageHeight = 0;
     std::optional<qint32> first; // tiff2pdf's result, once it ran
     QByteArray firstOutput;
     int firstSignal = 0; // the signal that ended tiff2pdf, 0 for none
@@ -44,7 +48,8 @@ QString lastNonEmptyLine(const QByteArray& output);
 // Why a converter failed, from its result (kStartFailed plus an error number when it could not
 // be started), the signal that ended it and what it wrote: "pdf2djvu crashed (...)", its last
 // line, or "{converter} ended with code {n}".
-QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output);
+QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
+                        int pageWidth = 0, int pageHeight = 0);
 
 // Why a row was not converted, in the closing box's words.
 QString failureReason(const RowOutcome& row);
@@ -54,8 +59,9 @@ bool endedByStop(const RowOutcome& row);
 
 // The closing box: "Done." when every row converted; otherwise "Done.", an empty line, the count
 // and one line per failed row (at most ten, then how many more, and where the log with all the
-// reasons is when more than ten failed), lines ending in CR LF. A stopped run begins "Stopped."
-// and says how many files were converted and how many were not, before its failures.
+// reasons is when more than ten failed), lines ending in CR LF. Names show with their control
+// characters escaped; two failures of the same name say their folders. A stopped run begins
+// "Stopped." and says how many files were converted and how many were not, before its failures.
 QString closingText(const QList<RowOutcome>& rows, bool stopped = false,
                     const QString& logPath = {});
 

@@ -27,7 +27,11 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
         *options.signal = 0;
     std::optional<platform::ChildProcess> child;
     try {
-        child.emplace(command.program, command.arguments, command.environment);
+        QList<int> handed;
+        for (const platform::SharedDescriptor& d : command.descriptors)
+            handed.append(d->fd());
+        child.emplace(command.program, command.launch + command.arguments, command.environment,
+                      handed);
     } catch (const BasicError& e) {
         return kStartFailed + e.number();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/loader.h"
 #include "platform/process.h"
 
 #include <QString>
@@ -21,11 +22,15 @@ inline constexpr qint32 kStartFailed = qint32(0x80040000);
 inline constexpr std::chrono::milliseconds kPassLength{100};
 
 // A converter call: the program and its arguments, each passed on as it is (no shell), and the
-// variables to set in its environment.
+// variables to set in its environment. A carried converter is started through the dynamic
+// loader: `launch` then holds the loader's options and the converter, which come before the
+// arguments, and `descriptors` the files the child gets as descriptors 3, 4, ...
 struct Command {
     QString program;
     QStringList arguments;
     platform::EnvironmentChanges environment;
+    QStringList launch = {};
+    QList<platform::SharedDescriptor> descriptors = {};
 };
 
 struct RunOptions {

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -39,6 +40,8 @@ struct Resolution {
 
 struct Page {
     QString problem;
+    uint32_t width = 0;
+    uint32_t height = 0;
     Resolution resolution;
     bool tiledYcbcrJpeg = false;
 };
@@ -108,6 +111,8 @@ QString decodeProblem(TIFF* tif, TiffMessages& sink) {
 
 Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
     Page page;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &page.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &page.height);
     page.problem = pageDirectoryProblem(tif, route);
     if (!page.problem.isEmpty())
         return page;
@@ -118,6 +123,20 @@ Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     page.tiledYcbcrJpeg =
         TIFFIsTiled(tif) && compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR;
+    if (page.tiledYcbcrJpeg && route == Route::Pdf) {
+        // tiff2pdf copies such tiles whole, and those that reach past the page's right or
+        // bottom edge come out in wrong colours, reported as converted.
+        uint32_t tileWidth = 0;
+        uint32_t tileLength = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+        if (tileWidth == 0 || tileLength == 0 || page.width % tileWidth != 0 ||
+            page.height % tileLength != 0) {
+            page.problem =
+                QStringLiteral("YCbCr JPEG tiles past the page's edge are not supported");
+            return page;
+        }
+    }
     page.problem = decodeProblem(tif, sink);
     return page;
 }
@@ -144,6 +163,11 @@ TiffInspection inspect(const TiffSource& source, Route route) {
         if (isTiffPage(tif)) {
             ++result.pages;
             const Page page = inspectPage(tif, sink, route);
+            if (double(page.width) * page.height >
+                double(result.largestWidth) * result.largestHeight) {
+                result.largestWidth = int(std::min<uint32_t>(page.width, INT_MAX));
+                result.largestHeight = int(std::min<uint32_t>(page.height, INT_MAX));
+            }
             if (!page.problem.isEmpty()) {
                 result.problem = namedPageProblem(
                     result.pages, result.pages > 1 || !TIFFLastDirectory(tif), page.problem);

@@ -45,6 +45,9 @@ struct TiffInspection {
     // tiff2pdf copies the compressed data instead of re-encoding it (no -n): the only way it
     // converts pages in YCbCr JPEG tiles.
     bool copyCompressedData = false;
+    // The page with the most pixels, for messages about the size (0 x 0 when none was read).
+    int largestWidth = 0;
+    int largestHeight = 0;
 };
 
 // Reads every page's directory and decodes all its image data once. Anything that is not a

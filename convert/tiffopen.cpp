@@ -31,9 +31,13 @@ int onError(TIFF*, void* user, const char*, const char*, va_list) {
 }
 
 int onWarning(TIFF*, void* user, const char*, const char* format, va_list) {
-    // Data written by LZW coders from before 1990 decodes correctly; libtiff only says so.
-    if (format && std::strncmp(format, "Old-style LZW codes", 19) == 0)
-        return 1;
+    // Data written by LZW coders from before 1990 decodes correctly; libtiff only says so. The
+    // same for old-style JPEG, of which it warns on every page it decodes.
+    for (const char* harmless :
+         {"Old-style LZW codes", "Deprecated and troublesome old-style JPEG"}) {
+        if (format && std::strncmp(format, harmless, std::strlen(harmless)) == 0)
+            return 1;
+    }
     ++static_cast<TiffMessages*>(user)->warnings;
     return 1;
 }

@@ -6,10 +6,12 @@
 #include "inputs/addfolder.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
+#include "platform/dialogs.h"
 #include "platform/filesystem.h"
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace vormelle::dragdrop {
@@ -17,6 +19,8 @@ namespace vormelle::dragdrop {
 namespace {
 
 constexpr int kPlainHidden = platform::Hidden | platform::Archive;
+// How many files of another computer the box names; it counts the rest.
+constexpr int kNamedElsewhere = 10;
 
 // The rows for every file of the folder tree, folder by folder.
 void addFolderTree(Form1& form, const QString& dropped) {
@@ -56,20 +60,43 @@ bool HasFileNames(const QMimeData& data) {
     return std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); });
 }
 
+bool IsOnThisComputer(const QUrl& url) {
+    if (!url.isLocalFile())
+        return false;
+    const QString host = url.host();
+    return host.isEmpty() || host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+           host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+}
+
 QStringList DroppedFiles(const QMimeData& data) {
     QStringList files;
     for (const QUrl& url : data.urls()) {
-        if (!url.isLocalFile())
+        if (!IsOnThisComputer(url))
             continue;
-        if (!url.host().isEmpty()) {
-            files.append(url.toLocalFile());
-            continue;
-        }
         // The path's own bytes: toLocalFile would turn a name that is not UTF-8 into another.
         const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
         files.append(platform::decodePath(QByteArray::fromPercentEncoding(encoded)));
     }
     return files;
+}
+
+QStringList FilesElsewhere(const QMimeData& data) {
+    QStringList elsewhere;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile() && !IsOnThisComputer(url))
+            elsewhere.append(url.toString(QUrl::PrettyDecoded));
+    }
+    return elsewhere;
+}
+
+QString ElsewhereText(const QStringList& urls) {
+    QStringList lines{
+        QStringLiteral("Not added: files on another computer cannot be converted here.")};
+    for (const QString& url : urls.mid(0, kNamedElsewhere))
+        lines.append(paths::Visible(url));
+    if (urls.size() > kNamedElsewhere)
+        lines.append(QStringLiteral("... and %1 more.").arg(urls.size() - kNamedElsewhere));
+    return lines.join(QStringLiteral("\r\n"));
 }
 
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
@@ -80,8 +107,14 @@ void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
 }
 
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data) {
-    if (HasFileNames(data))
-        AddDroppedNames(form, DroppedFiles(data));
+    if (!HasFileNames(data))
+        return;
+    AddDroppedNames(form, DroppedFiles(data));
+    // A drop that names files of another computer says why they are not listed.
+    const QStringList elsewhere = FilesElsewhere(data);
+    if (!elsewhere.isEmpty())
+        form.dialogs().messageBox(&form, ElsewhereText(elsewhere), QString(), platform::Buttons::Ok,
+                                  platform::Icon::Warning);
 }
 
 void AddDroppedNames(Form1& form, const QStringList& files) {

@@ -5,6 +5,7 @@
 class QDragMoveEvent;
 class QMimeData;
 class QObject;
+class QUrl;
 
 namespace vormelle {
 
@@ -17,6 +18,13 @@ namespace dragdrop {
 bool HasFileNames(const QMimeData& data);
 // The dropped names as local paths, in the order the source gave them.
 QStringList DroppedFiles(const QMimeData& data);
+// Whether a URL names a file of this computer: file: with no host, "localhost" or this
+// computer's own name.
+bool IsOnThisComputer(const QUrl& url);
+// The file URLs of other computers, which are not listed.
+QStringList FilesElsewhere(const QMimeData& data);
+// The box that names them.
+QString ElsewhereText(const QStringList& urls);
 
 // Refuses data without file names, and rows dragged inside the list itself.
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);

@@ -18,16 +18,20 @@ using EnvironmentChanges = QList<std::pair<QByteArray, QByteArray>>;
 // every argument reaches the child exactly as given). Its standard input is empty; its output
 // and error output go into one buffer of which the last kilobytes are kept. The child leads a
 // process group of its own, so that whatever it starts in turn can be ended with it
-// (endChildren). It is not killed when this object goes away first.
+// (endChildren). It is not killed when this object goes away first, but it is killed when the
+// program ends, however it ends (a crash or SIGKILL too).
 class ChildProcess final {
 public:
     // How much of the child's output is kept.
     static constexpr qsizetype kOutputTail = 8192;
+    // How many descriptors a child can be handed.
+    static constexpr int kHandedDescriptors = 16;
 
     // Starts the program; throws BasicError when it cannot be started (53 when it is not there,
-    // 70 when it may not be executed).
+    // 70 when it may not be executed). The `handed` descriptors become the child's 3, 4, ...
+    // in order; no other descriptor of the program reaches it.
     ChildProcess(const QString& program, const QStringList& arguments,
-                 const EnvironmentChanges& environment = {});
+                 const EnvironmentChanges& environment = {}, const QList<int>& handed = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -62,8 +66,9 @@ private:
 
 // Kills every child that has not been collected yet, with everything in its process group. For
 // the moment the program ends at once: no converter is left running without it. The same happens
-// by itself when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program (from the first child on,
-// where the signal has its default action).
+// by itself when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the program, or a crash (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGABRT) does (from the first child on, where the signal has its
+// default action). SIGKILL, which no program can catch, still ends the children themselves.
 void endChildren();
 
 // Whether the program's own locale encodes text as UTF-8.

@@ -2,12 +2,12 @@
 
 #include "platform/basicerror.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
-#include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,12 +15,23 @@
 
 namespace vormelle::platform {
 
+namespace {
+
+// Kept here rather than as Qt's application display name: Qt appends that name to every window
+// title (" — Vormelle"), so no dialog would show its own title exactly.
+QString& storedTitle() {
+    static QString title;
+    return title;
+}
+
+} // namespace
+
 void setApplicationTitle(const QString& title) {
-    QGuiApplication::setApplicationDisplayName(title);
+    storedTitle() = title;
 }
 
 QString applicationTitle() {
-    return QGuiApplication::applicationDisplayName();
+    return storedTitle().isEmpty() ? QCoreApplication::applicationName() : storedTitle();
 }
 
 QString openFilesAnswer(const QStringList& paths) {
@@ -87,11 +98,18 @@ QString QtDialogs::openFiles(QWidget* owner, const OpenFilesRequest& request) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilter(shown);
-    // Matching is case-insensitive in Qt's own dialog model, so SCAN0001.TIF shows too.
-    if (auto* model = dialog.findChild<QFileSystemModel*>()) {
-        model->setNameFilters(patterns);
-        model->setNameFilterDisables(false);
-    }
+    // Qt reads the shown text as one pattern ("*.tif;*.tiff") whenever the entry is chosen, so
+    // the patterns are put back after it each time. Matching is case-insensitive in Qt's own
+    // dialog model, so SCAN0001.TIF shows too.
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    const auto applyPatterns = [model, patterns] {
+        if (model) {
+            model->setNameFilters(patterns);
+            model->setNameFilterDisables(false);
+        }
+    };
+    applyPatterns();
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, applyPatterns);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QString answer = openFilesAnswer(dialog.selectedFiles());

@@ -44,16 +44,11 @@ struct Line {
     qsizetype next = 0;
 };
 
-QList<Line> linesOf(const QByteArray& file) {
-    QList<Line> lines;
-    qsizetype at = 0;
-    while (at < file.size()) {
-        const qsizetype nl = file.indexOf('\n', at);
-        const qsizetype end = nl < 0 ? file.size() : nl;
-        lines.append({at, end, nl < 0 ? file.size() : nl + 1});
-        at = end + 1;
-    }
-    return lines;
+// The line that starts at `at`.
+Line lineAt(const QByteArray& file, qsizetype at) {
+    const qsizetype nl = file.indexOf('\n', at);
+    const qsizetype end = nl < 0 ? file.size() : nl;
+    return {at, end, nl < 0 ? file.size() : nl + 1};
 }
 
 // What the file says about the key: where the value of its last line starts, and where the
@@ -70,7 +65,10 @@ Place locate(const QByteArray& file, const QString& section, const QString& key)
     const QByteArray keyBytes = key.toUtf8();
     Place place;
     bool inSection = false;
-    for (const Line& line : linesOf(file)) {
+    // Line by line without keeping the lines: a file of millions of short junk lines costs one
+    // pass over its bytes and no memory beyond them.
+    for (Line line; line.next < file.size();) {
+        line = lineAt(file, line.next);
         const QByteArrayView text(file.constData() + line.begin, line.end - line.begin);
         const QByteArrayView t = trimmed(text);
         if (t.startsWith('[')) {

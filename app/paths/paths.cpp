@@ -89,4 +89,35 @@ void setProgramFolder(const QString& folder) {
     programFolderOverride() = folder;
 }
 
+QString Visible(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'\\':
+            shown += QStringLiteral("\\\\");
+            continue;
+        case u'\n':
+            shown += QStringLiteral("\\n");
+            continue;
+        case u'\r':
+            shown += QStringLiteral("\\r");
+            continue;
+        case u'\t':
+            shown += QStringLiteral("\\t");
+            continue;
+        default:
+            break;
+        }
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (u == 0x2028 || u == 0x2029)
+            shown += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 } // namespace vormelle::paths

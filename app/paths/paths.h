@@ -19,6 +19,11 @@ QString FolderOf(const QString& path, Style style = kNative);
 QString StripExtension(const QString& name);
 QString CleanPath(const QString& path, Style style = kNative);
 
+// A name or path as a message box shows it: control characters (line breaks, tabs, escapes,
+// C1 controls, the Unicode line and paragraph separators) written as \n, \t or \xHH / \uHHHH,
+// and a backslash as \\, so no name can forge a line or hide what it holds.
+QString Visible(const QString& text);
+
 // Writes the bytes unless the path already exists; errors reach the caller.
 void SaveBytesToFile(const QByteArray& bytes, const QString& path, bool executable = false);
 // Never reports anything and never throws.

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
 
 #include <cmath>
 #include <cstdio>
@@ -99,6 +100,29 @@ private slots:
         form.ListView1->header()->resizeSection(0, 4000);
         QCoreApplication::processEvents();
         QVERIFY(form.ListView1->horizontalScrollBar()->maximum() > 0);
+    }
+
+    // The list's help text shows wherever the pointer rests on it, over a row too.
+    void toolTipOverRows() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        form.ListView1->add(QStringLiteral("/scans/a.tif"));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QWidget* viewport = form.ListView1->viewport();
+        const QPoint overRow =
+            form.ListView1->visualRect(form.ListView1->model()->index(0, 0)).center();
+        const QPoint belowRows(overRow.x(), viewport->height() - 5);
+        for (const QPoint& at : {overRow, belowRows}) {
+            QHelpEvent event(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+            QApplication::sendEvent(viewport, &event);
+            QTRY_COMPARE(QToolTip::text(),
+                         QStringLiteral("Drag and drop files here. Double-click item to remove "
+                                        "it. Move | line to right and out of window to reveal "
+                                        "full names."));
+            QToolTip::hideText();
+        }
     }
 
     void optionsClearEachOtherButCanBothBeOff() {

@@ -232,17 +232,30 @@ void TestStartupEnv::handPointerShowsOverButtons() {
 
 void TestStartupEnv::homePageOpensOnlyOnSeven_data() {
     QTest::addColumn<int>("draw");
+    QTest::addColumn<QString>("homePage");
     QTest::addColumn<bool>("opens");
+    const QString page = QStringLiteral("https://scans.test/");
     for (int n : {1, 6, 7, 8, 70, 100})
-        QTest::addRow("%d", n) << n << (n == 7);
+        QTest::addRow("%d", n) << n << page << (n == 7);
+    // A build without a home page never opens one.
+    QTest::addRow("7 without a home page") << 7 << QString() << false;
 }
 
 void TestStartupEnv::homePageOpensOnlyOnSeven() {
     QFETCH(int, draw);
+    QFETCH(QString, homePage);
     QFETCH(bool, opens);
     Form1 form(m_dialogs, m_desktop);
-    startup::VisitHomePageAtRandom(form, [draw] { return draw; });
-    QCOMPARE(m_desktop.urls, opens ? QStringList{QString::fromLatin1(kHomePage)} : QStringList());
+    int draws = 0;
+    startup::VisitHomePageAtRandom(
+        form,
+        [&] {
+            ++draws;
+            return draw;
+        },
+        homePage);
+    QCOMPARE(m_desktop.urls, opens ? QStringList{homePage} : QStringList());
+    QCOMPARE(draws, homePage.isEmpty() ? 0 : 1);
     QVERIFY(m_dialogs.boxes.isEmpty());
 }
 

@@ -1,5 +1,6 @@
 #include "tests/convert/tiffmaker.h"
 
+#include <QBuffer>
 #include <QColor>
 #include <QFile>
 #include <QImage>
@@ -464,6 +465,81 @@ Quarters renderDjvuPage(const QString& djvu, int page) {
 
 QList<QRgb> renderDjvuColours(const QString& djvu, int page) {
     return quarterMeans(render(djvu, page, "ppm"));
+}
+
+void writeOldStyleJpegTiff(const QString& path) {
+    QImage image(160, 240, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 80; ++x)
+            image.setPixel(x, y, qRgb(220, 0, 0));
+    }
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPG", 95))
+        qFatal("no JPEG writer");
+    // Little-endian: header, the JPEG stream, then the directory and its out-of-line values.
+    QByteArray file("II*\0", 4);
+    auto u16 = [](QByteArray& b, quint16 v) { b.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto u32 = [&](QByteArray& b, quint32 v) {
+        u16(b, quint16(v & 0xffff));
+        u16(b, quint16(v >> 16));
+    };
+    const quint32 jpegAt = 8;
+    const quint32 jpegEnd = jpegAt + quint32(jpeg.size()) + (jpeg.size() & 1);
+    const quint32 bitsAt = jpegEnd;   // 3 shorts
+    const quint32 resAt = bitsAt + 6; // one rational
+    const quint32 ifdAt = resAt + 8;
+    u32(file, ifdAt);
+    file += jpeg;
+    if (jpeg.size() & 1)
+        file.append('\0');
+    u16(file, 8);
+    u16(file, 8);
+    u16(file, 8);
+    u32(file, 100);
+    u32(file, 1);
+    struct Entry {
+        quint16 tag;
+        quint16 type; // 3 SHORT, 4 LONG, 5 RATIONAL
+        quint32 count;
+        quint32 value;
+    };
+    const QList<Entry> entries = {
+        {256, 4, 1, 160},
+        {257, 4, 1, 240},
+        {258, 3, 3, bitsAt},
+        {259, 3, 1, 6},
+        {262, 3, 1, 6},
+        {273, 4, 1, jpegAt},
+        {277, 3, 1, 3},
+        {278, 4, 1, 240},
+        {279, 4, 1, quint32(jpeg.size())},
+        {282, 5, 1, resAt},
+        {283, 5, 1, resAt},
+        {296, 3, 1, 2},
+        {512, 3, 1, 1},
+        {513, 4, 1, jpegAt},
+        {514, 4, 1, quint32(jpeg.size())},
+        {530, 3, 2, 2 | (2u << 16)},
+    };
+    u16(file, quint16(entries.size()));
+    for (const Entry& e : entries) {
+        u16(file, e.tag);
+        u16(file, e.type);
+        u32(file, e.count);
+        if (e.type == 3 && e.count == 1) {
+            u16(file, quint16(e.value));
+            u16(file, 0);
+        } else {
+            u32(file, e.value);
+        }
+    }
+    u32(file, 0);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
+        qFatal("cannot write %s", qPrintable(path));
 }
 
 } // namespace vormelle::test

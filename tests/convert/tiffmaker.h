@@ -83,6 +83,11 @@ void damageImageData(const QString& path);
 // A TIFF whose header claims a page far too large to decode, with no image data behind it.
 void writeAbsurdTiff(const QString& path);
 
+// An old-style JPEG TIFF (compression 6, the whole JPEG stream behind JPEGInterchangeFormat),
+// as scanners of the 1990s wrote them; libtiff cannot write these. White with a red top-left
+// quarter, 160 x 240 pixels at 100 dpi.
+void writeOldStyleJpegTiff(const QString& path);
+
 // How a rendered page looks, as the mean gray (0 black .. 255 white) of its four quarters.
 struct Quarters {
     int topLeft = -1;

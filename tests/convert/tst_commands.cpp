@@ -111,7 +111,8 @@ void CommandsTest::environment() {
         return QByteArray("(unset)");
     };
     QCOMPARE(value(first, "TMPDIR"), folder.toUtf8());
-    QVERIFY(value(first, "LD_LIBRARY_PATH").startsWith(folder.toUtf8()));
+    // No library search path: a temporary path holding ":" would split into others.
+    QCOMPARE(value(first, "LD_LIBRARY_PATH"), QByteArray("(unset)"));
     // Without a run folder nothing is run from anywhere else.
     QVERIFY(convert::firstConverter(QString()).program.isEmpty());
 
@@ -168,6 +169,26 @@ void CommandsTest::reason_data() {
     r.first = 1;
     r.firstOutput = QByteArray(500, 'y');
     QTest::newRow("long line is cut") << r << QString(200, QLatin1Char('y')) + "...";
+    // Out of memory reads as such, with the page's size, whichever converter said it.
+    r = {};
+    r.pageWidth = 30000;
+    r.pageHeight = 40000;
+    r.first = 0;
+    r.pdfMade = true;
+    r.second = 1;
+    r.secondOutput = "pdf2djvu: Cannot allocate memory\n";
+    QTest::newRow("second out of memory")
+        << r << "not enough memory to convert this page (30000 x 40000 pixels)";
+    r.second = 1;
+    r.secondOutput = "terminate called after throwing an instance of 'std::bad_alloc'\n";
+    QTest::newRow("second out of memory (bad_alloc)")
+        << r << "not enough memory to convert this page (30000 x 40000 pixels)";
+    r = {};
+    r.first = 1;
+    r.firstOutput = "tiff2pdf: Can't allocate 4000000000 bytes of memory for "
+                    "t2p_readwrite_pdf_image, big.tif\n";
+    QTest::newRow("first out of memory, size unknown")
+        << r << "not enough memory to convert this page";
 }
 
 void CommandsTest::reason() {
@@ -211,6 +232,26 @@ void CommandsTest::closingBox_data() {
     }
     expected += QStringLiteral("\r\n... and 2 more.");
     QTest::newRow("more than ten") << many << expected;
+
+    // A name with line breaks cannot forge lines of the box.
+    RowOutcome forged = bad(QStringLiteral("x.tif\nAll files were converted.\r\n\x1b[2Jy.tif"));
+    QTest::newRow("control characters in a name")
+        << QList<RowOutcome>{forged}
+        << "Done.\r\n\r\n1 of 1 file(s) could not be converted:\r\nx.tif\\nAll files were "
+           "converted.\\r\\n\\x1b[2Jy.tif: tiff2pdf: Not a TIFF file";
+    // Two failures of one name say which is which; a third name alone keeps its short form.
+    auto badAt = [&](const QString& path) {
+        RowOutcome r = bad(path.section(QLatin1Char('/'), -1));
+        r.input = path;
+        return r;
+    };
+    QTest::newRow("two failures of one name")
+        << QList<RowOutcome>{badAt("/scans/2019/page.tif"), badAt("/scans/2020/page.tif"),
+                             badAt("/scans/2020/other.tif"), good("page.tif")}
+        << "Done.\r\n\r\n3 of 4 file(s) could not be converted:\r\n"
+           "page.tif (in /scans/2019): tiff2pdf: Not a TIFF file\r\n"
+           "page.tif (in /scans/2020): tiff2pdf: Not a TIFF file\r\n"
+           "other.tif: tiff2pdf: Not a TIFF file";
 }
 
 void CommandsTest::closingBox() {

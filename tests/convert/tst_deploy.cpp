@@ -115,10 +115,13 @@ void DeployTest::carriedLibrariesAreTheOnesLoaded() {
     convert::RunOptions options;
     options.output = &output;
     QCOMPARE(convert::RunAndWait(c, 0, options), 0);
+    // The three are loaded from the copies handed over, and never looked for by name.
+    for (int fd : {4, 5, 6})
+        QVERIFY2(output.contains("/proc/self/fd/" + QByteArray::number(fd) + " ("),
+                 output.constData());
     for (int id : {102, 103, 104}) {
         const QString name = resources::toolFile(id).fileName;
-        const QByteArray line = (name + QStringLiteral(" => ") + env.dir() + '/' + name).toUtf8();
-        QVERIFY2(output.contains(line), output.constData());
+        QVERIFY2(!output.contains((name + QStringLiteral(" =>")).toUtf8()), output.constData());
     }
 }
 

@@ -34,6 +34,8 @@ namespace {
 
 const QString kFaultLibrary = QStringLiteral(VORMELLE_FAULTINJECT);
 const QString kRunHelper = QStringLiteral(VORMELLE_RUNHELPER);
+const QString kPlanted = QStringLiteral(VORMELLE_PLANTED);
+const QString kPlantedNeeds = QStringLiteral(VORMELLE_PLANTED_NEEDS);
 constexpr int kHelperWaitMs = 120000;
 
 QString realSecondConverter() {
@@ -94,9 +96,10 @@ public:
         for (auto it = m_points.crbegin(); it != m_points.crend(); ++it)
             ::umount2(it->constData(), MNT_DETACH);
     }
-    bool tmpfs(const QString& at, qint64 bytes, const QByteArray& more = {}) {
+    bool tmpfs(const QString& at, qint64 bytes, const QByteArray& more = {},
+               unsigned long flags = 0) {
         const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755" + more;
-        return add(at, ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0,
+        return add(at, ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", flags,
                                options.constData()));
     }
     // The folder over itself, so that it can be made read-only later.
@@ -231,6 +234,8 @@ private slots:
     void temporaryLocationFull();
     void temporaryLocationFallsBack_data();
     void temporaryLocationFallsBack();
+    void carriedConverterWhereverTheTemporaryLocationLies_data();
+    void carriedConverterWhereverTheTemporaryLocationLies();
     void killedAndStartedAgain();
     void twoInstancesIntoOneFolder();
 };
@@ -329,6 +334,10 @@ void FaultsTest::hungConverterEndsWithTheProgram_data() {
     QTest::newRow("SIGTERM, pdf2djvu with a child of its own") << false << int(SIGTERM);
     QTest::newRow("SIGINT (Ctrl-C), tiff2pdf") << true << int(SIGINT);
     QTest::newRow("SIGHUP (logout), pdf2djvu with a child of its own") << false << int(SIGHUP);
+    // A crash of the program itself, and a kill nothing can catch.
+    QTest::newRow("SIGSEGV (crash), tiff2pdf") << true << int(SIGSEGV);
+    QTest::newRow("SIGABRT (crash), pdf2djvu with a child of its own") << false << int(SIGABRT);
+    QTest::newRow("SIGKILL, tiff2pdf") << true << int(SIGKILL);
 }
 
 // The program ends while a converter hangs: the window is closed, or a signal ends the program.
@@ -378,6 +387,9 @@ void FaultsTest::hungConverterEndsWithTheProgram() {
         // Closing asked twice: No kept the run going, Yes stopped it cleanly, run folder and all.
         QCOMPARE(errors.count("asked: Stop converting? Files already converted are kept."), 2);
         QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    } else if (signal == SIGSEGV) {
+        // Ended by the signal, or by a sanitizer runtime that reports it first and exits.
+        QVERIFY(helper->exitStatus() == QProcess::CrashExit || helper->exitCode() != 0);
     } else {
         // Ended by the signal itself, as it would have been without the converters.
         QCOMPARE(helper->exitStatus(), QProcess::CrashExit);
@@ -522,6 +534,48 @@ void FaultsTest::temporaryLocationFull() {
     QCOMPARE(f.leftInTemp(), QStringList());
     QCOMPARE(entriesOf(f.env.dir()).filter(QStringLiteral(".djvu")),
              toolsFit ? QStringList{"small.djvu"} : QStringList());
+}
+
+void FaultsTest::carriedConverterWhereverTheTemporaryLocationLies_data() {
+    QTest::addColumn<QString>("where");
+    QTest::newRow("a temporary location mounted noexec") << "noexec";
+    // TEMP=<dir>/x:y with a zlib planted in <dir>/x: read as a search path, the ":" would make
+    // the converter load it.
+    QTest::newRow("TEMP with ':' after a folder with a planted library") << "colon";
+}
+
+void FaultsTest::carriedConverterWhereverTheTemporaryLocationLies() {
+    QFETCH(QString, where);
+    RunFixture f;
+    Mounts mounts;
+    EnvironmentGuard environment;
+    const QString mark = f.env.path(QStringLiteral("planted-library-ran"));
+    QString temp = f.temp();
+    if (where == QStringLiteral("noexec")) {
+        MOUNT_OR_SKIP(mounts.tmpfs(temp, 64 * 1024 * 1024, {}, MS_NOEXEC));
+    } else {
+        const QString planted = f.env.path(QStringLiteral("x"));
+        QDir().mkpath(planted);
+        QVERIFY(QFile::copy(kPlanted, planted + '/' + resources::toolFile(104).fileName));
+        // The library the planted one needs: the real zlib, under the stub's name.
+        QFile real(planted + '/' + kPlantedNeeds);
+        QVERIFY(real.open(QIODevice::WriteOnly));
+        real.write(resources::CustomResource(104));
+        real.close();
+        temp = f.env.path(QStringLiteral("x:y"));
+        QDir().mkpath(temp);
+        environment.set("TEMP", QFile::encodeName(temp));
+        environment.set("VORMELLE_PLANTED_MARK", QFile::encodeName(mark));
+    }
+    const QString input = f.env.path(QStringLiteral("page.tif"));
+    test::writeTiff(input, test::TiffKind::RgbDeflate, 2);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.start();
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("page.djvu"))), std::optional(2));
+    QVERIFY2(!QFileInfo::exists(mark), "the planted library was loaded");
+    QCOMPARE(entriesOf(temp), QStringList());
 }
 
 void FaultsTest::temporaryLocationFallsBack_data() {

@@ -22,6 +22,11 @@ namespace {
 TiffPage page(TiffKind kind, int unit = 2, float dpi = 100) {
     TiffPage p;
     p.kind = kind;
+    if (kind == TiffKind::YcbcrTiledJpeg) {
+        // Whole 64-pixel tiles: those past the page's edge are a case of their own.
+        p.width = 128;
+        p.height = 192;
+    }
     p.unit = unit;
     p.xdpi = p.ydpi = dpi;
     return p;
@@ -119,6 +124,17 @@ void TiffInspectTest::pages_data() {
     row("YCbCr JPEG tiles with a G4 page")
         << QList{page(TiffKind::YcbcrTiledJpeg), page(TiffKind::BitonalG4)} << "" << none << false
         << 2;
+    // tiff2pdf gives tiles that reach past the right or bottom edge wrong colours.
+    for (const QSize size : {QSize(160, 192), QSize(128, 240)}) {
+        TiffPage overrun = page(TiffKind::YcbcrTiledJpeg);
+        overrun.width = size.width();
+        overrun.height = size.height();
+        row(qPrintable(QStringLiteral("YCbCr JPEG tiles past the edge, %1 x %2")
+                           .arg(size.width())
+                           .arg(size.height())))
+            << QList{overrun} << "YCbCr JPEG tiles past the page's edge are not supported" << none
+            << false << 1;
+    }
 
     // Samples tiff2pdf refuses or misreads.
     row("12-bit") << QList{page(TiffKind::Gray12)} << "12-bit samples are not supported" << none
@@ -193,6 +209,16 @@ void TiffInspectTest::pages() {
     QCOMPARE(onDisk.tiff2pdfOptions, options);
     QCOMPARE(onDisk.copyCompressedData, copy);
     QCOMPARE(onDisk.pages, pages);
+    if (problem.isEmpty()) {
+        // The largest page's size, for the out-of-memory message.
+        QSize largest;
+        for (const TiffPage& p : written) {
+            if (!p.reduced &&
+                qint64(p.width) * p.height > qint64(largest.width()) * largest.height())
+                largest = QSize(p.width, p.height);
+        }
+        QCOMPARE(QSize(onDisk.largestWidth, onDisk.largestHeight), largest);
+    }
     const convert::TiffInspection inMemory = convert::inspectTiffBytes(bytesOf(path));
     QCOMPARE(inMemory.problem, problem);
     QCOMPARE(inMemory.tiff2pdfOptions, options);

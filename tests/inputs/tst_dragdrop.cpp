@@ -4,6 +4,8 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSysInfo>
+#include <QTest>
 #include <QUrl>
 
 #include <memory>
@@ -66,6 +68,8 @@ private slots:
     void foldersAndFilesKeepTheirOrder();
     void folderGivenWithSlash();
     void linkedFolderIsWalked();
+    void fileUrlsWithAHost_data();
+    void fileUrlsWithAHost();
 };
 
 void TestDragDrop::listTakesDrops() {
@@ -149,6 +153,45 @@ void TestDragDrop::linkedFolderIsWalked() {
     QVERIFY(QFile::link(w->path("real"), w->path("alias")));
     dropFiles(*w, {w->path("alias")});
     QCOMPARE(w->rows(), w->paths({"alias/p.tif", "alias/sub/q.tif"}));
+}
+
+void TestDragDrop::fileUrlsWithAHost_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("here");
+    QTest::newRow("localhost") << "localhost" << true;
+    QTest::newRow("LOCALHOST") << "LOCALHOST" << true;
+    QTest::newRow("this computer's name") << QSysInfo::machineHostName() << true;
+    QTest::newRow("another computer") << "scanner.invalid" << false;
+}
+
+// file://localhost/... and file://<this computer>/... name local files; another computer's
+// files are not listed, and the box says why.
+void TestDragDrop::fileUrlsWithAHost() {
+    QFETCH(QString, host);
+    QFETCH(bool, here);
+    auto w = window();
+    w->make({"a b.tif", "d/c.tif"});
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const char* name : {"a b.tif", "d"}) {
+        QUrl url = QUrl::fromLocalFile(w->path(QString::fromLatin1(name)));
+        url.setHost(host);
+        urls.append(url);
+    }
+    data.setUrls(urls);
+    QVERIFY(dragOver(*w, data));
+    drop(*w, data);
+    if (here) {
+        QCOMPARE(w->rows(), w->paths({"a b.tif", "d/c.tif"}));
+        QCOMPARE(w->dialogs.boxes.size(), 0);
+    } else {
+        QCOMPARE(w->rows(), QStringList());
+        QCOMPARE(w->dialogs.boxes.size(), 1);
+        QCOMPARE(w->dialogs.boxes[0].text,
+                 QStringLiteral("Not added: files on another computer cannot be converted "
+                                "here.\r\n") +
+                     urls[0].toString() + QStringLiteral("\r\n") + urls[1].toString());
+    }
 }
 
 QTEST_MAIN(TestDragDrop)

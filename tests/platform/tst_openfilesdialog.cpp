@@ -4,7 +4,9 @@
 #include "tests/support/testenv.h"
 #include "tests/support/widgets.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -34,6 +36,21 @@ QStringList choose(QFileDialog& dialog, const QString& folder, const QString& ty
     return shown;
 }
 
+// Opens the "Files of type" list and picks entry `row` with the keyboard, as a user would.
+void chooseFileType(QFileDialog& dialog, int row) {
+    auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    if (!combo) {
+        qWarning("the dialog has no file type list");
+        return;
+    }
+    combo->showPopup();
+    QAbstractItemView* popup = combo->view();
+    if (!QTest::qWaitFor([&] { return popup->isVisible(); }, 2000))
+        qWarning("the file type list did not open");
+    popup->setCurrentIndex(popup->model()->index(row, 0));
+    QTest::keyClick(popup, Qt::Key_Return);
+}
+
 platform::OpenFilesRequest tiffRequest(int maxFileSize = 30000) {
     platform::OpenFilesRequest request;
     request.title = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
@@ -48,7 +65,15 @@ class TestOpenFilesDialog final : public QObject {
     Q_OBJECT
 
 private slots:
+    void showsTiffFilesInAnyLetterCase_data() {
+        QTest::addColumn<bool>("chooseEntry");
+        QTest::newRow("as opened") << false;
+        // Choosing the one "Files of type" entry, as a user does, must not hide the files.
+        QTest::newRow("after choosing the file type entry") << true;
+    }
+
     void showsTiffFilesInAnyLetterCase() {
+        QFETCH(bool, chooseEntry);
         test::TestEnv env;
         for (const char* name : {"a.tif", "SCAN0001.TIF", "b.tiff", "c.jpg", "notes.txt"})
             env.writeFile(QString::fromLatin1(name));
@@ -58,6 +83,8 @@ private slots:
         test::whenOpen<QFileDialog>([&](QFileDialog& dialog) {
             title = dialog.windowTitle();
             filters = dialog.nameFilters();
+            if (chooseEntry)
+                chooseFileType(dialog, 0);
             shown = choose(dialog, env.dir(), QStringLiteral("\"a.tif\" \"SCAN0001.TIF\""));
         });
         platform::QtDialogs dialogs;

@@ -1,0 +1,2 @@
+// Test-only: stands in at link time for the library the planted one needs (see planted.cpp).
+extern "C" void vormelle_planted_stub() {}
