@@ -103,7 +103,7 @@ std::optional<convert::OutputRule> storedOutputRule() {
         if (rule.toFolder)
             rule.folder = settings::HasSetting(QStringLiteral("Text1"))
                               ? settings::GetSetting(QStringLiteral("Text1"), QString())
-                              : DesktopFolder();
+                              : startup::DesktopFolder();
     } catch (const BasicError& e) {
         complain(QStringLiteral("the stored output choice cannot be read (%1); give --output "
                                 "DIR or --beside")

@@ -36,9 +36,10 @@ cp "$good" "$in/.hidden.tif"
 cp "$good" "$in/~lock.tif"
 cp "$good" "$in/notes.txt"
 echo "not a TIFF" >"$in/bad.tif"
-convert "$program" --convert --beside --jobs 2 --log "$scratch/run.log" "$in"
+convert "$program" --convert --beside --jobs 1 --log "$scratch/run.log" "$in"
 expect_status 1 "one bad file"
 printf '%s\n' "$in/A.djvu" "$in/b.djvu" "$in/sub/c.djvu" >"$scratch/want"
+# One at a time, they finish in the folder walk's order.
 diff "$scratch/want" "$scratch/out" || fail "stdout is not the outputs, in order"
 for f in "$in/A.djvu" "$in/b.djvu" "$in/sub/c.djvu"; do
     [ "$(djvused -e n "$f")" -ge 1 ] || fail "$f has no pages"
@@ -57,7 +58,7 @@ grep -q "^[0-9] of 4: bad.tif: failed: " "$scratch/err" || fail "no progress lin
 
 # All good, into a folder: status 0; without --log the default log is written.
 mkdir "$scratch/results"
-convert "$program" --convert --output "$scratch/results" --encoder pdf "$in/b.tif" "$in/A.TIFF"
+convert "$program" --convert --output "$scratch/results" --encoder pdf --jobs 2 "$in/b.tif" "$in/A.TIFF"
 expect_status 0 "all good"
 [ "$(wc -l <"$scratch/out")" -eq 2 ] && [ -s "$scratch/results/b.djvu" ] &&
     [ -s "$scratch/results/A.djvu" ] || fail "outputs: $(cat "$scratch/out")"
@@ -121,7 +122,7 @@ for signal in INT:130 TERM:143; do
         fail "SIG${signal%:*}: $(cat "$scratch/err")"
     [ ! -s "$scratch/out" ] || fail "stdout after a stop: $(cat "$scratch/out")"
     ! kill -0 "$(cat "$scratch/child.pid")" 2>/dev/null || fail "pdf2djvu still runs"
-    [ -z "$(find "$in" -name '*.djvu')" ] || fail "a result after a stop"
+    [ ! -e "$in/b.djvu" ] && [ ! -e "$in/A.djvu" ] || fail "a result after a stop"
     [ -z "$(ls -A "$TMPDIR")" ] || fail "left in the temporary folder: $(ls -A "$TMPDIR")"
 done
 echo "batch mode: all checks passed"

@@ -53,7 +53,7 @@ bash "$scratch/parallel.sh" >"$scratch/first.out" 2>&1 || status=$?
 [ "$status" -ne 0 ] || fail "the lost batch did not count as failed"
 [ ! -e "$TIFFS/c/p9.djvu" ] || fail "p9 converted while its machine was down"
 [ -e "$TIFFS/a b/page 1.djvu" ] || fail "the other batches did not run: $(cat "$scratch/first.out")"
-before=$(find "$TIFFS" -name '*.djvu' -printf '%p %i\n' | sort)
+before=$(find "$TIFFS" -name '*.djvu' -printf '%i %p\n' | sort)
 
 rm "$scratch/down"
 bash "$scratch/parallel.sh" >"$scratch/second.out" 2>&1 ||
@@ -63,7 +63,7 @@ while IFS= read -r -d '' tiff; do
     [ "$(djvused -e n "${tiff%.*}.djvu")" -ge 1 ] || fail "no result for $tiff"
 done <"$WORK/tiffs.list0"
 # Results of batches done the first time are the same files: those batches did not run again.
-while read -r path inode; do
+while read -r inode path; do
     case $path in */c/*) continue ;; esac
     [ "$(stat -c %i "$path")" = "$inode" ] || fail "$path was made again"
 done <<<"$before"
