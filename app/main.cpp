@@ -1,3 +1,4 @@
+#include "app/batch.h"
 #include "app/commandline.h"
 #include "app/form1.h"
 #include "app/handlers.h"
@@ -7,6 +8,7 @@
 #include "platform/qtdialogs.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -37,9 +39,13 @@ int main(int argc, char* argv[]) {
     case cli::CommandLine::Action::UsageError:
         print(stderr, QStringLiteral("vormelle: %1\n\n").arg(command.error) + cli::usage());
         return cli::kExitUsage;
-    case cli::CommandLine::Action::Convert:
-        print(stderr, QStringLiteral("vormelle: --convert is not available yet\n"));
-        return cli::kExitCannotRun;
+    case cli::CommandLine::Action::Convert: {
+        // No display: a core application only.
+        int qtArgc = 1;
+        QCoreApplication app(qtArgc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Vormelle"));
+        return vormelle::batch::run(command);
+    }
     case cli::CommandLine::Action::Window:
         break;
     }

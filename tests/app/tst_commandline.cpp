@@ -184,9 +184,11 @@ private slots:
         QTest::newRow("unknown option")
             << QStringList{"a.tif", "--frobnicate"} << 2 << ""
             << QStringLiteral("vormelle: unknown option --frobnicate\n\n") + usage;
-        QTest::newRow("convert not yet")
-            << QStringList{"--convert", "a.tif"} << 3 << ""
-            << QStringLiteral("vormelle: --convert is not available yet\n");
+        // A folder without TIFF files: nothing to run, said before any converter is looked for.
+        QTest::newRow("convert, no TIFF in the folder")
+            << QStringList{"--convert", "--beside",
+                           qEnvironmentVariable("VORMELLE_SOURCE_DIR") + QStringLiteral("/docs")}
+            << 3 << "" << QStringLiteral("vormelle: no TIFF files to convert\n");
     }
 
     void answersWithoutDisplay() {

@@ -1,0 +1,289 @@
+#include "app/batch.h"
+
+#include "app/paths/paths.h"
+#include "app/settingsstore.h"
+#include "app/startupenv.h"
+#include "convert/engine.h"
+#include "convert/outcome.h"
+#include "convert/runlog.h"
+#include "output/encoderchoice.h"
+#include "platform/attributes.h"
+#include "platform/basicerror.h"
+#include "platform/directory.h"
+#include "platform/filesystem.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <unistd.h>
+
+namespace vormelle::batch {
+
+namespace {
+
+namespace cli = commandline;
+using convert::RowOutcome;
+
+// The signal that asked the run to stop, 0 for none. Only the handler writes it.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void askToStop(int signal) {
+    g_stopSignal = signal;
+}
+
+// Ours, before the engine starts any converter: the process layer only takes signals still at
+// their default, so Ctrl-C stops the run cleanly instead of ending the program at once.
+void catchStopSignals() {
+    g_stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = askToStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        // A program started in the background by a shell without job control ignores SIGINT;
+        // it keeps doing so.
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = platform::encodePath(text);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void complain(const QString& text) {
+    print(stderr, QStringLiteral("vormelle: ") + text + QLatin1Char('\n'));
+}
+
+bool isTiffName(const QString& name) {
+    return platform::wildcardMatch(u"*.tif", name) || platform::wildcardMatch(u"*.tiff", name);
+}
+
+void addFolderTree(const QString& top, QStringList& files, QStringList* unreadable) {
+    // Level by level, as a dropped folder is walked.
+    QStringList folders{top};
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString folder = folders.at(i);
+        const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + u'/';
+        try {
+            QStringList names;
+            for (const platform::FileEntry& file : platform::files(folder, QStringLiteral("*.*")))
+                if (isTiffName(file.name) && !file.name.startsWith(u'~') &&
+                    !file.name.startsWith(u'.'))
+                    names.append(file.name);
+            std::sort(names.begin(), names.end(), platform::ntfsLess);
+            for (const QString& name : std::as_const(names))
+                files.append(prefix + name);
+            for (const platform::DirectoryEntry& sub : platform::subFolders(folder))
+                folders.append(prefix + sub.name);
+        } catch (const BasicError&) {
+            if (unreadable)
+                unreadable->append(folder);
+        }
+    }
+}
+
+// The window's stored output choice: the first option into its folder (by default, into the
+// desktop folder), the second, or neither, beside the originals.
+std::optional<convert::OutputRule> storedOutputRule() {
+    const auto option = [](const char* key, const char* absent) {
+        return settings::ToBoolean(
+            settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
+    };
+    convert::OutputRule rule;
+    try {
+        // The two are option buttons: the second, when set, clears the first.
+        rule.toFolder = option("Option1", "1") && !option("Option2", "0");
+        if (rule.toFolder)
+            rule.folder = settings::HasSetting(QStringLiteral("Text1"))
+                              ? settings::GetSetting(QStringLiteral("Text1"), QString())
+                              : startup::DesktopFolder();
+    } catch (const BasicError& e) {
+        complain(QStringLiteral("the stored output choice cannot be read (%1); give --output "
+                                "DIR or --beside")
+                     .arg(e.description()));
+        return std::nullopt;
+    }
+    return rule;
+}
+
+convert::Route routeFor(cli::CommandLine::Encoder encoder) {
+    switch (encoder) {
+    case cli::CommandLine::Encoder::Direct:
+        return convert::Route::Direct;
+    case cli::CommandLine::Encoder::Pdf:
+        return convert::Route::Pdf;
+    case cli::CommandLine::Encoder::Unset:
+        break;
+    }
+    return encoderchoice::storedEncoder() == encoderchoice::Encoder::Direct ? convert::Route::Direct
+                                                                            : convert::Route::Pdf;
+}
+
+// What stderr shows while the run goes: a bar on a terminal, a line per file elsewhere.
+class Progress final {
+public:
+    explicit Progress(int count) : m_count(count), m_terminal(::isatty(STDERR_FILENO) == 1) {
+        if (m_terminal)
+            print(stderr, progressLine(0, m_count));
+    }
+    Q_DISABLE_COPY_MOVE(Progress)
+
+    void finished(const RowOutcome& row, bool stopping) {
+        ++m_done;
+        const bool byStop = stopping && convert::endedByStop(row);
+        const QString reason = convert::escapedForOneLine(convert::failureReason(row));
+        const QString input = convert::escapedForOneLine(row.input);
+        if (m_terminal)
+            print(stderr, QStringLiteral("\r\033[K"));
+        else if (!byStop)
+            print(stderr, QStringLiteral("%1 of %2: %3: %4\n")
+                              .arg(m_done)
+                              .arg(m_count)
+                              .arg(convert::escapedForOneLine(row.fileName),
+                                   row.converted ? QStringLiteral("converted")
+                                                 : QStringLiteral("failed: ") + reason));
+        if (!row.converted && !byStop)
+            complain(input + QStringLiteral(": ") + reason);
+        if (row.converted)
+            print(stdout, row.output + QLatin1Char('\n'));
+        if (m_terminal)
+            print(stderr, progressLine(m_done, m_count));
+    }
+
+    void end() {
+        if (m_terminal)
+            print(stderr, QStringLiteral("\n"));
+    }
+
+private:
+    int m_count;
+    int m_done = 0;
+    bool m_terminal;
+};
+
+} // namespace
+
+QStringList expandInputs(const QStringList& names, QStringList* unreadable) {
+    QStringList files;
+    for (const QString& name : names) {
+        int attributes = 0;
+        try {
+            attributes = platform::fileAttributes(name);
+        } catch (const BasicError&) {
+            attributes = 0; // missing: its row fails with the reason
+        }
+        if (attributes & platform::Directory)
+            addFolderTree(name, files, unreadable);
+        else
+            files.append(name);
+    }
+    return files;
+}
+
+QString progressLine(int done, int count, int width) {
+    const int filled = count > 0 ? int(qint64(done) * width / count) : width;
+    return QStringLiteral("[%1%2] %3 of %4")
+        .arg(QString(filled, u'#'), QString(width - filled, u' '))
+        .arg(done)
+        .arg(count);
+}
+
+int run(const cli::CommandLine& command) {
+    catchStopSignals();
+
+    convert::RunRequest request;
+    QStringList unreadable;
+    request.inputs = expandInputs(command.inputs, &unreadable);
+    for (const QString& folder : std::as_const(unreadable))
+        complain(convert::escapedForOneLine(folder) + QStringLiteral(": cannot be read"));
+    if (request.inputs.isEmpty()) {
+        complain(QStringLiteral("no TIFF files to convert"));
+        return cli::kExitCannotRun;
+    }
+
+    switch (command.destination) {
+    case cli::CommandLine::Destination::Folder:
+        request.output = {true, command.outputFolder};
+        break;
+    case cli::CommandLine::Destination::Beside:
+        request.output = {false, {}};
+        break;
+    case cli::CommandLine::Destination::Stored: {
+        const std::optional<convert::OutputRule> stored = storedOutputRule();
+        if (!stored)
+            return cli::kExitCannotRun;
+        request.output = *stored;
+        break;
+    }
+    }
+    if (request.output.toFolder && !paths::IsFolder(request.output.folder)) {
+        complain(convert::escapedForOneLine(request.output.folder) +
+                 QStringLiteral(": Folder does not exist. Please select another folder."));
+        return cli::kExitCannotRun;
+    }
+    request.jobs = command.jobs > 0
+                       ? command.jobs
+                       : convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
+    request.route = routeFor(command.encoder);
+
+    convert::Engine engine(paths::ProgramFolder());
+    QString refusal = engine.prepare(request.route);
+    if (refusal.isEmpty())
+        refusal = engine.deploy();
+    if (!refusal.isEmpty()) {
+        engine.finish();
+        complain(refusal);
+        return cli::kExitCannotRun;
+    }
+
+    // An asked-for log that cannot be written stops the run before it starts; the default one
+    // is a convenience, and the run goes on without it as the window's does.
+    std::optional<convert::RunLog> log;
+    if (!command.logFile.isEmpty()) {
+        log.emplace(command.logFile, request);
+        if (!log->isOpen()) {
+            engine.finish();
+            complain(convert::escapedForOneLine(command.logFile) + QStringLiteral(": ") +
+                     log->error());
+            return cli::kExitCannotRun;
+        }
+    } else {
+        log.emplace(convert::RunLog::newPathIn(convert::defaultLogFolder()), request);
+    }
+
+    Progress progress(int(request.inputs.size()));
+    convert::RunCallbacks callbacks;
+    callbacks.rowFinished = [&](int row, const RowOutcome& outcome) {
+        log->write(row, outcome);
+        progress.finished(outcome, engine.stopped());
+    };
+    callbacks.pause = [&engine] {
+        if (g_stopSignal != 0 && !engine.stopped())
+            engine.stop();
+    };
+    if (g_stopSignal != 0)
+        engine.stop(); // asked before the first row: none is begun
+    const QList<RowOutcome> rows = engine.convert(request, callbacks);
+    engine.finish();
+    progress.end();
+
+    const qsizetype converted =
+        std::count_if(rows.begin(), rows.end(), [](const RowOutcome& r) { return r.converted; });
+    if (engine.stopped()) {
+        complain(QStringLiteral("stopped: %1 converted, %2 not converted")
+                     .arg(converted)
+                     .arg(rows.size() - converted));
+        return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);
+    }
+    return converted == rows.size() && unreadable.isEmpty() ? cli::kExitConverted
+                                                            : cli::kExitSomeFailed;
+}
+
+} // namespace vormelle::batch

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/commandline.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace vormelle::batch {
+
+// The files a --convert run takes from the names given: a file as given (one that is missing
+// fails as its row), a folder by the TIFF files (*.tif, *.tiff in any letter case) in it and
+// below it, folder by folder and by name, without "~" and hidden names, as a drop would list
+// them. Folders that cannot be read are named in `unreadable`.
+QStringList expandInputs(const QStringList& names, QStringList* unreadable = nullptr);
+
+// The terminal's progress line: "[#####     ] 3 of 6", the bar `width` characters wide.
+QString progressLine(int done, int count, int width = 20);
+
+// Runs --convert without a window: the same engine, log and rules as "Start Converting".
+// Needs a QCoreApplication. Returns the program's exit status; a run ended by SIGINT or
+// SIGTERM returns 128 plus the signal's number, as a shell reports a program it killed.
+int run(const commandline::CommandLine& command);
+
+} // namespace vormelle::batch
