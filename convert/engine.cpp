@@ -5,6 +5,7 @@
 #include "convert/commands.h"
 #include "convert/deploy.h"
 #include "convert/direct.h"
+#include "convert/runner.h"
 #include "convert/tiffinspect.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
@@ -111,12 +112,7 @@ qint32 runToEnd(const Command& command, const std::atomic<bool>& stop, QByteArra
                 int& signal) {
     std::optional<platform::ChildProcess> child;
     try {
-        // The carried converter comes through the dynamic loader, from descriptors it is handed.
-        QList<int> handed;
-        for (const platform::SharedDescriptor& d : command.descriptors)
-            handed.append(d->fd());
-        child.emplace(command.program, command.launch + command.arguments, command.environment,
-                      handed);
+        startChild(child, command);
     } catch (const BasicError& e) {
         return kStartFailed + e.number();
     }

@@ -27,11 +27,7 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
         *options.signal = 0;
     std::optional<platform::ChildProcess> child;
     try {
-        QList<int> handed;
-        for (const platform::SharedDescriptor& d : command.descriptors)
-            handed.append(d->fd());
-        child.emplace(command.program, command.launch + command.arguments, command.environment,
-                      handed);
+        startChild(child, command);
     } catch (const BasicError& e) {
         return kStartFailed + e.number();
     }
@@ -60,6 +56,14 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
 }
 
 } // namespace
+
+void startChild(std::optional<platform::ChildProcess>& child, const Command& command) {
+    // The carried converter comes through the dynamic loader, from descriptors it is handed.
+    QList<int> handed;
+    for (const platform::SharedDescriptor& d : command.descriptors)
+        handed.append(d->fd());
+    child.emplace(command.program, command.launch + command.arguments, command.environment, handed);
+}
 
 qint32 RunAndWait(const Command& command, std::optional<int> /*windowStyle*/,
                   const RunOptions& options) {

@@ -33,6 +33,10 @@ struct Command {
     QList<platform::SharedDescriptor> descriptors = {};
 };
 
+// Starts the command's child in `child`, handing it the command's descriptors; throws BasicError
+// when it cannot be started.
+void startChild(std::optional<platform::ChildProcess>& child, const Command& command);
+
 struct RunOptions {
     // Tests shorten the pass to run the progress creep in milliseconds.
     std::chrono::milliseconds passLength = kPassLength;
