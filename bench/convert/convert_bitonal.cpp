@@ -24,30 +24,15 @@
 
 using namespace vormelle;
 
+using bench::Cost;
 using bench::cpuSeconds;
+using bench::measure;
+using bench::median;
 
 namespace {
 
 constexpr int kPages = 50;
 constexpr int kRounds = 5;
-
-struct Cost {
-    double wall = 0;
-    double cpu = 0;
-};
-
-template <typename Work> Cost measure(Work work) {
-    const double cpu = cpuSeconds();
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return {double(timer.nsecsElapsed()) / 1e9, cpuSeconds() - cpu};
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // The two commands as the program gives them, in a loop of the shell.
 Cost shellLoop(const QString& in, const QString& out, const QString& scratch) {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <sys/resource.h>
+#include <vector>
 
 namespace vormelle::bench {
 
@@ -21,6 +25,26 @@ inline double cpuSeconds() {
 // This process alone: the program's own share of a run.
 inline double ownCpuSeconds() {
     return cpuSecondsOf(RUSAGE_SELF);
+}
+
+// Wall-clock and processor seconds (this process and its ended children) of one piece of work.
+struct Cost {
+    double wall = 0;
+    double cpu = 0;
+};
+
+template <typename Work> Cost measure(Work work) {
+    const double cpu = cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return {double(timer.nsecsElapsed()) / 1e9, cpuSeconds() - cpu};
+}
+
+// The figure to quote from several rounds.
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 } // namespace vormelle::bench

@@ -25,22 +25,12 @@
 #include <thread>
 
 using namespace vormelle;
+using bench::Cost;
 using bench::cpuSeconds;
+using bench::measure;
+using bench::median;
 
 namespace {
-
-struct Cost {
-    double wall = 0;
-    double cpu = 0;
-};
-
-template <typename Work> Cost measure(Work work) {
-    const double cpu = cpuSeconds();
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return {double(timer.nsecsElapsed()) / 1e9, cpuSeconds() - cpu};
-}
 
 qint64 sizeOf(const QStringList& files) {
     qint64 n = 0;

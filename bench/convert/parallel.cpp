@@ -13,6 +13,7 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
+#include "bench/convert/cpuclock.h"
 #include "convert/engine.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
@@ -33,24 +34,14 @@
 #include <vector>
 
 using namespace vormelle;
+using bench::measure;
+using bench::median;
 
 namespace {
 
 constexpr int kFiles = 40;
 constexpr int kPagesInOneFile = 30;
 constexpr int kRounds = 3;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-template <typename Work> double seconds(Work work) {
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return double(timer.nsecsElapsed()) / 1e9;
-}
 
 // The resident memory of this process and all its descendants, in bytes.
 qint64 treeResidentBytes() {
@@ -127,12 +118,13 @@ double shellLoop(const QString& in, const QString& out, const QString& scratch) 
         "  pdf2djvu -o \"$2/$b.djvu\" -d 300 \"$3/pdf_temp.pdf\" >/dev/null 2>&1 || exit 1\n"
         "done\n");
     QProcess sh;
-    return seconds([&] {
-        sh.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), script, QStringLiteral("sh"), in, out, scratch});
-        if (!sh.waitForFinished(-1) || sh.exitCode() != 0)
-            fail(QStringLiteral("the shell loop failed"));
-    });
+    return measure([&] {
+               sh.start(QStringLiteral("/bin/sh"),
+                        {QStringLiteral("-c"), script, QStringLiteral("sh"), in, out, scratch});
+               if (!sh.waitForFinished(-1) || sh.exitCode() != 0)
+                   fail(QStringLiteral("the shell loop failed"));
+           })
+        .wall;
 }
 
 struct ProgramRun {
@@ -155,7 +147,7 @@ ProgramRun program(const QStringList& inputs, const QString& out, const QString&
     std::optional<PeakSampler> sampler;
     if (samplePeak)
         sampler.emplace();
-    run.seconds = seconds([&] { f.start(); });
+    run.seconds = measure([&] { f.start(); }).wall;
     run.peak = sampler ? sampler->peak() : 0;
     if (f.lastBox() != QStringLiteral("Done."))
         fail(QStringLiteral("the run did not convert everything:\n") + f.lastBox());
