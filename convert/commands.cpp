@@ -36,10 +36,12 @@ QStringList firstConverterArguments(const QString& input, const QString& pdf,
 }
 
 QStringList secondConverterArguments(const QString& result, const QString& pdf, int dpi,
-                                     int threads) {
-    return {QStringLiteral("-o"), asOperand(result),    QStringLiteral("-d"),
-            QString::number(dpi), QStringLiteral("-j"), QString::number(threads),
-            asOperand(pdf)};
+                                     int threads, const QString& pages) {
+    QStringList arguments{QStringLiteral("-o"), asOperand(result),    QStringLiteral("-d"),
+                          QString::number(dpi), QStringLiteral("-j"), QString::number(threads)};
+    if (!pages.isEmpty())
+        arguments << QStringLiteral("-p") << pages;
+    return arguments << asOperand(pdf);
 }
 
 platform::EnvironmentChanges converterEnvironment(const QString& runFolder, bool localeIsUtf8) {

@@ -29,9 +29,9 @@ QString outputPathFor(const QString& input, bool option1, const QString& text1,
 QStringList firstConverterArguments(const QString& input, const QString& pdf,
                                     const QStringList& extra = {}, bool reencode = true);
 // pdf2djvu renders at `dpi` (the inspection's, so pages keep their pixel size) with `threads`
-// threads of its own.
+// threads of its own; `pages` ("4-6") limits it to those pages, "" converts them all.
 QStringList secondConverterArguments(const QString& result, const QString& pdf, int dpi,
-                                     int threads = 1);
+                                     int threads = 1, const QString& pages = {});
 
 // The two programs with their environments, arguments still to come. Both converters keep their
 // scratch files in the run folder; the first is started from the files written there, through

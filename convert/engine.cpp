@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -227,6 +228,9 @@ struct Engine::Private {
                           const QString& clash, const std::atomic<bool>& stop);
     void convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
                            const QString& rowFolder, const std::atomic<bool>& stop);
+    void convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
+                        const QString& pdf, const QString& result, const QString& bundler,
+                        const QString& rowFolder, const std::atomic<bool>& stop);
     void convertDirectly(RowOutcome& row, const TiffInspection& inspection,
                          const QString& rowFolder, const std::atomic<bool>& stop);
     void placeResult(RowOutcome& row, int tiffPages, const QString& result);
@@ -429,17 +433,96 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const TiffInspection& i
 
     // A file of several pages may use threads that no row holds (near the end of a run).
     const int extra = inspection.pages > 1 ? takeThreads(inspection.pages - 1) : 0;
-    Command second = secondConverter(programFolder, folder.path());
-    second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
-    useScratchFolder(second, rowFolder);
-    row.second = runToEnd(second, stop, row.secondOutput, row.secondSignal);
+    const QString bundler =
+        extra > 0 ? QStandardPaths::findExecutable(QString::fromLatin1(kBundler)) : QString();
+    if (bundler.isEmpty()) {
+        Command second = secondConverter(programFolder, folder.path());
+        second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
+        useScratchFolder(second, rowFolder);
+        row.second = runToEnd(second, stop, row.secondOutput, row.secondSignal);
+    } else {
+        convertInParts(row, inspection, 1 + extra, pdf, result, bundler, rowFolder, stop);
+    }
     giveThreads(extra);
     noteSpace(*row.second);
     if (stop.load()) {
         row.stopped = true;
         return;
     }
-    placeResult(row, inspection.pages, result);
+    if (row.problem.isEmpty())
+        placeResult(row, inspection.pages, result);
+}
+
+// pdf2djvu's own threads share little of a row's work: its start, its page loop's bookkeeping and
+// its bundling run on one. Separate pdf2djvu runs over page ranges, side by side, keep every
+// thread busy; djvm then joins their documents in page order. Their page names come from the
+// page numbers, so the parts never clash.
+void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
+                                     const QString& pdf, const QString& result,
+                                     const QString& bundler, const QString& rowFolder,
+                                     const std::atomic<bool>& stop) {
+    std::vector<std::optional<platform::ChildProcess>> children(static_cast<std::size_t>(parts));
+    QStringList partFiles;
+    row.second = 0;
+    for (int k = 0; k < parts && *row.second == 0; ++k) {
+        const int first = k * inspection.pages / parts + 1;
+        const int last = (k + 1) * inspection.pages / parts;
+        partFiles << rowFolder + QStringLiteral("/part-%1.djvu").arg(k + 1);
+        Command command = secondConverter(programFolder, folder.path());
+        command.arguments = secondConverterArguments(partFiles.last(), pdf, inspection.dpi, 1,
+                                                     QStringLiteral("%1-%2").arg(first).arg(last));
+        useScratchFolder(command, rowFolder);
+        try {
+            startChild(children[std::size_t(k)], command);
+        } catch (const BasicError& e) {
+            row.second = kStartFailed + e.number();
+        }
+    }
+    // One part failing dooms the row: the others are ended rather than waited for.
+    bool ending = *row.second != 0;
+    for (auto& child : children) {
+        if (!child)
+            continue;
+        while (!child->waitFor(kWorkerPass)) {
+            if (!ending && !stop.load())
+                continue;
+            for (auto& other : children) {
+                if (other && !other->ended())
+                    other->kill();
+            }
+        }
+        if (*row.second == 0 && child->exitCode() != 0) {
+            row.second = child->exitCode();
+            row.secondOutput = child->output();
+            row.secondSignal = child->endingSignal();
+            ending = true;
+        }
+    }
+    if (*row.second != 0 || stop.load())
+        return;
+
+    // The first part becomes the document, and the others go in behind it in order.
+    if (!QFile::rename(partFiles.first(), result)) {
+        row.problem = QStringLiteral("the parts of the DjVu result could not be joined");
+        return;
+    }
+    for (int k = 1; k < parts; ++k) {
+        Command join;
+        join.program = bundler;
+        join.arguments = {QStringLiteral("-i"), result, partFiles[k]};
+        join.environment = converterEnvironment(rowFolder, platform::localeIsUtf8());
+        QByteArray output;
+        int signal = 0;
+        const qint32 code = runToEnd(join, stop, output, signal);
+        paths::DeleteFileQuietly(partFiles[k]);
+        if (stop.load())
+            return;
+        if (code != 0) {
+            row.problem = QStringLiteral("the parts of the DjVu result could not be joined: ") +
+                          converterReason(kBundler, code, signal, output);
+            return;
+        }
+    }
 }
 
 void Engine::Private::convertDirectly(RowOutcome& row, const TiffInspection& inspection,

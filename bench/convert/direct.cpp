@@ -121,7 +121,13 @@ QStringList writeImages(const QStringList& tiffs, const QString& folder) {
                        (bitonal ? "\n" : "\n255\n"));
             for (int y = 0; y < f.height; ++y)
                 file.write(reinterpret_cast<const char*>(reader.nextRow()), reader.rowBytes());
-            pages << QStringLiteral("%1 %2 %3").arg(bitonal ? "cjb2" : "c44").arg(f.dpi).arg(image);
+            // Colour pages get the program's full-size colour planes.
+            pages << QStringLiteral("%1 %2 %3%4")
+                         .arg(bitonal ? "cjb2" : "c44")
+                         .arg(f.dpi)
+                         .arg(image, f.kind == convert::PixelKind::Colour
+                                         ? QStringLiteral(" -crcbfull")
+                                         : QString());
         }
         lines << pages.join(QLatin1Char(','));
         ++n;
@@ -139,7 +145,8 @@ QStringList bareLoop(const QStringList& lines, const QString& out) {
         for (int p = 0; p < pages.size(); ++p) {
             const QStringList w = pages[p].split(QLatin1Char(' '));
             const QString page = QStringLiteral("b%1p%2.djvu").arg(i).arg(p + 1);
-            script += QStringLiteral("%1 -dpi %2 %3 %4\n").arg(w[0], w[1], w[2], page);
+            script += QStringLiteral("%1 -dpi %2 %3 %4 %5\n")
+                          .arg(w[0], w[1], w.mid(3).join(QLatin1Char(' ')), w[2], page);
             made << page;
         }
         const QString result = QStringLiteral("b%1.djvu").arg(i);

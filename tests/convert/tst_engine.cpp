@@ -83,7 +83,8 @@ private slots:
     void oneOutputPerRun();
     void pagesKeepTheirPixels_data();
     void pagesKeepTheirPixels();
-    void freeThreadsGoToPdf2djvu();
+    void freeThreadsSplitTheFile();
+    void failingPartFailsTheRow();
     void stopEndsTheRowsInFlight();
     void directRoute();
 
@@ -250,21 +251,47 @@ void EngineTest::pagesKeepTheirPixels() {
     QVERIFY(dump.readAllStandardOutput().contains(QByteArray::number(djvuDpi) + " dpi"));
 }
 
-// One file of three pages in a run of two jobs: pdf2djvu is given the free thread.
-void EngineTest::freeThreadsGoToPdf2djvu() {
+// One file of three pages in a run of two jobs: the free thread converts a second page range
+// beside the first, and the joined document keeps the pages in order. With one job, one pdf2djvu
+// converts them all.
+void EngineTest::freeThreadsSplitTheFile() {
     const QString args = m_env->path(QStringLiteral("args"));
     const QString program = wrappedSecondConverter(*m_env, "echo \"$@\" >> " + quoted(args));
     RunRequest request;
     request.jobs = 2;
     request.inputs = {m_env->path(QStringLiteral("three.tif"))};
-    test::writeTiff(request.inputs[0], test::TiffKind::BitonalG4, 3);
+    QList<test::TiffPage> pages(3);
+    for (int i = 0; i < 3; ++i) {
+        pages[i].width = 600 + 100 * i;
+        pages[i].height = 900;
+    }
+    test::writeTiffPages(request.inputs[0], pages);
     QVERIFY(convertAll(program, request).rows.value(0).converted);
+    const QString djvu = m_env->path(QStringLiteral("three.djvu"));
+    for (int p = 1; p <= 3; ++p)
+        QCOMPARE(test::djvuPageSize(djvu, p), QSize(500 + 100 * p, 900));
     request.jobs = 1;
     QVERIFY(convertAll(program, request).rows.value(0).converted);
-    const QList<QByteArray> calls = fileBytes(args).trimmed().split('\n');
-    QCOMPARE(calls.size(), 2);
-    QVERIFY2(calls[0].contains(" -j 2 "), calls[0].constData());
-    QVERIFY2(calls[1].contains(" -j 1 "), calls[1].constData());
+    QList<QByteArray> calls = fileBytes(args).trimmed().split('\n');
+    QCOMPARE(calls.size(), 3);
+    std::sort(calls.begin(), calls.begin() + 2); // the two parts start in either order
+    QVERIFY2(calls[0].contains(" -j 1 -p 1-1 "), calls[0].constData());
+    QVERIFY2(calls[1].contains(" -j 1 -p 2-3 "), calls[1].constData());
+    QVERIFY2(calls[2].contains(" -j 1 ") && !calls[2].contains(" -p "), calls[2].constData());
+}
+
+// A failing page range fails its row with pdf2djvu's own reason, and leaves no output.
+void EngineTest::failingPartFailsTheRow() {
+    const QString program = wrappedSecondConverter(
+        *m_env, "case \"$*\" in *'-p 2-3'*) echo 'page 3 is broken' >&2; exit 1;; esac");
+    RunRequest request;
+    request.jobs = 2;
+    request.inputs = {m_env->path(QStringLiteral("three.tif"))};
+    test::writeTiff(request.inputs[0], test::TiffKind::BitonalG4, 3);
+    const Run run = convertAll(program, request);
+    QVERIFY(!run.rows.value(0).converted);
+    QCOMPARE(convert::failureReason(run.rows[0]), QStringLiteral("page 3 is broken"));
+    QVERIFY(!QFile::exists(m_env->path(QStringLiteral("three.djvu"))));
 }
 
 // A stop while two converters hang: both are killed at once, nothing partial is left, and the
