@@ -202,14 +202,14 @@ Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
 
 Wandelt TIFF-Bilder in DjVu-Dokumente um.
 
-Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste; ein
-Ordner fügt jede Datei darin und in seinen Unterordnern hinzu, wie beim Ablegen
-auf der Liste.
+Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste;
+ein Ordner fügt jede Datei darin und in seinen Unterordnern hinzu, wie beim
+Ablegen auf der Liste.
 
   --convert           ohne Fenster umwandeln und enden
   --output ORDNER     die Ergebnisse in ORDNER schreiben
   --beside            jedes Ergebnis neben sein Original schreiben
-                      (keins von beiden: die zuletzt im Fenster getroffene Wahl)
+                      (fehlen beide: die zuletzt im Fenster getroffene Wahl)
   --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
   --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
   --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben
