@@ -4,19 +4,23 @@
 #include "app/form1.h"
 #include "app/listview.h"
 
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace vormelle {
 
 void makeAccessible(Form1& form) {
-    form.ListView1->setAccessibleName(QStringLiteral("TIFF files to convert"));
+    form.ListView1->setAccessibleName(
+        QCoreApplication::translate("vormelle::Form1", "TIFF files to convert"));
     // The list's tool tip says how to use it, but a view's accessible interface does not read it.
     form.ListView1->setAccessibleDescription(form.ListView1->toolTip());
-    form.Text1->setAccessibleName(QStringLiteral("Output folder"));
+    form.Text1->setAccessibleName(QCoreApplication::translate("vormelle::Form1", "Output folder"));
     // Its caption is "...", which a screen reader reads as "dot dot dot".
-    form.PushButton9->setAccessibleName(QStringLiteral("Choose output folder"));
-    form.ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
+    form.PushButton9->setAccessibleName(
+        QCoreApplication::translate("vormelle::Form1", "Choose output folder"));
+    form.ProgressBar1->setAccessibleName(
+        QCoreApplication::translate("vormelle::Form1", "Progress"));
     // Outside a dialog a push button takes only the space bar; an auto-default one also takes
     // Return. The window has no default button, so Return never reaches another one.
     for (QPushButton* button : form.pushButtons())

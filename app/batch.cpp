@@ -12,6 +12,8 @@
 #include "platform/directory.h"
 #include "platform/filesystem.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -105,8 +107,10 @@ std::optional<convert::OutputRule> storedOutputRule() {
                               ? settings::GetSetting(QStringLiteral("Text1"), QString())
                               : startup::DesktopFolder();
     } catch (const BasicError& e) {
-        complain(QStringLiteral("the stored output choice cannot be read (%1); give --output "
-                                "DIR or --beside")
+        complain(QCoreApplication::translate(
+                     "vormelle::batch",
+                     "the stored output choice cannot be read (%1); give --output "
+                     "DIR or --beside")
                      .arg(e.description()));
         return std::nullopt;
     }
@@ -143,12 +147,16 @@ public:
         if (m_terminal)
             print(stderr, QStringLiteral("\r\033[K"));
         else if (!byStop)
-            print(stderr, QStringLiteral("%1 of %2: %3: %4\n")
-                              .arg(m_done)
-                              .arg(m_count)
-                              .arg(convert::escapedForOneLine(row.fileName),
-                                   row.converted ? QStringLiteral("converted")
-                                                 : QStringLiteral("failed: ") + reason));
+            print(stderr,
+                  QCoreApplication::translate("vormelle::batch", "%1 of %2: %3: %4")
+                          .arg(m_done)
+                          .arg(m_count)
+                          .arg(convert::escapedForOneLine(row.fileName),
+                               row.converted
+                                   ? QCoreApplication::translate("vormelle::batch", "converted")
+                                   : QCoreApplication::translate("vormelle::batch", "failed: ") +
+                                         reason) +
+                      QLatin1Char('\n'));
         if (!row.converted && !byStop)
             complain(input + QStringLiteral(": ") + reason);
         if (row.converted)
@@ -189,7 +197,7 @@ QStringList expandInputs(const QStringList& names, QStringList* unreadable) {
 
 QString progressLine(int done, int count, int width) {
     const int filled = count > 0 ? int(qint64(done) * width / count) : width;
-    return QStringLiteral("[%1%2] %3 of %4")
+    return QCoreApplication::translate("vormelle::batch", "[%1%2] %3 of %4")
         .arg(QString(filled, u'#'), QString(width - filled, u' '))
         .arg(done)
         .arg(count);
@@ -202,9 +210,10 @@ int run(const cli::CommandLine& command) {
     QStringList unreadable;
     request.inputs = expandInputs(command.inputs, &unreadable);
     for (const QString& folder : std::as_const(unreadable))
-        complain(convert::escapedForOneLine(folder) + QStringLiteral(": cannot be read"));
+        complain(convert::escapedForOneLine(folder) + QStringLiteral(": ") +
+                 QCoreApplication::translate("vormelle::batch", "cannot be read"));
     if (request.inputs.isEmpty()) {
-        complain(QStringLiteral("no TIFF files to convert"));
+        complain(QCoreApplication::translate("vormelle::batch", "no TIFF files to convert"));
         return cli::kExitCannotRun;
     }
 
@@ -224,8 +233,10 @@ int run(const cli::CommandLine& command) {
     }
     }
     if (request.output.toFolder && !paths::IsFolder(request.output.folder)) {
-        complain(convert::escapedForOneLine(request.output.folder) +
-                 QStringLiteral(": Folder does not exist. Please select another folder."));
+        complain(
+            convert::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
+            QCoreApplication::translate("vormelle::conversion",
+                                        "Folder does not exist. Please select another folder."));
         return cli::kExitCannotRun;
     }
     request.jobs = command.jobs > 0
@@ -277,7 +288,8 @@ int run(const cli::CommandLine& command) {
     const qsizetype converted =
         std::count_if(rows.begin(), rows.end(), [](const RowOutcome& r) { return r.converted; });
     if (engine.stopped()) {
-        complain(QStringLiteral("stopped: %1 converted, %2 not converted")
+        complain(QCoreApplication::translate("vormelle::batch",
+                                             "stopped: %1 converted, %2 not converted")
                      .arg(converted)
                      .arg(rows.size() - converted));
         return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);

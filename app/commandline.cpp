@@ -2,6 +2,8 @@
 
 #include "platform/filesystem.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace vormelle::commandline {
@@ -65,7 +67,8 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         const QByteArray& argument = arguments.at(i);
         if (onlyNames || argument == "-" || !argument.startsWith('-')) {
             if (argument.isEmpty())
-                return usageError(QStringLiteral("an empty name is no file or folder"));
+                return usageError(QCoreApplication::translate(
+                    "vormelle::commandline", "an empty name is no file or folder"));
             result.inputs.append(absolute(platform::decodePath(argument), currentFolder));
             continue;
         }
@@ -87,7 +90,9 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         const qsizetype equals = argument.indexOf('=');
         const QByteArray name = equals < 0 ? argument : argument.left(equals);
         if (seen.contains(name))
-            return usageError(QStringLiteral("%1 is given twice").arg(shown(name)));
+            return usageError(
+                QCoreApplication::translate("vormelle::commandline", "%1 is given twice")
+                    .arg(shown(name)));
         seen.append(name);
 
         if (kValued.contains(name)) {
@@ -97,10 +102,14 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             } else if (i + 1 < arguments.size()) {
                 value = arguments.at(++i);
             } else {
-                return usageError(QStringLiteral("%1 needs a value").arg(shown(name)));
+                return usageError(
+                    QCoreApplication::translate("vormelle::commandline", "%1 needs a value")
+                        .arg(shown(name)));
             }
             if (value.isEmpty())
-                return usageError(QStringLiteral("%1 needs a value").arg(shown(name)));
+                return usageError(
+                    QCoreApplication::translate("vormelle::commandline", "%1 needs a value")
+                        .arg(shown(name)));
             if (name == "--output") {
                 result.destination = CommandLine::Destination::Folder;
                 result.outputFolder = absolute(platform::decodePath(value), currentFolder);
@@ -113,13 +122,17 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
                     result.encoder = CommandLine::Encoder::Pdf;
                 else
                     return usageError(
-                        QStringLiteral("--encoder takes direct or pdf, not %1").arg(shown(value)));
+                        QCoreApplication::translate("vormelle::commandline",
+                                                    "--encoder takes direct or pdf, not %1")
+                            .arg(shown(value)));
             } else { // --jobs
                 const int jobs = isDigits(value) ? value.toInt() : 0;
                 if (jobs < 1 || jobs > kMaxJobs)
-                    return usageError(QStringLiteral("--jobs takes a number from 1 to %1, not %2")
-                                          .arg(kMaxJobs)
-                                          .arg(shown(value)));
+                    return usageError(
+                        QCoreApplication::translate("vormelle::commandline",
+                                                    "--jobs takes a number from 1 to %1, not %2")
+                            .arg(kMaxJobs)
+                            .arg(shown(value)));
                 result.jobs = jobs;
             }
             continue;
@@ -137,31 +150,38 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             if (equals >= 0) {
                 const QByteArray languages = argument.mid(equals + 1);
                 if (!isLanguageList(languages))
-                    return usageError(
-                        QStringLiteral("--ocr= takes languages like eng or deu+eng, not \"%1\"")
-                            .arg(shown(languages)));
+                    return usageError(QCoreApplication::translate(
+                                          "vormelle::commandline",
+                                          "--ocr= takes languages like eng or deu+eng, not \"%1\"")
+                                          .arg(shown(languages)));
                 result.ocrLanguages = QString::fromLatin1(languages);
             }
             continue;
         }
-        return usageError(QStringLiteral("unknown option %1").arg(shown(argument)));
+        return usageError(QCoreApplication::translate("vormelle::commandline", "unknown option %1")
+                              .arg(shown(argument)));
     }
 
     if (seen.contains("--output") && seen.contains("--beside"))
-        return usageError(QStringLiteral("--output and --beside exclude each other"));
+        return usageError(QCoreApplication::translate("vormelle::commandline",
+                                                      "--output and --beside exclude each other"));
     if (result.action != Action::Convert) {
         for (const QByteArray& option : seen) {
             if (option != "--convert")
-                return usageError(QStringLiteral("%1 needs --convert").arg(shown(option)));
+                return usageError(
+                    QCoreApplication::translate("vormelle::commandline", "%1 needs --convert")
+                        .arg(shown(option)));
         }
     } else if (result.inputs.isEmpty()) {
-        return usageError(QStringLiteral("--convert needs at least one FILE or FOLDER"));
+        return usageError(QCoreApplication::translate(
+            "vormelle::commandline", "--convert needs at least one FILE or FOLDER"));
     }
     return result;
 }
 
 QString usage() {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "vormelle::commandline",
         "Usage: vormelle [FILE|FOLDER]...\n"
         "       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]\n"
         "                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...\n"

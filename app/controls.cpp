@@ -1,12 +1,15 @@
 #include "app/controls.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 
 #include <cmath>
 
 namespace vormelle {
 
-ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
+// Shares its text with the run, which puts it back when a run ends.
+ProgressBar::ProgressBar(QWidget* parent)
+    : QProgressBar(parent), m_text(QCoreApplication::translate("vormelle::Form1", "Progress Bar")) {
     setRange(0, 100);
     setValue(0);
     setTextVisible(true);

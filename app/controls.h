@@ -19,7 +19,7 @@ public:
     void setPosition(double position);
 
 private:
-    QString m_text = QStringLiteral("Progress Bar");
+    QString m_text;
 };
 
 // An option button of an exclusive group that can also hold no selected button (a stored state

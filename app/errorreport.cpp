@@ -3,16 +3,22 @@
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 
+#include <QCoreApplication>
+
 #include <new>
 
 namespace vormelle {
 
 QString errorReportText(const QString& description, const QString& traceText, int line,
                         const QString& supportEmail) {
-    QString text = description + QStringLiteral("\r\n") + traceText + QStringLiteral("at line ") +
+    QString text = description + QStringLiteral("\r\n") + traceText +
+                   QCoreApplication::translate("vormelle::ErrorReport", "at line ") +
                    QString::number(line);
     if (!supportEmail.isEmpty())
-        text += QStringLiteral("\r\rPlease email screenshot of this message to ") + supportEmail;
+        text += QStringLiteral("\r\r") +
+                QCoreApplication::translate("vormelle::ErrorReport",
+                                            "Please email screenshot of this message to ") +
+                supportEmail;
     return text;
 }
 
@@ -21,8 +27,8 @@ ErrorReport::ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString tra
 
 void ErrorReport::show(const QString& description, int line) const {
     m_dialogs.messageBox(m_owner, errorReportText(description, m_trace, line),
-                         QStringLiteral("Application Error"), platform::Buttons::Ok,
-                         platform::Icon::Warning);
+                         QCoreApplication::translate("vormelle::ErrorReport", "Application Error"),
+                         platform::Buttons::Ok, platform::Icon::Warning);
 }
 
 void runNumbered(const ErrorReport& report, int first, const std::function<int(int)>& statement,

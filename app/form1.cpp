@@ -23,20 +23,19 @@ constexpr int kTwipsPerInch = 1440;
 
 Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* parent)
     : QWidget(parent), ListView1(new ListView(this)),
-      PushButton1(new QPushButton(QStringLiteral("Add TIFF File(s)"), this)),
-      PushButton4(new QPushButton(QStringLiteral("Add All TIFF File(s) In Folder"), this)),
-      PushButton6(new QPushButton(QStringLiteral("Clear List"), this)),
-      PushButton7(new QPushButton(QStringLiteral("Load Sample/Example Files"), this)),
-      Frame1(new QGroupBox(QStringLiteral("Save Option"), this)),
-      Option1(new OptionButton(QStringLiteral("Save results to this folder:"), Frame1)),
+      PushButton1(new QPushButton(tr("Add TIFF File(s)"), this)),
+      PushButton4(new QPushButton(tr("Add All TIFF File(s) In Folder"), this)),
+      PushButton6(new QPushButton(tr("Clear List"), this)),
+      PushButton7(new QPushButton(tr("Load Sample/Example Files"), this)),
+      Frame1(new QGroupBox(tr("Save Option"), this)),
+      Option1(new OptionButton(tr("Save results to this folder:"), Frame1)),
       Frame4(new QGroupBox(Frame1)), Text1(new QLineEdit(Frame4)),
       PushButton9(new QPushButton(QStringLiteral("..."), Frame4)),
-      Option2(new OptionButton(QStringLiteral("Save results in folder of original file"), Frame1)),
-      PushButton2(new QPushButton(QStringLiteral("Start Converting"), this)),
-      ProgressBar1(new ProgressBar(this)), Label1(new QLabel(QStringLiteral("Encoder:"), this)),
-      Option3(
-          new OptionButton(QStringLiteral("Direct: exact pixels, small files (DjVuLibre)"), this)),
-      Option4(new OptionButton(QStringLiteral("Through PDF (tiff2pdf + pdf2djvu)"), this)),
+      Option2(new OptionButton(tr("Save results in folder of original file"), Frame1)),
+      PushButton2(new QPushButton(tr("Start Converting"), this)),
+      ProgressBar1(new ProgressBar(this)), Label1(new QLabel(tr("Encoder:"), this)),
+      Option3(new OptionButton(tr("Direct: exact pixels, small files (DjVuLibre)"), this)),
+      Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
       unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
       m_encoderRow(new QWidget(this)) {
     QFont arial(QStringLiteral("Arial"));
@@ -45,9 +44,9 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     QFont listFont = arial;
     listFont.setBold(true);
     ListView1->setFont(listFont);
-    ListView1->setToolTip(QStringLiteral(
-        "Drag and drop files here. Double-click item to remove it. Move | line to right and out "
-        "of window to reveal full names."));
+    ListView1->setToolTip(
+        tr("Drag and drop files here. Double-click item to remove it. Move | line to right and out "
+           "of window to reveal full names."));
 
     // One auto-exclusive group in Frame1: selecting one option clears the other.
     Option1->setChecked(true);

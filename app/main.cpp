@@ -4,6 +4,7 @@
 #include "app/handlers.h"
 #include "app/startup.h"
 #include "app/startupenv.h"
+#include "app/translations.h"
 #include "platform/filesystem.h"
 #include "platform/qtdialogs.h"
 
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -24,11 +26,26 @@ void print(std::FILE* stream, const QString& text) {
 
 int main(int argc, char* argv[]) {
     namespace cli = vormelle::commandline;
-    // Read before Qt starts: --help and --version need no display.
+    // Read before Qt starts: only the window needs a display.
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QByteArray(argv[i]));
-    const cli::CommandLine command = cli::parse(arguments, vormelle::platform::currentFolder());
+    cli::CommandLine command = cli::parse(arguments, vormelle::platform::currentFolder());
+
+    // The arguments are ours: Qt sees none of them, so a file named like one of its options
+    // stays a file.
+    int qtArgc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (command.action == cli::CommandLine::Action::Window)
+        app = std::make_unique<QApplication>(qtArgc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(qtArgc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vormelle"));
+    vormelle::translations::install();
+    // Once more, now that a mistake can be told in the user's language.
+    if (command.action == cli::CommandLine::Action::UsageError)
+        command = cli::parse(arguments, vormelle::platform::currentFolder());
+
     switch (command.action) {
     case cli::CommandLine::Action::Help:
         print(stdout, cli::usage());
@@ -39,22 +56,12 @@ int main(int argc, char* argv[]) {
     case cli::CommandLine::Action::UsageError:
         print(stderr, QStringLiteral("vormelle: %1\n\n").arg(command.error) + cli::usage());
         return cli::kExitUsage;
-    case cli::CommandLine::Action::Convert: {
-        // No display: a core application only.
-        int qtArgc = 1;
-        QCoreApplication app(qtArgc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("Vormelle"));
+    case cli::CommandLine::Action::Convert:
         return vormelle::batch::run(command);
-    }
     case cli::CommandLine::Action::Window:
         break;
     }
 
-    // The arguments are ours: Qt sees none of them, so a file named like one of its options
-    // stays a file.
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vormelle"));
     // The desktop entry's name, so the desktop matches the window to its menu entry and icon.
     QApplication::setDesktopFileName(QStringLiteral(VORMELLE_APP_ID));
 
@@ -68,7 +75,11 @@ int main(int argc, char* argv[]) {
     vormelle::Form_Load(form);
     const QStringList missing = vormelle::AddStartInputs(form, command.inputs);
     for (const QString& name : missing)
-        print(stderr, QStringLiteral("vormelle: %1: no such file or folder\n").arg(name));
+        print(stderr,
+              QStringLiteral("vormelle: ") +
+                  QCoreApplication::translate("vormelle::main", "%1: no such file or folder")
+                      .arg(name) +
+                  QLatin1Char('\n'));
     form.show();
     return QApplication::exec();
 }

@@ -13,6 +13,7 @@
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -63,7 +64,9 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 startup::SetApplicationTitle();
                 return 132;
             case 132:
-                form.ListView1->addColumn(QStringLiteral("TIFF File(s)"), form.ListView1->width());
+                form.ListView1->addColumn(
+                    QCoreApplication::translate("vormelle::Form1", "TIFF File(s)"),
+                    form.ListView1->width());
                 return 134;
             case 134:
                 form.ListView1->setColumnWidth(0, form.twipsX(7300));

@@ -1,3 +1,6 @@
+# Tests that read the program's English texts run in English whatever the machine's language.
+set(VORMELLE_ENGLISH_ENV "LANG=C.UTF-8" "LANGUAGE=" "LC_ALL=" "LC_MESSAGES=")
+
 # vormelle_add_test(<name> SOURCES <files...> LIBS <targets...>)
 # One Qt Test executable per test, run headless on the offscreen platform.
 function(vormelle_add_test name)
@@ -10,5 +13,5 @@ function(vormelle_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORMELLE_PROGRAM_DIR=${VORMELLE_PROGRAM_DIR};VORMELLE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORMELLE_PROGRAM_DIR=${VORMELLE_PROGRAM_DIR};VORMELLE_SOURCE_DIR=${CMAKE_SOURCE_DIR};${VORMELLE_ENGLISH_ENV}")
 endfunction()

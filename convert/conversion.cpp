@@ -12,6 +12,7 @@
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -94,7 +95,8 @@ convert::RunCallbacks progressOn(Form1& form, const convert::RunRequest& request
     ProgressBar& bar = *form.ProgressBar1;
     convert::RunCallbacks callbacks;
     callbacks.rowStarted = [&bar, &request](int row) {
-        bar.setText(QStringLiteral("Processing: ") + paths::FileNameOf(request.inputs[row]));
+        bar.setText(QCoreApplication::translate("vormelle::conversion", "Processing: ") +
+                    paths::FileNameOf(request.inputs[row]));
     };
     callbacks.rowFinished = [&form, &bar, finished, clock, count, title,
                              log](int row, const RowOutcome& outcome) {
@@ -137,17 +139,21 @@ QString folderToOpen(const convert::RunRequest& request) {
 } // namespace
 
 QString runTitle(int done, int count, double elapsedSeconds, const QString& title) {
-    QString text = QStringLiteral("%1 of %2").arg(done).arg(count);
+    QString text =
+        QCoreApplication::translate("vormelle::conversion", "%1 of %2").arg(done).arg(count);
     // An estimate from fewer rows would jump about.
     if (done >= 3 && done < count) {
         const double left = elapsedSeconds / done * (count - done);
         const int minutes = int(std::lround(left / 60));
         if (left < 60)
-            text += QStringLiteral(", less than a minute left");
+            text +=
+                QCoreApplication::translate("vormelle::conversion", ", less than a minute left");
         else if (minutes < 90)
-            text += QStringLiteral(", about %1 min left").arg(minutes);
+            text += QCoreApplication::translate("vormelle::conversion", ", about %1 min left")
+                        .arg(minutes);
         else
-            text += QStringLiteral(", about %1 h left").arg(std::lround(left / 3600));
+            text += QCoreApplication::translate("vormelle::conversion", ", about %1 h left")
+                        .arg(std::lround(left / 3600));
     }
     return text + QStringLiteral(" - ") + title;
 }
@@ -160,8 +166,10 @@ bool askToStop(Form1& form) {
     if (engine->stopped())
         return true; // already stopping: nothing to ask
     const platform::Answer answer = form.dialogs().messageBox(
-        &form, QStringLiteral("Stop converting? Files already converted are kept."), QString(),
-        platform::Buttons::YesNo, platform::Icon::Question);
+        &form,
+        QCoreApplication::translate("vormelle::conversion",
+                                    "Stop converting? Files already converted are kept."),
+        QString(), platform::Buttons::YesNo, platform::Icon::Question);
     if (answer != platform::Answer::Yes)
         return false;
     // The run may have ended while the question was open.
@@ -212,7 +220,8 @@ void PushButton2_Click(Form1& form) {
                 request = requestFrom(form);
                 lock.emplace(form);
                 form.ListView1->rows().clearOutcomes();
-                form.PushButton2->setText(QStringLiteral("Stop Converting"));
+                form.PushButton2->setText(
+                    QCoreApplication::translate("vormelle::Form1", "Stop Converting"));
                 form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
                 log.emplace(convert::RunLog::newPathIn(convert::defaultLogFolder()), request);
                 return 128;
@@ -231,14 +240,15 @@ void PushButton2_Click(Form1& form) {
                 return 174;
             case 174:
                 form.setMousePointer(Form1::Default);
-                form.PushButton2->setText(QStringLiteral("Start Converting"));
+                form.PushButton2->setText(
+                    QCoreApplication::translate("vormelle::Form1", "Start Converting"));
                 form.setWindowTitle(title);
                 return 176;
             case 176:
                 bar.setPosition(0);
                 return 178;
             case 178:
-                bar.setText(QStringLiteral("Progress Bar"));
+                bar.setText(QCoreApplication::translate("vormelle::Form1", "Progress Bar"));
                 return 180;
             case 180: {
                 if (!refusal.isEmpty()) {
@@ -262,12 +272,16 @@ void PushButton2_Click(Form1& form) {
             }
             case 182:
                 form.dialogs().messageBox(
-                    &form, QStringLiteral("Folder does not exist. Please select another folder."),
+                    &form,
+                    QCoreApplication::translate(
+                        "vormelle::conversion",
+                        "Folder does not exist. Please select another folder."),
                     QString(), platform::Buttons::Ok, platform::Icon::None);
                 return 186;
             case 184:
-                form.dialogs().messageBox(&form, QStringLiteral("No files added."), QString(),
-                                          platform::Buttons::Ok, platform::Icon::None);
+                form.dialogs().messageBox(
+                    &form, QCoreApplication::translate("vormelle::conversion", "No files added."),
+                    QString(), platform::Buttons::Ok, platform::Icon::None);
                 return 186;
             case 186:
                 lock.reset();

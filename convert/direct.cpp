@@ -7,6 +7,7 @@
 #include "platform/basicerror.h"
 #include "platform/process.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -50,13 +51,15 @@ struct Encoding {
                 while (!child->waitFor(kStopCheck)) {
                 }
                 stopped = true;
-                return QStringLiteral("the conversion was stopped");
+                return QCoreApplication::translate("vormelle::convert",
+                                                   "the conversion was stopped");
             }
         }
         if (child->exitCode() != 0 || child->endingSignal() != 0)
             return converterReason(tool, child->exitCode(), child->endingSignal(), child->output());
         if (!QFile::exists(output))
-            return QStringLiteral("%1 wrote no DjVu file").arg(QLatin1String(tool));
+            return QCoreApplication::translate("vormelle::convert", "%1 wrote no DjVu file")
+                .arg(QLatin1String(tool));
         return {};
     }
 
@@ -71,7 +74,8 @@ struct Encoding {
         QFile file(image);
         made << image;
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return QStringLiteral("cannot write in the temporary folder: %1")
+            return QCoreApplication::translate("vormelle::convert",
+                                               "cannot write in the temporary folder: %1")
                 .arg(file.errorString());
         QByteArray header = QByteArray(magic) + '\n' + QByteArray::number(f.width) + ' ' +
                             QByteArray::number(f.height) + '\n';
@@ -86,11 +90,13 @@ struct Encoding {
                       reader.rowBytes();
             if (y % 256 == 0 && stopRequested()) {
                 stopped = true;
-                return QStringLiteral("the conversion was stopped");
+                return QCoreApplication::translate("vormelle::convert",
+                                                   "the conversion was stopped");
             }
         }
         if (!written || !file.flush())
-            return QStringLiteral("cannot write in the temporary folder: %1")
+            return QCoreApplication::translate("vormelle::convert",
+                                               "cannot write in the temporary folder: %1")
                 .arg(file.errorString());
         return {};
     }
@@ -139,7 +145,8 @@ DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
     while (result.problem.isEmpty() && reader.nextPage()) {
         if (e.stopRequested()) {
             e.stopped = true;
-            result.problem = QStringLiteral("the conversion was stopped");
+            result.problem =
+                QCoreApplication::translate("vormelle::convert", "the conversion was stopped");
             break;
         }
         const QString page =
@@ -153,7 +160,7 @@ DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
     if (result.problem.isEmpty())
         result.problem = reader.problem();
     if (result.problem.isEmpty() && pages.isEmpty())
-        result.problem = QStringLiteral("the file has no pages");
+        result.problem = QCoreApplication::translate("vormelle::convert", "the file has no pages");
 
     QString document = pages.value(0);
     if (result.problem.isEmpty() && pages.size() > 1) {
@@ -165,8 +172,9 @@ DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
     if (result.problem.isEmpty()) {
         QFile::remove(resultDjvu);
         if (!QFile::rename(document, resultDjvu))
-            result.problem =
-                QStringLiteral("cannot write in the temporary folder: %1").arg(resultDjvu);
+            result.problem = QCoreApplication::translate("vormelle::convert",
+                                                         "cannot write in the temporary folder: %1")
+                                 .arg(resultDjvu);
     }
     e.made.removeAll(QDir::cleanPath(resultDjvu));
     e.cleanUp();
@@ -179,9 +187,11 @@ DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
 QString directEncoderProblem() {
     for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kBundler}) {
         if (toolPath(tool).isEmpty())
-            return QStringLiteral("Nothing was converted: %1 was not found. DjVuLibre's encoders "
-                                  "cjb2, c44 and djvm must be on the PATH (Debian's package "
-                                  "djvulibre-bin).")
+            return QCoreApplication::translate(
+                       "vormelle::convert",
+                       "Nothing was converted: %1 was not found. DjVuLibre's encoders "
+                       "cjb2, c44 and djvm must be on the PATH (Debian's package "
+                       "djvulibre-bin).")
                 .arg(QLatin1String(tool));
     }
     return {};

@@ -14,6 +14,7 @@
 #include "platform/tempfolder.h"
 #include "resources/toolfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -56,7 +57,9 @@ QString folderName(const QString& path) {
 QString writeProtection(const QString& output) {
     const QFileInfo existing(output);
     if (existing.exists() && !(existing.permissions() & QFileDevice::WriteOwner))
-        return QStringLiteral("the existing %1 is write-protected").arg(existing.fileName());
+        return QCoreApplication::translate("vormelle::convert",
+                                           "the existing %1 is write-protected")
+            .arg(existing.fileName());
     return {};
 }
 
@@ -66,15 +69,20 @@ QString outputProblem(const QString& output) {
     const QString folder = folderName(output);
     const int error = platform::folderWriteError(folder);
     if (error == ENOENT || error == ENOTDIR)
-        return QStringLiteral("the output folder %1 no longer exists").arg(folder);
+        return QCoreApplication::translate("vormelle::convert",
+                                           "the output folder %1 no longer exists")
+            .arg(folder);
     if (error != 0)
-        return QStringLiteral("cannot write into the output folder %1: %2")
+        return QCoreApplication::translate("vormelle::convert",
+                                           "cannot write into the output folder %1: %2")
             .arg(folder, platform::systemErrorText(error));
     const qsizetype nameBytes = platform::encodePath(paths::FileNameOf(output)).size();
     const qsizetype longest = platform::longestName(folder);
     if (nameBytes > longest)
-        return QStringLiteral("the result's name would be %1 bytes long, more than the %2 its "
-                              "folder allows")
+        return QCoreApplication::translate(
+                   "vormelle::convert",
+                   "the result's name would be %1 bytes long, more than the %2 its "
+                   "folder allows")
             .arg(nameBytes)
             .arg(longest);
     return {};
@@ -86,11 +94,15 @@ QString secondConverterProblem(const QString& programFolder) {
         programFolder + QLatin1Char('/') + QString::fromLatin1(convert::kSecondConverter);
     const int error = platform::runError(path);
     if (error == ENOENT || error == ENOTDIR || error == ELOOP)
-        return QStringLiteral("Nothing was converted: pdf2djvu was not found. It belongs at %1.")
+        return QCoreApplication::translate(
+                   "vormelle::convert",
+                   "Nothing was converted: pdf2djvu was not found. It belongs at %1.")
             .arg(paths::Visible(path));
     if (error != 0)
-        return QStringLiteral("Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
-                              "executable file).")
+        return QCoreApplication::translate(
+                   "vormelle::convert",
+                   "Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
+                   "executable file).")
             .arg(paths::Visible(path));
     return {};
 }
@@ -98,7 +110,8 @@ QString secondConverterProblem(const QString& programFolder) {
 QString temporaryFolderProblem(const QString& location, const QString& what,
                                const BasicError& error) {
     const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
-    return QStringLiteral("Nothing was converted: %1 in the temporary folder %2 (%3).")
+    return QCoreApplication::translate("vormelle::convert",
+                                       "Nothing was converted: %1 in the temporary folder %2 (%3).")
         .arg(what, paths::Visible(location),
              full ? platform::systemErrorText(ENOSPC) : error.description());
 }
@@ -178,10 +191,13 @@ PlannedOutputs planOutputs(const QStringList& inputs, const OutputRule& rule) {
             continue;
         }
         const QString earlier = paths::FileNameOf(inputs[it.value()]);
-        QString clash = QStringLiteral("its result %1 would replace the one made from %2; ")
-                            .arg(paths::FileNameOf(output), earlier);
-        clash += rule.toFolder ? QStringLiteral("save beside the originals or rename one")
-                               : QStringLiteral("rename one");
+        QString clash =
+            QCoreApplication::translate("vormelle::convert",
+                                        "its result %1 would replace the one made from %2; ")
+                .arg(paths::FileNameOf(output), earlier);
+        clash += rule.toFolder ? QCoreApplication::translate(
+                                     "vormelle::convert", "save beside the originals or rename one")
+                               : QCoreApplication::translate("vormelle::convert", "rename one");
         plan.clashes.append(clash);
     }
     return plan;
@@ -254,8 +270,10 @@ QString Engine::prepare(Route route) {
     try {
         d->folder = platform::PrivateFolder(d->location, QString::fromLatin1(kRunFolderPrefix));
     } catch (const BasicError& e) {
-        return temporaryFolderProblem(d->location,
-                                      QStringLiteral("no folder for the run could be made"), e);
+        return temporaryFolderProblem(
+            d->location,
+            QCoreApplication::translate("vormelle::convert", "no folder for the run could be made"),
+            e);
     }
     return {};
 }
@@ -266,8 +284,11 @@ QString Engine::deploy() {
         try {
             writeToolFile(d->folder.path(), tool.id, resources::CustomResource(tool.id));
         } catch (const BasicError& e) {
-            return temporaryFolderProblem(d->location,
-                                          QStringLiteral("the converter could not be written"), e);
+            return temporaryFolderProblem(
+                d->location,
+                QCoreApplication::translate("vormelle::convert",
+                                            "the converter could not be written"),
+                e);
         }
     }
     return {};
@@ -389,7 +410,8 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
         }
         const QString rowFolder = folder.path() + QStringLiteral("/row-%1").arg(index + 1);
         if (::mkdir(platform::encodePath(rowFolder).constData(), 0700) != 0) {
-            row.problem = QStringLiteral("no folder for the row could be made in %1: %2")
+            row.problem = QCoreApplication::translate(
+                              "vormelle::convert", "no folder for the row could be made in %1: %2")
                               .arg(folder.path(), platform::systemErrorText(errno));
             return row;
         }
@@ -535,7 +557,9 @@ void Engine::Private::convertDirectly(RowOutcome& row, const TiffInspection& ins
     }
     if (!direct.problem.isEmpty()) {
         row.problem = platform::hasNoSpaceLeft(rowFolder)
-                          ? QStringLiteral("no space left in the temporary folder ") + location
+                          ? QCoreApplication::translate("vormelle::convert",
+                                                        "no space left in the temporary folder ") +
+                                location
                           : direct.problem;
         return;
     }
@@ -553,22 +577,27 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
     if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
         return;
     if (!paths::FileExists(result)) {
-        row.problem = QStringLiteral("%1 wrote no DjVu file")
-                          .arg(row.route == Route::Direct ? QStringLiteral("the encoder")
-                                                          : QStringLiteral("pdf2djvu"));
+        row.problem = QCoreApplication::translate("vormelle::convert", "%1 wrote no DjVu file")
+                          .arg(row.route == Route::Direct
+                                   ? QCoreApplication::translate("vormelle::convert", "the encoder")
+                                   : QStringLiteral("pdf2djvu"));
         return;
     }
     const std::optional<int> djvuPages = djvuPageCount(result);
     if (!djvuPages) {
-        row.problem = QStringLiteral("the DjVu result could not be opened");
+        row.problem =
+            QCoreApplication::translate("vormelle::convert", "the DjVu result could not be opened");
         return;
     }
     if (*djvuPages != tiffPages) {
-        row.problem = QStringLiteral("%1 of %2 pages converted").arg(*djvuPages).arg(tiffPages);
+        row.problem = QCoreApplication::translate("vormelle::convert", "%1 of %2 pages converted")
+                          .arg(*djvuPages)
+                          .arg(tiffPages);
         return;
     }
     if (platform::sameFile(row.input, row.output)) {
-        row.problem = QStringLiteral("the result would replace the input file");
+        row.problem = QCoreApplication::translate("vormelle::convert",
+                                                  "the result would replace the input file");
         return;
     }
     row.problem = writeProtection(row.output);
@@ -579,7 +608,8 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
     } catch (const BasicError& e) {
         row.problem = outputProblem(row.output);
         if (row.problem.isEmpty())
-            row.problem = QStringLiteral("the result could not be saved in %1: %2")
+            row.problem = QCoreApplication::translate("vormelle::convert",
+                                                      "the result could not be saved in %1: %2")
                               .arg(folderName(row.output), e.description());
         return;
     }

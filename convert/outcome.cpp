@@ -3,6 +3,7 @@
 #include "app/paths/paths.h"
 #include "convert/runner.h"
 
+#include <QCoreApplication>
 #include <QHash>
 
 #include <QStringList>
@@ -56,26 +57,35 @@ QString folderOf(const QString& path) {
 QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
                         int pageWidth, int pageHeight) {
     if (result < 0) // kStartFailed plus the error number
-        return QStringLiteral("the converter could not be started");
+        return QCoreApplication::translate("vormelle::convert",
+                                           "the converter could not be started");
     if (signal == 0 && outOfMemory(output)) {
         return pageWidth > 0 && pageHeight > 0
-                   ? QStringLiteral("not enough memory to convert this page (%1 x %2 pixels)")
+                   ? QCoreApplication::translate(
+                         "vormelle::convert",
+                         "not enough memory to convert this page (%1 x %2 pixels)")
                          .arg(pageWidth)
                          .arg(pageHeight)
-                   : QStringLiteral("not enough memory to convert this page");
+                   : QCoreApplication::translate("vormelle::convert",
+                                                 "not enough memory to convert this page");
     }
     // What a dying converter printed last is seldom why it died.
     if (signal > 0) {
         const char* name = ::sigdescr_np(signal);
         const QString described =
-            name ? QString::fromLatin1(name) : QStringLiteral("signal %1").arg(signal);
-        return (isCrash(signal) ? QStringLiteral("%1 crashed (%2)")
-                                : QStringLiteral("%1 was stopped by a signal (%2)"))
+            name ? QString::fromLatin1(name)
+                 : QCoreApplication::translate("vormelle::convert", "signal %1").arg(signal);
+        return (isCrash(signal)
+                    ? QCoreApplication::translate("vormelle::convert", "%1 crashed (%2)")
+                    : QCoreApplication::translate("vormelle::convert",
+                                                  "%1 was stopped by a signal (%2)"))
             .arg(QLatin1String(converter), described);
     }
     QString line = lastNonEmptyLine(output);
     if (line.isEmpty())
-        return QStringLiteral("%1 ended with code %2").arg(QLatin1String(converter)).arg(result);
+        return QCoreApplication::translate("vormelle::convert", "%1 ended with code %2")
+            .arg(QLatin1String(converter))
+            .arg(result);
     if (line.size() > kReasonLength)
         line = line.left(kReasonLength) + QStringLiteral("...");
     return line;
@@ -94,24 +104,26 @@ QString lastNonEmptyLine(const QByteArray& output) {
 
 QString failureReason(const RowOutcome& row) {
     if (row.stopped)
-        return QStringLiteral("stopped while it was converted");
+        return QCoreApplication::translate("vormelle::convert", "stopped while it was converted");
     const bool firstFailed = row.first && *row.first != 0;
     const bool secondFailed = row.second && *row.second != 0;
     if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
-        return QStringLiteral("no space left in the temporary folder ") + row.noSpaceIn;
+        return QCoreApplication::translate("vormelle::convert",
+                                           "no space left in the temporary folder ") +
+               row.noSpaceIn;
     if (firstFailed)
         return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput,
                                row.pageWidth, row.pageHeight);
     if (row.first && !row.pdfMade)
-        return QStringLiteral("tiff2pdf wrote no PDF");
+        return QCoreApplication::translate("vormelle::convert", "tiff2pdf wrote no PDF");
     if (secondFailed)
         return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput,
                                row.pageWidth, row.pageHeight);
     if (!row.problem.isEmpty())
         return row.problem;
     if (!row.started && !row.first)
-        return QStringLiteral("not started");
-    return QStringLiteral("the conversion did not finish");
+        return QCoreApplication::translate("vormelle::convert", "not started");
+    return QCoreApplication::translate("vormelle::convert", "the conversion did not finish");
 }
 
 bool endedByStop(const RowOutcome& row) {
@@ -138,13 +150,16 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         }
         QString name = row.fileName;
         if (sameName.value(row.fileName) > 1 && !row.input.isEmpty())
-            name += QStringLiteral(" (in %1)").arg(folderOf(row.input));
+            name += QCoreApplication::translate("vormelle::convert", " (in %1)")
+                        .arg(folderOf(row.input));
         // A name's line breaks would forge lines of the box; every control character shows.
         failed.append(paths::Visible(name + QStringLiteral(": ") + failureReason(row)));
     }
-    QStringList lines{stopped ? QStringLiteral("Stopped.") : QStringLiteral("Done.")};
+    QStringList lines{stopped ? QCoreApplication::translate("vormelle::convert", "Stopped.")
+                              : QCoreApplication::translate("vormelle::convert", "Done.")};
     if (stopped) {
-        lines += {QString(), QStringLiteral("%1 of %2 file(s) converted; %3 not started.")
+        lines += {QString(), QCoreApplication::translate(
+                                 "vormelle::convert", "%1 of %2 file(s) converted; %3 not started.")
                                  .arg(converted)
                                  .arg(rows.size())
                                  .arg(notConverted)};
@@ -153,14 +168,17 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         return lines.join(QStringLiteral("\r\n"));
     if (!stopped)
         lines.append(QString());
-    lines.append(QStringLiteral("%1 of %2 file(s) could not be converted:")
-                     .arg(failed.size())
-                     .arg(rows.size()));
+    lines.append(
+        QCoreApplication::translate("vormelle::convert", "%1 of %2 file(s) could not be converted:")
+            .arg(failed.size())
+            .arg(rows.size()));
     lines += failed.mid(0, kListedFailures);
     if (failed.size() > kListedFailures) {
-        lines.append(QStringLiteral("... and %1 more.").arg(failed.size() - kListedFailures));
+        lines.append(QCoreApplication::translate("vormelle::convert", "... and %1 more.")
+                         .arg(failed.size() - kListedFailures));
         if (!logPath.isEmpty())
-            lines.append(QStringLiteral("All reasons: ") + paths::Visible(logPath));
+            lines.append(QCoreApplication::translate("vormelle::convert", "All reasons: ") +
+                         paths::Visible(logPath));
     }
     return lines.join(QStringLiteral("\r\n"));
 }

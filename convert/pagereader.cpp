@@ -6,6 +6,8 @@
 #include "convert/tiffopen.h"
 #include "platform/regularfile.h"
 
+#include <QCoreApplication>
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -104,7 +106,8 @@ struct TiffPageReader::State {
         opened = std::make_unique<OpenTiff>(*source, messages, std::int64_t(kMaxDecodedBytes));
         tif = opened->get();
         if (!tif) {
-            problem = QStringLiteral("the first page cannot be read");
+            problem =
+                QCoreApplication::translate("vormelle::convert", "the first page cannot be read");
             return false;
         }
         return true;
@@ -124,7 +127,8 @@ struct TiffPageReader::State {
                 return false;
             }
             if (!TIFFReadDirectory(tif)) {
-                problem = QStringLiteral("page %1 cannot be read").arg(page + 1);
+                problem = QCoreApplication::translate("vormelle::convert", "page %1 cannot be read")
+                              .arg(page + 1);
                 return false;
             }
             if (isTiffPage(tif))
@@ -191,7 +195,8 @@ struct TiffPageReader::State {
     bool setUpRgba(uint16_t bits, uint16_t samples) {
         char message[1024] = {};
         if (!TIFFRGBAImageBegin(&image, tif, 1, message)) {
-            fail(QStringLiteral("this kind of page is not supported (%1)")
+            fail(QCoreApplication::translate("vormelle::convert",
+                                             "this kind of page is not supported (%1)")
                      .arg(QString::fromLatin1(message)));
             return false;
         }

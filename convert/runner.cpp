@@ -4,6 +4,8 @@
 #include "platform/basicerror.h"
 #include "platform/events.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 
@@ -47,7 +49,8 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
     } while (!ended);
     platform::doEvents();
     if (bar)
-        bar->setText(text.isEmpty() ? QStringLiteral("Progress Bar") : text);
+        bar->setText(text.isEmpty() ? QCoreApplication::translate("vormelle::Form1", "Progress Bar")
+                                    : text);
     if (options.output)
         *options.output = child->output();
     if (options.signal)
@@ -82,7 +85,8 @@ std::optional<Creep> creepAt(int pass, const QString& text, int value, int count
     const int waited = pass - kFirstWaitingPass;
     Creep creep;
     creep.text = text + (text.isEmpty() ? QString() : QStringLiteral(", ")) +
-                 QStringLiteral("Please wait.. ") + QString::number(waited);
+                 QCoreApplication::translate("vormelle::conversion", "Please wait.. ") +
+                 QString::number(waited);
     if (waited % kPassesPerStep == 0) {
         const double share = 100.0 / std::max(count, 1);
         const double step = roundEven(share / 10);

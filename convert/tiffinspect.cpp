@@ -5,6 +5,8 @@
 #include "convert/tiffopen.h"
 #include "platform/regularfile.h"
 
+#include <QCoreApplication>
+
 #include <tiffio.h>
 
 #include <chrono>
@@ -132,8 +134,8 @@ Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
         if (tileWidth == 0 || tileLength == 0 || page.width % tileWidth != 0 ||
             page.height % tileLength != 0) {
-            page.problem =
-                QStringLiteral("YCbCr JPEG tiles past the page's edge are not supported");
+            page.problem = QCoreApplication::translate(
+                "vormelle::convert", "YCbCr JPEG tiles past the page's edge are not supported");
             return page;
         }
     }
@@ -151,7 +153,8 @@ TiffInspection inspect(const TiffSource& source, Route route) {
     const OpenTiff opened(source, sink, std::int64_t(kMaxDecodedBytes));
     TIFF* const tif = opened.get();
     if (!tif) {
-        result.problem = QStringLiteral("the first page cannot be read");
+        result.problem =
+            QCoreApplication::translate("vormelle::convert", "the first page cannot be read");
         return result;
     }
 
@@ -185,12 +188,14 @@ TiffInspection inspect(const TiffSource& source, Route route) {
             break;
         if (!TIFFReadDirectory(tif)) {
             ++result.pages;
-            result.problem = QStringLiteral("page %1 cannot be read").arg(result.pages);
+            result.problem =
+                QCoreApplication::translate("vormelle::convert", "page %1 cannot be read")
+                    .arg(result.pages);
             return result;
         }
     }
     if (result.pages == 0) {
-        result.problem = QStringLiteral("the file has no pages");
+        result.problem = QCoreApplication::translate("vormelle::convert", "the file has no pages");
         return result;
     }
 
@@ -200,7 +205,8 @@ TiffInspection inspect(const TiffSource& source, Route route) {
     // tiff2pdf takes one resolution override for the whole file, and reads it per inch or per
     // point by each page's unit: pages with and without one cannot all come out right.
     if (unitsDiffer) {
-        result.problem = QStringLiteral("some pages have no usable resolution");
+        result.problem = QCoreApplication::translate("vormelle::convert",
+                                                     "some pages have no usable resolution");
         return result;
     }
     // Every page is given the file's resolution, and pdf2djvu renders at that same
@@ -235,7 +241,10 @@ int pageDpi(double tagged) {
 }
 
 QString namedPageProblem(int page, bool severalPages, const QString& problem) {
-    return severalPages ? QStringLiteral("page %1: %2").arg(page).arg(problem) : problem;
+    return severalPages ? QCoreApplication::translate("vormelle::convert", "page %1: %2")
+                              .arg(page)
+                              .arg(problem)
+                        : problem;
 }
 
 QString pageDirectoryProblem(TIFF* tif, Route route) {
@@ -244,7 +253,7 @@ QString pageDirectoryProblem(TIFF* tif, Route route) {
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0)
-        return QStringLiteral("the page has no pixels");
+        return QCoreApplication::translate("vormelle::convert", "the page has no pixels");
     const QString format = pageFormatProblem(tif, route);
     if (!format.isEmpty())
         return format;
@@ -258,11 +267,13 @@ QString pageDirectoryProblem(TIFF* tif, Route route) {
         return QString::fromLatin1(kTooLarge);
     // Every page keeps its pixel size, so its size decides what the converters need.
     if (width > kDjvuMaxSide || height > kDjvuMaxSide)
-        return QStringLiteral("the page is too large for DjVu (%1 x %2 pixels)")
+        return QCoreApplication::translate("vormelle::convert",
+                                           "the page is too large for DjVu (%1 x %2 pixels)")
             .arg(width)
             .arg(height);
     if (double(width) * height > kMaxPagePixels)
-        return QStringLiteral("the page is too large to convert (%1 x %2 pixels)")
+        return QCoreApplication::translate("vormelle::convert",
+                                           "the page is too large to convert (%1 x %2 pixels)")
             .arg(width)
             .arg(height);
     return {};
@@ -275,18 +286,21 @@ QString pageFormatProblem(TIFF* tif, Route route) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
     if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
-        return QStringLiteral("floating-point samples are not supported");
+        return QCoreApplication::translate("vormelle::convert",
+                                           "floating-point samples are not supported");
     if (format == SAMPLEFORMAT_INT || format == SAMPLEFORMAT_COMPLEXINT)
-        return QStringLiteral("signed samples are not supported");
+        return QCoreApplication::translate("vormelle::convert", "signed samples are not supported");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && !(direct && bits == 16))
-        return QStringLiteral("%1-bit samples are not supported").arg(bits);
+        return QCoreApplication::translate("vormelle::convert", "%1-bit samples are not supported")
+            .arg(bits);
 
     uint16_t photometric = 0;
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
-        return QStringLiteral("the colour model is not given");
+        return QCoreApplication::translate("vormelle::convert", "the colour model is not given");
     const int channels = colourChannels(tif, photometric);
     if (channels == 0)
-        return QStringLiteral("colour model %1 is not supported").arg(photometric);
+        return QCoreApplication::translate("vormelle::convert", "colour model %1 is not supported")
+            .arg(photometric);
     uint16_t samples = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     uint16_t extraCount = 0;
@@ -298,24 +312,26 @@ QString pageFormatProblem(TIFF* tif, Route route) {
     // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
     alpha = alpha || (samples == 4 && photometric == PHOTOMETRIC_RGB);
     if (alpha && !direct)
-        return QStringLiteral("alpha channel is not supported");
+        return QCoreApplication::translate("vormelle::convert", "alpha channel is not supported");
     // The direct route lays the page over white; an alpha channel is its one extra sample.
     if (samples > channels + (direct && alpha ? 1 : 0))
-        return QStringLiteral("extra channels are not supported");
+        return QCoreApplication::translate("vormelle::convert", "extra channels are not supported");
     if (samples < channels)
-        return QStringLiteral("colour channels are missing");
+        return QCoreApplication::translate("vormelle::convert", "colour channels are missing");
 
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     if (!TIFFIsCODECConfigured(compression))
-        return QStringLiteral("compression %1 is not supported").arg(compression);
+        return QCoreApplication::translate("vormelle::convert", "compression %1 is not supported")
+            .arg(compression);
     // Pages other than bitonal ones are decoded to RGB by libtiff on the direct route.
     const bool bitonal =
         bits == 1 && samples == 1 &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
     char message[1024] = {};
     if (direct && !bitonal && !TIFFRGBAImageOK(tif, message))
-        return QStringLiteral("this kind of page is not supported (%1)")
+        return QCoreApplication::translate("vormelle::convert",
+                                           "this kind of page is not supported (%1)")
             .arg(QString::fromLatin1(message));
     return {};
 }

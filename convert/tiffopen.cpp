@@ -2,6 +2,8 @@
 
 #include "platform/regularfile.h"
 
+#include <QCoreApplication>
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -108,33 +110,33 @@ OpenTiff::~OpenTiff() {
 
 QString tiffHeaderProblem(const TiffSource& source) {
     if (source.size() == 0)
-        return QStringLiteral("the file is empty");
+        return QCoreApplication::translate("vormelle::convert", "the file is empty");
     unsigned char head[16] = {};
     const std::int64_t n = source.readAt(0, head, sizeof head);
     if (n < 0)
-        return QStringLiteral("the file could not be read");
+        return QCoreApplication::translate("vormelle::convert", "the file could not be read");
     const bool little = head[0] == 'I' && head[1] == 'I';
     const bool big = head[0] == 'M' && head[1] == 'M';
     const unsigned version = little ? head[2] | unsigned(head[3]) << 8 : head[2] << 8 | head[3];
     if (n < 2 || (!little && !big))
-        return QStringLiteral("not a TIFF file");
+        return QCoreApplication::translate("vormelle::convert", "not a TIFF file");
     if (n < 4)
-        return QStringLiteral("the TIFF header is incomplete");
+        return QCoreApplication::translate("vormelle::convert", "the TIFF header is incomplete");
     if (version != 42 && version != 43)
-        return QStringLiteral("not a TIFF file");
+        return QCoreApplication::translate("vormelle::convert", "not a TIFF file");
     if (n < (version == 42 ? 8 : 16))
-        return QStringLiteral("the TIFF header is incomplete");
+        return QCoreApplication::translate("vormelle::convert", "the TIFF header is incomplete");
     return {};
 }
 
 QString regularFileProblem(int status) {
     switch (platform::RegularFile::Status(status)) {
     case platform::RegularFile::Status::Missing:
-        return QStringLiteral("the file is not there");
+        return QCoreApplication::translate("vormelle::convert", "the file is not there");
     case platform::RegularFile::Status::NotRegular:
-        return QStringLiteral("not a regular file");
+        return QCoreApplication::translate("vormelle::convert", "not a regular file");
     case platform::RegularFile::Status::Unreadable:
-        return QStringLiteral("the file may not be read");
+        return QCoreApplication::translate("vormelle::convert", "the file may not be read");
     case platform::RegularFile::Status::Opened:
         break;
     }

@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
 
@@ -54,8 +55,10 @@ void PushButton4_Click(Form1& form) {
         case 102:
             answer = form.dialogs().inputBox(
                 &form,
-                QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt "
-                               "files, doc for all doc files, etc.)"),
+                QCoreApplication::translate(
+                    "vormelle::inputs",
+                    "Enter file extension to load:\r\r(* for all files, txt for all txt "
+                    "files, doc for all doc files, etc.)"),
                 QString(), extension);
             return 104;
         case 104:
@@ -66,8 +69,9 @@ void PushButton4_Click(Form1& form) {
             return 106;
         case 106:
             lastFolder() = settings::GetSetting(QStringLiteral("LastFolder"), QString());
-            chosen = addfolder::BrowseForFolder(form, QStringLiteral("Please select folder:"),
-                                                lastFolder());
+            chosen = addfolder::BrowseForFolder(
+                form, QCoreApplication::translate("vormelle::inputs", "Please select folder:"),
+                lastFolder());
             return 108;
         case 108:
             return chosen.isEmpty() ? kEndHandler : 110;

@@ -7,6 +7,7 @@
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QStringList>
 
@@ -15,8 +16,10 @@ namespace vormelle::addfiles {
 void PushButton1_Click(Form1& form) {
     const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton1_Click));
     platform::OpenFilesRequest request;
-    request.title = QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
-    request.filter = QStringLiteral("TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|");
+    request.title = QCoreApplication::translate("vormelle::inputs",
+                                                "Add File(s) - Hold Ctrl to select multiple files");
+    request.filter =
+        QCoreApplication::translate("vormelle::inputs", "TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|");
     request.maxFileSize = 30000;
     QString fileName;
     QStringList parts;
@@ -31,8 +34,9 @@ void PushButton1_Click(Form1& form) {
                     throw;
                 form.dialogs().messageBox(
                     &form,
-                    QStringLiteral("You've selected too many files to add.\r\r"
-                                   "Please try adding via the \"Add All\" button."),
+                    QCoreApplication::translate("vormelle::inputs",
+                                                "You've selected too many files to add.\r\r"
+                                                "Please try adding via the \"Add All\" button."),
                     QString(), platform::Buttons::Ok, platform::Icon::None);
                 return kEndHandler;
             }

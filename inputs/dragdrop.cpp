@@ -9,6 +9,7 @@
 #include "platform/dialogs.h"
 #include "platform/filesystem.h"
 
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QSysInfo>
@@ -90,12 +91,13 @@ QStringList FilesElsewhere(const QMimeData& data) {
 }
 
 QString ElsewhereText(const QStringList& urls) {
-    QStringList lines{
-        QStringLiteral("Not added: files on another computer cannot be converted here.")};
+    QStringList lines{QCoreApplication::translate(
+        "vormelle::inputs", "Not added: files on another computer cannot be converted here.")};
     for (const QString& url : urls.mid(0, kNamedElsewhere))
         lines.append(paths::Visible(url));
     if (urls.size() > kNamedElsewhere)
-        lines.append(QStringLiteral("... and %1 more.").arg(urls.size() - kNamedElsewhere));
+        lines.append(QCoreApplication::translate("vormelle::inputs", "... and %1 more.")
+                         .arg(urls.size() - kNamedElsewhere));
     return lines.join(QStringLiteral("\r\n"));
 }
 

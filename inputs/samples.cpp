@@ -8,6 +8,7 @@
 #include "inputs/addfolder.h"
 #include "platform/dialogs.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QStringList>
 
@@ -52,8 +53,10 @@ void LoadSampleFiles(Form1& form) {
     }
     const platform::Answer answer = form.dialogs().messageBox(
         &form,
-        QStringLiteral("Would you like this software to open the folder where these sample files "
-                       "are stored (so that you can view them before working with them)?"),
+        QCoreApplication::translate(
+            "vormelle::inputs",
+            "Would you like this software to open the folder where these sample files "
+            "are stored (so that you can view them before working with them)?"),
         QString(), platform::Buttons::YesNo, platform::Icon::None);
     if (answer == platform::Answer::Yes)
         form.desktop().openFolder(samplesFolder() + QLatin1Char('/'));

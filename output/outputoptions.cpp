@@ -6,6 +6,7 @@
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -81,8 +82,9 @@ void PushButton9_Click(Form1& form) {
             case 100:
                 lastOutputFolder() =
                     settings::GetSetting(QStringLiteral("LastFolderDot"), QString());
-                picked = addfolder::BrowseForFolder(form, QStringLiteral("Please select folder:"),
-                                                    lastOutputFolder());
+                picked = addfolder::BrowseForFolder(
+                    form, QCoreApplication::translate("vormelle::inputs", "Please select folder:"),
+                    lastOutputFolder());
                 return 102;
             case 102:
                 return picked.isEmpty() ? kEndHandler : 104;

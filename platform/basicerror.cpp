@@ -1,5 +1,7 @@
 #include "platform/basicerror.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstring>
 
@@ -14,31 +16,35 @@ BasicError::BasicError(int number, QString description)
 QString BasicError::describe(int number) {
     switch (number) {
     case InvalidProcedureCall:
-        return QStringLiteral("Invalid procedure call or argument");
+        return QCoreApplication::translate("vormelle::platform",
+                                           "Invalid procedure call or argument");
     case OutOfMemory:
-        return QStringLiteral("Out of memory");
+        return QCoreApplication::translate("vormelle::platform", "Out of memory");
     case InternalError:
-        return QStringLiteral("Internal error");
+        return QCoreApplication::translate("vormelle::platform", "Internal error");
     case TypeMismatch:
-        return QStringLiteral("Type mismatch");
+        return QCoreApplication::translate("vormelle::platform", "Type mismatch");
     case FileNotFound:
-        return QStringLiteral("File not found");
+        return QCoreApplication::translate("vormelle::platform", "File not found");
     case DiskFull:
-        return QStringLiteral("Disk full");
+        return QCoreApplication::translate("vormelle::platform", "Disk full");
     case TooManyFiles:
-        return QStringLiteral("Too many files");
+        return QCoreApplication::translate("vormelle::platform", "Too many files");
     case PermissionDenied:
-        return QStringLiteral("Permission denied");
+        return QCoreApplication::translate("vormelle::platform", "Permission denied");
     case PathFileAccessError:
-        return QStringLiteral("Path/File access error");
+        return QCoreApplication::translate("vormelle::platform", "Path/File access error");
     case PathNotFound:
-        return QStringLiteral("Path not found");
+        return QCoreApplication::translate("vormelle::platform", "Path not found");
     case InvalidPicture:
-        return QStringLiteral("Invalid picture");
+        return QCoreApplication::translate("vormelle::platform", "Invalid picture");
     case BufferTooSmall:
-        return QStringLiteral("The FileName buffer is too small to store the selected file names");
+        return QCoreApplication::translate(
+            "vormelle::platform",
+            "The FileName buffer is too small to store the selected file names");
     default:
-        return QStringLiteral("Application-defined or object-defined error");
+        return QCoreApplication::translate("vormelle::platform",
+                                           "Application-defined or object-defined error");
     }
 }
 

@@ -82,7 +82,8 @@ Answer QtDialogs::messageBox(QWidget* owner, const QString& text, const QString&
     box.setStandardButtons(QMessageBox::Ok);
     QPushButton* openFolder = nullptr;
     if (buttons == Buttons::OkOpenFolder)
-        openFolder = box.addButton(QStringLiteral("Open Folder"), QMessageBox::ActionRole);
+        openFolder = box.addButton(QCoreApplication::translate("vormelle::platform", "Open Folder"),
+                                   QMessageBox::ActionRole);
     box.exec();
     return openFolder && box.clickedButton() == openFolder ? Answer::OpenFolder : Answer::Ok;
 }

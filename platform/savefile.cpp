@@ -3,6 +3,8 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -131,7 +133,8 @@ bool sameFile(const QString& a, const QString& b) {
 
 QString systemErrorText(int err) {
     const char* text = ::strerrordesc_np(err);
-    return text ? QString::fromLatin1(text) : QStringLiteral("Error %1").arg(err);
+    return text ? QString::fromLatin1(text)
+                : QCoreApplication::translate("vormelle::platform", "Error %1").arg(err);
 }
 
 } // namespace vormelle::platform

@@ -3,6 +3,7 @@
 #include "platform/basicerror.h"
 #include "resources/toolnames.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 namespace vormelle::resources {
@@ -37,7 +38,9 @@ const ToolFile& toolFile(int id) {
 QByteArray CustomResource(int id) {
     QFile resource(QStringLiteral(":/CUSTOM/") + QString::number(id));
     if (!resource.open(QIODevice::ReadOnly))
-        throw BasicError(326, QStringLiteral("Resource with identifier '%1' not found").arg(id));
+        throw BasicError(326, QCoreApplication::translate("vormelle::platform",
+                                                          "Resource with identifier '%1' not found")
+                                  .arg(id));
     return resource.readAll();
 }
 

@@ -1,0 +1,198 @@
+#include "app/translations.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+using namespace vormelle;
+
+namespace {
+
+struct Message {
+    QString context;
+    QString source;
+    QString translation;
+    QString type; // "" for finished; "unfinished", "vanished", "obsolete"
+};
+
+// The text of <source> or <translation>, with lupdate's <byte value="xd"/> for a carriage return.
+QString textOf(QXmlStreamReader& xml) {
+    QString text;
+    const QString name = xml.name().toString();
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isCharacters())
+            text += xml.text();
+        else if (xml.isStartElement() && xml.name() == u"byte")
+            text +=
+                QChar(xml.attributes().value(QLatin1String("value")).mid(1).toUInt(nullptr, 16));
+        else if (xml.isEndElement() && xml.name() == name)
+            break;
+    }
+    return text;
+}
+
+QList<Message> readTs(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    QXmlStreamReader xml(&file);
+    QList<Message> messages;
+    QString context;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"name") {
+            context = xml.readElementText();
+        } else if (xml.name() == u"message") {
+            messages.append({context, {}, {}, {}});
+        } else if (xml.name() == u"source") {
+            messages.last().source = textOf(xml);
+        } else if (xml.name() == u"translation") {
+            messages.last().type = xml.attributes().value(QLatin1String("type")).toString();
+            messages.last().translation = textOf(xml);
+        }
+    }
+    if (xml.hasError())
+        qFatal("%s: %s", qPrintable(path), qPrintable(xml.errorString()));
+    return messages;
+}
+
+QStringList tsFiles() {
+    return QString::fromUtf8(VORMELLE_TS_FILES).split(u';', Qt::SkipEmptyParts);
+}
+
+QStringList placeholders(const QString& text) {
+    static const QRegularExpression marker(QStringLiteral("%[1-9]"));
+    QStringList found;
+    for (const QRegularExpressionMatch& m : marker.globalMatch(text))
+        found.append(m.captured());
+    found.sort();
+    return found;
+}
+
+QString leadingSpace(const QString& text) {
+    qsizetype start = 0;
+    while (start < text.size() && text.at(start).isSpace())
+        ++start;
+    return text.left(start);
+}
+
+QString trailingSpace(const QString& text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1).isSpace())
+        --end;
+    return text.mid(end);
+}
+
+} // namespace
+
+class TestTranslations final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(!tsFiles().isEmpty()); }
+
+    // lupdate over today's sources into a copy of each .ts: a text added in the code and not yet
+    // translated comes out "unfinished", one gone from the code "vanished".
+    void everyTextIsTranslated() {
+        for (const QString& ts : tsFiles()) {
+            QTemporaryDir dir;
+            const QString copy = dir.filePath(QFileInfo(ts).fileName());
+            QVERIFY(QFile::copy(ts, copy));
+            QProcess lupdate;
+            lupdate.setProcessChannelMode(QProcess::MergedChannels);
+            lupdate.start(QStringLiteral(VORMELLE_LUPDATE),
+                          {QStringLiteral("-I"), QStringLiteral(VORMELLE_SOURCE_ROOT),
+                           QStringLiteral("-locations"), QStringLiteral("none"),
+                           QLatin1Char('@') + QStringLiteral(VORMELLE_TR_SOURCES),
+                           QStringLiteral("-ts"), copy});
+            QVERIFY(lupdate.waitForFinished(60000));
+            const QString said = QString::fromLocal8Bit(lupdate.readAll());
+            QVERIFY2(lupdate.exitCode() == 0, qPrintable(said));
+
+            QStringList faults;
+            for (const Message& m : readTs(copy)) {
+                if (!m.type.isEmpty())
+                    faults.append(QStringLiteral("%1 [%2]: %3").arg(m.type, m.context, m.source));
+                else if (m.translation.isEmpty())
+                    faults.append(QStringLiteral("empty [%1]: %2").arg(m.context, m.source));
+            }
+            QVERIFY2(faults.isEmpty(),
+                     qPrintable(ts +
+                                QStringLiteral(" is behind the sources; run the target "
+                                               "update_translations and translate:\n") +
+                                faults.join(u'\n')));
+        }
+    }
+
+    // Every message as shipped: what a translation must keep of its source, and the built .qm
+    // answering with it.
+    void translationKeepsItsSource_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("translation");
+        for (const QString& ts : tsFiles()) {
+            const QString language = QFileInfo(ts).completeBaseName().section(u'_', 1);
+            for (const Message& m : readTs(ts))
+                QTest::addRow("%s %s: %s", qPrintable(language), qPrintable(m.context),
+                              qPrintable(m.source.left(40)))
+                    << language << m.context << m.source << m.translation;
+        }
+    }
+    void translationKeepsItsSource() {
+        QFETCH(QString, language);
+        QFETCH(QString, context);
+        QFETCH(QString, source);
+        QFETCH(QString, translation);
+        // A lost %1 loses a file's name; lost spaces or breaks glue words and lines together.
+        QCOMPARE(placeholders(translation), placeholders(source));
+        QCOMPARE(leadingSpace(translation), leadingSpace(source));
+        QCOMPARE(trailingSpace(translation), trailingSpace(source));
+        QCOMPARE(translation.count(u'\r'), source.count(u'\r'));
+        // A file filter's patterns after the shown name are read, not shown.
+        if (source.contains(u'|') && source.endsWith(u'|'))
+            QCOMPARE(translation.section(u'|', 1), source.section(u'|', 1));
+
+        QTranslator built;
+        QVERIFY(built.load(QStringLiteral("vormelle_") + language,
+                           QString::fromLatin1(translations::kFolder)));
+        QCOMPARE(built.translate(context.toUtf8().constData(), source.toUtf8().constData()),
+                 translation);
+    }
+
+    // Only the languages before the first English one are looked for: the texts are English.
+    void wantedLanguages_data() {
+        QTest::addColumn<QStringList>("uiLanguages");
+        QTest::addColumn<QStringList>("wanted");
+        const auto l = [](std::initializer_list<const char*> names) {
+            QStringList list;
+            for (const char* n : names)
+                list.append(QString::fromLatin1(n));
+            return list;
+        };
+        QTest::addRow("German") << l({"de-DE", "de"}) << l({"de-DE", "de"});
+        QTest::addRow("English first") << l({"en-US", "en", "de"}) << l({});
+        QTest::addRow("French, then German") << l({"fr-FR", "de", "en"}) << l({"fr-FR", "de"});
+        QTest::addRow("German, English, French") << l({"de-AT", "en-GB", "fr"}) << l({"de-AT"});
+        QTest::addRow("C locale") << l({"C"}) << l({});
+        QTest::addRow("none") << l({}) << l({});
+    }
+    void wantedLanguages() {
+        QFETCH(QStringList, uiLanguages);
+        QFETCH(QStringList, wanted);
+        QCOMPARE(translations::wantedLanguages(uiLanguages), wanted);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranslations)
+#include "tst_translations.moc"

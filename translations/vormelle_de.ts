@@ -1,0 +1,645 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>vormelle::ErrorReport</name>
+    <message>
+        <source>at line </source>
+        <translation>in Zeile </translation>
+    </message>
+    <message>
+        <source>Please email screenshot of this message to </source>
+        <translation>Bitte senden Sie ein Bildschirmfoto dieser Meldung an </translation>
+    </message>
+    <message>
+        <source>Application Error</source>
+        <translation>Programmfehler</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::Form1</name>
+    <message>
+        <source>TIFF files to convert</source>
+        <translation>Umzuwandelnde TIFF-Dateien</translation>
+    </message>
+    <message>
+        <source>Output folder</source>
+        <translation>Zielordner</translation>
+    </message>
+    <message>
+        <source>Choose output folder</source>
+        <translation>Zielordner wählen</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>Progress Bar</source>
+        <translation>Fortschrittsbalken</translation>
+    </message>
+    <message>
+        <source>Add TIFF File(s)</source>
+        <translation>TIFF-Datei(en) hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add All TIFF File(s) In Folder</source>
+        <translation>Alle TIFF-Dateien im Ordner hinzufügen</translation>
+    </message>
+    <message>
+        <source>Clear List</source>
+        <translation>Liste leeren</translation>
+    </message>
+    <message>
+        <source>Load Sample/Example Files</source>
+        <translation>Beispieldateien laden</translation>
+    </message>
+    <message>
+        <source>Save Option</source>
+        <translation>Speicherort</translation>
+    </message>
+    <message>
+        <source>Save results to this folder:</source>
+        <translation>Ergebnisse in diesem Ordner speichern:</translation>
+    </message>
+    <message>
+        <source>Save results in folder of original file</source>
+        <translation>Ergebnisse im Ordner der Originaldatei speichern</translation>
+    </message>
+    <message>
+        <source>Start Converting</source>
+        <translation>Umwandlung starten</translation>
+    </message>
+    <message>
+        <source>Encoder:</source>
+        <translation>Encoder:</translation>
+    </message>
+    <message>
+        <source>Direct: exact pixels, small files (DjVuLibre)</source>
+        <translation>Direkt: exakte Pixel, kleine Dateien (DjVuLibre)</translation>
+    </message>
+    <message>
+        <source>Through PDF (tiff2pdf + pdf2djvu)</source>
+        <translation>Über PDF (tiff2pdf + pdf2djvu)</translation>
+    </message>
+    <message>
+        <source>Drag and drop files here. Double-click item to remove it. Move | line to right and out of window to reveal full names.</source>
+        <translation>Dateien hierher ziehen und ablegen. Ein Doppelklick entfernt einen Eintrag. Den Strich | nach rechts aus dem Fenster ziehen, um die ganzen Namen zu sehen.</translation>
+    </message>
+    <message>
+        <source>TIFF File(s)</source>
+        <translation>TIFF-Datei(en)</translation>
+    </message>
+    <message>
+        <source>Stop Converting</source>
+        <translation>Umwandlung anhalten</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::batch</name>
+    <message>
+        <source>the stored output choice cannot be read (%1); give --output DIR or --beside</source>
+        <translation>die gespeicherte Wahl des Speicherorts kann nicht gelesen werden (%1); geben Sie --output ORDNER oder --beside an</translation>
+    </message>
+    <message>
+        <source>%1 of %2: %3: %4</source>
+        <translation>%1 von %2: %3: %4</translation>
+    </message>
+    <message>
+        <source>converted</source>
+        <translation>umgewandelt</translation>
+    </message>
+    <message>
+        <source>failed: </source>
+        <translation>fehlgeschlagen: </translation>
+    </message>
+    <message>
+        <source>[%1%2] %3 of %4</source>
+        <translation>[%1%2] %3 von %4</translation>
+    </message>
+    <message>
+        <source>cannot be read</source>
+        <translation>kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>no TIFF files to convert</source>
+        <translation>keine TIFF-Dateien zum Umwandeln</translation>
+    </message>
+    <message>
+        <source>stopped: %1 converted, %2 not converted</source>
+        <translation>angehalten: %1 umgewandelt, %2 nicht umgewandelt</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::commandline</name>
+    <message>
+        <source>an empty name is no file or folder</source>
+        <translation>ein leerer Name ist weder Datei noch Ordner</translation>
+    </message>
+    <message>
+        <source>%1 is given twice</source>
+        <translation>%1 ist zweimal angegeben</translation>
+    </message>
+    <message>
+        <source>%1 needs a value</source>
+        <translation>%1 braucht einen Wert</translation>
+    </message>
+    <message>
+        <source>--encoder takes direct or pdf, not %1</source>
+        <translation>--encoder nimmt direct oder pdf, nicht %1</translation>
+    </message>
+    <message>
+        <source>--jobs takes a number from 1 to %1, not %2</source>
+        <translation>--jobs nimmt eine Zahl von 1 bis %1, nicht %2</translation>
+    </message>
+    <message>
+        <source>--ocr= takes languages like eng or deu+eng, not &quot;%1&quot;</source>
+        <translation>--ocr= nimmt Sprachen wie eng oder deu+eng, nicht „%1“</translation>
+    </message>
+    <message>
+        <source>unknown option %1</source>
+        <translation>unbekannte Option %1</translation>
+    </message>
+    <message>
+        <source>--output and --beside exclude each other</source>
+        <translation>--output und --beside schließen einander aus</translation>
+    </message>
+    <message>
+        <source>%1 needs --convert</source>
+        <translation>%1 gilt nur mit --convert</translation>
+    </message>
+    <message>
+        <source>--convert needs at least one FILE or FOLDER</source>
+        <translation>--convert braucht mindestens eine DATEI oder einen ORDNER</translation>
+    </message>
+    <message>
+        <source>Usage: vormelle [FILE|FOLDER]...
+       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]
+                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...
+
+Converts TIFF images into DjVu documents.
+
+Without --convert, opens the window with the files already listed; a folder adds
+every file in it and in its sub-folders, as dropping it on the list does.
+
+  --convert          convert without a window, and end
+  --output DIR       write the results into DIR
+  --beside           write each result next to its original
+                     (neither: the choice last made in the window)
+  --encoder ENCODER  direct (DjVuLibre&apos;s encoders) or pdf (tiff2pdf, pdf2djvu)
+  --jobs N           convert N files at a time, 1 to 16
+  --log FILE         write a record of every file into FILE
+  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)
+  -h, --help         show this help and end
+      --version      show the version and end
+
+Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
+3 nothing could run.
+</source>
+        <translation>Aufruf: vormelle [DATEI|ORDNER]...
+        vormelle --convert [--output ORDNER | --beside] [--encoder direct|pdf]
+                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] DATEI|ORDNER...
+
+Wandelt TIFF-Bilder in DjVu-Dokumente um.
+
+Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste;
+ein Ordner fügt jede Datei darin und in seinen Unterordnern hinzu, wie beim
+Ablegen auf der Liste.
+
+  --convert           ohne Fenster umwandeln und enden
+  --output ORDNER     die Ergebnisse in ORDNER schreiben
+  --beside            jedes Ergebnis neben sein Original schreiben
+                      (fehlen beide: die zuletzt im Fenster getroffene Wahl)
+  --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
+  --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
+  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben
+  --ocr[=SPRACHEN]    mit Tesseract eine Textebene hinzufügen, in SPRACHEN
+                      (etwa deu+eng)
+  -h, --help          diese Hilfe zeigen und enden
+      --version       die Version zeigen und enden
+
+Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
+2 Aufruffehler, 3 nichts konnte laufen.
+</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::conversion</name>
+    <message>
+        <source>Folder does not exist. Please select another folder.</source>
+        <translation>Der Ordner existiert nicht. Bitte wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
+        <source>Processing: </source>
+        <translation>Wird umgewandelt: </translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>, less than a minute left</source>
+        <translation>, noch weniger als eine Minute</translation>
+    </message>
+    <message>
+        <source>, about %1 min left</source>
+        <translation>, noch etwa %1 min</translation>
+    </message>
+    <message>
+        <source>, about %1 h left</source>
+        <translation>, noch etwa %1 h</translation>
+    </message>
+    <message>
+        <source>Stop converting? Files already converted are kept.</source>
+        <translation>Umwandlung anhalten? Bereits umgewandelte Dateien bleiben erhalten.</translation>
+    </message>
+    <message>
+        <source>No files added.</source>
+        <translation>Keine Dateien hinzugefügt.</translation>
+    </message>
+    <message>
+        <source>Please wait.. </source>
+        <translation>Bitte warten... </translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::convert</name>
+    <message>
+        <source>the conversion was stopped</source>
+        <translation>die Umwandlung wurde angehalten</translation>
+    </message>
+    <message>
+        <source>%1 wrote no DjVu file</source>
+        <translation>%1 hat keine DjVu-Datei geschrieben</translation>
+    </message>
+    <message>
+        <source>cannot write in the temporary folder: %1</source>
+        <translation>Schreiben im temporären Ordner nicht möglich: %1</translation>
+    </message>
+    <message>
+        <source>the file has no pages</source>
+        <translation>die Datei hat keine Seiten</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvm must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvm müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+    </message>
+    <message>
+        <source>the existing %1 is write-protected</source>
+        <translation>die vorhandene Datei %1 ist schreibgeschützt</translation>
+    </message>
+    <message>
+        <source>the output folder %1 no longer exists</source>
+        <translation>der Zielordner %1 existiert nicht mehr</translation>
+    </message>
+    <message>
+        <source>cannot write into the output folder %1: %2</source>
+        <translation>Schreiben in den Zielordner %1 nicht möglich: %2</translation>
+    </message>
+    <message>
+        <source>the result&apos;s name would be %1 bytes long, more than the %2 its folder allows</source>
+        <translation>der Name des Ergebnisses wäre %1 Bytes lang, mehr als die %2, die sein Ordner erlaubt</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: pdf2djvu was not found. It belongs at %1.</source>
+        <translation>Nichts wurde umgewandelt: pdf2djvu wurde nicht gefunden. Es gehört nach %1.</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: pdf2djvu at %1 cannot be run (it is not an executable file).</source>
+        <translation>Nichts wurde umgewandelt: pdf2djvu unter %1 lässt sich nicht starten (es ist keine ausführbare Datei).</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: %1 in the temporary folder %2 (%3).</source>
+        <translation>Nichts wurde umgewandelt: %1 (im temporären Ordner %2: %3).</translation>
+    </message>
+    <message>
+        <source>its result %1 would replace the one made from %2; </source>
+        <translation>sein Ergebnis %1 würde das aus %2 ersetzen; </translation>
+    </message>
+    <message>
+        <source>save beside the originals or rename one</source>
+        <translation>neben den Originalen speichern oder eine Datei umbenennen</translation>
+    </message>
+    <message>
+        <source>rename one</source>
+        <translation>eine Datei umbenennen</translation>
+    </message>
+    <message>
+        <source>no folder for the run could be made</source>
+        <translation>für den Lauf konnte kein Ordner angelegt werden</translation>
+    </message>
+    <message>
+        <source>the converter could not be written</source>
+        <translation>der Konverter konnte nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>no folder for the row could be made in %1: %2</source>
+        <translation>für die Zeile konnte in %1 kein Ordner angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>no space left in the temporary folder </source>
+        <translation>kein Platz mehr im temporären Ordner </translation>
+    </message>
+    <message>
+        <source>the encoder</source>
+        <translation>der Encoder</translation>
+    </message>
+    <message>
+        <source>the DjVu result could not be opened</source>
+        <translation>das DjVu-Ergebnis ließ sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>%1 of %2 pages converted</source>
+        <translation>%1 von %2 Seiten umgewandelt</translation>
+    </message>
+    <message>
+        <source>the result would replace the input file</source>
+        <translation>das Ergebnis würde die Eingabedatei ersetzen</translation>
+    </message>
+    <message>
+        <source>the result could not be saved in %1: %2</source>
+        <translation>das Ergebnis konnte nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>the converter could not be started</source>
+        <translation>der Konverter ließ sich nicht starten</translation>
+    </message>
+    <message>
+        <source>not enough memory to convert this page (%1 x %2 pixels)</source>
+        <translation>nicht genug Speicher, um diese Seite umzuwandeln (%1 x %2 Pixel)</translation>
+    </message>
+    <message>
+        <source>not enough memory to convert this page</source>
+        <translation>nicht genug Speicher, um diese Seite umzuwandeln</translation>
+    </message>
+    <message>
+        <source>signal %1</source>
+        <translation>Signal %1</translation>
+    </message>
+    <message>
+        <source>%1 crashed (%2)</source>
+        <translation>%1 ist abgestürzt (%2)</translation>
+    </message>
+    <message>
+        <source>%1 was stopped by a signal (%2)</source>
+        <translation>%1 wurde durch ein Signal beendet (%2)</translation>
+    </message>
+    <message>
+        <source>%1 ended with code %2</source>
+        <translation>%1 endete mit Code %2</translation>
+    </message>
+    <message>
+        <source>stopped while it was converted</source>
+        <translation>während der Umwandlung angehalten</translation>
+    </message>
+    <message>
+        <source>tiff2pdf wrote no PDF</source>
+        <translation>tiff2pdf hat kein PDF geschrieben</translation>
+    </message>
+    <message>
+        <source>not started</source>
+        <translation>nicht begonnen</translation>
+    </message>
+    <message>
+        <source>the conversion did not finish</source>
+        <translation>die Umwandlung wurde nicht fertig</translation>
+    </message>
+    <message>
+        <source> (in %1)</source>
+        <translation> (in %1)</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Angehalten.</translation>
+    </message>
+    <message>
+        <source>Done.</source>
+        <translation>Fertig.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 file(s) converted; %3 not started.</source>
+        <translation>%1 von %2 Datei(en) umgewandelt; %3 nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 file(s) could not be converted:</source>
+        <translation>%1 von %2 Datei(en) konnten nicht umgewandelt werden:</translation>
+    </message>
+    <message>
+        <source>... and %1 more.</source>
+        <translation>... und %1 weitere.</translation>
+    </message>
+    <message>
+        <source>All reasons: </source>
+        <translation>Alle Gründe: </translation>
+    </message>
+    <message>
+        <source>the first page cannot be read</source>
+        <translation>die erste Seite kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>page %1 cannot be read</source>
+        <translation>Seite %1 kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>this kind of page is not supported (%1)</source>
+        <translation>diese Art von Seite wird nicht unterstützt (%1)</translation>
+    </message>
+    <message>
+        <source>YCbCr JPEG tiles past the page&apos;s edge are not supported</source>
+        <translation>YCbCr-JPEG-Kacheln über den Seitenrand hinaus werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>some pages have no usable resolution</source>
+        <translation>einige Seiten haben keine brauchbare Auflösung</translation>
+    </message>
+    <message>
+        <source>page %1: %2</source>
+        <translation>Seite %1: %2</translation>
+    </message>
+    <message>
+        <source>the page has no pixels</source>
+        <translation>die Seite hat keine Pixel</translation>
+    </message>
+    <message>
+        <source>the page is too large for DjVu (%1 x %2 pixels)</source>
+        <translation>die Seite ist zu groß für DjVu (%1 x %2 Pixel)</translation>
+    </message>
+    <message>
+        <source>the page is too large to convert (%1 x %2 pixels)</source>
+        <translation>die Seite ist zu groß zum Umwandeln (%1 x %2 Pixel)</translation>
+    </message>
+    <message>
+        <source>floating-point samples are not supported</source>
+        <translation>Gleitkomma-Abtastwerte werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>signed samples are not supported</source>
+        <translation>vorzeichenbehaftete Abtastwerte werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>%1-bit samples are not supported</source>
+        <translation>%1-Bit-Abtastwerte werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>the colour model is not given</source>
+        <translation>das Farbmodell ist nicht angegeben</translation>
+    </message>
+    <message>
+        <source>colour model %1 is not supported</source>
+        <translation>Farbmodell %1 wird nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>alpha channel is not supported</source>
+        <translation>Alphakanal wird nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>extra channels are not supported</source>
+        <translation>zusätzliche Kanäle werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>colour channels are missing</source>
+        <translation>Farbkanäle fehlen</translation>
+    </message>
+    <message>
+        <source>compression %1 is not supported</source>
+        <translation>Kompression %1 wird nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>die Datei ist leer</translation>
+    </message>
+    <message>
+        <source>the file could not be read</source>
+        <translation>die Datei konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>not a TIFF file</source>
+        <translation>keine TIFF-Datei</translation>
+    </message>
+    <message>
+        <source>the TIFF header is incomplete</source>
+        <translation>der TIFF-Kopf ist unvollständig</translation>
+    </message>
+    <message>
+        <source>the file is not there</source>
+        <translation>die Datei ist nicht vorhanden</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>the file may not be read</source>
+        <translation>keine Leseberechtigung für die Datei</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::inputs</name>
+    <message>
+        <source>Enter file extension to load:<byte value="xd"/><byte value="xd"/>(* for all files, txt for all txt files, doc for all doc files, etc.)</source>
+        <translation>Dateiendung der zu ladenden Dateien eingeben:<byte value="xd"/><byte value="xd"/>(* für alle Dateien, txt für alle txt-Dateien, doc für alle doc-Dateien usw.)</translation>
+    </message>
+    <message>
+        <source>Please select folder:</source>
+        <translation>Bitte Ordner auswählen:</translation>
+    </message>
+    <message>
+        <source>Add File(s) - Hold Ctrl to select multiple files</source>
+        <translation>Datei(en) hinzufügen – mit gedrückter Strg-Taste mehrere Dateien auswählen</translation>
+    </message>
+    <message>
+        <source>TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|</source>
+        <translation>TIFF-Dateien (*.tif;*.tiff)|*.tif;*.tiff|</translation>
+    </message>
+    <message>
+        <source>You&apos;ve selected too many files to add.<byte value="xd"/><byte value="xd"/>Please try adding via the &quot;Add All&quot; button.</source>
+        <translation>Sie haben zu viele Dateien zum Hinzufügen ausgewählt.<byte value="xd"/><byte value="xd"/>Bitte fügen Sie sie über die Schaltfläche „Alle TIFF-Dateien im Ordner hinzufügen“ hinzu.</translation>
+    </message>
+    <message>
+        <source>Not added: files on another computer cannot be converted here.</source>
+        <translation>Nicht hinzugefügt: Dateien auf einem anderen Rechner können hier nicht umgewandelt werden.</translation>
+    </message>
+    <message>
+        <source>... and %1 more.</source>
+        <translation>... und %1 weitere.</translation>
+    </message>
+    <message>
+        <source>Would you like this software to open the folder where these sample files are stored (so that you can view them before working with them)?</source>
+        <translation>Soll das Programm den Ordner öffnen, in dem die Beispieldateien liegen (damit Sie sie ansehen können, bevor Sie damit arbeiten)?</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::main</name>
+    <message>
+        <source>%1: no such file or folder</source>
+        <translation>%1: Datei oder Ordner nicht gefunden</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::platform</name>
+    <message>
+        <source>Invalid procedure call or argument</source>
+        <translation>Ungültiger Prozeduraufruf oder ungültiges Argument</translation>
+    </message>
+    <message>
+        <source>Out of memory</source>
+        <translation>Nicht genügend Speicher</translation>
+    </message>
+    <message>
+        <source>Internal error</source>
+        <translation>Interner Fehler</translation>
+    </message>
+    <message>
+        <source>Type mismatch</source>
+        <translation>Typen unverträglich</translation>
+    </message>
+    <message>
+        <source>File not found</source>
+        <translation>Datei nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Disk full</source>
+        <translation>Datenträger voll</translation>
+    </message>
+    <message>
+        <source>Too many files</source>
+        <translation>Zu viele Dateien</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Zugriff verweigert</translation>
+    </message>
+    <message>
+        <source>Path/File access error</source>
+        <translation>Fehler beim Zugriff auf Pfad/Datei</translation>
+    </message>
+    <message>
+        <source>Path not found</source>
+        <translation>Pfad nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Invalid picture</source>
+        <translation>Ungültiges Bild</translation>
+    </message>
+    <message>
+        <source>The FileName buffer is too small to store the selected file names</source>
+        <translation>Der FileName-Puffer ist zu klein für die ausgewählten Dateinamen</translation>
+    </message>
+    <message>
+        <source>Application-defined or object-defined error</source>
+        <translation>Anwendungs- oder objektdefinierter Fehler</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Error %1</source>
+        <translation>Fehler %1</translation>
+    </message>
+    <message>
+        <source>Resource with identifier &apos;%1&apos; not found</source>
+        <translation>Ressource mit der Kennung „%1“ nicht gefunden</translation>
+    </message>
+</context>
+</TS>
