@@ -525,7 +525,8 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
 
     // The first part becomes the document, and the others go in behind it in order.
     if (!QFile::rename(partFiles.first(), result)) {
-        row.problem = QStringLiteral("the parts of the DjVu result could not be joined");
+        row.problem = QCoreApplication::translate(
+            "vormelle::convert", "the parts of the DjVu result could not be joined");
         return;
     }
     for (int k = 1; k < parts; ++k) {
@@ -540,8 +541,10 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
         if (stop.load())
             return;
         if (code != 0) {
-            row.problem = QStringLiteral("the parts of the DjVu result could not be joined: ") +
-                          converterReason(kBundler, code, signal, output);
+            row.problem =
+                QCoreApplication::translate("vormelle::convert",
+                                            "the parts of the DjVu result could not be joined: %1")
+                    .arg(converterReason(kBundler, code, signal, output));
             return;
         }
     }

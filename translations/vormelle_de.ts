@@ -532,6 +532,14 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <source>the file may not be read</source>
         <translation>keine Leseberechtigung für die Datei</translation>
     </message>
+    <message>
+        <source>the parts of the DjVu result could not be joined</source>
+        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden</translation>
+    </message>
+    <message>
+        <source>the parts of the DjVu result could not be joined: %1</source>
+        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::inputs</name>
