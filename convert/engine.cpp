@@ -260,7 +260,7 @@ QString Engine::deploy() {
     // Without every tool file no row can convert: that is said once, and the run ends.
     for (const resources::ToolFile& tool : resources::toolFiles()) {
         try {
-            writeToolFile(d->folder.path(), tool.id, resources::CustomResource(tool.id));
+            writeToolFile(d->folder.path(), tool, resources::CustomResource(tool.id));
         } catch (const BasicError& e) {
             return temporaryFolderProblem(d->location,
                                           QStringLiteral("the converter could not be written"), e);

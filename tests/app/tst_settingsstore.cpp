@@ -1,5 +1,6 @@
 #include "app/settingsstore.h"
 #include "platform/basicerror.h"
+#include "platform/inifile.h"
 #include "platform/settingsfile.h"
 #include "tests/support/permissionbits.h"
 #include "tests/support/testenv.h"
