@@ -95,7 +95,7 @@ void makeFolders(const QByteArray& file) {
         return;
     makeFolders(folder);
     if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
-        throw BasicError::fromErrno(errno, true);
+        throw BasicError::fromErrno(errno, decodePath(folder), true);
 }
 
 int writeAll(int fd, const QByteArray& bytes) {
@@ -160,11 +160,14 @@ void writeSetting(const QString& application, const QString& section, const QStr
     if (file.exists && !file.usable)
         throw file.error == EINVAL || file.error == EFBIG
             ? BasicError(BasicError::PathFileAccessError)
-            : BasicError::fromErrno(file.error);
+                  .at(decodePath(name), file.error == EFBIG ? BasicError::systemText(EFBIG)
+                                                            : QStringLiteral("Not a regular file"))
+            : BasicError::fromErrno(file.error, decodePath(name));
     QByteArray temporary = name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // A folder that may not be written fails here: it is the folder that is named.
     if (fd < 0)
-        throw BasicError::fromErrno(errno);
+        throw BasicError::fromErrno(errno, decodePath(slash > 0 ? name.left(slash) : name), true);
     int err = writeAll(fd, ini::withValue(file.bytes, section, key, value));
     // On the disk now, not at exit: the program may be ended at any moment.
     if (err == 0 && ::fchmod(fd, file.mode) != 0)
@@ -177,7 +180,7 @@ void writeSetting(const QString& application, const QString& section, const QStr
         err = errno;
     if (err != 0) {
         ::unlink(temporary.constData());
-        throw BasicError::fromErrno(err);
+        throw BasicError::fromErrno(err, decodePath(name));
     }
 }
 
