@@ -6,6 +6,8 @@
 #include <QHash>
 
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace vormelle::settings {
 
