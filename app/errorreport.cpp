@@ -1,9 +1,11 @@
 #include "app/errorreport.h"
 
+#include "app/paths/paths.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <new>
 
@@ -22,11 +24,23 @@ QString errorReportText(const QString& description, const QString& traceText, in
     return text;
 }
 
+QString failureDetails(const BasicError& error) {
+    QStringList lines;
+    if (!error.path().isEmpty())
+        lines << paths::Visible(error.path()) + QStringLiteral(": ") + error.reason();
+    if (!error.note().isEmpty())
+        lines << error.note();
+    return lines.join(QStringLiteral("\r\n"));
+}
+
 ErrorReport::ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString traceText)
     : m_dialogs(dialogs), m_owner(owner), m_trace(std::move(traceText)) {}
 
-void ErrorReport::show(const QString& description, int line) const {
-    m_dialogs.messageBox(m_owner, errorReportText(description, m_trace, line),
+void ErrorReport::show(const QString& description, int line, const QString& details) const {
+    QString text = errorReportText(description, m_trace, line);
+    if (!details.isEmpty())
+        text += QStringLiteral("\r\n\r\n") + details;
+    m_dialogs.messageBox(m_owner, text,
                          QCoreApplication::translate("vormelle::ErrorReport", "Application Error"),
                          platform::Buttons::Ok, platform::Icon::Warning);
 }
@@ -36,17 +50,19 @@ void runNumbered(const ErrorReport& report, int first, const std::function<int(i
     int line = first;
     while (line != kEndHandler) {
         QString failure;
+        QString details;
         try {
             line = statement(line);
             continue;
         } catch (const BasicError& e) {
             failure = e.description();
+            details = failureDetails(e);
         } catch (const std::bad_alloc&) {
             failure = BasicError::describe(BasicError::OutOfMemory);
         } catch (const std::exception& e) {
             failure = QString::fromLocal8Bit(e.what());
         }
-        report.show(failure, line);
+        report.show(failure, line, details);
         line = resumeAt ? resumeAt(line) : line + 2;
     }
 }

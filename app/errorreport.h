@@ -32,12 +32,17 @@ inline constexpr char GetSubDirectories2016[] =
 QString errorReportText(const QString& description, const QString& traceText, int line,
                         const QString& supportEmail = QString::fromLatin1(kSupportEmail));
 
+// What the report adds after its text for a failure that concerns a file or folder: a line with
+// the path and the system's reason, then what the program does about it; "" for other failures.
+QString failureDetails(const BasicError& error);
+
 // Shows the numbered "Application Error" box of one handler.
 class ErrorReport final {
 public:
     ErrorReport(platform::Dialogs& dialogs, QWidget* owner, QString traceText);
 
-    void show(const QString& description, int line) const;
+    // `details` (failureDetails) follow the report's text after a blank line.
+    void show(const QString& description, int line, const QString& details = {}) const;
 
 private:
     platform::Dialogs& m_dialogs;

@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
+#include <cerrno>
 #include <optional>
 
 namespace vormelle::startup {
@@ -65,11 +66,11 @@ void ApplySkin(Form1& form) {
 
 QCursor LoadPointer(const QString& path) {
     if (!paths::FileExists(path))
-        throw BasicError(BasicError::FileNotFound);
+        throw BasicError(BasicError::FileNotFound).at(path, BasicError::systemText(ENOENT));
     QImageReader reader(path);
     const QImage picture = reader.read();
     if (picture.isNull())
-        throw BasicError(BasicError::InvalidPicture);
+        throw BasicError(BasicError::InvalidPicture).at(path, reader.errorString());
     QPoint hotSpot(picture.width() / 2, picture.height() / 2);
     if (const std::optional<QPoint> fromFile = cursorHotSpot(path))
         hotSpot = QPoint(qBound(0, fromFile->x(), picture.width() - 1),

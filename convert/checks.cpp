@@ -1,7 +1,5 @@
 #include "convert/checks.h"
 
-#include "platform/filesystem.h"
-
 #include <QFile>
 
 #include <libdjvu/ddjvuapi.h>
@@ -12,11 +10,6 @@
 namespace vormelle::convert {
 
 namespace {
-
-// The checks say nothing on the console: what they find is their result.
-int quiet(TIFF*, void*, const char*, const char*, va_list) {
-    return 1;
-}
 
 void releaseDocument(ddjvu_document_t* document) {
     ddjvu_document_release(document);
@@ -33,28 +26,6 @@ bool isTiffPage(TIFF* tif) {
     if (!TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfileType))
         return true;
     return subfileType == 0 || (subfileType & FILETYPE_PAGE) != 0;
-}
-
-std::optional<int> tiffPageCount(const QString& path) {
-    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
-                                                                             &TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
-    // Only the directories are read: no need to map the whole file.
-    TIFF* tif = TIFFOpenExt(platform::encodePath(path).constData(), "rm", options.get());
-    if (!tif)
-        return std::nullopt;
-    int count = isTiffPage(tif) ? 1 : 0;
-    while (!TIFFLastDirectory(tif)) {
-        if (!TIFFReadDirectory(tif)) {
-            ++count; // announced, but not there
-            break;
-        }
-        if (isTiffPage(tif))
-            ++count;
-    }
-    TIFFClose(tif);
-    return count;
 }
 
 std::optional<int> djvuPageCount(const QString& path) {

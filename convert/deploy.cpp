@@ -12,10 +12,12 @@ QString toolPath(const QString& runFolder, int id) {
     return runFolder + QLatin1Char('/') + resources::toolFile(id).fileName;
 }
 
-void writeToolFile(const QString& runFolder, int id, const QByteArray& bytes) {
-    const QString path = toolPath(runFolder, id);
-    if (!paths::FileExists(path))
-        paths::SaveBytesToFile(bytes, path, resources::toolFile(id).executable);
+void writeToolFile(const QString& runFolder, const resources::ToolFile& tool,
+                   const QByteArray& bytes) {
+    if (runFolder.isEmpty())
+        throw BasicError(BasicError::PathNotFound);
+    // SaveBytesToFile leaves a file that is already there alone.
+    paths::SaveBytesToFile(bytes, runFolder + QLatin1Char('/') + tool.fileName, tool.executable);
 }
 
 } // namespace vormelle::convert

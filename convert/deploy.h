@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+namespace vormelle::resources {
+struct ToolFile;
+}
+
 namespace vormelle::convert {
 
 // Where tool file `id` (101 to 104) goes in the run folder; throws BasicError 76 when the run
@@ -11,6 +15,7 @@ QString toolPath(const QString& runFolder, int id);
 
 // Writes the tool file from its resource bytes unless a file of that name is already there, which
 // is then used as it is.
-void writeToolFile(const QString& runFolder, int id, const QByteArray& bytes);
+void writeToolFile(const QString& runFolder, const resources::ToolFile& tool,
+                   const QByteArray& bytes);
 
 } // namespace vormelle::convert

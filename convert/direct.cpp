@@ -6,6 +6,7 @@
 #include "convert/runner.h"
 #include "platform/basicerror.h"
 #include "platform/process.h"
+#include "platform/regularfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -132,6 +133,12 @@ struct Encoding {
 
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop) {
+    const platform::RegularFile file(tiffPath);
+    return encodeDirect(file, workFolder, resultDjvu, stop);
+}
+
+DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
+                          const QString& resultDjvu, const std::atomic<bool>* stop) {
     DirectResult result;
     Encoding e;
     e.workFolder = QDir::cleanPath(workFolder);
@@ -141,7 +148,7 @@ DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
     // Plain names in the work folder: the bundle names its pages after them, and DjVuLibre
     // never sees the user's file names.
     QStringList pages;
-    TiffPageReader reader(tiffPath);
+    TiffPageReader reader(tiff);
     while (result.problem.isEmpty() && reader.nextPage()) {
         if (e.stopRequested()) {
             e.stopped = true;

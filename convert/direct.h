@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+namespace vormelle::platform {
+class RegularFile;
+}
+
 namespace vormelle::convert {
 
 // The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
@@ -39,6 +43,10 @@ struct DirectResult {
 // should therefore lie in the work folder too; checking the page count against the inspection
 // and placing the result at its output path are the caller's.
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
+                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr);
+// The same from a file the caller holds open, read through its descriptor: the pages encoded
+// are the ones the caller inspected, whatever has taken the file's name since.
+DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr);
 
 // "" when cjb2, c44 and djvm are all on the PATH; otherwise the refusal to show once before a

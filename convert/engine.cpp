@@ -10,6 +10,7 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
+#include "platform/regularfile.h"
 #include "platform/savefile.h"
 #include "platform/tempfolder.h"
 #include "resources/toolfiles.h"
@@ -242,13 +243,15 @@ struct Engine::Private {
 
     RowOutcome convertRow(const RunRequest& request, int index, const QString& output,
                           const QString& clash, const std::atomic<bool>& stop);
-    void convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
-                           const QString& rowFolder, const std::atomic<bool>& stop);
+    void convertThroughPdf(RowOutcome& row, const platform::RegularFile& input,
+                           const TiffInspection& inspection, const QString& rowFolder,
+                           const std::atomic<bool>& stop);
     void convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
                         const QString& pdf, const QString& result, const QString& bundler,
                         const QString& rowFolder, const std::atomic<bool>& stop);
-    void convertDirectly(RowOutcome& row, const TiffInspection& inspection,
-                         const QString& rowFolder, const std::atomic<bool>& stop);
+    void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
+                         const TiffInspection& inspection, const QString& rowFolder,
+                         const std::atomic<bool>& stop);
     void placeResult(RowOutcome& row, int tiffPages, const QString& result);
 };
 
@@ -282,7 +285,7 @@ QString Engine::deploy() {
     // Without every tool file no row can convert: that is said once, and the run ends.
     for (const resources::ToolFile& tool : resources::toolFiles()) {
         try {
-            writeToolFile(d->folder.path(), tool.id, resources::CustomResource(tool.id));
+            writeToolFile(d->folder.path(), tool, resources::CustomResource(tool.id));
         } catch (const BasicError& e) {
             return temporaryFolderProblem(
                 d->location,
@@ -394,8 +397,11 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
         if (!row.problem.isEmpty())
             return row;
         // What the converters would turn into wrong pages, or fail on with a message nobody
-        // can act on, is named instead of converted.
-        const TiffInspection inspection = inspectTiff(row.input, request.route);
+        // can act on, is named instead of converted. The file is opened once: the converters
+        // read this same open file, so a file put in its place after the inspection (a FIFO, a
+        // kind the converters get wrong) is never converted unchecked.
+        const platform::RegularFile input(row.input);
+        const TiffInspection inspection = inspectTiff(input, request.route);
         row.pageWidth = inspection.largestWidth;
         row.pageHeight = inspection.largestHeight;
         if (!inspection.problem.isEmpty()) {
@@ -416,9 +422,9 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             return row;
         }
         if (request.route == Route::Direct)
-            convertDirectly(row, inspection, rowFolder, stop);
+            convertDirectly(row, input, inspection, rowFolder, stop);
         else
-            convertThroughPdf(row, inspection, rowFolder, stop);
+            convertThroughPdf(row, input, inspection, rowFolder, stop);
         platform::removeTree(rowFolder);
     } catch (const BasicError& e) {
         row.problem = e.description();
@@ -429,8 +435,9 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
     return row;
 }
 
-void Engine::Private::convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
-                                        const QString& rowFolder, const std::atomic<bool>& stop) {
+void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::RegularFile& input,
+                                        const TiffInspection& inspection, const QString& rowFolder,
+                                        const std::atomic<bool>& stop) {
     const QString pdf = rowFolder + QLatin1Char('/') + QString::fromLatin1(kPdfName);
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
     // A converter that failed on a full temporary folder is named for that.
@@ -440,10 +447,13 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const TiffInspection& i
     };
 
     Command first = firstConverter(folder.path());
-    first.arguments = firstConverterArguments(row.input, pdf, inspection.tiff2pdfOptions,
+    const QString handed = handOver(first, input.share());
+    first.arguments = firstConverterArguments(handed, pdf, inspection.tiff2pdfOptions,
                                               !inspection.copyCompressedData);
     useScratchFolder(first, rowFolder);
     row.first = runToEnd(first, stop, row.firstOutput, row.firstSignal);
+    // tiff2pdf names its input as it was handed; the closing box names the file.
+    row.firstOutput.replace(handed.toUtf8(), platform::encodePath(row.input));
     noteSpace(*row.first);
     if (stop.load()) {
         row.stopped = true;
@@ -550,10 +560,11 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
     }
 }
 
-void Engine::Private::convertDirectly(RowOutcome& row, const TiffInspection& inspection,
-                                      const QString& rowFolder, const std::atomic<bool>& stop) {
+void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,
+                                      const TiffInspection& inspection, const QString& rowFolder,
+                                      const std::atomic<bool>& stop) {
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
-    const DirectResult direct = encodeDirect(row.input, rowFolder, result, &stop);
+    const DirectResult direct = encodeDirect(input, rowFolder, result, &stop);
     if (direct.stopped || stop.load()) {
         row.stopped = true;
         return;

@@ -48,12 +48,15 @@ int resolutionOf(TIFF* tif) {
 
 struct TiffPageReader::State {
     explicit State(const QString& path)
-        : file(std::make_unique<platform::RegularFile>(path)),
+        : owned(std::make_unique<platform::RegularFile>(path)), file(owned.get()),
           source(std::make_unique<FileTiffSource>(*file)) {}
+    explicit State(const platform::RegularFile& open)
+        : file(&open), source(std::make_unique<FileTiffSource>(open)) {}
     explicit State(const QByteArray& data)
         : bytes(data), source(std::make_unique<MemoryTiffSource>(bytes)) {}
 
-    std::unique_ptr<platform::RegularFile> file; // none for bytes in memory
+    std::unique_ptr<platform::RegularFile> owned; // the file opened by path
+    const platform::RegularFile* file = nullptr;  // none for bytes in memory
     QByteArray bytes;
     std::unique_ptr<TiffSource> source;
     TiffMessages messages;
@@ -324,6 +327,9 @@ struct TiffPageReader::State {
 };
 
 TiffPageReader::TiffPageReader(const QString& path) : m(std::make_unique<State>(path)) {}
+
+TiffPageReader::TiffPageReader(const platform::RegularFile& file)
+    : m(std::make_unique<State>(file)) {}
 
 TiffPageReader::TiffPageReader(const QByteArray& bytes, InMemory)
     : m(std::make_unique<State>(bytes)) {}

@@ -6,6 +6,10 @@
 
 #include <memory>
 
+namespace vormelle::platform {
+class RegularFile;
+}
+
 namespace vormelle::convert {
 
 // What a page's pixels are delivered as.
@@ -34,6 +38,8 @@ struct PageFormat {
 class TiffPageReader final {
 public:
     explicit TiffPageReader(const QString& path);
+    // The same over a file the caller holds open (and keeps open while the reader lives).
+    explicit TiffPageReader(const platform::RegularFile& file);
     // The same over a file held in memory; never touches the disk.
     struct InMemory {};
     TiffPageReader(const QByteArray& bytes, InMemory);

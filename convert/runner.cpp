@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unistd.h>
 
 namespace vormelle::convert {
 
@@ -66,6 +67,13 @@ void startChild(std::optional<platform::ChildProcess>& child, const Command& com
     for (const platform::SharedDescriptor& d : command.descriptors)
         handed.append(d->fd());
     child.emplace(command.program, command.launch + command.arguments, command.environment, handed);
+}
+
+QString handOver(Command& command, platform::SharedDescriptor descriptor) {
+    command.descriptors.append(std::move(descriptor));
+    // The child gets them as 3, 4, ... in order.
+    const int number = STDERR_FILENO + int(command.descriptors.size());
+    return QStringLiteral("/proc/self/fd/%1").arg(number);
 }
 
 qint32 RunAndWait(const Command& command, std::optional<int> /*windowStyle*/,

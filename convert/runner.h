@@ -37,6 +37,11 @@ struct Command {
 // when it cannot be started.
 void startChild(std::optional<platform::ChildProcess>& child, const Command& command);
 
+// Adds `descriptor` to those the command's child is handed and returns the name the child opens
+// it by ("/proc/self/fd/7"): the child reads the very file the program holds, not whatever a
+// path names by the time it starts.
+QString handOver(Command& command, platform::SharedDescriptor descriptor);
+
 struct RunOptions {
     // Tests shorten the pass to run the progress creep in milliseconds.
     std::chrono::milliseconds passLength = kPassLength;

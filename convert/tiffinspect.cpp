@@ -225,11 +225,7 @@ TiffInspection inspect(const TiffSource& source, Route route) {
 
 TiffInspection inspectFile(const QString& path, Route route) {
     const platform::RegularFile file(path);
-    if (file.status() == platform::RegularFile::Status::Opened)
-        return inspect(FileTiffSource(file), route);
-    TiffInspection result;
-    result.problem = regularFileProblem(int(file.status()));
-    return result;
+    return inspectTiff(file, route);
 }
 
 } // namespace
@@ -338,6 +334,14 @@ QString pageFormatProblem(TIFF* tif, Route route) {
 
 TiffInspection inspectTiff(const QString& path, Route route) {
     return inspectFile(path, route);
+}
+
+TiffInspection inspectTiff(const platform::RegularFile& file, Route route) {
+    if (file.status() == platform::RegularFile::Status::Opened)
+        return inspect(FileTiffSource(file), route);
+    TiffInspection result;
+    result.problem = regularFileProblem(int(file.status()));
+    return result;
 }
 
 TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause, Route route) {

@@ -8,6 +8,10 @@
 
 struct tiff; // libtiff's TIFF
 
+namespace vormelle::platform {
+class RegularFile;
+}
+
 namespace vormelle::convert {
 
 // The resolutions a scan plausibly has. 72 dpi is also the coarsest pdf2djvu writes; finer
@@ -53,6 +57,8 @@ struct TiffInspection {
 // Reads every page's directory and decodes all its image data once. Anything that is not a
 // regular file is never opened.
 TiffInspection inspectTiff(const QString& path, Route route = Route::Pdf);
+// The same on a file already open: what is inspected is what the caller goes on to convert.
+TiffInspection inspectTiff(const platform::RegularFile& file, Route route = Route::Pdf);
 // The same on a thread of its own, calling `pause` every 40 ms until it is done, so a window
 // can process its events.
 TiffInspection inspectTiff(const QString& path, const std::function<void()>& pause,

@@ -2,7 +2,7 @@
 // and every other key reads as it did. Input: a length byte, that many UTF-16 code units of
 // value (lone surrogates and control characters included), then the file.
 #include "fuzz/fuzzcheck.h"
-#include "platform/settingsfile.h"
+#include "platform/inifile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -48,7 +48,7 @@ int fileAttributes(const QString& path) {
         // Missing from a folder that is there: the file is not found; otherwise the path is.
         const bool parentMissing =
             err == ENOENT && !isDirectory(QDir::cleanPath(path + QStringLiteral("/..")));
-        throw BasicError::fromErrno(err, parentMissing);
+        throw BasicError::fromErrno(err, path, parentMissing);
     }
     int bits = 0;
     if (S_ISLNK(st.st_mode)) {

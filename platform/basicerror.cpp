@@ -48,6 +48,29 @@ QString BasicError::describe(int number) {
     }
 }
 
+BasicError BasicError::at(const QString& path, const QString& reason) const {
+    BasicError copy = *this;
+    copy.m_path = path;
+    copy.m_reason = reason;
+    return copy;
+}
+
+BasicError BasicError::withNote(const QString& note) const {
+    BasicError copy = *this;
+    copy.m_note = note;
+    return copy;
+}
+
+QString BasicError::systemText(int err) {
+    const char* text = ::strerrordesc_np(err);
+    return text ? QString::fromLatin1(text)
+                : QCoreApplication::translate("vormelle::platform", "Error %1").arg(err);
+}
+
+BasicError BasicError::fromErrno(int err, const QString& path, bool pathIsFolder) {
+    return fromErrno(err, pathIsFolder).at(path, systemText(err));
+}
+
 BasicError BasicError::fromErrno(int err, bool pathIsFolder) {
     switch (err) {
     case EACCES:

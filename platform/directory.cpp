@@ -40,14 +40,14 @@ struct DirCloser {
 template <typename Visit> void readFolder(const QString& folder, Visit visit) {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(encodePath(folder).constData()));
     if (!dir)
-        throw BasicError::fromErrno(errno, true);
+        throw BasicError::fromErrno(errno, folder, true);
     const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
         const dirent* e = ::readdir(dir.get());
         if (!e) {
             if (errno != 0)
-                throw BasicError::fromErrno(errno, true);
+                throw BasicError::fromErrno(errno, folder, true);
             break;
         }
         const char* n = e->d_name;

@@ -151,7 +151,7 @@ void writeNewFile(const QString& path, const QByteArray& bytes, bool executable)
     const int fd =
         ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, executable ? 0700 : 0600);
     if (fd < 0)
-        throw BasicError::fromErrno(errno, errno == ENOENT);
+        throw BasicError::fromErrno(errno, path, errno == ENOENT);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -161,31 +161,31 @@ void writeNewFile(const QString& path, const QByteArray& bytes, bool executable)
             const int err = errno;
             ::close(fd);
             ::unlink(name.constData());
-            throw BasicError::fromErrno(err);
+            throw BasicError::fromErrno(err, path);
         }
         done += n;
     }
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(name.constData());
-        throw BasicError::fromErrno(err);
+        throw BasicError::fromErrno(err, path);
     }
 }
 
 void removeFile(const QString& path) {
     if (::unlink(encodePath(path).constData()) != 0)
-        throw BasicError::fromErrno(errno);
+        throw BasicError::fromErrno(errno, path);
 }
 
 void makeWritable(const QString& path) {
     const QByteArray name = encodePath(path);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0)
-        throw BasicError::fromErrno(errno);
+        throw BasicError::fromErrno(errno, path);
     if (S_ISLNK(st.st_mode))
         return; // a link has no permissions of its own
     if (::chmod(name.constData(), st.st_mode | S_IWUSR) != 0)
-        throw BasicError::fromErrno(errno);
+        throw BasicError::fromErrno(errno, path);
 }
 
 QString currentFolder() {

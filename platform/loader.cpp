@@ -25,7 +25,7 @@ int openForReading(const QString& path) {
         fd = ::open(encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        throw BasicError::fromErrno(errno);
+        throw BasicError::fromErrno(errno, path);
     return fd;
 }
 

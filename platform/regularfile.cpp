@@ -1,5 +1,6 @@
 #include "platform/regularfile.h"
 
+#include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
 #include <cerrno>
@@ -57,6 +58,15 @@ std::int64_t RegularFile::readAt(std::uint64_t offset, void* buffer, std::size_t
         done += std::size_t(n);
     }
     return std::int64_t(done);
+}
+
+SharedDescriptor RegularFile::share() const {
+    if (m_fd < 0)
+        throw BasicError(BasicError::FileNotFound);
+    const int copy = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        throw BasicError::fromErrno(errno);
+    return std::make_shared<const Descriptor>(copy);
 }
 
 } // namespace vormelle::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/loader.h" // SharedDescriptor
+
 #include <QString>
 
 #include <cstddef>
@@ -23,6 +25,10 @@ public:
     std::uint64_t size() const { return m_size; }
     // Reads up to `count` bytes at `offset`; the bytes read, or -1 on an error.
     std::int64_t readAt(std::uint64_t offset, void* buffer, std::size_t count) const;
+    // A second descriptor of this very file, for a child to be handed, so that it reads what was
+    // inspected whatever the name has come to mean since. Throws BasicError when the file is not
+    // open or no descriptor is left.
+    SharedDescriptor share() const;
 
 private:
     int m_fd = -1;

@@ -3,7 +3,6 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
-#include <QCoreApplication>
 
 #include <cerrno>
 #include <cstring>
@@ -15,8 +14,9 @@ namespace vormelle::platform {
 
 namespace {
 
-BasicError fileError(int err) {
-    return BasicError(BasicError::fromErrno(err).number(), systemErrorText(err));
+BasicError fileError(int err, const QString& path) {
+    return BasicError(BasicError::fromErrno(err).number(), systemErrorText(err))
+        .at(path, systemErrorText(err));
 }
 
 int copyAll(int in, int out) {
@@ -55,12 +55,12 @@ void replaceFile(const QString& source, const QString& target) {
 
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        throw fileError(errno);
+        throw fileError(errno, source);
     const int dir = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
         const int err = errno;
         ::close(in);
-        throw fileError(err);
+        throw fileError(err, target);
     }
     struct stat old {};
     const bool replacing = ::fstatat(dir, name.constData(), &old, 0) == 0 && S_ISREG(old.st_mode);
@@ -98,7 +98,7 @@ void replaceFile(const QString& source, const QString& target) {
     if (out < 0) {
         ::close(in);
         ::close(dir);
-        throw fileError(err);
+        throw fileError(err, target);
     }
     err = copyAll(in, out);
     ::close(in);
@@ -120,7 +120,7 @@ void replaceFile(const QString& source, const QString& target) {
         ::unlinkat(dir, named.constData(), 0);
     ::close(dir);
     if (err != 0)
-        throw fileError(err);
+        throw fileError(err, target);
 }
 
 bool sameFile(const QString& a, const QString& b) {
@@ -132,9 +132,7 @@ bool sameFile(const QString& a, const QString& b) {
 }
 
 QString systemErrorText(int err) {
-    const char* text = ::strerrordesc_np(err);
-    return text ? QString::fromLatin1(text)
-                : QCoreApplication::translate("vormelle::platform", "Error %1").arg(err);
+    return BasicError::systemText(err);
 }
 
 } // namespace vormelle::platform

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 namespace vormelle::platform {
 
@@ -24,18 +21,6 @@ void writeSetting(const QString& application, const QString& section, const QStr
 
 QString settingsFilePath(const QString& application);
 
-// The INI text itself, in the dialect QSettings reads and writes (quotes, backslash escapes,
-// "@@" for a leading "@"). The last line for the key in any [section] block counts.
-namespace ini {
-
-std::optional<QString> find(const QByteArray& file, const QString& section, const QString& key);
-// The file with the key set to the value; every other byte as it was.
-QByteArray withValue(const QByteArray& file, const QString& section, const QString& key,
-                     const QString& value);
-// One value as it stands after "key=", and back.
-QString unescape(QByteArrayView raw);
-QByteArray escape(const QString& value);
-
-} // namespace ini
+// The INI text dialect the file is written in is platform/inifile.h.
 
 } // namespace vormelle::platform

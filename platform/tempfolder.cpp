@@ -82,7 +82,8 @@ PrivateFolder::PrivateFolder(const QString& base, const QString& prefix) {
     // mkdtemp makes the folder with mode 0700 and never reuses an existing name.
     if (::mkdtemp(pattern.data()) == nullptr) {
         const int err = errno;
-        throw BasicError(BasicError::fromErrno(err, true).number(), systemErrorText(err));
+        throw BasicError(BasicError::fromErrno(err, true).number(), systemErrorText(err))
+            .at(base, systemErrorText(err));
     }
     const int fd = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -1,11 +1,20 @@
 #include "app/errorreport.h"
+#include "platform/attributes.h"
 #include "platform/basicerror.h"
+#include "platform/directory.h"
+#include "platform/filesystem.h"
+#include "platform/savefile.h"
 #include "tests/support/scripteddialogs.h"
+#include "tests/support/testenv.h"
 
 #include <QRegularExpression>
 #include <QTest>
 
+#include <functional>
+
 using namespace vormelle;
+
+Q_DECLARE_METATYPE(std::function<void(const QString&)>)
 
 namespace {
 
@@ -103,6 +112,54 @@ private slots:
             },
             [](int line) { return line == 180 ? 186 : line + 2; });
         QCOMPARE(ran, (QList<int>{180, 186}));
+    }
+
+    // A statement that failed on a file or folder: after the report's own text, a line names
+    // the path and the system's reason.
+    void namesThePathAndTheReason_data() {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("path"); // relative to the test's folder
+        QTest::addColumn<std::function<void(const QString&)>>("statement");
+        using F = std::function<void(const QString&)>;
+        QTest::newRow("a file written into a missing folder")
+            << "Path not found"
+            << "gone/a.djvu" << F([](const QString& p) { platform::writeNewFile(p, "x"); });
+        QTest::newRow("a missing file removed")
+            << "File not found"
+            << "a.tif" << F([](const QString& p) { platform::removeFile(p); });
+        QTest::newRow("attributes of a missing file")
+            << "File not found"
+            << "a.tif" << F([](const QString& p) { platform::fileAttributes(p); });
+        QTest::newRow("a missing folder scanned")
+            << "Path not found"
+            << "gone" << F([](const QString& p) { platform::subFolders(p); });
+        QTest::newRow("a result placed from a missing file")
+            << "No such file or directory"
+            << "result.djvu"
+            << F([](const QString& p) { platform::replaceFile(p, p + QStringLiteral(".out")); });
+    }
+
+    void namesThePathAndTheReason() {
+        QFETCH(QString, description);
+        QFETCH(QString, path);
+        QFETCH(std::function<void(const QString&)>, statement);
+        test::TestEnv env;
+        const QString full = env.path(path);
+        test::ScriptedDialogs dialogs;
+        const ErrorReport report(dialogs, nullptr, QString::fromLatin1(trace::PushButton2_Click));
+        runNumbered(report, 108, [&](int line) {
+            if (line == 108)
+                statement(full);
+            return kEndHandler;
+        });
+        QCOMPARE(dialogs.boxes.size(), 1);
+        const QString text = dialogs.boxes[0].text;
+        QVERIFY2(text.startsWith(errorReportText(
+                     description, QString::fromLatin1(trace::PushButton2_Click), 108)),
+                 qPrintable(text));
+        QVERIFY2(text.endsWith(QStringLiteral("\r\n\r\n") + full +
+                               QStringLiteral(": No such file or directory")),
+                 qPrintable(text));
     }
 };
 

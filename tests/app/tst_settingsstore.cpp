@@ -1,5 +1,6 @@
 #include "app/settingsstore.h"
 #include "platform/basicerror.h"
+#include "platform/inifile.h"
 #include "platform/settingsfile.h"
 #include "tests/support/permissionbits.h"
 #include "tests/support/testenv.h"
@@ -264,12 +265,16 @@ private slots:
         const QByteArray before = readAll(env.settingsFile());
         const QByteArray folder = QFile::encodeName(env.configDir());
         QCOMPARE(::chmod(folder.constData(), 0500), 0);
+        const QString app = QString::fromLatin1(settings::kApplication);
+        const QString section = QString::fromLatin1(settings::kSection);
         {
             test::PermissionBitsApply bits;
             QVERIFY(bits.active());
-            QVERIFY_THROWS_EXCEPTION(BasicError, settings::SaveSetting(QStringLiteral("Text1"),
-                                                                       QStringLiteral("/lost/")));
-            QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QString()),
+            // The file's own layer: nothing is remembered of a value it could not write.
+            QVERIFY_THROWS_EXCEPTION(BasicError,
+                                     platform::writeSetting(app, section, QStringLiteral("Text1"),
+                                                            QStringLiteral("/lost/")));
+            QCOMPARE(platform::readSetting(app, section, QStringLiteral("Text1"), QString()),
                      QStringLiteral("/kept/"));
         }
         QCOMPARE(::chmod(folder.constData(), 0700), 0);

@@ -1,5 +1,7 @@
 // Test-only: preloaded (LD_PRELOAD) into the real converters to make one of them fail on purpose.
-//   VORMELLE_FAULT=<program>:<segv|abort|hang>  the program (by its name) and what it does
+//   VORMELLE_FAULT=<program>:<segv|abort|hang|swap>  the program (by its name) and what it does
+//   VORMELLE_FAULT_SWAP=<file> VORMELLE_FAULT_ONTO=<path>  swap: <file> is renamed onto <path>
+//                                               as the program starts, before it opens anything
 //   VORMELLE_FAULT_ONCE=<file>                  only while this file exists; the fault removes it
 //   VORMELLE_FAULT_PIDS=<file>                  a hanging program adds its process id here and
 //                                               then makes <file>.ready
@@ -39,6 +41,11 @@ __attribute__((constructor)) void injectFault() {
         const int signal = what == "segv" ? SIGSEGV : SIGABRT;
         std::signal(signal, SIG_DFL);
         std::raise(signal);
+    } else if (what == "swap") {
+        const char* from = std::getenv("VORMELLE_FAULT_SWAP");
+        const char* onto = std::getenv("VORMELLE_FAULT_ONTO");
+        if (from && onto)
+            ::rename(from, onto);
     } else if (what == "hang") {
         if (const char* pids = std::getenv("VORMELLE_FAULT_PIDS")) {
             if (FILE* f = std::fopen(pids, "a")) {

@@ -87,8 +87,8 @@ void DeployTest::writeIfAbsentNeverReplace() {
     const QString folder = env.dir();
     const QString present = env.writeFile(resources::toolFile(101).fileName, "mine");
     ::chmod(QFile::encodeName(present).constData(), 0600);
-    convert::writeToolFile(folder, 101, "resource bytes");
-    convert::writeToolFile(folder, 103, "library bytes");
+    convert::writeToolFile(folder, resources::toolFile(101), "resource bytes");
+    convert::writeToolFile(folder, resources::toolFile(103), "library bytes");
     QFile kept(present);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("mine"));
@@ -99,7 +99,7 @@ void DeployTest::writeIfAbsentNeverReplace() {
 
     // The tool gets its execute bit; the libraries need none.
     QFile::remove(present);
-    convert::writeToolFile(folder, 101, "#!/bin/sh\n");
+    convert::writeToolFile(folder, resources::toolFile(101), "#!/bin/sh\n");
     QCOMPARE(modeOf(present) & 0100, 0100);
     QCOMPARE(modeOf(convert::toolPath(folder, 103)) & 0111, 0);
 }
@@ -107,7 +107,7 @@ void DeployTest::writeIfAbsentNeverReplace() {
 void DeployTest::carriedLibrariesAreTheOnesLoaded() {
     test::TestEnv env;
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(env.dir(), tool.id, resources::CustomResource(tool.id));
+        convert::writeToolFile(env.dir(), tool, resources::CustomResource(tool.id));
     // The loader lists what it would load, as ldd does, instead of running the tool.
     convert::Command c = convert::firstConverter(env.dir());
     c.environment.append(std::pair<QByteArray, QByteArray>("LD_TRACE_LOADED_OBJECTS", "1"));
@@ -137,7 +137,7 @@ void DeployTest::firstConverterLimits() {
     const QString tools = env.path(QStringLiteral("tools"));
     QDir().mkpath(tools);
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(tools, tool.id, resources::CustomResource(tool.id));
+        convert::writeToolFile(tools, tool, resources::CustomResource(tool.id));
     const QString tiff = env.path(QStringLiteral("page.tif"));
     if (absurd) {
         test::writeAbsurdTiff(tiff);

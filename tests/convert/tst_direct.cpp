@@ -1,6 +1,7 @@
 #include "convert/direct.h"
 #include "convert/pagereader.h"
 #include "convert/tiffinspect.h"
+#include "platform/regularfile.h"
 #include "tests/convert/djvudecode.h"
 #include "tests/convert/tiffmaker.h"
 #include "tests/support/testenv.h"
@@ -10,6 +11,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdio>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vormelle;
@@ -85,6 +88,7 @@ private slots:
     void missingEncoderSaidUpFront();
     void stopKillsTheEncoder();
     void threadsShareNothing();
+    void readsTheFileItHolds();
 };
 
 void DirectTest::bitonalExact_data() {
@@ -354,6 +358,26 @@ void DirectTest::threadsShareNothing() {
         QVERIFY(bytesOf(together[i].djvu) == bytesOf(alone[i].djvu));
     }
     QCOMPARE(together[0].result.pages, 2);
+}
+
+// A FIFO put in the file's place after it was opened is never read: the pages come from the
+// open file.
+void DirectTest::readsTheFileItHolds() {
+    test::TestEnv env;
+    const QString tiff = env.path(QStringLiteral("a.tif"));
+    test::writeTiff(tiff, TiffKind::BitonalG4, 2, 160, 240);
+    const platform::RegularFile held(tiff);
+    QCOMPARE(convert::inspectTiff(held, convert::Route::Direct).pages, 2);
+    const QString fifo = env.path(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QCOMPARE(::rename(QFile::encodeName(fifo).constData(), QFile::encodeName(tiff).constData()), 0);
+    const QString work = env.path(QStringLiteral("work"));
+    QDir().mkpath(work);
+    const convert::DirectResult r =
+        convert::encodeDirect(held, work, work + QStringLiteral("/result.djvu"));
+    QCOMPARE(r.problem, QString());
+    QCOMPARE(r.pages, 2);
+    QCOMPARE(test::djvuPageSize(work + QStringLiteral("/result.djvu"), 2), QSize(160, 240));
 }
 
 QTEST_GUILESS_MAIN(DirectTest)

@@ -16,11 +16,13 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtTest>
 
 #include <tiffio.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -238,6 +240,8 @@ private slots:
     void carriedConverterWhereverTheTemporaryLocationLies();
     void killedAndStartedAgain();
     void twoInstancesIntoOneFolder();
+    void fileSwappedAfterItsInspection_data();
+    void fileSwappedAfterItsInspection();
 };
 
 void FaultsTest::converterCrashes_data() {
@@ -767,6 +771,53 @@ void FaultsTest::twoInstancesIntoOneFolder() {
     for (const QString& name : entriesOf(out))
         QCOMPARE(convert::djvuPageCount(out + QLatin1Char('/') + name), std::optional(3));
     QCOMPARE(entriesOf(temp), QStringList());
+}
+
+void FaultsTest::fileSwappedAfterItsInspection_data() {
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("a FIFO") << true;
+    QTest::newRow("an RGBA file") << false;
+}
+
+// The fault library puts another file in the input's place as tiff2pdf starts, after the
+// inspection: tiff2pdf still converts the file that was inspected.
+void FaultsTest::fileSwappedAfterItsInspection() {
+    QFETCH(bool, fifo);
+    RunFixture f;
+    const QString input = f.env.path(QStringLiteral("a.tif"));
+    test::writeTiff(input, test::TiffKind::BitonalG4, 1, 160, 240);
+    const QString other = f.env.path(QStringLiteral("other.tif"));
+    if (fifo)
+        QCOMPARE(::mkfifo(QFile::encodeName(other).constData(), 0600), 0);
+    else
+        test::writeTiff(other, test::TiffKind::RgbAlpha, 1, 320, 200);
+    EnvironmentGuard environment;
+    environment.set("LD_PRELOAD", QFile::encodeName(kFaultLibrary));
+    environment.set("VORMELLE_FAULT", "tiff2pdf:swap");
+    environment.set("VORMELLE_FAULT_SWAP", QFile::encodeName(other));
+    environment.set("VORMELLE_FAULT_ONTO", QFile::encodeName(input));
+    // Should tiff2pdf open the FIFO after all, a writer that comes and goes ends its wait: the
+    // test then fails instead of hanging.
+    QTimer unblock;
+    QObject::connect(&unblock, &QTimer::timeout, [&input] {
+        const QByteArray name = QFile::encodeName(input);
+        struct stat st {};
+        if (::stat(name.constData(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    unblock.start(100);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.start();
+    QVERIFY(!QFile::exists(other)); // the swap did happen
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    const QString djvu = f.env.path(QStringLiteral("a.djvu"));
+    QCOMPARE(convert::djvuPageCount(djvu), std::optional(1));
+    QCOMPARE(test::djvuPageSize(djvu, 1), QSize(160, 240));
+    QCOMPARE(f.leftInTemp(), QStringList());
 }
 
 QTEST_MAIN(FaultsTest)
