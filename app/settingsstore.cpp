@@ -3,6 +3,7 @@
 #include "platform/basicerror.h"
 #include "platform/settingsfile.h"
 
+#include <QCoreApplication>
 #include <QHash>
 
 #include <mutex>
@@ -72,9 +73,9 @@ void SaveSetting(const QString& key, const QString& value) {
             first = !std::exchange(store.reported, true);
         }
         if (first)
-            throw e.withNote(QStringLiteral("Settings cannot be saved now. Vormelle goes on with "
-                                            "them in memory; changes made until it closes are "
-                                            "not kept."));
+            throw e.withNote(QCoreApplication::translate(
+                "vormelle::settings", "Settings cannot be saved now. Vormelle goes on with them in "
+                                      "memory; changes made until it closes are not kept."));
         return;
     }
     // On disk now: the file's value counts again.

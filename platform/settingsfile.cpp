@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 #include "platform/inifile.h"
 
+#include <QCoreApplication>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -160,8 +161,10 @@ void writeSetting(const QString& application, const QString& section, const QStr
     if (file.exists && !file.usable)
         throw file.error == EINVAL || file.error == EFBIG
             ? BasicError(BasicError::PathFileAccessError)
-                  .at(decodePath(name), file.error == EFBIG ? BasicError::systemText(EFBIG)
-                                                            : QStringLiteral("Not a regular file"))
+                  .at(decodePath(name),
+                      file.error == EFBIG
+                          ? BasicError::systemText(EFBIG)
+                          : QCoreApplication::translate("vormelle::platform", "Not a regular file"))
             : BasicError::fromErrno(file.error, decodePath(name));
     QByteArray temporary = name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);

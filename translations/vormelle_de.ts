@@ -649,5 +649,16 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <source>Resource with identifier &apos;%1&apos; not found</source>
         <translation>Ressource mit der Kennung „%1“ nicht gefunden</translation>
     </message>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Keine reguläre Datei</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::settings</name>
+    <message>
+        <source>Settings cannot be saved now. Vormelle goes on with them in memory; changes made until it closes are not kept.</source>
+        <translation>Die Einstellungen können gerade nicht gespeichert werden. Vormelle arbeitet mit ihnen im Speicher weiter; Änderungen bis zum Schließen bleiben nicht erhalten.</translation>
+    </message>
 </context>
 </TS>
