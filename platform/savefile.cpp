@@ -3,7 +3,6 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
