@@ -1,10 +1,10 @@
 // The command line: parsing, the program's answers that need no window, and the rows that names
 // given at start add.
-#include "app/commandline.h"
+#include "app/program/commandline.h"
 #include "app/form1.h"
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 #include "app/listview.h"
-#include "app/startup.h"
+#include "app/program/startup.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
 #include "tests/support/widgets.h"

@@ -1,6 +1,6 @@
 #include "tests/convert/runfixture.h"
 
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"

@@ -11,7 +11,7 @@
 
 #include "app/controls.h"
 #include "app/form1.h"
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "tests/support/scripteddialogs.h"

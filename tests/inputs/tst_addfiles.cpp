@@ -1,5 +1,5 @@
 #include "app/form1.h"
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 #include "app/listview.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"

@@ -1,5 +1,5 @@
 #include "app/form1.h"
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/commandline.h"
+#include "app/program/commandline.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "app/batch.h"
+#include "app/program/batch.h"
 
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
