@@ -4,6 +4,7 @@
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/rememberedfolder.h"
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
 #include "platform/attributes.h"
@@ -17,18 +18,10 @@ namespace vormelle::addall {
 
 namespace {
 
-// Hidden + archive and nothing else: the desktop's own bookkeeping files, which are skipped.
-constexpr int kPlainHidden = platform::Hidden | platform::Archive;
-
 // Between two folders' listings the window looks at its events, but only when a while has
 // passed since the last look: each look after new rows lays the whole list out again, which
 // per folder would cost more than the scan itself in a large tree.
 constexpr qint64 kEventLookMs = 50;
-
-QString& lastFolder() {
-    static QString folder;
-    return folder;
-}
 
 } // namespace
 
@@ -42,8 +35,6 @@ void PushButton4_Click(Form1& form) {
     qsizetype folderIndex = 0;
     QString folder;
     QList<platform::FileEntry> files;
-    qsizetype fileIndex = 0;
-    const platform::FileEntry* file = nullptr;
     QStringList rows; // one folder's rows, appended together
     QElapsedTimer sinceEvents;
     runNumbered(report, 100, [&](int line) {
@@ -65,15 +56,12 @@ void PushButton4_Click(Form1& form) {
             settings::SaveSetting(QStringLiteral("Extension"), answer);
             return 106;
         case 106:
-            lastFolder() = settings::GetSetting(QStringLiteral("LastFolder"), QString());
-            chosen = addfolder::BrowseForFolder(form, QStringLiteral("Please select folder:"),
-                                                lastFolder());
+            chosen = rememberedfolder::pick(form, QStringLiteral("LastFolder"));
             return 108;
         case 108:
             return chosen.isEmpty() ? kEndHandler : 110;
         case 110:
-            lastFolder() = chosen;
-            settings::SaveSetting(QStringLiteral("LastFolder"), chosen);
+            rememberedfolder::remember(QStringLiteral("LastFolder"), chosen);
             return 112;
         case 112:
             form.setMousePointer(Form1::Hourglass);
@@ -102,20 +90,9 @@ void PushButton4_Click(Form1& form) {
         case 120:
             files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
             return 122;
-        case 122:
-            fileIndex = 0;
-            return 124;
-        case 124: // the next file
-            if (fileIndex >= files.size())
-                return 118;
-            file = &files.at(fileIndex++);
-            return file->name.startsWith(QLatin1Char('~')) ? 124 : 126;
-        case 126:
-            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
-            return file->attributes != kPlainHidden ? 128 : 124;
-        case 128:
-            rows.append(paths::CleanPath(folder + sep + file->name));
-            return 124;
+        case 122: // the folder's files; the numbers up to 128 walked them one by one
+            rows.append(addfolder::folderRows(folder, files));
+            return 118;
         case 130:
             form.setMousePointer(Form1::Default);
             return kEndHandler;

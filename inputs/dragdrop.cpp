@@ -18,7 +18,6 @@ namespace vormelle::dragdrop {
 
 namespace {
 
-constexpr int kPlainHidden = platform::Hidden | platform::Archive;
 // How many files of another computer the box names; it counts the rest.
 constexpr int kNamedElsewhere = 10;
 
@@ -31,13 +30,8 @@ void addFolderTree(Form1& form, const QString& dropped) {
         const QString folder = entry.chopped(1);
         QStringList rows;
         try {
-            const QList<platform::FileEntry> files =
-                addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*"));
-            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
-            for (const platform::FileEntry& file : files) {
-                if (!file.name.startsWith(QLatin1Char('~')) && file.attributes != kPlainHidden)
-                    rows.append(paths::CleanPath(folder + sep + file.name));
-            }
+            rows = addfolder::folderRows(
+                folder, addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*")));
         } catch (const BasicError&) {
             // A folder that vanished or closed since the walk: nothing from it, on to the next.
         }

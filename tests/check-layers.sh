@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/check-layers on small planted trees: a clean tree passes; an include that runs back
-# up, one of the real dialogs from the shell, and a file in no layer each fail, naming the line.
+# up, one between two subsystems, one of the real dialogs from the shell, and a file in no layer
+# each fail, naming the line.
 #   check-layers.sh <scripts/check-layers>
 set -euo pipefail
 check=$1
@@ -44,6 +45,10 @@ expect 1 '^check-layers: app/paths/paths.cpp:1: ' "the path routines over a subs
 plant
 printf '#include "app/program/startup.h"\n' >"$scratch/tree/inputs/addall.cpp"
 expect 1 '^check-layers: inputs/addall.cpp:1: .* may not include program' "a subsystem over the program"
+
+plant
+printf '#include "convert/run.h"\n' >"$scratch/tree/inputs/addall.cpp"
+expect 1 '^check-layers: inputs/addall.cpp:1: .* inputs/ and convert/ are both subsystems' "one subsystem in another"
 
 plant
 printf '#include "platform/qtdialogs.h"\n' >"$scratch/tree/app/startupenv.cpp"
