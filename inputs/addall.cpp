@@ -1,8 +1,8 @@
 #include "inputs/addall.h"
 
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/rememberedfolder.h"
 #include "app/settingsstore.h"
@@ -75,7 +75,7 @@ void PushButton4_Click(Form1& form) {
             sinceEvents.start();
             return 118;
         case 118: // the next folder
-            form.ListView1->addRows(rows);
+            form.files().addRows(rows);
             rows.clear();
             if (folderIndex >= folders.size())
                 return 130;

@@ -1,5 +1,6 @@
 #include "inputs/dragdrop.h"
 
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
@@ -35,7 +36,7 @@ void addFolderTree(Form1& form, const QString& dropped) {
         } catch (const BasicError&) {
             // A folder that vanished or closed since the walk: nothing from it, on to the next.
         }
-        form.ListView1->addRows(rows);
+        form.files().addRows(rows);
     }
 }
 
@@ -125,11 +126,11 @@ void AddDroppedNames(Form1& form, const QStringList& files) {
             pending.append(name);
             continue;
         }
-        form.ListView1->addRows(pending);
+        form.files().addRows(pending);
         pending.clear();
         addFolderTree(form, name);
     }
-    form.ListView1->addRows(pending);
+    form.files().addRows(pending);
 }
 
 void connect(Form1& form) {
