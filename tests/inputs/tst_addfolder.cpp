@@ -200,7 +200,7 @@ void TestAddFolder::folderRows_data() {
     QTest::addColumn<QString>("folder"); // under the scratch folder
     QTest::newRow("plain") << "d";
     QTest::newRow("trailing slash") << "d/";
-    QTest::newRow("doubled slashes") << "/d//";
+    QTest::newRow("doubled slash") << "/d/";
 }
 
 // The one rule of "Add All", a drop and --convert: "~" names and plain hidden files are left
