@@ -2,6 +2,7 @@
 
 #include "app/accessibility.h"
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "platform/events.h"
 
@@ -22,7 +23,7 @@ constexpr int kTwipsPerInch = 1440;
 } // namespace
 
 Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* parent)
-    : QWidget(parent), ListView1(new ListView(this)),
+    : QWidget(parent), m_files(new FileListModel(this)), ListView1(new ListView(*m_files, this)),
       PushButton1(new QPushButton(tr("Add TIFF File(s)"), this)),
       PushButton4(new QPushButton(tr("Add All TIFF File(s) In Folder"), this)),
       PushButton6(new QPushButton(tr("Clear List"), this)),

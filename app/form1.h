@@ -13,6 +13,7 @@ class QPushButton;
 
 namespace vormelle {
 
+class FileListModel;
 class ListView;
 class OptionButton;
 class ProgressBar;
@@ -26,6 +27,9 @@ class Dialogs;
 // program (connectHandlers), so this class knows none of them.
 class Form1 final : public QWidget {
     Q_OBJECT
+    // Declared first: the file list is there before the view that shows it.
+    FileListModel* const m_files;
+
 public:
     enum Pointer : int { Default = 0, Hourglass = 11, Custom = 99 };
 
@@ -66,6 +70,9 @@ public:
     // Twips to pixels on this screen (1440 twips to the logical inch).
     int twipsX(int twips) const;
     int twipsY(int twips) const;
+
+    // The file list that ListView1 shows: what the handlers fill and the run converts.
+    FileListModel& files() const { return *m_files; }
 
     platform::Dialogs& dialogs() const { return m_dialogs; }
     platform::Desktop& desktop() const { return m_desktop; }

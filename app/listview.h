@@ -1,66 +1,19 @@
 #pragma once
 
-#include <QAbstractListModel>
-#include <QStringList>
 #include <QTreeView>
 
 namespace vormelle {
 
-// What the last run made of a row, shown by an icon and a tooltip until the rows change.
-enum class RowState { None, Converted, Failed, Stopped, NotStarted };
+class FileListModel;
 
-// The rows of the file list: one text each, the full path of one input file.
-class RowModel final : public QAbstractListModel {
-    Q_OBJECT
-public:
-    using QAbstractListModel::QAbstractListModel;
-    Q_DISABLE_COPY_MOVE(RowModel)
-
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-    void setHeader(const QString& header);
-    void add(const QString& text);
-    void addRows(const QStringList& texts);
-    void setText(int row, const QString& text);
-    void remove(int row);
-    void clear();
-    const QString& text(int row) const { return m_rows.at(row); }
-
-    // `detail`: the reason, or the output path; shown as the row's tooltip.
-    void setOutcome(int row, RowState state, const QString& detail);
-    RowState outcome(int row) const;
-    // Any change of the rows clears every outcome, as does a new run.
-    void clearOutcomes();
-
-private:
-    struct Outcome {
-        RowState state = RowState::None;
-        QString detail;
-    };
-    QStringList m_rows;
-    QString m_header;
-    QList<Outcome> m_outcomes; // empty, or one per row
-};
-
-// The report-style list of files: one column, rows of paths. Rows are addressed from 0; the
-// mouse, key and drop events go out as signals so the list's handlers live with the subsystem.
+// The report-style view of the file list: one column, rows of paths. It only shows the model;
+// rows are addressed from 0, and the mouse, key and drop events go out as signals so the
+// list's handlers live with the subsystem.
 class ListView final : public QTreeView {
     Q_OBJECT
 public:
-    explicit ListView(QWidget* parent = nullptr);
+    explicit ListView(FileListModel& files, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(ListView)
-
-    int count() const { return m_model.rowCount(); }
-    const QString& text(int row) const { return m_model.text(row); }
-    void setText(int row, const QString& text) { m_model.setText(row, text); }
-    void add(const QString& text) { m_model.add(text); }
-    // Appends the rows in order in one step: a large folder drop stays cheap.
-    void addRows(const QStringList& texts) { m_model.addRows(texts); }
-    void remove(int row) { m_model.remove(row); }
-    void clear() { m_model.clear(); }
-    RowModel& rows() { return m_model; }
 
     // Adds the one column with its header and width in pixels.
     void addColumn(const QString& header, int width);
@@ -99,7 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    RowModel m_model;
+    FileListModel& m_files;
     bool m_locked = false;
 };
 

@@ -3,9 +3,9 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/paths/paths.h"
+#include "platform/apptitle.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
-#include "platform/qtdialogs.h"
 
 #include <QCheckBox>
 #include <QDir>

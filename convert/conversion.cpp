@@ -2,6 +2,7 @@
 
 #include "app/controls.h"
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
@@ -64,8 +65,7 @@ private:
 // The run as the window shows it when it starts: the rows, the output option and folder.
 convert::RunRequest requestFrom(const Form1& form) {
     convert::RunRequest request;
-    for (int i = 0; i < form.ListView1->count(); ++i)
-        request.inputs.append(form.ListView1->text(i));
+    request.inputs = form.files().files();
     // Neither option selected counts as the second: beside each original.
     request.output.toFolder = form.Option1->isChecked();
     request.output.folder = form.Text1->text();
@@ -120,11 +120,10 @@ RowState stateOf(const RowOutcome& row) {
 }
 
 // Each row shows what the run made of it until the rows change.
-void showOutcomes(ListView& list, const QList<RowOutcome>& rows) {
-    for (int i = 0; i < rows.size() && i < list.count(); ++i) {
+void showOutcomes(FileListModel& files, const QList<RowOutcome>& rows) {
+    for (int i = 0; i < rows.size() && i < files.count(); ++i) {
         const RowOutcome& row = rows[i];
-        list.rows().setOutcome(i, stateOf(row),
-                               row.converted ? row.output : convert::failureReason(row));
+        files.setOutcome(i, stateOf(row), row.converted ? row.output : convert::failureReason(row));
     }
 }
 
@@ -202,7 +201,7 @@ void PushButton2_Click(Form1& form) {
                 form.IsConverting = true;
                 return 104;
             case 104:
-                return form.ListView1->count() > 0 ? 106 : 184;
+                return form.files().count() > 0 ? 106 : 184;
             case 106:
                 return paths::IsFolder(form.Text1->text()) || !form.Option1->isChecked() ? 108
                                                                                          : 182;
@@ -219,7 +218,7 @@ void PushButton2_Click(Form1& form) {
             case 126:
                 request = requestFrom(form);
                 lock.emplace(form);
-                form.ListView1->rows().clearOutcomes();
+                form.files().clearOutcomes();
                 form.PushButton2->setText(
                     QCoreApplication::translate("vormelle::Form1", "Stop Converting"));
                 form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
@@ -230,7 +229,7 @@ void PushButton2_Click(Form1& form) {
                     request, progressOn(form, request, title, log->isOpen() ? &*log : nullptr));
                 return 164;
             case 164:
-                showOutcomes(*form.ListView1, rows);
+                showOutcomes(form.files(), rows);
                 return 166;
             case 166:
                 if (engine)

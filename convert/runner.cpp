@@ -1,6 +1,5 @@
 #include "convert/runner.h"
 
-#include "app/controls.h"
 #include "platform/basicerror.h"
 #include "platform/events.h"
 
@@ -22,8 +21,8 @@ double roundEven(double x) {
     return std::nearbyint(x);
 }
 
-qint32 run(const Command& command, ProgressBar* bar, const QString& text, int value, int count,
-           const RunOptions& options) {
+qint32 run(const Command& command, const ShowProgress& show, const QString& text, int value,
+           int count, const RunOptions& options) {
     if (options.output)
         options.output->clear();
     if (options.signal)
@@ -39,19 +38,16 @@ qint32 run(const Command& command, ProgressBar* bar, const QString& text, int va
     do {
         platform::doEvents();
         ended = child->waitFor(options.passLength);
-        if (bar) {
+        if (show) {
             ++pass;
-            if (const auto creep = creepAt(pass, text, value, count)) {
-                bar->setText(creep->text);
-                if (creep->position)
-                    bar->setPosition(*creep->position);
-            }
+            if (const auto creep = creepAt(pass, text, value, count))
+                show(creep->text, creep->position);
         }
     } while (!ended);
     platform::doEvents();
-    if (bar)
-        bar->setText(text.isEmpty() ? QCoreApplication::translate("vormelle::Form1", "Progress Bar")
-                                    : text);
+    if (show)
+        show(text.isEmpty() ? QCoreApplication::translate("vormelle::Form1", "Progress Bar") : text,
+             std::nullopt);
     if (options.output)
         *options.output = child->output();
     if (options.signal)
@@ -78,13 +74,13 @@ QString handOver(Command& command, platform::SharedDescriptor descriptor) {
 
 qint32 RunAndWait(const Command& command, std::optional<int> /*windowStyle*/,
                   const RunOptions& options) {
-    return run(command, nullptr, {}, 0, 1, options);
+    return run(command, {}, {}, 0, 1, options);
 }
 
 qint32 RunAndWaitWithProgress(const Command& command, std::optional<int> /*windowStyle*/,
-                              ProgressBar* bar, const QString& text, int value, int count,
+                              const ShowProgress& show, const QString& text, int value, int count,
                               const RunOptions& options) {
-    return run(command, bar, text, value, count, options);
+    return run(command, show, text, value, count, options);
 }
 
 std::optional<Creep> creepAt(int pass, const QString& text, int value, int count) {

@@ -7,13 +7,10 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
-namespace vormelle {
-
-class ProgressBar;
-
-namespace convert {
+namespace vormelle::convert {
 
 // A start failure is reported as this plus the error's number (53: the program is not there,
 // 70: it may not be executed).
@@ -60,11 +57,14 @@ struct RunOptions {
 qint32 RunAndWait(const Command& command, std::optional<int> windowStyle = std::nullopt,
                   const RunOptions& options = {});
 
-// The same, and while it waits the bar (when given) creeps from `value` toward the next item's
-// share of `count` items and its text counts the passes. At the end the bar's text is `text`
-// again ("Progress Bar" when that is empty).
+// Shows a wait's progress: a text and, when given, a new position from 0 to 100.
+using ShowProgress = std::function<void(const QString& text, std::optional<double> position)>;
+
+// The same, and while it waits the progress shown (when `show` is given) creeps from `value`
+// toward the next item's share of `count` items and its text counts the passes. At the end the
+// text is `text` again ("Progress Bar" when that is empty), with no new position.
 qint32 RunAndWaitWithProgress(const Command& command, std::optional<int> windowStyle,
-                              ProgressBar* bar, const QString& text, int value, int count,
+                              const ShowProgress& show, const QString& text, int value, int count,
                               const RunOptions& options = {});
 
 // What the bar shows in pass `pass` (counted from 1): nothing before the 50th pass; from then on
@@ -75,5 +75,4 @@ struct Creep {
 };
 std::optional<Creep> creepAt(int pass, const QString& text, int value, int count);
 
-} // namespace convert
-} // namespace vormelle
+} // namespace vormelle::convert

@@ -1,9 +1,10 @@
 #include "inputs/addall.h"
 
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/rememberedfolder.h"
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
 #include "platform/attributes.h"
@@ -18,18 +19,10 @@ namespace vormelle::addall {
 
 namespace {
 
-// Hidden + archive and nothing else: the desktop's own bookkeeping files, which are skipped.
-constexpr int kPlainHidden = platform::Hidden | platform::Archive;
-
 // Between two folders' listings the window looks at its events, but only when a while has
 // passed since the last look: each look after new rows lays the whole list out again, which
 // per folder would cost more than the scan itself in a large tree.
 constexpr qint64 kEventLookMs = 50;
-
-QString& lastFolder() {
-    static QString folder;
-    return folder;
-}
 
 } // namespace
 
@@ -43,8 +36,6 @@ void PushButton4_Click(Form1& form) {
     qsizetype folderIndex = 0;
     QString folder;
     QList<platform::FileEntry> files;
-    qsizetype fileIndex = 0;
-    const platform::FileEntry* file = nullptr;
     QStringList rows; // one folder's rows, appended together
     QElapsedTimer sinceEvents;
     runNumbered(report, 100, [&](int line) {
@@ -68,16 +59,12 @@ void PushButton4_Click(Form1& form) {
             settings::SaveSetting(QStringLiteral("Extension"), answer);
             return 106;
         case 106:
-            lastFolder() = settings::GetSetting(QStringLiteral("LastFolder"), QString());
-            chosen = addfolder::BrowseForFolder(
-                form, QCoreApplication::translate("vormelle::inputs", "Please select folder:"),
-                lastFolder());
+            chosen = rememberedfolder::pick(form, QStringLiteral("LastFolder"));
             return 108;
         case 108:
             return chosen.isEmpty() ? kEndHandler : 110;
         case 110:
-            lastFolder() = chosen;
-            settings::SaveSetting(QStringLiteral("LastFolder"), chosen);
+            rememberedfolder::remember(QStringLiteral("LastFolder"), chosen);
             return 112;
         case 112:
             form.setMousePointer(Form1::Hourglass);
@@ -91,7 +78,7 @@ void PushButton4_Click(Form1& form) {
             sinceEvents.start();
             return 118;
         case 118: // the next folder
-            form.ListView1->addRows(rows);
+            form.files().addRows(rows);
             rows.clear();
             if (folderIndex >= folders.size())
                 return 130;
@@ -106,20 +93,9 @@ void PushButton4_Click(Form1& form) {
         case 120:
             files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
             return 122;
-        case 122:
-            fileIndex = 0;
-            return 124;
-        case 124: // the next file
-            if (fileIndex >= files.size())
-                return 118;
-            file = &files.at(fileIndex++);
-            return file->name.startsWith(QLatin1Char('~')) ? 124 : 126;
-        case 126:
-            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
-            return file->attributes != kPlainHidden ? 128 : 124;
-        case 128:
-            rows.append(paths::CleanPath(folder + sep + file->name));
-            return 124;
+        case 122: // the folder's files; the numbers up to 128 walked them one by one
+            rows.append(addfolder::folderRows(folder, files));
+            return 118;
         case 130:
             form.setMousePointer(Form1::Default);
             return kEndHandler;

@@ -1,8 +1,8 @@
 #include "inputs/addfiles.h"
 
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/listview.h"
 #include "app/paths/paths.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
@@ -48,14 +48,13 @@ void PushButton1_Click(Form1& form) {
             return 106;
         case 106:
             if (parts.size() == 1) {
-                form.ListView1->add(parts.front());
+                form.files().add(parts.front());
                 return kEndHandler;
             }
             return 108;
         case 108:
             for (qsizetype i = 1; i < parts.size(); ++i)
-                form.ListView1->add(
-                    paths::CleanPath(parts.front() + paths::separator() + parts[i]));
+                form.files().add(paths::CleanPath(parts.front() + paths::separator() + parts[i]));
             return kEndHandler;
         default:
             return kEndHandler;

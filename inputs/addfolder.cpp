@@ -2,6 +2,7 @@
 
 #include "app/errorreport.h"
 #include "app/form1.h"
+#include "app/paths/paths.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
@@ -42,10 +43,6 @@ bool acceptableName(const platform::DirectoryEntry& entry) {
 }
 
 } // namespace
-
-QString BrowseForFolder(Form1& owner, const QString& title, const QString& startFolder) {
-    return owner.dialogs().browseForFolder(&owner, title, startFolder);
-}
 
 void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive) {
     const ErrorReport report(form.dialogs(), &form,
@@ -138,6 +135,16 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     for (platform::FileEntry& file : ListFilesWithAttributes(folder, pattern))
         names.append(std::move(file.name));
     return names;
+}
+
+QStringList folderRows(const QString& folder, const QList<platform::FileEntry>& files) {
+    const QChar sep = paths::separator();
+    QStringList rows;
+    for (const platform::FileEntry& file : files) {
+        if (!file.name.startsWith(QLatin1Char('~')) && file.attributes != kPlainHidden)
+            rows.append(paths::CleanPath(folder + sep + file.name));
+    }
+    return rows;
 }
 
 bool FileExistsStrict(const QString& path) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/attributes.h"
 #include "platform/directory.h"
 
 #include <QByteArray>
@@ -16,9 +17,9 @@ namespace addfolder {
 // Folders and names this long or longer are not scanned.
 inline constexpr qsizetype kMaxPath = 260;
 
-// The folder picker: the chosen folder without a trailing "/" (except "/" itself), or "" when
-// the user cancelled. Opens on the start folder when it exists.
-QString BrowseForFolder(Form1& owner, const QString& title, const QString& startFolder);
+// Hidden + archive and nothing else: a plain file whose name starts with ".", the desktop's own
+// bookkeeping, which the scans skip.
+inline constexpr int kPlainHidden = platform::Hidden | platform::Archive;
 
 // Grows the folder list (every entry ends in "/") by the sub-folders of its entries, level by
 // level: the given folders, then all their sub-folders, then theirs. Folders whose sub-folders
@@ -34,6 +35,11 @@ QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
 // The same files with each one's attribute value, taken in the same single look at the file
 // (the scans would otherwise probe every file twice more by its full path).
 QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern);
+
+// The rows a folder's listed files become, in the listing's order: CleanPath of the folder and
+// the name, leaving out names that start with "~" and plain hidden files. The one rule of "Add
+// All", a drop and --convert; the listing has applied FileExistsStrict to every file.
+QStringList folderRows(const QString& folder, const QList<platform::FileEntry>& files);
 
 // A regular file, or a link to one, whose status can be read. Never opens the path, so a FIFO
 // cannot block the window.

@@ -1,5 +1,6 @@
 #include "inputs/dragdrop.h"
 
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
@@ -19,7 +20,6 @@ namespace vormelle::dragdrop {
 
 namespace {
 
-constexpr int kPlainHidden = platform::Hidden | platform::Archive;
 // How many files of another computer the box names; it counts the rest.
 constexpr int kNamedElsewhere = 10;
 
@@ -32,17 +32,12 @@ void addFolderTree(Form1& form, const QString& dropped) {
         const QString folder = entry.chopped(1);
         QStringList rows;
         try {
-            const QList<platform::FileEntry> files =
-                addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*"));
-            // FileExistsStrict holds for every listed file, as of the listing's own look at it.
-            for (const platform::FileEntry& file : files) {
-                if (!file.name.startsWith(QLatin1Char('~')) && file.attributes != kPlainHidden)
-                    rows.append(paths::CleanPath(folder + sep + file.name));
-            }
+            rows = addfolder::folderRows(
+                folder, addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*")));
         } catch (const BasicError&) {
             // A folder that vanished or closed since the walk: nothing from it, on to the next.
         }
-        form.ListView1->addRows(rows);
+        form.files().addRows(rows);
     }
 }
 
@@ -133,11 +128,11 @@ void AddDroppedNames(Form1& form, const QStringList& files) {
             pending.append(name);
             continue;
         }
-        form.ListView1->addRows(pending);
+        form.files().addRows(pending);
         pending.clear();
         addFolderTree(form, name);
     }
-    form.ListView1->addRows(pending);
+    form.files().addRows(pending);
 }
 
 void connect(Form1& form) {

@@ -1,6 +1,7 @@
 #include "inputs/filelist.h"
 
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
@@ -15,13 +16,12 @@ namespace {
 void removeSelectedRow(Form1& form) {
     if (form.MousePointer() == Form1::Hourglass)
         return;
-    ListView& list = *form.ListView1;
-    if (list.count() == 0)
+    if (form.files().count() == 0)
         return;
-    const int row = list.selectedRow();
+    const int row = form.ListView1->selectedRow();
     if (row < 0)
         return;
-    list.remove(row);
+    form.files().remove(row);
     // A removed row is no longer carried; a carried row below it moved up by one.
     if (form.DraggedItem == row)
         form.DraggedItem = -1;
@@ -57,14 +57,15 @@ void ListView1_MouseMove(Form1& form, Qt::MouseButtons, const QPoint& pos) {
     if (!form.MouseIsDown)
         return;
     ListView& list = *form.ListView1;
+    FileListModel& files = form.files();
     const int hit = list.rowAt(pos);
-    if (hit < 0 || form.DraggedItem < 0 || form.DraggedItem >= list.count())
+    if (hit < 0 || form.DraggedItem < 0 || form.DraggedItem >= files.count())
         return;
-    const QString carried = list.text(form.DraggedItem);
-    if (carried == list.text(hit))
+    const QString carried = files.text(form.DraggedItem);
+    if (carried == files.text(hit))
         return;
-    list.setText(form.DraggedItem, list.text(hit));
-    list.setText(hit, carried);
+    files.setText(form.DraggedItem, files.text(hit));
+    files.setText(hit, carried);
     list.selectRow(hit);
     form.DraggedItem = hit;
     // Scroll by one row while the pointer is within a row's height of the list's edge.
@@ -73,7 +74,7 @@ void ListView1_MouseMove(Form1& form, Qt::MouseButtons, const QPoint& pos) {
         if (hit > 0)
             list.ensureRowVisible(hit - 1);
     } else if (pos.y() >= list.viewport()->height() - edge) {
-        if (hit + 1 < list.count())
+        if (hit + 1 < files.count())
             list.ensureRowVisible(hit + 1);
     }
 }
@@ -89,7 +90,7 @@ void PushButton6_Click(Form1& form) {
         switch (line) {
         case 100:
             if (form.MousePointer() != Form1::Hourglass) {
-                form.ListView1->clear();
+                form.files().clear();
                 form.DraggedItem = -1;
             }
             return kEndHandler;

@@ -1,8 +1,8 @@
 #include "inputs/samples.h"
 
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
@@ -33,10 +33,10 @@ void SnapshotSampleFiles() {
     settings::SaveSetting(QStringLiteral("Snapshot"), list.join(QLatin1Char('|')));
 }
 
-bool IsInFileList(const ListView& list, const QString& path) {
+bool IsInFileList(const FileListModel& files, const QString& path) {
     bool found = false;
-    for (int i = 0; i < list.count(); ++i) {
-        if (list.text(i) == path)
+    for (int i = 0; i < files.count(); ++i) {
+        if (files.text(i) == path)
             found = true;
     }
     return found;
@@ -48,8 +48,8 @@ void LoadSampleFiles(Form1& form) {
     const QString snapshot = settings::GetSetting(QStringLiteral("Snapshot"), QString());
     const QStringList parts = snapshot.isEmpty() ? QStringList() : snapshot.split(QLatin1Char('|'));
     for (const QString& part : parts) {
-        if (paths::FileExists(part) && !IsInFileList(*form.ListView1, part))
-            form.ListView1->add(part);
+        if (paths::FileExists(part) && !IsInFileList(form.files(), part))
+            form.files().add(part);
     }
     const platform::Answer answer = form.dialogs().messageBox(
         &form,

@@ -5,7 +5,7 @@
 namespace vormelle {
 
 class Form1;
-class ListView;
+class FileListModel;
 
 // The sample files shipped in Samples/ beside the program: captured once into the setting
 // "Snapshot", and added to the list by "Load Sample/Example Files".
@@ -17,7 +17,7 @@ void SnapshotSampleFiles();
 // Samples folder.
 void LoadSampleFiles(Form1& form);
 // Whether a row's text equals the path exactly (letter case included).
-bool IsInFileList(const ListView& list, const QString& path);
+bool IsInFileList(const FileListModel& files, const QString& path);
 
 void PushButton7_Click(Form1& form);
 void connect(Form1& form);

@@ -3,10 +3,9 @@
 #include "app/controls.h"
 #include "app/errorreport.h"
 #include "app/form1.h"
+#include "app/rememberedfolder.h"
 #include "app/settingsstore.h"
-#include "inputs/addfolder.h"
 
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,11 +19,6 @@ namespace {
 constexpr char kOption1Trace[] = "in Tessary2021/08/31.Form1.Option1_Click ";
 constexpr char kOption2Trace[] = "in Tessary2021/08/31.Form1.Option2_Click ";
 constexpr char kText1Trace[] = "in Tessary2021/08/31.Form1.Text1_Change ";
-
-QString& lastOutputFolder() {
-    static QString folder;
-    return folder;
-}
 
 void optionClick(Form1& form, const char* traceText) {
     const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(traceText));
@@ -80,17 +74,12 @@ void PushButton9_Click(Form1& form) {
         [&](int line) {
             switch (line) {
             case 100:
-                lastOutputFolder() =
-                    settings::GetSetting(QStringLiteral("LastFolderDot"), QString());
-                picked = addfolder::BrowseForFolder(
-                    form, QCoreApplication::translate("vormelle::inputs", "Please select folder:"),
-                    lastOutputFolder());
+                picked = rememberedfolder::pick(form, QStringLiteral("LastFolderDot"));
                 return 102;
             case 102:
                 return picked.isEmpty() ? kEndHandler : 104;
             case 104:
-                lastOutputFolder() = picked;
-                settings::SaveSetting(QStringLiteral("LastFolderDot"), picked);
+                rememberedfolder::remember(QStringLiteral("LastFolderDot"), picked);
                 return decide();
             case 106:
                 form.Text1->setText(picked + sep);
@@ -115,7 +104,7 @@ void PushButton9_Click(Form1& form) {
 }
 
 QString LastOutputFolder() {
-    return lastOutputFolder();
+    return rememberedfolder::lastPicked(QStringLiteral("LastFolderDot"));
 }
 
 void connect(Form1& form) {

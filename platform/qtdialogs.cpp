@@ -1,8 +1,8 @@
 #include "platform/qtdialogs.h"
 
+#include "platform/apptitle.h"
 #include "platform/basicerror.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -14,25 +14,6 @@
 #include <QUrl>
 
 namespace vormelle::platform {
-
-namespace {
-
-// Kept here rather than as Qt's application display name: Qt appends that name to every window
-// title (" — Vormelle"), so no dialog would show its own title exactly.
-QString& storedTitle() {
-    static QString title;
-    return title;
-}
-
-} // namespace
-
-void setApplicationTitle(const QString& title) {
-    storedTitle() = title;
-}
-
-QString applicationTitle() {
-    return storedTitle().isEmpty() ? QCoreApplication::applicationName() : storedTitle();
-}
 
 QString openFilesAnswer(const QStringList& paths) {
     if (paths.isEmpty())

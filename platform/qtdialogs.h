@@ -22,8 +22,4 @@ public:
     void openFolder(const QString& folder) override;
 };
 
-// The title of message boxes that name none of their own.
-void setApplicationTitle(const QString& title);
-QString applicationTitle();
-
 } // namespace vormelle::platform

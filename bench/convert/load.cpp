@@ -8,6 +8,7 @@
 //               row with the mouse, and the start of a run. The run is ended by closing the
 //               window, which ends the program at once, as it does for a user.
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "bench/convert/cpuclock.h"
@@ -236,10 +237,10 @@ constexpr int kRunRows = 300;
 
 RowFigures rowFigures(test::RunFixture& f, const QStringList& rows, bool endByClosing) {
     RowFigures r;
-    ListView& list = *f.form->ListView1;
+    FileListModel& files = f.form->files();
     QElapsedTimer t;
     t.start();
-    list.addRows(rows);
+    files.addRows(rows);
     QApplication::processEvents();
     r.add = seconds(t);
     t.restart();
@@ -249,7 +250,7 @@ RowFigures rowFigures(test::RunFixture& f, const QStringList& rows, bool endByCl
     // One by one, as the file dialog's answer and the samples come in.
     t.restart();
     for (const QString& row : rows)
-        list.add(row);
+        files.add(row);
     QApplication::processEvents();
     r.addOneByOne = seconds(t);
     r.perMove = carryDown(*f.form, int(rows.size()) / 4, kMoves);

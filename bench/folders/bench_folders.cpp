@@ -5,6 +5,7 @@
 //                           time the window went without looking at its events
 //   drop DIR                dropping DIR (a folder), and then all its files named one by one,
 //                           onto the list, "Clear List" after each, with the peak memory of each
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "inputs/addall.h"
@@ -169,7 +170,7 @@ int addAll(const QString& root) {
         w.form.PushButton4->click();
         longest = std::max(longest, clock.nsecsElapsed() - last);
         probe.stop();
-        rows = w.form.ListView1->count();
+        rows = w.form.files().count();
     };
     const auto findOnce = [&] {
         QProcess p;
@@ -220,7 +221,7 @@ int dropRows(const QString& folder) {
 
     resetPeakMemory();
     const double folderDrop = timeOnce([&] { dropOnto(w, tree); });
-    const int folderRows = w.form.ListView1->count();
+    const int folderRows = w.form.files().count();
     const double folderClear = timeOnce(clear);
     const long folderPeak = peakMemoryKiB();
 
@@ -230,7 +231,7 @@ int dropRows(const QString& folder) {
         files.append(QUrl::fromLocalFile(folder + QLatin1Char('/') + name));
     resetPeakMemory();
     const double filesDrop = timeOnce([&] { dropOnto(w, files); });
-    const int fileRows = w.form.ListView1->count();
+    const int fileRows = w.form.files().count();
     const double filesClear = timeOnce(clear);
     const long filesPeak = peakMemoryKiB();
 

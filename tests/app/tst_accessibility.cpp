@@ -1,9 +1,9 @@
 // What a screen reader and a keyboard user get from the real window, on the offscreen platform.
 #include "app/controls.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
-#include "app/startup.h"
+#include "app/program/handlers.h"
+#include "app/program/startup.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
 

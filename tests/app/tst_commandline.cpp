@@ -1,10 +1,11 @@
 // The command line: parsing, the program's answers that need no window, and the rows that names
 // given at start add.
-#include "app/commandline.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
-#include "app/startup.h"
+#include "app/program/commandline.h"
+#include "app/program/handlers.h"
+#include "app/program/startup.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
 #include "tests/support/widgets.h"
@@ -214,12 +215,12 @@ private slots:
         Form1 form(dialogs, desktop);
         connectHandlers(form);
         Form_Load(form, [] { return 1; });
-        form.ListView1->add(QStringLiteral("/already/there.tif"));
+        form.files().add(QStringLiteral("/already/there.tif"));
 
         const QStringList notFound =
             AddStartInputs(form, {a, missing, env.path(QStringLiteral("scans")), a});
         QCOMPARE(notFound, QStringList{missing});
-        QCOMPARE(test::rowsOf(*form.ListView1),
+        QCOMPARE(test::rowsOf(form.files()),
                  (QStringList{QStringLiteral("/already/there.tif"), a, p1, p0, a}));
         QVERIFY(dialogs.boxes.isEmpty());
     }

@@ -1,8 +1,9 @@
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
-#include "app/startup.h"
+#include "app/program/handlers.h"
+#include "app/program/startup.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
 
@@ -96,7 +97,7 @@ private slots:
         QCOMPARE(form.ListView1->columnWidth(0), form.twipsX(7300));
         // A long path scrolls sideways rather than being cut off.
         form.show();
-        form.ListView1->add(QString(400, QLatin1Char('x')));
+        form.files().add(QString(400, QLatin1Char('x')));
         form.ListView1->header()->resizeSection(0, 4000);
         QCoreApplication::processEvents();
         QVERIFY(form.ListView1->horizontalScrollBar()->maximum() > 0);
@@ -107,7 +108,7 @@ private slots:
         test::ScriptedDialogs dialogs;
         test::RecordingDesktop desktop;
         Form1 form(dialogs, desktop);
-        form.ListView1->add(QStringLiteral("/scans/a.tif"));
+        form.files().add(QStringLiteral("/scans/a.tif"));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QWidget* viewport = form.ListView1->viewport();

@@ -3,8 +3,8 @@
 #include "app/form1.h"
 #include "app/paths/paths.h"
 #include "app/startupenv.h"
+#include "platform/apptitle.h"
 #include "platform/basicerror.h"
-#include "platform/qtdialogs.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
 

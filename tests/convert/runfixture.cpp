@@ -1,8 +1,9 @@
 #include "tests/convert/runfixture.h"
 
-#include "app/handlers.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/program/handlers.h"
 #include "app/settingsstore.h"
 
 #include <QDir>
@@ -38,7 +39,7 @@ QStringList RunFixture::leftInTemp() const {
 }
 
 void RunFixture::add(const QString& path) {
-    form->ListView1->add(path);
+    form->files().add(path);
 }
 
 void RunFixture::start() {

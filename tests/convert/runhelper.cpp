@@ -10,10 +10,11 @@
 // VORMELLE_FAULT_PRELOAD names a library that the converters get preloaded.
 
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/program/handlers.h"
 #include "tests/support/scripteddialogs.h"
 
 #include <QApplication>
@@ -54,7 +55,7 @@ int main(int argc, char* argv[]) {
         form.Text1->setText(args[2]);
     }
     for (const QString& input : args.mid(4))
-        form.ListView1->add(input);
+        form.files().add(input);
     form.show();
 
     const QString action = args[3];

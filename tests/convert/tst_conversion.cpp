@@ -1,4 +1,5 @@
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
@@ -134,7 +135,7 @@ void ConversionTest::folderMustExist() {
     QVERIFY(!f.form->IsConverting);
     // Nothing was written: the run never began.
     QCOMPARE(f.leftInTemp(), QStringList());
-    QCOMPARE(f.form->ListView1->count(), 1);
+    QCOMPARE(f.form->files().count(), 1);
 }
 
 // A click during a run asks whether to stop it; No lets it go on.
@@ -210,7 +211,7 @@ void ConversionTest::stopInTheMiddle() {
     for (int i = 0; i < 6; ++i) {
         const bool made = QFile::exists(f.env.path(QStringLiteral("p%1.djvu").arg(i)));
         converted += made;
-        const RowState state = f.form->ListView1->rows().outcome(i);
+        const RowState state = f.form->files().outcome(i);
         QCOMPARE(state == RowState::Converted, made);
         QVERIFY(state != RowState::Failed && state != RowState::None);
         const QString tip = f.form->ListView1->model()
@@ -225,8 +226,8 @@ void ConversionTest::stopInTheMiddle() {
     QCOMPARE(f.leftInTemp(), QStringList());
     QCOMPARE(f.form->windowTitle(), QStringLiteral("Vormelle"));
     // Rows that change lose their outcomes; the next run works as usual.
-    f.form->ListView1->remove(5);
-    QCOMPARE(f.form->ListView1->rows().outcome(0), RowState::None);
+    f.form->files().remove(5);
+    QCOMPARE(f.form->files().outcome(0), RowState::None);
     f.start();
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
 }
@@ -246,7 +247,7 @@ void ConversionTest::hourglassBlocksRemoval() {
     });
     f.start();
     QCOMPARE(pointer, int(Form1::Hourglass));
-    QCOMPARE(f.form->ListView1->count(), 3);
+    QCOMPARE(f.form->files().count(), 3);
     QCOMPARE(f.form->MousePointer(), int(Form1::Default));
     QCOMPARE(f.form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
     QCOMPARE(f.form->ProgressBar1->value(), 0);
@@ -340,7 +341,7 @@ void ConversionTest::rowsVanishingDuringTheRun() {
     once(
         f.form.get(),
         [&] { return f.form->ProgressBar1->text() == QStringLiteral("Processing: a.tif"); },
-        [&] { f.form->ListView1->clear(); });
+        [&] { f.form->files().clear(); });
     f.start();
     QCOMPARE(f.dialogs.boxes.size(), 1);
     QCOMPARE(f.lastBox().split(QStringLiteral("\r\n")),
@@ -407,8 +408,8 @@ void ConversionTest::controlsHoldStillDuringARun() {
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
     QCOMPARE(f.form->Text1->text(), out);
     QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), {}), out);
-    QCOMPARE(f.form->ListView1->count(), 3);
-    QCOMPARE(f.form->ListView1->text(0), f.env.path(QStringLiteral("a.tif")));
+    QCOMPARE(f.form->files().count(), 3);
+    QCOMPARE(f.form->files().text(0), f.env.path(QStringLiteral("a.tif")));
     QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name),
              (QStringList{"a.djvu", "b.djvu", "c.djvu"}));
     QList<bool> after;

@@ -1,4 +1,5 @@
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
@@ -327,7 +328,7 @@ void FaultsTest::missingConverterIsSaidOnce() {
     QVERIFY(!f.form->IsConverting);
     QCOMPARE(f.form->MousePointer(), int(Form1::Default));
     QCOMPARE(f.form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
-    QCOMPARE(f.form->ListView1->count(), 3);
+    QCOMPARE(f.form->files().count(), 3);
 }
 
 void FaultsTest::hungConverterEndsWithTheProgram_data() {

@@ -14,6 +14,15 @@ using convert::kStartFailed;
 
 namespace {
 
+// The runner knows no widget; the window's bar is one thing that can show its progress.
+convert::ShowProgress showOn(ProgressBar& bar) {
+    return [&bar](const QString& text, std::optional<double> position) {
+        bar.setText(text);
+        if (position)
+            bar.setPosition(*position);
+    };
+}
+
 Command shell(const QString& script, const QStringList& args = {}) {
     return {QStringLiteral("/bin/sh"),
             QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + args,
@@ -56,8 +65,9 @@ void RunnerTest::results() {
     QFETCH(int, expected);
     QCOMPARE(convert::RunAndWait(shell(script)), expected);
     ProgressBar bar;
-    QCOMPARE(convert::RunAndWaitWithProgress(shell(script), 0, &bar, QStringLiteral("t"), 10, 2),
-             expected);
+    QCOMPARE(
+        convert::RunAndWaitWithProgress(shell(script), 0, showOn(bar), QStringLiteral("t"), 10, 2),
+        expected);
 }
 
 void RunnerTest::startFailures() {
@@ -71,8 +81,9 @@ void RunnerTest::startFailures() {
     // Nothing is shown and the bar keeps its text until the end, when it gets the text back.
     ProgressBar bar;
     bar.setText(QStringLiteral("before"));
-    QCOMPARE(convert::RunAndWaitWithProgress({plain, {}, {}}, 0, &bar, QStringLiteral("x"), 0, 1),
-             kStartFailed + 70);
+    QCOMPARE(
+        convert::RunAndWaitWithProgress({plain, {}, {}}, 0, showOn(bar), QStringLiteral("x"), 0, 1),
+        kStartFailed + 70);
     QCOMPARE(bar.text(), QStringLiteral("before"));
 }
 
@@ -206,8 +217,8 @@ void RunnerTest::barCreepsAndIsRestored() {
             seen.append(bar.text());
     });
     sampler.start(5);
-    QCOMPARE(convert::RunAndWaitWithProgress(shell(QStringLiteral("sleep 1")), 0, &bar, text, 33, 3,
-                                             options),
+    QCOMPARE(convert::RunAndWaitWithProgress(shell(QStringLiteral("sleep 1")), 0, showOn(bar), text,
+                                             33, 3, options),
              0);
     const QString waiting = (text.isEmpty() ? QString() : text + QStringLiteral(", ")) +
                             QStringLiteral("Please wait.. ");

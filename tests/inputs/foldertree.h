@@ -34,7 +34,7 @@ struct Window {
     }
     QString path(const QString& relative) const { return env.path(relative); }
 
-    QStringList rows() const { return rowsOf(*form.ListView1); }
+    QStringList rows() const { return rowsOf(form.files()); }
     // The scratch folder's paths for the relative names.
     QStringList paths(const QStringList& relative) const {
         QStringList result;

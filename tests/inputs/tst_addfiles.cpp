@@ -1,6 +1,7 @@
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
+#include "app/program/handlers.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 #include "tests/inputs/foldertree.h"
@@ -35,14 +36,13 @@ private slots:
         test::ScriptedDialogs& dialogs = w.dialogs;
         Form1& form = w.form;
         connectHandlers(form);
-        form.ListView1->add(
-            QStringLiteral("/scans/p1.tif")); // a file already listed is added again
+        form.files().add(QStringLiteral("/scans/p1.tif")); // a file already listed is added again
         dialogs.openFilesAnswers.push_back([answer] { return answer; });
         form.PushButton1->click();
 
         QStringList added;
-        for (int i = 1; i < form.ListView1->count(); ++i)
-            added.append(form.ListView1->text(i));
+        for (int i = 1; i < form.files().count(); ++i)
+            added.append(form.files().text(i));
         QFETCH(QStringList, rows);
         QCOMPARE(added, rows);
         QCOMPARE(dialogs.boxes.size(), 0);
@@ -61,7 +61,7 @@ private slots:
         dialogs.openFilesAnswers.push_back(
             []() -> QString { throw BasicError(BasicError::BufferTooSmall); });
         form.PushButton1->click();
-        QCOMPARE(form.ListView1->count(), 0);
+        QCOMPARE(form.files().count(), 0);
         QCOMPARE(dialogs.boxes.size(), 1);
         QCOMPARE(dialogs.boxes[0].text,
                  QStringLiteral("You've selected too many files to add.\r\rPlease try adding via "
@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(dialogs.boxes[0].title, QStringLiteral("Application Error"));
         QVERIFY(dialogs.boxes[0].text.contains(
             QStringLiteral("in Tessary2021/08/31.Form1.PushButton1_Click at line 100")));
-        QCOMPARE(form.ListView1->count(), 0);
+        QCOMPARE(form.files().count(), 0);
     }
 };
 

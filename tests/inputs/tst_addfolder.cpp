@@ -24,6 +24,8 @@ private slots:
     void listFiles();
     void listFilesGrowsPastHundred();
     void listFilesOfMissingFolderThrows();
+    void folderRows_data();
+    void folderRows();
     void fileExistsStrict_data();
     void fileExistsStrict();
     void unsafeCharacters_data();
@@ -192,6 +194,29 @@ void TestAddFolder::listFiles() {
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d/"), pattern), expected);
     for (const QString& name : std::as_const(expected))
         QVERIFY2(addfolder::FileExistsStrict(w.path("d/") + name), qPrintable(name));
+}
+
+void TestAddFolder::folderRows_data() {
+    QTest::addColumn<QString>("folder"); // under the scratch folder
+    QTest::newRow("plain") << "d";
+    QTest::newRow("trailing slash") << "d/";
+    QTest::newRow("doubled slash") << "/d/";
+}
+
+// The one rule of "Add All", a drop and --convert: "~" names and plain hidden files are left
+// out; a hidden file that is read-only or a link is not plain, and stays.
+void TestAddFolder::folderRows() {
+    QFETCH(QString, folder);
+    Window w;
+    w.make({"d/a.tif", "d/~lock.tif", "d/.plain.tif", "d/.readonly.tif", "d/b~.tif"});
+    QVERIFY(QFile::setPermissions(w.path("d/.readonly.tif"), QFile::ReadOwner));
+    QVERIFY(QFile::link(w.path("d/a.tif"), w.path("d/.link.tif")));
+    const QString listed = w.path(QString()) + folder;
+    const QStringList rows =
+        addfolder::folderRows(listed, addfolder::ListFilesWithAttributes(listed, "*.*"));
+    const QString d = w.path("d");
+    QCOMPARE(rows,
+             (QStringList{d + "/.link.tif", d + "/.readonly.tif", d + "/a.tif", d + "/b~.tif"}));
 }
 
 void TestAddFolder::listFilesGrowsPastHundred() {

@@ -107,7 +107,7 @@ void TestDragDrop::dataWithoutFilesRefused() {
 void TestDragDrop::filesInSourceOrder() {
     auto w = window();
     w->make({"a.tif", "b.txt", "d/~lock.tif", "d//x.tif"});
-    w->form.ListView1->add(QStringLiteral("/earlier.tif"));
+    w->form.files().add(QStringLiteral("/earlier.tif"));
     // A dropped file is listed as given: not cleaned, whatever its type or name; a name
     // that is gone by the time of the drop is passed over.
     const QString doubled = w->path("d//x.tif");

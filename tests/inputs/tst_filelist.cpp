@@ -1,7 +1,8 @@
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
-#include "app/startup.h"
+#include "app/program/handlers.h"
+#include "app/program/startup.h"
 #include "inputs/filelist.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
@@ -23,7 +24,7 @@ class TestFileList final : public QObject {
     Form1& form() { return *m_form; }
     void fill(const QStringList& texts) {
         for (const QString& t : texts)
-            form().ListView1->add(t);
+            form().files().add(t);
     }
     QPoint rowCenter(int row) {
         return form().ListView1->visualRect(form().ListView1->model()->index(row, 0)).center();
@@ -85,7 +86,7 @@ private slots:
         else
             filelist::ListView1_DblClick(form());
         QFETCH(QStringList, after);
-        QCOMPARE(test::rowsOf(*form().ListView1), after);
+        QCOMPARE(test::rowsOf(form().files()), after);
         QCOMPARE(m_dialogs.boxes.size(), 0);
         form().setMousePointer(Form1::Default);
     }
@@ -96,17 +97,17 @@ private slots:
         fill({"/a.tif"});
         form().ListView1->clearSelection();
         filelist::ListView1_KeyDown(form(), Qt::Key_Delete);
-        QCOMPARE(test::rowsOf(*form().ListView1), QStringList{"/a.tif"});
+        QCOMPARE(test::rowsOf(form().files()), QStringList{"/a.tif"});
     }
 
     void clearList() {
         fill({"/a.tif", "/a.tif"});
         form().setMousePointer(Form1::Hourglass);
         form().PushButton6->click();
-        QCOMPARE(form().ListView1->count(), 2);
+        QCOMPARE(form().files().count(), 2);
         form().setMousePointer(Form1::Default);
         form().PushButton6->click();
-        QCOMPARE(form().ListView1->count(), 0);
+        QCOMPARE(form().files().count(), 0);
         QCOMPARE(form().ListView1->columnHeader(), QStringLiteral("TIFF File(s)"));
     }
 
@@ -133,7 +134,7 @@ private slots:
         fill(start);
         carry(from, over);
         QFETCH(QStringList, after);
-        QCOMPARE(test::rowsOf(*form().ListView1), after);
+        QCOMPARE(test::rowsOf(form().files()), after);
         QFETCH(int, selected);
         QCOMPARE(form().ListView1->selectedRow(), selected);
         QVERIFY(!form().MouseIsDown);
@@ -143,7 +144,7 @@ private slots:
         fill({"A", "B"});
         filelist::ListView1_ItemClick(form(), 0);
         filelist::ListView1_MouseMove(form(), Qt::NoButton, rowCenter(1));
-        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"A", "B"}));
+        QCOMPARE(test::rowsOf(form().files()), (QStringList{"A", "B"}));
     }
 
     void aRemovedRowIsNoLongerCarried() {
@@ -153,7 +154,7 @@ private slots:
         filelist::ListView1_KeyDown(form(), Qt::Key_Delete);
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(0));
-        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"A", "C"}));
+        QCOMPARE(test::rowsOf(form().files()), (QStringList{"A", "C"}));
         filelist::ListView1_MouseUp(form());
 
         // A carried row below a removed one keeps being carried.
@@ -163,20 +164,20 @@ private slots:
         fill({"D"});
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(1));
-        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"D", "C"}));
+        QCOMPARE(test::rowsOf(form().files()), (QStringList{"D", "C"}));
         filelist::ListView1_MouseUp(form());
 
         form().PushButton6->click();
         fill({"X", "Y"});
         filelist::ListView1_MouseDown(form());
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, rowCenter(1));
-        QCOMPARE(test::rowsOf(*form().ListView1), (QStringList{"X", "Y"}));
+        QCOMPARE(test::rowsOf(form().files()), (QStringList{"X", "Y"}));
     }
 
     // The list follows a carried row near its edges, wherever the window stands on the screen.
     void autoScrollNearTheEdges() {
         for (int i = 0; i < 200; ++i)
-            form().ListView1->add(QStringLiteral("/row%1.tif").arg(i, 3, 10, QLatin1Char('0')));
+            form().files().add(QStringLiteral("/row%1.tif").arg(i, 3, 10, QLatin1Char('0')));
         ListView& list = *form().ListView1;
         list.scrollToBottom();
         QCoreApplication::processEvents();
@@ -194,7 +195,7 @@ private slots:
         filelist::ListView1_MouseMove(form(), Qt::LeftButton, QPoint(5, inMiddle));
         QCoreApplication::processEvents();
         QCOMPARE(list.rowAt(QPoint(5, 2)), top);
-        QCOMPARE(list.text(middleRow), list.text(form().DraggedItem));
+        QCOMPARE(form().files().text(middleRow), form().files().text(form().DraggedItem));
         filelist::ListView1_MouseUp(form());
     }
 

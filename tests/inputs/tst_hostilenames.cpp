@@ -3,6 +3,7 @@
 // Runs held to the permission bits (ctest starts it through unprivileged.sh), so they mean
 // something also under root.
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "convert/checks.h"
 #include "inputs/dragdrop.h"
@@ -237,7 +238,7 @@ private slots:
             std::unique_ptr<QMimeData> data(dropOf({t.root, folder, file}));
             dragdrop::ListView1_OLEDragDrop(*f.form, *data);
         }
-        QStringList rows = test::rowsOf(*f.form->ListView1);
+        QStringList rows = test::rowsOf(f.form->files());
         QStringList expected = t.convertible.keys() + t.failing;
         rows.sort();
         expected.sort();
@@ -277,7 +278,7 @@ private slots:
         f.dialogs.openFilesAnswers.push_back([deep] { return deep; });
         f.form->PushButton1->click();
 
-        QStringList rows = test::rowsOf(*f.form->ListView1);
+        QStringList rows = test::rowsOf(f.form->files());
         QCOMPARE(rows.size(), names.size() + 1);
         QCOMPARE(rows.back(), deep);
 

@@ -1,7 +1,8 @@
+#include "app/filelistmodel.h"
 #include "app/form1.h"
-#include "app/handlers.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/program/handlers.h"
 #include "app/settingsstore.h"
 #include "inputs/samples.h"
 #include "tests/support/scripteddialogs.h"
@@ -64,7 +65,7 @@ private slots:
         m_dialogs->boxAnswers = {platform::Answer::No, platform::Answer::Yes};
         m_form->PushButton7->click();
         const QStringList all = {sample("a.tif"), sample("B.tif"), sample("c.tif")};
-        QCOMPARE(test::rowsOf(*m_form->ListView1), all);
+        QCOMPARE(test::rowsOf(m_form->files()), all);
         QCOMPARE(m_dialogs->boxes.size(), 1);
         QCOMPARE(m_dialogs->boxes[0].text, kQuestion);
         QCOMPARE(m_dialogs->boxes[0].title, QString());
@@ -74,17 +75,17 @@ private slots:
 
         // A second click adds nothing and still asks; Yes opens the folder.
         m_form->PushButton7->click();
-        QCOMPARE(test::rowsOf(*m_form->ListView1), all);
+        QCOMPARE(test::rowsOf(m_form->files()), all);
         QCOMPARE(m_dialogs->boxes.size(), 2);
         QCOMPARE(m_desktop.folders, QStringList{m_samples + QLatin1Char('/')});
     }
 
     void rowsThatOnlyLookAlikeDoNotCount() {
         samples::SnapshotSampleFiles();
-        m_form->ListView1->add(sample("A.TIF"));
-        m_form->ListView1->add(sample("c.tif"));
+        m_form->files().add(sample("A.TIF"));
+        m_form->files().add(sample("c.tif"));
         m_form->PushButton7->click();
-        QCOMPARE(test::rowsOf(*m_form->ListView1),
+        QCOMPARE(test::rowsOf(m_form->files()),
                  (QStringList{sample("A.TIF"), sample("c.tif"), sample("a.tif"), sample("B.tif")}));
     }
 
@@ -92,7 +93,7 @@ private slots:
         samples::SnapshotSampleFiles();
         QVERIFY(QFile::remove(sample("B.tif")));
         m_form->PushButton7->click();
-        QCOMPARE(test::rowsOf(*m_form->ListView1), (QStringList{sample("a.tif"), sample("c.tif")}));
+        QCOMPARE(test::rowsOf(m_form->files()), (QStringList{sample("a.tif"), sample("c.tif")}));
         QCOMPARE(m_dialogs->boxes.size(), 1);
         QCOMPARE(m_dialogs->boxes[0].text, kQuestion);
     }
@@ -108,13 +109,13 @@ private slots:
         if (stored != QLatin1String("-"))
             settings::SaveSetting(QStringLiteral("Snapshot"), stored);
         m_form->PushButton7->click();
-        QCOMPARE(m_form->ListView1->count(), 0);
+        QCOMPARE(m_form->files().count(), 0);
         QCOMPARE(m_dialogs->boxes.size(), 1);
         QCOMPARE(m_dialogs->boxes[0].text, kQuestion);
     }
 
     void isInFileList() {
-        ListView& list = *m_form->ListView1;
+        FileListModel& list = m_form->files();
         QVERIFY(!samples::IsInFileList(list, QStringLiteral("/a.tif")));
         list.add(QStringLiteral("/a.tif"));
         list.add(QStringLiteral("/b.tif"));

@@ -1,6 +1,7 @@
 // A long run and a long list: what must hold however many files there are. How fast it goes is
 // measured by bench/run, not here.
 #include "app/controls.h"
+#include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "platform/events.h"
@@ -85,7 +86,8 @@ int windowUnderLoad() {
     const QString in = f.env.path(QStringLiteral("in"));
     tinyTiffs(in, kRowsBeforeClosing + 10);
     ListView& list = *f.form->ListView1;
-    list.addRows(numberedRows(in, kRows));
+    FileListModel& files = f.form->files();
+    files.addRows(numberedRows(in, kRows));
 
     test::RunWatch watch(*f.form->ProgressBar1);
     watch.onFile = [&](int n) {
@@ -96,16 +98,16 @@ int windowUnderLoad() {
             const int row = kRows / 2;
             list.scrollTo(list.model()->index(row, 0), QAbstractItemView::PositionAtTop);
             QCoreApplication::processEvents();
-            const QString carried = list.text(row);
+            const QString carried = files.text(row);
             QWidget* vp = list.viewport();
             QTest::mousePress(vp, Qt::LeftButton, {}, rowCenter(list, row));
             moveWithButtonDown(vp, rowCenter(list, row + 1));
             moveWithButtonDown(vp, rowCenter(list, row + 2));
             QTest::mouseRelease(vp, Qt::LeftButton, {}, rowCenter(list, row + 2));
             report(QStringLiteral("carried: %1 %2")
-                       .arg(list.text(row + 2) == carried ? QStringLiteral("moved")
-                                                          : QStringLiteral("stayed"))
-                       .arg(list.count()));
+                       .arg(files.text(row + 2) == carried ? QStringLiteral("moved")
+                                                           : QStringLiteral("stayed"))
+                       .arg(files.count()));
         }
         if (n == kRowsBeforeClosing + 1) {
             report(QStringLiteral("running: %1 %2").arg(int(f.form->IsConverting)).arg(n - 1));
@@ -233,14 +235,15 @@ void LoadTest::aHundredThousandRowsClearAndCarry() {
     f.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
     ListView& list = *f.form->ListView1;
+    FileListModel& files = f.form->files();
     const QStringList rows = numberedRows(QStringLiteral("/scans"), kRows);
-    list.addRows(rows);
+    files.addRows(rows);
     QCoreApplication::processEvents();
     f.form->PushButton6->click();
-    QCOMPARE(list.count(), 0);
+    QCOMPARE(files.count(), 0);
     QCOMPARE(list.selectedRow(), -1);
 
-    list.addRows(rows);
+    files.addRows(rows);
     const int from = kRows / 2;
     list.scrollTo(list.model()->index(from, 0), QAbstractItemView::PositionAtTop);
     QCoreApplication::processEvents();
@@ -271,7 +274,7 @@ void LoadTest::aHundredThousandRowsClearAndCarry() {
     }
     QTest::mouseRelease(vp, Qt::LeftButton, {}, edge);
 
-    QVERIFY(test::rowsOf(list) == expected);
+    QVERIFY(test::rowsOf(files) == expected);
     QCOMPARE(list.selectedRow(), carried);
     QVERIFY(vp->rect().intersects(list.visualRect(list.model()->index(carried, 0))));
     QVERIFY(!f.form->MouseIsDown);
@@ -283,11 +286,11 @@ void LoadTest::aHundredThousandRowsClearAndCarry() {
     moveWithButtonDown(vp, rowCenter(list, kRows - 1));
     moveWithButtonDown(vp, rowCenter(list, kRows - 1));
     QTest::mouseRelease(vp, Qt::LeftButton, {}, rowCenter(list, kRows - 1));
-    QCOMPARE(list.text(kRows - 1), expected.at(kRows - 2));
-    QCOMPARE(list.count(), kRows);
+    QCOMPARE(files.text(kRows - 1), expected.at(kRows - 2));
+    QCOMPARE(files.count(), kRows);
 
     f.form->PushButton6->click();
-    QCOMPARE(list.count(), 0);
+    QCOMPARE(files.count(), 0);
 }
 
 // A run over 100,000 rows goes on row after row while the window keeps answering, and closing

@@ -1,5 +1,6 @@
 // The titles the real dialogs carry on a real X display, as the desktop reads them
 // (_NET_WM_NAME, through xprop): exactly the program's titles, nothing appended.
+#include "platform/apptitle.h"
 #include "platform/dialogs.h"
 #include "platform/qtdialogs.h"
 #include "tests/support/widgets.h"

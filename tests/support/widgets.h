@@ -1,7 +1,7 @@
 #pragma once
 
 // Small helpers for tests that look at the window's list or drive a modal dialog.
-#include "app/listview.h"
+#include "app/filelistmodel.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -11,11 +11,8 @@
 
 namespace vormelle::test {
 
-inline QStringList rowsOf(const ListView& list) {
-    QStringList result;
-    for (int i = 0; i < list.count(); ++i)
-        result.append(list.text(i));
-    return result;
+inline QStringList rowsOf(const FileListModel& files) {
+    return files.files();
 }
 
 // Runs `act` on the modal dialog of type Dialog once it is open: a modal loop lets only

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "app/program/startup.h"
 
 #include "app/controls.h"
 #include "app/errorreport.h"

@@ -1,4 +1,4 @@
-#include "app/handlers.h"
+#include "app/program/handlers.h"
 
 #include "app/form1.h"
 #include "convert/conversion.h"

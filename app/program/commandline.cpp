@@ -1,4 +1,4 @@
-#include "app/commandline.h"
+#include "app/program/commandline.h"
 
 #include "platform/filesystem.h"
 

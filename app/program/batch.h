@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/commandline.h"
+#include "app/program/commandline.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,8 +9,8 @@ namespace vormelle::batch {
 
 // The files a --convert run takes from the names given: a file as given (one that is missing
 // fails as its row), a folder by the TIFF files (*.tif, *.tiff in any letter case) in it and
-// below it, folder by folder and by name, without "~" and hidden names, as a drop would list
-// them. Folders that cannot be read are named in `unreadable`.
+// below it, folder by folder and by name, without "~" names and plain hidden files, as a drop
+// lists them. Folders that cannot be read are named in `unreadable`.
 QStringList expandInputs(const QStringList& names, QStringList* unreadable = nullptr);
 
 // The terminal's progress line: "[#####     ] 3 of 6", the bar `width` characters wide.

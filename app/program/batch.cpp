@@ -1,4 +1,4 @@
-#include "app/batch.h"
+#include "app/program/batch.h"
 
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
@@ -6,6 +6,7 @@
 #include "convert/engine.h"
 #include "convert/outcome.h"
 #include "convert/runlog.h"
+#include "inputs/addfolder.h"
 #include "output/encoderchoice.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
@@ -68,20 +69,15 @@ bool isTiffName(const QString& name) {
 }
 
 void addFolderTree(const QString& top, QStringList& files, QStringList* unreadable) {
-    // Level by level, as a dropped folder is walked.
+    // Level by level, as a dropped folder is walked, and its files by the drop's rule.
     QStringList folders{top};
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const QString folder = folders.at(i);
         const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + u'/';
         try {
-            QStringList names;
-            for (const platform::FileEntry& file : platform::files(folder, QStringLiteral("*.*")))
-                if (isTiffName(file.name) && !file.name.startsWith(u'~') &&
-                    !file.name.startsWith(u'.'))
-                    names.append(file.name);
-            std::sort(names.begin(), names.end(), platform::ntfsLess);
-            for (const QString& name : std::as_const(names))
-                files.append(prefix + name);
+            QList<platform::FileEntry> tiffs = platform::files(folder, QStringLiteral("*.*"));
+            tiffs.removeIf([](const platform::FileEntry& file) { return !isTiffName(file.name); });
+            files.append(addfolder::folderRows(folder, tiffs));
             for (const platform::DirectoryEntry& sub : platform::subFolders(folder))
                 folders.append(prefix + sub.name);
         } catch (const BasicError&) {

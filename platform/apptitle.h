@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace vormelle::platform {
+
+// The title of message boxes that name none of their own. Before one is set, the
+// application's name.
+void setApplicationTitle(const QString& title);
+QString applicationTitle();
+
+} // namespace vormelle::platform
