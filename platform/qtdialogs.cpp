@@ -3,6 +3,7 @@
 #include "platform/apptitle.h"
 #include "platform/basicerror.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
