@@ -140,6 +140,10 @@ public:
         const bool byStop = stopping && convert::endedByStop(row);
         const QString reason = convert::escapedForOneLine(convert::failureReason(row));
         const QString input = convert::escapedForOneLine(row.input);
+        const QString textNote = convert::escapedForOneLine(convert::textLayerNote(row));
+        const QString converted = textNote.isEmpty()
+                                      ? QStringLiteral("converted")
+                                      : QStringLiteral("converted; ") + textNote;
         if (m_terminal)
             print(stderr, QStringLiteral("\r\033[K"));
         else if (!byStop)
@@ -147,10 +151,12 @@ public:
                               .arg(m_done)
                               .arg(m_count)
                               .arg(convert::escapedForOneLine(row.fileName),
-                                   row.converted ? QStringLiteral("converted")
+                                   row.converted ? converted
                                                  : QStringLiteral("failed: ") + reason));
         if (!row.converted && !byStop)
             complain(input + QStringLiteral(": ") + reason);
+        if (row.converted && !textNote.isEmpty())
+            complain(input + QStringLiteral(": ") + converted);
         if (row.converted)
             print(stdout, row.output + QLatin1Char('\n'));
         if (m_terminal)
@@ -232,9 +238,13 @@ int run(const cli::CommandLine& command) {
                        ? command.jobs
                        : convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
     request.route = routeFor(command.encoder);
+    // Only on request: a run that would take seconds a page more never starts unasked.
+    request.text.on = command.ocr;
+    request.text.languages = command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages()
+                                                            : command.ocrLanguages;
 
     convert::Engine engine(paths::ProgramFolder());
-    QString refusal = engine.prepare(request.route);
+    QString refusal = engine.prepare(request.route, request.text);
     if (refusal.isEmpty())
         refusal = engine.deploy();
     if (!refusal.isEmpty()) {

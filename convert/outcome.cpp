@@ -3,8 +3,8 @@
 #include "app/paths/paths.h"
 #include "convert/runner.h"
 
+#include <QCoreApplication>
 #include <QHash>
-
 #include <QStringList>
 
 #include <csignal>
@@ -114,6 +114,26 @@ QString failureReason(const RowOutcome& row) {
     return QStringLiteral("the conversion did not finish");
 }
 
+QString textLayerNote(const RowOutcome& row) {
+    if (!row.converted || !row.textWanted || row.textProblem.isEmpty())
+        return {};
+    return QCoreApplication::translate("TextLayer", "no text layer: %1").arg(row.textProblem);
+}
+
+QString emptyPagesNote(const RowOutcome& row) {
+    if (!row.converted || !row.textWanted || !row.textProblem.isEmpty() ||
+        row.pagesWithoutText.isEmpty())
+        return {};
+    QStringList pages;
+    for (const int page : row.pagesWithoutText)
+        pages.append(QString::number(page));
+    return pages.size() == 1
+               ? QCoreApplication::translate("TextLayer", "no text found on page %1")
+                     .arg(pages.front())
+               : QCoreApplication::translate("TextLayer", "no text found on pages %1")
+                     .arg(pages.join(QStringLiteral(", ")));
+}
+
 bool endedByStop(const RowOutcome& row) {
     return !row.converted && (row.stopped || (!row.started && !row.first));
 }
@@ -125,11 +145,16 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             ++sameName[row.fileName];
     }
     QStringList failed;
+    QStringList withoutText;
     qsizetype converted = 0;
     qsizetype notConverted = 0;
     for (const RowOutcome& row : rows) {
         if (row.converted) {
             ++converted;
+            if (const QString note = textLayerNote(row); !note.isEmpty())
+                withoutText.append(paths::Visible(
+                    row.fileName + QCoreApplication::translate("TextLayer", ": converted; ") +
+                    note));
             continue;
         }
         if (stopped && endedByStop(row)) {
@@ -149,8 +174,19 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
                                  .arg(rows.size())
                                  .arg(notConverted)};
     }
-    if (failed.isEmpty())
+    // Converted, but not searchable: the result is there, and the user knows why its text is not.
+    const auto addWithoutText = [&lines, &withoutText] {
+        if (withoutText.isEmpty())
+            return;
+        lines.append(QString());
+        lines += withoutText.mid(0, kListedFailures);
+        if (withoutText.size() > kListedFailures)
+            lines.append(QStringLiteral("... and %1 more.").arg(withoutText.size() - kListedFailures));
+    };
+    if (failed.isEmpty()) {
+        addWithoutText();
         return lines.join(QStringLiteral("\r\n"));
+    }
     if (!stopped)
         lines.append(QString());
     lines.append(QStringLiteral("%1 of %2 file(s) could not be converted:")
@@ -162,6 +198,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         if (!logPath.isEmpty())
             lines.append(QStringLiteral("All reasons: ") + paths::Visible(logPath));
     }
+    addWithoutText();
     return lines.join(QStringLiteral("\r\n"));
 }
 
