@@ -141,18 +141,17 @@ public:
         const QString reason = convert::escapedForOneLine(convert::failureReason(row));
         const QString input = convert::escapedForOneLine(row.input);
         const QString textNote = convert::escapedForOneLine(convert::textLayerNote(row));
-        const QString converted = textNote.isEmpty()
-                                      ? QStringLiteral("converted")
-                                      : QStringLiteral("converted; ") + textNote;
+        const QString converted = textNote.isEmpty() ? QStringLiteral("converted")
+                                                     : QStringLiteral("converted; ") + textNote;
         if (m_terminal)
             print(stderr, QStringLiteral("\r\033[K"));
         else if (!byStop)
-            print(stderr, QStringLiteral("%1 of %2: %3: %4\n")
-                              .arg(m_done)
-                              .arg(m_count)
-                              .arg(convert::escapedForOneLine(row.fileName),
-                                   row.converted ? converted
-                                                 : QStringLiteral("failed: ") + reason));
+            print(stderr,
+                  QStringLiteral("%1 of %2: %3: %4\n")
+                      .arg(m_done)
+                      .arg(m_count)
+                      .arg(convert::escapedForOneLine(row.fileName),
+                           row.converted ? converted : QStringLiteral("failed: ") + reason));
         if (!row.converted && !byStop)
             complain(input + QStringLiteral(": ") + reason);
         if (row.converted && !textNote.isEmpty())
@@ -240,8 +239,8 @@ int run(const cli::CommandLine& command) {
     request.route = routeFor(command.encoder);
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
-    request.text.languages = command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages()
-                                                            : command.ocrLanguages;
+    request.text.languages =
+        command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
 
     convert::Engine engine(paths::ProgramFolder());
     QString refusal = engine.prepare(request.route, request.text);

@@ -234,8 +234,7 @@ struct Engine::Private {
     RowOutcome convertRow(const RunRequest& request, int index, const QString& output,
                           const QString& clash, const std::atomic<bool>& stop, TextStep* text);
     void convertThroughPdf(RowOutcome& row, const TiffInspection& inspection,
-                           const QString& rowFolder, const std::atomic<bool>& stop,
-                           TextStep* text);
+                           const QString& rowFolder, const std::atomic<bool>& stop, TextStep* text);
     void convertDirectly(RowOutcome& row, const TiffInspection& inspection,
                          const QString& rowFolder, const std::atomic<bool>& stop, TextStep* text);
     void placeResult(RowOutcome& row, int tiffPages, const QString& result,
@@ -255,8 +254,8 @@ QString Engine::prepare(Route route, const TextLayerChoice& text) {
         route == Route::Direct ? directEncoderProblem() : secondConverterProblem(d->programFolder);
     // A missing language would cost every row its text: said once, before anything starts.
     if (refusal.isEmpty() && text.on)
-        refusal = ocrLanguageProblem(text.languages.isEmpty() ? defaultOcrLanguages()
-                                                               : text.languages);
+        refusal =
+            ocrLanguageProblem(text.languages.isEmpty() ? defaultOcrLanguages() : text.languages);
     if (!refusal.isEmpty())
         return refusal;
     d->location = platform::temporaryLocation();

@@ -194,7 +194,7 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         m->api.SetImage(pixels, width, height, bytesPerPixel, int(bytesPerLine));
     }
     m->api.SetSourceResolution(dpi);
-    ETEXT_DESC monitor;
+    tesseract::ETEXT_DESC monitor;
     if (stop) {
         monitor.cancel = &cancelled;
         monitor.cancel_this = const_cast<std::atomic<bool>*>(stop);
@@ -226,13 +226,13 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         if (word.isEmpty() || !it->BoundingBox(RIL_WORD, &left, &top, &right, &bottom))
             continue;
         if (newParagraph || page.paragraphs.isEmpty()) {
-            page.paragraphs.append({});
+            page.paragraphs.append(OcrParagraph{});
             newParagraph = false;
             newLine = true;
         }
         OcrParagraph& paragraph = page.paragraphs.last();
         if (newLine || paragraph.lines.isEmpty()) {
-            paragraph.lines.append({});
+            paragraph.lines.append(OcrLine{});
             newLine = false;
         }
         const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
@@ -248,8 +248,8 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
 
 QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage) {
     const QSize to = djvuPage.isValid() ? djvuPage : page.size;
-    QByteArray out = "(page 0 0 " + QByteArray::number(to.width()) + ' ' +
-                     QByteArray::number(to.height());
+    QByteArray out =
+        "(page 0 0 " + QByteArray::number(to.width()) + ' ' + QByteArray::number(to.height());
     for (const OcrParagraph& p : page.paragraphs) {
         out += "\n (para " + djvuBox(p.box, page.size, to);
         for (const OcrLine& l : p.lines) {
@@ -338,9 +338,9 @@ TextLayerResult addTextLayer(Recognizer& recognizer, const QString& tiff, const 
             uchar* to = pixels.data() + size_t(y) * size_t(stride);
             if (f.kind == PixelKind::Colour) {
                 for (int x = 0; x < f.width; ++x)
-                    to[x] = uchar((299 * row[3 * x] + 587 * row[3 * x + 1] +
-                                   114 * row[3 * x + 2] + 500) /
-                                  1000);
+                    to[x] = uchar(
+                        (299 * row[3 * x] + 587 * row[3 * x + 1] + 114 * row[3 * x + 2] + 500) /
+                        1000);
             } else {
                 std::copy_n(row, stride, to);
             }
@@ -389,11 +389,10 @@ TextLayerResult addTextLayer(Recognizer& recognizer, const QString& tiff, const 
                                  workFolder, stop, result.stopped);
     QFile::remove(scriptPath);
     // One rename: the document is either the old one or the one with text, never gone.
-    if (result.problem.isEmpty() &&
-        ::rename(platform::encodePath(copy).constData(), platform::encodePath(djvu).constData()) !=
-            0)
-        result.problem = tr("cannot write in the temporary folder: %1")
-                             .arg(platform::systemErrorText(errno));
+    if (result.problem.isEmpty() && ::rename(platform::encodePath(copy).constData(),
+                                             platform::encodePath(djvu).constData()) != 0)
+        result.problem =
+            tr("cannot write in the temporary folder: %1").arg(platform::systemErrorText(errno));
     QFile::remove(copy);
     return result;
 }

@@ -127,11 +127,10 @@ QString emptyPagesNote(const RowOutcome& row) {
     QStringList pages;
     for (const int page : row.pagesWithoutText)
         pages.append(QString::number(page));
-    return pages.size() == 1
-               ? QCoreApplication::translate("TextLayer", "no text found on page %1")
-                     .arg(pages.front())
-               : QCoreApplication::translate("TextLayer", "no text found on pages %1")
-                     .arg(pages.join(QStringLiteral(", ")));
+    return pages.size() == 1 ? QCoreApplication::translate("TextLayer", "no text found on page %1")
+                                   .arg(pages.front())
+                             : QCoreApplication::translate("TextLayer", "no text found on pages %1")
+                                   .arg(pages.join(QStringLiteral(", ")));
 }
 
 bool endedByStop(const RowOutcome& row) {
@@ -181,7 +180,8 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         lines.append(QString());
         lines += withoutText.mid(0, kListedFailures);
         if (withoutText.size() > kListedFailures)
-            lines.append(QStringLiteral("... and %1 more.").arg(withoutText.size() - kListedFailures));
+            lines.append(
+                QStringLiteral("... and %1 more.").arg(withoutText.size() - kListedFailures));
     };
     if (failed.isEmpty()) {
         addWithoutText();

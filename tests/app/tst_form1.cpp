@@ -7,6 +7,7 @@
 #include "tests/support/testenv.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>

@@ -18,32 +18,32 @@ namespace {
 
 // Common English words; a dictionary word is what a scanned book is made of.
 const char* const kVocabulary[] = {
-    "about",   "above",   "across",  "after",   "again",   "against", "almost",  "along",
-    "already", "always",  "among",   "animal",  "answer",  "around",  "because", "become",
-    "before",  "began",   "behind",  "below",   "better",  "between", "black",   "body",
-    "books",   "bring",   "brought", "build",   "called",  "carry",   "cause",   "change",
-    "children", "church", "city",    "close",   "color",   "common",  "country", "course",
-    "cover",   "cross",   "during",  "early",   "earth",   "eight",   "enough",  "even",
-    "every",   "example", "family",  "father",  "field",   "figure",  "finally", "follow",
-    "food",    "force",   "forest",  "found",   "friend",  "front",   "garden",  "given",
-    "going",   "government", "great", "green",  "ground",  "group",   "grow",    "half",
-    "happened", "heard",  "heavy",   "help",    "high",    "horse",   "hours",   "house",
-    "hundred", "idea",    "important", "inside", "island", "just",    "keep",    "kind",
-    "known",   "land",    "language", "large",  "later",   "learn",   "leave",   "letter",
-    "light",   "listen",  "little",  "living",  "long",    "machine", "made",    "many",
-    "measure", "might",   "miles",   "minute",  "money",   "months",  "morning", "mother",
-    "mountain", "music",  "near",    "never",   "night",   "north",   "nothing", "notice",
-    "number",  "ocean",   "office",  "often",   "open",    "order",   "other",   "paper",
-    "people",  "perhaps", "picture", "piece",   "place",   "plain",   "plants",  "point",
-    "power",   "present", "problem", "question", "quickly", "quite",  "rather",  "reached",
-    "ready",   "really",  "record",  "remember", "river",  "round",   "school",  "science",
-    "second",  "short",   "should",  "simple",  "since",   "small",   "something", "sound",
-    "south",   "special", "spring",  "stand",   "start",   "state",   "still",   "stood",
-    "story",   "street",  "strong",  "study",   "summer",  "surface", "table",   "taken",
-    "their",   "themselves", "thought", "three", "through", "today",  "together", "toward",
-    "travel",  "under",   "until",   "usually", "valley",  "voice",   "walked",  "water",
-    "weather", "whole",   "window",  "winter",  "without", "woman",   "words",   "world",
-    "written", "years",   "young",
+    "about",    "above",      "across",    "after",    "again",   "against", "almost",    "along",
+    "already",  "always",     "among",     "animal",   "answer",  "around",  "because",   "become",
+    "before",   "began",      "behind",    "below",    "better",  "between", "black",     "body",
+    "books",    "bring",      "brought",   "build",    "called",  "carry",   "cause",     "change",
+    "children", "church",     "city",      "close",    "color",   "common",  "country",   "course",
+    "cover",    "cross",      "during",    "early",    "earth",   "eight",   "enough",    "even",
+    "every",    "example",    "family",    "father",   "field",   "figure",  "finally",   "follow",
+    "food",     "force",      "forest",    "found",    "friend",  "front",   "garden",    "given",
+    "going",    "government", "great",     "green",    "ground",  "group",   "grow",      "half",
+    "happened", "heard",      "heavy",     "help",     "high",    "horse",   "hours",     "house",
+    "hundred",  "idea",       "important", "inside",   "island",  "just",    "keep",      "kind",
+    "known",    "land",       "language",  "large",    "later",   "learn",   "leave",     "letter",
+    "light",    "listen",     "little",    "living",   "long",    "machine", "made",      "many",
+    "measure",  "might",      "miles",     "minute",   "money",   "months",  "morning",   "mother",
+    "mountain", "music",      "near",      "never",    "night",   "north",   "nothing",   "notice",
+    "number",   "ocean",      "office",    "often",    "open",    "order",   "other",     "paper",
+    "people",   "perhaps",    "picture",   "piece",    "place",   "plain",   "plants",    "point",
+    "power",    "present",    "problem",   "question", "quickly", "quite",   "rather",    "reached",
+    "ready",    "really",     "record",    "remember", "river",   "round",   "school",    "science",
+    "second",   "short",      "should",    "simple",   "since",   "small",   "something", "sound",
+    "south",    "special",    "spring",    "stand",    "start",   "state",   "still",     "stood",
+    "story",    "street",     "strong",    "study",    "summer",  "surface", "table",     "taken",
+    "their",    "themselves", "thought",   "three",    "through", "today",   "together",  "toward",
+    "travel",   "under",      "until",     "usually",  "valley",  "voice",   "walked",    "water",
+    "weather",  "whole",      "window",    "winter",   "without", "woman",   "words",     "world",
+    "written",  "years",      "young",
 };
 
 // The ink of the pixels in `area`: the smallest rectangle around its dark pixels.
@@ -204,8 +204,8 @@ QList<HiddenWord> hiddenWords(const QString& djvu, int page) {
     const QString out = QString::fromUtf8(djvused.readAllStandardOutput());
     static const QRegularExpression size(QStringLiteral("height=(\\d+)"));
     const int height = size.match(out).captured(1).toInt();
-    static const QRegularExpression word(QStringLiteral(
-        "\\(word (\\d+) (\\d+) (\\d+) (\\d+) \"((?:[^\"\\\\]|\\\\.)*)\"\\)"));
+    static const QRegularExpression word(
+        QStringLiteral("\\(word (\\d+) (\\d+) (\\d+) (\\d+) \"((?:[^\"\\\\]|\\\\.)*)\"\\)"));
     QList<HiddenWord> words;
     for (auto it = word.globalMatch(out); it.hasNext();) {
         const auto m = it.next();

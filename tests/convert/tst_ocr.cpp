@@ -1,3 +1,4 @@
+#include "app/controls.h"
 #include "app/settingsstore.h"
 #include "convert/engine.h"
 #include "convert/ocr.h"
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QtTest>
 
@@ -106,17 +108,16 @@ void OcrTest::expressionTurnsAndEscapes_data() {
     const QSize page(100, 200);
     QTest::newRow("plain") << QRect(10, 20, 30, 40) << "word" << page
                            << QByteArray("(word 10 140 40 180 \"word\")");
-    QTest::newRow("quote and backslash")
-        << QRect(0, 0, 5, 5) << "a\"b\\c" << page << QByteArray("(word 0 195 5 200 \"a\\\"b\\\\c\")");
+    QTest::newRow("quote and backslash") << QRect(0, 0, 5, 5) << "a\"b\\c" << page
+                                         << QByteArray("(word 0 195 5 200 \"a\\\"b\\\\c\")");
     QTest::newRow("control character")
         << QRect(0, 0, 5, 5) << "a\nb" << page << QByteArray("(word 0 195 5 200 \"a\\012b\")");
     QTest::newRow("umlauts stay UTF-8")
         << QRect(0, 190, 5, 10) << QString::fromUtf8("Größe") << page
         << QByteArray("(word 0 0 5 10 \"Gr\xc3\xb6\xc3\x9f"
                       "e\")");
-    QTest::newRow("scaled to a larger DjVu page")
-        << QRect(10, 20, 30, 40) << "w" << QSize(200, 400)
-        << QByteArray("(word 20 280 80 360 \"w\")");
+    QTest::newRow("scaled to a larger DjVu page") << QRect(10, 20, 30, 40) << "w" << QSize(200, 400)
+                                                  << QByteArray("(word 20 280 80 360 \"w\")");
 }
 
 void OcrTest::expressionTurnsAndEscapes() {
@@ -164,9 +165,8 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
     QCOMPARE(run.rows[0].textProblem, QString());
     const QList<test::HiddenWord> found = test::hiddenWords(run.rows[0].output, 1);
     const double recall = test::wordRecall(test::wordsOf(spec.lines), textOf(found));
-    QVERIFY2(recall >= 0.95, qPrintable(QStringLiteral("recall %1: %2")
-                                            .arg(recall)
-                                            .arg(textOf(found).join(u' '))));
+    QVERIFY2(recall >= 0.95,
+             qPrintable(QStringLiteral("recall %1: %2").arg(recall).arg(textOf(found).join(u' '))));
 
     // Boxes: every found word that occurs once on the page holds its ink (a pixel of slack for
     // rounding on the route through a PDF).
@@ -281,9 +281,12 @@ void OcrTest::missingLanguageSaidOnceBeforeTheRun_data() {
     QTest::addColumn<QString>("languages");
     QTest::addColumn<QString>("named");
     QTest::addColumn<bool>("emptyDataFolder");
-    QTest::newRow("one of two missing") << "eng+zzz" << "zzz" << false;
-    QTest::newRow("not a language name") << "../eng" << "../eng" << false;
-    QTest::newRow("no data at all, default languages") << "" << "eng" << true;
+    QTest::newRow("one of two missing") << "eng+zzz"
+                                        << "zzz" << false;
+    QTest::newRow("not a language name") << "../eng"
+                                         << "../eng" << false;
+    QTest::newRow("no data at all, default languages") << ""
+                                                       << "eng" << true;
 }
 
 // The window's run says it once in a warning box and converts nothing; no row gets a DjVu
@@ -359,8 +362,7 @@ void OcrTest::failedTextLayerKeepsTheDjvu() {
     QCOMPARE(logs.size(), 1);
     const QByteArray log =
         test::fileBytes(f.env.stateDir() + QStringLiteral("/vormelle/") + logs[0]);
-    QVERIFY2(log.contains("\tconverted\t") &&
-                 log.contains("no text layer: djvused: disk on fire"),
+    QVERIFY2(log.contains("\tconverted\t") && log.contains("no text layer: djvused: disk on fire"),
              log);
 }
 
@@ -369,8 +371,9 @@ void OcrTest::checkBoxIsStoredAndRestored() {
         QString stored; // "-" for missing
         bool checked;
     };
-    for (const Case& c : {Case{QStringLiteral("-"), false}, Case{QStringLiteral("True"), true},
-                          Case{QStringLiteral("False"), false}, Case{QStringLiteral("junk"), false}}) {
+    for (const Case& c :
+         {Case{QStringLiteral("-"), false}, Case{QStringLiteral("True"), true},
+          Case{QStringLiteral("False"), false}, Case{QStringLiteral("junk"), false}}) {
         test::RunFixture f;
         if (c.stored != QStringLiteral("-"))
             settings::SaveSetting(QStringLiteral("Ocr"), c.stored);
