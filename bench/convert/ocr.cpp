@@ -96,13 +96,23 @@ void pageFigures(const QString& root, const char* name, const QString& family, b
     QStringList found;
     for (const test::HiddenWord& w : test::hiddenWords(searchable, 1))
         found.append(w.text);
-    const QStringList known = test::wordsOf(spec.lines);
+    const QStringList known = page.text();
     const double recall = test::wordRecall(known, found);
     const qint64 layer = QFileInfo(searchable).size() - QFileInfo(plain).size();
     std::printf("%-32s recall %6.2f %% (%lld of %lld words)  ocr cpu %.2f s  whole step %.2f s "
                 "(cpu %.2f s)  text layer %lld bytes\n",
                 name, recall * 100, (long long)qRound64(recall * known.size()),
                 (long long)known.size(), median(cpu), whole.wall, whole.cpu, (long long)layer);
+    // What was missed, and what was read instead, to see why.
+    QStringList missed;
+    QStringList left = found;
+    for (const QString& k : known) {
+        if (!left.removeOne(k))
+            missed.append(k);
+    }
+    if (!missed.isEmpty())
+        std::printf("  missed: %s\n  read but not painted: %s\n", qPrintable(missed.join(u' ')),
+                    qPrintable(left.join(u' ')));
     std::fflush(stdout);
 }
 

@@ -85,6 +85,13 @@ QString bare(const QString& word) {
 
 } // namespace
 
+QStringList TextPage::text() const {
+    QStringList out;
+    for (const InkWord& w : words)
+        out.append(w.text);
+    return out;
+}
+
 TextPage paintTextPage(const TextPageSpec& spec) {
     TextPage page;
     page.image = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
@@ -111,6 +118,13 @@ TextPage paintTextPage(const TextPageSpec& spec) {
         int x = margin;
         for (const QString& word : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const int advance = metrics.horizontalAdvance(word);
+            // A word that would run off the paper goes onto the next line, as in a book.
+            if (x > margin && x + advance > spec.width - margin) {
+                x = margin;
+                baseline += lineStep;
+            }
+            if (baseline + metrics.descent() > spec.height - margin)
+                break;
             painter.drawText(x, baseline, word);
             // The word's cell: its advance, from the ascent to the descent, a little wider for
             // glyphs that reach past their advance.

@@ -17,8 +17,9 @@ struct InkWord {
 };
 
 struct TextPage {
-    QImage image; // Grayscale8, white paper, black text
-    QList<InkWord> words;
+    QImage image;         // Grayscale8, white paper, black text
+    QList<InkWord> words; // in reading order: what a reader finds on the page
+    QStringList text() const;
 };
 
 struct TextPageSpec {
@@ -30,7 +31,8 @@ struct TextPageSpec {
     bool antialiased = false; // off: every pixel black or white, as a bitonal scan
 };
 
-// Paints the lines from the top left, one under the other, and finds each word's ink.
+// Paints the lines from the top left, one under the other, and finds each word's ink. A line
+// too long for the paper wraps; what does not fit on the page is left out.
 TextPage paintTextPage(const TextPageSpec& spec);
 
 // Writes the pages into one TIFF at `dpi`: 1 bit (CCITT G4) when `bitonal`, else 8-bit grey.

@@ -164,7 +164,7 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
     QVERIFY2(run.rows[0].converted, qPrintable(convert::failureReason(run.rows[0])));
     QCOMPARE(run.rows[0].textProblem, QString());
     const QList<test::HiddenWord> found = test::hiddenWords(run.rows[0].output, 1);
-    const double recall = test::wordRecall(test::wordsOf(spec.lines), textOf(found));
+    const double recall = test::wordRecall(page.text(), textOf(found));
     QVERIFY2(recall >= 0.95,
              qPrintable(QStringLiteral("recall %1: %2").arg(recall).arg(textOf(found).join(u' '))));
 
