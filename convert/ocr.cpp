@@ -52,8 +52,14 @@ bool isLanguageName(const QString& name) {
     return valid.match(name).hasMatch();
 }
 
+// "eng + deu" as typed into the settings file is "eng+deu".
 QStringList languageList(const QString& languages) {
-    return languages.split(QLatin1Char('+'), Qt::SkipEmptyParts);
+    QStringList list;
+    for (const QString& part : languages.split(QLatin1Char('+'), Qt::SkipEmptyParts)) {
+        if (!part.trimmed().isEmpty())
+            list.append(part.trimmed());
+    }
+    return list;
 }
 
 // The languages Tesseract has data for, and the folder it looks in. A probe that cannot load
@@ -164,7 +170,8 @@ Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) 
             return;
         }
     }
-    if (m->api.Init(nullptr, languages.toLatin1().constData(), tesseract::OEM_DEFAULT) != 0) {
+    const QByteArray names = languageList(languages).join(QLatin1Char('+')).toLatin1();
+    if (m->api.Init(nullptr, names.constData(), tesseract::OEM_DEFAULT) != 0) {
         m->problem = tr("Tesseract cannot load the languages %1").arg(languages);
         return;
     }

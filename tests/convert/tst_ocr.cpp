@@ -1,5 +1,6 @@
 #include "app/controls.h"
 #include "app/settingsstore.h"
+#include "convert/direct.h"
 #include "convert/engine.h"
 #include "convert/ocr.h"
 #include "convert/outcome.h"
@@ -91,6 +92,7 @@ private slots:
     void umlautsWithGermanData();
     void everyPageOfAMultiPageFile();
     void pageWithoutTextIsNamedNotFailed();
+    void stopLeavesTheDocumentAsItWas();
     void missingLanguageSaidOnceBeforeTheRun_data();
     void missingLanguageSaidOnceBeforeTheRun();
     void failedTextLayerKeepsTheDjvu();
@@ -205,7 +207,8 @@ void OcrTest::umlautsWithGermanData() {
     spec.lines = {line, line};
     const QString tiff = env.path(QStringLiteral("deutsch.tif"));
     test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
-    const Run run = convertAll(ocrRequest(env, {tiff}, Route::Direct, QStringLiteral("deu")));
+    // Spaces around a name, as typed into the settings file, are no part of it.
+    const Run run = convertAll(ocrRequest(env, {tiff}, Route::Direct, QStringLiteral(" deu ")));
     QCOMPARE(run.refusal, QString());
     QVERIFY(run.rows[0].converted);
     const QStringList found = textOf(test::hiddenWords(run.rows[0].output, 1));
@@ -275,6 +278,27 @@ void OcrTest::pageWithoutTextIsNamedNotFailed() {
     }
     const QByteArray log = test::fileBytes(logPath);
     QVERIFY2(log.contains("converted") && log.contains("no text found on page 1"), log);
+}
+
+// A stop while the text is being added leaves the document untouched and the work folder empty.
+void OcrTest::stopLeavesTheDocumentAsItWas() {
+    test::TestEnv env;
+    TextPageSpec spec;
+    spec.lines = test::knownLines(3, 4, 6);
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    const QString work = env.path(QStringLiteral("work"));
+    QDir().mkpath(work);
+    const QString djvu = work + QStringLiteral("/result.djvu");
+    QVERIFY(convert::encodeDirect(tiff, work, djvu).problem.isEmpty());
+    const QByteArray before = test::fileBytes(djvu);
+    convert::Recognizer recognizer(QStringLiteral("eng"));
+    const std::atomic<bool> stop{true};
+    const convert::TextLayerResult result =
+        convert::addTextLayer(recognizer, tiff, djvu, work, &stop);
+    QVERIFY(result.stopped);
+    QCOMPARE(test::fileBytes(djvu), before);
+    QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{QStringLiteral("result.djvu")});
 }
 
 void OcrTest::missingLanguageSaidOnceBeforeTheRun_data() {
