@@ -15,6 +15,7 @@
 #include "platform/tempfolder.h"
 #include "resources/toolfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -523,7 +524,8 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
         row.pagesWithoutText = added.pagesWithout;
         // The page check holds for what is placed.
         if (djvuPageCount(result) != tiffPages) {
-            row.problem = QStringLiteral("the DjVu result lost pages when its text was added");
+            row.problem = QCoreApplication::translate(
+                "TextLayer", "the DjVu result lost pages when its text was added");
             return;
         }
     }

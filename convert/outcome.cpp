@@ -151,9 +151,9 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         if (row.converted) {
             ++converted;
             if (const QString note = textLayerNote(row); !note.isEmpty())
-                withoutText.append(paths::Visible(
-                    row.fileName + QCoreApplication::translate("TextLayer", ": converted; ") +
-                    note));
+                withoutText.append(
+                    paths::Visible(QCoreApplication::translate("TextLayer", "%1: converted; %2")
+                                       .arg(row.fileName, note)));
             continue;
         }
         if (stopped && endedByStop(row)) {
