@@ -7,6 +7,7 @@
 #include "platform/events.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -37,6 +38,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       ProgressBar1(new ProgressBar(this)), Label1(new QLabel(tr("Encoder:"), this)),
       Option3(new OptionButton(tr("Direct: exact pixels, small files (DjVuLibre)"), this)),
       Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
+      Check1(new QCheckBox(tr("Make text searchable (OCR)"), this)),
       unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
       m_encoderRow(new QWidget(this)) {
     QFont arial(QStringLiteral("Arial"));
@@ -59,6 +61,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     Option3->setParent(m_encoderRow);
     Option4->setParent(m_encoderRow);
     Option4->setChecked(true);
+    Check1->setParent(m_encoderRow);
 
     placeControls();
     makeAccessible(*this);
@@ -112,10 +115,11 @@ void Form1::placeControls() {
     place(ProgressBar1, 120, 6160, 7800, 405);
     // The encoder row adds its height below everything else.
     place(Label1, 120, 6680, 840, 255);
-    place(m_encoderRow, 960, 6680, 6960, 535);
+    place(m_encoderRow, 960, 6680, 6960, 815);
     place(Option3, 0, 0, 6960, 255);
     place(Option4, 0, 280, 6960, 255);
-    setFixedSize(twipsX(8040), twipsY(7335));
+    place(Check1, 0, 560, 6960, 255);
+    setFixedSize(twipsX(8040), twipsY(7615));
 }
 
 void Form1::setMousePointer(int pointer) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -55,6 +56,8 @@ public:
     QLabel* const Label1;
     OptionButton* const Option3;
     OptionButton* const Option4;
+    // On the same row: whether a run adds a searchable text layer (OCR) to every page.
+    QCheckBox* const Check1;
 
     bool IsConverting = false;
     bool MouseIsDown = false;
@@ -97,7 +100,7 @@ private:
 
     platform::Dialogs& m_dialogs;
     platform::Desktop& m_desktop;
-    QWidget* const m_encoderRow; // holds Option3 and Option4
+    QWidget* const m_encoderRow; // holds Option3, Option4 and Check1
     int m_mousePointer = Default;
     bool m_overrideActive = false;
     std::optional<QCursor> m_mouseIcon;

@@ -28,7 +28,28 @@ bool isTiffPage(TIFF* tif) {
     return subfileType == 0 || (subfileType & FILETYPE_PAGE) != 0;
 }
 
-std::optional<int> djvuPageCount(const QString& path) {
+namespace {
+
+// A DjVu document read from its bytes, with the context that decodes it.
+struct OpenDjvu {
+    std::unique_ptr<ddjvu_context_t, decltype(&ddjvu_context_release)> context{
+        nullptr, &ddjvu_context_release};
+    std::unique_ptr<ddjvu_document_t, decltype(&releaseDocument)> document{nullptr,
+                                                                           &releaseDocument};
+
+    // Handles the messages that have come; a document in several files asks for the others:
+    // there are none.
+    void handleMessages() {
+        while (const ddjvu_message_t* message = ddjvu_message_peek(context.get())) {
+            if (message->m_any.tag == DDJVU_NEWSTREAM && message->m_newstream.streamid != 0)
+                ddjvu_stream_close(document.get(), message->m_newstream.streamid, 1);
+            ddjvu_message_pop(context.get());
+        }
+    }
+};
+
+// The document with its directory decoded; empty when it does not open.
+std::optional<OpenDjvu> openDjvu(const QString& path) {
     // The bytes are handed over as a stream: DjVuLibre keeps what it read from a file name for
     // the life of the process, and each row's result has the same name.
     QFile file(path);
@@ -36,30 +57,55 @@ std::optional<int> djvuPageCount(const QString& path) {
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     file.close();
-    std::unique_ptr<ddjvu_context_t, decltype(&ddjvu_context_release)> context(
-        ddjvu_context_create("vormelle"), &ddjvu_context_release);
-    if (!context)
+    OpenDjvu open;
+    open.context.reset(ddjvu_context_create("vormelle"));
+    if (!open.context)
         return std::nullopt;
-    std::unique_ptr<ddjvu_document_t, decltype(&releaseDocument)> document(
-        ddjvu_document_create(context.get(), nullptr, 0), &releaseDocument);
-    if (!document)
+    open.document.reset(ddjvu_document_create(open.context.get(), nullptr, 0));
+    if (!open.document)
         return std::nullopt;
-    ddjvu_stream_write(document.get(), 0, bytes.constData(),
+    ddjvu_stream_write(open.document.get(), 0, bytes.constData(),
                        static_cast<unsigned long>(bytes.size()));
-    ddjvu_stream_close(document.get(), 0, 0);
-    while (!ddjvu_document_decoding_done(document.get())) {
-        ddjvu_message_wait(context.get());
-        while (const ddjvu_message_t* message = ddjvu_message_peek(context.get())) {
-            // A document in several files asks for the others: there are none.
-            if (message->m_any.tag == DDJVU_NEWSTREAM && message->m_newstream.streamid != 0)
-                ddjvu_stream_close(document.get(), message->m_newstream.streamid, 1);
-            ddjvu_message_pop(context.get());
-        }
+    ddjvu_stream_close(open.document.get(), 0, 0);
+    while (!ddjvu_document_decoding_done(open.document.get())) {
+        ddjvu_message_wait(open.context.get());
+        open.handleMessages();
     }
-    if (ddjvu_document_decoding_error(document.get()))
+    if (ddjvu_document_decoding_error(open.document.get()))
         return std::nullopt;
-    const int pages = ddjvu_document_get_pagenum(document.get());
+    return open;
+}
+
+} // namespace
+
+std::optional<int> djvuPageCount(const QString& path) {
+    const std::optional<OpenDjvu> open = openDjvu(path);
+    if (!open)
+        return std::nullopt;
+    const int pages = ddjvu_document_get_pagenum(open->document.get());
     return pages > 0 ? std::optional<int>(pages) : std::nullopt;
+}
+
+QList<QSize> djvuPageSizes(const QString& path) {
+    std::optional<OpenDjvu> open = openDjvu(path);
+    if (!open)
+        return {};
+    QList<QSize> sizes;
+    const int pages = ddjvu_document_get_pagenum(open->document.get());
+    for (int i = 0; i < pages; ++i) {
+        ddjvu_pageinfo_t info{};
+        ddjvu_status_t status = DDJVU_JOB_NOTSTARTED;
+        while ((status = ddjvu_document_get_pageinfo(open->document.get(), i, &info)) <
+               DDJVU_JOB_OK) {
+            ddjvu_message_wait(open->context.get());
+            open->handleMessages();
+        }
+        if (status != DDJVU_JOB_OK)
+            return {};
+        // As stored, before any turn: the hidden text is placed on the stored image.
+        sizes.append(QSize(info.width, info.height));
+    }
+    return sizes;
 }
 
 } // namespace vormelle::convert

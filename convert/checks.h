@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -14,5 +16,9 @@ bool isTiffPage(tiff* tif);
 
 // The pages of a DjVu document, as DjVuLibre opens it; empty when it does not open.
 std::optional<int> djvuPageCount(const QString& path);
+
+// The pages' sizes in pixels as stored (before any turn), in page order; empty when the document
+// does not open.
+QList<QSize> djvuPageSizes(const QString& path);
 
 } // namespace vormelle::convert

@@ -13,6 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -40,7 +41,7 @@ public:
         for (QWidget* w : std::initializer_list<QWidget*>{
                  form.PushButton1, form.PushButton4, form.PushButton6, form.PushButton7,
                  form.Option1, form.Option2, form.Text1, form.PushButton9, form.Option3,
-                 form.Option4}) {
+                 form.Option4, form.Check1}) {
             m_controls.append({w, w->isEnabled()});
             w->setEnabled(false);
         }
@@ -62,6 +63,12 @@ private:
     QList<std::pair<QPointer<QWidget>, bool>> m_controls;
 };
 
+// The text layer as the window asks for it: the box, and the languages stored beside it.
+convert::TextLayerChoice textLayerFrom(const Form1& form) {
+    return {form.Check1->isChecked(),
+            settings::GetSetting(QStringLiteral("OcrLanguages"), QString()).trimmed()};
+}
+
 // The run as the window shows it when it starts: the rows, the output option and folder.
 convert::RunRequest requestFrom(const Form1& form) {
     convert::RunRequest request;
@@ -71,6 +78,7 @@ convert::RunRequest requestFrom(const Form1& form) {
     request.output.folder = form.Text1->text();
     request.jobs = convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
     request.route = form.Option3->isChecked() ? convert::Route::Direct : convert::Route::Pdf;
+    request.text = textLayerFrom(form);
     return request;
 }
 
@@ -123,7 +131,10 @@ RowState stateOf(const RowOutcome& row) {
 void showOutcomes(FileListModel& files, const QList<RowOutcome>& rows) {
     for (int i = 0; i < rows.size() && i < files.count(); ++i) {
         const RowOutcome& row = rows[i];
-        files.setOutcome(i, stateOf(row), row.converted ? row.output : convert::failureReason(row));
+        QString tip = row.converted ? row.output : convert::failureReason(row);
+        if (const QString note = convert::textLayerNote(row); !note.isEmpty())
+            tip += QStringLiteral("; ") + note;
+        files.setOutcome(i, stateOf(row), tip);
     }
 }
 
@@ -210,7 +221,8 @@ void PushButton2_Click(Form1& form) {
                 engine.emplace(paths::ProgramFolder());
                 activeRuns()[&form].engine = &*engine;
                 refusal = engine->prepare(form.Option3->isChecked() ? convert::Route::Direct
-                                                                    : convert::Route::Pdf);
+                                                                    : convert::Route::Pdf,
+                                          textLayerFrom(form));
                 return refusal.isEmpty() ? 110 : 174;
             case 110:
                 refusal = engine->deploy();
@@ -257,8 +269,11 @@ void PushButton2_Click(Form1& form) {
                 }
                 if (closeAfterwards)
                     return 186; // the window is going: no box
-                const bool allConverted = std::all_of(
-                    rows.cbegin(), rows.cend(), [](const RowOutcome& r) { return r.converted; });
+                // A file converted without the text it was to get is worth the warning too.
+                const bool allConverted =
+                    std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
+                        return r.converted && convert::textLayerNote(r).isEmpty();
+                    });
                 const platform::Answer answer = form.dialogs().messageBox(
                     &form,
                     convert::closingText(rows, engine->stopped(),

@@ -5,6 +5,7 @@
 #include "convert/commands.h"
 #include "convert/deploy.h"
 #include "convert/direct.h"
+#include "convert/ocr.h"
 #include "convert/runner.h"
 #include "convert/tiffinspect.h"
 #include "platform/basicerror.h"
@@ -221,6 +222,13 @@ struct Engine::Private {
     // Converter threads no row holds: pdf2djvu may take some for a file of several pages.
     int freeThreads = 0;
 
+    // What a worker needs to add a text layer to its rows' results; its Tesseract is made for
+    // the first row that needs it and kept for the worker's later rows.
+    struct TextStep {
+        QString languages;
+        std::unique_ptr<Recognizer> recognizer;
+    };
+
     void post(Event event) {
         {
             const std::lock_guard lock(mutex);
@@ -242,17 +250,18 @@ struct Engine::Private {
     }
 
     RowOutcome convertRow(const RunRequest& request, int index, const QString& output,
-                          const QString& clash, const std::atomic<bool>& stop);
+                          const QString& clash, const std::atomic<bool>& stop, TextStep* text);
     void convertThroughPdf(RowOutcome& row, const platform::RegularFile& input,
                            const TiffInspection& inspection, const QString& rowFolder,
-                           const std::atomic<bool>& stop);
+                           const std::atomic<bool>& stop, TextStep* text);
     void convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
                         const QString& pdf, const QString& result, const QString& bundler,
                         const QString& rowFolder, const std::atomic<bool>& stop);
     void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                          const TiffInspection& inspection, const QString& rowFolder,
-                         const std::atomic<bool>& stop);
-    void placeResult(RowOutcome& row, int tiffPages, const QString& result);
+                         const std::atomic<bool>& stop, TextStep* text);
+    void placeResult(RowOutcome& row, const platform::RegularFile& input, int tiffPages,
+                     const QString& result, const std::atomic<bool>& stop, TextStep* text);
 };
 
 Engine::Engine(QString programFolder) : d(std::make_unique<Private>()) {
@@ -263,9 +272,13 @@ Engine::~Engine() {
     d->folder.remove();
 }
 
-QString Engine::prepare(Route route) {
+QString Engine::prepare(Route route, const TextLayerChoice& text) {
     QString refusal =
         route == Route::Direct ? directEncoderProblem() : secondConverterProblem(d->programFolder);
+    // A missing language would cost every row its text: said once, before anything starts.
+    if (refusal.isEmpty() && text.on)
+        refusal =
+            ocrLanguageProblem(text.languages.isEmpty() ? defaultOcrLanguages() : text.languages);
     if (!refusal.isEmpty())
         return refusal;
     d->location = platform::temporaryLocation();
@@ -324,18 +337,24 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
     const int jobs = std::clamp(request.jobs, 1, kMostJobs);
     const int workers = std::min(jobs, n);
     std::atomic<int> next{0};
+    QString languages;
+    if (request.text.on)
+        languages =
+            request.text.languages.isEmpty() ? defaultOcrLanguages() : request.text.languages;
     d->liveWorkers = workers;
     d->freeThreads = jobs - workers;
     std::vector<std::thread> pool;
     pool.reserve(std::size_t(workers));
     for (int w = 0; w < workers; ++w) {
         pool.emplace_back([&, this] {
+            Private::TextStep text{languages, nullptr};
             for (;;) {
                 const int i = next.fetch_add(1);
                 if (i >= n || m_stop.load())
                     break;
                 d->post({i, std::nullopt});
-                d->post({i, d->convertRow(request, i, plan.outputs[i], plan.clashes[i], m_stop)});
+                d->post({i, d->convertRow(request, i, plan.outputs[i], plan.clashes[i], m_stop,
+                                          request.text.on ? &text : nullptr)});
             }
             {
                 const std::lock_guard lock(d->mutex);
@@ -382,7 +401,8 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
 }
 
 RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, const QString& output,
-                                       const QString& clash, const std::atomic<bool>& stop) {
+                                       const QString& clash, const std::atomic<bool>& stop,
+                                       TextStep* text) {
     QElapsedTimer clock;
     clock.start();
     RowOutcome row;
@@ -390,6 +410,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
     row.fileName = paths::FileNameOf(row.input);
     row.output = output;
     row.route = request.route;
+    row.textWanted = text != nullptr;
     row.started = true;
     // Nothing may escape a worker thread: whatever goes wrong is the row's outcome.
     try {
@@ -422,9 +443,9 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             return row;
         }
         if (request.route == Route::Direct)
-            convertDirectly(row, input, inspection, rowFolder, stop);
+            convertDirectly(row, input, inspection, rowFolder, stop, text);
         else
-            convertThroughPdf(row, input, inspection, rowFolder, stop);
+            convertThroughPdf(row, input, inspection, rowFolder, stop, text);
         platform::removeTree(rowFolder);
     } catch (const BasicError& e) {
         row.problem = e.description();
@@ -437,7 +458,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
 
 void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::RegularFile& input,
                                         const TiffInspection& inspection, const QString& rowFolder,
-                                        const std::atomic<bool>& stop) {
+                                        const std::atomic<bool>& stop, TextStep* text) {
     const QString pdf = rowFolder + QLatin1Char('/') + QString::fromLatin1(kPdfName);
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
     // A converter that failed on a full temporary folder is named for that.
@@ -482,7 +503,7 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
         return;
     }
     if (row.problem.isEmpty())
-        placeResult(row, inspection.pages, result);
+        placeResult(row, input, inspection.pages, result, stop, text);
 }
 
 // pdf2djvu's own threads share little of a row's work: its start, its page loop's bookkeeping and
@@ -562,7 +583,7 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
 
 void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                                       const TiffInspection& inspection, const QString& rowFolder,
-                                      const std::atomic<bool>& stop) {
+                                      const std::atomic<bool>& stop, TextStep* text) {
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
     const DirectResult direct = encodeDirect(input, rowFolder, result, &stop);
     if (direct.stopped || stop.load()) {
@@ -581,13 +602,15 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     row.first = 0;
     row.pdfMade = true;
     row.second = 0;
-    placeResult(row, inspection.pages, result);
+    placeResult(row, input, inspection.pages, result, stop, text);
 }
 
 // The result counts only when both converters succeeded and it has every page the inspection
 // found in the TIFF; then it replaces the output file in one step. Otherwise the output path
 // stays as it was.
-void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString& result) {
+void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& input,
+                                  int tiffPages, const QString& result,
+                                  const std::atomic<bool>& stop, TextStep* text) {
     if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
         return;
     if (!paths::FileExists(result)) {
@@ -608,6 +631,26 @@ void Engine::Private::placeResult(RowOutcome& row, int tiffPages, const QString&
                           .arg(*djvuPages)
                           .arg(tiffPages);
         return;
+    }
+    if (text) {
+        // The text goes into the checked result, in the row's folder, before it is placed. A
+        // failure costs the row its text, not its DjVu.
+        if (!text->recognizer)
+            text->recognizer = std::make_unique<Recognizer>(text->languages);
+        const TextLayerResult added =
+            addTextLayer(*text->recognizer, input, result, folderName(result), &stop);
+        if (added.stopped || stop.load()) {
+            row.stopped = true;
+            return;
+        }
+        row.textProblem = added.problem;
+        row.pagesWithoutText = added.pagesWithout;
+        // The page check holds for what is placed.
+        if (djvuPageCount(result) != tiffPages) {
+            row.problem = QCoreApplication::translate(
+                "TextLayer", "the DjVu result lost pages when its text was added");
+            return;
+        }
     }
     if (platform::sameFile(row.input, row.output)) {
         row.problem = QCoreApplication::translate("vormelle::convert",

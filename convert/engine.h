@@ -19,12 +19,20 @@ struct OutputRule {
     QString folder; // as the user typed it
 };
 
+// Whether the run adds a searchable text layer (OCR) to every page, and in which languages.
+struct TextLayerChoice {
+    bool on = false;
+    // Tesseract's names joined with '+' ("eng+deu"); empty: defaultOcrLanguages().
+    QString languages;
+};
+
 // One run, taken once when it starts: later changes to the list or the options change nothing.
 struct RunRequest {
     QStringList inputs; // in list order
     OutputRule output;
     int jobs = 1; // rows converted at once, and converter threads busy at once
     Route route = Route::Pdf;
+    TextLayerChoice text;
 };
 
 // What the engine tells its caller while it converts, always on the caller's thread.
@@ -58,9 +66,10 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Checks the converters and makes the run's private folder. "" when the run can go on;
-    // otherwise the one message that says why nothing can be converted.
-    QString prepare(Route route);
+    // Checks the converters (and, with a text layer, djvused and Tesseract's data for every
+    // language) and makes the run's private folder. "" when the run can go on; otherwise the one
+    // message that says why nothing can be converted.
+    QString prepare(Route route, const TextLayerChoice& text = {});
     // Writes the carried converter into the run folder; the same kind of message on failure.
     QString deploy();
     // Converts every row on request.jobs workers and returns the rows' outcomes in list order.

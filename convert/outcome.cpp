@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QHash>
-
 #include <QStringList>
 
 #include <csignal>
@@ -126,6 +125,25 @@ QString failureReason(const RowOutcome& row) {
     return QCoreApplication::translate("vormelle::convert", "the conversion did not finish");
 }
 
+QString textLayerNote(const RowOutcome& row) {
+    if (!row.converted || !row.textWanted || row.textProblem.isEmpty())
+        return {};
+    return QCoreApplication::translate("TextLayer", "no text layer: %1").arg(row.textProblem);
+}
+
+QString emptyPagesNote(const RowOutcome& row) {
+    if (!row.converted || !row.textWanted || !row.textProblem.isEmpty() ||
+        row.pagesWithoutText.isEmpty())
+        return {};
+    QStringList pages;
+    for (const int page : row.pagesWithoutText)
+        pages.append(QString::number(page));
+    return pages.size() == 1 ? QCoreApplication::translate("TextLayer", "no text found on page %1")
+                                   .arg(pages.front())
+                             : QCoreApplication::translate("TextLayer", "no text found on pages %1")
+                                   .arg(pages.join(QStringLiteral(", ")));
+}
+
 bool endedByStop(const RowOutcome& row) {
     return !row.converted && (row.stopped || (!row.started && !row.first));
 }
@@ -137,11 +155,16 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             ++sameName[row.fileName];
     }
     QStringList failed;
+    QStringList withoutText;
     qsizetype converted = 0;
     qsizetype notConverted = 0;
     for (const RowOutcome& row : rows) {
         if (row.converted) {
             ++converted;
+            if (const QString note = textLayerNote(row); !note.isEmpty())
+                withoutText.append(
+                    paths::Visible(QCoreApplication::translate("TextLayer", "%1: converted; %2")
+                                       .arg(row.fileName, note)));
             continue;
         }
         if (stopped && endedByStop(row)) {
@@ -164,8 +187,20 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
                                  .arg(rows.size())
                                  .arg(notConverted)};
     }
-    if (failed.isEmpty())
+    // Converted, but not searchable: the result is there, and the user knows why its text is not.
+    const auto addWithoutText = [&lines, &withoutText] {
+        if (withoutText.isEmpty())
+            return;
+        lines.append(QString());
+        lines += withoutText.mid(0, kListedFailures);
+        if (withoutText.size() > kListedFailures)
+            lines.append(
+                QStringLiteral("... and %1 more.").arg(withoutText.size() - kListedFailures));
+    };
+    if (failed.isEmpty()) {
+        addWithoutText();
         return lines.join(QStringLiteral("\r\n"));
+    }
     if (!stopped)
         lines.append(QString());
     lines.append(
@@ -180,6 +215,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             lines.append(QCoreApplication::translate("vormelle::convert", "All reasons: ") +
                          paths::Visible(logPath));
     }
+    addWithoutText();
     return lines.join(QStringLiteral("\r\n"));
 }
 

@@ -39,6 +39,11 @@ struct RowOutcome {
     bool started = false;
     bool stopped = false; // a stop ended it while it was converted
     bool converted = false;
+    // The text layer: whether the run adds one, why this row's result has none ("" when it
+    // has, or none was asked for), and the pages where nothing was found.
+    bool textWanted = false;
+    QString textProblem;
+    QList<int> pagesWithoutText;
 };
 
 // The last line with something on it, without surrounding white space; "" when there is none.
@@ -54,12 +59,22 @@ QString converterReason(const char* converter, qint32 result, int signal, const 
 // Why a row was not converted, in the closing box's words.
 QString failureReason(const RowOutcome& row);
 
+// For a converted row that was to get a text layer and did not: "no text layer: {reason}";
+// otherwise "".
+QString textLayerNote(const RowOutcome& row);
+
+// For a converted row with a text layer, the pages without any text: "no text found on page 3",
+// "... on pages 2, 5"; otherwise "".
+QString emptyPagesNote(const RowOutcome& row);
+
 // Whether a stop, not a fault, kept the row from being converted.
 bool endedByStop(const RowOutcome& row);
 
 // The closing box: "Done." when every row converted; otherwise "Done.", an empty line, the count
 // and one line per failed row (at most ten, then how many more, and where the log with all the
-// reasons is when more than ten failed), lines ending in CR LF. Names show with their control
+// reasons is when more than ten failed), lines ending in CR LF. Rows converted without the text
+// layer they were to get follow, each as "p3.tif: converted; no text layer: {reason}" (at most
+// ten). Names show with their control
 // characters escaped; two failures of the same name say their folders. A stopped run begins
 // "Stopped." and says how many files were converted and how many were not, before its failures.
 QString closingText(const QList<RowOutcome>& rows, bool stopped = false,

@@ -32,6 +32,14 @@ void appendLastLines(QStringList& lines, const char* converter, const QByteArray
                 .arg(QLatin1String(converter), escapedForOneLine(QString::fromUtf8(l.trimmed()))));
 }
 
+// A failed row's reason; for a converted row what became of its text layer, if anything.
+QString reasonOf(const RowOutcome& row) {
+    if (!row.converted)
+        return failureReason(row);
+    const QString note = textLayerNote(row);
+    return note.isEmpty() ? emptyPagesNote(row) : note;
+}
+
 } // namespace
 
 QString defaultLogFolder() {
@@ -101,7 +109,7 @@ void RunLog::write(int row, const RowOutcome& outcome) {
                     QString::number(outcome.seconds, 'f', 1), QString::number(outcome.pages),
                     outcome.route == Route::Pdf ? QStringLiteral("pdf") : QStringLiteral("direct"),
                     escapedForOneLine(outcome.input), escapedForOneLine(outcome.output),
-                    outcome.converted ? QString() : escapedForOneLine(failureReason(outcome))}
+                    escapedForOneLine(reasonOf(outcome))}
             .join(QLatin1Char('\t'))};
     if (!outcome.converted) {
         appendLastLines(lines, "tiff2pdf", outcome.firstOutput);

@@ -4,6 +4,9 @@
 #include "app/errorreport.h"
 #include "app/form1.h"
 #include "app/settingsstore.h"
+#include "platform/basicerror.h"
+
+#include <QCheckBox>
 
 namespace vormelle::encoderchoice {
 
@@ -12,6 +15,7 @@ namespace {
 constexpr char kDirect[] = "Direct";
 constexpr char kPdf[] = "PDF";
 constexpr char kClickTrace[] = "in Tessary2021/08/31.Form1.Encoder_Click ";
+constexpr char kOcrClickTrace[] = "in Tessary2021/08/31.Form1.Check1_Click ";
 
 } // namespace
 
@@ -43,13 +47,39 @@ void Option_Click(Form1& form) {
     });
 }
 
+bool storedOcr() {
+    try {
+        return settings::ToBoolean(
+            settings::GetSetting(QString::fromLatin1(kOcrSetting), QStringLiteral("False")));
+    } catch (const BasicError&) {
+        return false; // a value that is no boolean leaves OCR off, as a missing one does
+    }
+}
+
+QString storedOcrLanguages() {
+    return settings::GetSetting(QString::fromLatin1(kOcrLanguagesSetting), QString()).trimmed();
+}
+
+void Check1_Click(Form1& form) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(kOcrClickTrace));
+    runNumbered(report, 100, [&form](int line) {
+        if (line == 100)
+            settings::SaveSetting(QString::fromLatin1(kOcrSetting),
+                                  settings::BooleanText(form.Check1->isChecked()));
+        return kEndHandler;
+    });
+}
+
 void restore(Form1& form) {
     (storedEncoder() == Encoder::Direct ? form.Option3 : form.Option4)->setChecked(true);
+    form.Check1->setChecked(storedOcr());
 }
 
 void connect(Form1& form) {
     for (OptionButton* option : {form.Option3, form.Option4})
         QObject::connect(option, &QAbstractButton::clicked, &form, [&form] { Option_Click(form); });
+    QObject::connect(form.Check1, &QAbstractButton::clicked, &form,
+                     [&form] { Check1_Click(form); });
 }
 
 } // namespace vormelle::encoderchoice

@@ -30,8 +30,21 @@ Encoder chosenEncoder(const Form1& form);
 // written is reported, and the program goes on.
 void Option_Click(Form1& form);
 
-// Selects the stored choice's button; at start-up.
+// Selects the stored choice's button and sets the OCR box; at start-up.
 void restore(Form1& form);
+
+// "Make text searchable (OCR)" (Check1) on the same row: stored under "Ocr" as "True" or
+// "False" after every click and read at start-up; missing or unreadable means off. The languages
+// come from "OcrLanguages" (such as "eng+deu"); missing or empty means English and the user's
+// locale language where its data is installed.
+inline constexpr char kOcrSetting[] = "Ocr";
+inline constexpr char kOcrLanguagesSetting[] = "OcrLanguages";
+
+bool storedOcr();
+// The stored languages, "" for the default ones.
+QString storedOcrLanguages();
+// The check box's click handler: stores its state.
+void Check1_Click(Form1& form);
 
 void connect(Form1& form);
 

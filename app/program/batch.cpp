@@ -140,21 +140,27 @@ public:
         const bool byStop = stopping && convert::endedByStop(row);
         const QString reason = convert::escapedForOneLine(convert::failureReason(row));
         const QString input = convert::escapedForOneLine(row.input);
+        const QString textNote = convert::escapedForOneLine(convert::textLayerNote(row));
+        const QString converted =
+            textNote.isEmpty()
+                ? QCoreApplication::translate("vormelle::batch", "converted")
+                : QCoreApplication::translate("vormelle::batch", "converted; %1").arg(textNote);
         if (m_terminal)
             print(stderr, QStringLiteral("\r\033[K"));
         else if (!byStop)
-            print(stderr,
-                  QCoreApplication::translate("vormelle::batch", "%1 of %2: %3: %4")
-                          .arg(m_done)
-                          .arg(m_count)
-                          .arg(convert::escapedForOneLine(row.fileName),
-                               row.converted
-                                   ? QCoreApplication::translate("vormelle::batch", "converted")
-                                   : QCoreApplication::translate("vormelle::batch", "failed: ") +
-                                         reason) +
-                      QLatin1Char('\n'));
+            print(stderr, QCoreApplication::translate("vormelle::batch", "%1 of %2: %3: %4")
+                                  .arg(m_done)
+                                  .arg(m_count)
+                                  .arg(convert::escapedForOneLine(row.fileName),
+                                       row.converted ? converted
+                                                     : QCoreApplication::translate(
+                                                           "vormelle::batch", "failed: ") +
+                                                           reason) +
+                              QLatin1Char('\n'));
         if (!row.converted && !byStop)
             complain(input + QStringLiteral(": ") + reason);
+        if (row.converted && !textNote.isEmpty())
+            complain(input + QStringLiteral(": ") + converted);
         if (row.converted)
             print(stdout, row.output + QLatin1Char('\n'));
         if (m_terminal)
@@ -239,9 +245,13 @@ int run(const cli::CommandLine& command) {
                        ? command.jobs
                        : convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
     request.route = routeFor(command.encoder);
+    // Only on request: a run that would take seconds a page more never starts unasked.
+    request.text.on = command.ocr;
+    request.text.languages =
+        command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
 
     convert::Engine engine(paths::ProgramFolder());
-    QString refusal = engine.prepare(request.route);
+    QString refusal = engine.prepare(request.route, request.text);
     if (refusal.isEmpty())
         refusal = engine.deploy();
     if (!refusal.isEmpty()) {

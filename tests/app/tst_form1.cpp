@@ -8,6 +8,7 @@
 #include "tests/support/testenv.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -60,6 +61,7 @@ private slots:
             // In their own box at (960, 6680), as the output options are in Frame1.
             {form.Option3, "Direct: exact pixels, small files (DjVuLibre)", {0, 0, 6960, 255}},
             {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)", {0, 280, 6960, 255}},
+            {form.Check1, "Make text searchable (OCR)", {0, 560, 6960, 255}},
         };
         for (const Expect& e : expected) {
             const QRect r = e.twips;
@@ -82,8 +84,10 @@ private slots:
         QCOMPARE(form.Label1->text(), QStringLiteral("Encoder:"));
         QVERIFY(!form.Option3->isChecked());
         QVERIFY(form.Option4->isChecked());
+        QVERIFY(!form.Check1->isChecked());
+        QCOMPARE(form.Check1->parentWidget(), form.Option4->parentWidget());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7335)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7615)));
     }
 
     void columnHeader() {
@@ -142,7 +146,7 @@ private slots:
         QVERIFY(!form.Option3->isChecked());
         QVERIFY(form.Option4->isChecked());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7335)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7615)));
     }
 
     void progressPositionsClamp_data() {

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QList>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <atomic>
+#include <memory>
+
+namespace vormelle::platform {
+class RegularFile;
+}
+
+namespace vormelle::convert {
+
+// A searchable text layer: Tesseract reads each page's own pixels (as TiffPageReader delivers
+// them), and its words, lines and paragraphs go into the DjVu page as hidden text with
+// djvused's set-txt.
+
+// What Tesseract found on one page. Boxes are in the page's pixels, origin at the top left, as
+// Tesseract gives them; the text layer turns them over for DjVu.
+struct OcrWord {
+    QRect box;
+    QString text;
+};
+struct OcrLine {
+    QRect box;
+    QList<OcrWord> words;
+};
+struct OcrParagraph {
+    QRect box;
+    QList<OcrLine> lines;
+};
+struct PageText {
+    QSize size; // the page's pixels
+    QList<OcrParagraph> paragraphs;
+    bool isEmpty() const { return paragraphs.isEmpty(); }
+    // Every word in reading order.
+    QList<OcrWord> words() const;
+};
+
+// One Tesseract instance, for one worker thread: it is not shared, and it runs on the calling
+// thread alone, so the run's workers share the cores as they do for encoding.
+class Recognizer final {
+public:
+    // `languages` as Tesseract names them, joined with '+' ("eng+deu").
+    explicit Recognizer(const QString& languages);
+    ~Recognizer();
+    Recognizer(const Recognizer&) = delete;
+    Recognizer& operator=(const Recognizer&) = delete;
+
+    // "" when Tesseract is ready; otherwise why not.
+    QString problem() const;
+
+    // Recognizes one page given as rows from the top: `bytesPerPixel` 0 for 1 bit a pixel with
+    // 1 for black (PBM's order), 1 for grey. Returns early, empty, when `stop` becomes true.
+    PageText recognize(const uchar* pixels, int width, int height, int bytesPerPixel,
+                       qsizetype bytesPerLine, int dpi, const std::atomic<bool>* stop = nullptr);
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};
+
+// The djvused expression for set-txt: (page ...) with paragraphs, lines and words nested, the
+// origin at the bottom left, words in UTF-8 with quotes, backslashes and control characters
+// escaped. Boxes are scaled when the DjVu page has another size than the pixels read (the route
+// through a PDF may round).
+QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage);
+
+// The languages a run uses when the setting "OcrLanguages" is missing or empty: English, and the
+// user's locale language when Tesseract has its data.
+QString defaultOcrLanguages();
+
+// "" when Tesseract has data for every language of `languages`; otherwise the refusal shown once
+// before a run ("Nothing was converted: ...").
+QString ocrLanguageProblem(const QString& languages);
+
+struct TextLayerResult {
+    QString problem;         // "" when the text went in
+    QList<int> pagesWithout; // pages (from 1) where nothing was found
+    bool stopped = false;
+};
+
+// Reads every page of `tiff`, recognizes it and writes the words into the pages of `djvu`
+// (which has as many pages) with one djvused call. Works on a copy in `workFolder`: `djvu` is
+// only replaced when all went well, so a failure leaves it as it was, without text.
+TextLayerResult addTextLayer(Recognizer& recognizer, const QString& tiff, const QString& djvu,
+                             const QString& workFolder, const std::atomic<bool>* stop = nullptr);
+// The same, from the TIFF the run holds open (the file it inspected).
+TextLayerResult addTextLayer(Recognizer& recognizer, const platform::RegularFile& tiff,
+                             const QString& djvu, const QString& workFolder,
+                             const std::atomic<bool>* stop = nullptr);
+
+} // namespace vormelle::convert

@@ -1,0 +1,441 @@
+#include "app/controls.h"
+#include "app/settingsstore.h"
+#include "convert/direct.h"
+#include "convert/engine.h"
+#include "convert/ocr.h"
+#include "convert/outcome.h"
+#include "convert/runlog.h"
+#include "output/encoderchoice.h"
+#include "tests/convert/runfixture.h"
+#include "tests/convert/textpage.h"
+#include "tests/support/testenv.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QtTest>
+
+using namespace vormelle;
+using convert::Engine;
+using convert::Route;
+using convert::RowOutcome;
+using convert::RunRequest;
+using test::TextPage;
+using test::TextPageSpec;
+
+Q_DECLARE_METATYPE(vormelle::convert::Route)
+
+namespace {
+
+struct Run {
+    QList<RowOutcome> rows;
+    QString refusal;
+};
+
+Run convertAll(const RunRequest& request) {
+    Run run;
+    Engine engine(test::TestEnv::builtProgramFolder());
+    run.refusal = engine.prepare(request.route, request.text);
+    if (run.refusal.isEmpty())
+        run.refusal = engine.deploy();
+    if (run.refusal.isEmpty())
+        run.rows = engine.convert(request, {});
+    engine.finish();
+    return run;
+}
+
+RunRequest ocrRequest(const test::TestEnv& env, const QStringList& inputs, Route route,
+                      const QString& languages = QStringLiteral("eng")) {
+    RunRequest request;
+    request.inputs = inputs;
+    request.output = {true, env.path(QStringLiteral("out"))};
+    QDir().mkpath(request.output.folder);
+    request.jobs = 2;
+    request.route = route;
+    request.text = {true, languages};
+    return request;
+}
+
+QStringList textOf(const QList<test::HiddenWord>& words) {
+    QStringList out;
+    for (const test::HiddenWord& w : words)
+        out.append(w.text);
+    return out;
+}
+
+QString djvutxt(const QString& djvu) {
+    QProcess p;
+    p.start(QStringLiteral("djvutxt"), {djvu});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// A text layer script's word line for a page of the given size.
+convert::PageText oneWord(const QRect& box, const QString& text, const QSize& size) {
+    convert::PageText page;
+    page.size = size;
+    page.paragraphs = {{box, {{box, {{box, text}}}}}};
+    return page;
+}
+
+} // namespace
+
+class OcrTest : public QObject {
+    Q_OBJECT
+private slots:
+    void expressionTurnsAndEscapes_data();
+    void expressionTurnsAndEscapes();
+    void recallAndBoxesOnBothRoutes_data();
+    void recallAndBoxesOnBothRoutes();
+    void umlautsWithGermanData();
+    void everyPageOfAMultiPageFile();
+    void pageWithoutTextIsNamedNotFailed();
+    void stopLeavesTheDocumentAsItWas();
+    void missingLanguageSaidOnceBeforeTheRun_data();
+    void missingLanguageSaidOnceBeforeTheRun();
+    void failedTextLayerKeepsTheDjvu();
+    void checkBoxIsStoredAndRestored();
+    void commandLineOcr();
+};
+
+// Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one, scale to the DjVu page,
+// and words reach djvused as one quoted, escaped UTF-8 string.
+void OcrTest::expressionTurnsAndEscapes_data() {
+    QTest::addColumn<QRect>("box");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QSize>("djvuPage");
+    QTest::addColumn<QByteArray>("wordLine");
+    const QSize page(100, 200);
+    QTest::newRow("plain") << QRect(10, 20, 30, 40) << "word" << page
+                           << QByteArray("(word 10 140 40 180 \"word\")");
+    QTest::newRow("quote and backslash") << QRect(0, 0, 5, 5) << "a\"b\\c" << page
+                                         << QByteArray("(word 0 195 5 200 \"a\\\"b\\\\c\")");
+    QTest::newRow("control character")
+        << QRect(0, 0, 5, 5) << "a\nb" << page << QByteArray("(word 0 195 5 200 \"a\\012b\")");
+    QTest::newRow("umlauts stay UTF-8")
+        << QRect(0, 190, 5, 10) << QString::fromUtf8("Größe") << page
+        << QByteArray("(word 0 0 5 10 \"Gr\xc3\xb6\xc3\x9f"
+                      "e\")");
+    QTest::newRow("scaled to a larger DjVu page") << QRect(10, 20, 30, 40) << "w" << QSize(200, 400)
+                                                  << QByteArray("(word 20 280 80 360 \"w\")");
+}
+
+void OcrTest::expressionTurnsAndEscapes() {
+    QFETCH(QRect, box);
+    QFETCH(QString, word);
+    QFETCH(QSize, djvuPage);
+    QFETCH(QByteArray, wordLine);
+    const QByteArray expression =
+        convert::textLayerExpression(oneWord(box, word, QSize(100, 200)), djvuPage);
+    QVERIFY2(expression.startsWith("(page 0 0 " + QByteArray::number(djvuPage.width()) + ' ' +
+                                   QByteArray::number(djvuPage.height())),
+             expression.constData());
+    QVERIFY2(expression.contains(wordLine), expression.constData());
+    // One word per line: no line of the script is a lone "." that would end it early.
+    QCOMPARE(expression.count('\n'), 3);
+}
+
+void OcrTest::recallAndBoxesOnBothRoutes_data() {
+    QTest::addColumn<Route>("route");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("bitonal");
+    QTest::newRow("direct, serif, bitonal") << Route::Direct << "Liberation Serif" << true;
+    QTest::newRow("pdf, sans, bitonal") << Route::Pdf << "DejaVu Sans" << true;
+    QTest::newRow("direct, sans, grey") << Route::Direct << "Liberation Sans" << false;
+}
+
+// Known words painted at 300 dpi come back from the DjVu's hidden text, and each found word's
+// box holds every black pixel the word has on the page.
+void OcrTest::recallAndBoxesOnBothRoutes() {
+    QFETCH(Route, route);
+    QFETCH(QString, family);
+    QFETCH(bool, bitonal);
+    test::TestEnv env;
+    TextPageSpec spec;
+    spec.lines = test::knownLines(int(route) * 7 + int(bitonal), 6, 7);
+    spec.family = family;
+    spec.antialiased = !bitonal;
+    const TextPage page = test::paintTextPage(spec);
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writeTextTiff(tiff, {page}, bitonal);
+
+    const Run run = convertAll(ocrRequest(env, {tiff}, route));
+    QCOMPARE(run.refusal, QString());
+    QVERIFY2(run.rows[0].converted, qPrintable(convert::failureReason(run.rows[0])));
+    QCOMPARE(run.rows[0].textProblem, QString());
+    const QList<test::HiddenWord> found = test::hiddenWords(run.rows[0].output, 1);
+    const double recall = test::wordRecall(page.text(), textOf(found));
+    QVERIFY2(recall >= 0.95,
+             qPrintable(QStringLiteral("recall %1: %2").arg(recall).arg(textOf(found).join(u' '))));
+
+    // Boxes: every found word that occurs once on the page holds its ink (a pixel of slack for
+    // rounding on the route through a PDF).
+    int checked = 0;
+    for (const test::HiddenWord& w : found) {
+        QList<QRect> inks;
+        for (const test::InkWord& known : page.words) {
+            if (known.text == w.text)
+                inks.append(known.ink);
+        }
+        if (inks.size() != 1)
+            continue;
+        ++checked;
+        const QRect slack = w.box.adjusted(-1, -1, 1, 1);
+        QVERIFY2(slack.contains(inks[0]),
+                 qPrintable(QStringLiteral("%1: box %2,%3 %4x%5, ink %6,%7 %8x%9")
+                                .arg(w.text)
+                                .arg(w.box.x())
+                                .arg(w.box.y())
+                                .arg(w.box.width())
+                                .arg(w.box.height())
+                                .arg(inks[0].x())
+                                .arg(inks[0].y())
+                                .arg(inks[0].width())
+                                .arg(inks[0].height())));
+        // And not a box around the whole line: at most a glyph's width wider than the ink.
+        QVERIFY2(w.box.width() <= inks[0].width() + spec.pixelSize, qPrintable(w.text));
+    }
+    QVERIFY(checked >= 10);
+}
+
+void OcrTest::umlautsWithGermanData() {
+    test::TestEnv env;
+    TextPageSpec spec;
+    const QString line = QString::fromUtf8("Größe Übung Äpfel Straße müssen Häuser schön");
+    spec.lines = {line, line};
+    const QString tiff = env.path(QStringLiteral("deutsch.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    // Spaces around a name, as typed into the settings file, are no part of it.
+    const Run run = convertAll(ocrRequest(env, {tiff}, Route::Direct, QStringLiteral(" deu ")));
+    QCOMPARE(run.refusal, QString());
+    QVERIFY(run.rows[0].converted);
+    const QStringList found = textOf(test::hiddenWords(run.rows[0].output, 1));
+    QVERIFY2(test::wordRecall(test::wordsOf(spec.lines), found) >= 0.85,
+             qPrintable(found.join(u' ')));
+    for (const char* word : {"Größe", "Straße", "Häuser"})
+        QVERIFY2(found.contains(QString::fromUtf8(word)), word);
+    // djvutxt reads them back as the same text.
+    QVERIFY(djvutxt(run.rows[0].output).contains(QString::fromUtf8("Größe")));
+}
+
+// Each page gets its own words, in page order.
+void OcrTest::everyPageOfAMultiPageFile() {
+    test::TestEnv env;
+    QList<TextPage> pages;
+    QList<QStringList> lines;
+    for (int i = 0; i < 3; ++i) {
+        TextPageSpec spec;
+        spec.lines = test::knownLines(100 + i, 3, 6);
+        spec.height = 500;
+        lines.append(spec.lines);
+        pages.append(test::paintTextPage(spec));
+    }
+    const QString tiff = env.path(QStringLiteral("three.tif"));
+    test::writeTextTiff(tiff, pages, true);
+    for (const Route route : {Route::Direct, Route::Pdf}) {
+        const Run run = convertAll(ocrRequest(env, {tiff}, route));
+        QVERIFY(run.rows[0].converted);
+        QCOMPARE(run.rows[0].pages, 3);
+        for (int p = 0; p < 3; ++p) {
+            const QStringList found = textOf(test::hiddenWords(run.rows[0].output, p + 1));
+            QVERIFY2(test::wordRecall(test::wordsOf(lines[p]), found) >= 0.9,
+                     qPrintable(found.join(u' ')));
+            // Not the neighbour's text.
+            const int other = (p + 1) % 3;
+            QVERIFY(test::wordRecall(test::wordsOf(lines[other]), found) < 0.5);
+        }
+    }
+}
+
+// A blank page converts, keeps no text, and the log says which page had none.
+void OcrTest::pageWithoutTextIsNamedNotFailed() {
+    test::TestEnv env;
+    TextPageSpec blank;
+    TextPageSpec text;
+    text.lines = test::knownLines(5, 2, 5);
+    const QString tiff = env.path(QStringLiteral("blank-first.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(blank), test::paintTextPage(text)}, true);
+    const QString onlyBlank = env.path(QStringLiteral("blank.tif"));
+    test::writeTextTiff(onlyBlank, {test::paintTextPage(blank)}, true);
+
+    const RunRequest request = ocrRequest(env, {tiff, onlyBlank}, Route::Direct);
+    const Run run = convertAll(request);
+    QVERIFY(run.rows[0].converted && run.rows[1].converted);
+    QCOMPARE(run.rows[0].textProblem, QString());
+    QCOMPARE(run.rows[0].pagesWithoutText, QList<int>{1});
+    QCOMPARE(run.rows[1].pagesWithoutText, QList<int>{1});
+    QVERIFY(test::hiddenWords(run.rows[0].output, 1).isEmpty());
+    QVERIFY(!test::hiddenWords(run.rows[0].output, 2).isEmpty());
+    // Not a failure: the closing box has nothing to say.
+    QCOMPARE(convert::closingText(run.rows), QStringLiteral("Done."));
+    const QString logPath = env.path(QStringLiteral("run.log"));
+    {
+        convert::RunLog log(logPath, request);
+        log.write(0, run.rows[0]);
+        log.write(1, run.rows[1]);
+    }
+    const QByteArray log = test::fileBytes(logPath);
+    QVERIFY2(log.contains("converted") && log.contains("no text found on page 1"), log);
+}
+
+// A stop while the text is being added leaves the document untouched and the work folder empty.
+void OcrTest::stopLeavesTheDocumentAsItWas() {
+    test::TestEnv env;
+    TextPageSpec spec;
+    spec.lines = test::knownLines(3, 4, 6);
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    const QString work = env.path(QStringLiteral("work"));
+    QDir().mkpath(work);
+    const QString djvu = work + QStringLiteral("/result.djvu");
+    QVERIFY(convert::encodeDirect(tiff, work, djvu).problem.isEmpty());
+    const QByteArray before = test::fileBytes(djvu);
+    convert::Recognizer recognizer(QStringLiteral("eng"));
+    const std::atomic<bool> stop{true};
+    const convert::TextLayerResult result =
+        convert::addTextLayer(recognizer, tiff, djvu, work, &stop);
+    QVERIFY(result.stopped);
+    QCOMPARE(test::fileBytes(djvu), before);
+    QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{QStringLiteral("result.djvu")});
+}
+
+void OcrTest::missingLanguageSaidOnceBeforeTheRun_data() {
+    QTest::addColumn<QString>("languages");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<bool>("emptyDataFolder");
+    QTest::newRow("one of two missing") << "eng+zzz"
+                                        << "zzz" << false;
+    QTest::newRow("not a language name") << "../eng"
+                                         << "../eng" << false;
+    QTest::newRow("no data at all, default languages") << ""
+                                                       << "eng" << true;
+}
+
+// The window's run says it once in a warning box and converts nothing; no row gets a DjVu
+// without the text it was asked to have.
+void OcrTest::missingLanguageSaidOnceBeforeTheRun() {
+    QFETCH(QString, languages);
+    QFETCH(QString, named);
+    QFETCH(bool, emptyDataFolder);
+    test::RunFixture f;
+    const QByteArray oldPrefix = qgetenv("TESSDATA_PREFIX");
+    if (emptyDataFolder) {
+        QDir().mkpath(f.env.path(QStringLiteral("tessdata")));
+        qputenv("TESSDATA_PREFIX", QFile::encodeName(f.env.path(QStringLiteral("tessdata/"))));
+    }
+    settings::SaveSetting(QStringLiteral("OcrLanguages"), languages);
+    const QString out = f.env.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    for (const char* name : {"a.tif", "b.tif"}) {
+        const QString tiff = f.env.path(QString::fromLatin1(name));
+        TextPageSpec spec;
+        spec.lines = {QStringLiteral("hello")};
+        test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+        f.add(tiff);
+    }
+    f.form->Option1->setChecked(true);
+    f.form->Text1->setText(out);
+    f.form->Check1->setChecked(true);
+    f.start();
+    if (emptyDataFolder)
+        qputenv("TESSDATA_PREFIX", oldPrefix);
+    if (oldPrefix.isEmpty())
+        qunsetenv("TESSDATA_PREFIX");
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QVERIFY2(f.lastBox().startsWith(QStringLiteral("Nothing was converted: ")),
+             qPrintable(f.lastBox()));
+    QVERIFY2(f.lastBox().contains(named), qPrintable(f.lastBox()));
+    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
+    QCOMPARE(f.leftInTemp(), QStringList());
+    QVERIFY(!f.form->IsConverting);
+}
+
+// djvused failing (a stand-in on the PATH) costs the row its text, not its DjVu: the result is
+// placed, and the closing box and the log say why it has no text.
+void OcrTest::failedTextLayerKeepsTheDjvu() {
+    test::RunFixture f;
+    const QString bin = f.env.path(QStringLiteral("bin"));
+    const QString fake = f.env.writeFile(QStringLiteral("bin/djvused"),
+                                         "#!/bin/sh\necho 'djvused: disk on fire' >&2\nexit 1\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ':' + oldPath);
+    const QString out = f.env.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    TextPageSpec spec;
+    spec.lines = test::knownLines(9, 2, 5);
+    const QString tiff = f.env.path(QStringLiteral("p3.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    f.add(tiff);
+    f.form->Option1->setChecked(true);
+    f.form->Text1->setText(out);
+    f.form->Check1->setChecked(true);
+    f.form->Option3->setChecked(true);
+    f.start();
+    qputenv("PATH", oldPath);
+    QCOMPARE(f.lastBox(), QStringLiteral("Done.\r\n\r\np3.tif: converted; no text layer: "
+                                         "djvused: disk on fire"));
+    QCOMPARE(f.dialogs.boxes.back().icon, platform::Icon::Warning);
+    const QString djvu = out + QStringLiteral("/p3.djvu");
+    QVERIFY(QFileInfo::exists(djvu));
+    QVERIFY(test::hiddenWords(djvu, 1).isEmpty());
+    const QStringList logs = QDir(f.env.stateDir() + QStringLiteral("/vormelle"))
+                                 .entryList({QStringLiteral("run-*.log")}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    const QByteArray log =
+        test::fileBytes(f.env.stateDir() + QStringLiteral("/vormelle/") + logs[0]);
+    QVERIFY2(log.contains("\tconverted\t") && log.contains("no text layer: djvused: disk on fire"),
+             log);
+}
+
+void OcrTest::checkBoxIsStoredAndRestored() {
+    struct Case {
+        QString stored; // "-" for missing
+        bool checked;
+    };
+    for (const Case& c :
+         {Case{QStringLiteral("-"), false}, Case{QStringLiteral("True"), true},
+          Case{QStringLiteral("False"), false}, Case{QStringLiteral("junk"), false}}) {
+        test::RunFixture f;
+        if (c.stored != QStringLiteral("-"))
+            settings::SaveSetting(QStringLiteral("Ocr"), c.stored);
+        encoderchoice::restore(*f.form);
+        QCOMPARE(f.form->Check1->isChecked(), c.checked);
+        f.form->Check1->click();
+        QCOMPARE(settings::GetSetting(QStringLiteral("Ocr"), {}),
+                 c.checked ? QStringLiteral("False") : QStringLiteral("True"));
+        QVERIFY(f.dialogs.boxes.isEmpty());
+    }
+}
+
+// `vormelle --convert --ocr=eng` makes a DjVu whose text djvutxt finds.
+void OcrTest::commandLineOcr() {
+    test::TestEnv env;
+    const QString out = env.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+    TextPageSpec spec;
+    spec.lines = {QStringLiteral("remember the mountain river"),
+                  QStringLiteral("listen to the ocean")};
+    const QString tiff = env.path(QStringLiteral("cli.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    QProcess vormelle;
+    vormelle.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
+                   {QStringLiteral("--convert"), QStringLiteral("--ocr=eng"),
+                    QStringLiteral("--encoder"), QStringLiteral("direct"),
+                    QStringLiteral("--output"), out, tiff});
+    QVERIFY(vormelle.waitForFinished(120000));
+    QCOMPARE(vormelle.exitCode(), 0);
+    QVERIFY(djvutxt(out + QStringLiteral("/cli.djvu")).contains(QStringLiteral("mountain")));
+    // Without --ocr the same file gets no text.
+    vormelle.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
+                   {QStringLiteral("--convert"), QStringLiteral("--encoder"),
+                    QStringLiteral("direct"), QStringLiteral("--output"), out, tiff});
+    QVERIFY(vormelle.waitForFinished(120000));
+    QCOMPARE(vormelle.exitCode(), 0);
+    QCOMPARE(djvutxt(out + QStringLiteral("/cli.djvu")).trimmed(), QString());
+}
+
+QTEST_MAIN(OcrTest)
+#include "tst_ocr.moc"
