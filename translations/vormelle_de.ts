@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>TextLayer</name>
+    <message>
+        <source>the DjVu result lost pages when its text was added</source>
+        <translation>das DjVu-Ergebnis hat beim Hinzufügen des Textes Seiten verloren</translation>
+    </message>
+    <message>
+        <source>no text layer: %1</source>
+        <translation>keine Textebene: %1</translation>
+    </message>
+    <message>
+        <source>no text found on page %1</source>
+        <translation>kein Text auf Seite %1 gefunden</translation>
+    </message>
+    <message>
+        <source>no text found on pages %1</source>
+        <translation>kein Text auf den Seiten %1 gefunden</translation>
+    </message>
+    <message>
+        <source>%1: converted; %2</source>
+        <translation>%1: umgewandelt; %2</translation>
+    </message>
+</context>
+<context>
     <name>vormelle::ErrorReport</name>
     <message>
         <source>at line </source>
@@ -94,6 +117,10 @@
         <source>Stop Converting</source>
         <translation>Umwandlung anhalten</translation>
     </message>
+    <message>
+        <source>Make text searchable (OCR)</source>
+        <translation>Text durchsuchbar machen (OCR)</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::batch</name>
@@ -128,6 +155,10 @@
     <message>
         <source>stopped: %1 converted, %2 not converted</source>
         <translation>angehalten: %1 umgewandelt, %2 nicht umgewandelt</translation>
+    </message>
+    <message>
+        <source>converted; %1</source>
+        <translation>umgewandelt; %1</translation>
     </message>
 </context>
 <context>
@@ -539,6 +570,45 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
     <message>
         <source>the parts of the DjVu result could not be joined: %1</source>
         <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: djvused was not found. The text layer is written with DjVuLibre&apos;s djvused, which must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: djvused wurde nicht gefunden. Die Textebene wird mit djvused aus DjVuLibre geschrieben, das im PATH liegen muss (Debian-Paket djvulibre-bin).</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: no language is given for the text layer.</source>
+        <translation>Nichts wurde umgewandelt: Für die Textebene ist keine Sprache angegeben.</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: &quot;%1&quot; is not a language for the text layer (languages look like eng or deu+eng).</source>
+        <translation>Nichts wurde umgewandelt: „%1“ ist keine Sprache für die Textebene (Sprachen sehen aus wie eng oder deu+eng).</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: Tesseract has no data for the language(s) %1 in %2 (Debian&apos;s package(s) %3).</source>
+        <translation>Nichts wurde umgewandelt: Tesseract hat in %2 keine Daten für die Sprache(n) %1 (Debian-Paket(e) %3).</translation>
+    </message>
+    <message>
+        <source>the DjVu result could not be read</source>
+        <translation>das DjVu-Ergebnis konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>the DjVu result has fewer pages than the TIFF</source>
+        <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
+    </message>
+    <message>
+        <source>the result could not be copied</source>
+        <translation>das Ergebnis konnte nicht kopiert werden</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::convert::Recognizer</name>
+    <message>
+        <source>&quot;%1&quot; is not a language name</source>
+        <translation>„%1“ ist kein Sprachname</translation>
+    </message>
+    <message>
+        <source>Tesseract cannot load the languages %1</source>
+        <translation>Tesseract kann die Sprachen %1 nicht laden</translation>
     </message>
 </context>
 <context>
