@@ -135,13 +135,14 @@ struct ProgramRun {
 // The real window converts `inputs` into `out` with "Jobs" = `jobs` ("" for the default). Peak
 // memory is sampled only when asked: walking /proc every 10 ms costs time of its own.
 ProgramRun program(const QStringList& inputs, const QString& out, const QString& jobs,
-                   bool samplePeak = false) {
+                   bool samplePeak = false, bool direct = false) {
     test::RunFixture f;
     paths::setProgramFolder(QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
     settings::SaveSetting(QStringLiteral("Jobs"), jobs);
     for (const QString& p : inputs)
         f.add(p);
     f.form->Option1->setChecked(true);
+    (direct ? f.form->Option3 : f.form->Option4)->setChecked(true);
     f.form->Text1->setText(out);
     ProgramRun run;
     std::optional<PeakSampler> sampler;
@@ -182,6 +183,35 @@ int main(int argc, char* argv[]) {
         const QString path = in + QStringLiteral("/page%1.tif").arg(i, 3, 10, QLatin1Char('0'));
         test::writeTiff(path, test::TiffKind::BitonalG4, 1, 2480, 3508, 300);
         inputs.append(path);
+    }
+    // `vormelle-bench-parallel files`: 100 single-page text-like bitonal files through the window
+    // with two jobs, on the direct route and through the PDF (its first 10, scaled to 100).
+    if (argc > 1 && qstrcmp(argv[1], "files") == 0) {
+        test::TiffPage page;
+        page.kind = test::TiffKind::BitonalG4;
+        page.content = test::TiffContent::Text;
+        page.width = 2480;
+        page.height = 3508;
+        page.xdpi = page.ydpi = 300;
+        QStringList files;
+        for (int i = 1; i <= 100; ++i) {
+            files << env.path(QStringLiteral("files/f%1.tif").arg(i, 3, 10, QLatin1Char('0')));
+            QDir().mkpath(env.path(QStringLiteral("files")));
+            test::writeTiffPages(files.last(), {page});
+        }
+        QDir().mkpath(env.path(QStringLiteral("direct")));
+        QDir().mkpath(env.path(QStringLiteral("pdf")));
+        const double direct =
+            program(files, env.path(QStringLiteral("direct")), QStringLiteral("2"), false, true)
+                .seconds;
+        const double pdf =
+            program(files.mid(0, 10), env.path(QStringLiteral("pdf")), QStringLiteral("2"))
+                .seconds *
+            10;
+        std::printf("direct_100_files_window: %.1f pages/s (target >= 15), %.1f times the route "
+                    "through a PDF (target >= 10): direct %.2f s, PDF %.2f s (10 files, scaled)\n",
+                    100 / direct, pdf / direct, direct, pdf);
+        return 0;
     }
     const QString book = env.path(QStringLiteral("book.tif"));
     test::writeTiff(book, test::TiffKind::BitonalG4, kPagesInOneFile, 2480, 3508, 300);
