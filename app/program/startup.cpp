@@ -1,13 +1,15 @@
 #include "app/program/startup.h"
 
+#include "app/program/batch.h"
+
 #include "app/controls.h"
 #include "app/errorreport.h"
+#include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
-#include "inputs/dragdrop.h"
 #include "inputs/samples.h"
 #include "output/encoderchoice.h"
 #include "platform/attributes.h"
@@ -112,14 +114,18 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
 
 QStringList AddStartInputs(Form1& form, const QStringList& names) {
     QStringList missing;
+    QStringList present;
     for (const QString& name : names) {
         try {
-            platform::fileAttributes(name); // what the drop looks at first
+            platform::fileAttributes(name);
+            present.append(name);
         } catch (const BasicError&) {
             missing.append(name);
         }
     }
-    dragdrop::AddDroppedNames(form, names);
+    // A folder given to the program stands for the scans in it: its TIFF files, as --convert
+    // takes them, not every file a drop would list.
+    form.files().addRows(batch::expandInputs(present));
     return missing;
 }
 

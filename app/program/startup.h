@@ -13,8 +13,9 @@ class Form1;
 // `draw` gives the home-page draw (1..100); without one it comes from the system's random source.
 void Form_Load(Form1& form, const std::function<int()>& draw = {});
 
-// The files and folders named on the command line become rows as if they had been dropped on
-// the list. Returns the names that could not be found (they add nothing).
+// The files named on the command line become rows as given; a folder adds the TIFF files of its
+// tree, walked as a dropped folder is. Returns the names that could not be found (they add
+// nothing).
 QStringList AddStartInputs(Form1& form, const QStringList& names);
 
 } // namespace vormelle

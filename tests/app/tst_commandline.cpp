@@ -202,14 +202,16 @@ private slots:
         QTEST(QString::fromUtf8(p->readAllStandardError()), "err");
     }
 
-    // Names given at start become rows the way a drop makes them; missing ones are named.
-    void startInputsAddRowsLikeADrop() {
+    // Names given at start become rows; a folder gives the TIFF files of its tree, walked as a
+    // drop walks it, and missing names are told.
+    void startInputsAddTiffRows() {
         test::TestEnv env;
         test::ScriptedDialogs dialogs;
         test::RecordingDesktop desktop;
         const QString a = env.writeFile(QStringLiteral("a.tif"));
         const QString p1 = env.writeFile(QStringLiteral("scans/p1.tif"));
         env.writeFile(QStringLiteral("scans/~lock.tif"));
+        env.writeFile(QStringLiteral("scans/notes.txt"));
         const QString p0 = env.writeFile(QStringLiteral("scans/old/p0.tif"));
         const QString missing = env.path(QStringLiteral("gone.tif"));
         Form1 form(dialogs, desktop);
