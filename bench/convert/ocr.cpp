@@ -31,14 +31,14 @@ namespace {
 constexpr int kA4Width = 2480;
 constexpr int kA4Height = 3508;
 
-test::TextPageSpec a4(const QString& family, bool antialiased, int seed) {
-    test::TextPageSpec spec;
-    spec.family = family;
-    spec.antialiased = antialiased;
-    spec.width = kA4Width;
-    spec.height = kA4Height;
-    spec.lines = test::knownLines(seed, 48, 9);
-    return spec;
+test::TextPageLayout a4(const QString& family, bool antialiased, int seed) {
+    test::TextPageLayout layout;
+    layout.family = family;
+    layout.antialiased = antialiased;
+    layout.width = kA4Width;
+    layout.height = kA4Height;
+    layout.lines = test::knownLines(seed, 48, 9);
+    return layout;
 }
 
 // One page read as the engine reads it, for the recognizer alone.
@@ -63,8 +63,8 @@ Pixels readPage(const QString& tiff) {
 
 void pageFigures(const QString& root, const char* name, const QString& family, bool bitonal,
                  int seed) {
-    const test::TextPageSpec spec = a4(family, !bitonal, seed);
-    const test::TextPage page = test::paintTextPage(spec);
+    const test::TextPageLayout layout = a4(family, !bitonal, seed);
+    const test::TextPage page = test::paintTextPage(layout);
     const QString tiff = root + QStringLiteral("/%1.tif").arg(QLatin1String(name));
     test::writeTextTiff(tiff, {page}, bitonal);
     const QString work = root + QStringLiteral("/work-%1").arg(QLatin1String(name));

@@ -92,21 +92,21 @@ QStringList TextPage::text() const {
     return out;
 }
 
-TextPage paintTextPage(const TextPageSpec& spec) {
+TextPage paintTextPage(const TextPageLayout& layout) {
     TextPage page;
-    page.image = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
+    page.image = QImage(layout.width, layout.height, QImage::Format_Grayscale8);
     page.image.fill(255);
-    QFont font(spec.family);
-    font.setPixelSize(spec.pixelSize);
-    if (!spec.antialiased)
+    QFont font(layout.family);
+    font.setPixelSize(layout.pixelSize);
+    if (!layout.antialiased)
         font.setStyleStrategy(QFont::NoAntialias);
     const QFontMetrics metrics(font);
-    const int margin = spec.pixelSize * 2;
+    const int margin = layout.pixelSize * 2;
     const int lineStep = metrics.lineSpacing() * 3 / 2;
     QPainter painter(&page.image);
     painter.setFont(font);
     painter.setPen(Qt::black);
-    painter.setRenderHint(QPainter::TextAntialiasing, spec.antialiased);
+    painter.setRenderHint(QPainter::TextAntialiasing, layout.antialiased);
     int baseline = margin + metrics.ascent();
     const int space = metrics.horizontalAdvance(QLatin1Char(' '));
     struct Placed {
@@ -114,16 +114,16 @@ TextPage paintTextPage(const TextPageSpec& spec) {
         QRect cell;
     };
     QList<Placed> placed;
-    for (const QString& line : spec.lines) {
+    for (const QString& line : layout.lines) {
         int x = margin;
         for (const QString& word : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const int advance = metrics.horizontalAdvance(word);
             // A word that would run off the paper goes onto the next line, as in a book.
-            if (x > margin && x + advance > spec.width - margin) {
+            if (x > margin && x + advance > layout.width - margin) {
                 x = margin;
                 baseline += lineStep;
             }
-            if (baseline + metrics.descent() > spec.height - margin)
+            if (baseline + metrics.descent() > layout.height - margin)
                 break;
             painter.drawText(x, baseline, word);
             // The word's cell: its advance, from the ascent to the descent, a little wider for

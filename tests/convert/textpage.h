@@ -22,7 +22,7 @@ struct TextPage {
     QStringList text() const;
 };
 
-struct TextPageSpec {
+struct TextPageLayout {
     QStringList lines;
     QString family = QStringLiteral("Liberation Serif");
     int pixelSize = 42; // about 10 points at 300 dpi
@@ -33,7 +33,7 @@ struct TextPageSpec {
 
 // Paints the lines from the top left, one under the other, and finds each word's ink. A line
 // too long for the paper wraps; what does not fit on the page is left out.
-TextPage paintTextPage(const TextPageSpec& spec);
+TextPage paintTextPage(const TextPageLayout& layout);
 
 // Writes the pages into one TIFF at `dpi`: 1 bit (CCITT G4) when `bitonal`, else 8-bit grey.
 // Fails the test (qFatal) when it cannot.

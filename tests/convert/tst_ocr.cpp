@@ -23,7 +23,7 @@ using convert::Route;
 using convert::RowOutcome;
 using convert::RunRequest;
 using test::TextPage;
-using test::TextPageSpec;
+using test::TextPageLayout;
 
 Q_DECLARE_METATYPE(vormelle::convert::Route)
 
@@ -153,11 +153,11 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
     QFETCH(QString, family);
     QFETCH(bool, bitonal);
     test::TestEnv env;
-    TextPageSpec spec;
-    spec.lines = test::knownLines(int(route) * 7 + int(bitonal), 6, 7);
-    spec.family = family;
-    spec.antialiased = !bitonal;
-    const TextPage page = test::paintTextPage(spec);
+    TextPageLayout layout;
+    layout.lines = test::knownLines(int(route) * 7 + int(bitonal), 6, 7);
+    layout.family = family;
+    layout.antialiased = !bitonal;
+    const TextPage page = test::paintTextPage(layout);
     const QString tiff = env.path(QStringLiteral("page.tif"));
     test::writeTextTiff(tiff, {page}, bitonal);
 
@@ -195,24 +195,24 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
                                 .arg(inks[0].width())
                                 .arg(inks[0].height())));
         // And not a box around the whole line: at most a glyph's width wider than the ink.
-        QVERIFY2(w.box.width() <= inks[0].width() + spec.pixelSize, qPrintable(w.text));
+        QVERIFY2(w.box.width() <= inks[0].width() + layout.pixelSize, qPrintable(w.text));
     }
     QVERIFY(checked >= 10);
 }
 
 void OcrTest::umlautsWithGermanData() {
     test::TestEnv env;
-    TextPageSpec spec;
+    TextPageLayout layout;
     const QString line = QString::fromUtf8("Größe Übung Äpfel Straße müssen Häuser schön");
-    spec.lines = {line, line};
+    layout.lines = {line, line};
     const QString tiff = env.path(QStringLiteral("deutsch.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
     // Spaces around a name, as typed into the settings file, are no part of it.
     const Run run = convertAll(ocrRequest(env, {tiff}, Route::Direct, QStringLiteral(" deu ")));
     QCOMPARE(run.refusal, QString());
     QVERIFY(run.rows[0].converted);
     const QStringList found = textOf(test::hiddenWords(run.rows[0].output, 1));
-    QVERIFY2(test::wordRecall(test::wordsOf(spec.lines), found) >= 0.85,
+    QVERIFY2(test::wordRecall(test::wordsOf(layout.lines), found) >= 0.85,
              qPrintable(found.join(u' ')));
     for (const char* word : {"Größe", "Straße", "Häuser"})
         QVERIFY2(found.contains(QString::fromUtf8(word)), word);
@@ -226,11 +226,11 @@ void OcrTest::everyPageOfAMultiPageFile() {
     QList<TextPage> pages;
     QList<QStringList> lines;
     for (int i = 0; i < 3; ++i) {
-        TextPageSpec spec;
-        spec.lines = test::knownLines(100 + i, 3, 6);
-        spec.height = 500;
-        lines.append(spec.lines);
-        pages.append(test::paintTextPage(spec));
+        TextPageLayout layout;
+        layout.lines = test::knownLines(100 + i, 3, 6);
+        layout.height = 500;
+        lines.append(layout.lines);
+        pages.append(test::paintTextPage(layout));
     }
     const QString tiff = env.path(QStringLiteral("three.tif"));
     test::writeTextTiff(tiff, pages, true);
@@ -252,8 +252,8 @@ void OcrTest::everyPageOfAMultiPageFile() {
 // A blank page converts, keeps no text, and the log says which page had none.
 void OcrTest::pageWithoutTextIsNamedNotFailed() {
     test::TestEnv env;
-    TextPageSpec blank;
-    TextPageSpec text;
+    TextPageLayout blank;
+    TextPageLayout text;
     text.lines = test::knownLines(5, 2, 5);
     const QString tiff = env.path(QStringLiteral("blank-first.tif"));
     test::writeTextTiff(tiff, {test::paintTextPage(blank), test::paintTextPage(text)}, true);
@@ -283,10 +283,10 @@ void OcrTest::pageWithoutTextIsNamedNotFailed() {
 // A stop while the text is being added leaves the document untouched and the work folder empty.
 void OcrTest::stopLeavesTheDocumentAsItWas() {
     test::TestEnv env;
-    TextPageSpec spec;
-    spec.lines = test::knownLines(3, 4, 6);
+    TextPageLayout layout;
+    layout.lines = test::knownLines(3, 4, 6);
     const QString tiff = env.path(QStringLiteral("page.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
     const QString djvu = work + QStringLiteral("/result.djvu");
@@ -330,9 +330,9 @@ void OcrTest::missingLanguageSaidOnceBeforeTheRun() {
     QDir().mkpath(out);
     for (const char* name : {"a.tif", "b.tif"}) {
         const QString tiff = f.env.path(QString::fromLatin1(name));
-        TextPageSpec spec;
-        spec.lines = {QStringLiteral("hello")};
-        test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+        TextPageLayout layout;
+        layout.lines = {QStringLiteral("hello")};
+        test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
         f.add(tiff);
     }
     f.form->Option1->setChecked(true);
@@ -364,10 +364,10 @@ void OcrTest::failedTextLayerKeepsTheDjvu() {
     qputenv("PATH", QFile::encodeName(bin) + ':' + oldPath);
     const QString out = f.env.path(QStringLiteral("out"));
     QDir().mkpath(out);
-    TextPageSpec spec;
-    spec.lines = test::knownLines(9, 2, 5);
+    TextPageLayout layout;
+    layout.lines = test::knownLines(9, 2, 5);
     const QString tiff = f.env.path(QStringLiteral("p3.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
     f.add(tiff);
     f.form->Option1->setChecked(true);
     f.form->Text1->setText(out);
@@ -415,11 +415,11 @@ void OcrTest::commandLineOcr() {
     test::TestEnv env;
     const QString out = env.path(QStringLiteral("out"));
     QDir().mkpath(out);
-    TextPageSpec spec;
-    spec.lines = {QStringLiteral("remember the mountain river"),
-                  QStringLiteral("listen to the ocean")};
+    TextPageLayout layout;
+    layout.lines = {QStringLiteral("remember the mountain river"),
+                    QStringLiteral("listen to the ocean")};
     const QString tiff = env.path(QStringLiteral("cli.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(spec)}, true);
+    test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
     QProcess vormelle;
     vormelle.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
                    {QStringLiteral("--convert"), QStringLiteral("--ocr=eng"),
