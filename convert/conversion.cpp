@@ -190,7 +190,6 @@ bool askToStop(Form1& form) {
 }
 
 void PushButton2_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton2_Click));
     ProgressBar& bar = *form.ProgressBar1;
 
     std::optional<convert::Engine> engine;
@@ -203,7 +202,7 @@ void PushButton2_Click(Form1& form) {
     bool closeAfterwards = false;
 
     runNumbered(
-        report, 100,
+        form, trace::PushButton2_Click, 100,
         [&](int line) {
             switch (line) {
             case 100:

@@ -45,8 +45,6 @@ bool acceptableName(const platform::DirectoryEntry& entry) {
 } // namespace
 
 void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive) {
-    const ErrorReport report(form.dialogs(), &form,
-                             QString::fromLatin1(trace::GetSubDirectories2016));
     QStringList newList;
     qsizetype i = 0;
     qsizetype j = 0;
@@ -55,7 +53,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     bool dropped = false;
     // Each statement's failure goes on with the statement below it, which for a failed test is
     // the first one inside its decision, as the trap always did.
-    runNumbered(report, 100, [&](int line) {
+    runNumbered(form, trace::GetSubDirectories2016, 100, [&](int line) {
         switch (line) {
         case 100:
             i = 0;

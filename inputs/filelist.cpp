@@ -85,17 +85,10 @@ void ListView1_MouseUp(Form1& form) {
 }
 
 void PushButton6_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton6_Click));
-    runNumbered(report, 100, [&](int line) {
-        switch (line) {
-        case 100:
-            if (form.MousePointer() != Form1::Hourglass) {
-                form.files().clear();
-                form.DraggedItem = -1;
-            }
-            return kEndHandler;
-        default:
-            return kEndHandler;
+    runStatement(form, trace::PushButton6_Click, 100, [&form] {
+        if (form.MousePointer() != Form1::Hourglass) {
+            form.files().clear();
+            form.DraggedItem = -1;
         }
     });
 }

@@ -63,16 +63,7 @@ void LoadSampleFiles(Form1& form) {
 }
 
 void PushButton7_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton7_Click));
-    runNumbered(report, 100, [&](int line) {
-        switch (line) {
-        case 100:
-            LoadSampleFiles(form);
-            return kEndHandler;
-        default:
-            return kEndHandler;
-        }
-    });
+    runStatement(form, trace::PushButton7_Click, 100, [&form] { LoadSampleFiles(form); });
 }
 
 void connect(Form1& form) {

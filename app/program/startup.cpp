@@ -21,7 +21,6 @@
 namespace vormelle {
 
 void Form_Load(Form1& form, const std::function<int()>& draw) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::Form_Load));
     const QString handPointer =
         paths::ProgramFolder() + QString::fromLatin1(startup::kHandPointerFile);
     const auto snapshotEmpty = [] {
@@ -33,7 +32,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
     };
 
     runNumbered(
-        report, 100,
+        form, trace::Form_Load, 100,
         [&](int line) {
             switch (line) {
             case 100:
