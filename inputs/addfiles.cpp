@@ -31,12 +31,10 @@ void PushButton1_Click(Form1& form) {
             } catch (const BasicError& e) {
                 if (e.number() != BasicError::BufferTooSmall)
                     throw;
-                form.dialogs().messageBox(
-                    &form,
-                    QCoreApplication::translate("vormelle::inputs",
-                                                "You've selected too many files to add.\r\r"
-                                                "Please try adding via the \"Add All\" button."),
-                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                form.dialogs().ok(&form, QCoreApplication::translate(
+                                             "vormelle::inputs",
+                                             "You've selected too many files to add.\r\r"
+                                             "Please try adding via the \"Add All\" button."));
                 return kEndHandler;
             }
             return 102;

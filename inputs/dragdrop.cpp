@@ -110,8 +110,7 @@ void ListView1_OLEDragDrop(Form1& form, const QMimeData& data) {
     // A drop that names files of another computer says why they are not listed.
     const QStringList elsewhere = FilesElsewhere(data);
     if (!elsewhere.isEmpty())
-        form.dialogs().messageBox(&form, ElsewhereText(elsewhere), QString(), platform::Buttons::Ok,
-                                  platform::Icon::Warning);
+        form.dialogs().ok(&form, ElsewhereText(elsewhere), platform::Icon::Warning);
 }
 
 void AddDroppedNames(Form1& form, const QStringList& files) {

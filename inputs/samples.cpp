@@ -51,14 +51,11 @@ void LoadSampleFiles(Form1& form) {
         if (paths::FileExists(part) && !IsInFileList(form.files(), part))
             form.files().add(part);
     }
-    const platform::Answer answer = form.dialogs().messageBox(
-        &form,
-        QCoreApplication::translate(
-            "vormelle::inputs",
-            "Would you like this software to open the folder where these sample files "
-            "are stored (so that you can view them before working with them)?"),
-        QString(), platform::Buttons::YesNo, platform::Icon::None);
-    if (answer == platform::Answer::Yes)
+    if (form.dialogs().yesNo(
+            &form, QCoreApplication::translate(
+                       "vormelle::inputs",
+                       "Would you like this software to open the folder where these sample files "
+                       "are stored (so that you can view them before working with them)?")))
         form.desktop().openFolder(samplesFolder() + QLatin1Char('/'));
 }
 
