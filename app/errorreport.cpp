@@ -28,7 +28,7 @@ QString errorReportText(const QString& description, const QString& traceText, in
 QString failureDetails(const BasicError& error) {
     QStringList lines;
     if (!error.path().isEmpty())
-        lines << paths::Visible(error.path()) + QStringLiteral(": ") + error.reason();
+        lines << paths::visible(error.path()) + QStringLiteral(": ") + error.reason();
     if (!error.note().isEmpty())
         lines << error.note();
     return lines.join(QStringLiteral("\r\n"));

@@ -216,7 +216,7 @@ void PushButton2_Click(Form1& form) {
                                                                                          : 182;
             case 108:
                 form.setMousePointer(Form1::Hourglass);
-                engine.emplace(paths::ProgramFolder());
+                engine.emplace(paths::programFolder());
                 activeRuns()[&form].engine = &*engine;
                 refusal = engine->prepare(form.Option3->isChecked() ? convert::Route::Direct
                                                                     : convert::Route::Pdf,

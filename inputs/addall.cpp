@@ -90,7 +90,7 @@ void PushButton4_Click(Form1& form) {
             files.clear();
             return 120;
         case 120:
-            files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
+            files = addfolder::listFilesWithAttributes(folder, QStringLiteral("*.") + extension);
             return 122;
         case 122: // the folder's files; the numbers up to 128 walked them one by one
             rows.append(addfolder::folderRows(folder, files));

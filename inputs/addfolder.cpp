@@ -122,7 +122,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     });
 }
 
-QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern) {
+QList<platform::FileEntry> listFilesWithAttributes(const QString& folder, const QString& pattern) {
     const QString dir = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     // The listing applies FileExistsStrict's test to each name itself, relative to the folder.
     return platform::files(dir, pattern);
@@ -130,7 +130,7 @@ QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const 
 
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     QStringList names;
-    for (platform::FileEntry& file : ListFilesWithAttributes(folder, pattern))
+    for (platform::FileEntry& file : listFilesWithAttributes(folder, pattern))
         names.append(std::move(file.name));
     return names;
 }

@@ -42,7 +42,7 @@ void ListView1_DblClick(Form1& form) {
 }
 
 void ListView1_ItemClick(Form1& form, int row) {
-    const QPixmap dragIcon(paths::ProgramFolder() + QStringLiteral("/drag.ico"));
+    const QPixmap dragIcon(paths::programFolder() + QStringLiteral("/drag.ico"));
     form.ListView1->viewport()->setCursor(dragIcon.isNull() ? QCursor(Qt::DragMoveCursor)
                                                             : QCursor(dragIcon));
     form.DraggedItem = row;
@@ -95,16 +95,17 @@ void PushButton6_Click(Form1& form) {
 
 void connect(Form1& form) {
     ListView* list = form.ListView1;
-    QObject::connect(list, &ListView::keyDown, &form,
+    QObject::connect(list, &ListView::keyPressed, &form,
                      [&form](int key, Qt::KeyboardModifiers) { ListView1_KeyDown(form, key); });
-    QObject::connect(list, &ListView::dblClick, &form, [&form] { ListView1_DblClick(form); });
-    QObject::connect(list, &ListView::itemClick, &form,
+    QObject::connect(list, &ListView::rowDoubleClicked, &form,
+                     [&form] { ListView1_DblClick(form); });
+    QObject::connect(list, &ListView::rowClicked, &form,
                      [&form](int row) { ListView1_ItemClick(form, row); });
-    QObject::connect(list, &ListView::mouseDown, &form, [&form] { ListView1_MouseDown(form); });
+    QObject::connect(list, &ListView::mousePressed, &form, [&form] { ListView1_MouseDown(form); });
     QObject::connect(
-        list, &ListView::mouseMove, &form,
+        list, &ListView::mouseMoved, &form,
         [&form](Qt::MouseButtons buttons, QPoint pos) { ListView1_MouseMove(form, buttons, pos); });
-    QObject::connect(list, &ListView::mouseUp, &form, [&form] { ListView1_MouseUp(form); });
+    QObject::connect(list, &ListView::mouseReleased, &form, [&form] { ListView1_MouseUp(form); });
     QObject::connect(form.PushButton6, &QPushButton::clicked, &form,
                      [&form] { PushButton6_Click(form); });
 }

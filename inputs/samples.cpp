@@ -17,7 +17,7 @@ namespace vormelle::samples {
 namespace {
 
 QString samplesFolder() {
-    return paths::ProgramFolder() + QStringLiteral("/Samples");
+    return paths::programFolder() + QStringLiteral("/Samples");
 }
 
 } // namespace

@@ -46,7 +46,7 @@ void Option_Click(Form1& form) {
 
 bool storedOcr() {
     try {
-        return settings::ToBoolean(
+        return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(kOcrSetting), QStringLiteral("False")));
     } catch (const BasicError&) {
         return false; // a value that is no boolean leaves OCR off, as a missing one does
@@ -60,7 +60,7 @@ QString storedOcrLanguages() {
 void Check1_Click(Form1& form) {
     runStatement(form, kOcrClickTrace, 100, [&form] {
         settings::SaveSetting(QString::fromLatin1(kOcrSetting),
-                              settings::BooleanText(form.Check1->isChecked()));
+                              settings::booleanText(form.Check1->isChecked()));
     });
 }
 

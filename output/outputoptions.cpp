@@ -25,11 +25,11 @@ void optionClick(Form1& form, const char* traceText) {
         switch (line) {
         case 100:
             settings::SaveSetting(QStringLiteral("Option1"),
-                                  settings::BooleanText(form.Option1->isChecked()));
+                                  settings::booleanText(form.Option1->isChecked()));
             return 102;
         case 102:
             settings::SaveSetting(QStringLiteral("Option2"),
-                                  settings::BooleanText(form.Option2->isChecked()));
+                                  settings::booleanText(form.Option2->isChecked()));
             return 104;
         case 104:
             form.Frame4->setEnabled(form.Option1->isChecked());

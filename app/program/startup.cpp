@@ -22,12 +22,12 @@ namespace vormelle {
 
 void Form_Load(Form1& form, const std::function<int()>& draw) {
     const QString handPointer =
-        paths::ProgramFolder() + QString::fromLatin1(startup::kHandPointerFile);
+        paths::programFolder() + QString::fromLatin1(startup::kHandPointerFile);
     const auto snapshotEmpty = [] {
         return settings::GetSetting(QStringLiteral("Snapshot"), QString()).isEmpty();
     };
     const auto readOption = [](const char* key, const char* absent) {
-        return settings::ToBoolean(
+        return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
     };
 
@@ -41,7 +41,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
             case 102:
                 return paths::FileExists(handPointer) ? 104 : 106;
             case 104:
-                form.setMouseIcon(startup::LoadPointer(handPointer));
+                form.setMouseIcon(startup::loadPointer(handPointer));
                 return 106;
             case 106:
                 if (draw)
@@ -59,7 +59,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 return 130;
             case 130:
                 form.setWindowTitle(QString::fromLatin1(startup::kProductName));
-                form.setWindowIcon(startup::ProgramIcon());
+                form.setWindowIcon(startup::programIcon());
                 startup::SetApplicationTitle();
                 return 132;
             case 132:
@@ -73,7 +73,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
             case 136:
                 // The desktop is looked up only when no folder is stored: a failing lookup must
                 // not keep the stored folder from coming back.
-                form.Text1->setText(settings::HasSetting(QStringLiteral("Text1"))
+                form.Text1->setText(settings::hasSetting(QStringLiteral("Text1"))
                                         ? settings::GetSetting(QStringLiteral("Text1"), QString())
                                         : startup::DesktopFolder());
                 return 138;
@@ -109,7 +109,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
     encoderchoice::restore(form);
 }
 
-QStringList AddStartInputs(Form1& form, const QStringList& names) {
+QStringList addStartInputs(Form1& form, const QStringList& names) {
     QStringList missing;
     for (const QString& name : names) {
         try {
@@ -118,7 +118,7 @@ QStringList AddStartInputs(Form1& form, const QStringList& names) {
             missing.append(name);
         }
     }
-    dragdrop::AddDroppedNames(form, names);
+    dragdrop::addDroppedNames(form, names);
     return missing;
 }
 

@@ -15,6 +15,6 @@ void Form_Load(Form1& form, const std::function<int()>& draw = {});
 
 // The files and folders named on the command line become rows as if they had been dropped on
 // the list. Returns the names that could not be found (they add nothing).
-QStringList AddStartInputs(Form1& form, const QStringList& names);
+QStringList addStartInputs(Form1& form, const QStringList& names);
 
 } // namespace vormelle

@@ -218,7 +218,7 @@ private slots:
         form.files().add(QStringLiteral("/already/there.tif"));
 
         const QStringList notFound =
-            AddStartInputs(form, {a, missing, env.path(QStringLiteral("scans")), a});
+            addStartInputs(form, {a, missing, env.path(QStringLiteral("scans")), a});
         QCOMPARE(notFound, QStringList{missing});
         QCOMPARE(test::rowsOf(form.files()),
                  (QStringList{QStringLiteral("/already/there.tif"), a, p1, p0, a}));

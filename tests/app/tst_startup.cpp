@@ -83,8 +83,8 @@ private slots:
                  m_program + QStringLiteral("/Samples/a.tif|") + m_program +
                      QStringLiteral("/Samples/b.tif"));
         // Nothing else is written at start-up.
-        QVERIFY(!settings::HasSetting(QStringLiteral("Option1")));
-        QVERIFY(!settings::HasSetting(QStringLiteral("Option2")));
+        QVERIFY(!settings::hasSetting(QStringLiteral("Option1")));
+        QVERIFY(!settings::hasSetting(QStringLiteral("Option2")));
         QCOMPARE(form->windowTitle(), QStringLiteral("Vormelle"));
         QCOMPARE(platform::applicationTitle(), QStringLiteral("Vormelle"));
         QVERIFY(!form->windowIcon().isNull());
@@ -257,7 +257,7 @@ private slots:
         if (folderExists)
             QDir().mkpath(m_program + QStringLiteral("/Samples"));
         load();
-        QVERIFY(settings::HasSetting(QStringLiteral("Snapshot")));
+        QVERIFY(settings::hasSetting(QStringLiteral("Snapshot")));
         QCOMPARE(settings::GetSetting(QStringLiteral("Snapshot"), QStringLiteral("unset")),
                  QString());
         // A later start with samples captures them.

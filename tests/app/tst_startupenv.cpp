@@ -96,7 +96,7 @@ void TestStartupEnv::init() {
     m_desktop.urls.clear();
     m_oldHome = qgetenv("HOME");
     paths::setProgramFolder(m_env->path(QStringLiteral("program")));
-    QDir().mkpath(paths::ProgramFolder());
+    QDir().mkpath(paths::programFolder());
 }
 
 void TestStartupEnv::cleanup() {
@@ -117,7 +117,7 @@ void TestStartupEnv::applySkin_data() {
 void TestStartupEnv::applySkin() {
     QFETCH(QString, skin);
     QFETCH(bool, painted);
-    const QString skinPath = paths::ProgramFolder() + QStringLiteral("/x/o.cjs");
+    const QString skinPath = paths::programFolder() + QStringLiteral("/x/o.cjs");
     if (skin == QLatin1String("file"))
         m_env->writeFile(QStringLiteral("program/x/o.cjs"), "skin");
     else if (skin == QLatin1String("empty"))
@@ -188,7 +188,7 @@ void TestStartupEnv::loadPointer() {
     png.fill(Qt::red);
     QVERIFY(png.save(m_env->path(QStringLiteral("png.CUR")), "PNG"));
 
-    const QCursor pointer = startup::LoadPointer(m_env->path(file));
+    const QCursor pointer = startup::loadPointer(m_env->path(file));
     QCOMPARE(pointer.shape(), Qt::BitmapCursor);
     QCOMPARE(pointer.pixmap().size(), size);
     QCOMPARE(pointer.hotSpot(), hotSpot);
@@ -212,7 +212,7 @@ void TestStartupEnv::loadPointerFailures() {
     if (!bytes.isNull())
         m_env->writeFile(QStringLiteral("HAND-M.CUR"), bytes);
     try {
-        startup::LoadPointer(path);
+        startup::loadPointer(path);
         QFAIL("no error raised");
     } catch (const BasicError& e) {
         QCOMPARE(e.number(), error);
@@ -221,7 +221,7 @@ void TestStartupEnv::loadPointerFailures() {
 
 void TestStartupEnv::handPointerShowsOverButtons() {
     Form1 form(m_dialogs, m_desktop);
-    const QCursor hand = startup::LoadPointer(test::TestEnv::builtProgramFolder() +
+    const QCursor hand = startup::loadPointer(test::TestEnv::builtProgramFolder() +
                                               QLatin1String(startup::kHandPointerFile));
     form.setMouseIcon(hand);
     form.PushButton_MouseMove();
@@ -264,7 +264,7 @@ void TestStartupEnv::drawCoversOneToHundred() {
     QList<int> seen(102, 0);
     const int draws = 20000;
     for (int i = 0; i < draws; ++i) {
-        const int n = startup::DrawOneToHundred(random);
+        const int n = startup::drawOneToHundred(random);
         QVERIFY2(n >= 1 && n <= 100, qPrintable(QString::number(n)));
         ++seen[n];
     }
@@ -299,7 +299,7 @@ void TestStartupEnv::applicationTitle_data() {
 void TestStartupEnv::applicationTitle() {
     QFETCH(QString, name);
     QFETCH(QString, title);
-    QCOMPARE(startup::ApplicationTitleFor(name), title);
+    QCOMPARE(startup::applicationTitleFor(name), title);
 }
 
 void TestStartupEnv::setApplicationTitle() {
@@ -345,16 +345,16 @@ void TestStartupEnv::desktopFolder() {
 
 void TestStartupEnv::desktopFolderFailedLookup() {
     try {
-        startup::DesktopFolderFrom(QString());
+        startup::desktopFolderFrom(QString());
         QFAIL("no error raised");
     } catch (const BasicError& e) {
         QCOMPARE(e.number(), int(BasicError::InvalidProcedureCall));
     }
-    QCOMPARE(startup::DesktopFolderFrom(QStringLiteral("/")), QStringLiteral("/"));
+    QCOMPARE(startup::desktopFolderFrom(QStringLiteral("/")), QStringLiteral("/"));
 }
 
 void TestStartupEnv::programIcon() {
-    const QIcon icon = startup::ProgramIcon();
+    const QIcon icon = startup::programIcon();
     const QList<QSize> sizes = icon.availableSizes();
     QVERIFY(sizes.contains(QSize(48, 48)));
     QVERIFY(sizes.contains(QSize(256, 256)));

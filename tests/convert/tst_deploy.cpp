@@ -64,7 +64,7 @@ private slots:
 void DeployTest::resourcesAreTheLibrariesTheyAreNamedFor() {
     QStringList names;
     for (const resources::ToolFile& tool : resources::toolFiles()) {
-        const QByteArray bytes = resources::CustomResource(tool.id);
+        const QByteArray bytes = resources::customResource(tool.id);
         QVERIFY2(bytes.startsWith("\x7f"
                                   "ELF"),
                  qPrintable(tool.fileName));
@@ -79,7 +79,7 @@ void DeployTest::resourcesAreTheLibrariesTheyAreNamedFor() {
     QVERIFY(names.at(1).startsWith(QStringLiteral("libjpeg.so.")));
     QVERIFY(names.at(2).startsWith(QStringLiteral("libtiff.so.")));
     QVERIFY(names.at(3).startsWith(QStringLiteral("libz.so.")));
-    QVERIFY_THROWS_EXCEPTION(BasicError, resources::CustomResource(105));
+    QVERIFY_THROWS_EXCEPTION(BasicError, resources::customResource(105));
 }
 
 void DeployTest::writeIfAbsentNeverReplace() {
@@ -107,7 +107,7 @@ void DeployTest::writeIfAbsentNeverReplace() {
 void DeployTest::carriedLibrariesAreTheOnesLoaded() {
     test::TestEnv env;
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(env.dir(), tool, resources::CustomResource(tool.id));
+        convert::writeToolFile(env.dir(), tool, resources::customResource(tool.id));
     // The loader lists what it would load, as ldd does, instead of running the tool.
     convert::Command c = convert::firstConverter(env.dir());
     c.environment.append(std::pair<QByteArray, QByteArray>("LD_TRACE_LOADED_OBJECTS", "1"));
@@ -137,7 +137,7 @@ void DeployTest::firstConverterLimits() {
     const QString tools = env.path(QStringLiteral("tools"));
     QDir().mkpath(tools);
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(tools, tool, resources::CustomResource(tool.id));
+        convert::writeToolFile(tools, tool, resources::customResource(tool.id));
     const QString tiff = env.path(QStringLiteral("page.tif"));
     if (absurd) {
         test::writeAbsurdTiff(tiff);

@@ -90,7 +90,7 @@ void TestAddAll::firstClickOffersDefaults() {
     QCOMPARE(w->dialogs.inputPrompts, QStringList{kPrompt});
     QCOMPARE(w->dialogs.inputTitles, QStringList{QString()}); // the application title
     QCOMPARE(w->dialogs.inputDefaults, QStringList{"tif*"});
-    QVERIFY(!settings::HasSetting("Extension"));
+    QVERIFY(!settings::hasSetting("Extension"));
 
     w->dialogs.inputAnswers.push_back("tif*");
     w->form.PushButton4->click(); // cancels the picker

@@ -213,7 +213,7 @@ void TestAddFolder::folderRows() {
     QVERIFY(QFile::link(w.path("d/a.tif"), w.path("d/.link.tif")));
     const QString listed = w.path(QString()) + folder;
     const QStringList rows =
-        addfolder::folderRows(listed, addfolder::ListFilesWithAttributes(listed, "*.*"));
+        addfolder::folderRows(listed, addfolder::listFilesWithAttributes(listed, "*.*"));
     const QString d = w.path("d");
     QCOMPARE(rows,
              (QStringList{d + "/.link.tif", d + "/.readonly.tif", d + "/a.tif", d + "/b~.tif"}));

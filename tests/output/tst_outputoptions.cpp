@@ -85,7 +85,7 @@ void TestOutputOptions::optionClicks() {
     w.form.Option1->setChecked(option1Before);
     w.form.Option2->setChecked(option2Before);
     w.form.Frame4->setEnabled(option1Before);
-    QVERIFY(!settings::HasSetting("Option1")); // setting states by program stores nothing
+    QVERIFY(!settings::hasSetting("Option1")); // setting states by program stores nothing
 
     w.form.show(); // a disabled Frame4 must also keep its controls from taking input
     OptionButton* option = clicked == 1 ? w.form.Option1 : w.form.Option2;

@@ -185,9 +185,9 @@ private slots:
 
     void programFolderOverride() {
         paths::setProgramFolder(QStringLiteral("/opt/vormelle"));
-        QCOMPARE(paths::ProgramFolder(), QStringLiteral("/opt/vormelle"));
+        QCOMPARE(paths::programFolder(), QStringLiteral("/opt/vormelle"));
         paths::setProgramFolder(QString());
-        QCOMPARE(paths::ProgramFolder(), QCoreApplication::applicationDirPath());
+        QCOMPARE(paths::programFolder(), QCoreApplication::applicationDirPath());
     }
 };
 
