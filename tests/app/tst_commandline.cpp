@@ -34,7 +34,7 @@ QList<QByteArray> split(const QString& line) {
 
 } // namespace
 
-class TestCommandLine final : public QObject {
+class CommandLineTest final : public QObject {
     Q_OBJECT
 
     // Runs the built program with no display at all.
@@ -248,5 +248,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCommandLine)
+QTEST_MAIN(CommandLineTest)
 #include "tst_commandline.moc"

@@ -27,7 +27,7 @@ QRegularExpression lineEnd(int line) {
 
 } // namespace
 
-class TestErrorReport final : public QObject {
+class ErrorReportTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -187,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestErrorReport)
+QTEST_MAIN(ErrorReportTest)
 #include "tst_errorreport.moc"

@@ -57,7 +57,7 @@ QByteArray blob() {
 
 } // namespace
 
-class TestSettingsStore final : public QObject {
+class SettingsStoreTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -350,5 +350,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "tst_settingsstore.moc"

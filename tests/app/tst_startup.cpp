@@ -22,7 +22,7 @@
 using namespace vormelle;
 
 // The start-up sequence on a real window, a real settings file and a program folder of its own.
-class TestStartup final : public QObject {
+class StartupTest final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TestEnv> m_env;
@@ -314,5 +314,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStartup)
+QTEST_MAIN(StartupTest)
 #include "tst_startup.moc"

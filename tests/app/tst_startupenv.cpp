@@ -45,7 +45,7 @@ QColor shownAt(Form1& form, QWidget* widget, QPoint at, QWidget** found) {
 
 } // namespace
 
-class TestStartupEnv : public QObject {
+class StartupEnvTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -83,7 +83,7 @@ private:
     QByteArray m_oldHome;
 };
 
-void TestStartupEnv::initTestCase() {
+void StartupEnvTest::initTestCase() {
     QPalette scheme = QApplication::palette();
     scheme.setColor(QPalette::Window, kWindow);
     scheme.setColor(QPalette::Button, kButtonFace);
@@ -91,7 +91,7 @@ void TestStartupEnv::initTestCase() {
     QApplication::setPalette(scheme);
 }
 
-void TestStartupEnv::init() {
+void StartupEnvTest::init() {
     m_env = std::make_unique<test::TestEnv>();
     m_desktop.urls.clear();
     m_oldHome = qgetenv("HOME");
@@ -99,13 +99,13 @@ void TestStartupEnv::init() {
     QDir().mkpath(paths::programFolder());
 }
 
-void TestStartupEnv::cleanup() {
+void StartupEnvTest::cleanup() {
     paths::setProgramFolder(QString());
     qputenv("HOME", m_oldHome);
     m_env.reset();
 }
 
-void TestStartupEnv::applySkin_data() {
+void StartupEnvTest::applySkin_data() {
     QTest::addColumn<QString>("skin"); // what lies at x/o.cjs
     QTest::addColumn<bool>("painted");
     QTest::newRow("no skin file") << "" << false;
@@ -114,7 +114,7 @@ void TestStartupEnv::applySkin_data() {
     QTest::newRow("folder named o.cjs") << "folder" << false;
 }
 
-void TestStartupEnv::applySkin() {
+void StartupEnvTest::applySkin() {
     QFETCH(QString, skin);
     QFETCH(bool, painted);
     const QString skinPath = paths::programFolder() + QStringLiteral("/x/o.cjs");
@@ -160,7 +160,7 @@ void TestStartupEnv::applySkin() {
     QCOMPARE(found, form.Text1);
 }
 
-void TestStartupEnv::loadPointer_data() {
+void StartupEnvTest::loadPointer_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QPoint>("hotSpot");
     QTest::addColumn<QSize>("size");
@@ -172,7 +172,7 @@ void TestStartupEnv::loadPointer_data() {
     QTest::newRow("png named .CUR") << "png.CUR" << QPoint(5, 3) << QSize(10, 6);
 }
 
-void TestStartupEnv::loadPointer() {
+void StartupEnvTest::loadPointer() {
     QFETCH(QString, file);
     QFETCH(QPoint, hotSpot);
     QFETCH(QSize, size);
@@ -194,7 +194,7 @@ void TestStartupEnv::loadPointer() {
     QCOMPARE(pointer.hotSpot(), hotSpot);
 }
 
-void TestStartupEnv::loadPointerFailures_data() {
+void StartupEnvTest::loadPointerFailures_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("error");
     QTest::newRow("missing") << QByteArray() << int(BasicError::FileNotFound);
@@ -205,7 +205,7 @@ void TestStartupEnv::loadPointerFailures_data() {
     QTest::newRow("truncated cursor") << head << int(BasicError::InvalidPicture);
 }
 
-void TestStartupEnv::loadPointerFailures() {
+void StartupEnvTest::loadPointerFailures() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, error);
     const QString path = m_env->path(QStringLiteral("HAND-M.CUR"));
@@ -219,7 +219,7 @@ void TestStartupEnv::loadPointerFailures() {
     }
 }
 
-void TestStartupEnv::handPointerShowsOverButtons() {
+void StartupEnvTest::handPointerShowsOverButtons() {
     Form1 form(m_dialogs, m_desktop);
     const QCursor hand = startup::loadPointer(test::TestEnv::builtProgramFolder() +
                                               QLatin1String(startup::kHandPointerFile));
@@ -230,7 +230,7 @@ void TestStartupEnv::handPointerShowsOverButtons() {
     QCOMPARE(form.cursor().pixmap().toImage(), hand.pixmap().toImage());
 }
 
-void TestStartupEnv::homePageOpensOnlyOnSeven_data() {
+void StartupEnvTest::homePageOpensOnlyOnSeven_data() {
     QTest::addColumn<int>("draw");
     QTest::addColumn<QString>("homePage");
     QTest::addColumn<bool>("opens");
@@ -241,7 +241,7 @@ void TestStartupEnv::homePageOpensOnlyOnSeven_data() {
     QTest::addRow("7 without a home page") << 7 << QString() << false;
 }
 
-void TestStartupEnv::homePageOpensOnlyOnSeven() {
+void StartupEnvTest::homePageOpensOnlyOnSeven() {
     QFETCH(int, draw);
     QFETCH(QString, homePage);
     QFETCH(bool, opens);
@@ -259,7 +259,7 @@ void TestStartupEnv::homePageOpensOnlyOnSeven() {
     QVERIFY(m_dialogs.boxes.isEmpty());
 }
 
-void TestStartupEnv::drawCoversOneToHundred() {
+void StartupEnvTest::drawCoversOneToHundred() {
     QRandomGenerator random(20240611);
     QList<int> seen(102, 0);
     const int draws = 20000;
@@ -274,7 +274,7 @@ void TestStartupEnv::drawCoversOneToHundred() {
     QVERIFY2(seen[7] > 110 && seen[7] < 290, qPrintable(QString::number(seen[7])));
 }
 
-void TestStartupEnv::applicationTitle_data() {
+void StartupEnvTest::applicationTitle_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
     QTest::newRow("one word stays whole") << "Vormelle"
@@ -296,19 +296,19 @@ void TestStartupEnv::applicationTitle_data() {
         << QString(45, QLatin1Char('V')) + QStringLiteral(" Pro") << QString(40, QLatin1Char('V'));
 }
 
-void TestStartupEnv::applicationTitle() {
+void StartupEnvTest::applicationTitle() {
     QFETCH(QString, name);
     QFETCH(QString, title);
     QCOMPARE(startup::applicationTitleFor(name), title);
 }
 
-void TestStartupEnv::setApplicationTitle() {
+void StartupEnvTest::setApplicationTitle() {
     platform::setApplicationTitle(QStringLiteral("something else"));
     startup::SetApplicationTitle();
     QCOMPARE(platform::applicationTitle(), QStringLiteral("Vormelle"));
 }
 
-void TestStartupEnv::desktopFolder_data() {
+void StartupEnvTest::desktopFolder_data() {
     QTest::addColumn<QByteArray>("userDirs"); // user-dirs.dirs; empty for none
     QTest::addColumn<QString>("expected");    // "~" stands for the home folder
     QTest::newRow("no user folders setting") << QByteArray() << "~/Desktop/";
@@ -323,7 +323,7 @@ void TestStartupEnv::desktopFolder_data() {
         << QByteArray("XDG_DESKTOP_DIR=\"@/shared desk\"\n") << "@/shared desk/";
 }
 
-void TestStartupEnv::desktopFolder() {
+void StartupEnvTest::desktopFolder() {
     QFETCH(QByteArray, userDirs);
     QFETCH(QString, expected);
     const QString home = m_env->path(QStringLiteral("home"));
@@ -343,7 +343,7 @@ void TestStartupEnv::desktopFolder() {
     QCOMPARE(startup::DesktopFolder(), expected);
 }
 
-void TestStartupEnv::desktopFolderFailedLookup() {
+void StartupEnvTest::desktopFolderFailedLookup() {
     try {
         startup::desktopFolderFrom(QString());
         QFAIL("no error raised");
@@ -353,7 +353,7 @@ void TestStartupEnv::desktopFolderFailedLookup() {
     QCOMPARE(startup::desktopFolderFrom(QStringLiteral("/")), QStringLiteral("/"));
 }
 
-void TestStartupEnv::programIcon() {
+void StartupEnvTest::programIcon() {
     const QIcon icon = startup::programIcon();
     const QList<QSize> sizes = icon.availableSizes();
     QVERIFY(sizes.contains(QSize(48, 48)));
@@ -364,5 +364,5 @@ void TestStartupEnv::programIcon() {
     QCOMPARE(qAlpha(picture.pixel(24, 24)), 255);
 }
 
-QTEST_MAIN(TestStartupEnv)
+QTEST_MAIN(StartupEnvTest)
 #include "tst_startupenv.moc"

@@ -11,7 +11,7 @@
 using namespace vormelle;
 using paths::Style;
 
-class TestPaths final : public QObject {
+class PathsTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -191,5 +191,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPaths)
+QTEST_GUILESS_MAIN(PathsTest)
 #include "tst_paths.moc"
