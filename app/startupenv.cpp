@@ -78,8 +78,8 @@ QCursor loadPointer(const QString& path) {
     return QCursor(QPixmap::fromImage(picture), hotSpot.x(), hotSpot.y());
 }
 
-int drawOneToHundred(QRandomGenerator& random) {
-    return static_cast<int>(random.generateDouble() * 100) + 1;
+int drawOneToHundred(double fraction) {
+    return static_cast<int>(fraction * 100) + 1;
 }
 
 void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw, const QString& homePage) {
@@ -88,7 +88,8 @@ void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw, const 
 }
 
 void VisitHomePageAtRandom(Form1& form) {
-    VisitHomePageAtRandom(form, [] { return drawOneToHundred(*QRandomGenerator::global()); });
+    VisitHomePageAtRandom(
+        form, [] { return drawOneToHundred(QRandomGenerator::global()->generateDouble()); });
 }
 
 QString applicationTitleFor(const QString& productName) {

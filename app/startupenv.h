@@ -8,8 +8,6 @@
 
 #include <functional>
 
-class QRandomGenerator;
-
 namespace vormelle {
 
 class Form1;
@@ -35,8 +33,8 @@ void ApplySkin(Form1& form);
 // ("Invalid picture") when it holds no picture.
 QCursor loadPointer(const QString& path);
 
-// One draw from 1 to 100.
-int drawOneToHundred(QRandomGenerator& random);
+// A draw from 1 to 100 for a random `fraction` in [0, 1): each number takes a hundredth.
+int drawOneToHundred(double fraction);
 // Opens the home page in the desktop's browser, without waiting, when the draw is 7: about one
 // start in a hundred. The one-argument form draws from the system's random source. A build
 // without a home page does not draw.

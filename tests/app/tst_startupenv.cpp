@@ -15,9 +15,9 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QRandomGenerator>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using namespace vormelle;
@@ -64,6 +64,7 @@ private slots:
 
     void homePageOpensOnlyOnSeven_data();
     void homePageOpensOnlyOnSeven();
+    void drawCoversOneToHundred_data();
     void drawCoversOneToHundred();
 
     void applicationTitle_data();
@@ -259,19 +260,22 @@ void StartupEnvTest::homePageOpensOnlyOnSeven() {
     QVERIFY(m_dialogs.boxes.isEmpty());
 }
 
+void StartupEnvTest::drawCoversOneToHundred_data() {
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<int>("draw");
+    QTest::newRow("the lowest fraction draws 1") << 0.0 << 1;
+    QTest::newRow("just under a hundredth") << 0.0099 << 1;
+    QTest::newRow("the seventh hundredth draws 7") << 0.06 << 7;
+    QTest::newRow("its end") << 0.0699 << 7;
+    QTest::newRow("just past it") << 0.07 << 8;
+    QTest::newRow("the highest fraction draws 100") << std::nextafter(1.0, 0.0) << 100;
+}
+
+// Every fraction the generator gives draws from 1 to 100, and 7 takes one hundredth of them.
 void StartupEnvTest::drawCoversOneToHundred() {
-    QRandomGenerator random(20240611);
-    QList<int> seen(102, 0);
-    const int draws = 20000;
-    for (int i = 0; i < draws; ++i) {
-        const int n = startup::drawOneToHundred(random);
-        QVERIFY2(n >= 1 && n <= 100, qPrintable(QString::number(n)));
-        ++seen[n];
-    }
-    QVERIFY(seen[1] > 0);
-    QVERIFY(seen[100] > 0);
-    // About one draw in a hundred is 7 (200 expected; the bounds are over six deviations out).
-    QVERIFY2(seen[7] > 110 && seen[7] < 290, qPrintable(QString::number(seen[7])));
+    QFETCH(double, fraction);
+    QFETCH(int, draw);
+    QCOMPARE(startup::drawOneToHundred(fraction), draw);
 }
 
 void StartupEnvTest::applicationTitle_data() {
