@@ -1,4 +1,5 @@
 #include "convert/outcome.h"
+#include "convert/runner.h" // kStartFailed
 
 #include <QtTest>
 
