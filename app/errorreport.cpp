@@ -1,5 +1,6 @@
 #include "app/errorreport.h"
 
+#include "app/form1.h"
 #include "app/paths/paths.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
@@ -27,7 +28,7 @@ QString errorReportText(const QString& description, const QString& traceText, in
 QString failureDetails(const BasicError& error) {
     QStringList lines;
     if (!error.path().isEmpty())
-        lines << paths::Visible(error.path()) + QStringLiteral(": ") + error.reason();
+        lines << paths::visible(error.path()) + QStringLiteral(": ") + error.reason();
     if (!error.note().isEmpty())
         lines << error.note();
     return lines.join(QStringLiteral("\r\n"));
@@ -65,6 +66,22 @@ void runNumbered(const ErrorReport& report, int first, const std::function<int(i
         report.show(failure, line, details);
         line = resumeAt ? resumeAt(line) : line + 2;
     }
+}
+
+void runNumbered(Form1& form, const char* traceText, int first,
+                 const std::function<int(int)>& statement,
+                 const std::function<int(int)>& resumeAt) {
+    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(traceText));
+    runNumbered(report, first, statement, resumeAt);
+}
+
+void runStatement(Form1& form, const char* traceText, int line,
+                  const std::function<void()>& statement) {
+    runNumbered(form, traceText, line, [line, &statement](int current) {
+        if (current == line)
+            statement();
+        return kEndHandler;
+    });
 }
 
 } // namespace vormelle

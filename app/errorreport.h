@@ -11,6 +11,7 @@ class QWidget;
 namespace vormelle {
 
 class BasicError;
+class Form1;
 namespace platform {
 class Dialogs;
 }
@@ -57,5 +58,15 @@ inline constexpr int kEndHandler = 0;
 // it and the handler goes on with the statement after it (line + 2), or where `resumeAt` says.
 void runNumbered(const ErrorReport& report, int first, const std::function<int(int)>& statement,
                  const std::function<int(int)>& resumeAt = {});
+
+// The same for a handler of `form`: its failures are reported in the window's dialogs, named by
+// `traceText` (one of trace::).
+void runNumbered(Form1& form, const char* traceText, int first,
+                 const std::function<int(int)>& statement,
+                 const std::function<int(int)>& resumeAt = {});
+
+// A handler of a single statement, numbered `line`: a failure is reported with that number.
+void runStatement(Form1& form, const char* traceText, int line,
+                  const std::function<void()>& statement);
 
 } // namespace vormelle

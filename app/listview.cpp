@@ -67,14 +67,14 @@ int ListView::rowHeight() const {
 
 void ListView::keyPressEvent(QKeyEvent* event) {
     if (!m_locked)
-        emit keyDown(event->key(), event->modifiers());
+        emit keyPressed(event->key(), event->modifiers());
     QTreeView::keyPressEvent(event);
 }
 
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeView::mouseDoubleClickEvent(event);
     if (!m_locked)
-        emit dblClick();
+        emit rowDoubleClicked();
 }
 
 void ListView::mousePressEvent(QMouseEvent* event) {
@@ -82,11 +82,11 @@ void ListView::mousePressEvent(QMouseEvent* event) {
         QTreeView::mousePressEvent(event);
         return;
     }
-    emit mouseDown(event->button(), event->position().toPoint());
+    emit mousePressed(event->button(), event->position().toPoint());
     QTreeView::mousePressEvent(event);
     const int row = rowAt(event->position().toPoint());
     if (row >= 0)
-        emit itemClick(row);
+        emit rowClicked(row);
 }
 
 void ListView::mouseMoveEvent(QMouseEvent* event) {
@@ -95,13 +95,13 @@ void ListView::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() == Qt::NoButton)
         QTreeView::mouseMoveEvent(event);
     if (!m_locked)
-        emit mouseMove(event->buttons(), event->position().toPoint());
+        emit mouseMoved(event->buttons(), event->position().toPoint());
 }
 
 void ListView::mouseReleaseEvent(QMouseEvent* event) {
     QTreeView::mouseReleaseEvent(event);
     if (!m_locked)
-        emit mouseUp(event->button(), event->position().toPoint());
+        emit mouseReleased(event->button(), event->position().toPoint());
 }
 
 void ListView::dragEnterEvent(QDragEnterEvent* event) {
@@ -110,7 +110,7 @@ void ListView::dragEnterEvent(QDragEnterEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    emit oleDragOver(event);
+    emit dragMoved(event);
 }
 
 void ListView::dragMoveEvent(QDragMoveEvent* event) {
@@ -119,7 +119,7 @@ void ListView::dragMoveEvent(QDragMoveEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    emit oleDragOver(event);
+    emit dragMoved(event);
 }
 
 void ListView::dropEvent(QDropEvent* event) {
@@ -128,7 +128,7 @@ void ListView::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    emit oleDragDrop(event);
+    emit dropped(event);
 }
 
 void ListView::paintEvent(QPaintEvent* event) {

@@ -31,14 +31,14 @@ public:
     int rowHeight() const;
 
 signals:
-    void keyDown(int key, Qt::KeyboardModifiers shift);
-    void dblClick();
-    void itemClick(int row);
-    void mouseDown(Qt::MouseButton button, QPoint pos);
-    void mouseMove(Qt::MouseButtons buttons, QPoint pos);
-    void mouseUp(Qt::MouseButton button, QPoint pos);
-    void oleDragOver(QDragMoveEvent* event);
-    void oleDragDrop(QDropEvent* event);
+    void keyPressed(int key, Qt::KeyboardModifiers shift);
+    void rowDoubleClicked();
+    void rowClicked(int row);
+    void mousePressed(Qt::MouseButton button, QPoint pos);
+    void mouseMoved(Qt::MouseButtons buttons, QPoint pos);
+    void mouseReleased(Qt::MouseButton button, QPoint pos);
+    void dragMoved(QDragMoveEvent* event); // on entering the list too
+    void dropped(QDropEvent* event);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -56,7 +56,7 @@ QString GetSetting(const QString& key, const QString& defaultValue) {
     return platform::readSetting(application(), section(), key, defaultValue);
 }
 
-bool HasSetting(const QString& key) {
+bool hasSetting(const QString& key) {
     return unsavedValue(key) || platform::hasSetting(application(), section(), key);
 }
 
@@ -85,7 +85,7 @@ void SaveSetting(const QString& key, const QString& value) {
         store->values.remove(key);
 }
 
-bool ToBoolean(const QString& text) {
+bool toBoolean(const QString& text) {
     const QString t = text.trimmed();
     if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
         return true;
@@ -98,7 +98,7 @@ bool ToBoolean(const QString& text) {
     return number != 0.0;
 }
 
-QString BooleanText(bool value) {
+QString booleanText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 

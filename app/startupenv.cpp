@@ -48,7 +48,7 @@ std::optional<QPoint> cursorHotSpot(const QString& path) {
 } // namespace
 
 void ApplySkin(Form1& form) {
-    const QString skin = paths::ProgramFolder() + QLatin1String(kSkinFile);
+    const QString skin = paths::programFolder() + QLatin1String(kSkinFile);
     if (!paths::FileExists(skin) || paths::IsFolder(skin))
         return;
     // The button face as a role, not a copied colour, so it follows the user's colour scheme.
@@ -64,7 +64,7 @@ void ApplySkin(Form1& form) {
     }
 }
 
-QCursor LoadPointer(const QString& path) {
+QCursor loadPointer(const QString& path) {
     if (!paths::FileExists(path))
         throw BasicError(BasicError::FileNotFound).at(path, BasicError::systemText(ENOENT));
     QImageReader reader(path);
@@ -78,8 +78,8 @@ QCursor LoadPointer(const QString& path) {
     return QCursor(QPixmap::fromImage(picture), hotSpot.x(), hotSpot.y());
 }
 
-int DrawOneToHundred(QRandomGenerator& random) {
-    return static_cast<int>(random.generateDouble() * 100) + 1;
+int drawOneToHundred(double fraction) {
+    return static_cast<int>(fraction * 100) + 1;
 }
 
 void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw, const QString& homePage) {
@@ -88,10 +88,11 @@ void VisitHomePageAtRandom(Form1& form, const std::function<int()>& draw, const 
 }
 
 void VisitHomePageAtRandom(Form1& form) {
-    VisitHomePageAtRandom(form, [] { return DrawOneToHundred(*QRandomGenerator::global()); });
+    VisitHomePageAtRandom(
+        form, [] { return drawOneToHundred(QRandomGenerator::global()->generateDouble()); });
 }
 
-QString ApplicationTitleFor(const QString& productName) {
+QString applicationTitleFor(const QString& productName) {
     QString title = productName;
     bool cut = false;
     for (;;) {
@@ -107,25 +108,25 @@ QString ApplicationTitleFor(const QString& productName) {
 }
 
 void SetApplicationTitle() {
-    platform::setApplicationTitle(ApplicationTitleFor(QString::fromLatin1(kProductName)));
+    platform::setApplicationTitle(applicationTitleFor(QString::fromLatin1(kProductName)));
 }
 
-bool WorkInHomeFolder() {
+bool workInHomeFolder() {
     return QDir::setCurrent(QDir::homePath());
 }
 
 QString DesktopFolder() {
-    return DesktopFolderFrom(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    return desktopFolderFrom(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
 }
 
-QString DesktopFolderFrom(const QString& lookedUp) {
+QString desktopFolderFrom(const QString& lookedUp) {
     if (lookedUp.isEmpty())
         throw BasicError(BasicError::InvalidProcedureCall);
     const QString folder = QDir::cleanPath(lookedUp);
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-QIcon ProgramIcon() {
+QIcon programIcon() {
     QIcon icon;
     icon.addFile(QStringLiteral(":/vormelle/icons/vormelle-48.png"), QSize(48, 48));
     icon.addFile(QStringLiteral(":/vormelle/icons/vormelle-256.png"), QSize(256, 256));

@@ -8,8 +8,6 @@
 
 #include <functional>
 
-class QRandomGenerator;
-
 namespace vormelle {
 
 class Form1;
@@ -33,10 +31,10 @@ void ApplySkin(Form1& form);
 // A pointer picture, read as the picture loader reads it: a cursor file keeps its hot spot, any
 // other picture points with its centre. Throws BasicError 53 when the file is not there and 481
 // ("Invalid picture") when it holds no picture.
-QCursor LoadPointer(const QString& path);
+QCursor loadPointer(const QString& path);
 
-// One draw from 1 to 100.
-int DrawOneToHundred(QRandomGenerator& random);
+// A draw from 1 to 100 for a random `fraction` in [0, 1): each number takes a hundredth.
+int drawOneToHundred(double fraction);
 // Opens the home page in the desktop's browser, without waiting, when the draw is 7: about one
 // start in a hundred. The one-argument form draws from the system's random source. A build
 // without a home page does not draw.
@@ -47,23 +45,23 @@ void VisitHomePageAtRandom(Form1& form);
 // The application title for a product name: the name without its last word, and without more
 // words while longer than 40 characters. A one-word name has nothing to cut and stays whole.
 // Never longer than 40 characters.
-QString ApplicationTitleFor(const QString& productName);
+QString applicationTitleFor(const QString& productName);
 // Sets the title of message boxes that name none of their own.
 void SetApplicationTitle();
 
 // Makes the user's home folder the program's working folder, so a relative output folder
 // ("scans/out") means the same wherever the program was started from: it lies in the home
 // folder. Returns whether the change was made (the home folder may be missing).
-bool WorkInHomeFolder();
+bool workInHomeFolder();
 
 // The user's desktop folder, as the desktop's user-folders setting gives it, followed by "/".
 // Throws BasicError 5 when the lookup yields nothing.
 QString DesktopFolder();
 // The rule above for one looked-up folder.
-QString DesktopFolderFrom(const QString& lookedUp);
+QString desktopFolderFrom(const QString& lookedUp);
 
 // The program's icon, drawn at 48 and 256 pixels.
-QIcon ProgramIcon();
+QIcon programIcon();
 
 } // namespace startup
 } // namespace vormelle

@@ -175,12 +175,11 @@ bool askToStop(Form1& form) {
     convert::Engine* engine = it->second.engine;
     if (engine->stopped())
         return true; // already stopping: nothing to ask
-    const platform::Answer answer = form.dialogs().messageBox(
-        &form,
-        QCoreApplication::translate("vormelle::conversion",
-                                    "Stop converting? Files already converted are kept."),
-        QString(), platform::Buttons::YesNo, platform::Icon::Question);
-    if (answer != platform::Answer::Yes)
+    if (!form.dialogs().yesNo(
+            &form,
+            QCoreApplication::translate("vormelle::conversion",
+                                        "Stop converting? Files already converted are kept."),
+            platform::Icon::Question))
         return false;
     // The run may have ended while the question was open.
     const auto still = activeRuns().find(&form);
@@ -190,7 +189,6 @@ bool askToStop(Form1& form) {
 }
 
 void PushButton2_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton2_Click));
     ProgressBar& bar = *form.ProgressBar1;
 
     std::optional<convert::Engine> engine;
@@ -203,7 +201,7 @@ void PushButton2_Click(Form1& form) {
     bool closeAfterwards = false;
 
     runNumbered(
-        report, 100,
+        form, trace::PushButton2_Click, 100,
         [&](int line) {
             switch (line) {
             case 100:
@@ -218,7 +216,7 @@ void PushButton2_Click(Form1& form) {
                                                                                          : 182;
             case 108:
                 form.setMousePointer(Form1::Hourglass);
-                engine.emplace(paths::ProgramFolder());
+                engine.emplace(paths::programFolder());
                 activeRuns()[&form].engine = &*engine;
                 refusal = engine->prepare(form.Option3->isChecked() ? convert::Route::Direct
                                                                     : convert::Route::Pdf,
@@ -263,8 +261,7 @@ void PushButton2_Click(Form1& form) {
                 return 180;
             case 180: {
                 if (!refusal.isEmpty()) {
-                    form.dialogs().messageBox(&form, refusal, QString(), platform::Buttons::Ok,
-                                              platform::Icon::Warning);
+                    form.dialogs().ok(&form, refusal, platform::Icon::Warning);
                     return 186;
                 }
                 if (closeAfterwards)
@@ -274,28 +271,23 @@ void PushButton2_Click(Form1& form) {
                     std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
                         return r.converted && convert::textLayerNote(r).isEmpty();
                     });
-                const platform::Answer answer = form.dialogs().messageBox(
-                    &form,
-                    convert::closingText(rows, engine->stopped(),
-                                         log && log->isOpen() ? log->path() : QString()),
-                    QString(), platform::Buttons::OkOpenFolder,
-                    allConverted ? platform::Icon::None : platform::Icon::Warning);
-                if (answer == platform::Answer::OpenFolder)
+                if (form.dialogs().okOpenFolder(
+                        &form,
+                        convert::closingText(rows, engine->stopped(),
+                                             log && log->isOpen() ? log->path() : QString()),
+                        allConverted ? platform::Icon::None : platform::Icon::Warning))
                     form.desktop().openFolder(folderToOpen(request));
                 return 186;
             }
             case 182:
-                form.dialogs().messageBox(
-                    &form,
-                    QCoreApplication::translate(
-                        "vormelle::conversion",
-                        "Folder does not exist. Please select another folder."),
-                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                form.dialogs().ok(&form,
+                                  QCoreApplication::translate(
+                                      "vormelle::conversion",
+                                      "Folder does not exist. Please select another folder."));
                 return 186;
             case 184:
-                form.dialogs().messageBox(
-                    &form, QCoreApplication::translate("vormelle::conversion", "No files added."),
-                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                form.dialogs().ok(
+                    &form, QCoreApplication::translate("vormelle::conversion", "No files added."));
                 return 186;
             case 186:
                 lock.reset();

@@ -99,13 +99,13 @@ QString secondConverterProblem(const QString& programFolder) {
         return QCoreApplication::translate(
                    "vormelle::convert",
                    "Nothing was converted: pdf2djvu was not found. It belongs at %1.")
-            .arg(paths::Visible(path));
+            .arg(paths::visible(path));
     if (error != 0)
         return QCoreApplication::translate(
                    "vormelle::convert",
                    "Nothing was converted: pdf2djvu at %1 cannot be run (it is not an "
                    "executable file).")
-            .arg(paths::Visible(path));
+            .arg(paths::visible(path));
     return {};
 }
 
@@ -114,7 +114,7 @@ QString temporaryFolderProblem(const QString& location, const QString& what,
     const bool full = error.number() == BasicError::DiskFull || platform::hasNoSpaceLeft(location);
     return QCoreApplication::translate("vormelle::convert",
                                        "Nothing was converted: %1 in the temporary folder %2 (%3).")
-        .arg(what, paths::Visible(location),
+        .arg(what, paths::visible(location),
              full ? platform::systemErrorText(ENOSPC) : error.description());
 }
 
@@ -298,7 +298,7 @@ QString Engine::deploy() {
     // Without every tool file no row can convert: that is said once, and the run ends.
     for (const resources::ToolFile& tool : resources::toolFiles()) {
         try {
-            writeToolFile(d->folder.path(), tool, resources::CustomResource(tool.id));
+            writeToolFile(d->folder.path(), tool, resources::customResource(tool.id));
         } catch (const BasicError& e) {
             return temporaryFolderProblem(
                 d->location,

@@ -163,7 +163,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             ++converted;
             if (const QString note = textLayerNote(row); !note.isEmpty())
                 withoutText.append(
-                    paths::Visible(QCoreApplication::translate("TextLayer", "%1: converted; %2")
+                    paths::visible(QCoreApplication::translate("TextLayer", "%1: converted; %2")
                                        .arg(row.fileName, note)));
             continue;
         }
@@ -176,7 +176,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             name += QCoreApplication::translate("vormelle::convert", " (in %1)")
                         .arg(folderOf(row.input));
         // A name's line breaks would forge lines of the box; every control character shows.
-        failed.append(paths::Visible(name + QStringLiteral(": ") + failureReason(row)));
+        failed.append(paths::visible(name + QStringLiteral(": ") + failureReason(row)));
     }
     QStringList lines{stopped ? QCoreApplication::translate("vormelle::convert", "Stopped.")
                               : QCoreApplication::translate("vormelle::convert", "Done.")};
@@ -213,7 +213,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
                          .arg(failed.size() - kListedFailures));
         if (!logPath.isEmpty())
             lines.append(QCoreApplication::translate("vormelle::convert", "All reasons: ") +
-                         paths::Visible(logPath));
+                         paths::visible(logPath));
     }
     addWithoutText();
     return lines.join(QStringLiteral("\r\n"));

@@ -27,7 +27,6 @@ constexpr qint64 kEventLookMs = 50;
 } // namespace
 
 void PushButton4_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton4_Click));
     const QChar sep = paths::separator();
     QString extension;
     QString answer;
@@ -38,7 +37,7 @@ void PushButton4_Click(Form1& form) {
     QList<platform::FileEntry> files;
     QStringList rows; // one folder's rows, appended together
     QElapsedTimer sinceEvents;
-    runNumbered(report, 100, [&](int line) {
+    runNumbered(form, trace::PushButton4_Click, 100, [&](int line) {
         switch (line) {
         case 100:
             extension = settings::GetSetting(QStringLiteral("Extension"), QStringLiteral("tif*"));
@@ -91,7 +90,7 @@ void PushButton4_Click(Form1& form) {
             files.clear();
             return 120;
         case 120:
-            files = addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.") + extension);
+            files = addfolder::listFilesWithAttributes(folder, QStringLiteral("*.") + extension);
             return 122;
         case 122: // the folder's files; the numbers up to 128 walked them one by one
             rows.append(addfolder::folderRows(folder, files));

@@ -14,7 +14,6 @@
 namespace vormelle::addfiles {
 
 void PushButton1_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton1_Click));
     platform::OpenFilesRequest request;
     request.title = QCoreApplication::translate("vormelle::inputs",
                                                 "Add File(s) - Hold Ctrl to select multiple files");
@@ -23,7 +22,7 @@ void PushButton1_Click(Form1& form) {
     request.maxFileSize = 30000;
     QString fileName;
     QStringList parts;
-    runNumbered(report, 100, [&](int line) {
+    runNumbered(form, trace::PushButton1_Click, 100, [&](int line) {
         switch (line) {
         case 100:
             fileName.clear();
@@ -32,12 +31,10 @@ void PushButton1_Click(Form1& form) {
             } catch (const BasicError& e) {
                 if (e.number() != BasicError::BufferTooSmall)
                     throw;
-                form.dialogs().messageBox(
-                    &form,
-                    QCoreApplication::translate("vormelle::inputs",
-                                                "You've selected too many files to add.\r\r"
-                                                "Please try adding via the \"Add All\" button."),
-                    QString(), platform::Buttons::Ok, platform::Icon::None);
+                form.dialogs().ok(&form, QCoreApplication::translate(
+                                             "vormelle::inputs",
+                                             "You've selected too many files to add.\r\r"
+                                             "Please try adding via the \"Add All\" button."));
                 return kEndHandler;
             }
             return 102;

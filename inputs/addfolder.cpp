@@ -45,8 +45,6 @@ bool acceptableName(const platform::DirectoryEntry& entry) {
 } // namespace
 
 void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive) {
-    const ErrorReport report(form.dialogs(), &form,
-                             QString::fromLatin1(trace::GetSubDirectories2016));
     QStringList newList;
     qsizetype i = 0;
     qsizetype j = 0;
@@ -55,7 +53,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     bool dropped = false;
     // Each statement's failure goes on with the statement below it, which for a failed test is
     // the first one inside its decision, as the trap always did.
-    runNumbered(report, 100, [&](int line) {
+    runNumbered(form, trace::GetSubDirectories2016, 100, [&](int line) {
         switch (line) {
         case 100:
             i = 0;
@@ -124,7 +122,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     });
 }
 
-QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern) {
+QList<platform::FileEntry> listFilesWithAttributes(const QString& folder, const QString& pattern) {
     const QString dir = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     // The listing applies FileExistsStrict's test to each name itself, relative to the folder.
     return platform::files(dir, pattern);
@@ -132,7 +130,7 @@ QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const 
 
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern) {
     QStringList names;
-    for (platform::FileEntry& file : ListFilesWithAttributes(folder, pattern))
+    for (platform::FileEntry& file : listFilesWithAttributes(folder, pattern))
         names.append(std::move(file.name));
     return names;
 }

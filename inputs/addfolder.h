@@ -34,7 +34,7 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
 QStringList ListFilesInFolder(const QString& folder, const QString& pattern);
 // The same files with each one's attribute value, taken in the same single look at the file
 // (the scans would otherwise probe every file twice more by its full path).
-QList<platform::FileEntry> ListFilesWithAttributes(const QString& folder, const QString& pattern);
+QList<platform::FileEntry> listFilesWithAttributes(const QString& folder, const QString& pattern);
 
 // The rows a folder's listed files become, in the listing's order: CleanPath of the folder and
 // the name, leaving out names that start with "~" and plain hidden files. The one rule of "Add

@@ -33,7 +33,7 @@ void addFolderTree(Form1& form, const QString& dropped) {
         QStringList rows;
         try {
             rows = addfolder::folderRows(
-                folder, addfolder::ListFilesWithAttributes(folder, QStringLiteral("*.*")));
+                folder, addfolder::listFilesWithAttributes(folder, QStringLiteral("*.*")));
         } catch (const BasicError&) {
             // A folder that vanished or closed since the walk: nothing from it, on to the next.
         }
@@ -49,14 +49,14 @@ bool fromList(const Form1& form, const QDropEvent& event) {
 
 } // namespace
 
-bool HasFileNames(const QMimeData& data) {
+bool hasFileNames(const QMimeData& data) {
     if (!data.hasUrls())
         return false;
     const QList<QUrl> urls = data.urls();
     return std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); });
 }
 
-bool IsOnThisComputer(const QUrl& url) {
+bool isOnThisComputer(const QUrl& url) {
     if (!url.isLocalFile())
         return false;
     const QString host = url.host();
@@ -64,10 +64,10 @@ bool IsOnThisComputer(const QUrl& url) {
            host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
 }
 
-QStringList DroppedFiles(const QMimeData& data) {
+QStringList droppedFiles(const QMimeData& data) {
     QStringList files;
     for (const QUrl& url : data.urls()) {
-        if (!IsOnThisComputer(url))
+        if (!isOnThisComputer(url))
             continue;
         // The path's own bytes: toLocalFile would turn a name that is not UTF-8 into another.
         const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
@@ -76,20 +76,20 @@ QStringList DroppedFiles(const QMimeData& data) {
     return files;
 }
 
-QStringList FilesElsewhere(const QMimeData& data) {
+QStringList filesElsewhere(const QMimeData& data) {
     QStringList elsewhere;
     for (const QUrl& url : data.urls()) {
-        if (url.isLocalFile() && !IsOnThisComputer(url))
+        if (url.isLocalFile() && !isOnThisComputer(url))
             elsewhere.append(url.toString(QUrl::PrettyDecoded));
     }
     return elsewhere;
 }
 
-QString ElsewhereText(const QStringList& urls) {
+QString elsewhereText(const QStringList& urls) {
     QStringList lines{QCoreApplication::translate(
         "vormelle::inputs", "Not added: files on another computer cannot be converted here.")};
     for (const QString& url : urls.mid(0, kNamedElsewhere))
-        lines.append(paths::Visible(url));
+        lines.append(paths::visible(url));
     if (urls.size() > kNamedElsewhere)
         lines.append(QCoreApplication::translate("vormelle::inputs", "... and %1 more.")
                          .arg(urls.size() - kNamedElsewhere));
@@ -97,24 +97,23 @@ QString ElsewhereText(const QStringList& urls) {
 }
 
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
-    if (!event.mimeData() || !HasFileNames(*event.mimeData()) || fromList(form, event)) {
+    if (!event.mimeData() || !hasFileNames(*event.mimeData()) || fromList(form, event)) {
         event.setDropAction(Qt::IgnoreAction);
         event.ignore();
     }
 }
 
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data) {
-    if (!HasFileNames(data))
+    if (!hasFileNames(data))
         return;
-    AddDroppedNames(form, DroppedFiles(data));
+    addDroppedNames(form, droppedFiles(data));
     // A drop that names files of another computer says why they are not listed.
-    const QStringList elsewhere = FilesElsewhere(data);
+    const QStringList elsewhere = filesElsewhere(data);
     if (!elsewhere.isEmpty())
-        form.dialogs().messageBox(&form, ElsewhereText(elsewhere), QString(), platform::Buttons::Ok,
-                                  platform::Icon::Warning);
+        form.dialogs().ok(&form, elsewhereText(elsewhere), platform::Icon::Warning);
 }
 
-void AddDroppedNames(Form1& form, const QStringList& files) {
+void addDroppedNames(Form1& form, const QStringList& files) {
     // Consecutive files go in as one batch; nothing runs between them, so no one can tell.
     QStringList pending;
     for (const QString& name : files) {
@@ -138,9 +137,9 @@ void AddDroppedNames(Form1& form, const QStringList& files) {
 void connect(Form1& form) {
     ListView* list = form.ListView1;
     list->setAcceptDrops(true);
-    QObject::connect(list, &ListView::oleDragOver, &form,
+    QObject::connect(list, &ListView::dragMoved, &form,
                      [&form](QDragMoveEvent* event) { ListView1_OLEDragOver(form, *event); });
-    QObject::connect(list, &ListView::oleDragDrop, &form, [&form](QDropEvent* event) {
+    QObject::connect(list, &ListView::dropped, &form, [&form](QDropEvent* event) {
         if (event->mimeData() && !fromList(form, *event))
             ListView1_OLEDragDrop(form, *event->mimeData());
     });

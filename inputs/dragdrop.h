@@ -15,16 +15,16 @@ class Form1;
 namespace dragdrop {
 
 // Whether the data names files: it carries local file URLs (the file managers' uri-list).
-bool HasFileNames(const QMimeData& data);
+bool hasFileNames(const QMimeData& data);
 // The dropped names as local paths, in the order the source gave them.
-QStringList DroppedFiles(const QMimeData& data);
+QStringList droppedFiles(const QMimeData& data);
 // Whether a URL names a file of this computer: file: with no host, "localhost" or this
 // computer's own name.
-bool IsOnThisComputer(const QUrl& url);
+bool isOnThisComputer(const QUrl& url);
 // The file URLs of other computers, which are not listed.
-QStringList FilesElsewhere(const QMimeData& data);
+QStringList filesElsewhere(const QMimeData& data);
 // The box that names them.
-QString ElsewhereText(const QStringList& urls);
+QString elsewhereText(const QStringList& urls);
 
 // Refuses data without file names, and rows dragged inside the list itself.
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);
@@ -32,7 +32,7 @@ void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);
 // and below it (but "~" names and plain hidden files).
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data);
 // What a drop of these names adds, also for names given to the program when it starts.
-void AddDroppedNames(Form1& form, const QStringList& names);
+void addDroppedNames(Form1& form, const QStringList& names);
 
 // Lets the list take drops and connects the two handlers.
 void connect(Form1& form);

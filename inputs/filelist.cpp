@@ -42,7 +42,7 @@ void ListView1_DblClick(Form1& form) {
 }
 
 void ListView1_ItemClick(Form1& form, int row) {
-    const QPixmap dragIcon(paths::ProgramFolder() + QStringLiteral("/drag.ico"));
+    const QPixmap dragIcon(paths::programFolder() + QStringLiteral("/drag.ico"));
     form.ListView1->viewport()->setCursor(dragIcon.isNull() ? QCursor(Qt::DragMoveCursor)
                                                             : QCursor(dragIcon));
     form.DraggedItem = row;
@@ -85,33 +85,27 @@ void ListView1_MouseUp(Form1& form) {
 }
 
 void PushButton6_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton6_Click));
-    runNumbered(report, 100, [&](int line) {
-        switch (line) {
-        case 100:
-            if (form.MousePointer() != Form1::Hourglass) {
-                form.files().clear();
-                form.DraggedItem = -1;
-            }
-            return kEndHandler;
-        default:
-            return kEndHandler;
+    runStatement(form, trace::PushButton6_Click, 100, [&form] {
+        if (form.MousePointer() != Form1::Hourglass) {
+            form.files().clear();
+            form.DraggedItem = -1;
         }
     });
 }
 
 void connect(Form1& form) {
     ListView* list = form.ListView1;
-    QObject::connect(list, &ListView::keyDown, &form,
+    QObject::connect(list, &ListView::keyPressed, &form,
                      [&form](int key, Qt::KeyboardModifiers) { ListView1_KeyDown(form, key); });
-    QObject::connect(list, &ListView::dblClick, &form, [&form] { ListView1_DblClick(form); });
-    QObject::connect(list, &ListView::itemClick, &form,
+    QObject::connect(list, &ListView::rowDoubleClicked, &form,
+                     [&form] { ListView1_DblClick(form); });
+    QObject::connect(list, &ListView::rowClicked, &form,
                      [&form](int row) { ListView1_ItemClick(form, row); });
-    QObject::connect(list, &ListView::mouseDown, &form, [&form] { ListView1_MouseDown(form); });
+    QObject::connect(list, &ListView::mousePressed, &form, [&form] { ListView1_MouseDown(form); });
     QObject::connect(
-        list, &ListView::mouseMove, &form,
+        list, &ListView::mouseMoved, &form,
         [&form](Qt::MouseButtons buttons, QPoint pos) { ListView1_MouseMove(form, buttons, pos); });
-    QObject::connect(list, &ListView::mouseUp, &form, [&form] { ListView1_MouseUp(form); });
+    QObject::connect(list, &ListView::mouseReleased, &form, [&form] { ListView1_MouseUp(form); });
     QObject::connect(form.PushButton6, &QPushButton::clicked, &form,
                      [&form] { PushButton6_Click(form); });
 }

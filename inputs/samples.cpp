@@ -17,7 +17,7 @@ namespace vormelle::samples {
 namespace {
 
 QString samplesFolder() {
-    return paths::ProgramFolder() + QStringLiteral("/Samples");
+    return paths::programFolder() + QStringLiteral("/Samples");
 }
 
 } // namespace
@@ -51,28 +51,16 @@ void LoadSampleFiles(Form1& form) {
         if (paths::FileExists(part) && !IsInFileList(form.files(), part))
             form.files().add(part);
     }
-    const platform::Answer answer = form.dialogs().messageBox(
-        &form,
-        QCoreApplication::translate(
-            "vormelle::inputs",
-            "Would you like this software to open the folder where these sample files "
-            "are stored (so that you can view them before working with them)?"),
-        QString(), platform::Buttons::YesNo, platform::Icon::None);
-    if (answer == platform::Answer::Yes)
+    if (form.dialogs().yesNo(
+            &form, QCoreApplication::translate(
+                       "vormelle::inputs",
+                       "Would you like this software to open the folder where these sample files "
+                       "are stored (so that you can view them before working with them)?")))
         form.desktop().openFolder(samplesFolder() + QLatin1Char('/'));
 }
 
 void PushButton7_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton7_Click));
-    runNumbered(report, 100, [&](int line) {
-        switch (line) {
-        case 100:
-            LoadSampleFiles(form);
-            return kEndHandler;
-        default:
-            return kEndHandler;
-        }
-    });
+    runStatement(form, trace::PushButton7_Click, 100, [&form] { LoadSampleFiles(form); });
 }
 
 void connect(Form1& form) {

@@ -39,17 +39,14 @@ Encoder chosenEncoder(const Form1& form) {
 }
 
 void Option_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(kClickTrace));
-    runNumbered(report, 100, [&form](int line) {
-        if (line == 100)
-            settings::SaveSetting(QString::fromLatin1(kSetting), settingText(chosenEncoder(form)));
-        return kEndHandler;
+    runStatement(form, kClickTrace, 100, [&form] {
+        settings::SaveSetting(QString::fromLatin1(kSetting), settingText(chosenEncoder(form)));
     });
 }
 
 bool storedOcr() {
     try {
-        return settings::ToBoolean(
+        return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(kOcrSetting), QStringLiteral("False")));
     } catch (const BasicError&) {
         return false; // a value that is no boolean leaves OCR off, as a missing one does
@@ -61,12 +58,9 @@ QString storedOcrLanguages() {
 }
 
 void Check1_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(kOcrClickTrace));
-    runNumbered(report, 100, [&form](int line) {
-        if (line == 100)
-            settings::SaveSetting(QString::fromLatin1(kOcrSetting),
-                                  settings::BooleanText(form.Check1->isChecked()));
-        return kEndHandler;
+    runStatement(form, kOcrClickTrace, 100, [&form] {
+        settings::SaveSetting(QString::fromLatin1(kOcrSetting),
+                              settings::booleanText(form.Check1->isChecked()));
     });
 }
 

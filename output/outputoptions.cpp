@@ -21,16 +21,15 @@ constexpr char kOption2Trace[] = "in Tessary2021/08/31.Form1.Option2_Click ";
 constexpr char kText1Trace[] = "in Tessary2021/08/31.Form1.Text1_Change ";
 
 void optionClick(Form1& form, const char* traceText) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(traceText));
-    runNumbered(report, 100, [&form](int line) {
+    runNumbered(form, traceText, 100, [&form](int line) {
         switch (line) {
         case 100:
             settings::SaveSetting(QStringLiteral("Option1"),
-                                  settings::BooleanText(form.Option1->isChecked()));
+                                  settings::booleanText(form.Option1->isChecked()));
             return 102;
         case 102:
             settings::SaveSetting(QStringLiteral("Option2"),
-                                  settings::BooleanText(form.Option2->isChecked()));
+                                  settings::booleanText(form.Option2->isChecked()));
             return 104;
         case 104:
             form.Frame4->setEnabled(form.Option1->isChecked());
@@ -52,25 +51,16 @@ void Option2_Click(Form1& form) {
 }
 
 void Text1_Change(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(kText1Trace));
-    runNumbered(report, 100, [&form](int line) {
-        switch (line) {
-        case 100:
-            settings::SaveSetting(QStringLiteral("Text1"), form.Text1->text());
-            return kEndHandler;
-        default:
-            return kEndHandler;
-        }
-    });
+    runStatement(form, kText1Trace, 100,
+                 [&form] { settings::SaveSetting(QStringLiteral("Text1"), form.Text1->text()); });
 }
 
 void PushButton9_Click(Form1& form) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::PushButton9_Click));
     const QChar sep = QLatin1Char('/');
     QString picked;
     const auto decide = [&picked, sep] { return picked.endsWith(sep) ? 108 : 106; };
     runNumbered(
-        report, 100,
+        form, trace::PushButton9_Click, 100,
         [&](int line) {
             switch (line) {
             case 100:

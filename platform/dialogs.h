@@ -29,6 +29,21 @@ public:
     virtual Answer messageBox(QWidget* owner, const QString& text, const QString& title,
                               Buttons buttons, Icon icon) = 0;
 
+    // The boxes by what they ask, under the application title; each is one messageBox call.
+    // A note to acknowledge with "OK".
+    void ok(QWidget* owner, const QString& text, Icon icon = Icon::None) {
+        messageBox(owner, text, QString(), Buttons::Ok, icon);
+    }
+    // A question; true when the answer is "Yes".
+    bool yesNo(QWidget* owner, const QString& text, Icon icon = Icon::None) {
+        return messageBox(owner, text, QString(), Buttons::YesNo, icon) == Answer::Yes;
+    }
+    // A result beside its folder; true when the user asks to open the folder.
+    bool okOpenFolder(QWidget* owner, const QString& text, Icon icon = Icon::None) {
+        return messageBox(owner, text, QString(), Buttons::OkOpenFolder, icon) ==
+               Answer::OpenFolder;
+    }
+
     // The answer in the common dialog's three forms: "" (cancelled), one full path, or a folder,
     // a NUL and the names separated by NULs. Throws BasicError 20476 when the answer would not
     // fit into request.maxFileSize characters.

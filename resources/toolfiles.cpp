@@ -35,7 +35,7 @@ const ToolFile& toolFile(int id) {
     throw BasicError(BasicError::InvalidProcedureCall);
 }
 
-QByteArray CustomResource(int id) {
+QByteArray customResource(int id) {
     QFile resource(QStringLiteral(":/CUSTOM/") + QString::number(id));
     if (!resource.open(QIODevice::ReadOnly))
         throw BasicError(326, QCoreApplication::translate("vormelle::platform",

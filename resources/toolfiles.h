@@ -20,6 +20,6 @@ const std::array<ToolFile, 4>& toolFiles();
 const ToolFile& toolFile(int id);
 
 // The bytes of resource `id` of type "CUSTOM"; throws BasicError when there is none.
-QByteArray CustomResource(int id);
+QByteArray customResource(int id);
 
 } // namespace vormelle::resources

@@ -80,7 +80,7 @@ void DeleteFileViaScripting(const QString& path) {
     platform::removeFile(path);
 }
 
-QString ProgramFolder() {
+QString programFolder() {
     const QString& folder = programFolderOverride();
     return folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder;
 }
@@ -89,7 +89,7 @@ void setProgramFolder(const QString& folder) {
     programFolderOverride() = folder;
 }
 
-QString Visible(const QString& text) {
+QString visible(const QString& text) {
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {

@@ -22,7 +22,7 @@ QString CleanPath(const QString& path, Style style = kNative);
 // A name or path as a message box shows it: control characters (line breaks, tabs, escapes,
 // C1 controls, the Unicode line and paragraph separators) written as \n, \t or \xHH / \uHHHH,
 // and a backslash as \\, so no name can forge a line or hide what it holds.
-QString Visible(const QString& text);
+QString visible(const QString& text);
 
 // Writes the bytes unless the path already exists; errors reach the caller.
 void SaveBytesToFile(const QByteArray& bytes, const QString& path, bool executable = false);
@@ -32,7 +32,7 @@ void DeleteFileQuietly(const QString& path);
 void DeleteFileViaScripting(const QString& path);
 
 // The folder of the running program, without a trailing separator.
-QString ProgramFolder();
+QString programFolder();
 // Tests run from their own folder; they name the program folder they built.
 void setProgramFolder(const QString& folder);
 

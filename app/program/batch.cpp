@@ -91,7 +91,7 @@ void addFolderTree(const QString& top, QStringList& files, QStringList* unreadab
 // desktop folder), the second, or neither, beside the originals.
 std::optional<convert::OutputRule> storedOutputRule() {
     const auto option = [](const char* key, const char* absent) {
-        return settings::ToBoolean(
+        return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
     };
     convert::OutputRule rule;
@@ -99,7 +99,7 @@ std::optional<convert::OutputRule> storedOutputRule() {
         // The two are option buttons: the second, when set, clears the first.
         rule.toFolder = option("Option1", "1") && !option("Option2", "0");
         if (rule.toFolder)
-            rule.folder = settings::HasSetting(QStringLiteral("Text1"))
+            rule.folder = settings::hasSetting(QStringLiteral("Text1"))
                               ? settings::GetSetting(QStringLiteral("Text1"), QString())
                               : startup::DesktopFolder();
     } catch (const BasicError& e) {
@@ -250,7 +250,7 @@ int run(const cli::CommandLine& command) {
     request.text.languages =
         command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
 
-    convert::Engine engine(paths::ProgramFolder());
+    convert::Engine engine(paths::programFolder());
     QString refusal = engine.prepare(request.route, request.text);
     if (refusal.isEmpty())
         refusal = engine.deploy();

@@ -66,14 +66,14 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral(VORMELLE_APP_ID));
 
     // Relative paths (an output folder typed as "out") never depend on where it was started.
-    vormelle::startup::WorkInHomeFolder();
+    vormelle::startup::workInHomeFolder();
 
     vormelle::platform::QtDialogs dialogs;
     vormelle::platform::QtDesktop desktop;
     vormelle::Form1 form(dialogs, desktop);
     vormelle::connectHandlers(form);
     vormelle::Form_Load(form);
-    const QStringList missing = vormelle::AddStartInputs(form, command.inputs);
+    const QStringList missing = vormelle::addStartInputs(form, command.inputs);
     for (const QString& name : missing)
         print(stderr,
               QStringLiteral("vormelle: ") +

@@ -23,19 +23,18 @@
 namespace vormelle {
 
 void Form_Load(Form1& form, const std::function<int()>& draw) {
-    const ErrorReport report(form.dialogs(), &form, QString::fromLatin1(trace::Form_Load));
     const QString handPointer =
-        paths::ProgramFolder() + QString::fromLatin1(startup::kHandPointerFile);
+        paths::programFolder() + QString::fromLatin1(startup::kHandPointerFile);
     const auto snapshotEmpty = [] {
         return settings::GetSetting(QStringLiteral("Snapshot"), QString()).isEmpty();
     };
     const auto readOption = [](const char* key, const char* absent) {
-        return settings::ToBoolean(
+        return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
     };
 
     runNumbered(
-        report, 100,
+        form, trace::Form_Load, 100,
         [&](int line) {
             switch (line) {
             case 100:
@@ -44,7 +43,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
             case 102:
                 return paths::FileExists(handPointer) ? 104 : 106;
             case 104:
-                form.setMouseIcon(startup::LoadPointer(handPointer));
+                form.setMouseIcon(startup::loadPointer(handPointer));
                 return 106;
             case 106:
                 if (draw)
@@ -62,7 +61,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 return 130;
             case 130:
                 form.setWindowTitle(QString::fromLatin1(startup::kProductName));
-                form.setWindowIcon(startup::ProgramIcon());
+                form.setWindowIcon(startup::programIcon());
                 startup::SetApplicationTitle();
                 return 132;
             case 132:
@@ -76,7 +75,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
             case 136:
                 // The desktop is looked up only when no folder is stored: a failing lookup must
                 // not keep the stored folder from coming back.
-                form.Text1->setText(settings::HasSetting(QStringLiteral("Text1"))
+                form.Text1->setText(settings::hasSetting(QStringLiteral("Text1"))
                                         ? settings::GetSetting(QStringLiteral("Text1"), QString())
                                         : startup::DesktopFolder());
                 return 138;
@@ -112,7 +111,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
     encoderchoice::restore(form);
 }
 
-QStringList AddStartInputs(Form1& form, const QStringList& names) {
+QStringList addStartInputs(Form1& form, const QStringList& names) {
     QStringList missing;
     QStringList present;
     for (const QString& name : names) {

@@ -16,6 +16,6 @@ void Form_Load(Form1& form, const std::function<int()>& draw = {});
 // The files named on the command line become rows as given; a folder adds the TIFF files of its
 // tree, walked as a dropped folder is. Returns the names that could not be found (they add
 // nothing).
-QStringList AddStartInputs(Form1& form, const QStringList& names);
+QStringList addStartInputs(Form1& form, const QStringList& names);
 
 } // namespace vormelle

@@ -41,7 +41,7 @@ bool tabTo(Form1& form, QWidget* target) {
 
 } // namespace
 
-class TestAccessibility final : public QObject {
+class AccessibilityTest final : public QObject {
     Q_OBJECT
 private slots:
     void namesAndRoles() {
@@ -163,5 +163,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAccessibility)
+QTEST_MAIN(AccessibilityTest)
 #include "tst_accessibility.moc"

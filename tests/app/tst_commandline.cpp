@@ -34,7 +34,7 @@ QList<QByteArray> split(const QString& line) {
 
 } // namespace
 
-class TestCommandLine final : public QObject {
+class CommandLineTest final : public QObject {
     Q_OBJECT
 
     // Runs the built program with no display at all.
@@ -220,7 +220,7 @@ private slots:
         form.files().add(QStringLiteral("/already/there.tif"));
 
         const QStringList notFound =
-            AddStartInputs(form, {a, missing, env.path(QStringLiteral("scans")), a});
+            addStartInputs(form, {a, missing, env.path(QStringLiteral("scans")), a});
         QCOMPARE(notFound, QStringList{missing});
         QCOMPARE(test::rowsOf(form.files()),
                  (QStringList{QStringLiteral("/already/there.tif"), a, p1, p0, a}));
@@ -250,5 +250,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestCommandLine)
+QTEST_MAIN(CommandLineTest)
 #include "tst_commandline.moc"

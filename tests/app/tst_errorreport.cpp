@@ -1,4 +1,5 @@
 #include "app/errorreport.h"
+#include "app/form1.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/directory.h"
@@ -26,7 +27,7 @@ QRegularExpression lineEnd(int line) {
 
 } // namespace
 
-class TestErrorReport final : public QObject {
+class ErrorReportTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -98,6 +99,29 @@ private slots:
         QVERIFY(dialogs.boxes[2].text.contains(lineEnd(108)));
     }
 
+    // A handler of one statement runs it once; its failure is reported in the window's dialogs
+    // with the handler's name and the statement's number, and the handler ends there.
+    void oneStatementHandler() {
+        test::ScriptedDialogs dialogs;
+        test::RecordingDesktop desktop;
+        Form1 form(dialogs, desktop);
+        int runs = 0;
+        runStatement(form, trace::PushButton7_Click, 100, [&] { ++runs; });
+        QCOMPARE(runs, 1);
+        QVERIFY(dialogs.boxes.isEmpty());
+        runStatement(form, trace::PushButton6_Click, 100, [&] {
+            ++runs;
+            throw BasicError(BasicError::FileNotFound);
+        });
+        QCOMPARE(runs, 2);
+        QCOMPARE(dialogs.boxes.size(), 1);
+        QCOMPARE(dialogs.boxes[0].title, QStringLiteral("Application Error"));
+        QVERIFY2(dialogs.boxes[0].text.startsWith(
+                     errorReportText(QStringLiteral("File not found"),
+                                     QString::fromLatin1(trace::PushButton6_Click), 100)),
+                 qPrintable(dialogs.boxes[0].text));
+    }
+
     void resumeTargetsAreTheHandlers() {
         test::ScriptedDialogs dialogs;
         const ErrorReport report(dialogs, nullptr, QString::fromLatin1(trace::PushButton2_Click));
@@ -163,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestErrorReport)
+QTEST_MAIN(ErrorReportTest)
 #include "tst_errorreport.moc"

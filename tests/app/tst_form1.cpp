@@ -26,7 +26,7 @@
 
 using namespace vormelle;
 
-class TestForm1 final : public QObject {
+class Form1Test final : public QObject {
     Q_OBJECT
 
     static QRect twipsRect(const Form1& f, int l, int t, int w, int h) {
@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsSet("VORMELLE_UNLOAD_CHILD"))
         return unloadChild(argc, argv);
     QApplication app(argc, argv);
-    TestForm1 test;
+    Form1Test test;
     return QTest::qExec(&test, argc, argv);
 }
 

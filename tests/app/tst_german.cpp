@@ -24,7 +24,7 @@
 
 using namespace vormelle;
 
-class TestGerman final : public QObject {
+class GermanTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -163,5 +163,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestGerman)
+QTEST_MAIN(GermanTest)
 #include "tst_german.moc"

@@ -7,13 +7,13 @@
 
 using namespace vormelle;
 
-class TestListView : public QObject {
+class ListViewTest : public QObject {
     Q_OBJECT
 private slots:
     void addRowsAppendsInOrder();
 };
 
-void TestListView::addRowsAppendsInOrder() {
+void ListViewTest::addRowsAppendsInOrder() {
     FileListModel files;
     ListView list(files);
     files.add(QStringLiteral("/a.tif"));
@@ -32,5 +32,5 @@ void TestListView::addRowsAppendsInOrder() {
     QCOMPARE(list.selectedRow(), 1);
 }
 
-QTEST_MAIN(TestListView)
+QTEST_MAIN(ListViewTest)
 #include "tst_listview.moc"

@@ -57,7 +57,7 @@ QByteArray blob() {
 
 } // namespace
 
-class TestSettingsStore final : public QObject {
+class SettingsStoreTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -89,7 +89,7 @@ private slots:
         test::TestEnv env;
         QCOMPARE(settings::GetSetting(QStringLiteral("Extension"), QStringLiteral("tif*")),
                  QStringLiteral("tif*"));
-        QVERIFY(!settings::HasSetting(QStringLiteral("Extension")));
+        QVERIFY(!settings::hasSetting(QStringLiteral("Extension")));
 
         const QStringList values = {QStringLiteral("/data/out/"), QStringLiteral("a, b; c"),
                                     QStringLiteral("@Variant(x)"), QStringLiteral("ünï \"q\""),
@@ -99,7 +99,7 @@ private slots:
             // The file holds it already: another reader (as after a restart) sees it.
             QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QStringLiteral("default")), v);
         }
-        QVERIFY(settings::HasSetting(QStringLiteral("Text1")));
+        QVERIFY(settings::hasSetting(QStringLiteral("Text1")));
 
         QFile file(env.settingsFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -110,8 +110,8 @@ private slots:
 
     void booleanTexts() {
         test::TestEnv env;
-        settings::SaveSetting(QStringLiteral("Option1"), settings::BooleanText(false));
-        settings::SaveSetting(QStringLiteral("Option2"), settings::BooleanText(true));
+        settings::SaveSetting(QStringLiteral("Option1"), settings::booleanText(false));
+        settings::SaveSetting(QStringLiteral("Option2"), settings::booleanText(true));
         QFile file(env.settingsFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
@@ -138,7 +138,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, expected);
         try {
-            const bool value = settings::ToBoolean(text);
+            const bool value = settings::toBoolean(text);
             QCOMPARE(int(value), expected);
         } catch (const BasicError& e) {
             QCOMPARE(expected, -1);
@@ -154,7 +154,7 @@ private slots:
         file.write("[Vormelle]\nOption1=maybe\nText1=/kept/\n");
         file.close();
         QVERIFY_THROWS_EXCEPTION(
-            BasicError, settings::ToBoolean(settings::GetSetting(QStringLiteral("Option1"), "1")));
+            BasicError, settings::toBoolean(settings::GetSetting(QStringLiteral("Option1"), "1")));
         QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QString()),
                  QStringLiteral("/kept/"));
         // Writing another key keeps what was there.
@@ -336,7 +336,7 @@ private slots:
             QVERIFY(bits.active());
             QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QStringLiteral("default")),
                      QStringLiteral("default"));
-            QVERIFY(!settings::HasSetting(QStringLiteral("Text1")));
+            QVERIFY(!settings::hasSetting(QStringLiteral("Text1")));
             QVERIFY_THROWS_EXCEPTION(
                 BasicError, settings::SaveSetting(QStringLiteral("Text1"), QStringLiteral("/x/")));
         }
@@ -350,5 +350,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "tst_settingsstore.moc"

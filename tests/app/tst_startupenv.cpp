@@ -15,9 +15,9 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QRandomGenerator>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using namespace vormelle;
@@ -45,7 +45,7 @@ QColor shownAt(Form1& form, QWidget* widget, QPoint at, QWidget** found) {
 
 } // namespace
 
-class TestStartupEnv : public QObject {
+class StartupEnvTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -64,6 +64,7 @@ private slots:
 
     void homePageOpensOnlyOnSeven_data();
     void homePageOpensOnlyOnSeven();
+    void drawCoversOneToHundred_data();
     void drawCoversOneToHundred();
 
     void applicationTitle_data();
@@ -83,7 +84,7 @@ private:
     QByteArray m_oldHome;
 };
 
-void TestStartupEnv::initTestCase() {
+void StartupEnvTest::initTestCase() {
     QPalette scheme = QApplication::palette();
     scheme.setColor(QPalette::Window, kWindow);
     scheme.setColor(QPalette::Button, kButtonFace);
@@ -91,21 +92,21 @@ void TestStartupEnv::initTestCase() {
     QApplication::setPalette(scheme);
 }
 
-void TestStartupEnv::init() {
+void StartupEnvTest::init() {
     m_env = std::make_unique<test::TestEnv>();
     m_desktop.urls.clear();
     m_oldHome = qgetenv("HOME");
     paths::setProgramFolder(m_env->path(QStringLiteral("program")));
-    QDir().mkpath(paths::ProgramFolder());
+    QDir().mkpath(paths::programFolder());
 }
 
-void TestStartupEnv::cleanup() {
+void StartupEnvTest::cleanup() {
     paths::setProgramFolder(QString());
     qputenv("HOME", m_oldHome);
     m_env.reset();
 }
 
-void TestStartupEnv::applySkin_data() {
+void StartupEnvTest::applySkin_data() {
     QTest::addColumn<QString>("skin"); // what lies at x/o.cjs
     QTest::addColumn<bool>("painted");
     QTest::newRow("no skin file") << "" << false;
@@ -114,10 +115,10 @@ void TestStartupEnv::applySkin_data() {
     QTest::newRow("folder named o.cjs") << "folder" << false;
 }
 
-void TestStartupEnv::applySkin() {
+void StartupEnvTest::applySkin() {
     QFETCH(QString, skin);
     QFETCH(bool, painted);
-    const QString skinPath = paths::ProgramFolder() + QStringLiteral("/x/o.cjs");
+    const QString skinPath = paths::programFolder() + QStringLiteral("/x/o.cjs");
     if (skin == QLatin1String("file"))
         m_env->writeFile(QStringLiteral("program/x/o.cjs"), "skin");
     else if (skin == QLatin1String("empty"))
@@ -160,7 +161,7 @@ void TestStartupEnv::applySkin() {
     QCOMPARE(found, form.Text1);
 }
 
-void TestStartupEnv::loadPointer_data() {
+void StartupEnvTest::loadPointer_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QPoint>("hotSpot");
     QTest::addColumn<QSize>("size");
@@ -172,7 +173,7 @@ void TestStartupEnv::loadPointer_data() {
     QTest::newRow("png named .CUR") << "png.CUR" << QPoint(5, 3) << QSize(10, 6);
 }
 
-void TestStartupEnv::loadPointer() {
+void StartupEnvTest::loadPointer() {
     QFETCH(QString, file);
     QFETCH(QPoint, hotSpot);
     QFETCH(QSize, size);
@@ -188,13 +189,13 @@ void TestStartupEnv::loadPointer() {
     png.fill(Qt::red);
     QVERIFY(png.save(m_env->path(QStringLiteral("png.CUR")), "PNG"));
 
-    const QCursor pointer = startup::LoadPointer(m_env->path(file));
+    const QCursor pointer = startup::loadPointer(m_env->path(file));
     QCOMPARE(pointer.shape(), Qt::BitmapCursor);
     QCOMPARE(pointer.pixmap().size(), size);
     QCOMPARE(pointer.hotSpot(), hotSpot);
 }
 
-void TestStartupEnv::loadPointerFailures_data() {
+void StartupEnvTest::loadPointerFailures_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("error");
     QTest::newRow("missing") << QByteArray() << int(BasicError::FileNotFound);
@@ -205,23 +206,23 @@ void TestStartupEnv::loadPointerFailures_data() {
     QTest::newRow("truncated cursor") << head << int(BasicError::InvalidPicture);
 }
 
-void TestStartupEnv::loadPointerFailures() {
+void StartupEnvTest::loadPointerFailures() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, error);
     const QString path = m_env->path(QStringLiteral("HAND-M.CUR"));
     if (!bytes.isNull())
         m_env->writeFile(QStringLiteral("HAND-M.CUR"), bytes);
     try {
-        startup::LoadPointer(path);
+        startup::loadPointer(path);
         QFAIL("no error raised");
     } catch (const BasicError& e) {
         QCOMPARE(e.number(), error);
     }
 }
 
-void TestStartupEnv::handPointerShowsOverButtons() {
+void StartupEnvTest::handPointerShowsOverButtons() {
     Form1 form(m_dialogs, m_desktop);
-    const QCursor hand = startup::LoadPointer(test::TestEnv::builtProgramFolder() +
+    const QCursor hand = startup::loadPointer(test::TestEnv::builtProgramFolder() +
                                               QLatin1String(startup::kHandPointerFile));
     form.setMouseIcon(hand);
     form.PushButton_MouseMove();
@@ -230,7 +231,7 @@ void TestStartupEnv::handPointerShowsOverButtons() {
     QCOMPARE(form.cursor().pixmap().toImage(), hand.pixmap().toImage());
 }
 
-void TestStartupEnv::homePageOpensOnlyOnSeven_data() {
+void StartupEnvTest::homePageOpensOnlyOnSeven_data() {
     QTest::addColumn<int>("draw");
     QTest::addColumn<QString>("homePage");
     QTest::addColumn<bool>("opens");
@@ -241,7 +242,7 @@ void TestStartupEnv::homePageOpensOnlyOnSeven_data() {
     QTest::addRow("7 without a home page") << 7 << QString() << false;
 }
 
-void TestStartupEnv::homePageOpensOnlyOnSeven() {
+void StartupEnvTest::homePageOpensOnlyOnSeven() {
     QFETCH(int, draw);
     QFETCH(QString, homePage);
     QFETCH(bool, opens);
@@ -259,22 +260,25 @@ void TestStartupEnv::homePageOpensOnlyOnSeven() {
     QVERIFY(m_dialogs.boxes.isEmpty());
 }
 
-void TestStartupEnv::drawCoversOneToHundred() {
-    QRandomGenerator random(20240611);
-    QList<int> seen(102, 0);
-    const int draws = 20000;
-    for (int i = 0; i < draws; ++i) {
-        const int n = startup::DrawOneToHundred(random);
-        QVERIFY2(n >= 1 && n <= 100, qPrintable(QString::number(n)));
-        ++seen[n];
-    }
-    QVERIFY(seen[1] > 0);
-    QVERIFY(seen[100] > 0);
-    // About one draw in a hundred is 7 (200 expected; the bounds are over six deviations out).
-    QVERIFY2(seen[7] > 110 && seen[7] < 290, qPrintable(QString::number(seen[7])));
+void StartupEnvTest::drawCoversOneToHundred_data() {
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<int>("draw");
+    QTest::newRow("the lowest fraction draws 1") << 0.0 << 1;
+    QTest::newRow("just under a hundredth") << 0.0099 << 1;
+    QTest::newRow("the seventh hundredth draws 7") << 0.06 << 7;
+    QTest::newRow("its end") << 0.0699 << 7;
+    QTest::newRow("just past it") << 0.07 << 8;
+    QTest::newRow("the highest fraction draws 100") << std::nextafter(1.0, 0.0) << 100;
 }
 
-void TestStartupEnv::applicationTitle_data() {
+// Every fraction the generator gives draws from 1 to 100, and 7 takes one hundredth of them.
+void StartupEnvTest::drawCoversOneToHundred() {
+    QFETCH(double, fraction);
+    QFETCH(int, draw);
+    QCOMPARE(startup::drawOneToHundred(fraction), draw);
+}
+
+void StartupEnvTest::applicationTitle_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("title");
     QTest::newRow("one word stays whole") << "Vormelle"
@@ -296,19 +300,19 @@ void TestStartupEnv::applicationTitle_data() {
         << QString(45, QLatin1Char('V')) + QStringLiteral(" Pro") << QString(40, QLatin1Char('V'));
 }
 
-void TestStartupEnv::applicationTitle() {
+void StartupEnvTest::applicationTitle() {
     QFETCH(QString, name);
     QFETCH(QString, title);
-    QCOMPARE(startup::ApplicationTitleFor(name), title);
+    QCOMPARE(startup::applicationTitleFor(name), title);
 }
 
-void TestStartupEnv::setApplicationTitle() {
+void StartupEnvTest::setApplicationTitle() {
     platform::setApplicationTitle(QStringLiteral("something else"));
     startup::SetApplicationTitle();
     QCOMPARE(platform::applicationTitle(), QStringLiteral("Vormelle"));
 }
 
-void TestStartupEnv::desktopFolder_data() {
+void StartupEnvTest::desktopFolder_data() {
     QTest::addColumn<QByteArray>("userDirs"); // user-dirs.dirs; empty for none
     QTest::addColumn<QString>("expected");    // "~" stands for the home folder
     QTest::newRow("no user folders setting") << QByteArray() << "~/Desktop/";
@@ -323,7 +327,7 @@ void TestStartupEnv::desktopFolder_data() {
         << QByteArray("XDG_DESKTOP_DIR=\"@/shared desk\"\n") << "@/shared desk/";
 }
 
-void TestStartupEnv::desktopFolder() {
+void StartupEnvTest::desktopFolder() {
     QFETCH(QByteArray, userDirs);
     QFETCH(QString, expected);
     const QString home = m_env->path(QStringLiteral("home"));
@@ -343,18 +347,18 @@ void TestStartupEnv::desktopFolder() {
     QCOMPARE(startup::DesktopFolder(), expected);
 }
 
-void TestStartupEnv::desktopFolderFailedLookup() {
+void StartupEnvTest::desktopFolderFailedLookup() {
     try {
-        startup::DesktopFolderFrom(QString());
+        startup::desktopFolderFrom(QString());
         QFAIL("no error raised");
     } catch (const BasicError& e) {
         QCOMPARE(e.number(), int(BasicError::InvalidProcedureCall));
     }
-    QCOMPARE(startup::DesktopFolderFrom(QStringLiteral("/")), QStringLiteral("/"));
+    QCOMPARE(startup::desktopFolderFrom(QStringLiteral("/")), QStringLiteral("/"));
 }
 
-void TestStartupEnv::programIcon() {
-    const QIcon icon = startup::ProgramIcon();
+void StartupEnvTest::programIcon() {
+    const QIcon icon = startup::programIcon();
     const QList<QSize> sizes = icon.availableSizes();
     QVERIFY(sizes.contains(QSize(48, 48)));
     QVERIFY(sizes.contains(QSize(256, 256)));
@@ -364,5 +368,5 @@ void TestStartupEnv::programIcon() {
     QCOMPARE(qAlpha(picture.pixel(24, 24)), 255);
 }
 
-QTEST_MAIN(TestStartupEnv)
+QTEST_MAIN(StartupEnvTest)
 #include "tst_startupenv.moc"

@@ -95,7 +95,7 @@ QString trailingSpace(const QString& text) {
 
 } // namespace
 
-class TestTranslations final : public QObject {
+class TranslationsTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -194,5 +194,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTranslations)
+QTEST_GUILESS_MAIN(TranslationsTest)
 #include "tst_translations.moc"

@@ -85,7 +85,7 @@ void ConversionTest::relativeOutputFolderLiesInTheHomeFolder() {
     const QString oldFolder = QDir::currentPath();
     qputenv("HOME", QFile::encodeName(home));
     QDir::setCurrent(startedIn);
-    const bool moved = startup::WorkInHomeFolder();
+    const bool moved = startup::workInHomeFolder();
     const QString input = f.env.path(QStringLiteral("a.tif"));
     test::writeTiff(input, test::TiffKind::BitonalG4);
     f.add(input);

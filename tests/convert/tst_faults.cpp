@@ -508,7 +508,7 @@ void FaultsTest::temporaryLocationFull() {
     RunFixture f;
     qint64 tools = 0;
     for (const resources::ToolFile& tool : resources::toolFiles())
-        tools += pagesOf(resources::CustomResource(tool.id).size());
+        tools += pagesOf(resources::customResource(tool.id).size());
     Mounts mounts;
     MOUNT_OR_SKIP(full == QStringLiteral("folder")
                       ? mounts.tmpfs(f.temp(), 256 * 1024, ",nr_inodes=1")
@@ -565,7 +565,7 @@ void FaultsTest::carriedConverterWhereverTheTemporaryLocationLies() {
         // The library the planted one needs: the real zlib, under the stub's name.
         QFile real(planted + '/' + kPlantedNeeds);
         QVERIFY(real.open(QIODevice::WriteOnly));
-        real.write(resources::CustomResource(104));
+        real.write(resources::customResource(104));
         real.close();
         temp = f.env.path(QStringLiteral("x:y"));
         QDir().mkpath(temp);
@@ -700,9 +700,9 @@ void FaultsTest::killedAndStartedAgain() {
 
     QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), QString()), out);
     QCOMPARE(settings::GetSetting(QStringLiteral("Option1"), QString()),
-             settings::BooleanText(true));
+             settings::booleanText(true));
     QCOMPARE(settings::GetSetting(QStringLiteral("Option2"), QString()),
-             settings::BooleanText(false));
+             settings::booleanText(false));
     QCOMPARE(entriesOf(out), (QStringList{"a.djvu", "b.djvu"}));
     QCOMPARE(convert::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(2));
     QCOMPARE(test::fileBytes(old), QByteArray("the older result"));

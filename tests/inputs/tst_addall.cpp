@@ -33,7 +33,7 @@ void addAll(Window& w, const QString& extension, const QString& folder) {
 
 } // namespace
 
-class TestAddAll : public QObject {
+class AddAllTest : public QObject {
     Q_OBJECT
 private slots:
     void extensions_data();
@@ -47,7 +47,7 @@ private slots:
     void hourglassDuringScan();
 };
 
-void TestAddAll::extensions_data() {
+void AddAllTest::extensions_data() {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("tif*") << "tif*" << QStringList{"a.tif", "b.TIFF"};
@@ -56,7 +56,7 @@ void TestAddAll::extensions_data() {
     QTest::newRow("upper case") << "TIF" << QStringList{"a.tif"};
 }
 
-void TestAddAll::extensions() {
+void AddAllTest::extensions() {
     QFETCH(QString, answer);
     QFETCH(QStringList, expected);
     auto w = window();
@@ -72,7 +72,7 @@ void TestAddAll::extensions() {
     QCOMPARE(w->dialogs.inputDefaults.last(), answer);
 }
 
-void TestAddAll::emptyAnswerKeepsExtension() {
+void AddAllTest::emptyAnswerKeepsExtension() {
     auto w = window();
     w->make({"d/a.tif"});
     settings::SaveSetting("Extension", "txt");
@@ -84,13 +84,13 @@ void TestAddAll::emptyAnswerKeepsExtension() {
     QCOMPARE(w->rows(), QStringList());
 }
 
-void TestAddAll::firstClickOffersDefaults() {
+void AddAllTest::firstClickOffersDefaults() {
     auto w = window();
     w->form.PushButton4->click(); // cancels the prompt
     QCOMPARE(w->dialogs.inputPrompts, QStringList{kPrompt});
     QCOMPARE(w->dialogs.inputTitles, QStringList{QString()}); // the application title
     QCOMPARE(w->dialogs.inputDefaults, QStringList{"tif*"});
-    QVERIFY(!settings::HasSetting("Extension"));
+    QVERIFY(!settings::hasSetting("Extension"));
 
     w->dialogs.inputAnswers.push_back("tif*");
     w->form.PushButton4->click(); // cancels the picker
@@ -98,7 +98,7 @@ void TestAddAll::firstClickOffersDefaults() {
     QCOMPARE(w->dialogs.folderStarts, QStringList{QString()});
 }
 
-void TestAddAll::answersRememberedAcrossRestart() {
+void AddAllTest::answersRememberedAcrossRestart() {
     test::TestEnv env; // one settings folder for both runs of the program
     const QString folder = env.path("scans");
     QVERIFY(QDir().mkpath(folder));
@@ -124,7 +124,7 @@ void TestAddAll::answersRememberedAcrossRestart() {
     QCOMPARE(dialogs.folderStarts, QStringList{folder});
 }
 
-void TestAddAll::pickerCancelled() {
+void AddAllTest::pickerCancelled() {
     auto w = window();
     w->make({"d/a.tif"});
     settings::SaveSetting("LastFolder", w->path("d"));
@@ -135,7 +135,7 @@ void TestAddAll::pickerCancelled() {
     QCOMPARE(w->form.MousePointer(), int(Form1::Default));
 }
 
-void TestAddAll::rowsFollowLevelOrder() {
+void AddAllTest::rowsFollowLevelOrder() {
     auto w = window();
     w->make({"A/c/e/f.tif", "A/b/d/f.tif", "A/c/f.tif", "A/b/f.tif", "A/f.tif", "A/g.tif"});
     addAll(*w, "tif*", w->path("A"));
@@ -148,7 +148,7 @@ void TestAddAll::rowsFollowLevelOrder() {
     QVERIFY(w->dialogs.boxes.isEmpty());
 }
 
-void TestAddAll::skippingRules() {
+void AddAllTest::skippingRules() {
     auto w = window();
     w->make({"d/~scan.tif", "d/scan~.tif", "d/.DS_Store.tif", "d/.ro.tif", "d/.cache/x.tif",
              "d/sub/y.tif"});
@@ -161,7 +161,7 @@ void TestAddAll::skippingRules() {
              w->paths({"d/.ro.tif", "d/link.tif", "d/scan~.tif", "d/.cache/x.tif", "d/sub/y.tif"}));
 }
 
-void TestAddAll::hourglassDuringScan() {
+void AddAllTest::hourglassDuringScan() {
     auto w = window();
     w->make({"A/b/c/x.tif"});
     int pointer = -1;
@@ -180,5 +180,5 @@ void TestAddAll::hourglassDuringScan() {
     QCOMPARE(w->rows(), w->paths({"A/b/c/x.tif"}));
 }
 
-QTEST_MAIN(TestAddAll)
+QTEST_MAIN(AddAllTest)
 #include "tst_addall.moc"

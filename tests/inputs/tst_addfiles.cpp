@@ -11,7 +11,7 @@
 
 using namespace vormelle;
 
-class TestAddFiles final : public QObject {
+class AddFilesTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -86,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAddFiles)
+QTEST_MAIN(AddFilesTest)
 #include "tst_addfiles.moc"

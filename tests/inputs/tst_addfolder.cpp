@@ -9,7 +9,7 @@
 using namespace vormelle;
 using test::Window;
 
-class TestAddFolder : public QObject {
+class AddFolderTest : public QObject {
     Q_OBJECT
 private slots:
     void levelOrder_data();
@@ -33,14 +33,14 @@ private slots:
     void loneSurrogateIsUnsafe();
 };
 
-void TestAddFolder::levelOrder_data() {
+void AddFolderTest::levelOrder_data() {
     QTest::addColumn<bool>("recursive");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("all levels") << true << QStringList{"A/", "A/b/", "A/c/", "A/b/d/", "A/c/e/"};
     QTest::newRow("one level") << false << QStringList{"A/", "A/b/", "A/c/"};
 }
 
-void TestAddFolder::levelOrder() {
+void AddFolderTest::levelOrder() {
     QFETCH(bool, recursive);
     QFETCH(QStringList, expected);
     Window w;
@@ -56,7 +56,7 @@ void TestAddFolder::levelOrder() {
     QVERIFY(w.dialogs.boxes.isEmpty());
 }
 
-void TestAddFolder::subFolderNames_data() {
+void AddFolderTest::subFolderNames_data() {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("entered");
     QTest::newRow("plain") << QByteArray("scans") << true;
@@ -79,7 +79,7 @@ void TestAddFolder::subFolderNames_data() {
     QTest::newRow("not UTF-8") << QByteArray("caf\xe9") << false;
 }
 
-void TestAddFolder::subFolderNames() {
+void AddFolderTest::subFolderNames() {
     QFETCH(QByteArray, name);
     QFETCH(bool, entered);
     Window w;
@@ -93,7 +93,7 @@ void TestAddFolder::subFolderNames() {
         QCOMPARE(QFile::encodeName(folders.at(1)), full + '/');
 }
 
-void TestAddFolder::linksAreNotEntered() {
+void AddFolderTest::linksAreNotEntered() {
     Window w;
     w.make({"A/b/", "A/b/x.tif"});
     // A link back to the top would repeat the tree until the paths grew too long.
@@ -112,7 +112,7 @@ void TestAddFolder::linksAreNotEntered() {
     QCOMPARE(viaLink, w.paths({"A/b/loop/", "A/b/loop/b/"}));
 }
 
-void TestAddFolder::unreadableFoldersAreDropped() {
+void AddFolderTest::unreadableFoldersAreDropped() {
     Window w;
     w.make({"A/b/d/", "A/c/e/", "X/y/"});
     QVERIFY(test::setMode(w.path("A/b"), 0));
@@ -134,7 +134,7 @@ void TestAddFolder::unreadableFoldersAreDropped() {
     QVERIFY(w.dialogs.boxes.isEmpty());
 }
 
-void TestAddFolder::longPathsAreNotWalked() {
+void AddFolderTest::longPathsAreNotWalked() {
     Window w;
     const QString top = w.path("A/");
     // Grow the path past 259 characters with names the system allows (at most 255 bytes).
@@ -152,7 +152,7 @@ void TestAddFolder::longPathsAreNotWalked() {
     QCOMPARE(folders, expected);
 }
 
-void TestAddFolder::rootIsWalked() {
+void AddFolderTest::rootIsWalked() {
     Window w;
     QStringList folders{QStringLiteral("//")};
     addfolder::GetSubDirectories2016(w.form, folders, false);
@@ -163,7 +163,7 @@ void TestAddFolder::rootIsWalked() {
         QVERIFY2(!QFileInfo(f.chopped(1)).isSymLink(), qPrintable(f));
 }
 
-void TestAddFolder::listFiles_data() {
+void AddFolderTest::listFiles_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("expected");
     // "b\xe9.tif" is not UTF-8: its text holds the byte as U+DCE9, which sorts after ".".
@@ -176,7 +176,7 @@ void TestAddFolder::listFiles_data() {
     QTest::newRow("no match") << "*.txt" << QStringList();
 }
 
-void TestAddFolder::listFiles() {
+void AddFolderTest::listFiles() {
     QFETCH(QString, pattern);
     QFETCH(QStringList, expected);
     Window w;
@@ -196,7 +196,7 @@ void TestAddFolder::listFiles() {
         QVERIFY2(addfolder::FileExistsStrict(w.path("d/") + name), qPrintable(name));
 }
 
-void TestAddFolder::folderRows_data() {
+void AddFolderTest::folderRows_data() {
     QTest::addColumn<QString>("folder"); // under the scratch folder
     QTest::newRow("plain") << "d";
     QTest::newRow("trailing slash") << "d/";
@@ -205,7 +205,7 @@ void TestAddFolder::folderRows_data() {
 
 // The one rule of "Add All", a drop and --convert: "~" names and plain hidden files are left
 // out; a hidden file that is read-only or a link is not plain, and stays.
-void TestAddFolder::folderRows() {
+void AddFolderTest::folderRows() {
     QFETCH(QString, folder);
     Window w;
     w.make({"d/a.tif", "d/~lock.tif", "d/.plain.tif", "d/.readonly.tif", "d/b~.tif"});
@@ -213,13 +213,13 @@ void TestAddFolder::folderRows() {
     QVERIFY(QFile::link(w.path("d/a.tif"), w.path("d/.link.tif")));
     const QString listed = w.path(QString()) + folder;
     const QStringList rows =
-        addfolder::folderRows(listed, addfolder::ListFilesWithAttributes(listed, "*.*"));
+        addfolder::folderRows(listed, addfolder::listFilesWithAttributes(listed, "*.*"));
     const QString d = w.path("d");
     QCOMPARE(rows,
              (QStringList{d + "/.link.tif", d + "/.readonly.tif", d + "/a.tif", d + "/b~.tif"}));
 }
 
-void TestAddFolder::listFilesGrowsPastHundred() {
+void AddFolderTest::listFilesGrowsPastHundred() {
     Window w;
     QStringList expected;
     for (int i = 150; i >= 1; --i)
@@ -229,7 +229,7 @@ void TestAddFolder::listFilesGrowsPastHundred() {
     QCOMPARE(addfolder::ListFilesInFolder(w.path("d"), QStringLiteral("*.tif*")), expected);
 }
 
-void TestAddFolder::listFilesOfMissingFolderThrows() {
+void AddFolderTest::listFilesOfMissingFolderThrows() {
     Window w;
     try {
         addfolder::ListFilesInFolder(w.path("missing"), QStringLiteral("*.*"));
@@ -239,7 +239,7 @@ void TestAddFolder::listFilesOfMissingFolderThrows() {
     }
 }
 
-void TestAddFolder::fileExistsStrict_data() {
+void AddFolderTest::fileExistsStrict_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("exists");
     QTest::newRow("file") << "file" << true;
@@ -255,7 +255,7 @@ void TestAddFolder::fileExistsStrict_data() {
     QTest::newRow("in a closed folder") << "closed" << false;
 }
 
-void TestAddFolder::fileExistsStrict() {
+void AddFolderTest::fileExistsStrict() {
     QFETCH(QString, kind);
     QFETCH(bool, exists);
     Window w;
@@ -283,7 +283,7 @@ void TestAddFolder::fileExistsStrict() {
     QCOMPARE(result, exists);
 }
 
-void TestAddFolder::unsafeCharacters_data() {
+void AddFolderTest::unsafeCharacters_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("unsafe");
     QTest::newRow("empty") << QByteArray() << false;
@@ -300,7 +300,7 @@ void TestAddFolder::unsafeCharacters_data() {
     QTest::newRow("UTF-8 of a surrogate") << QByteArray("\xed\xa0\x80") << true;
 }
 
-void TestAddFolder::unsafeCharacters() {
+void AddFolderTest::unsafeCharacters() {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, unsafe);
     QCOMPARE(addfolder::HasUnsafeCharacters(bytes), unsafe);
@@ -310,11 +310,11 @@ void TestAddFolder::unsafeCharacters() {
         QCOMPARE(addfolder::HasUnsafeCharacters(text), unsafe);
 }
 
-void TestAddFolder::loneSurrogateIsUnsafe() {
+void AddFolderTest::loneSurrogateIsUnsafe() {
     // No byte sequence stands for it, so no file can carry it.
     QVERIFY(addfolder::HasUnsafeCharacters(QStringLiteral("a") + QChar(0xd800)));
     QVERIFY(!addfolder::HasUnsafeCharacters(QString::fromUtf8("\xf0\x9f\x93\x81")));
 }
 
-QTEST_MAIN(TestAddFolder)
+QTEST_MAIN(AddFolderTest)
 #include "tst_addfolder.moc"

@@ -57,7 +57,7 @@ void dropFiles(Window& w, const QStringList& paths) {
 
 } // namespace
 
-class TestDragDrop : public QObject {
+class DragDropTest : public QObject {
     Q_OBJECT
 private slots:
     void listTakesDrops();
@@ -72,21 +72,21 @@ private slots:
     void fileUrlsWithAHost();
 };
 
-void TestDragDrop::listTakesDrops() {
+void DragDropTest::listTakesDrops() {
     auto w = window();
     QVERIFY(w->form.ListView1->viewport()->acceptDrops());
     const auto data = fileData({w->path("a.tif")});
     QVERIFY(dragOver(*w, *data));
 }
 
-void TestDragDrop::dataWithoutFilesRefused_data() {
+void DragDropTest::dataWithoutFilesRefused_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("text") << "text";
     QTest::newRow("web address") << "web";
     QTest::newRow("picture") << "picture";
 }
 
-void TestDragDrop::dataWithoutFilesRefused() {
+void DragDropTest::dataWithoutFilesRefused() {
     QFETCH(QString, kind);
     auto w = window();
     w->make({"a.tif"});
@@ -104,7 +104,7 @@ void TestDragDrop::dataWithoutFilesRefused() {
     QCOMPARE(w->rows(), QStringList());
 }
 
-void TestDragDrop::filesInSourceOrder() {
+void DragDropTest::filesInSourceOrder() {
     auto w = window();
     w->make({"a.tif", "b.txt", "d/~lock.tif", "d//x.tif"});
     w->form.files().add(QStringLiteral("/earlier.tif"));
@@ -119,7 +119,7 @@ void TestDragDrop::filesInSourceOrder() {
     QCOMPARE(w->rows(), expected);
 }
 
-void TestDragDrop::folderTree() {
+void DragDropTest::folderTree() {
     auto w = window();
     w->make({"scans/p1.tif", "scans/old/p0.tif", "scans/~lock.tif", "scans/.DS_Store",
              "scans/.ro.tif", "scans/notes.txt", "scans/.thumbs/t.png"});
@@ -132,14 +132,14 @@ void TestDragDrop::folderTree() {
     QVERIFY(w->dialogs.boxes.isEmpty());
 }
 
-void TestDragDrop::foldersAndFilesKeepTheirOrder() {
+void DragDropTest::foldersAndFilesKeepTheirOrder() {
     auto w = window();
     w->make({"one/b.tif", "one/a.tif", "two/c.tif", "loose.tif"});
     dropFiles(*w, {w->path("two"), w->path("loose.tif"), w->path("one")});
     QCOMPARE(w->rows(), w->paths({"two/c.tif", "loose.tif", "one/a.tif", "one/b.tif"}));
 }
 
-void TestDragDrop::folderGivenWithSlash() {
+void DragDropTest::folderGivenWithSlash() {
     auto w = window();
     w->make({"scans/p.tif", "scans/sub/q.tif"});
     // Every row from a folder is cleaned, so the joins never show a doubled "/".
@@ -147,7 +147,7 @@ void TestDragDrop::folderGivenWithSlash() {
     QCOMPARE(w->rows(), w->paths({"scans/p.tif", "scans/sub/q.tif"}));
 }
 
-void TestDragDrop::linkedFolderIsWalked() {
+void DragDropTest::linkedFolderIsWalked() {
     auto w = window();
     w->make({"real/p.tif", "real/sub/q.tif"});
     QVERIFY(QFile::link(w->path("real"), w->path("alias")));
@@ -155,7 +155,7 @@ void TestDragDrop::linkedFolderIsWalked() {
     QCOMPARE(w->rows(), w->paths({"alias/p.tif", "alias/sub/q.tif"}));
 }
 
-void TestDragDrop::fileUrlsWithAHost_data() {
+void DragDropTest::fileUrlsWithAHost_data() {
     QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("here");
     QTest::newRow("localhost") << "localhost" << true;
@@ -166,7 +166,7 @@ void TestDragDrop::fileUrlsWithAHost_data() {
 
 // file://localhost/... and file://<this computer>/... name local files; another computer's
 // files are not listed, and the box says why.
-void TestDragDrop::fileUrlsWithAHost() {
+void DragDropTest::fileUrlsWithAHost() {
     QFETCH(QString, host);
     QFETCH(bool, here);
     auto w = window();
@@ -194,5 +194,5 @@ void TestDragDrop::fileUrlsWithAHost() {
     }
 }
 
-QTEST_MAIN(TestDragDrop)
+QTEST_MAIN(DragDropTest)
 #include "tst_dragdrop.moc"

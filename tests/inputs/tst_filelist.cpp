@@ -13,7 +13,7 @@
 
 using namespace vormelle;
 
-class TestFileList final : public QObject {
+class FileListTest final : public QObject {
     Q_OBJECT
 
     test::ScriptedDialogs m_dialogs;
@@ -207,5 +207,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFileList)
+QTEST_MAIN(FileListTest)
 #include "tst_filelist.moc"

@@ -194,7 +194,7 @@ void convertBeside(RunFixture& f) {
 
 } // namespace
 
-class TestHostileNames : public QObject {
+class HostileNamesTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
@@ -294,5 +294,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHostileNames)
+QTEST_MAIN(HostileNamesTest)
 #include "tst_hostilenames.moc"

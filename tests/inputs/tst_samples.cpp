@@ -24,7 +24,7 @@ const QString kQuestion = QStringLiteral(
 
 } // namespace
 
-class TestSamples final : public QObject {
+class SamplesTest final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TestEnv> m_env;
@@ -125,5 +125,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSamples)
+QTEST_MAIN(SamplesTest)
 #include "tst_samples.moc"

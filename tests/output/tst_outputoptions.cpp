@@ -33,7 +33,7 @@ QString stored(const QString& key) {
 
 } // namespace
 
-class TestOutputOptions : public QObject {
+class OutputOptionsTest : public QObject {
     Q_OBJECT
 private slots:
     void init() { m_env = std::make_unique<test::TestEnv>(); }
@@ -54,7 +54,7 @@ private:
     std::unique_ptr<test::TestEnv> m_env;
 };
 
-void TestOutputOptions::optionClicks_data() {
+void OutputOptionsTest::optionClicks_data() {
     QTest::addColumn<bool>("option1Before");
     QTest::addColumn<bool>("option2Before");
     QTest::addColumn<int>("clicked");
@@ -74,7 +74,7 @@ void TestOutputOptions::optionClicks_data() {
                                                << "True" << false;
 }
 
-void TestOutputOptions::optionClicks() {
+void OutputOptionsTest::optionClicks() {
     QFETCH(bool, option1Before);
     QFETCH(bool, option2Before);
     QFETCH(int, clicked);
@@ -85,7 +85,7 @@ void TestOutputOptions::optionClicks() {
     w.form.Option1->setChecked(option1Before);
     w.form.Option2->setChecked(option2Before);
     w.form.Frame4->setEnabled(option1Before);
-    QVERIFY(!settings::HasSetting("Option1")); // setting states by program stores nothing
+    QVERIFY(!settings::hasSetting("Option1")); // setting states by program stores nothing
 
     w.form.show(); // a disabled Frame4 must also keep its controls from taking input
     OptionButton* option = clicked == 1 ? w.form.Option1 : w.form.Option2;
@@ -99,7 +99,7 @@ void TestOutputOptions::optionClicks() {
     QCOMPARE(w.form.PushButton9->isEnabled(), frame4Enabled);
 }
 
-void TestOutputOptions::typingStoresEveryText() {
+void OutputOptionsTest::typingStoresEveryText() {
     Window w;
     QStringList seen;
     QObject::connect(w.form.Text1, &QLineEdit::textChanged, &w.form,
@@ -117,7 +117,7 @@ void TestOutputOptions::typingStoresEveryText() {
     QCOMPARE(stored("Text1"), QStringLiteral(" /o"));
 }
 
-void TestOutputOptions::textSetByProgramIsStored() {
+void OutputOptionsTest::textSetByProgramIsStored() {
     Window w;
     w.form.Text1->setText(QStringLiteral("/home/user/Desktop/"));
     QCOMPARE(stored("Text1"), QStringLiteral("/home/user/Desktop/"));
@@ -125,7 +125,7 @@ void TestOutputOptions::textSetByProgramIsStored() {
     QCOMPARE(stored("Text1"), QString());
 }
 
-void TestOutputOptions::pickFolder_data() {
+void OutputOptionsTest::pickFolder_data() {
     QTest::addColumn<QString>("picked");
     QTest::addColumn<QString>("text1");
     QTest::newRow("folder") << "/data/out"
@@ -136,7 +136,7 @@ void TestOutputOptions::pickFolder_data() {
                             << "/data/my scans/";
 }
 
-void TestOutputOptions::pickFolder() {
+void OutputOptionsTest::pickFolder() {
     QFETCH(QString, picked);
     QFETCH(QString, text1);
     Window w;
@@ -151,7 +151,7 @@ void TestOutputOptions::pickFolder() {
     QVERIFY(w.dialogs.boxes.isEmpty());
 }
 
-void TestOutputOptions::pickerCancelled() {
+void OutputOptionsTest::pickerCancelled() {
     Window w;
     settings::SaveSetting("LastFolderDot", "/data/old");
     w.form.Text1->setText(QStringLiteral("typed"));
@@ -162,7 +162,7 @@ void TestOutputOptions::pickerCancelled() {
     QCOMPARE(stored("LastFolderDot"), QStringLiteral("/data/old"));
 }
 
-void TestOutputOptions::pickerStartsAtLastPickAfterRestart() {
+void OutputOptionsTest::pickerStartsAtLastPickAfterRestart() {
     {
         Window w;
         w.dialogs.folderAnswers.push_back(QStringLiteral("/data/out"));
@@ -175,7 +175,7 @@ void TestOutputOptions::pickerStartsAtLastPickAfterRestart() {
     QCOMPARE(next.dialogs.folderStarts, QStringList{"/data/elsewhere"});
 }
 
-void TestOutputOptions::unwritableSettingsReported_data() {
+void OutputOptionsTest::unwritableSettingsReported_data() {
     QTest::addColumn<bool>("folder");
     QTest::newRow("a configuration folder without write permission") << true;
     QTest::newRow("a settings file that may not be read") << false;
@@ -184,7 +184,7 @@ void TestOutputOptions::unwritableSettingsReported_data() {
 // A store that cannot be written is reported once, by the first handler that fails to save,
 // with the path and the reason; every later save is kept in memory without a word, and reads
 // give the saved values back.
-void TestOutputOptions::unwritableSettingsReported() {
+void OutputOptionsTest::unwritableSettingsReported() {
     QFETCH(bool, folder);
     Window w;
     settings::SaveSetting("Option1", "True");
@@ -228,5 +228,5 @@ void TestOutputOptions::unwritableSettingsReported() {
     QVERIFY(!ini.contains("Option2"));
 }
 
-QTEST_MAIN(TestOutputOptions)
+QTEST_MAIN(OutputOptionsTest)
 #include "tst_outputoptions.moc"

@@ -45,7 +45,7 @@ std::pair<int, int> grayRange(const QByteArray& pgm) {
 } // namespace
 
 // The files the build lays beside the program, as a user gets them.
-class TestShipped : public QObject {
+class ShippedTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -61,7 +61,7 @@ private:
     }
 };
 
-void TestShipped::handPointer() {
+void ShippedTest::handPointer() {
     // The hand is a cursor file: the picture loader reads it, and its hot spot is the
     // fingertip, the topmost drawn pixel, with nothing drawn above it.
     const QString path = programFile(QStringLiteral("HAND-M.CUR"));
@@ -83,7 +83,7 @@ void TestShipped::handPointer() {
     QVERIFY(hand.pixelColor(hotSpot + QPoint(0, 2)) == Qt::white);
 }
 
-void TestShipped::dragPointer() {
+void ShippedTest::dragPointer() {
     // The list shows the drag pointer held at its centre, so the centre must be drawn.
     const QPixmap drag(programFile(QStringLiteral("drag.ico")));
     QVERIFY(!drag.isNull());
@@ -93,7 +93,7 @@ void TestShipped::dragPointer() {
     QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);
 }
 
-void TestShipped::samplesFolder() {
+void ShippedTest::samplesFolder() {
     const QDir samples(programFile(QStringLiteral("Samples")));
     const QFileInfoList files = samples.entryInfoList(QDir::Files);
     QVERIFY2(files.size() >= 4, qPrintable(samples.path()));
@@ -105,7 +105,7 @@ void TestShipped::samplesFolder() {
     QVERIFY2(total < 300 * 1024, qPrintable(QString::number(total)));
 }
 
-void TestShipped::sampleConverts_data() {
+void ShippedTest::sampleConverts_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("pages");
     QTest::addColumn<QStringList>("kind"); // lines that tiffinfo prints for it
@@ -124,7 +124,7 @@ void TestShipped::sampleConverts_data() {
     QTest::newRow("three-page document") << "document-3-pages.tif" << 3 << QStringList{g4};
 }
 
-void TestShipped::sampleConverts() {
+void ShippedTest::sampleConverts() {
     QFETCH(QString, name);
     QFETCH(int, pages);
     QFETCH(QStringList, kind);
@@ -155,5 +155,5 @@ void TestShipped::sampleConverts() {
     }
 }
 
-QTEST_MAIN(TestShipped)
+QTEST_MAIN(ShippedTest)
 #include "tst_shipped.moc"

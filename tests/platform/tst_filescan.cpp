@@ -55,7 +55,7 @@ QStringList names(const QList<platform::DirectoryEntry>& entries) {
 
 } // namespace
 
-class TestFileScan : public QObject {
+class FileScanTest : public QObject {
     Q_OBJECT
 private slots:
     void attributes_data();
@@ -69,7 +69,7 @@ private slots:
     void listingAttributesAgree();
 };
 
-void TestFileScan::attributes_data() {
+void FileScanTest::attributes_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("expected");
@@ -99,7 +99,7 @@ void TestFileScan::attributes_data() {
                                  << "gone" << 1024;
 }
 
-void TestFileScan::attributes() {
+void FileScanTest::attributes() {
     QFETCH(QString, kind);
     QFETCH(QString, name);
     QFETCH(int, expected);
@@ -128,7 +128,7 @@ void TestFileScan::attributes() {
         QCOMPARE(platform::fileAttributes(path + QLatin1Char('/')), expected);
 }
 
-void TestFileScan::attributeErrors() {
+void FileScanTest::attributeErrors() {
     test::TestEnv env;
     const auto numberFor = [](const QString& path) {
         try {
@@ -146,7 +146,7 @@ void TestFileScan::attributeErrors() {
     QCOMPARE(numberFor(QString()), int(BasicError::FileNotFound));
 }
 
-void TestFileScan::rootFolder_data() {
+void FileScanTest::rootFolder_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("root");
     QTest::newRow("/") << "/" << true;
@@ -158,13 +158,13 @@ void TestFileScan::rootFolder_data() {
     QTest::newRow("relative") << "tmp/.." << false;
 }
 
-void TestFileScan::rootFolder() {
+void FileScanTest::rootFolder() {
     QFETCH(QString, path);
     QFETCH(bool, root);
     QCOMPARE(platform::isRootFolder(path), root);
 }
 
-void TestFileScan::wildcards_data() {
+void FileScanTest::wildcards_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("matches");
@@ -208,14 +208,14 @@ void TestFileScan::wildcards_data() {
                                                 << "a.b" << false;
 }
 
-void TestFileScan::wildcards() {
+void FileScanTest::wildcards() {
     QFETCH(QString, pattern);
     QFETCH(QString, name);
     QFETCH(bool, matches);
     QCOMPARE(platform::wildcardMatch(pattern, name), matches);
 }
 
-void TestFileScan::ntfsOrder() {
+void FileScanTest::ntfsOrder() {
     test::TestEnv env;
     // Upper-casing puts "_" (95) after the letters (65..90); lower-casing would put it first.
     const QStringList created{QStringLiteral("_x.tif"), QStringLiteral("b.tif"),
@@ -238,7 +238,7 @@ void TestFileScan::ntfsOrder() {
     QCOMPARE(names(platform::subFolders(env.path(QStringLiteral("d")))), folders);
 }
 
-void TestFileScan::listingAttributesAgree() {
+void FileScanTest::listingAttributesAgree() {
     test::TestEnv env;
     for (const char* name : {"plain.tif", ".hidden.tif", ".ro.tif", "ro.tif"})
         env.writeFile(QString::fromLatin1(name));
@@ -253,5 +253,5 @@ void TestFileScan::listingAttributesAgree() {
         QCOMPARE(file.attributes, platform::fileAttributes(env.path(file.name)));
 }
 
-QTEST_GUILESS_MAIN(TestFileScan)
+QTEST_GUILESS_MAIN(FileScanTest)
 #include "tst_filescan.moc"

@@ -13,14 +13,14 @@
 
 using namespace vormelle;
 
-class TestFolderPicker : public QObject {
+class FolderPickerTest : public QObject {
     Q_OBJECT
 private slots:
     void answers_data();
     void answers();
 };
 
-void TestFolderPicker::answers_data() {
+void FolderPickerTest::answers_data() {
     QTest::addColumn<QString>("start");   // relative to the scratch folder, or absolute
     QTest::addColumn<QString>("choose");  // the folder the user ends up in; "" cancels
     QTest::addColumn<QString>("opensAt"); // "" for the dialog's default place
@@ -55,7 +55,7 @@ void TestFolderPicker::answers_data() {
                             << "";
 }
 
-void TestFolderPicker::answers() {
+void FolderPickerTest::answers() {
     QFETCH(QString, start);
     QFETCH(QString, choose);
     QFETCH(QString, opensAt);
@@ -89,5 +89,5 @@ void TestFolderPicker::answers() {
     QCOMPARE(result, full(answer));
 }
 
-QTEST_MAIN(TestFolderPicker)
+QTEST_MAIN(FolderPickerTest)
 #include "tst_folderpicker.moc"

@@ -5,7 +5,7 @@
 using namespace vormelle;
 
 // The real dialog's choice, shaped into the answer the "Add TIFF File(s)" handler reads.
-class TestOpenFilesAnswer final : public QObject {
+class OpenFilesAnswerTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -29,5 +29,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestOpenFilesAnswer)
+QTEST_GUILESS_MAIN(OpenFilesAnswerTest)
 #include "tst_openfilesanswer.moc"

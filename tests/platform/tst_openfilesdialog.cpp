@@ -61,7 +61,7 @@ platform::OpenFilesRequest tiffRequest(int maxFileSize = 30000) {
 
 } // namespace
 
-class TestOpenFilesDialog final : public QObject {
+class OpenFilesDialogTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -119,5 +119,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestOpenFilesDialog)
+QTEST_MAIN(OpenFilesDialogTest)
 #include "tst_openfilesdialog.moc"

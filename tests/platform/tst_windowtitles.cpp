@@ -30,7 +30,7 @@ QString shownTitle(WId window) {
 
 } // namespace
 
-class TestWindowTitles final : public QObject {
+class WindowTitlesTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -86,5 +86,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWindowTitles)
+QTEST_MAIN(WindowTitlesTest)
 #include "tst_windowtitles.moc"

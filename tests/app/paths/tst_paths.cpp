@@ -11,7 +11,7 @@
 using namespace vormelle;
 using paths::Style;
 
-class TestPaths final : public QObject {
+class PathsTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -185,11 +185,11 @@ private slots:
 
     void programFolderOverride() {
         paths::setProgramFolder(QStringLiteral("/opt/vormelle"));
-        QCOMPARE(paths::ProgramFolder(), QStringLiteral("/opt/vormelle"));
+        QCOMPARE(paths::programFolder(), QStringLiteral("/opt/vormelle"));
         paths::setProgramFolder(QString());
-        QCOMPARE(paths::ProgramFolder(), QCoreApplication::applicationDirPath());
+        QCOMPARE(paths::programFolder(), QCoreApplication::applicationDirPath());
     }
 };
 
-QTEST_GUILESS_MAIN(TestPaths)
+QTEST_GUILESS_MAIN(PathsTest)
 #include "tst_paths.moc"
