@@ -15,7 +15,10 @@
 
 using namespace vormelle;
 
-Q_DECLARE_METATYPE(std::function<void(const QString&)>)
+// A statement that works on a path. Named, because Qt's debug builds refuse to register a type
+// under a name it would spell otherwise.
+using PathStatement = std::function<void(const QString&)>;
+Q_DECLARE_METATYPE(PathStatement)
 
 namespace {
 
@@ -143,8 +146,8 @@ private slots:
     void namesThePathAndTheReason_data() {
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("path"); // relative to the test's folder
-        QTest::addColumn<std::function<void(const QString&)>>("statement");
-        using F = std::function<void(const QString&)>;
+        QTest::addColumn<PathStatement>("statement");
+        using F = PathStatement;
         QTest::newRow("a file written into a missing folder")
             << "Path not found"
             << "gone/a.djvu" << F([](const QString& p) { platform::writeNewFile(p, "x"); });
@@ -166,7 +169,7 @@ private slots:
     void namesThePathAndTheReason() {
         QFETCH(QString, description);
         QFETCH(QString, path);
-        QFETCH(std::function<void(const QString&)>, statement);
+        QFETCH(PathStatement, statement);
         test::TestEnv env;
         const QString full = env.path(path);
         test::ScriptedDialogs dialogs;
