@@ -7,12 +7,10 @@
 
 #include <QColor>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QtTest>
 
-#include <clocale>
 #include <sys/stat.h>
 
 using namespace vormelle;
@@ -36,15 +34,6 @@ void verifyPage(const QString& djvu, int page) {
     QVERIFY2(q.topRight > 200 && q.bottomLeft > 200 && q.bottomRight > 200, qPrintable(seen));
 }
 
-QStringList filesUnder(const QString& folder) {
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(it.next());
-    return files;
-}
-
 } // namespace
 
 class EndToEndTest : public QObject {
@@ -55,8 +44,6 @@ private slots:
     void oldStyleJpeg();
     void mixedRun();
     void inspectedRun();
-    void hostileNames_data();
-    void hostileNames();
     void shippedSamples();
 };
 
@@ -243,52 +230,6 @@ void EndToEndTest::inspectedRun() {
         for (int i = 1; i < 4; ++i)
             QVERIFY2(qGray(q[i]) > 200, qPrintable(QColor(q[i]).name()));
     }
-    QCOMPARE(f.leftInTemp(), QStringList());
-}
-
-void EndToEndTest::hostileNames_data() {
-    QTest::addColumn<QByteArray>("locale");
-    QTest::newRow("C locale") << QByteArray("C");
-    QTest::newRow("UTF-8 locale") << QByteArray("C.UTF-8");
-}
-
-void EndToEndTest::hostileNames() {
-    QFETCH(QByteArray, locale);
-    const std::string previous = std::setlocale(LC_ALL, nullptr);
-    QVERIFY(std::setlocale(LC_ALL, locale.constData()));
-    RunFixture f;
-    const QString folder = f.env.path(QStringLiteral("in $HOME \"dir\""));
-    QDir().mkpath(folder);
-    const QStringList names{QStringLiteral("say \"hi\".tif"),
-                            QStringLiteral("$(touch pwned).tif"),
-                            QStringLiteral("`touch pwned`.tif"),
-                            QStringLiteral("back\\slash\\.tif"),
-                            QStringLiteral("new\nline.tif"),
-                            QStringLiteral("ünïcödé 文字.tif"),
-                            QStringLiteral("semi; touch pwned & x.tif"),
-                            QStringLiteral("-o.tif"),
-                            QStringLiteral("'single'.tif")};
-    for (const QString& name : names) {
-        const QString path = folder + QLatin1Char('/') + name;
-        test::writeTiff(path, TiffKind::BitonalG4);
-        f.add(path);
-    }
-    f.form->Option2->setChecked(true);
-    const QString cwd = QDir::currentPath();
-    QDir::setCurrent(f.env.dir());
-    f.start();
-    QDir::setCurrent(cwd);
-    std::setlocale(LC_ALL, previous.c_str());
-
-    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
-    for (const QString& name : names) {
-        const QString output =
-            folder + QLatin1Char('/') + name.chopped(4) + QStringLiteral(".djvu");
-        QCOMPARE(convert::djvuPageCount(output), std::optional<int>(1));
-    }
-    for (const QString& file : filesUnder(f.env.dir()))
-        QVERIFY2(!file.endsWith(QStringLiteral("/pwned")), qPrintable(file));
-    QVERIFY(!QFile::exists(cwd + QStringLiteral("/pwned")));
     QCOMPARE(f.leftInTemp(), QStringList());
 }
 

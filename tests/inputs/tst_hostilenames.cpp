@@ -18,12 +18,15 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUrl>
 
+#include <clocale>
 #include <cstdlib>
 #include <fcntl.h>
 #include <ftw.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,7 +117,7 @@ struct Tree {
 Tree hostileTree(const QString& scratch) {
     Tree t;
     gScratch = scratch;
-    t.root = scratch + QStringLiteral("/in $(touch PWNED) `touch PWNED`; 'q' \"d\" -x");
+    t.root = scratch + QStringLiteral("/in $HOME $(touch PWNED) `touch PWNED`; 'q' \"d\" -x");
     QDir().mkpath(t.root);
     const QString r = t.root + QLatin1Char('/');
     const QStringList plain{QStringLiteral("$(touch PWNED).tif"),
@@ -124,6 +127,8 @@ Tree hostileTree(const QString& scratch) {
                             QStringLiteral("--help.tif"),
                             QStringLiteral("new\nline.tif"),
                             QStringLiteral("q'\"uote.tif"),
+                            QStringLiteral("back\\slash\\.tif"),
+                            QStringLiteral("ünïcödé 文字.tif"),
                             QString(246, QLatin1Char('n')) + QStringLiteral(".tif")};
     for (const QString& name : plain)
         t.convertible.insert(r + name, 1);
@@ -213,13 +218,20 @@ private slots:
         QVERIFY2(readable < 0, "run through ctest, which holds the test to the permission bits");
     }
 
+    // The program's locale decides nothing: a C locale converts the same names as a UTF-8 one.
     void scanAndConvert_data() {
         QTest::addColumn<QString>("way");
-        QTest::newRow("Add All") << "addall";
-        QTest::newRow("drag and drop") << "drop";
+        QTest::addColumn<QByteArray>("locale");
+        QTest::newRow("Add All") << "addall" << QByteArray("C.UTF-8");
+        QTest::newRow("Add All, C locale") << "addall" << QByteArray("C");
+        QTest::newRow("drag and drop") << "drop" << QByteArray("C.UTF-8");
     }
     void scanAndConvert() {
         QFETCH(QString, way);
+        QFETCH(QByteArray, locale);
+        const std::string previous = std::setlocale(LC_ALL, nullptr);
+        QVERIFY(std::setlocale(LC_ALL, locale.constData()));
+        const auto restore = qScopeGuard([&] { std::setlocale(LC_ALL, previous.c_str()); });
         RunFixture f;
         Tree t = hostileTree(f.env.dir());
         if (way == QLatin1String("addall")) {
