@@ -7,9 +7,9 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
-#include "convert/engine.h"
-#include "convert/outcome.h"
-#include "convert/runlog.h"
+#include "engine/engine.h"
+#include "engine/outcome.h"
+#include "engine/runlog.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
@@ -31,7 +31,7 @@ namespace vormelle::conversion {
 
 namespace {
 
-using convert::RowOutcome;
+using engine::RowOutcome;
 
 // Holds every control that would change a run's rows, options or folder while it runs, and
 // gives each its own state back when the run ends, however it ends.
@@ -64,27 +64,27 @@ private:
 };
 
 // The text layer as the window asks for it: the box, and the languages stored beside it.
-convert::TextLayerChoice textLayerFrom(const Form1& form) {
+engine::TextLayerChoice textLayerFrom(const Form1& form) {
     return {form.Check1->isChecked(),
             settings::GetSetting(QStringLiteral("OcrLanguages"), QString()).trimmed()};
 }
 
 // The run as the window shows it when it starts: the rows, the output option and folder.
-convert::RunRequest requestFrom(const Form1& form) {
-    convert::RunRequest request;
+engine::RunRequest requestFrom(const Form1& form) {
+    engine::RunRequest request;
     request.inputs = form.files().files();
     // Neither option selected counts as the second: beside each original.
     request.output.toFolder = form.Option1->isChecked();
     request.output.folder = form.Text1->text();
-    request.jobs = convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
-    request.route = form.Option3->isChecked() ? convert::Route::Direct : convert::Route::Pdf;
+    request.jobs = engine::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
+    request.route = form.Option3->isChecked() ? engine::Route::Direct : engine::Route::Pdf;
     request.text = textLayerFrom(form);
     return request;
 }
 
 // The run going on in a window, for "Stop Converting", Esc and closing the window to reach.
 struct ActiveRun {
-    convert::Engine* engine = nullptr;
+    engine::Engine* engine = nullptr;
     bool closeAfterwards = false;
 };
 std::map<const Form1*, ActiveRun>& activeRuns() {
@@ -94,14 +94,14 @@ std::map<const Form1*, ActiveRun>& activeRuns() {
 
 // The bar moves as rows finish and its text names the row most recently started; the title
 // counts the finished rows; the log gets each row as it ends.
-convert::RunCallbacks progressOn(Form1& form, const convert::RunRequest& request,
-                                 const QString& title, convert::RunLog* log) {
+engine::RunCallbacks progressOn(Form1& form, const engine::RunRequest& request,
+                                 const QString& title, engine::RunLog* log) {
     auto finished = std::make_shared<int>(0);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     const int count = int(request.inputs.size());
     ProgressBar& bar = *form.ProgressBar1;
-    convert::RunCallbacks callbacks;
+    engine::RunCallbacks callbacks;
     callbacks.rowStarted = [&bar, &request](int row) {
         bar.setText(QCoreApplication::translate("vormelle::conversion", "Processing: ") +
                     paths::FileNameOf(request.inputs[row]));
@@ -122,7 +122,7 @@ RowState stateOf(const RowOutcome& row) {
         return RowState::Converted;
     if (row.stopped)
         return RowState::Stopped;
-    if (convert::endedByStop(row))
+    if (engine::endedByStop(row))
         return RowState::NotStarted;
     return RowState::Failed;
 }
@@ -131,8 +131,8 @@ RowState stateOf(const RowOutcome& row) {
 void showOutcomes(FileListModel& files, const QList<RowOutcome>& rows) {
     for (int i = 0; i < rows.size() && i < files.count(); ++i) {
         const RowOutcome& row = rows[i];
-        QString tip = row.converted ? row.output : convert::failureReason(row);
-        if (const QString note = convert::textLayerNote(row); !note.isEmpty())
+        QString tip = row.converted ? row.output : engine::failureReason(row);
+        if (const QString note = engine::textLayerNote(row); !note.isEmpty())
             tip += QStringLiteral("; ") + note;
         files.setOutcome(i, stateOf(row), tip);
     }
@@ -140,7 +140,7 @@ void showOutcomes(FileListModel& files, const QList<RowOutcome>& rows) {
 
 // The folder "Open Folder" shows: the output folder, or the first row's when results go beside
 // the originals.
-QString folderToOpen(const convert::RunRequest& request) {
+QString folderToOpen(const engine::RunRequest& request) {
     if (request.output.toFolder)
         return request.output.folder;
     return request.inputs.isEmpty() ? QString() : paths::FolderOf(request.inputs.front());
@@ -172,7 +172,7 @@ bool askToStop(Form1& form) {
     const auto it = activeRuns().find(&form);
     if (it == activeRuns().end() || !it->second.engine)
         return false;
-    convert::Engine* engine = it->second.engine;
+    engine::Engine* engine = it->second.engine;
     if (engine->stopped())
         return true; // already stopping: nothing to ask
     if (!form.dialogs().yesNo(
@@ -191,10 +191,10 @@ bool askToStop(Form1& form) {
 void PushButton2_Click(Form1& form) {
     ProgressBar& bar = *form.ProgressBar1;
 
-    std::optional<convert::Engine> engine;
+    std::optional<engine::Engine> engine;
     std::optional<ControlLock> lock;
-    std::optional<convert::RunLog> log;
-    convert::RunRequest request;
+    std::optional<engine::RunLog> log;
+    engine::RunRequest request;
     QList<RowOutcome> rows;
     QString refusal; // why the run converts nothing, said once instead of per row
     const QString title = form.windowTitle();
@@ -218,8 +218,8 @@ void PushButton2_Click(Form1& form) {
                 form.setMousePointer(Form1::Hourglass);
                 engine.emplace(paths::programFolder());
                 activeRuns()[&form].engine = &*engine;
-                refusal = engine->prepare(form.Option3->isChecked() ? convert::Route::Direct
-                                                                    : convert::Route::Pdf,
+                refusal = engine->prepare(form.Option3->isChecked() ? engine::Route::Direct
+                                                                    : engine::Route::Pdf,
                                           textLayerFrom(form));
                 return refusal.isEmpty() ? 110 : 174;
             case 110:
@@ -232,7 +232,7 @@ void PushButton2_Click(Form1& form) {
                 form.PushButton2->setText(
                     QCoreApplication::translate("vormelle::Form1", "Stop Converting"));
                 form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
-                log.emplace(convert::RunLog::newPathIn(convert::defaultLogFolder()), request);
+                log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
                 return 128;
             case 128:
                 rows = engine->convert(
@@ -269,11 +269,11 @@ void PushButton2_Click(Form1& form) {
                 // A file converted without the text it was to get is worth the warning too.
                 const bool allConverted =
                     std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
-                        return r.converted && convert::textLayerNote(r).isEmpty();
+                        return r.converted && engine::textLayerNote(r).isEmpty();
                     });
                 if (form.dialogs().okOpenFolder(
                         &form,
-                        convert::closingText(rows, engine->stopped(),
+                        engine::closingText(rows, engine->stopped(),
                                              log && log->isOpen() ? log->path() : QString()),
                         allConverted ? platform::Icon::None : platform::Icon::Warning))
                     form.desktop().openFolder(folderToOpen(request));

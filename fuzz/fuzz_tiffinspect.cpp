@@ -2,15 +2,15 @@
 // what it lets through to the converters has pages and a reason-free verdict; what it refuses has
 // a short reason. The direct route's page reader reads the same bytes to the end: every page it
 // delivers has all its rows, or a short reason why not.
-#include "convert/pagereader.h"
-#include "convert/tiffinspect.h"
+#include "engine/pagereader.h"
+#include "engine/tiffinspect.h"
 #include "fuzz/fuzzcheck.h"
 
 #include <QByteArray>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    using namespace vormelle::convert;
+    using namespace vormelle::engine;
     for (const Route route : {Route::Pdf, Route::Direct}) {
         const TiffInspection result = inspectTiffBytes(bytes, route);
         FUZZ_CHECK(result.pages >= 0);

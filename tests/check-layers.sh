@@ -12,12 +12,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # A tree without git: the script then reads every file below the root.
 plant() {
     rm -rf "$scratch/tree"
-    mkdir -p "$scratch/tree"/{platform,app/paths,app/program,inputs,convert,resources,tests}
+    mkdir -p "$scratch/tree"/{platform,app/paths,app/program,codec,engine,inputs,convert,resources,tests}
     printf '#pragma once\n' >"$scratch/tree/platform/dialogs.h"
     printf '#pragma once\n' >"$scratch/tree/platform/qtdialogs.h"
     printf '#include "platform/dialogs.h"\n' >"$scratch/tree/app/form1.h"
     printf '#include "app/form1.h"\n#include "resources/toolfiles.h"\n' >"$scratch/tree/convert/run.cpp"
     printf '#pragma once\n' >"$scratch/tree/resources/toolfiles.h"
+    printf '#include "platform/dialogs.h"\n' >"$scratch/tree/codec/jb2.cpp"
+    printf '#include "codec/jb2.h"\n#include "app/paths/paths.h"\n' >"$scratch/tree/engine/direct.cpp"
     printf '#include "convert/run.h"\n#include "platform/qtdialogs.h"\n' >"$scratch/tree/app/program/main.cpp"
     # Tests may include anything.
     printf '#include "app/program/main.h"\n' >"$scratch/tree/tests/tst_any.cpp"
@@ -53,6 +55,16 @@ expect 1 '^check-layers: inputs/addall.cpp:1: .* inputs/ and convert/ are both s
 plant
 printf '#include "platform/qtdialogs.h"\n' >"$scratch/tree/app/startupenv.cpp"
 expect 1 '^check-layers: app/startupenv.cpp:1: includes "platform/qtdialogs.h"' "the real dialogs in the shell"
+
+# The coders know only the platform; the engine knows no window.
+for above in app/paths/paths.h resources/toolfiles.h engine/direct.h app/form1.h; do
+    plant
+    printf '#include "%s"\n' "$above" >>"$scratch/tree/codec/jb2.cpp"
+    expect 1 "^check-layers: codec/jb2.cpp:2: includes \"$above\"" "the coders over $above"
+done
+plant
+printf '#include "app/form1.h"\n' >>"$scratch/tree/engine/direct.cpp"
+expect 1 '^check-layers: engine/direct.cpp:3: includes "app/form1.h": engine' "the engine over the shell"
 
 plant
 mkdir -p "$scratch/tree/gadgets"

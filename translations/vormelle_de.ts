@@ -571,6 +571,13 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <source>the parts of the DjVu result could not be joined: %1</source>
         <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
     </message>
+</context>
+<context>
+    <name>vormelle::engine</name>
+    <message>
+        <source>the conversion was stopped</source>
+        <translation>die Umwandlung wurde angehalten</translation>
+    </message>
     <message>
         <source>Nothing was converted: djvused was not found. The text layer is written with DjVuLibre&apos;s djvused, which must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
         <translation>Nichts wurde umgewandelt: djvused wurde nicht gefunden. Die Textebene wird mit djvused aus DjVuLibre geschrieben, das im PATH liegen muss (Debian-Paket djvulibre-bin).</translation>
@@ -596,12 +603,16 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
     </message>
     <message>
+        <source>cannot write in the temporary folder: %1</source>
+        <translation>Schreiben im temporären Ordner nicht möglich: %1</translation>
+    </message>
+    <message>
         <source>the result could not be copied</source>
         <translation>das Ergebnis konnte nicht kopiert werden</translation>
     </message>
 </context>
 <context>
-    <name>vormelle::convert::Recognizer</name>
+    <name>vormelle::engine::Recognizer</name>
     <message>
         <source>&quot;%1&quot; is not a language name</source>
         <translation>„%1“ ist kein Sprachname</translation>

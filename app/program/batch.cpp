@@ -3,9 +3,9 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
-#include "convert/engine.h"
-#include "convert/outcome.h"
-#include "convert/runlog.h"
+#include "engine/engine.h"
+#include "engine/outcome.h"
+#include "engine/runlog.h"
 #include "inputs/addfolder.h"
 #include "output/encoderchoice.h"
 #include "platform/attributes.h"
@@ -27,7 +27,7 @@ namespace vormelle::batch {
 namespace {
 
 namespace cli = commandline;
-using convert::RowOutcome;
+using engine::RowOutcome;
 
 // The signal that asked the run to stop, 0 for none. Only the handler writes it.
 volatile std::sig_atomic_t g_stopSignal = 0;
@@ -89,12 +89,12 @@ void addFolderTree(const QString& top, QStringList& files, QStringList* unreadab
 
 // The window's stored output choice: the first option into its folder (by default, into the
 // desktop folder), the second, or neither, beside the originals.
-std::optional<convert::OutputRule> storedOutputRule() {
+std::optional<engine::OutputRule> storedOutputRule() {
     const auto option = [](const char* key, const char* absent) {
         return settings::toBoolean(
             settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
     };
-    convert::OutputRule rule;
+    engine::OutputRule rule;
     try {
         // The two are option buttons: the second, when set, clears the first.
         rule.toFolder = option("Option1", "1") && !option("Option2", "0");
@@ -113,17 +113,17 @@ std::optional<convert::OutputRule> storedOutputRule() {
     return rule;
 }
 
-convert::Route routeFor(cli::CommandLine::Encoder encoder) {
+engine::Route routeFor(cli::CommandLine::Encoder encoder) {
     switch (encoder) {
     case cli::CommandLine::Encoder::Direct:
-        return convert::Route::Direct;
+        return engine::Route::Direct;
     case cli::CommandLine::Encoder::Pdf:
-        return convert::Route::Pdf;
+        return engine::Route::Pdf;
     case cli::CommandLine::Encoder::Unset:
         break;
     }
-    return encoderchoice::storedEncoder() == encoderchoice::Encoder::Direct ? convert::Route::Direct
-                                                                            : convert::Route::Pdf;
+    return encoderchoice::storedEncoder() == encoderchoice::Encoder::Direct ? engine::Route::Direct
+                                                                            : engine::Route::Pdf;
 }
 
 // What stderr shows while the run goes: a bar on a terminal, a line per file elsewhere.
@@ -137,10 +137,10 @@ public:
 
     void finished(const RowOutcome& row, bool stopping) {
         ++m_done;
-        const bool byStop = stopping && convert::endedByStop(row);
-        const QString reason = convert::escapedForOneLine(convert::failureReason(row));
-        const QString input = convert::escapedForOneLine(row.input);
-        const QString textNote = convert::escapedForOneLine(convert::textLayerNote(row));
+        const bool byStop = stopping && engine::endedByStop(row);
+        const QString reason = engine::escapedForOneLine(engine::failureReason(row));
+        const QString input = engine::escapedForOneLine(row.input);
+        const QString textNote = engine::escapedForOneLine(engine::textLayerNote(row));
         const QString converted =
             textNote.isEmpty()
                 ? QCoreApplication::translate("vormelle::batch", "converted")
@@ -151,7 +151,7 @@ public:
             print(stderr, QCoreApplication::translate("vormelle::batch", "%1 of %2: %3: %4")
                                   .arg(m_done)
                                   .arg(m_count)
-                                  .arg(convert::escapedForOneLine(row.fileName),
+                                  .arg(engine::escapedForOneLine(row.fileName),
                                        row.converted ? converted
                                                      : QCoreApplication::translate(
                                                            "vormelle::batch", "failed: ") +
@@ -208,11 +208,11 @@ QString progressLine(int done, int count, int width) {
 int run(const cli::CommandLine& command) {
     catchStopSignals();
 
-    convert::RunRequest request;
+    engine::RunRequest request;
     QStringList unreadable;
     request.inputs = expandInputs(command.inputs, &unreadable);
     for (const QString& folder : std::as_const(unreadable))
-        complain(convert::escapedForOneLine(folder) + QStringLiteral(": ") +
+        complain(engine::escapedForOneLine(folder) + QStringLiteral(": ") +
                  QCoreApplication::translate("vormelle::batch", "cannot be read"));
     if (request.inputs.isEmpty()) {
         complain(QCoreApplication::translate("vormelle::batch", "no TIFF files to convert"));
@@ -227,7 +227,7 @@ int run(const cli::CommandLine& command) {
         request.output = {false, {}};
         break;
     case cli::CommandLine::Destination::Stored: {
-        const std::optional<convert::OutputRule> stored = storedOutputRule();
+        const std::optional<engine::OutputRule> stored = storedOutputRule();
         if (!stored)
             return cli::kExitCannotRun;
         request.output = *stored;
@@ -236,21 +236,21 @@ int run(const cli::CommandLine& command) {
     }
     if (request.output.toFolder && !paths::IsFolder(request.output.folder)) {
         complain(
-            convert::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
+            engine::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
             QCoreApplication::translate("vormelle::conversion",
                                         "Folder does not exist. Please select another folder."));
         return cli::kExitCannotRun;
     }
     request.jobs = command.jobs > 0
                        ? command.jobs
-                       : convert::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
+                       : engine::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
     request.route = routeFor(command.encoder);
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
     request.text.languages =
         command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
 
-    convert::Engine engine(paths::programFolder());
+    engine::Engine engine(paths::programFolder());
     QString refusal = engine.prepare(request.route, request.text);
     if (refusal.isEmpty())
         refusal = engine.deploy();
@@ -262,21 +262,21 @@ int run(const cli::CommandLine& command) {
 
     // An asked-for log that cannot be written stops the run before it starts; the default one
     // is a convenience, and the run goes on without it as the window's does.
-    std::optional<convert::RunLog> log;
+    std::optional<engine::RunLog> log;
     if (!command.logFile.isEmpty()) {
         log.emplace(command.logFile, request);
         if (!log->isOpen()) {
             engine.finish();
-            complain(convert::escapedForOneLine(command.logFile) + QStringLiteral(": ") +
+            complain(engine::escapedForOneLine(command.logFile) + QStringLiteral(": ") +
                      log->error());
             return cli::kExitCannotRun;
         }
     } else {
-        log.emplace(convert::RunLog::newPathIn(convert::defaultLogFolder()), request);
+        log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
     }
 
     Progress progress(int(request.inputs.size()));
-    convert::RunCallbacks callbacks;
+    engine::RunCallbacks callbacks;
     callbacks.rowFinished = [&](int row, const RowOutcome& outcome) {
         log->write(row, outcome);
         progress.finished(outcome, engine.stopped());

@@ -6,9 +6,9 @@
 // the pages are from the TIFF's pixels (pixels changed; for grey and colour the PSNR of the text
 // area). `convert IN.tif OUT.djvu` converts one file with the module. The 100 files go through the
 // module on two threads, two files at a time, and through the PDF route two at a time.
-#include "convert/direct.h"
+#include "engine/direct.h"
 #include "bench/convert/cpuclock.h"
-#include "convert/pagereader.h"
+#include "engine/pagereader.h"
 #include "tests/convert/djvudecode.h"
 #include "tests/convert/tiffmaker.h"
 #include "tests/support/testenv.h"
@@ -77,7 +77,7 @@ QStringList direct(const QStringList& tiffs, const QString& out, int jobs) {
         QDir().mkpath(work);
         for (int i = next++; i < tiffs.size(); i = next++) {
             const QString result = work + QStringLiteral("/result.djvu");
-            const convert::DirectResult r = convert::encodeDirect(tiffs[i], work, result);
+            const engine::DirectResult r = engine::encodeDirect(tiffs[i], work, result);
             if (!r.problem.isEmpty()) {
                 std::fprintf(stderr, "%s: %s\n", qPrintable(tiffs[i]), qPrintable(r.problem));
                 std::exit(1);
@@ -100,22 +100,22 @@ QStringList writeImages(const QStringList& tiffs, const QString& folder) {
     QStringList lines;
     int n = 0;
     for (const QString& t : tiffs) {
-        convert::TiffPageReader reader(t);
+        engine::TiffPageReader reader(t);
         QStringList pages;
         while (reader.nextPage()) {
-            const convert::PageFormat& f = reader.format();
-            const bool bitonal = f.kind == convert::PixelKind::Bitonal;
+            const engine::PageFormat& f = reader.format();
+            const bool bitonal = f.kind == engine::PixelKind::Bitonal;
             const QString image = folder + QStringLiteral("/f%1p%2.%3")
                                                .arg(n)
                                                .arg(reader.pageNumber())
                                                .arg(bitonal                              ? "pbm"
-                                                    : f.kind == convert::PixelKind::Grey ? "pgm"
+                                                    : f.kind == engine::PixelKind::Grey ? "pgm"
                                                                                          : "ppm");
             QFile file(image);
             if (!file.open(QIODevice::WriteOnly))
                 std::exit(1);
             file.write(QByteArray(bitonal                              ? "P4"
-                                  : f.kind == convert::PixelKind::Grey ? "P5"
+                                  : f.kind == engine::PixelKind::Grey ? "P5"
                                                                        : "P6") +
                        "\n" + QByteArray::number(f.width) + " " + QByteArray::number(f.height) +
                        (bitonal ? "\n" : "\n255\n"));
@@ -125,7 +125,7 @@ QStringList writeImages(const QStringList& tiffs, const QString& folder) {
             pages << QStringLiteral("%1 %2 %3%4")
                          .arg(bitonal ? "cjb2" : "c44")
                          .arg(f.dpi)
-                         .arg(image, f.kind == convert::PixelKind::Colour
+                         .arg(image, f.kind == engine::PixelKind::Colour
                                          ? QStringLiteral(" -crcbfull")
                                          : QString());
         }
@@ -276,8 +276,8 @@ int main(int argc, char* argv[]) {
     if (app.arguments().value(1) == QLatin1String("convert") && argc == 4) {
         const QString work = env.path(QStringLiteral("work"));
         QDir().mkpath(work);
-        const convert::DirectResult r =
-            convert::encodeDirect(app.arguments()[2], work, work + QStringLiteral("/result.djvu"));
+        const engine::DirectResult r =
+            engine::encodeDirect(app.arguments()[2], work, work + QStringLiteral("/result.djvu"));
         std::printf("%d page(s) %s\n", r.pages, qPrintable(r.problem));
         return r.problem.isEmpty() &&
                        QFile::rename(work + QStringLiteral("/result.djvu"), app.arguments()[3])
@@ -298,8 +298,8 @@ int main(int argc, char* argv[]) {
         const long before = peakKiB(RUSAGE_SELF);
         const QString work = root + QStringLiteral("/work");
         QDir().mkpath(work);
-        const convert::DirectResult r =
-            convert::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"));
+        const engine::DirectResult r =
+            engine::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"));
         std::printf("600 dpi A4 %s: %s; peak memory: this process %ld KiB (%ld KiB before "
                     "converting), the encoder %ld KiB\n",
                     qPrintable(kind), r.problem.isEmpty() ? "converted" : qPrintable(r.problem),

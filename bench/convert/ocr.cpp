@@ -5,11 +5,11 @@
 // single-page files through the engine (direct route, text layer on) with two workers against
 // one; the baseline is the one-worker run, measured in the same run, the two sides taking turns.
 //   vormelle-bench-ocr [pages|workers]...   (default: both)
-#include "convert/ocr.h"
+#include "engine/ocr.h"
 #include "bench/convert/cpuclock.h"
-#include "convert/direct.h"
-#include "convert/engine.h"
-#include "convert/pagereader.h"
+#include "engine/direct.h"
+#include "engine/engine.h"
+#include "engine/pagereader.h"
 #include "tests/convert/textpage.h"
 #include "tests/support/testenv.h"
 
@@ -44,12 +44,12 @@ test::TextPageLayout a4(const QString& family, bool antialiased, int seed) {
 // One page read as the engine reads it, for the recognizer alone.
 struct Pixels {
     std::vector<uchar> bytes;
-    convert::PageFormat format;
+    engine::PageFormat format;
     qsizetype stride = 0;
 };
 Pixels readPage(const QString& tiff) {
     Pixels p;
-    convert::TiffPageReader reader(tiff);
+    engine::TiffPageReader reader(tiff);
     if (!reader.nextPage())
         qFatal("cannot read %s", qPrintable(tiff));
     p.format = reader.format();
@@ -70,13 +70,13 @@ void pageFigures(const QString& root, const char* name, const QString& family, b
     const QString work = root + QStringLiteral("/work-%1").arg(QLatin1String(name));
     QDir().mkpath(work);
     const QString plain = work + QStringLiteral("/plain.djvu");
-    const convert::DirectResult encoded = convert::encodeDirect(tiff, work, plain);
+    const engine::DirectResult encoded = engine::encodeDirect(tiff, work, plain);
     if (!encoded.problem.isEmpty())
         qFatal("%s", qPrintable(encoded.problem));
     const QString searchable = work + QStringLiteral("/searchable.djvu");
     QFile::copy(plain, searchable);
 
-    convert::Recognizer recognizer(QStringLiteral("eng"));
+    engine::Recognizer recognizer(QStringLiteral("eng"));
     // Recognition alone, three times: the median processor time.
     const Pixels pixels = readPage(tiff);
     std::vector<double> cpu;
@@ -88,8 +88,8 @@ void pageFigures(const QString& root, const char* name, const QString& family, b
                       }).cpu);
     }
     const Cost whole = measure([&] {
-        const convert::TextLayerResult r =
-            convert::addTextLayer(recognizer, tiff, searchable, work);
+        const engine::TextLayerResult r =
+            engine::addTextLayer(recognizer, tiff, searchable, work);
         if (!r.problem.isEmpty())
             qFatal("%s", qPrintable(r.problem));
     });
@@ -133,20 +133,20 @@ void workerFigures(const QString& root) {
         const QString out = root + QStringLiteral("/out-%1").arg(jobs);
         QDir(out).removeRecursively();
         QDir().mkpath(out);
-        convert::RunRequest request;
+        engine::RunRequest request;
         request.inputs = inputs;
         request.output = {true, out};
         request.jobs = jobs;
-        request.route = convert::Route::Direct;
+        request.route = engine::Route::Direct;
         request.text = {true, QStringLiteral("eng")};
-        convert::Engine engine(QString::fromUtf8(VORMELLE_BUILT_PROGRAM_DIR));
+        engine::Engine engine(QString::fromUtf8(VORMELLE_BUILT_PROGRAM_DIR));
         QString refusal = engine.prepare(request.route, request.text);
         if (refusal.isEmpty())
             refusal = engine.deploy();
         if (!refusal.isEmpty())
             qFatal("%s", qPrintable(refusal));
         const Cost cost = measure([&] {
-            for (const convert::RowOutcome& row : engine.convert(request, {})) {
+            for (const engine::RowOutcome& row : engine.convert(request, {})) {
                 if (!row.converted || !row.textProblem.isEmpty())
                     qFatal("%s: %s", qPrintable(row.fileName), qPrintable(row.textProblem));
             }

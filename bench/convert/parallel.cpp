@@ -14,7 +14,7 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "bench/convert/cpuclock.h"
-#include "convert/engine.h"
+#include "engine/engine.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
 
@@ -215,7 +215,7 @@ int main(int argc, char* argv[]) {
     }
     const QString book = env.path(QStringLiteral("book.tif"));
     test::writeTiff(book, test::TiffKind::BitonalG4, kPagesInOneFile, 2480, 3508, 300);
-    const int jobs = convert::jobsFromSetting({});
+    const int jobs = engine::jobsFromSetting({});
     // `vormelle-bench-parallel book` measures only the 30-page file.
     const bool onlyBook = argc > 1 && qstrcmp(argv[1], "book") == 0;
 

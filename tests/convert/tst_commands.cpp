@@ -1,4 +1,4 @@
-#include "convert/commands.h"
+#include "engine/commands.h"
 
 #include <QtTest>
 
@@ -60,7 +60,7 @@ void CommandsTest::outputPath() {
     QFETCH(bool, option1);
     QFETCH(QString, text1);
     QFETCH(QString, expected);
-    QCOMPARE(convert::outputPathFor(input, option1, text1,
+    QCOMPARE(engine::outputPathFor(input, option1, text1,
                                     windows ? paths::Style::Windows : paths::Style::Posix),
              expected);
 }
@@ -86,15 +86,15 @@ void CommandsTest::firstArguments() {
     QFETCH(QString, input);
     QFETCH(QString, passedInput);
     const QString pdf = QStringLiteral("/tmp/vormelle-run-1-abcdef/pdf_temp.pdf");
-    QCOMPARE(convert::firstConverterArguments(input, pdf),
+    QCOMPARE(engine::firstConverterArguments(input, pdf),
              (QStringList{"-n", "-z", "-m", "1024", passedInput, "-o", pdf}));
 }
 
 void CommandsTest::environment() {
     const QString folder = QStringLiteral("/tmp/vormelle-run-7-abcdef");
-    const convert::Command first = convert::firstConverter(folder);
+    const engine::Command first = engine::firstConverter(folder);
     QCOMPARE(first.program, folder + QStringLiteral("/tiff2pdf"));
-    auto value = [](const convert::Command& c, const QByteArray& name) {
+    auto value = [](const engine::Command& c, const QByteArray& name) {
         for (const auto& [n, v] : c.environment) {
             if (n == name)
                 return v;
@@ -105,16 +105,16 @@ void CommandsTest::environment() {
     // No library search path: a temporary path holding ":" would split into others.
     QCOMPARE(value(first, "LD_LIBRARY_PATH"), QByteArray("(unset)"));
     // Without a run folder nothing is run from anywhere else.
-    QVERIFY(convert::firstConverter(QString()).program.isEmpty());
+    QVERIFY(engine::firstConverter(QString()).program.isEmpty());
 
-    const convert::Command second = convert::secondConverter(QStringLiteral("/opt/v"), folder);
+    const engine::Command second = engine::secondConverter(QStringLiteral("/opt/v"), folder);
     QCOMPARE(second.program, QStringLiteral("/opt/v/pdf2djvu/pdf2djvu"));
     QCOMPARE(value(second, "TMPDIR"), folder.toUtf8());
     QCOMPARE(value(second, "LD_LIBRARY_PATH"), QByteArray("(unset)"));
 
-    QCOMPARE(convert::converterEnvironment(folder, false),
+    QCOMPARE(engine::converterEnvironment(folder, false),
              (platform::EnvironmentChanges{{"TMPDIR", folder.toUtf8()}, {"LC_ALL", "C.UTF-8"}}));
-    QCOMPARE(convert::converterEnvironment(folder, true),
+    QCOMPARE(engine::converterEnvironment(folder, true),
              (platform::EnvironmentChanges{{"TMPDIR", folder.toUtf8()}}));
 }
 

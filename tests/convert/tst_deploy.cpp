@@ -1,6 +1,6 @@
-#include "convert/commands.h"
-#include "convert/deploy.h"
-#include "convert/runner.h"
+#include "engine/commands.h"
+#include "engine/deploy.h"
+#include "engine/runner.h"
 #include "platform/basicerror.h"
 #include "platform/process.h"
 #include "resources/toolfiles.h"
@@ -62,34 +62,34 @@ void DeployTest::writeIfAbsentNeverReplace() {
     const QString folder = env.dir();
     const QString present = env.writeFile(resources::toolFile(101).fileName, "mine");
     ::chmod(QFile::encodeName(present).constData(), 0600);
-    convert::writeToolFile(folder, resources::toolFile(101), "resource bytes");
-    convert::writeToolFile(folder, resources::toolFile(103), "library bytes");
+    engine::writeToolFile(folder, resources::toolFile(101), "resource bytes");
+    engine::writeToolFile(folder, resources::toolFile(103), "library bytes");
     QFile kept(present);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("mine"));
     QCOMPARE(modeOf(present), 0600);
-    QFile written(convert::toolPath(folder, 103));
+    QFile written(engine::toolPath(folder, 103));
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), QByteArray("library bytes"));
 
     // The tool gets its execute bit; the libraries need none.
     QFile::remove(present);
-    convert::writeToolFile(folder, resources::toolFile(101), "#!/bin/sh\n");
+    engine::writeToolFile(folder, resources::toolFile(101), "#!/bin/sh\n");
     QCOMPARE(modeOf(present) & 0100, 0100);
-    QCOMPARE(modeOf(convert::toolPath(folder, 103)) & 0111, 0);
+    QCOMPARE(modeOf(engine::toolPath(folder, 103)) & 0111, 0);
 }
 
 void DeployTest::carriedLibrariesAreTheOnesLoaded() {
     test::TestEnv env;
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(env.dir(), tool, resources::customResource(tool.id));
+        engine::writeToolFile(env.dir(), tool, resources::customResource(tool.id));
     // The loader lists what it would load, as ldd does, instead of running the tool.
-    convert::Command c = convert::firstConverter(env.dir());
+    engine::Command c = engine::firstConverter(env.dir());
     c.environment.append(std::pair<QByteArray, QByteArray>("LD_TRACE_LOADED_OBJECTS", "1"));
     QByteArray output;
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.output = &output;
-    QCOMPARE(convert::RunAndWait(c, 0, options), 0);
+    QCOMPARE(engine::RunAndWait(c, 0, options), 0);
     // The three are loaded from the copies handed over, and never looked for by name.
     for (int fd : {4, 5, 6})
         QVERIFY2(output.contains("/proc/self/fd/" + QByteArray::number(fd) + " ("),
@@ -112,7 +112,7 @@ void DeployTest::firstConverterLimits() {
     const QString tools = env.path(QStringLiteral("tools"));
     QDir().mkpath(tools);
     for (const resources::ToolFile& tool : resources::toolFiles())
-        convert::writeToolFile(tools, tool, resources::customResource(tool.id));
+        engine::writeToolFile(tools, tool, resources::customResource(tool.id));
     const QString tiff = env.path(QStringLiteral("page.tif"));
     if (absurd) {
         test::writeAbsurdTiff(tiff);
@@ -121,12 +121,12 @@ void DeployTest::firstConverterLimits() {
         test::writeTiff(tiff, test::TiffKind::RgbDeflate, 1, 9921, 14031, 1200);
     }
     const QString pdf = env.path(QStringLiteral("out.pdf"));
-    convert::Command c = convert::firstConverter(tools);
-    c.arguments = convert::firstConverterArguments(tiff, pdf);
+    engine::Command c = engine::firstConverter(tools);
+    c.arguments = engine::firstConverterArguments(tiff, pdf);
     QByteArray output;
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.output = &output;
-    const qint32 result = convert::RunAndWait(c, 0, options);
+    const qint32 result = engine::RunAndWait(c, 0, options);
     if (absurd) {
         QCOMPARE(result, 1);
         QVERIFY2(output.contains("forbidden"), output.constData());

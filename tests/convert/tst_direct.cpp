@@ -1,6 +1,6 @@
-#include "convert/direct.h"
-#include "convert/pagereader.h"
-#include "convert/tiffinspect.h"
+#include "engine/direct.h"
+#include "engine/pagereader.h"
+#include "engine/tiffinspect.h"
 #include "platform/regularfile.h"
 #include "tests/convert/djvudecode.h"
 #include "tests/convert/tiffmaker.h"
@@ -55,7 +55,7 @@ QImage drawn(const TiffPage& p) {
 }
 
 struct Converted {
-    convert::DirectResult result;
+    engine::DirectResult result;
     QString djvu;
     QStringList leftInWork; // what the encoder left in its work folder besides the result
 };
@@ -65,7 +65,7 @@ Converted convertFile(const test::TestEnv& env, const QString& tiff, const QStri
     QDir().mkpath(work);
     Converted c;
     c.djvu = work + QStringLiteral("/result.djvu");
-    c.result = convert::encodeDirect(tiff, work, c.djvu);
+    c.result = engine::encodeDirect(tiff, work, c.djvu);
     c.leftInWork = QDir(work).entryList(QDir::Files);
     c.leftInWork.removeAll(QStringLiteral("result.djvu"));
     return c;
@@ -237,8 +237,8 @@ void DirectTest::inspectionByRoute() {
     test::TestEnv env;
     const QString tiff = env.path(QStringLiteral("in.tif"));
     test::writeTiffPages(tiff, {written});
-    QCOMPARE(convert::inspectTiff(tiff).problem, pdfProblem);
-    const convert::TiffInspection direct = convert::inspectTiff(tiff, convert::Route::Direct);
+    QCOMPARE(engine::inspectTiff(tiff).problem, pdfProblem);
+    const engine::TiffInspection direct = engine::inspectTiff(tiff, engine::Route::Direct);
     QCOMPARE(direct.problem, QString());
     QCOMPARE(direct.pages, 1);
     const Converted c = convertFile(env, tiff, QStringLiteral("work"));
@@ -287,8 +287,8 @@ void DirectTest::problemsNamedAsOnThePdfRoute() {
         if (damage == QLatin1String("text"))
             f.write("plain text\n");
     }
-    QCOMPARE(convert::inspectTiff(tiff).problem, problem);
-    QCOMPARE(convert::inspectTiff(tiff, convert::Route::Direct).problem, problem);
+    QCOMPARE(engine::inspectTiff(tiff).problem, problem);
+    QCOMPARE(engine::inspectTiff(tiff, engine::Route::Direct).problem, problem);
     const Converted c = convertFile(env, tiff, QStringLiteral("work"));
     QCOMPARE(c.result.problem, problem);
     QCOMPARE(c.result.pages, 0);
@@ -299,7 +299,7 @@ void DirectTest::problemsNamedAsOnThePdfRoute() {
 // Without cjb2 on the PATH the route is refused before anything is converted.
 void DirectTest::missingEncoderSaidUpFront() {
     test::TestEnv env;
-    QCOMPARE(convert::directEncoderProblem(), QString());
+    QCOMPARE(engine::directEncoderProblem(), QString());
     const QString bin = env.path(QStringLiteral("bin"));
     QDir().mkpath(bin);
     for (const char* tool : {"c44", "djvm"})
@@ -307,7 +307,7 @@ void DirectTest::missingEncoderSaidUpFront() {
                             bin + QLatin1Char('/') + QLatin1String(tool)));
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", bin.toUtf8());
-    const QString problem = convert::directEncoderProblem();
+    const QString problem = engine::directEncoderProblem();
     const QString tiff = env.path(QStringLiteral("in.tif"));
     test::writeTiff(tiff, TiffKind::BitonalG4);
     const Converted c = convertFile(env, tiff, QStringLiteral("work"));
@@ -331,8 +331,8 @@ void DirectTest::stopKillsTheEncoder() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         stop = true;
     });
-    const convert::DirectResult r =
-        convert::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"), &stop);
+    const engine::DirectResult r =
+        engine::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"), &stop);
     stopper.join();
     QVERIFY(r.stopped);
     QCOMPARE(r.problem, QStringLiteral("the conversion was stopped"));
@@ -367,14 +367,14 @@ void DirectTest::readsTheFileItHolds() {
     const QString tiff = env.path(QStringLiteral("a.tif"));
     test::writeTiff(tiff, TiffKind::BitonalG4, 2, 160, 240);
     const platform::RegularFile held(tiff);
-    QCOMPARE(convert::inspectTiff(held, convert::Route::Direct).pages, 2);
+    QCOMPARE(engine::inspectTiff(held, engine::Route::Direct).pages, 2);
     const QString fifo = env.path(QStringLiteral("fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QCOMPARE(::rename(QFile::encodeName(fifo).constData(), QFile::encodeName(tiff).constData()), 0);
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
-    const convert::DirectResult r =
-        convert::encodeDirect(held, work, work + QStringLiteral("/result.djvu"));
+    const engine::DirectResult r =
+        engine::encodeDirect(held, work, work + QStringLiteral("/result.djvu"));
     QCOMPARE(r.problem, QString());
     QCOMPARE(r.pages, 2);
     QCOMPARE(test::djvuPageSize(work + QStringLiteral("/result.djvu"), 2), QSize(160, 240));

@@ -1,7 +1,7 @@
 #include "app/controls.h"
 #include "app/listview.h"
-#include "convert/checks.h"
-#include "convert/tiffinspect.h"
+#include "engine/checks.h"
+#include "engine/tiffinspect.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
 
@@ -80,7 +80,7 @@ void EndToEndTest::kinds() {
     f.start();
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
     const QString output = f.env.path(QStringLiteral("scan.djvu"));
-    QCOMPARE(convert::djvuPageCount(output), std::optional<int>(pages));
+    QCOMPARE(engine::djvuPageCount(output), std::optional<int>(pages));
     for (int p = 1; p <= pages; ++p)
         verifyPage(output, p);
     QCOMPARE(f.leftInTemp(), QStringList());
@@ -125,7 +125,7 @@ void EndToEndTest::mixedRun() {
         QFile cut(in("trunc.tif"));
         QVERIFY(cut.resize(test::lastDirectoryOffset(in("trunc.tif"))));
     }
-    const convert::TiffInspection trunc = convert::inspectTiff(in("trunc.tif"));
+    const engine::TiffInspection trunc = engine::inspectTiff(in("trunc.tif"));
     QCOMPARE(trunc.pages, 3);
     QCOMPARE(trunc.problem, QStringLiteral("page 3 cannot be read"));
     f.env.writeFile(QStringLiteral("in/notes.tif"), "These are notes, not an image.\n");
@@ -154,9 +154,9 @@ void EndToEndTest::mixedRun() {
     QCOMPARE(lines[5], QStringLiteral("deep.tif: 16-bit samples are not supported"));
 
     QCOMPARE(test::fileBytes(old), QByteArray("older trunc result"));
-    QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("out/good1.djvu"))),
+    QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("out/good1.djvu"))),
              std::optional<int>(1));
-    QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("out/good2.djvu"))),
+    QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("out/good2.djvu"))),
              std::optional<int>(2));
     QVERIFY(!QFile::exists(f.env.path(QStringLiteral("out/notes.djvu"))));
     QVERIFY(!QFile::exists(f.env.path(QStringLiteral("out/deep.djvu"))));
@@ -220,7 +220,7 @@ void EndToEndTest::inspectedRun() {
     for (const char* name : {"good.djvu", "nounit.djvu", "fine.djvu"})
         verifyPage(out(name), 1);
 
-    QCOMPARE(convert::djvuPageCount(out("tiles.djvu")), std::optional<int>(2));
+    QCOMPARE(engine::djvuPageCount(out("tiles.djvu")), std::optional<int>(2));
     for (int p = 1; p <= 2; ++p) {
         QCOMPARE(test::djvuPageSize(out("tiles.djvu"), p), QSize(128, 192)); // its own pixels
         const QList<QRgb> q = test::renderDjvuColours(out("tiles.djvu"), p);
@@ -248,9 +248,9 @@ void EndToEndTest::shippedSamples() {
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
     for (const QString& name : names) {
         const QString djvu = out + QLatin1Char('/') + name.chopped(4) + QStringLiteral(".djvu");
-        const convert::TiffInspection tiff = convert::inspectTiff(shipped.filePath(name));
+        const engine::TiffInspection tiff = engine::inspectTiff(shipped.filePath(name));
         QCOMPARE(tiff.problem, QString());
-        QCOMPARE(convert::djvuPageCount(djvu), std::optional<int>(tiff.pages));
+        QCOMPARE(engine::djvuPageCount(djvu), std::optional<int>(tiff.pages));
     }
 }
 

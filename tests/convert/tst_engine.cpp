@@ -1,6 +1,6 @@
 #include "app/paths/paths.h"
-#include "convert/checks.h"
-#include "convert/engine.h"
+#include "engine/checks.h"
+#include "engine/engine.h"
 #include "tests/convert/tiffmaker.h"
 #include "tests/support/testenv.h"
 
@@ -11,9 +11,9 @@
 #include <csignal>
 
 using namespace vormelle;
-using convert::Engine;
-using convert::RowOutcome;
-using convert::RunRequest;
+using engine::Engine;
+using engine::RowOutcome;
+using engine::RunRequest;
 
 namespace {
 
@@ -47,7 +47,7 @@ Run convertAll(const QString& programFolder, const RunRequest& request,
         run.refusal = engine.deploy();
     if (!run.refusal.isEmpty())
         return run;
-    convert::RunCallbacks callbacks;
+    engine::RunCallbacks callbacks;
     callbacks.rowStarted = [&](int row) {
         run.started.append(row);
         if (onStart)
@@ -115,7 +115,7 @@ void EngineTest::jobsFromSetting_data() {
 void EngineTest::jobsFromSetting() {
     QFETCH(QString, value);
     QFETCH(int, jobs);
-    QCOMPARE(convert::jobsFromSetting(value), jobs);
+    QCOMPARE(engine::jobsFromSetting(value), jobs);
 }
 
 void EngineTest::parallelRowsInListOrder_data() {
@@ -147,7 +147,7 @@ void EngineTest::parallelRowsInListOrder() {
     QCOMPARE(run.refusal, QString());
     QCOMPARE(run.rows.size(), 5);
     for (int i = 0; i < 5; ++i) {
-        QVERIFY2(run.rows[i].converted, qPrintable(convert::failureReason(run.rows[i])));
+        QVERIFY2(run.rows[i].converted, qPrintable(engine::failureReason(run.rows[i])));
         QCOMPARE(run.rows[i].input, request.inputs[i]);
         // Each result is its own row's: the page widths differ.
         QCOMPARE(test::djvuPageSize(run.rows[i].output, 1), QSize(160 + i, 240));
@@ -174,12 +174,12 @@ void EngineTest::crashingConverterCostsOnlyItsRow() {
     const Run run = convertAll(program, request);
     QCOMPARE(run.rows.size(), 4);
     for (int i : {0, 1, 3})
-        QVERIFY2(run.rows[i].converted, qPrintable(convert::failureReason(run.rows[i])));
+        QVERIFY2(run.rows[i].converted, qPrintable(engine::failureReason(run.rows[i])));
     QVERIFY(!run.rows[2].converted);
-    QCOMPARE(convert::failureReason(run.rows[2]),
+    QCOMPARE(engine::failureReason(run.rows[2]),
              QStringLiteral("pdf2djvu crashed (Segmentation fault)"));
     QVERIFY(!QFile::exists(m_env->path(QStringLiteral("p2.djvu"))));
-    QCOMPARE(convert::closingText(run.rows).split(QStringLiteral("\r\n")).last(),
+    QCOMPARE(engine::closingText(run.rows).split(QStringLiteral("\r\n")).last(),
              QStringLiteral("p2.tif: pdf2djvu crashed (Segmentation fault)"));
 }
 
@@ -197,18 +197,18 @@ void EngineTest::oneOutputPerRun() {
         test::writeTiff(request.inputs.back(), test::TiffKind::BitonalG4);
     }
     const Run run = convertAll(test::TestEnv::builtProgramFolder(), request);
-    QCOMPARE(convert::closingText(run.rows).split(QStringLiteral("\r\n")),
+    QCOMPARE(engine::closingText(run.rows).split(QStringLiteral("\r\n")),
              (QStringList{"Done.", "", "2 of 4 file(s) could not be converted:",
                           "a.tiff: its result a.djvu would replace the one made from a.tif; save "
                           "beside the originals or rename one",
                           "a.tif: its result a.djvu would replace the one made from a.tif; save "
                           "beside the originals or rename one"}));
     QCOMPARE(entries(out), (QStringList{"a.djvu", "b.djvu"}));
-    QCOMPARE(convert::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(1));
+    QCOMPARE(engine::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(1));
 
     // Beside the originals, only files of one folder can meet.
     request.output = {};
-    const QStringList clashes = convert::planOutputs(request.inputs, request.output).clashes;
+    const QStringList clashes = engine::planOutputs(request.inputs, request.output).clashes;
     QCOMPARE(clashes, (QStringList{"",
                                    "its result a.djvu would replace the one made from a.tif; "
                                    "rename one",
@@ -240,7 +240,7 @@ void EngineTest::pagesKeepTheirPixels() {
     request.inputs = {m_env->path(QStringLiteral("page.tif"))};
     test::writeTiffPages(request.inputs[0], {page, page});
     const Run run = convertAll(test::TestEnv::builtProgramFolder(), request);
-    QVERIFY2(run.rows.value(0).converted, qPrintable(convert::failureReason(run.rows.value(0))));
+    QVERIFY2(run.rows.value(0).converted, qPrintable(engine::failureReason(run.rows.value(0))));
     const QString djvu = m_env->path(QStringLiteral("page.djvu"));
     for (int p : {1, 2})
         QCOMPARE(test::djvuPageSize(djvu, p), QSize(1240, 1754));
@@ -290,7 +290,7 @@ void EngineTest::failingPartFailsTheRow() {
     test::writeTiff(request.inputs[0], test::TiffKind::BitonalG4, 3);
     const Run run = convertAll(program, request);
     QVERIFY(!run.rows.value(0).converted);
-    QCOMPARE(convert::failureReason(run.rows[0]), QStringLiteral("page 3 is broken"));
+    QCOMPARE(engine::failureReason(run.rows[0]), QStringLiteral("page 3 is broken"));
     QVERIFY(!QFile::exists(m_env->path(QStringLiteral("three.djvu"))));
 }
 
@@ -312,9 +312,9 @@ void EngineTest::stopEndsTheRowsInFlight() {
     Run run;
     {
         Engine engine(program);
-        QCOMPARE(engine.prepare(convert::Route::Pdf), QString());
+        QCOMPARE(engine.prepare(engine::Route::Pdf), QString());
         QCOMPARE(engine.deploy(), QString());
-        convert::RunCallbacks callbacks;
+        engine::RunCallbacks callbacks;
         callbacks.pause = [&] {
             if (!asked && fileBytes(ready).count('\n') == 2) {
                 asked = true;
@@ -331,7 +331,7 @@ void EngineTest::stopEndsTheRowsInFlight() {
     QCOMPARE(run.rows[0].stopped && run.rows[1].stopped, true);
     for (int i = 2; i < 5; ++i) {
         QVERIFY(!run.rows[i].started);
-        QCOMPARE(convert::failureReason(run.rows[i]), QStringLiteral("not started"));
+        QCOMPARE(engine::failureReason(run.rows[i]), QStringLiteral("not started"));
     }
     for (int i = 0; i < 5; ++i)
         QVERIFY(!QFile::exists(m_env->path(QStringLiteral("p%1.djvu").arg(i))));
@@ -342,7 +342,7 @@ void EngineTest::stopEndsTheRowsInFlight() {
 // at once, and a missing encoder is said before anything is converted.
 void EngineTest::directRoute() {
     RunRequest request;
-    request.route = convert::Route::Direct;
+    request.route = engine::Route::Direct;
     request.jobs = 2;
     const QList<std::pair<const char*, test::TiffKind>> files{
         {"alpha.tif", test::TiffKind::RgbAlpha},
@@ -356,9 +356,9 @@ void EngineTest::directRoute() {
     QCOMPARE(run.refusal, QString());
     QCOMPARE(run.rows.size(), 3);
     for (const RowOutcome& row : run.rows) {
-        QVERIFY2(row.converted, qPrintable(convert::failureReason(row)));
-        QCOMPARE(row.route, convert::Route::Direct);
-        QCOMPARE(convert::djvuPageCount(row.output), std::optional(row.pages));
+        QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+        QCOMPARE(row.route, engine::Route::Direct);
+        QCOMPARE(engine::djvuPageCount(row.output), std::optional(row.pages));
     }
     QCOMPARE(run.rows[2].pages, 2);
 

@@ -3,7 +3,7 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
-#include "convert/checks.h"
+#include "engine/checks.h"
 #include "resources/toolfiles.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/tiffmaker.h"
@@ -277,7 +277,7 @@ void FaultsTest::converterCrashes() {
     QVERIFY(!QFile::exists(once)); // the fault did strike
     QCOMPARE(f.lastBox(), closing(1, 2, {QStringLiteral("a.tif: ") + reason}));
     QCOMPARE(test::fileBytes(old), QByteArray("the older result"));
-    QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("b.djvu"))), std::optional(1));
+    QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("b.djvu"))), std::optional(1));
     QCOMPARE(f.leftInTemp(), QStringList());
 }
 
@@ -461,7 +461,7 @@ void FaultsTest::outputFolderReadOnlyDuringTheRun() {
     QCOMPARE(f.lastBox(), closing(2, 3, {"b.tif: " + readOnly, "c.tif: " + readOnly}));
     QCOMPARE(test::fileBytes(count), QByteArray("2\n"));
     QCOMPARE(entriesOf(out), (QStringList{"a.djvu", "c.djvu"}));
-    QCOMPARE(convert::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(1));
+    QCOMPARE(engine::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(1));
     QCOMPARE(test::fileBytes(old), QByteArray("the older result"));
     QCOMPARE(f.leftInTemp(), QStringList());
 }
@@ -524,7 +524,7 @@ void FaultsTest::temporaryLocationFull() {
     if (toolsFit) {
         QCOMPARE(f.lastBox(),
                  closing(1, 2, {"noise.tif: no space left in the temporary folder " + f.temp()}));
-        QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("small.djvu"))),
+        QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("small.djvu"))),
                  std::optional(1));
     } else {
         const QString what = full == QStringLiteral("folder")
@@ -578,7 +578,7 @@ void FaultsTest::carriedConverterWhereverTheTemporaryLocationLies() {
     f.form->Option2->setChecked(true);
     f.start();
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
-    QCOMPARE(convert::djvuPageCount(f.env.path(QStringLiteral("page.djvu"))), std::optional(2));
+    QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("page.djvu"))), std::optional(2));
     QVERIFY2(!QFileInfo::exists(mark), "the planted library was loaded");
     QCOMPARE(entriesOf(temp), QStringList());
 }
@@ -704,7 +704,7 @@ void FaultsTest::killedAndStartedAgain() {
     QCOMPARE(settings::GetSetting(QStringLiteral("Option2"), QString()),
              settings::booleanText(false));
     QCOMPARE(entriesOf(out), (QStringList{"a.djvu", "b.djvu"}));
-    QCOMPARE(convert::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(2));
+    QCOMPARE(engine::djvuPageCount(out + QStringLiteral("/a.djvu")), std::optional(2));
     QCOMPARE(test::fileBytes(old), QByteArray("the older result"));
     const QStringList leftBehind = entriesOf(temp);
     QCOMPARE(leftBehind.size(), 1);
@@ -770,7 +770,7 @@ void FaultsTest::twoInstancesIntoOneFolder() {
     }
     QCOMPARE(entriesOf(out), (QStringList{"a.djvu", "b.djvu", "c.djvu"}));
     for (const QString& name : entriesOf(out))
-        QCOMPARE(convert::djvuPageCount(out + QLatin1Char('/') + name), std::optional(3));
+        QCOMPARE(engine::djvuPageCount(out + QLatin1Char('/') + name), std::optional(3));
     QCOMPARE(entriesOf(temp), QStringList());
 }
 
@@ -816,7 +816,7 @@ void FaultsTest::fileSwappedAfterItsInspection() {
     QVERIFY(!QFile::exists(other)); // the swap did happen
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
     const QString djvu = f.env.path(QStringLiteral("a.djvu"));
-    QCOMPARE(convert::djvuPageCount(djvu), std::optional(1));
+    QCOMPARE(engine::djvuPageCount(djvu), std::optional(1));
     QCOMPARE(test::djvuPageSize(djvu, 1), QSize(160, 240));
     QCOMPARE(f.leftInTemp(), QStringList());
 }

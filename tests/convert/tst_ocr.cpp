@@ -1,10 +1,10 @@
 #include "app/controls.h"
 #include "app/settingsstore.h"
-#include "convert/direct.h"
-#include "convert/engine.h"
-#include "convert/ocr.h"
-#include "convert/outcome.h"
-#include "convert/runlog.h"
+#include "engine/direct.h"
+#include "engine/engine.h"
+#include "engine/ocr.h"
+#include "engine/outcome.h"
+#include "engine/runlog.h"
 #include "output/encoderchoice.h"
 #include "tests/convert/runfixture.h"
 #include "tests/convert/textpage.h"
@@ -18,14 +18,14 @@
 #include <QtTest>
 
 using namespace vormelle;
-using convert::Engine;
-using convert::Route;
-using convert::RowOutcome;
-using convert::RunRequest;
+using engine::Engine;
+using engine::Route;
+using engine::RowOutcome;
+using engine::RunRequest;
 using test::TextPage;
 using test::TextPageLayout;
 
-Q_DECLARE_METATYPE(vormelle::convert::Route)
+Q_DECLARE_METATYPE(vormelle::engine::Route)
 
 namespace {
 
@@ -73,8 +73,8 @@ QString djvutxt(const QString& djvu) {
 }
 
 // A text layer script's word line for a page of the given size.
-convert::PageText oneWord(const QRect& box, const QString& text, const QSize& size) {
-    convert::PageText page;
+engine::PageText oneWord(const QRect& box, const QString& text, const QSize& size) {
+    engine::PageText page;
     page.size = size;
     page.paragraphs = {{box, {{box, {{box, text}}}}}};
     return page;
@@ -128,7 +128,7 @@ void OcrTest::expressionTurnsAndEscapes() {
     QFETCH(QSize, djvuPage);
     QFETCH(QByteArray, wordLine);
     const QByteArray expression =
-        convert::textLayerExpression(oneWord(box, word, QSize(100, 200)), djvuPage);
+        engine::textLayerExpression(oneWord(box, word, QSize(100, 200)), djvuPage);
     QVERIFY2(expression.startsWith("(page 0 0 " + QByteArray::number(djvuPage.width()) + ' ' +
                                    QByteArray::number(djvuPage.height())),
              expression.constData());
@@ -163,7 +163,7 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
 
     const Run run = convertAll(ocrRequest(env, {tiff}, route));
     QCOMPARE(run.refusal, QString());
-    QVERIFY2(run.rows[0].converted, qPrintable(convert::failureReason(run.rows[0])));
+    QVERIFY2(run.rows[0].converted, qPrintable(engine::failureReason(run.rows[0])));
     QCOMPARE(run.rows[0].textProblem, QString());
     const QList<test::HiddenWord> found = test::hiddenWords(run.rows[0].output, 1);
     const double recall = test::wordRecall(page.text(), textOf(found));
@@ -269,10 +269,10 @@ void OcrTest::pageWithoutTextIsNamedNotFailed() {
     QVERIFY(test::hiddenWords(run.rows[0].output, 1).isEmpty());
     QVERIFY(!test::hiddenWords(run.rows[0].output, 2).isEmpty());
     // Not a failure: the closing box has nothing to say.
-    QCOMPARE(convert::closingText(run.rows), QStringLiteral("Done."));
+    QCOMPARE(engine::closingText(run.rows), QStringLiteral("Done."));
     const QString logPath = env.path(QStringLiteral("run.log"));
     {
-        convert::RunLog log(logPath, request);
+        engine::RunLog log(logPath, request);
         log.write(0, run.rows[0]);
         log.write(1, run.rows[1]);
     }
@@ -290,12 +290,12 @@ void OcrTest::stopLeavesTheDocumentAsItWas() {
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
     const QString djvu = work + QStringLiteral("/result.djvu");
-    QVERIFY(convert::encodeDirect(tiff, work, djvu).problem.isEmpty());
+    QVERIFY(engine::encodeDirect(tiff, work, djvu).problem.isEmpty());
     const QByteArray before = test::fileBytes(djvu);
-    convert::Recognizer recognizer(QStringLiteral("eng"));
+    engine::Recognizer recognizer(QStringLiteral("eng"));
     const std::atomic<bool> stop{true};
-    const convert::TextLayerResult result =
-        convert::addTextLayer(recognizer, tiff, djvu, work, &stop);
+    const engine::TextLayerResult result =
+        engine::addTextLayer(recognizer, tiff, djvu, work, &stop);
     QVERIFY(result.stopped);
     QCOMPARE(test::fileBytes(djvu), before);
     QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{QStringLiteral("result.djvu")});

@@ -1,12 +1,12 @@
-#include "convert/outcome.h"
-#include "convert/runner.h" // kStartFailed
+#include "engine/outcome.h"
+#include "engine/runner.h" // kStartFailed
 
 #include <QtTest>
 
 using namespace vormelle;
-using convert::RowOutcome;
+using engine::RowOutcome;
 
-Q_DECLARE_METATYPE(vormelle::convert::RowOutcome)
+Q_DECLARE_METATYPE(vormelle::engine::RowOutcome)
 
 class OutcomeTest : public QObject {
     Q_OBJECT
@@ -22,7 +22,7 @@ void OutcomeTest::reason_data() {
     QTest::addColumn<QString>("expected");
 
     RowOutcome r;
-    r.first = convert::kStartFailed + 53;
+    r.first = engine::kStartFailed + 53;
     QTest::newRow("first not started") << r << "the converter could not be started";
     r = {};
     r.first = 1;
@@ -42,7 +42,7 @@ void OutcomeTest::reason_data() {
     r.first = 0;
     QTest::newRow("no PDF") << r << "tiff2pdf wrote no PDF";
     r.pdfMade = true;
-    r.second = convert::kStartFailed + 53;
+    r.second = engine::kStartFailed + 53;
     QTest::newRow("second not started") << r << "the converter could not be started";
     r.second = 1;
     r.secondOutput = "Unable to load document\n";
@@ -84,7 +84,7 @@ void OutcomeTest::reason_data() {
 void OutcomeTest::reason() {
     QFETCH(RowOutcome, row);
     QFETCH(QString, expected);
-    QCOMPARE(convert::failureReason(row), expected);
+    QCOMPARE(engine::failureReason(row), expected);
 }
 
 void OutcomeTest::closingBox_data() {
@@ -147,7 +147,7 @@ void OutcomeTest::closingBox_data() {
 void OutcomeTest::closingBox() {
     QFETCH(QList<RowOutcome>, rows);
     QFETCH(QString, expected);
-    QCOMPARE(convert::closingText(rows), expected);
+    QCOMPARE(engine::closingText(rows), expected);
 }
 
 QTEST_GUILESS_MAIN(OutcomeTest)

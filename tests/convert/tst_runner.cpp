@@ -1,5 +1,5 @@
 #include "app/controls.h"
-#include "convert/runner.h"
+#include "engine/runner.h"
 #include "platform/basicerror.h"
 #include "platform/process.h"
 #include "tests/support/testenv.h"
@@ -9,13 +9,13 @@
 #include <QtTest>
 
 using namespace vormelle;
-using convert::Command;
-using convert::kStartFailed;
+using engine::Command;
+using engine::kStartFailed;
 
 namespace {
 
 // The runner knows no widget; the window's bar is one thing that can show its progress.
-convert::ShowProgress showOn(ProgressBar& bar) {
+engine::ShowProgress showOn(ProgressBar& bar) {
     return [&bar](const QString& text, std::optional<double> position) {
         bar.setText(text);
         if (position)
@@ -63,26 +63,26 @@ void RunnerTest::results_data() {
 void RunnerTest::results() {
     QFETCH(QString, script);
     QFETCH(int, expected);
-    QCOMPARE(convert::RunAndWait(shell(script)), expected);
+    QCOMPARE(engine::RunAndWait(shell(script)), expected);
     ProgressBar bar;
     QCOMPARE(
-        convert::RunAndWaitWithProgress(shell(script), 0, showOn(bar), QStringLiteral("t"), 10, 2),
+        engine::RunAndWaitWithProgress(shell(script), 0, showOn(bar), QStringLiteral("t"), 10, 2),
         expected);
 }
 
 void RunnerTest::startFailures() {
     test::TestEnv env;
     const QString plain = env.writeFile(QStringLiteral("not-executable"), "#!/bin/sh\nexit 0\n");
-    QCOMPARE(convert::RunAndWait({env.path(QStringLiteral("missing")), {}, {}}), kStartFailed + 53);
+    QCOMPARE(engine::RunAndWait({env.path(QStringLiteral("missing")), {}, {}}), kStartFailed + 53);
     QCOMPARE(kStartFailed + 53, -2147221451);
-    QCOMPARE(convert::RunAndWait({plain, {}, {}}), kStartFailed + 70);
-    QCOMPARE(convert::RunAndWait({env.dir(), {}, {}}), kStartFailed + 70);
-    QCOMPARE(convert::RunAndWait({QString(), {}, {}}), kStartFailed + 53);
+    QCOMPARE(engine::RunAndWait({plain, {}, {}}), kStartFailed + 70);
+    QCOMPARE(engine::RunAndWait({env.dir(), {}, {}}), kStartFailed + 70);
+    QCOMPARE(engine::RunAndWait({QString(), {}, {}}), kStartFailed + 53);
     // Nothing is shown and the bar keeps its text until the end, when it gets the text back.
     ProgressBar bar;
     bar.setText(QStringLiteral("before"));
     QCOMPARE(
-        convert::RunAndWaitWithProgress({plain, {}, {}}, 0, showOn(bar), QStringLiteral("x"), 0, 1),
+        engine::RunAndWaitWithProgress({plain, {}, {}}, 0, showOn(bar), QStringLiteral("x"), 0, 1),
         kStartFailed + 70);
     QCOMPARE(bar.text(), QStringLiteral("before"));
 }
@@ -100,11 +100,11 @@ void RunnerTest::argumentsArriveIntact() {
                            QString(),
                            QStringLiteral("; touch pwned &")};
     QByteArray output;
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.output = &output;
     Command c = shell(QStringLiteral("cd \"$0\" && for a; do printf '[%s]' \"$a\"; done"), args);
     c.arguments[2] = env.dir(); // $0: run inside the scratch folder
-    QCOMPARE(convert::RunAndWait(c, std::nullopt, options), 0);
+    QCOMPARE(engine::RunAndWait(c, std::nullopt, options), 0);
     QByteArray expected;
     for (const QString& a : args)
         expected += '[' + a.toUtf8() + ']';
@@ -114,24 +114,24 @@ void RunnerTest::argumentsArriveIntact() {
 
 void RunnerTest::environmentAndInput() {
     QByteArray output;
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.output = &output;
     Command c = shell(QStringLiteral(
         "printf '%s|' \"$VORMELLE_A\" \"$HOME\"; if read x; then echo got; else echo empty; fi"));
     c.environment = {{"VORMELLE_A", "set"}, {"HOME", "/replaced"}};
-    QCOMPARE(convert::RunAndWait(c, std::nullopt, options), 0);
+    QCOMPARE(engine::RunAndWait(c, std::nullopt, options), 0);
     QCOMPARE(output, QByteArray("set|/replaced|empty\n"));
 }
 
 void RunnerTest::outputKeepsTheTail() {
     QByteArray output;
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.output = &output;
     // 2 MiB of noise on standard output, then the message on standard error.
     const Command c = shell(QStringLiteral(
         "head -c 2097152 /dev/zero | tr '\\0' x; echo; echo 'tiff2pdf: the last word' >&2; "
         "exit 2"));
-    QCOMPARE(convert::RunAndWait(c, std::nullopt, options), 2);
+    QCOMPARE(engine::RunAndWait(c, std::nullopt, options), 2);
     QVERIFY(output.size() <= platform::ChildProcess::kOutputTail);
     QVERIFY(output.endsWith("\ntiff2pdf: the last word\n"));
     QVERIFY(output.startsWith("xxxx"));
@@ -142,7 +142,7 @@ void RunnerTest::eventsRunWhileWaiting() {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
     timer.start(10);
-    QCOMPARE(convert::RunAndWait(shell(QStringLiteral("sleep 0.4"))), 0);
+    QCOMPARE(engine::RunAndWait(shell(QStringLiteral("sleep 0.4"))), 0);
     QVERIFY2(fired >= 3, qPrintable(QString::number(fired)));
 }
 
@@ -185,7 +185,7 @@ void RunnerTest::creep() {
     QFETCH(bool, shown);
     QFETCH(QString, expectedText);
     QFETCH(double, expectedPosition);
-    const auto creep = convert::creepAt(pass, text, value, count);
+    const auto creep = engine::creepAt(pass, text, value, count);
     QCOMPARE(creep.has_value(), shown);
     if (!creep)
         return;
@@ -208,7 +208,7 @@ void RunnerTest::barCreepsAndIsRestored() {
     bar.setText(text);
     bar.setPosition(33);
     // Passes of 1 ms: the child's second is hundreds of passes.
-    convert::RunOptions options;
+    engine::RunOptions options;
     options.passLength = std::chrono::milliseconds(1);
     QStringList seen;
     QTimer sampler;
@@ -217,7 +217,7 @@ void RunnerTest::barCreepsAndIsRestored() {
             seen.append(bar.text());
     });
     sampler.start(5);
-    QCOMPARE(convert::RunAndWaitWithProgress(shell(QStringLiteral("sleep 1")), 0, showOn(bar), text,
+    QCOMPARE(engine::RunAndWaitWithProgress(shell(QStringLiteral("sleep 1")), 0, showOn(bar), text,
                                              33, 3, options),
              0);
     const QString waiting = (text.isEmpty() ? QString() : text + QStringLiteral(", ")) +

@@ -1,4 +1,4 @@
-#include "convert/tiffinspect.h"
+#include "engine/tiffinspect.h"
 #include "tests/convert/tiffmaker.h"
 #include "tests/support/permissionbits.h"
 #include "tests/support/testenv.h"
@@ -204,7 +204,7 @@ void TiffInspectTest::pages() {
     test::TestEnv env;
     const QString path = env.path(QStringLiteral("page.tif"));
     test::writeTiffPages(path, written);
-    const convert::TiffInspection onDisk = convert::inspectTiff(path);
+    const engine::TiffInspection onDisk = engine::inspectTiff(path);
     QCOMPARE(onDisk.problem, problem);
     QCOMPARE(onDisk.tiff2pdfOptions, options);
     QCOMPARE(onDisk.copyCompressedData, copy);
@@ -219,7 +219,7 @@ void TiffInspectTest::pages() {
         }
         QCOMPARE(QSize(onDisk.largestWidth, onDisk.largestHeight), largest);
     }
-    const convert::TiffInspection inMemory = convert::inspectTiffBytes(bytesOf(path));
+    const engine::TiffInspection inMemory = engine::inspectTiffBytes(bytesOf(path));
     QCOMPARE(inMemory.problem, problem);
     QCOMPARE(inMemory.tiff2pdfOptions, options);
     QCOMPARE(inMemory.copyCompressedData, copy);
@@ -276,8 +276,8 @@ void TiffInspectTest::files() {
     QFETCH(QString, problem);
     test::TestEnv env;
     const QString path = env.writeFile(QStringLiteral("file.tif"), bytes);
-    QCOMPARE(convert::inspectTiff(path).problem, problem);
-    QCOMPARE(convert::inspectTiffBytes(bytes).problem, problem);
+    QCOMPARE(engine::inspectTiff(path).problem, problem);
+    QCOMPARE(engine::inspectTiffBytes(bytes).problem, problem);
 }
 
 void TiffInspectTest::notRegularFiles_data() {
@@ -321,7 +321,7 @@ void TiffInspectTest::notRegularFiles() {
     const test::PermissionBitsApply bits;
     QVERIFY(bits.active());
     // A FIFO opened for reading would wait for a writer: the test's time limit catches that.
-    QCOMPARE(convert::inspectTiff(path).problem, problem);
+    QCOMPARE(engine::inspectTiff(path).problem, problem);
 }
 
 // Each inspection has its own error and warning sink: a damaged file inspected beside good ones
@@ -342,8 +342,8 @@ void TiffInspectTest::concurrentInspections() {
             for (int i = 0; i < 500; ++i) {
                 const bool bad = (i + t) % 2 == 0;
                 const QString problem =
-                    t % 2 == 0 ? convert::inspectTiff(bad ? damaged : good).problem
-                               : convert::inspectTiffBytes(bad ? damagedBytes : goodBytes).problem;
+                    t % 2 == 0 ? engine::inspectTiff(bad ? damaged : good).problem
+                               : engine::inspectTiffBytes(bad ? damagedBytes : goodBytes).problem;
                 if (problem != (bad ? QStringLiteral("the image data is damaged") : QString()))
                     ++wrong[size_t(t)];
             }

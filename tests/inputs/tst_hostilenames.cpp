@@ -5,7 +5,7 @@
 #include "app/controls.h"
 #include "app/filelistmodel.h"
 #include "app/listview.h"
-#include "convert/checks.h"
+#include "engine/checks.h"
 #include "inputs/dragdrop.h"
 #include "platform/filesystem.h"
 #include "tests/convert/runfixture.h"
@@ -72,7 +72,7 @@ std::optional<int> djvuPages(const QString& path, const QString& scratch) {
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
         return std::nullopt;
     out.close();
-    return convert::djvuPageCount(copy);
+    return engine::djvuPageCount(copy);
 }
 
 QString beside(const QString& input) {

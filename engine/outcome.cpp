@@ -1,7 +1,7 @@
-#include "convert/outcome.h"
+#include "engine/outcome.h"
 
 #include "app/paths/paths.h"
-#include "convert/runner.h"
+#include "engine/runner.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -10,7 +10,7 @@
 #include <csignal>
 #include <cstring>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -219,4 +219,4 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     return lines.join(QStringLiteral("\r\n"));
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -8,11 +8,14 @@
 
 struct tiff; // libtiff's TIFF
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // Whether the current directory is a page, by the test tiff2pdf makes: reduced-resolution
 // copies are not pages.
 bool isTiffPage(tiff* tif);
+
+// Sets up DjVuLibre's process-wide state once; call it before workers decode pages.
+void prepareDjvuDecoder();
 
 // The pages of a DjVu document, as DjVuLibre opens it; empty when it does not open.
 std::optional<int> djvuPageCount(const QString& path);
@@ -21,4 +24,4 @@ std::optional<int> djvuPageCount(const QString& path);
 // does not open.
 QList<QSize> djvuPageSizes(const QString& path);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/tiffinspect.h" // Route
+#include "engine/tiffinspect.h" // Route
 
 #include <QByteArray>
 #include <QList>
@@ -8,7 +8,7 @@
 
 #include <optional>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // How many failed rows the closing box names; the others it only counts.
 inline constexpr int kListedFailures = 10;
@@ -80,4 +80,4 @@ bool endedByStop(const RowOutcome& row);
 QString closingText(const QList<RowOutcome>& rows, bool stopped = false,
                     const QString& logPath = {});
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

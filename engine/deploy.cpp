@@ -1,10 +1,10 @@
-#include "convert/deploy.h"
+#include "engine/deploy.h"
 
 #include "app/paths/paths.h"
 #include "platform/basicerror.h"
 #include "resources/toolfiles.h"
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 QString toolPath(const QString& runFolder, int id) {
     if (runFolder.isEmpty())
@@ -20,4 +20,4 @@ void writeToolFile(const QString& runFolder, const resources::ToolFile& tool,
     paths::SaveBytesToFile(bytes, runFolder + QLatin1Char('/') + tool.fileName, tool.executable);
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -12,7 +12,7 @@ namespace vormelle::platform {
 class RegularFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // The resolutions a scan plausibly has. 72 dpi is also the coarsest pdf2djvu writes; finer
 // than 2400 dpi, or coarser than 72, a tag is taken for a mistake: it would make a thumbnail or
@@ -74,4 +74,4 @@ QString pageFormatProblem(tiff* tif, Route route);
 // A page's problem as the closing box names it: "page 3: ..." in a file of several pages.
 QString namedPageProblem(int page, bool severalPages, const QString& problem);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

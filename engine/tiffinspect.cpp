@@ -1,8 +1,8 @@
-#include "convert/tiffinspect.h"
+#include "engine/tiffinspect.h"
 
-#include "convert/checks.h"
-#include "convert/commands.h"
-#include "convert/tiffopen.h"
+#include "engine/checks.h"
+#include "engine/commands.h"
+#include "engine/tiffopen.h"
 #include "platform/regularfile.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,7 @@
 #include <new>
 #include <optional>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -358,4 +358,4 @@ TiffInspection inspectTiffBytes(const QByteArray& bytes, Route route) {
     return inspect(MemoryTiffSource(bytes), route);
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

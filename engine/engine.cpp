@@ -1,13 +1,13 @@
-#include "convert/engine.h"
+#include "engine/engine.h"
 
 #include "app/paths/paths.h"
-#include "convert/checks.h"
-#include "convert/commands.h"
-#include "convert/deploy.h"
-#include "convert/direct.h"
-#include "convert/ocr.h"
-#include "convert/runner.h"
-#include "convert/tiffinspect.h"
+#include "engine/checks.h"
+#include "engine/commands.h"
+#include "engine/deploy.h"
+#include "engine/direct.h"
+#include "engine/ocr.h"
+#include "engine/runner.h"
+#include "engine/tiffinspect.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -35,7 +35,7 @@
 #include <thread>
 #include <vector>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -93,7 +93,7 @@ QString outputProblem(const QString& output) {
 // Why the run cannot convert anything with the pdf2djvu beside the program; "" when it can.
 QString secondConverterProblem(const QString& programFolder) {
     const QString path =
-        programFolder + QLatin1Char('/') + QString::fromLatin1(convert::kSecondConverter);
+        programFolder + QLatin1Char('/') + QString::fromLatin1(engine::kSecondConverter);
     const int error = platform::runError(path);
     if (error == ENOENT || error == ENOTDIR || error == ELOOP)
         return QCoreApplication::translate(
@@ -343,6 +343,7 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
             request.text.languages.isEmpty() ? defaultOcrLanguages() : request.text.languages;
     d->liveWorkers = workers;
     d->freeThreads = jobs - workers;
+    prepareDjvuDecoder();
     std::vector<std::thread> pool;
     pool.reserve(std::size_t(workers));
     for (int w = 0; w < workers; ++w) {
@@ -673,4 +674,4 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
     row.converted = true;
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

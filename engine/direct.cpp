@@ -1,9 +1,9 @@
-#include "convert/direct.h"
+#include "engine/direct.h"
 
-#include "convert/commands.h"
-#include "convert/outcome.h"
-#include "convert/pagereader.h"
-#include "convert/runner.h"
+#include "engine/commands.h"
+#include "engine/outcome.h"
+#include "engine/pagereader.h"
+#include "engine/runner.h"
 #include "platform/basicerror.h"
 #include "platform/process.h"
 #include "platform/regularfile.h"
@@ -17,7 +17,7 @@
 #include <chrono>
 #include <optional>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -204,4 +204,4 @@ QString directEncoderProblem() {
     return {};
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "convert/outcome.h"
-#include "convert/tiffinspect.h" // Route
+#include "engine/outcome.h"
+#include "engine/tiffinspect.h" // Route
 
 #include <QList>
 #include <QString>
@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // Where results go: into one folder (the first output option), or beside each original.
 struct OutputRule {
@@ -97,4 +97,4 @@ struct PlannedOutputs {
 };
 PlannedOutputs planOutputs(const QStringList& inputs, const OutputRule& rule);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,4 +1,4 @@
-#include "convert/tiffopen.h"
+#include "engine/tiffopen.h"
 
 #include "platform/regularfile.h"
 
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -143,4 +143,4 @@ QString regularFileProblem(int status) {
     return {};
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "convert/engine.h"
-#include "convert/outcome.h"
+#include "engine/engine.h"
+#include "engine/outcome.h"
 
 #include <QFile>
 #include <QString>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // How many run logs the log folder keeps; older ones are removed when a new one begins.
 inline constexpr int kKeptLogs = 20;
@@ -43,4 +43,4 @@ private:
 // whatever a file name holds.
 QString escapedForOneLine(const QString& text);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,10 +1,10 @@
-#include "convert/ocr.h"
+#include "engine/ocr.h"
 
-#include "convert/checks.h"
-#include "convert/commands.h"
-#include "convert/outcome.h"
-#include "convert/pagereader.h"
-#include "convert/runner.h"
+#include "engine/checks.h"
+#include "engine/commands.h"
+#include "engine/outcome.h"
+#include "engine/pagereader.h"
+#include "engine/runner.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -28,7 +28,7 @@
 #include <optional>
 #include <vector>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -421,4 +421,4 @@ TextLayerResult addTextLayer(Recognizer& recognizer, const platform::RegularFile
     return addTextLayerFrom(recognizer, reader, djvu, workFolder, stop);
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

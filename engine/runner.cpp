@@ -1,4 +1,4 @@
-#include "convert/runner.h"
+#include "engine/runner.h"
 
 #include "platform/basicerror.h"
 #include "platform/events.h"
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <unistd.h>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -101,4 +101,4 @@ std::optional<Creep> creepAt(int pass, const QString& text, int value, int count
     return creep;
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -7,7 +7,7 @@ namespace vormelle::resources {
 struct ToolFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // Where tool file `id` (101 to 104) goes in the run folder; throws BasicError 76 when the run
 // has no folder, so nothing is ever written to or run from a folder that is not the run's own.
@@ -18,4 +18,4 @@ QString toolPath(const QString& runFolder, int id);
 void writeToolFile(const QString& runFolder, const resources::ToolFile& tool,
                    const QByteArray& bytes);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

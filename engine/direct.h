@@ -8,7 +8,7 @@ namespace vormelle::platform {
 class RegularFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
 // found on the PATH (Debian's djvulibre-bin). 1-bit pages go to `cjb2` (JB2, lossless) from a
@@ -53,4 +53,4 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
 // run: "Nothing was converted: cjb2 was not found. ...".
 QString directEncoderProblem();
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,9 +1,9 @@
-#include "convert/pagereader.h"
+#include "engine/pagereader.h"
 
-#include "convert/checks.h"
-#include "convert/commands.h"
-#include "convert/tiffinspect.h"
-#include "convert/tiffopen.h"
+#include "engine/checks.h"
+#include "engine/commands.h"
+#include "engine/tiffinspect.h"
+#include "engine/tiffopen.h"
 #include "platform/regularfile.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -372,4 +372,4 @@ QString TiffPageReader::problem() const {
     return m->problem;
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

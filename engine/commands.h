@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/paths/paths.h"
-#include "convert/runner.h"
+#include "engine/runner.h"
 
 #include <QString>
 #include <QStringList>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // Names inside the run's private folder.
 inline constexpr char kPdfName[] = "pdf_temp.pdf";
@@ -44,4 +44,4 @@ Command secondConverter(const QString& programFolder, const QString& runFolder);
 // own is not (pdf2djvu cannot open non-ASCII paths under the C locale).
 platform::EnvironmentChanges converterEnvironment(const QString& runFolder, bool localeIsUtf8);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,4 +1,4 @@
-#include "convert/checks.h"
+#include "engine/checks.h"
 
 #include <QFile>
 
@@ -6,8 +6,9 @@
 #include <tiffio.h>
 
 #include <memory>
+#include <mutex>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -16,6 +17,16 @@ void releaseDocument(ddjvu_document_t* document) {
 }
 
 } // namespace
+
+void prepareDjvuDecoder() {
+    // DjVuLibre fills its message catalogue at the first context, without a lock: two workers
+    // checking their first pages at once crashed in it. Doing it once, here, settles it.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (ddjvu_context_t* context = ddjvu_context_create("vormelle"))
+            ddjvu_context_release(context);
+    });
+}
 
 bool isTiffPage(TIFF* tif) {
     uint16_t pageNumber = 0;
@@ -57,6 +68,7 @@ std::optional<OpenDjvu> openDjvu(const QString& path) {
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     file.close();
+    prepareDjvuDecoder();
     OpenDjvu open;
     open.context.reset(ddjvu_context_create("vormelle"));
     if (!open.context)
@@ -108,4 +120,4 @@ QList<QSize> djvuPageSizes(const QString& path) {
     return sizes;
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

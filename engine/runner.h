@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // A start failure is reported as this plus the error's number (53: the program is not there,
 // 70: it may not be executed).
@@ -75,4 +75,4 @@ struct Creep {
 };
 std::optional<Creep> creepAt(int pass, const QString& text, int value, int count);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

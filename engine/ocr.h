@@ -14,7 +14,7 @@ namespace vormelle::platform {
 class RegularFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // A searchable text layer: Tesseract reads each page's own pixels (as TiffPageReader delivers
 // them), and its words, lines and paragraphs go into the DjVu page as hidden text with
@@ -95,4 +95,4 @@ TextLayerResult addTextLayer(Recognizer& recognizer, const platform::RegularFile
                              const QString& djvu, const QString& workFolder,
                              const std::atomic<bool>* stop = nullptr);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

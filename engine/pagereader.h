@@ -10,7 +10,7 @@ namespace vormelle::platform {
 class RegularFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // What a page's pixels are delivered as.
 enum class PixelKind {
@@ -67,4 +67,4 @@ private:
     std::unique_ptr<State> m;
 };
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

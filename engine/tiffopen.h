@@ -13,7 +13,7 @@ namespace vormelle::platform {
 class RegularFile;
 }
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 // Where a TIFF's bytes come from: a regular file on disk or a buffer in memory.
 class TiffSource {
@@ -75,4 +75,4 @@ QString tiffHeaderProblem(const TiffSource& source);
 // Why a path that is to be read as a TIFF cannot be, for a status other than Opened.
 QString regularFileProblem(int status);
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

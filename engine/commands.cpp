@@ -1,11 +1,11 @@
-#include "convert/commands.h"
+#include "engine/commands.h"
 
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 #include "platform/loader.h"
 #include "resources/toolfiles.h"
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -82,4 +82,4 @@ Command secondConverter(const QString& programFolder, const QString& runFolder) 
     return c;
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

@@ -1,4 +1,4 @@
-#include "convert/runlog.h"
+#include "engine/runlog.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-namespace vormelle::convert {
+namespace vormelle::engine {
 
 namespace {
 
@@ -119,4 +119,4 @@ void RunLog::write(int row, const RowOutcome& outcome) {
     m_file.flush();
 }
 
-} // namespace vormelle::convert
+} // namespace vormelle::engine

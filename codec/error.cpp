@@ -1,0 +1,25 @@
+#include "codec/error.h"
+
+namespace vormelle::codec {
+
+const char* errorName(Error error) {
+    switch (error) {
+    case Error::None:
+        return "none";
+    case Error::OutOfMemory:
+        return "out of memory";
+    case Error::BadDimension:
+        return "bad dimension";
+    case Error::Aborted:
+        return "aborted";
+    case Error::WriteFailed:
+        return "write failed";
+    case Error::ToolMissing:
+        return "tool missing";
+    case Error::ToolFailed:
+        return "tool failed";
+    }
+    return "unknown";
+}
+
+} // namespace vormelle::codec
