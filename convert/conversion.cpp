@@ -95,7 +95,7 @@ std::map<const Form1*, ActiveRun>& activeRuns() {
 // The bar moves as rows finish and its text names the row most recently started; the title
 // counts the finished rows; the log gets each row as it ends.
 engine::RunCallbacks progressOn(Form1& form, const engine::RunRequest& request,
-                                 const QString& title, engine::RunLog* log) {
+                                const QString& title, engine::RunLog* log) {
     auto finished = std::make_shared<int>(0);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
@@ -274,7 +274,7 @@ void PushButton2_Click(Form1& form) {
                 if (form.dialogs().okOpenFolder(
                         &form,
                         engine::closingText(rows, engine->stopped(),
-                                             log && log->isOpen() ? log->path() : QString()),
+                                            log && log->isOpen() ? log->path() : QString()),
                         allConverted ? platform::Icon::None : platform::Icon::Warning))
                     form.desktop().openFolder(folderToOpen(request));
                 return 186;

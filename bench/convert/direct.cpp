@@ -108,15 +108,15 @@ QStringList writeImages(const QStringList& tiffs, const QString& folder) {
             const QString image = folder + QStringLiteral("/f%1p%2.%3")
                                                .arg(n)
                                                .arg(reader.pageNumber())
-                                               .arg(bitonal                              ? "pbm"
+                                               .arg(bitonal                             ? "pbm"
                                                     : f.kind == engine::PixelKind::Grey ? "pgm"
-                                                                                         : "ppm");
+                                                                                        : "ppm");
             QFile file(image);
             if (!file.open(QIODevice::WriteOnly))
                 std::exit(1);
-            file.write(QByteArray(bitonal                              ? "P4"
+            file.write(QByteArray(bitonal                             ? "P4"
                                   : f.kind == engine::PixelKind::Grey ? "P5"
-                                                                       : "P6") +
+                                                                      : "P6") +
                        "\n" + QByteArray::number(f.width) + " " + QByteArray::number(f.height) +
                        (bitonal ? "\n" : "\n255\n"));
             for (int y = 0; y < f.height; ++y)

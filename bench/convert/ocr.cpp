@@ -88,8 +88,7 @@ void pageFigures(const QString& root, const char* name, const QString& family, b
                       }).cpu);
     }
     const Cost whole = measure([&] {
-        const engine::TextLayerResult r =
-            engine::addTextLayer(recognizer, tiff, searchable, work);
+        const engine::TextLayerResult r = engine::addTextLayer(recognizer, tiff, searchable, work);
         if (!r.problem.isEmpty())
             qFatal("%s", qPrintable(r.problem));
     });

@@ -61,7 +61,7 @@ void CommandsTest::outputPath() {
     QFETCH(QString, text1);
     QFETCH(QString, expected);
     QCOMPARE(engine::outputPathFor(input, option1, text1,
-                                    windows ? paths::Style::Windows : paths::Style::Posix),
+                                   windows ? paths::Style::Windows : paths::Style::Posix),
              expected);
 }
 

@@ -524,8 +524,7 @@ void FaultsTest::temporaryLocationFull() {
     if (toolsFit) {
         QCOMPARE(f.lastBox(),
                  closing(1, 2, {"noise.tif: no space left in the temporary folder " + f.temp()}));
-        QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("small.djvu"))),
-                 std::optional(1));
+        QCOMPARE(engine::djvuPageCount(f.env.path(QStringLiteral("small.djvu"))), std::optional(1));
     } else {
         const QString what = full == QStringLiteral("folder")
                                  ? QStringLiteral("no folder for the run could be made")

@@ -218,7 +218,7 @@ void RunnerTest::barCreepsAndIsRestored() {
     });
     sampler.start(5);
     QCOMPARE(engine::RunAndWaitWithProgress(shell(QStringLiteral("sleep 1")), 0, showOn(bar), text,
-                                             33, 3, options),
+                                            33, 3, options),
              0);
     const QString waiting = (text.isEmpty() ? QString() : text + QStringLiteral(", ")) +
                             QStringLiteral("Please wait.. ");
