@@ -6,7 +6,6 @@
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
-#include "app/settingsstore.h"
 #include "engine/engine.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
@@ -63,22 +62,21 @@ private:
     QList<std::pair<QPointer<QWidget>, bool>> m_controls;
 };
 
-// The text layer as the window asks for it: the box, and the languages stored beside it.
-engine::TextLayerChoice textLayerFrom(const Form1& form) {
-    return {form.Check1->isChecked(),
-            settings::GetSetting(QStringLiteral("OcrLanguages"), QString()).trimmed()};
+// How runs are asked to convert: set once by connect().
+ChoicesOf& choicesOf() {
+    static ChoicesOf choices;
+    return choices;
 }
 
-// The run as the window shows it when it starts: the rows, the output option and folder.
-engine::RunRequest requestFrom(const Form1& form) {
+// The run as the window shows it when it starts: the rows, the output option and folder, and
+// how to convert them.
+engine::RunRequest requestFrom(const Form1& form, const engine::RunChoices& choices) {
     engine::RunRequest request;
+    static_cast<engine::RunChoices&>(request) = choices;
     request.inputs = form.files().files();
     // Neither option selected counts as the second: beside each original.
     request.output.toFolder = form.Option1->isChecked();
     request.output.folder = form.Text1->text();
-    request.jobs = engine::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
-    request.route = form.Option3->isChecked() ? engine::Route::Direct : engine::Route::Pdf;
-    request.text = textLayerFrom(form);
     return request;
 }
 
@@ -195,6 +193,7 @@ void PushButton2_Click(Form1& form) {
     std::optional<ControlLock> lock;
     std::optional<engine::RunLog> log;
     engine::RunRequest request;
+    engine::RunChoices choices;
     QList<RowOutcome> rows;
     QString refusal; // why the run converts nothing, said once instead of per row
     const QString title = form.windowTitle();
@@ -218,15 +217,14 @@ void PushButton2_Click(Form1& form) {
                 form.setMousePointer(Form1::Hourglass);
                 engine.emplace(paths::programFolder());
                 activeRuns()[&form].engine = &*engine;
-                refusal = engine->prepare(form.Option3->isChecked() ? engine::Route::Direct
-                                                                    : engine::Route::Pdf,
-                                          textLayerFrom(form));
+                choices = choicesOf()(form);
+                refusal = engine->prepare(choices.route, choices.text);
                 return refusal.isEmpty() ? 110 : 174;
             case 110:
                 refusal = engine->deploy();
                 return refusal.isEmpty() ? 126 : 166;
             case 126:
-                request = requestFrom(form);
+                request = requestFrom(form, choices);
                 lock.emplace(form);
                 form.files().clearOutcomes();
                 form.PushButton2->setText(
@@ -318,7 +316,8 @@ void PushButton2_Click(Form1& form) {
         });
 }
 
-void connect(Form1& form) {
+void connect(Form1& form, ChoicesOf choices) {
+    choicesOf() = std::move(choices);
     // While a run is on, the button reads "Stop Converting" and asks to stop it.
     QObject::connect(form.PushButton2, &QPushButton::clicked, &form, [&form] {
         if (form.IsConverting)

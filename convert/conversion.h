@@ -1,14 +1,22 @@
 #pragma once
 
+#include "engine/engine.h"
+
 #include <QString>
+
+#include <functional>
 
 namespace vormelle {
 
 class Form1;
 
-// The conversion run: "Start Converting" hands the file list to the engine (convert/engine.h)
+// The conversion run: "Start Converting" hands the file list to the engine (engine/engine.h)
 // and shows how it goes.
 namespace conversion {
+
+// How the window's run converts (the route, the text layer, the jobs), as the program reads them
+// from the window and its settings when the run starts.
+using ChoicesOf = std::function<engine::RunChoices(const Form1&)>;
 
 void PushButton2_Click(Form1& form);
 
@@ -19,8 +27,8 @@ QString runTitle(int done, int count, double elapsedSeconds, const QString& titl
 // Asks whether to stop the window's run, and stops it on Yes; whether the answer was Yes.
 bool askToStop(Form1& form);
 
-// Connects "Start Converting".
-void connect(Form1& form);
+// Connects "Start Converting", whose runs take their choices from `choices`.
+void connect(Form1& form, ChoicesOf choices);
 
 } // namespace conversion
 } // namespace vormelle

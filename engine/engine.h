@@ -26,13 +26,18 @@ struct TextLayerChoice {
     QString languages;
 };
 
-// One run, taken once when it starts: later changes to the list or the options change nothing.
-struct RunRequest {
-    QStringList inputs; // in list order
-    OutputRule output;
-    int jobs = 1; // rows converted at once, and converter threads busy at once
+// How a run converts, whoever asks for it: the window's encoder row and stored settings, or the
+// command line (output/encoderchoice.h reads them).
+struct RunChoices {
     Route route = Route::Pdf;
     TextLayerChoice text;
+    int jobs = 1; // rows converted at once, and converter threads busy at once
+};
+
+// One run, taken once when it starts: later changes to the list or the options change nothing.
+struct RunRequest : RunChoices {
+    QStringList inputs; // in list order
+    OutputRule output;
 };
 
 // What the engine tells its caller while it converts, always on the caller's thread.

@@ -57,6 +57,30 @@ QString storedOcrLanguages() {
     return settings::GetSetting(QString::fromLatin1(kOcrLanguagesSetting), QString()).trimmed();
 }
 
+int storedJobs() {
+    return engine::jobsFromSetting(settings::GetSetting(QString::fromLatin1(kJobsSetting), {}));
+}
+
+engine::Route routeOf(Encoder encoder) {
+    return encoder == Encoder::Direct ? engine::Route::Direct : engine::Route::Pdf;
+}
+
+engine::RunChoices storedChoices() {
+    engine::RunChoices choices;
+    choices.route = routeOf(storedEncoder());
+    choices.text = {storedOcr(), storedOcrLanguages()};
+    choices.jobs = storedJobs();
+    return choices;
+}
+
+engine::RunChoices chosenChoices(const Form1& form) {
+    engine::RunChoices choices;
+    choices.route = routeOf(chosenEncoder(form));
+    choices.text = {form.Check1->isChecked(), storedOcrLanguages()};
+    choices.jobs = storedJobs();
+    return choices;
+}
+
 void Check1_Click(Form1& form) {
     runStatement(form, kOcrClickTrace, 100, [&form] {
         settings::SaveSetting(QString::fromLatin1(kOcrSetting),

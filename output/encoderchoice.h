@@ -1,14 +1,17 @@
 #pragma once
 
+#include "engine/engine.h"
+
 #include <QString>
 
 namespace vormelle {
 
 class Form1;
 
-// Which route "Start Converting" takes: DjVuLibre's encoders straight from the TIFF (Option3),
-// or tiff2pdf and pdf2djvu (Option4). The choice is stored under "Encoder" after every click and
-// read at start-up; a missing or unknown value means the route through a PDF.
+// How a run converts: the route, the text layer and the jobs, each stored under one key spelled
+// here. Which route "Start Converting" takes: DjVuLibre's encoders straight from the TIFF
+// (Option3), or tiff2pdf and pdf2djvu (Option4). The choice is stored under "Encoder" after every
+// click and read at start-up; a missing or unknown value means the route through a PDF.
 namespace encoderchoice {
 
 enum class Encoder { Pdf, Direct };
@@ -43,6 +46,17 @@ inline constexpr char kOcrLanguagesSetting[] = "OcrLanguages";
 bool storedOcr();
 // The stored languages, "" for the default ones.
 QString storedOcrLanguages();
+
+// Rows converted at once: "Jobs", read by engine::jobsFromSetting.
+inline constexpr char kJobsSetting[] = "Jobs";
+int storedJobs();
+
+engine::Route routeOf(Encoder encoder);
+
+// The stored choices: the route, the text layer (box and languages) and the jobs.
+engine::RunChoices storedChoices();
+// What the window shows: its encoder buttons and text box, with the stored languages and jobs.
+engine::RunChoices chosenChoices(const Form1& form);
 // The check box's click handler: stores its state.
 void Check1_Click(Form1& form);
 

@@ -113,19 +113,6 @@ std::optional<engine::OutputRule> storedOutputRule() {
     return rule;
 }
 
-engine::Route routeFor(cli::CommandLine::Encoder encoder) {
-    switch (encoder) {
-    case cli::CommandLine::Encoder::Direct:
-        return engine::Route::Direct;
-    case cli::CommandLine::Encoder::Pdf:
-        return engine::Route::Pdf;
-    case cli::CommandLine::Encoder::Unset:
-        break;
-    }
-    return encoderchoice::storedEncoder() == encoderchoice::Encoder::Direct ? engine::Route::Direct
-                                                                            : engine::Route::Pdf;
-}
-
 // What stderr shows while the run goes: a bar on a terminal, a line per file elsewhere.
 class Progress final {
 public:
@@ -241,14 +228,24 @@ int run(const cli::CommandLine& command) {
                                         "Folder does not exist. Please select another folder."));
         return cli::kExitCannotRun;
     }
-    request.jobs = command.jobs > 0
-                       ? command.jobs
-                       : engine::jobsFromSetting(settings::GetSetting(QStringLiteral("Jobs"), {}));
-    request.route = routeFor(command.encoder);
+    // What the command line leaves open, the window's stored choices say.
+    const engine::RunChoices stored = encoderchoice::storedChoices();
+    request.jobs = command.jobs > 0 ? command.jobs : stored.jobs;
+    switch (command.encoder) {
+    case cli::CommandLine::Encoder::Direct:
+        request.route = engine::Route::Direct;
+        break;
+    case cli::CommandLine::Encoder::Pdf:
+        request.route = engine::Route::Pdf;
+        break;
+    case cli::CommandLine::Encoder::Unset:
+        request.route = stored.route;
+        break;
+    }
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
     request.text.languages =
-        command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
+        command.ocrLanguages.isEmpty() ? stored.text.languages : command.ocrLanguages;
 
     engine::Engine engine(paths::programFolder());
     QString refusal = engine.prepare(request.route, request.text);

@@ -1,5 +1,6 @@
 #include "app/program/commandline.h"
 
+#include "engine/engine.h"
 #include "platform/filesystem.h"
 
 #include <QCoreApplication>
@@ -127,11 +128,11 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
                             .arg(shown(value)));
             } else { // --jobs
                 const int jobs = isDigits(value) ? value.toInt() : 0;
-                if (jobs < 1 || jobs > kMaxJobs)
+                if (jobs < 1 || jobs > engine::kMostJobs)
                     return usageError(
                         QCoreApplication::translate("vormelle::commandline",
                                                     "--jobs takes a number from 1 to %1, not %2")
-                            .arg(kMaxJobs)
+                            .arg(engine::kMostJobs)
                             .arg(shown(value)));
                 result.jobs = jobs;
             }

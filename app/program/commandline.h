@@ -30,8 +30,6 @@ struct CommandLine {
     QString ocrLanguages; // empty: the default languages
 };
 
-inline constexpr int kMaxJobs = 16;
-
 // Exit statuses of the program.
 inline constexpr int kExitConverted = 0;
 inline constexpr int kExitSomeFailed = 1;

@@ -15,7 +15,7 @@ namespace vormelle {
 void connectHandlers(Form1& form) {
     filelist::connect(form);
     addfiles::connect(form);
-    conversion::connect(form);
+    conversion::connect(form, encoderchoice::chosenChoices);
     addall::connect(form);
     dragdrop::connect(form);
     samples::connect(form);

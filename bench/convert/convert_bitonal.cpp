@@ -10,7 +10,7 @@
 #include "app/paths/paths.h"
 #include "bench/convert/cpuclock.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QApplication>
 #include <QDir>

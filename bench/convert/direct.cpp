@@ -9,8 +9,8 @@
 #include "engine/direct.h"
 #include "bench/convert/cpuclock.h"
 #include "engine/pagereader.h"
-#include "tests/convert/djvudecode.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/djvudecode.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/testenv.h"
 
 #include <QCoreApplication>

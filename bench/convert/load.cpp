@@ -14,7 +14,7 @@
 #include "bench/convert/cpuclock.h"
 #include "platform/events.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/load/loadprobes.h"
 
 #include <QApplication>

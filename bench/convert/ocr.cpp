@@ -10,7 +10,7 @@
 #include "engine/direct.h"
 #include "engine/engine.h"
 #include "engine/pagereader.h"
-#include "tests/convert/textpage.h"
+#include "tests/engine/textpage.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

@@ -16,7 +16,7 @@
 #include "bench/convert/cpuclock.h"
 #include "engine/engine.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QApplication>
 #include <QDir>

@@ -7,7 +7,7 @@
 #include "convert/conversion.h"
 #include "platform/basicerror.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QDir>
 #include <QDropEvent>

@@ -3,7 +3,7 @@
 #include "engine/checks.h"
 #include "engine/tiffinspect.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QColor>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "engine/checks.h"
 #include "resources/toolfiles.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/permissionbits.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "app/paths/paths.h"
 #include "engine/checks.h"
 #include "engine/engine.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "engine/tiffinspect.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/permissionbits.h"
 #include "tests/support/testenv.h"
 

@@ -2,8 +2,8 @@
 #include "engine/pagereader.h"
 #include "engine/tiffinspect.h"
 #include "platform/regularfile.h"
-#include "tests/convert/djvudecode.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/djvudecode.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QBuffer>
 #include <QColor>

@@ -4,7 +4,7 @@
 #include "platform/basicerror.h"
 #include "platform/process.h"
 #include "resources/toolfiles.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "tests/convert/djvudecode.h"
+#include "tests/engine/djvudecode.h"
 
 #include <QFile>
 

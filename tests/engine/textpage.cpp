@@ -1,4 +1,4 @@
-#include "tests/convert/textpage.h"
+#include "tests/engine/textpage.h"
 
 #include <QFile>
 #include <QFont>
