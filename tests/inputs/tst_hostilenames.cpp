@@ -9,7 +9,7 @@
 #include "inputs/dragdrop.h"
 #include "platform/filesystem.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/widgets.h"
 
 #include <QDir>

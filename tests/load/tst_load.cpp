@@ -6,7 +6,7 @@
 #include "app/paths/paths.h"
 #include "platform/events.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/load/loadprobes.h"
 #include "tests/support/widgets.h"
 
