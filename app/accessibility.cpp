@@ -11,16 +11,13 @@
 namespace vormelle {
 
 void makeAccessible(Form1& form) {
-    form.ListView1->setAccessibleName(
-        QCoreApplication::translate("vormelle::Form1", "TIFF files to convert"));
+    form.ListView1->setAccessibleName(Form1::tr("TIFF files to convert"));
     // The list's tool tip says how to use it, but a view's accessible interface does not read it.
     form.ListView1->setAccessibleDescription(form.ListView1->toolTip());
-    form.Text1->setAccessibleName(QCoreApplication::translate("vormelle::Form1", "Output folder"));
+    form.Text1->setAccessibleName(Form1::tr("Output folder"));
     // Its caption is "...", which a screen reader reads as "dot dot dot".
-    form.PushButton9->setAccessibleName(
-        QCoreApplication::translate("vormelle::Form1", "Choose output folder"));
-    form.ProgressBar1->setAccessibleName(
-        QCoreApplication::translate("vormelle::Form1", "Progress"));
+    form.PushButton9->setAccessibleName(Form1::tr("Choose output folder"));
+    form.ProgressBar1->setAccessibleName(Form1::tr("Progress"));
     // Outside a dialog a push button takes only the space bar; an auto-default one also takes
     // Return. The window has no default button, so Return never reaches another one.
     for (QPushButton* button : form.pushButtons())

@@ -1,4 +1,5 @@
 #include "app/controls.h"
+#include "app/texts.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -9,7 +10,7 @@ namespace vormelle {
 
 // Shares its text with the run, which puts it back when a run ends.
 ProgressBar::ProgressBar(QWidget* parent)
-    : QProgressBar(parent), m_text(QCoreApplication::translate("vormelle::Form1", "Progress Bar")) {
+    : QProgressBar(parent), m_text(shell::Texts::tr("Progress Bar")) {
     setRange(0, 100);
     setValue(0);
     setTextVisible(true);

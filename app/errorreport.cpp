@@ -2,6 +2,7 @@
 
 #include "app/form1.h"
 #include "app/paths/paths.h"
+#include "app/texts.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 
@@ -14,14 +15,11 @@ namespace vormelle {
 
 QString errorReportText(const QString& description, const QString& traceText, int line,
                         const QString& supportEmail) {
-    QString text = description + QStringLiteral("\r\n") + traceText +
-                   QCoreApplication::translate("vormelle::ErrorReport", "at line ") +
+    QString text = description + QStringLiteral("\r\n") + traceText + shell::Texts::tr("at line ") +
                    QString::number(line);
     if (!supportEmail.isEmpty())
         text += QStringLiteral("\r\r") +
-                QCoreApplication::translate("vormelle::ErrorReport",
-                                            "Please email screenshot of this message to ") +
-                supportEmail;
+                shell::Texts::tr("Please email screenshot of this message to ") + supportEmail;
     return text;
 }
 
@@ -41,8 +39,7 @@ void ErrorReport::show(const QString& description, int line, const QString& deta
     QString text = errorReportText(description, m_trace, line);
     if (!details.isEmpty())
         text += QStringLiteral("\r\n\r\n") + details;
-    m_dialogs.messageBox(m_owner, text,
-                         QCoreApplication::translate("vormelle::ErrorReport", "Application Error"),
+    m_dialogs.messageBox(m_owner, text, shell::Texts::tr("Application Error"),
                          platform::Buttons::Ok, platform::Icon::Warning);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/form1.h"
 #include "app/settingsstore.h"
+#include "app/texts.h"
 #include "platform/dialogs.h"
 
 #include <QCoreApplication>
@@ -21,8 +22,7 @@ QHash<QString, QString>& mirror() {
 QString pick(Form1& form, const QString& key) {
     QString& last = mirror()[key];
     last = settings::GetSetting(key, QString());
-    return form.dialogs().browseForFolder(
-        &form, QCoreApplication::translate("vormelle::inputs", "Please select folder:"), last);
+    return form.dialogs().browseForFolder(&form, shell::Texts::tr("Please select folder:"), last);
 }
 
 void remember(const QString& key, const QString& folder) {

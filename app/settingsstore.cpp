@@ -1,5 +1,6 @@
 #include "app/settingsstore.h"
 
+#include "app/texts.h"
 #include "platform/basicerror.h"
 #include "platform/settingsfile.h"
 
@@ -73,9 +74,9 @@ void SaveSetting(const QString& key, const QString& value) {
             first = !std::exchange(store.reported, true);
         }
         if (first)
-            throw e.withNote(QCoreApplication::translate(
-                "vormelle::settings", "Settings cannot be saved now. Vormelle goes on with them in "
-                                      "memory; changes made until it closes are not kept."));
+            throw e.withNote(
+                shell::Texts::tr("Settings cannot be saved now. Vormelle goes on with them in "
+                                 "memory; changes made until it closes are not kept."));
         return;
     }
     // On disk now: the file's value counts again.

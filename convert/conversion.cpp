@@ -101,7 +101,7 @@ engine::RunCallbacks progressOn(Form1& form, const engine::RunRequest& request,
     ProgressBar& bar = *form.ProgressBar1;
     engine::RunCallbacks callbacks;
     callbacks.rowStarted = [&bar, &request](int row) {
-        bar.setText(QCoreApplication::translate("vormelle::conversion", "Processing: ") +
+        bar.setText(vormelle::conversion::Texts::tr("Processing: ") +
                     paths::FileNameOf(request.inputs[row]));
     };
     callbacks.rowFinished = [&form, &bar, finished, clock, count, title,
@@ -147,21 +147,17 @@ QString folderToOpen(const engine::RunRequest& request) {
 } // namespace
 
 QString runTitle(int done, int count, double elapsedSeconds, const QString& title) {
-    QString text =
-        QCoreApplication::translate("vormelle::conversion", "%1 of %2").arg(done).arg(count);
+    QString text = Texts::tr("%1 of %2").arg(done).arg(count);
     // An estimate from fewer rows would jump about.
     if (done >= 3 && done < count) {
         const double left = elapsedSeconds / done * (count - done);
         const int minutes = int(std::lround(left / 60));
         if (left < 60)
-            text +=
-                QCoreApplication::translate("vormelle::conversion", ", less than a minute left");
+            text += Texts::tr(", less than a minute left");
         else if (minutes < 90)
-            text += QCoreApplication::translate("vormelle::conversion", ", about %1 min left")
-                        .arg(minutes);
+            text += Texts::tr(", about %1 min left").arg(minutes);
         else
-            text += QCoreApplication::translate("vormelle::conversion", ", about %1 h left")
-                        .arg(std::lround(left / 3600));
+            text += Texts::tr(", about %1 h left").arg(std::lround(left / 3600));
     }
     return text + QStringLiteral(" - ") + title;
 }
@@ -173,11 +169,9 @@ bool askToStop(Form1& form) {
     engine::Engine* engine = it->second.engine;
     if (engine->stopped())
         return true; // already stopping: nothing to ask
-    if (!form.dialogs().yesNo(
-            &form,
-            QCoreApplication::translate("vormelle::conversion",
-                                        "Stop converting? Files already converted are kept."),
-            platform::Icon::Question))
+    if (!form.dialogs().yesNo(&form,
+                              Texts::tr("Stop converting? Files already converted are kept."),
+                              platform::Icon::Question))
         return false;
     // The run may have ended while the question was open.
     const auto still = activeRuns().find(&form);
@@ -227,8 +221,7 @@ void PushButton2_Click(Form1& form) {
                 request = requestFrom(form, choices);
                 lock.emplace(form);
                 form.files().clearOutcomes();
-                form.PushButton2->setText(
-                    QCoreApplication::translate("vormelle::Form1", "Stop Converting"));
+                form.PushButton2->setText(Form1::tr("Stop Converting"));
                 form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
                 log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
                 return 128;
@@ -247,15 +240,14 @@ void PushButton2_Click(Form1& form) {
                 return 174;
             case 174:
                 form.setMousePointer(Form1::Default);
-                form.PushButton2->setText(
-                    QCoreApplication::translate("vormelle::Form1", "Start Converting"));
+                form.PushButton2->setText(Form1::tr("Start Converting"));
                 form.setWindowTitle(title);
                 return 176;
             case 176:
                 bar.setPosition(0);
                 return 178;
             case 178:
-                bar.setText(QCoreApplication::translate("vormelle::Form1", "Progress Bar"));
+                bar.setText(Form1::tr("Progress Bar"));
                 return 180;
             case 180: {
                 if (!refusal.isEmpty()) {
@@ -278,14 +270,11 @@ void PushButton2_Click(Form1& form) {
                 return 186;
             }
             case 182:
-                form.dialogs().ok(&form,
-                                  QCoreApplication::translate(
-                                      "vormelle::conversion",
-                                      "Folder does not exist. Please select another folder."));
+                form.dialogs().ok(
+                    &form, Texts::tr("Folder does not exist. Please select another folder."));
                 return 186;
             case 184:
-                form.dialogs().ok(
-                    &form, QCoreApplication::translate("vormelle::conversion", "No files added."));
+                form.dialogs().ok(&form, Texts::tr("No files added."));
                 return 186;
             case 186:
                 lock.reset();

@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <functional>
@@ -13,6 +14,11 @@ class Form1;
 // The conversion run: "Start Converting" hands the file list to the engine (engine/engine.h)
 // and shows how it goes.
 namespace conversion {
+
+// The translation context of the handler's texts.
+class Texts final {
+    Q_DECLARE_TR_FUNCTIONS(vormelle::conversion::Texts)
+};
 
 // How the window's run converts (the route, the text layer, the jobs), as the program reads them
 // from the window and its settings when the run starts.

@@ -4,7 +4,7 @@
 #include "engine/outcome.h"
 #include "engine/pagereader.h"
 #include "engine/runner.h"
-#include "platform/basicerror.h"
+#include "engine/texts.h"
 #include "platform/process.h"
 #include "platform/regularfile.h"
 
@@ -14,15 +14,9 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-#include <chrono>
-#include <optional>
-
 namespace vormelle::engine {
 
 namespace {
-
-// How long an encoder runs between two looks at the stop flag.
-constexpr std::chrono::milliseconds kStopCheck{50};
 
 QString toolPath(const char* name) {
     return QStandardPaths::findExecutable(QString::fromLatin1(name));
@@ -39,28 +33,15 @@ struct Encoding {
 
     // Runs one encoder to its end; "" when it ended with 0 and wrote `output`.
     QString run(const char* tool, const QStringList& arguments, const QString& output) {
-        const QString program = toolPath(tool);
-        std::optional<platform::ChildProcess> child;
-        try {
-            child.emplace(program, arguments, environment);
-        } catch (const BasicError& e) {
-            return converterReason(tool, kStartFailed + e.number(), 0, {});
+        const RunResult ran = runToEnd({toolPath(tool), arguments, environment}, stop);
+        if (ran.stopped) {
+            stopped = true;
+            return engine::Texts::tr("the conversion was stopped");
         }
-        while (!child->waitFor(kStopCheck)) {
-            if (stopRequested()) {
-                child->kill();
-                while (!child->waitFor(kStopCheck)) {
-                }
-                stopped = true;
-                return QCoreApplication::translate("vormelle::convert",
-                                                   "the conversion was stopped");
-            }
-        }
-        if (child->exitCode() != 0 || child->endingSignal() != 0)
-            return converterReason(tool, child->exitCode(), child->endingSignal(), child->output());
+        if (ran.code != 0 || ran.signal != 0)
+            return converterReason(tool, ran.code, ran.signal, ran.output);
         if (!QFile::exists(output))
-            return QCoreApplication::translate("vormelle::convert", "%1 wrote no DjVu file")
-                .arg(QLatin1String(tool));
+            return engine::Texts::tr("%1 wrote no DjVu file").arg(QLatin1String(tool));
         return {};
     }
 
@@ -75,8 +56,7 @@ struct Encoding {
         QFile file(image);
         made << image;
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return QCoreApplication::translate("vormelle::convert",
-                                               "cannot write in the temporary folder: %1")
+            return engine::Texts::tr("cannot write in the temporary folder: %1")
                 .arg(file.errorString());
         QByteArray header = QByteArray(magic) + '\n' + QByteArray::number(f.width) + ' ' +
                             QByteArray::number(f.height) + '\n';
@@ -91,13 +71,11 @@ struct Encoding {
                       reader.rowBytes();
             if (y % 256 == 0 && stopRequested()) {
                 stopped = true;
-                return QCoreApplication::translate("vormelle::convert",
-                                                   "the conversion was stopped");
+                return engine::Texts::tr("the conversion was stopped");
             }
         }
         if (!written || !file.flush())
-            return QCoreApplication::translate("vormelle::convert",
-                                               "cannot write in the temporary folder: %1")
+            return engine::Texts::tr("cannot write in the temporary folder: %1")
                 .arg(file.errorString());
         return {};
     }
@@ -152,8 +130,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     while (result.problem.isEmpty() && reader.nextPage()) {
         if (e.stopRequested()) {
             e.stopped = true;
-            result.problem =
-                QCoreApplication::translate("vormelle::convert", "the conversion was stopped");
+            result.problem = engine::Texts::tr("the conversion was stopped");
             break;
         }
         const QString page =
@@ -167,7 +144,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     if (result.problem.isEmpty())
         result.problem = reader.problem();
     if (result.problem.isEmpty() && pages.isEmpty())
-        result.problem = QCoreApplication::translate("vormelle::convert", "the file has no pages");
+        result.problem = engine::Texts::tr("the file has no pages");
 
     QString document = pages.value(0);
     if (result.problem.isEmpty() && pages.size() > 1) {
@@ -179,9 +156,8 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     if (result.problem.isEmpty()) {
         QFile::remove(resultDjvu);
         if (!QFile::rename(document, resultDjvu))
-            result.problem = QCoreApplication::translate("vormelle::convert",
-                                                         "cannot write in the temporary folder: %1")
-                                 .arg(resultDjvu);
+            result.problem =
+                engine::Texts::tr("cannot write in the temporary folder: %1").arg(resultDjvu);
     }
     e.made.removeAll(QDir::cleanPath(resultDjvu));
     e.cleanUp();
@@ -194,8 +170,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
 QString directEncoderProblem() {
     for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kBundler}) {
         if (toolPath(tool).isEmpty())
-            return QCoreApplication::translate(
-                       "vormelle::convert",
+            return engine::Texts::tr(
                        "Nothing was converted: %1 was not found. DjVuLibre's encoders "
                        "cjb2, c44 and djvm must be on the PATH (Debian's package "
                        "djvulibre-bin).")

@@ -75,6 +75,10 @@ QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage);
 // user's locale language when Tesseract has its data.
 QString defaultOcrLanguages();
 
+// Whether `text` names languages as Tesseract's data files are named ("eng", "chi_sim",
+// "script/Latin"), joined with '+' (spaces around a name allowed), with no empty name.
+bool isLanguageList(const QString& text);
+
 // "" when Tesseract has data for every language of `languages`; otherwise the refusal shown once
 // before a run ("Nothing was converted: ...").
 QString ocrLanguageProblem(const QString& languages);

@@ -2,6 +2,7 @@
 
 #include "app/paths/paths.h"
 #include "engine/runner.h"
+#include "engine/texts.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -56,35 +57,26 @@ QString folderOf(const QString& path) {
 QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
                         int pageWidth, int pageHeight) {
     if (result < 0) // kStartFailed plus the error number
-        return QCoreApplication::translate("vormelle::convert",
-                                           "the converter could not be started");
+        return engine::Texts::tr("the converter could not be started");
     if (signal == 0 && outOfMemory(output)) {
         return pageWidth > 0 && pageHeight > 0
-                   ? QCoreApplication::translate(
-                         "vormelle::convert",
-                         "not enough memory to convert this page (%1 x %2 pixels)")
+                   ? engine::Texts::tr("not enough memory to convert this page (%1 x %2 pixels)")
                          .arg(pageWidth)
                          .arg(pageHeight)
-                   : QCoreApplication::translate("vormelle::convert",
-                                                 "not enough memory to convert this page");
+                   : engine::Texts::tr("not enough memory to convert this page");
     }
     // What a dying converter printed last is seldom why it died.
     if (signal > 0) {
         const char* name = ::sigdescr_np(signal);
         const QString described =
-            name ? QString::fromLatin1(name)
-                 : QCoreApplication::translate("vormelle::convert", "signal %1").arg(signal);
-        return (isCrash(signal)
-                    ? QCoreApplication::translate("vormelle::convert", "%1 crashed (%2)")
-                    : QCoreApplication::translate("vormelle::convert",
-                                                  "%1 was stopped by a signal (%2)"))
+            name ? QString::fromLatin1(name) : engine::Texts::tr("signal %1").arg(signal);
+        return (isCrash(signal) ? engine::Texts::tr("%1 crashed (%2)")
+                                : engine::Texts::tr("%1 was stopped by a signal (%2)"))
             .arg(QLatin1String(converter), described);
     }
     QString line = lastNonEmptyLine(output);
     if (line.isEmpty())
-        return QCoreApplication::translate("vormelle::convert", "%1 ended with code %2")
-            .arg(QLatin1String(converter))
-            .arg(result);
+        return engine::Texts::tr("%1 ended with code %2").arg(QLatin1String(converter)).arg(result);
     if (line.size() > kReasonLength)
         line = line.left(kReasonLength) + QStringLiteral("...");
     return line;
@@ -103,32 +95,30 @@ QString lastNonEmptyLine(const QByteArray& output) {
 
 QString failureReason(const RowOutcome& row) {
     if (row.stopped)
-        return QCoreApplication::translate("vormelle::convert", "stopped while it was converted");
+        return engine::Texts::tr("stopped while it was converted");
     const bool firstFailed = row.first && *row.first != 0;
     const bool secondFailed = row.second && *row.second != 0;
     if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
-        return QCoreApplication::translate("vormelle::convert",
-                                           "no space left in the temporary folder ") +
-               row.noSpaceIn;
+        return engine::Texts::tr("no space left in the temporary folder ") + row.noSpaceIn;
     if (firstFailed)
         return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput,
                                row.pageWidth, row.pageHeight);
     if (row.first && !row.pdfMade)
-        return QCoreApplication::translate("vormelle::convert", "tiff2pdf wrote no PDF");
+        return engine::Texts::tr("tiff2pdf wrote no PDF");
     if (secondFailed)
         return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput,
                                row.pageWidth, row.pageHeight);
     if (!row.problem.isEmpty())
         return row.problem;
     if (!row.started && !row.first)
-        return QCoreApplication::translate("vormelle::convert", "not started");
-    return QCoreApplication::translate("vormelle::convert", "the conversion did not finish");
+        return engine::Texts::tr("not started");
+    return engine::Texts::tr("the conversion did not finish");
 }
 
 QString textLayerNote(const RowOutcome& row) {
     if (!row.converted || !row.textWanted || row.textProblem.isEmpty())
         return {};
-    return QCoreApplication::translate("TextLayer", "no text layer: %1").arg(row.textProblem);
+    return engine::Texts::tr("no text layer: %1").arg(row.textProblem);
 }
 
 QString emptyPagesNote(const RowOutcome& row) {
@@ -138,9 +128,8 @@ QString emptyPagesNote(const RowOutcome& row) {
     QStringList pages;
     for (const int page : row.pagesWithoutText)
         pages.append(QString::number(page));
-    return pages.size() == 1 ? QCoreApplication::translate("TextLayer", "no text found on page %1")
-                                   .arg(pages.front())
-                             : QCoreApplication::translate("TextLayer", "no text found on pages %1")
+    return pages.size() == 1 ? engine::Texts::tr("no text found on page %1").arg(pages.front())
+                             : engine::Texts::tr("no text found on pages %1")
                                    .arg(pages.join(QStringLiteral(", ")));
 }
 
@@ -163,8 +152,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             ++converted;
             if (const QString note = textLayerNote(row); !note.isEmpty())
                 withoutText.append(
-                    paths::visible(QCoreApplication::translate("TextLayer", "%1: converted; %2")
-                                       .arg(row.fileName, note)));
+                    paths::visible(engine::Texts::tr("%1: converted; %2").arg(row.fileName, note)));
             continue;
         }
         if (stopped && endedByStop(row)) {
@@ -173,16 +161,13 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         }
         QString name = row.fileName;
         if (sameName.value(row.fileName) > 1 && !row.input.isEmpty())
-            name += QCoreApplication::translate("vormelle::convert", " (in %1)")
-                        .arg(folderOf(row.input));
+            name += engine::Texts::tr(" (in %1)").arg(folderOf(row.input));
         // A name's line breaks would forge lines of the box; every control character shows.
         failed.append(paths::visible(name + QStringLiteral(": ") + failureReason(row)));
     }
-    QStringList lines{stopped ? QCoreApplication::translate("vormelle::convert", "Stopped.")
-                              : QCoreApplication::translate("vormelle::convert", "Done.")};
+    QStringList lines{stopped ? engine::Texts::tr("Stopped.") : engine::Texts::tr("Done.")};
     if (stopped) {
-        lines += {QString(), QCoreApplication::translate(
-                                 "vormelle::convert", "%1 of %2 file(s) converted; %3 not started.")
+        lines += {QString(), engine::Texts::tr("%1 of %2 file(s) converted; %3 not started.")
                                  .arg(converted)
                                  .arg(rows.size())
                                  .arg(notConverted)};
@@ -203,17 +188,14 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     }
     if (!stopped)
         lines.append(QString());
-    lines.append(
-        QCoreApplication::translate("vormelle::convert", "%1 of %2 file(s) could not be converted:")
-            .arg(failed.size())
-            .arg(rows.size()));
+    lines.append(engine::Texts::tr("%1 of %2 file(s) could not be converted:")
+                     .arg(failed.size())
+                     .arg(rows.size()));
     lines += failed.mid(0, kListedFailures);
     if (failed.size() > kListedFailures) {
-        lines.append(QCoreApplication::translate("vormelle::convert", "... and %1 more.")
-                         .arg(failed.size() - kListedFailures));
+        lines.append(engine::Texts::tr("... and %1 more.").arg(failed.size() - kListedFailures));
         if (!logPath.isEmpty())
-            lines.append(QCoreApplication::translate("vormelle::convert", "All reasons: ") +
-                         paths::visible(logPath));
+            lines.append(engine::Texts::tr("All reasons: ") + paths::visible(logPath));
     }
     addWithoutText();
     return lines.join(QStringLiteral("\r\n"));

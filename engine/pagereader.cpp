@@ -2,6 +2,7 @@
 
 #include "engine/checks.h"
 #include "engine/commands.h"
+#include "engine/texts.h"
 #include "engine/tiffinspect.h"
 #include "engine/tiffopen.h"
 #include "platform/regularfile.h"
@@ -109,8 +110,7 @@ struct TiffPageReader::State {
         opened = std::make_unique<OpenTiff>(*source, messages, std::int64_t(kMaxDecodedBytes));
         tif = opened->get();
         if (!tif) {
-            problem =
-                QCoreApplication::translate("vormelle::convert", "the first page cannot be read");
+            problem = engine::Texts::tr("the first page cannot be read");
             return false;
         }
         return true;
@@ -130,8 +130,7 @@ struct TiffPageReader::State {
                 return false;
             }
             if (!TIFFReadDirectory(tif)) {
-                problem = QCoreApplication::translate("vormelle::convert", "page %1 cannot be read")
-                              .arg(page + 1);
+                problem = engine::Texts::tr("page %1 cannot be read").arg(page + 1);
                 return false;
             }
             if (isTiffPage(tif))
@@ -198,8 +197,7 @@ struct TiffPageReader::State {
     bool setUpRgba(uint16_t bits, uint16_t samples) {
         char message[1024] = {};
         if (!TIFFRGBAImageBegin(&image, tif, 1, message)) {
-            fail(QCoreApplication::translate("vormelle::convert",
-                                             "this kind of page is not supported (%1)")
+            fail(engine::Texts::tr("this kind of page is not supported (%1)")
                      .arg(QString::fromLatin1(message)));
             return false;
         }

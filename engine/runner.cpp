@@ -1,5 +1,6 @@
 #include "engine/runner.h"
 
+#include "engine/texts.h"
 #include "platform/basicerror.h"
 #include "platform/events.h"
 
@@ -46,8 +47,7 @@ qint32 run(const Command& command, const ShowProgress& show, const QString& text
     } while (!ended);
     platform::doEvents();
     if (show)
-        show(text.isEmpty() ? QCoreApplication::translate("vormelle::Form1", "Progress Bar") : text,
-             std::nullopt);
+        show(text.isEmpty() ? engine::Texts::tr("Progress Bar") : text, std::nullopt);
     if (options.output)
         *options.output = child->output();
     if (options.signal)
@@ -56,6 +56,27 @@ qint32 run(const Command& command, const ShowProgress& show, const QString& text
 }
 
 } // namespace
+
+RunResult runToEnd(const Command& command, const std::atomic<bool>* stop) {
+    RunResult result;
+    std::optional<platform::ChildProcess> child;
+    try {
+        startChild(child, command);
+    } catch (const BasicError& e) {
+        result.code = kStartFailed + e.number();
+        return result;
+    }
+    while (!child->waitFor(kPassLength)) {
+        if (stop && stop->load()) {
+            result.stopped = true;
+            child->kill();
+        }
+    }
+    result.code = child->exitCode();
+    result.signal = child->endingSignal();
+    result.output = child->output();
+    return result;
+}
 
 void startChild(std::optional<platform::ChildProcess>& child, const Command& command) {
     // The carried converter comes through the dynamic loader, from descriptors it is handed.
@@ -89,8 +110,7 @@ std::optional<Creep> creepAt(int pass, const QString& text, int value, int count
     const int waited = pass - kFirstWaitingPass;
     Creep creep;
     creep.text = text + (text.isEmpty() ? QString() : QStringLiteral(", ")) +
-                 QCoreApplication::translate("vormelle::conversion", "Please wait.. ") +
-                 QString::number(waited);
+                 engine::Texts::tr("Please wait.. ") + QString::number(waited);
     if (waited % kPassesPerStep == 0) {
         const double share = 100.0 / std::max(count, 1);
         const double step = roundEven(share / 10);

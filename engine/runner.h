@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -15,7 +16,8 @@ namespace vormelle::engine {
 // A start failure is reported as this plus the error's number (53: the program is not there,
 // 70: it may not be executed).
 inline constexpr qint32 kStartFailed = qint32(0x80040000);
-// The longest wait of one polling pass; events are processed in every pass.
+// The longest wait of one polling pass: the window's runner processes events in every pass, and
+// a worker looks at its stop flag. A child that ends is seen at once, not at the pass's end.
 inline constexpr std::chrono::milliseconds kPassLength{100};
 
 // A converter call: the program and its arguments, each passed on as it is (no shell), and the
@@ -39,6 +41,21 @@ void startChild(std::optional<platform::ChildProcess>& child, const Command& com
 // path names by the time it starts.
 QString handOver(Command& command, platform::SharedDescriptor descriptor);
 
+// How a child run by runToEnd ended.
+struct RunResult {
+    // The exit code (128 + the signal's number for a child ended by a signal), or kStartFailed
+    // plus the error number when it could not be started.
+    qint32 code = 0;
+    int signal = 0;       // the signal that ended it, 0 for none
+    QByteArray output;    // the last kilobytes it wrote
+    bool stopped = false; // `stop` was raised and the child killed
+};
+
+// Runs one encoder or converter to its end on the calling thread (a worker's: no window events).
+// When `stop` is given and becomes true, the child is killed with everything it started, and
+// the call returns once it has ended.
+RunResult runToEnd(const Command& command, const std::atomic<bool>* stop = nullptr);
+
 struct RunOptions {
     // Tests shorten the pass to run the progress creep in milliseconds.
     std::chrono::milliseconds passLength = kPassLength;
@@ -48,8 +65,8 @@ struct RunOptions {
     int* signal = nullptr;
 };
 
-// The window style (a show command, 0 to 6) is accepted for the callers' sake: a child has no
-// window of its own on this platform.
+// The window style (a show command, 0 to 6) is taken as the window's run passes it and changes
+// nothing: a child has no window of its own on this platform.
 
 // Starts the command and waits until it has ended, processing window events all the while.
 // Returns the exit code (128 + the signal's number for a child ended by a signal), or

@@ -2,6 +2,7 @@
 
 #include "engine/checks.h"
 #include "engine/commands.h"
+#include "engine/texts.h"
 #include "engine/tiffopen.h"
 #include "platform/regularfile.h"
 
@@ -134,8 +135,8 @@ Page inspectPage(TIFF* tif, TiffMessages& sink, Route route) {
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
         if (tileWidth == 0 || tileLength == 0 || page.width % tileWidth != 0 ||
             page.height % tileLength != 0) {
-            page.problem = QCoreApplication::translate(
-                "vormelle::convert", "YCbCr JPEG tiles past the page's edge are not supported");
+            page.problem =
+                engine::Texts::tr("YCbCr JPEG tiles past the page's edge are not supported");
             return page;
         }
     }
@@ -153,8 +154,7 @@ TiffInspection inspect(const TiffSource& source, Route route) {
     const OpenTiff opened(source, sink, std::int64_t(kMaxDecodedBytes));
     TIFF* const tif = opened.get();
     if (!tif) {
-        result.problem =
-            QCoreApplication::translate("vormelle::convert", "the first page cannot be read");
+        result.problem = engine::Texts::tr("the first page cannot be read");
         return result;
     }
 
@@ -188,14 +188,12 @@ TiffInspection inspect(const TiffSource& source, Route route) {
             break;
         if (!TIFFReadDirectory(tif)) {
             ++result.pages;
-            result.problem =
-                QCoreApplication::translate("vormelle::convert", "page %1 cannot be read")
-                    .arg(result.pages);
+            result.problem = engine::Texts::tr("page %1 cannot be read").arg(result.pages);
             return result;
         }
     }
     if (result.pages == 0) {
-        result.problem = QCoreApplication::translate("vormelle::convert", "the file has no pages");
+        result.problem = engine::Texts::tr("the file has no pages");
         return result;
     }
 
@@ -205,8 +203,7 @@ TiffInspection inspect(const TiffSource& source, Route route) {
     // tiff2pdf takes one resolution override for the whole file, and reads it per inch or per
     // point by each page's unit: pages with and without one cannot all come out right.
     if (unitsDiffer) {
-        result.problem = QCoreApplication::translate("vormelle::convert",
-                                                     "some pages have no usable resolution");
+        result.problem = engine::Texts::tr("some pages have no usable resolution");
         return result;
     }
     // Every page is given the file's resolution, and pdf2djvu renders at that same
@@ -237,10 +234,7 @@ int pageDpi(double tagged) {
 }
 
 QString namedPageProblem(int page, bool severalPages, const QString& problem) {
-    return severalPages ? QCoreApplication::translate("vormelle::convert", "page %1: %2")
-                              .arg(page)
-                              .arg(problem)
-                        : problem;
+    return severalPages ? engine::Texts::tr("page %1: %2").arg(page).arg(problem) : problem;
 }
 
 QString pageDirectoryProblem(TIFF* tif, Route route) {
@@ -249,7 +243,7 @@ QString pageDirectoryProblem(TIFF* tif, Route route) {
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     if (width == 0 || height == 0)
-        return QCoreApplication::translate("vormelle::convert", "the page has no pixels");
+        return engine::Texts::tr("the page has no pixels");
     const QString format = pageFormatProblem(tif, route);
     if (!format.isEmpty())
         return format;
@@ -263,13 +257,11 @@ QString pageDirectoryProblem(TIFF* tif, Route route) {
         return QString::fromLatin1(kTooLarge);
     // Every page keeps its pixel size, so its size decides what the converters need.
     if (width > kDjvuMaxSide || height > kDjvuMaxSide)
-        return QCoreApplication::translate("vormelle::convert",
-                                           "the page is too large for DjVu (%1 x %2 pixels)")
+        return engine::Texts::tr("the page is too large for DjVu (%1 x %2 pixels)")
             .arg(width)
             .arg(height);
     if (double(width) * height > kMaxPagePixels)
-        return QCoreApplication::translate("vormelle::convert",
-                                           "the page is too large to convert (%1 x %2 pixels)")
+        return engine::Texts::tr("the page is too large to convert (%1 x %2 pixels)")
             .arg(width)
             .arg(height);
     return {};
@@ -282,21 +274,18 @@ QString pageFormatProblem(TIFF* tif, Route route) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
     if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
-        return QCoreApplication::translate("vormelle::convert",
-                                           "floating-point samples are not supported");
+        return engine::Texts::tr("floating-point samples are not supported");
     if (format == SAMPLEFORMAT_INT || format == SAMPLEFORMAT_COMPLEXINT)
-        return QCoreApplication::translate("vormelle::convert", "signed samples are not supported");
+        return engine::Texts::tr("signed samples are not supported");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && !(direct && bits == 16))
-        return QCoreApplication::translate("vormelle::convert", "%1-bit samples are not supported")
-            .arg(bits);
+        return engine::Texts::tr("%1-bit samples are not supported").arg(bits);
 
     uint16_t photometric = 0;
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
-        return QCoreApplication::translate("vormelle::convert", "the colour model is not given");
+        return engine::Texts::tr("the colour model is not given");
     const int channels = colourChannels(tif, photometric);
     if (channels == 0)
-        return QCoreApplication::translate("vormelle::convert", "colour model %1 is not supported")
-            .arg(photometric);
+        return engine::Texts::tr("colour model %1 is not supported").arg(photometric);
     uint16_t samples = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     uint16_t extraCount = 0;
@@ -308,26 +297,24 @@ QString pageFormatProblem(TIFF* tif, Route route) {
     // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
     alpha = alpha || (samples == 4 && photometric == PHOTOMETRIC_RGB);
     if (alpha && !direct)
-        return QCoreApplication::translate("vormelle::convert", "alpha channel is not supported");
+        return engine::Texts::tr("alpha channel is not supported");
     // The direct route lays the page over white; an alpha channel is its one extra sample.
     if (samples > channels + (direct && alpha ? 1 : 0))
-        return QCoreApplication::translate("vormelle::convert", "extra channels are not supported");
+        return engine::Texts::tr("extra channels are not supported");
     if (samples < channels)
-        return QCoreApplication::translate("vormelle::convert", "colour channels are missing");
+        return engine::Texts::tr("colour channels are missing");
 
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     if (!TIFFIsCODECConfigured(compression))
-        return QCoreApplication::translate("vormelle::convert", "compression %1 is not supported")
-            .arg(compression);
+        return engine::Texts::tr("compression %1 is not supported").arg(compression);
     // Pages other than bitonal ones are decoded to RGB by libtiff on the direct route.
     const bool bitonal =
         bits == 1 && samples == 1 &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
     char message[1024] = {};
     if (direct && !bitonal && !TIFFRGBAImageOK(tif, message))
-        return QCoreApplication::translate("vormelle::convert",
-                                           "this kind of page is not supported (%1)")
+        return engine::Texts::tr("this kind of page is not supported (%1)")
             .arg(QString::fromLatin1(message));
     return {};
 }

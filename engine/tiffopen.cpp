@@ -1,5 +1,6 @@
 #include "engine/tiffopen.h"
 
+#include "engine/texts.h"
 #include "platform/regularfile.h"
 
 #include <QCoreApplication>
@@ -110,33 +111,33 @@ OpenTiff::~OpenTiff() {
 
 QString tiffHeaderProblem(const TiffSource& source) {
     if (source.size() == 0)
-        return QCoreApplication::translate("vormelle::convert", "the file is empty");
+        return engine::Texts::tr("the file is empty");
     unsigned char head[16] = {};
     const std::int64_t n = source.readAt(0, head, sizeof head);
     if (n < 0)
-        return QCoreApplication::translate("vormelle::convert", "the file could not be read");
+        return engine::Texts::tr("the file could not be read");
     const bool little = head[0] == 'I' && head[1] == 'I';
     const bool big = head[0] == 'M' && head[1] == 'M';
     const unsigned version = little ? head[2] | unsigned(head[3]) << 8 : head[2] << 8 | head[3];
     if (n < 2 || (!little && !big))
-        return QCoreApplication::translate("vormelle::convert", "not a TIFF file");
+        return engine::Texts::tr("not a TIFF file");
     if (n < 4)
-        return QCoreApplication::translate("vormelle::convert", "the TIFF header is incomplete");
+        return engine::Texts::tr("the TIFF header is incomplete");
     if (version != 42 && version != 43)
-        return QCoreApplication::translate("vormelle::convert", "not a TIFF file");
+        return engine::Texts::tr("not a TIFF file");
     if (n < (version == 42 ? 8 : 16))
-        return QCoreApplication::translate("vormelle::convert", "the TIFF header is incomplete");
+        return engine::Texts::tr("the TIFF header is incomplete");
     return {};
 }
 
 QString regularFileProblem(int status) {
     switch (platform::RegularFile::Status(status)) {
     case platform::RegularFile::Status::Missing:
-        return QCoreApplication::translate("vormelle::convert", "the file is not there");
+        return engine::Texts::tr("the file is not there");
     case platform::RegularFile::Status::NotRegular:
-        return QCoreApplication::translate("vormelle::convert", "not a regular file");
+        return engine::Texts::tr("not a regular file");
     case platform::RegularFile::Status::Unreadable:
-        return QCoreApplication::translate("vormelle::convert", "the file may not be read");
+        return engine::Texts::tr("the file may not be read");
     case platform::RegularFile::Status::Opened:
         break;
     }

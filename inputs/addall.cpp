@@ -7,6 +7,7 @@
 #include "app/rememberedfolder.h"
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
+#include "inputs/texts.h"
 #include "platform/attributes.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
@@ -45,8 +46,7 @@ void PushButton4_Click(Form1& form) {
         case 102:
             answer = form.dialogs().inputBox(
                 &form,
-                QCoreApplication::translate(
-                    "vormelle::inputs",
+                inputs::Texts::tr(
                     "Enter file extension to load:\r\r(* for all files, txt for all txt "
                     "files, doc for all doc files, etc.)"),
                 QString(), extension);

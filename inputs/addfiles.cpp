@@ -4,6 +4,7 @@
 #include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/paths/paths.h"
+#include "inputs/texts.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
 
@@ -15,10 +16,8 @@ namespace vormelle::addfiles {
 
 void PushButton1_Click(Form1& form) {
     platform::OpenFilesRequest request;
-    request.title = QCoreApplication::translate("vormelle::inputs",
-                                                "Add File(s) - Hold Ctrl to select multiple files");
-    request.filter =
-        QCoreApplication::translate("vormelle::inputs", "TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|");
+    request.title = inputs::Texts::tr("Add File(s) - Hold Ctrl to select multiple files");
+    request.filter = inputs::Texts::tr("TIFF Files (*.tif;*.tiff)|*.tif;*.tiff|");
     request.maxFileSize = 30000;
     QString fileName;
     QStringList parts;
@@ -31,9 +30,8 @@ void PushButton1_Click(Form1& form) {
             } catch (const BasicError& e) {
                 if (e.number() != BasicError::BufferTooSmall)
                     throw;
-                form.dialogs().ok(&form, QCoreApplication::translate(
-                                             "vormelle::inputs",
-                                             "You've selected too many files to add.\r\r"
+                form.dialogs().ok(
+                    &form, inputs::Texts::tr("You've selected too many files to add.\r\r"
                                              "Please try adding via the \"Add All\" button."));
                 return kEndHandler;
             }

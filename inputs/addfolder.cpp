@@ -122,6 +122,30 @@ void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive)
     });
 }
 
+QStringList folderTree(const QString& top, QStringList* unreadable) {
+    QStringList folders{top.endsWith(QLatin1Char('/')) ? top : top + QLatin1Char('/')};
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString folder = folders.at(i);
+        const int attributes = folderAttributes(folder);
+        if (attributes < 0 || folder.size() >= kMaxPath || !descends(folder, attributes))
+            continue;
+        try {
+            for (const platform::DirectoryEntry& sub : platform::subFolders(folder)) {
+                if (!acceptableName(sub))
+                    continue;
+                const QString path = folder + sub.name + QLatin1Char('/');
+                const int subAttributes = folderAttributes(path);
+                if (subAttributes >= 0 && descends(path, subAttributes))
+                    folders.append(path);
+            }
+        } catch (const BasicError&) {
+            if (unreadable)
+                unreadable->append(folder);
+        }
+    }
+    return folders;
+}
+
 QList<platform::FileEntry> listFilesWithAttributes(const QString& folder, const QString& pattern) {
     const QString dir = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     // The listing applies FileExistsStrict's test to each name itself, relative to the folder.

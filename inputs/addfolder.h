@@ -28,6 +28,11 @@ inline constexpr int kPlainHidden = platform::Hidden | platform::Archive;
 // errors show the error report and the walk goes on.
 void GetSubDirectories2016(Form1& form, QStringList& folderList, bool recursive);
 
+// The folders GetSubDirectories2016 walks from `top`, without a window: `top` (ending in "/"),
+// then level by level every sub-folder it would descend into. Folders whose sub-folders cannot
+// be read are named in `unreadable`.
+QStringList folderTree(const QString& top, QStringList* unreadable = nullptr);
+
 // The names of the files in the folder (given with or without a trailing "/") that match the
 // wildcard pattern and pass FileExistsStrict, in the folder's NTFS order; empty when none.
 // A folder that cannot be listed throws BasicError.

@@ -5,6 +5,7 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "inputs/addfolder.h"
+#include "inputs/texts.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
@@ -86,13 +87,12 @@ QStringList filesElsewhere(const QMimeData& data) {
 }
 
 QString elsewhereText(const QStringList& urls) {
-    QStringList lines{QCoreApplication::translate(
-        "vormelle::inputs", "Not added: files on another computer cannot be converted here.")};
+    QStringList lines{
+        inputs::Texts::tr("Not added: files on another computer cannot be converted here.")};
     for (const QString& url : urls.mid(0, kNamedElsewhere))
         lines.append(paths::visible(url));
     if (urls.size() > kNamedElsewhere)
-        lines.append(QCoreApplication::translate("vormelle::inputs", "... and %1 more.")
-                         .arg(urls.size() - kNamedElsewhere));
+        lines.append(inputs::Texts::tr("... and %1 more.").arg(urls.size() - kNamedElsewhere));
     return lines.join(QStringLiteral("\r\n"));
 }
 

@@ -6,6 +6,7 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "inputs/addfolder.h"
+#include "inputs/texts.h"
 #include "platform/dialogs.h"
 
 #include <QCoreApplication>
@@ -52,8 +53,7 @@ void LoadSampleFiles(Form1& form) {
             form.files().add(part);
     }
     if (form.dialogs().yesNo(
-            &form, QCoreApplication::translate(
-                       "vormelle::inputs",
+            &form, inputs::Texts::tr(
                        "Would you like this software to open the folder where these sample files "
                        "are stored (so that you can view them before working with them)?")))
         form.desktop().openFolder(samplesFolder() + QLatin1Char('/'));

@@ -1,4 +1,5 @@
 #include "platform/basicerror.h"
+#include "platform/texts.h"
 
 #include <QCoreApplication>
 
@@ -16,35 +17,32 @@ BasicError::BasicError(int number, QString description)
 QString BasicError::describe(int number) {
     switch (number) {
     case InvalidProcedureCall:
-        return QCoreApplication::translate("vormelle::platform",
-                                           "Invalid procedure call or argument");
+        return platform::Texts::tr("Invalid procedure call or argument");
     case OutOfMemory:
-        return QCoreApplication::translate("vormelle::platform", "Out of memory");
+        return platform::Texts::tr("Out of memory");
     case InternalError:
-        return QCoreApplication::translate("vormelle::platform", "Internal error");
+        return platform::Texts::tr("Internal error");
     case TypeMismatch:
-        return QCoreApplication::translate("vormelle::platform", "Type mismatch");
+        return platform::Texts::tr("Type mismatch");
     case FileNotFound:
-        return QCoreApplication::translate("vormelle::platform", "File not found");
+        return platform::Texts::tr("File not found");
     case DiskFull:
-        return QCoreApplication::translate("vormelle::platform", "Disk full");
+        return platform::Texts::tr("Disk full");
     case TooManyFiles:
-        return QCoreApplication::translate("vormelle::platform", "Too many files");
+        return platform::Texts::tr("Too many files");
     case PermissionDenied:
-        return QCoreApplication::translate("vormelle::platform", "Permission denied");
+        return platform::Texts::tr("Permission denied");
     case PathFileAccessError:
-        return QCoreApplication::translate("vormelle::platform", "Path/File access error");
+        return platform::Texts::tr("Path/File access error");
     case PathNotFound:
-        return QCoreApplication::translate("vormelle::platform", "Path not found");
+        return platform::Texts::tr("Path not found");
     case InvalidPicture:
-        return QCoreApplication::translate("vormelle::platform", "Invalid picture");
+        return platform::Texts::tr("Invalid picture");
     case BufferTooSmall:
-        return QCoreApplication::translate(
-            "vormelle::platform",
+        return platform::Texts::tr(
             "The FileName buffer is too small to store the selected file names");
     default:
-        return QCoreApplication::translate("vormelle::platform",
-                                           "Application-defined or object-defined error");
+        return platform::Texts::tr("Application-defined or object-defined error");
     }
 }
 
@@ -63,8 +61,7 @@ BasicError BasicError::withNote(const QString& note) const {
 
 QString BasicError::systemText(int err) {
     const char* text = ::strerrordesc_np(err);
-    return text ? QString::fromLatin1(text)
-                : QCoreApplication::translate("vormelle::platform", "Error %1").arg(err);
+    return text ? QString::fromLatin1(text) : platform::Texts::tr("Error %1").arg(err);
 }
 
 BasicError BasicError::fromErrno(int err, const QString& path, bool pathIsFolder) {

@@ -2,6 +2,7 @@
 
 #include "platform/apptitle.h"
 #include "platform/basicerror.h"
+#include "platform/texts.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -64,8 +65,7 @@ Answer QtDialogs::messageBox(QWidget* owner, const QString& text, const QString&
     box.setStandardButtons(QMessageBox::Ok);
     QPushButton* openFolder = nullptr;
     if (buttons == Buttons::OkOpenFolder)
-        openFolder = box.addButton(QCoreApplication::translate("vormelle::platform", "Open Folder"),
-                                   QMessageBox::ActionRole);
+        openFolder = box.addButton(platform::Texts::tr("Open Folder"), QMessageBox::ActionRole);
     box.exec();
     return openFolder && box.clickedButton() == openFolder ? Answer::OpenFolder : Answer::Ok;
 }

@@ -3,6 +3,7 @@
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
 #include "platform/inifile.h"
+#include "platform/texts.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -161,10 +162,9 @@ void writeSetting(const QString& application, const QString& section, const QStr
     if (file.exists && !file.usable)
         throw file.error == EINVAL || file.error == EFBIG
             ? BasicError(BasicError::PathFileAccessError)
-                  .at(decodePath(name),
-                      file.error == EFBIG
-                          ? BasicError::systemText(EFBIG)
-                          : QCoreApplication::translate("vormelle::platform", "Not a regular file"))
+                  .at(decodePath(name), file.error == EFBIG
+                                            ? BasicError::systemText(EFBIG)
+                                            : platform::Texts::tr("Not a regular file"))
             : BasicError::fromErrno(file.error, decodePath(name));
     QByteArray temporary = name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);

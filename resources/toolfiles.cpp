@@ -1,6 +1,7 @@
 #include "resources/toolfiles.h"
 
 #include "platform/basicerror.h"
+#include "platform/texts.h"
 #include "resources/toolnames.h"
 
 #include <QCoreApplication>
@@ -38,9 +39,8 @@ const ToolFile& toolFile(int id) {
 QByteArray customResource(int id) {
     QFile resource(QStringLiteral(":/CUSTOM/") + QString::number(id));
     if (!resource.open(QIODevice::ReadOnly))
-        throw BasicError(326, QCoreApplication::translate("vormelle::platform",
-                                                          "Resource with identifier '%1' not found")
-                                  .arg(id));
+        throw BasicError(326,
+                         platform::Texts::tr("Resource with identifier '%1' not found").arg(id));
     return resource.readAll();
 }
 

@@ -2,44 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
-    <name>TextLayer</name>
-    <message>
-        <source>the DjVu result lost pages when its text was added</source>
-        <translation>das DjVu-Ergebnis hat beim Hinzufügen des Textes Seiten verloren</translation>
-    </message>
-    <message>
-        <source>no text layer: %1</source>
-        <translation>keine Textebene: %1</translation>
-    </message>
-    <message>
-        <source>no text found on page %1</source>
-        <translation>kein Text auf Seite %1 gefunden</translation>
-    </message>
-    <message>
-        <source>no text found on pages %1</source>
-        <translation>kein Text auf den Seiten %1 gefunden</translation>
-    </message>
-    <message>
-        <source>%1: converted; %2</source>
-        <translation>%1: umgewandelt; %2</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::ErrorReport</name>
-    <message>
-        <source>at line </source>
-        <translation>in Zeile </translation>
-    </message>
-    <message>
-        <source>Please email screenshot of this message to </source>
-        <translation>Bitte senden Sie ein Bildschirmfoto dieser Meldung an </translation>
-    </message>
-    <message>
-        <source>Application Error</source>
-        <translation>Programmfehler</translation>
-    </message>
-</context>
-<context>
     <name>vormelle::Form1</name>
     <message>
         <source>TIFF files to convert</source>
@@ -123,143 +85,7 @@
     </message>
 </context>
 <context>
-    <name>vormelle::batch</name>
-    <message>
-        <source>the stored output choice cannot be read (%1); give --output DIR or --beside</source>
-        <translation>die gespeicherte Wahl des Speicherorts kann nicht gelesen werden (%1); geben Sie --output ORDNER oder --beside an</translation>
-    </message>
-    <message>
-        <source>%1 of %2: %3: %4</source>
-        <translation>%1 von %2: %3: %4</translation>
-    </message>
-    <message>
-        <source>converted</source>
-        <translation>umgewandelt</translation>
-    </message>
-    <message>
-        <source>failed: </source>
-        <translation>fehlgeschlagen: </translation>
-    </message>
-    <message>
-        <source>[%1%2] %3 of %4</source>
-        <translation>[%1%2] %3 von %4</translation>
-    </message>
-    <message>
-        <source>cannot be read</source>
-        <translation>kann nicht gelesen werden</translation>
-    </message>
-    <message>
-        <source>no TIFF files to convert</source>
-        <translation>keine TIFF-Dateien zum Umwandeln</translation>
-    </message>
-    <message>
-        <source>stopped: %1 converted, %2 not converted</source>
-        <translation>angehalten: %1 umgewandelt, %2 nicht umgewandelt</translation>
-    </message>
-    <message>
-        <source>converted; %1</source>
-        <translation>umgewandelt; %1</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::commandline</name>
-    <message>
-        <source>an empty name is no file or folder</source>
-        <translation>ein leerer Name ist weder Datei noch Ordner</translation>
-    </message>
-    <message>
-        <source>%1 is given twice</source>
-        <translation>%1 ist zweimal angegeben</translation>
-    </message>
-    <message>
-        <source>%1 needs a value</source>
-        <translation>%1 braucht einen Wert</translation>
-    </message>
-    <message>
-        <source>--encoder takes direct or pdf, not %1</source>
-        <translation>--encoder nimmt direct oder pdf, nicht %1</translation>
-    </message>
-    <message>
-        <source>--jobs takes a number from 1 to %1, not %2</source>
-        <translation>--jobs nimmt eine Zahl von 1 bis %1, nicht %2</translation>
-    </message>
-    <message>
-        <source>--ocr= takes languages like eng or deu+eng, not &quot;%1&quot;</source>
-        <translation>--ocr= nimmt Sprachen wie eng oder deu+eng, nicht „%1“</translation>
-    </message>
-    <message>
-        <source>unknown option %1</source>
-        <translation>unbekannte Option %1</translation>
-    </message>
-    <message>
-        <source>--output and --beside exclude each other</source>
-        <translation>--output und --beside schließen einander aus</translation>
-    </message>
-    <message>
-        <source>%1 needs --convert</source>
-        <translation>%1 gilt nur mit --convert</translation>
-    </message>
-    <message>
-        <source>--convert needs at least one FILE or FOLDER</source>
-        <translation>--convert braucht mindestens eine DATEI oder einen ORDNER</translation>
-    </message>
-    <message>
-        <source>Usage: vormelle [FILE|FOLDER]...
-       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]
-                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...
-
-Converts TIFF images into DjVu documents.
-
-Without --convert, opens the window with the files already listed; a folder adds
-every file in it and in its sub-folders, as dropping it on the list does.
-
-  --convert          convert without a window, and end
-  --output DIR       write the results into DIR
-  --beside           write each result next to its original
-                     (neither: the choice last made in the window)
-  --encoder ENCODER  direct (DjVuLibre&apos;s encoders) or pdf (tiff2pdf, pdf2djvu)
-  --jobs N           convert N files at a time, 1 to 16
-  --log FILE         write a record of every file into FILE
-  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)
-  -h, --help         show this help and end
-      --version      show the version and end
-
-Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
-3 nothing could run.
-</source>
-        <translation>Aufruf: vormelle [DATEI|ORDNER]...
-        vormelle --convert [--output ORDNER | --beside] [--encoder direct|pdf]
-                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] DATEI|ORDNER...
-
-Wandelt TIFF-Bilder in DjVu-Dokumente um.
-
-Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste;
-ein Ordner fügt jede Datei darin und in seinen Unterordnern hinzu, wie beim
-Ablegen auf der Liste.
-
-  --convert           ohne Fenster umwandeln und enden
-  --output ORDNER     die Ergebnisse in ORDNER schreiben
-  --beside            jedes Ergebnis neben sein Original schreiben
-                      (fehlen beide: die zuletzt im Fenster getroffene Wahl)
-  --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
-  --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
-  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben
-  --ocr[=SPRACHEN]    mit Tesseract eine Textebene hinzufügen, in SPRACHEN
-                      (etwa deu+eng)
-  -h, --help          diese Hilfe zeigen und enden
-      --version       die Version zeigen und enden
-
-Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
-2 Aufruffehler, 3 nichts konnte laufen.
-</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::conversion</name>
-    <message>
-        <source>Folder does not exist. Please select another folder.</source>
-        <translation>Der Ordner existiert nicht. Bitte wählen Sie einen anderen Ordner.</translation>
-    </message>
+    <name>vormelle::conversion::Texts</name>
     <message>
         <source>Processing: </source>
         <translation>Wird umgewandelt: </translation>
@@ -285,16 +111,16 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>Umwandlung anhalten? Bereits umgewandelte Dateien bleiben erhalten.</translation>
     </message>
     <message>
+        <source>Folder does not exist. Please select another folder.</source>
+        <translation>Der Ordner existiert nicht. Bitte wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
         <source>No files added.</source>
         <translation>Keine Dateien hinzugefügt.</translation>
     </message>
-    <message>
-        <source>Please wait.. </source>
-        <translation>Bitte warten... </translation>
-    </message>
 </context>
 <context>
-    <name>vormelle::convert</name>
+    <name>vormelle::engine::Texts</name>
     <message>
         <source>the conversion was stopped</source>
         <translation>die Umwandlung wurde angehalten</translation>
@@ -368,6 +194,14 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>für die Zeile konnte in %1 kein Ordner angelegt werden: %2</translation>
     </message>
     <message>
+        <source>the parts of the DjVu result could not be joined</source>
+        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden</translation>
+    </message>
+    <message>
+        <source>the parts of the DjVu result could not be joined: %1</source>
+        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
+    </message>
+    <message>
         <source>no space left in the temporary folder </source>
         <translation>kein Platz mehr im temporären Ordner </translation>
     </message>
@@ -384,12 +218,52 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>%1 von %2 Seiten umgewandelt</translation>
     </message>
     <message>
+        <source>the DjVu result lost pages when its text was added</source>
+        <translation>das DjVu-Ergebnis hat beim Hinzufügen des Textes Seiten verloren</translation>
+    </message>
+    <message>
         <source>the result would replace the input file</source>
         <translation>das Ergebnis würde die Eingabedatei ersetzen</translation>
     </message>
     <message>
         <source>the result could not be saved in %1: %2</source>
         <translation>das Ergebnis konnte nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a language name</source>
+        <translation>„%1“ ist kein Sprachname</translation>
+    </message>
+    <message>
+        <source>Tesseract cannot load the languages %1</source>
+        <translation>Tesseract kann die Sprachen %1 nicht laden</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: djvused was not found. The text layer is written with DjVuLibre&apos;s djvused, which must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: djvused wurde nicht gefunden. Die Textebene wird mit djvused aus DjVuLibre geschrieben, das im PATH liegen muss (Debian-Paket djvulibre-bin).</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: no language is given for the text layer.</source>
+        <translation>Nichts wurde umgewandelt: Für die Textebene ist keine Sprache angegeben.</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: &quot;%1&quot; is not a language for the text layer (languages look like eng or deu+eng).</source>
+        <translation>Nichts wurde umgewandelt: „%1“ ist keine Sprache für die Textebene (Sprachen sehen aus wie eng oder deu+eng).</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: Tesseract has no data for the language(s) %1 in %2 (Debian&apos;s package(s) %3).</source>
+        <translation>Nichts wurde umgewandelt: Tesseract hat in %2 keine Daten für die Sprache(n) %1 (Debian-Paket(e) %3).</translation>
+    </message>
+    <message>
+        <source>the DjVu result could not be read</source>
+        <translation>das DjVu-Ergebnis konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>the DjVu result has fewer pages than the TIFF</source>
+        <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
+    </message>
+    <message>
+        <source>the result could not be copied</source>
+        <translation>das Ergebnis konnte nicht kopiert werden</translation>
     </message>
     <message>
         <source>the converter could not be started</source>
@@ -436,6 +310,22 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>die Umwandlung wurde nicht fertig</translation>
     </message>
     <message>
+        <source>no text layer: %1</source>
+        <translation>keine Textebene: %1</translation>
+    </message>
+    <message>
+        <source>no text found on page %1</source>
+        <translation>kein Text auf Seite %1 gefunden</translation>
+    </message>
+    <message>
+        <source>no text found on pages %1</source>
+        <translation>kein Text auf den Seiten %1 gefunden</translation>
+    </message>
+    <message>
+        <source>%1: converted; %2</source>
+        <translation>%1: umgewandelt; %2</translation>
+    </message>
+    <message>
         <source> (in %1)</source>
         <translation> (in %1)</translation>
     </message>
@@ -474,6 +364,14 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
     <message>
         <source>this kind of page is not supported (%1)</source>
         <translation>diese Art von Seite wird nicht unterstützt (%1)</translation>
+    </message>
+    <message>
+        <source>Progress Bar</source>
+        <translation>Fortschrittsbalken</translation>
+    </message>
+    <message>
+        <source>Please wait.. </source>
+        <translation>Bitte warten... </translation>
     </message>
     <message>
         <source>YCbCr JPEG tiles past the page&apos;s edge are not supported</source>
@@ -563,74 +461,12 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <source>the file may not be read</source>
         <translation>keine Leseberechtigung für die Datei</translation>
     </message>
-    <message>
-        <source>the parts of the DjVu result could not be joined</source>
-        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden</translation>
-    </message>
-    <message>
-        <source>the parts of the DjVu result could not be joined: %1</source>
-        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
-    </message>
 </context>
 <context>
-    <name>vormelle::engine</name>
-    <message>
-        <source>the conversion was stopped</source>
-        <translation>die Umwandlung wurde angehalten</translation>
-    </message>
-    <message>
-        <source>Nothing was converted: djvused was not found. The text layer is written with DjVuLibre&apos;s djvused, which must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: djvused wurde nicht gefunden. Die Textebene wird mit djvused aus DjVuLibre geschrieben, das im PATH liegen muss (Debian-Paket djvulibre-bin).</translation>
-    </message>
-    <message>
-        <source>Nothing was converted: no language is given for the text layer.</source>
-        <translation>Nichts wurde umgewandelt: Für die Textebene ist keine Sprache angegeben.</translation>
-    </message>
-    <message>
-        <source>Nothing was converted: &quot;%1&quot; is not a language for the text layer (languages look like eng or deu+eng).</source>
-        <translation>Nichts wurde umgewandelt: „%1“ ist keine Sprache für die Textebene (Sprachen sehen aus wie eng oder deu+eng).</translation>
-    </message>
-    <message>
-        <source>Nothing was converted: Tesseract has no data for the language(s) %1 in %2 (Debian&apos;s package(s) %3).</source>
-        <translation>Nichts wurde umgewandelt: Tesseract hat in %2 keine Daten für die Sprache(n) %1 (Debian-Paket(e) %3).</translation>
-    </message>
-    <message>
-        <source>the DjVu result could not be read</source>
-        <translation>das DjVu-Ergebnis konnte nicht gelesen werden</translation>
-    </message>
-    <message>
-        <source>the DjVu result has fewer pages than the TIFF</source>
-        <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
-    </message>
-    <message>
-        <source>cannot write in the temporary folder: %1</source>
-        <translation>Schreiben im temporären Ordner nicht möglich: %1</translation>
-    </message>
-    <message>
-        <source>the result could not be copied</source>
-        <translation>das Ergebnis konnte nicht kopiert werden</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::engine::Recognizer</name>
-    <message>
-        <source>&quot;%1&quot; is not a language name</source>
-        <translation>„%1“ ist kein Sprachname</translation>
-    </message>
-    <message>
-        <source>Tesseract cannot load the languages %1</source>
-        <translation>Tesseract kann die Sprachen %1 nicht laden</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::inputs</name>
+    <name>vormelle::inputs::Texts</name>
     <message>
         <source>Enter file extension to load:<byte value="xd"/><byte value="xd"/>(* for all files, txt for all txt files, doc for all doc files, etc.)</source>
         <translation>Dateiendung der zu ladenden Dateien eingeben:<byte value="xd"/><byte value="xd"/>(* für alle Dateien, txt für alle txt-Dateien, doc für alle doc-Dateien usw.)</translation>
-    </message>
-    <message>
-        <source>Please select folder:</source>
-        <translation>Bitte Ordner auswählen:</translation>
     </message>
     <message>
         <source>Add File(s) - Hold Ctrl to select multiple files</source>
@@ -658,14 +494,7 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
     </message>
 </context>
 <context>
-    <name>vormelle::main</name>
-    <message>
-        <source>%1: no such file or folder</source>
-        <translation>%1: Datei oder Ordner nicht gefunden</translation>
-    </message>
-</context>
-<context>
-    <name>vormelle::platform</name>
+    <name>vormelle::platform::Texts</name>
     <message>
         <source>Invalid procedure call or argument</source>
         <translation>Ungültiger Prozeduraufruf oder ungültiges Argument</translation>
@@ -719,24 +548,181 @@ Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
         <translation>Anwendungs- oder objektdefinierter Fehler</translation>
     </message>
     <message>
-        <source>Open Folder</source>
-        <translation>Ordner öffnen</translation>
-    </message>
-    <message>
         <source>Error %1</source>
         <translation>Fehler %1</translation>
     </message>
     <message>
-        <source>Resource with identifier &apos;%1&apos; not found</source>
-        <translation>Ressource mit der Kennung „%1“ nicht gefunden</translation>
+        <source>Open Folder</source>
+        <translation>Ordner öffnen</translation>
     </message>
     <message>
         <source>Not a regular file</source>
         <translation>Keine reguläre Datei</translation>
     </message>
+    <message>
+        <source>Resource with identifier &apos;%1&apos; not found</source>
+        <translation>Ressource mit der Kennung „%1“ nicht gefunden</translation>
+    </message>
 </context>
 <context>
-    <name>vormelle::settings</name>
+    <name>vormelle::program::Texts</name>
+    <message>
+        <source>the stored output choice cannot be read (%1); give --output DIR or --beside</source>
+        <translation>die gespeicherte Wahl des Speicherorts kann nicht gelesen werden (%1); geben Sie --output ORDNER oder --beside an</translation>
+    </message>
+    <message>
+        <source>converted</source>
+        <translation>umgewandelt</translation>
+    </message>
+    <message>
+        <source>converted; %1</source>
+        <translation>umgewandelt; %1</translation>
+    </message>
+    <message>
+        <source>%1 of %2: %3: %4</source>
+        <translation>%1 von %2: %3: %4</translation>
+    </message>
+    <message>
+        <source>failed: </source>
+        <translation>fehlgeschlagen: </translation>
+    </message>
+    <message>
+        <source>[%1%2] %3 of %4</source>
+        <translation>[%1%2] %3 von %4</translation>
+    </message>
+    <message>
+        <source>cannot be read</source>
+        <translation>kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>no TIFF files to convert</source>
+        <translation>keine TIFF-Dateien zum Umwandeln</translation>
+    </message>
+    <message>
+        <source>Folder does not exist. Please select another folder.</source>
+        <translation>Der Ordner existiert nicht. Bitte wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
+        <source>stopped: %1 converted, %2 not converted</source>
+        <translation>angehalten: %1 umgewandelt, %2 nicht umgewandelt</translation>
+    </message>
+    <message>
+        <source>an empty name is no file or folder</source>
+        <translation>ein leerer Name ist weder Datei noch Ordner</translation>
+    </message>
+    <message>
+        <source>%1 is given twice</source>
+        <translation>%1 ist zweimal angegeben</translation>
+    </message>
+    <message>
+        <source>%1 needs a value</source>
+        <translation>%1 braucht einen Wert</translation>
+    </message>
+    <message>
+        <source>--encoder takes direct or pdf, not %1</source>
+        <translation>--encoder nimmt direct oder pdf, nicht %1</translation>
+    </message>
+    <message>
+        <source>--jobs takes a number from 1 to %1, not %2</source>
+        <translation>--jobs nimmt eine Zahl von 1 bis %1, nicht %2</translation>
+    </message>
+    <message>
+        <source>--ocr= takes languages like eng or deu+eng, not &quot;%1&quot;</source>
+        <translation>--ocr= nimmt Sprachen wie eng oder deu+eng, nicht „%1“</translation>
+    </message>
+    <message>
+        <source>unknown option %1</source>
+        <translation>unbekannte Option %1</translation>
+    </message>
+    <message>
+        <source>--output and --beside exclude each other</source>
+        <translation>--output und --beside schließen einander aus</translation>
+    </message>
+    <message>
+        <source>%1 needs --convert</source>
+        <translation>%1 gilt nur mit --convert</translation>
+    </message>
+    <message>
+        <source>--convert needs at least one FILE or FOLDER</source>
+        <translation>--convert braucht mindestens eine DATEI oder einen ORDNER</translation>
+    </message>
+    <message>
+        <source>%1: no such file or folder</source>
+        <translation>%1: Datei oder Ordner nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Usage: vormelle [FILE|FOLDER]...
+       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]
+                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...
+
+Converts TIFF images into DjVu documents.
+
+Without --convert, opens the window with the files already listed; a folder adds
+the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
+
+  --convert          convert without a window, and end
+  --output DIR       write the results into DIR
+  --beside           write each result next to its original
+                     (neither: the choice last made in the window)
+  --encoder ENCODER  direct (DjVuLibre&apos;s encoders) or pdf (tiff2pdf, pdf2djvu)
+  --jobs N           convert N files at a time, 1 to 16
+  --log FILE         write a record of every file into FILE
+  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)
+  -h, --help         show this help and end
+      --version      show the version and end
+
+Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
+3 nothing could run.
+</source>
+        <translation>Aufruf: vormelle [DATEI|ORDNER]...
+        vormelle --convert [--output ORDNER | --beside] [--encoder direct|pdf]
+                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] DATEI|ORDNER...
+
+Wandelt TIFF-Bilder in DjVu-Dokumente um.
+
+Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste;
+ein Ordner fügt die TIFF-Dateien (*.tif, *.tiff) darin und in seinen
+Unterordnern hinzu.
+
+  --convert           ohne Fenster umwandeln und enden
+  --output ORDNER     die Ergebnisse in ORDNER schreiben
+  --beside            jedes Ergebnis neben sein Original schreiben
+                      (fehlen beide: die zuletzt im Fenster getroffene Wahl)
+  --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
+  --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
+  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben
+  --ocr[=SPRACHEN]    mit Tesseract eine Textebene hinzufügen, in SPRACHEN
+                      (etwa deu+eng)
+  -h, --help          diese Hilfe zeigen und enden
+      --version       die Version zeigen und enden
+
+Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
+2 Aufruffehler, 3 nichts konnte laufen.
+</translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::shell::Texts</name>
+    <message>
+        <source>Progress Bar</source>
+        <translation>Fortschrittsbalken</translation>
+    </message>
+    <message>
+        <source>at line </source>
+        <translation>in Zeile </translation>
+    </message>
+    <message>
+        <source>Please email screenshot of this message to </source>
+        <translation>Bitte senden Sie ein Bildschirmfoto dieser Meldung an </translation>
+    </message>
+    <message>
+        <source>Application Error</source>
+        <translation>Programmfehler</translation>
+    </message>
+    <message>
+        <source>Please select folder:</source>
+        <translation>Bitte Ordner auswählen:</translation>
+    </message>
     <message>
         <source>Settings cannot be saved now. Vormelle goes on with them in memory; changes made until it closes are not kept.</source>
         <translation>Die Einstellungen können gerade nicht gespeichert werden. Vormelle arbeitet mit ihnen im Speicher weiter; Änderungen bis zum Schließen bleiben nicht erhalten.</translation>

@@ -1,6 +1,7 @@
 #include "app/program/batch.h"
 
 #include "app/paths/paths.h"
+#include "app/program/texts.h"
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
 #include "engine/engine.h"
@@ -54,12 +55,6 @@ void catchStopSignals() {
     }
 }
 
-void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = platform::encodePath(text);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
 void complain(const QString& text) {
     print(stderr, QStringLiteral("vormelle: ") + text + QLatin1Char('\n'));
 }
@@ -69,19 +64,14 @@ bool isTiffName(const QString& name) {
 }
 
 void addFolderTree(const QString& top, QStringList& files, QStringList* unreadable) {
-    // Level by level, as a dropped folder is walked, and its files by the drop's rule.
-    QStringList folders{top};
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const QString folder = folders.at(i);
-        const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + u'/';
+    // The folders a drop of `top` walks, and their files by the drop's rule.
+    for (const QString& folder : addfolder::folderTree(top, unreadable)) {
         try {
             QList<platform::FileEntry> tiffs = platform::files(folder, QStringLiteral("*.*"));
             tiffs.removeIf([](const platform::FileEntry& file) { return !isTiffName(file.name); });
             files.append(addfolder::folderRows(folder, tiffs));
-            for (const platform::DirectoryEntry& sub : platform::subFolders(folder))
-                folders.append(prefix + sub.name);
         } catch (const BasicError&) {
-            if (unreadable)
+            if (unreadable && !unreadable->contains(folder))
                 unreadable->append(folder);
         }
     }
@@ -103,10 +93,8 @@ std::optional<engine::OutputRule> storedOutputRule() {
                               ? settings::GetSetting(QStringLiteral("Text1"), QString())
                               : startup::DesktopFolder();
     } catch (const BasicError& e) {
-        complain(QCoreApplication::translate(
-                     "vormelle::batch",
-                     "the stored output choice cannot be read (%1); give --output "
-                     "DIR or --beside")
+        complain(program::Texts::tr("the stored output choice cannot be read (%1); give --output "
+                                    "DIR or --beside")
                      .arg(e.description()));
         return std::nullopt;
     }
@@ -128,21 +116,18 @@ public:
         const QString reason = engine::escapedForOneLine(engine::failureReason(row));
         const QString input = engine::escapedForOneLine(row.input);
         const QString textNote = engine::escapedForOneLine(engine::textLayerNote(row));
-        const QString converted =
-            textNote.isEmpty()
-                ? QCoreApplication::translate("vormelle::batch", "converted")
-                : QCoreApplication::translate("vormelle::batch", "converted; %1").arg(textNote);
+        const QString converted = textNote.isEmpty()
+                                      ? program::Texts::tr("converted")
+                                      : program::Texts::tr("converted; %1").arg(textNote);
         if (m_terminal)
             print(stderr, QStringLiteral("\r\033[K"));
         else if (!byStop)
-            print(stderr, QCoreApplication::translate("vormelle::batch", "%1 of %2: %3: %4")
+            print(stderr, program::Texts::tr("%1 of %2: %3: %4")
                                   .arg(m_done)
                                   .arg(m_count)
                                   .arg(engine::escapedForOneLine(row.fileName),
                                        row.converted ? converted
-                                                     : QCoreApplication::translate(
-                                                           "vormelle::batch", "failed: ") +
-                                                           reason) +
+                                                     : program::Texts::tr("failed: ") + reason) +
                               QLatin1Char('\n'));
         if (!row.converted && !byStop)
             complain(input + QStringLiteral(": ") + reason);
@@ -167,6 +152,12 @@ private:
 
 } // namespace
 
+void print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = platform::encodePath(text);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 QStringList expandInputs(const QStringList& names, QStringList* unreadable) {
     QStringList files;
     for (const QString& name : names) {
@@ -186,7 +177,7 @@ QStringList expandInputs(const QStringList& names, QStringList* unreadable) {
 
 QString progressLine(int done, int count, int width) {
     const int filled = count > 0 ? int(qint64(done) * width / count) : width;
-    return QCoreApplication::translate("vormelle::batch", "[%1%2] %3 of %4")
+    return program::Texts::tr("[%1%2] %3 of %4")
         .arg(QString(filled, u'#'), QString(width - filled, u' '))
         .arg(done)
         .arg(count);
@@ -200,9 +191,9 @@ int run(const cli::CommandLine& command) {
     request.inputs = expandInputs(command.inputs, &unreadable);
     for (const QString& folder : std::as_const(unreadable))
         complain(engine::escapedForOneLine(folder) + QStringLiteral(": ") +
-                 QCoreApplication::translate("vormelle::batch", "cannot be read"));
+                 program::Texts::tr("cannot be read"));
     if (request.inputs.isEmpty()) {
-        complain(QCoreApplication::translate("vormelle::batch", "no TIFF files to convert"));
+        complain(program::Texts::tr("no TIFF files to convert"));
         return cli::kExitCannotRun;
     }
 
@@ -222,10 +213,8 @@ int run(const cli::CommandLine& command) {
     }
     }
     if (request.output.toFolder && !paths::IsFolder(request.output.folder)) {
-        complain(
-            engine::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
-            QCoreApplication::translate("vormelle::conversion",
-                                        "Folder does not exist. Please select another folder."));
+        complain(engine::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
+                 program::Texts::tr("Folder does not exist. Please select another folder."));
         return cli::kExitCannotRun;
     }
     // What the command line leaves open, the window's stored choices say.
@@ -291,8 +280,7 @@ int run(const cli::CommandLine& command) {
     const qsizetype converted =
         std::count_if(rows.begin(), rows.end(), [](const RowOutcome& r) { return r.converted; });
     if (engine.stopped()) {
-        complain(QCoreApplication::translate("vormelle::batch",
-                                             "stopped: %1 converted, %2 not converted")
+        complain(program::Texts::tr("stopped: %1 converted, %2 not converted")
                      .arg(converted)
                      .arg(rows.size() - converted));
         return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);

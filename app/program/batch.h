@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+
 namespace vormelle::batch {
 
 // The files a --convert run takes from the names given: a file as given (one that is missing
@@ -12,6 +14,10 @@ namespace vormelle::batch {
 // below it, folder by folder and by name, without "~" names and plain hidden files, as a drop
 // lists them. Folders that cannot be read are named in `unreadable`.
 QStringList expandInputs(const QStringList& names, QStringList* unreadable = nullptr);
+
+// Writes `text` to `stream` in the system's encoding of names (bytes decoded without loss come
+// back as they were), at once.
+void print(std::FILE* stream, const QString& text);
 
 // The terminal's progress line: "[#####     ] 3 of 6", the bar `width` characters wide.
 QString progressLine(int done, int count, int width = 20);

@@ -1,6 +1,8 @@
 #include "app/program/commandline.h"
 
+#include "app/program/texts.h"
 #include "engine/engine.h"
+#include "engine/ocr.h"
 #include "platform/filesystem.h"
 
 #include <QCoreApplication>
@@ -37,16 +39,6 @@ bool isDigits(const QByteArray& text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Tesseract's language list: names like "eng" or "chi_sim" joined with "+".
-bool isLanguageList(const QByteArray& text) {
-    if (text.isEmpty() || text.startsWith('+') || text.endsWith('+') || text.contains("++"))
-        return false;
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '+';
-    });
-}
-
 CommandLine usageError(const QString& error) {
     CommandLine result;
     result.action = Action::UsageError;
@@ -68,8 +60,7 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         const QByteArray& argument = arguments.at(i);
         if (onlyNames || argument == "-" || !argument.startsWith('-')) {
             if (argument.isEmpty())
-                return usageError(QCoreApplication::translate(
-                    "vormelle::commandline", "an empty name is no file or folder"));
+                return usageError(program::Texts::tr("an empty name is no file or folder"));
             result.inputs.append(absolute(platform::decodePath(argument), currentFolder));
             continue;
         }
@@ -91,9 +82,7 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         const qsizetype equals = argument.indexOf('=');
         const QByteArray name = equals < 0 ? argument : argument.left(equals);
         if (seen.contains(name))
-            return usageError(
-                QCoreApplication::translate("vormelle::commandline", "%1 is given twice")
-                    .arg(shown(name)));
+            return usageError(program::Texts::tr("%1 is given twice").arg(shown(name)));
         seen.append(name);
 
         if (kValued.contains(name)) {
@@ -103,14 +92,10 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             } else if (i + 1 < arguments.size()) {
                 value = arguments.at(++i);
             } else {
-                return usageError(
-                    QCoreApplication::translate("vormelle::commandline", "%1 needs a value")
-                        .arg(shown(name)));
+                return usageError(program::Texts::tr("%1 needs a value").arg(shown(name)));
             }
             if (value.isEmpty())
-                return usageError(
-                    QCoreApplication::translate("vormelle::commandline", "%1 needs a value")
-                        .arg(shown(name)));
+                return usageError(program::Texts::tr("%1 needs a value").arg(shown(name)));
             if (name == "--output") {
                 result.destination = CommandLine::Destination::Folder;
                 result.outputFolder = absolute(platform::decodePath(value), currentFolder);
@@ -122,16 +107,13 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
                 else if (value == "pdf")
                     result.encoder = CommandLine::Encoder::Pdf;
                 else
-                    return usageError(
-                        QCoreApplication::translate("vormelle::commandline",
-                                                    "--encoder takes direct or pdf, not %1")
-                            .arg(shown(value)));
+                    return usageError(program::Texts::tr("--encoder takes direct or pdf, not %1")
+                                          .arg(shown(value)));
             } else { // --jobs
                 const int jobs = isDigits(value) ? value.toInt() : 0;
                 if (jobs < 1 || jobs > engine::kMostJobs)
                     return usageError(
-                        QCoreApplication::translate("vormelle::commandline",
-                                                    "--jobs takes a number from 1 to %1, not %2")
+                        program::Texts::tr("--jobs takes a number from 1 to %1, not %2")
                             .arg(engine::kMostJobs)
                             .arg(shown(value)));
                 result.jobs = jobs;
@@ -150,39 +132,32 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             result.ocr = true;
             if (equals >= 0) {
                 const QByteArray languages = argument.mid(equals + 1);
-                if (!isLanguageList(languages))
-                    return usageError(QCoreApplication::translate(
-                                          "vormelle::commandline",
-                                          "--ocr= takes languages like eng or deu+eng, not \"%1\"")
-                                          .arg(shown(languages)));
+                if (!engine::isLanguageList(QString::fromLatin1(languages)))
+                    return usageError(
+                        program::Texts::tr("--ocr= takes languages like eng or deu+eng, not \"%1\"")
+                            .arg(shown(languages)));
                 result.ocrLanguages = QString::fromLatin1(languages);
             }
             continue;
         }
-        return usageError(QCoreApplication::translate("vormelle::commandline", "unknown option %1")
-                              .arg(shown(argument)));
+        return usageError(program::Texts::tr("unknown option %1").arg(shown(argument)));
     }
 
     if (seen.contains("--output") && seen.contains("--beside"))
-        return usageError(QCoreApplication::translate("vormelle::commandline",
-                                                      "--output and --beside exclude each other"));
+        return usageError(program::Texts::tr("--output and --beside exclude each other"));
     if (result.action != Action::Convert) {
         for (const QByteArray& option : seen) {
             if (option != "--convert")
-                return usageError(
-                    QCoreApplication::translate("vormelle::commandline", "%1 needs --convert")
-                        .arg(shown(option)));
+                return usageError(program::Texts::tr("%1 needs --convert").arg(shown(option)));
         }
     } else if (result.inputs.isEmpty()) {
-        return usageError(QCoreApplication::translate(
-            "vormelle::commandline", "--convert needs at least one FILE or FOLDER"));
+        return usageError(program::Texts::tr("--convert needs at least one FILE or FOLDER"));
     }
     return result;
 }
 
 QString usage() {
-    return QCoreApplication::translate(
-        "vormelle::commandline",
+    return program::Texts::tr(
         "Usage: vormelle [FILE|FOLDER]...\n"
         "       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]\n"
         "                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...\n"
@@ -190,7 +165,7 @@ QString usage() {
         "Converts TIFF images into DjVu documents.\n"
         "\n"
         "Without --convert, opens the window with the files already listed; a folder adds\n"
-        "every file in it and in its sub-folders, as dropping it on the list does.\n"
+        "the TIFF files (*.tif, *.tiff) in it and in its sub-folders.\n"
         "\n"
         "  --convert          convert without a window, and end\n"
         "  --output DIR       write the results into DIR\n"

@@ -3,6 +3,7 @@
 #include "app/program/commandline.h"
 #include "app/program/handlers.h"
 #include "app/program/startup.h"
+#include "app/program/texts.h"
 #include "app/startupenv.h"
 #include "app/translations.h"
 #include "platform/filesystem.h"
@@ -14,15 +15,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-void print(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = vormelle::platform::encodePath(text);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-} // namespace
+using vormelle::batch::print;
 
 int main(int argc, char* argv[]) {
     namespace cli = vormelle::commandline;
@@ -75,11 +68,9 @@ int main(int argc, char* argv[]) {
     vormelle::Form_Load(form);
     const QStringList missing = vormelle::addStartInputs(form, command.inputs);
     for (const QString& name : missing)
-        print(stderr,
-              QStringLiteral("vormelle: ") +
-                  QCoreApplication::translate("vormelle::main", "%1: no such file or folder")
-                      .arg(name) +
-                  QLatin1Char('\n'));
+        print(stderr, QStringLiteral("vormelle: ") +
+                          vormelle::program::Texts::tr("%1: no such file or folder").arg(name) +
+                          QLatin1Char('\n'));
     form.show();
     return QApplication::exec();
 }

@@ -65,9 +65,7 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
                 startup::SetApplicationTitle();
                 return 132;
             case 132:
-                form.ListView1->addColumn(
-                    QCoreApplication::translate("vormelle::Form1", "TIFF File(s)"),
-                    form.ListView1->width());
+                form.ListView1->addColumn(Form1::tr("TIFF File(s)"), form.ListView1->width());
                 return 134;
             case 134:
                 form.ListView1->setColumnWidth(0, form.twipsX(7300));

@@ -100,6 +100,10 @@ private slots:
             << "a.tif --output=/o --encoder=direct --jobs=1 --log=/l --ocr=deu+eng --convert"
             << A::Convert << QStringList{s + "a.tif"} << D::Folder << "/o" << E::Direct << 1 << "/l"
             << "deu+eng";
+        // The settings accept a script's data ("script/Latin"); so does the command line.
+        row("a script's data") << "--convert --ocr=script/Latin+eng a.tif" << A::Convert
+                               << QStringList{s + "a.tif"} << D::Stored << "" << E::Unset << 0 << ""
+                               << "script/Latin+eng";
         row("beside") << "--convert --beside f" << A::Convert << QStringList{s + "f"} << D::Beside
                       << "" << E::Unset << 0 << ""
                       << "-";

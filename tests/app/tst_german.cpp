@@ -7,6 +7,8 @@
 #include "app/program/handlers.h"
 #include "app/program/startup.h"
 #include "app/translations.h"
+#include "engine/ocr.h"
+#include "engine/outcome.h"
 #include "platform/qtdialogs.h"
 #include "tests/convert/runfixture.h"
 #include "tests/support/scripteddialogs.h"
@@ -82,6 +84,28 @@ private slots:
                  QStringLiteral("Fertig.\r\n\r\n1 von 2 Datei(en) konnten nicht umgewandelt "
                                 "werden:\r\nnotes.tif: keine TIFF-Datei"));
         QVERIFY(QFile::exists(run.env.path(QStringLiteral("scan.djvu"))));
+    }
+
+    // The engine's refusals and failures, which the closing box and the command line pass on
+    // as they are.
+    void engineMessagesSpeakGerman_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("german");
+        QTest::newRow("language without data") << engine::ocrLanguageProblem(QStringLiteral("xx"))
+                                               << "Nichts wurde umgewandelt: Tesseract hat in ";
+        QTest::newRow("no language name")
+            << engine::ocrLanguageProblem(QStringLiteral("../eng"))
+            << "Nichts wurde umgewandelt: „../eng“ ist keine Sprache für die Textebene";
+        QTest::newRow("Tesseract refuses the name")
+            << engine::Recognizer(QStringLiteral("../eng")).problem()
+            << "„../eng“ ist kein Sprachname";
+        QTest::newRow("converter failure")
+            << engine::converterReason("pdf2djvu", 3, 0, {}) << "pdf2djvu endete mit Code 3";
+    }
+    void engineMessagesSpeakGerman() {
+        QFETCH(QString, message);
+        QFETCH(QString, german);
+        QVERIFY2(message.startsWith(german), qPrintable(message));
     }
 
     // Qt's own buttons come from qtbase_de, ours from our translation.

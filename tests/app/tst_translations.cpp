@@ -134,6 +134,49 @@ private slots:
         }
     }
 
+    // A text is looked up under the context its call names. Only a class keeps the two the same:
+    // lupdate files a text by the class or namespace it finds the call in, whatever literal
+    // context the call passes, so every context must be a class's (Q_OBJECT or
+    // Q_DECLARE_TR_FUNCTIONS).
+    void contextsAreClasses() {
+        QFile list(QStringLiteral(VORMELLE_TR_SOURCES));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QSet<QString> declared; // full names given to Q_DECLARE_TR_FUNCTIONS
+        QSet<QString> objects;  // names of Q_OBJECT classes, without their namespace
+        // Spelled in pieces, so that moc takes none of it for a class of this file.
+        const QRegularExpression declaration(QStringLiteral("Q_DECLARE_TR_"
+                                                            "FUNCTIONS\\(([\\w:]+)\\)"));
+        const QRegularExpression object(
+            QStringLiteral("class\\s+(\\w+)(\\s+final)?\\s*(:[^{;]*)?\\{\\s*Q_"
+                           "OBJECT"));
+        const QRegularExpression literal(QStringLiteral("translate\\(\\s*\""));
+        QStringList literals;
+        for (const QByteArray& line : list.readAll().split('\n')) {
+            if (line.trimmed().isEmpty())
+                continue;
+            QFile source(QString::fromLocal8Bit(line.trimmed()));
+            QVERIFY2(source.open(QIODevice::ReadOnly), line.constData());
+            const QString text = QString::fromUtf8(source.readAll());
+            for (const auto& m : declaration.globalMatch(text))
+                declared.insert(m.captured(1));
+            for (const auto& m : object.globalMatch(text))
+                objects.insert(m.captured(1));
+            if (literal.match(text).hasMatch())
+                literals.append(source.fileName());
+        }
+        QVERIFY2(literals.isEmpty(),
+                 qPrintable(QStringLiteral("literal contexts (use a class's tr) in:\n") +
+                            literals.join(u'\n')));
+        for (const QString& ts : tsFiles()) {
+            for (const Message& m : readTs(ts)) {
+                const QString last = m.context.section(QStringLiteral("::"), -1);
+                QVERIFY2(declared.contains(m.context) || objects.contains(last),
+                         qPrintable(ts + QStringLiteral(": context ") + m.context +
+                                    QStringLiteral(" is no class: ") + m.source));
+            }
+        }
+    }
+
     // Every message as shipped: what a translation must keep of its source, and the built .qm
     // answering with it.
     void translationKeepsItsSource_data() {

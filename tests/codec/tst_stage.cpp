@@ -52,8 +52,8 @@ void StageTest::checkPage_data() {
     QTest::newRow("padded rows") << PixelKind::Grey << 9 << 4 << qint64(12) << true << Error::None;
     QTest::newRow("largest side") << PixelKind::Bitonal << 32767 << 1 << qint64(4096) << true
                                   << Error::None;
-    QTest::newRow("side too long") << PixelKind::Bitonal << 32768 << 1 << qint64(4096) << true
-                                   << Error::BadDimension;
+    QTest::newRow("side too long")
+        << PixelKind::Bitonal << 32768 << 1 << qint64(4096) << true << Error::BadDimension;
     QTest::newRow("no width") << PixelKind::Grey << 0 << 4 << qint64(1) << true
                               << Error::BadDimension;
     QTest::newRow("no height") << PixelKind::Grey << 4 << 0 << qint64(4) << true

@@ -59,9 +59,4 @@ QString RunFixture::lastBox() const {
     return dialogs.boxes.isEmpty() ? QString() : dialogs.boxes.back().text;
 }
 
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
 } // namespace vormelle::test

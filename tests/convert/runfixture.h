@@ -42,6 +42,4 @@ private:
     QByteArray m_oldTemp;
 };
 
-QByteArray fileBytes(const QString& path);
-
 } // namespace vormelle::test

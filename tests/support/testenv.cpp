@@ -43,4 +43,9 @@ QString TestEnv::sourceFolder() {
     return QString::fromLocal8Bit(qgetenv("VORMELLE_SOURCE_DIR"));
 }
 
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
 } // namespace vormelle::test

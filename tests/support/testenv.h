@@ -39,4 +39,7 @@ private:
     QByteArray m_oldState;
 };
 
+// A file's bytes, or "(missing)" when it cannot be read.
+QByteArray fileBytes(const QString& path);
+
 } // namespace vormelle::test

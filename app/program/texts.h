@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QCoreApplication>
+
+namespace vormelle::program {
+
+// The translation context of the program (command line and --convert)'s texts: Texts::tr("...")
+// files each text under this class, so the context the program looks it up in is the one lupdate
+// gives it.
+class Texts final {
+    Q_DECLARE_TR_FUNCTIONS(vormelle::program::Texts)
+};
+
+} // namespace vormelle::program

@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/engineprivate.h"
+
+#include "app/paths/paths.h"
+#include "engine/checks.h"
+#include "engine/commands.h"
+#include "engine/deploy.h"
+#include "engine/direct.h"
+#include "engine/ocr.h"
+#include "engine/runner.h"
+#include "engine/texts.h"
+#include "engine/tiffinspect.h"
+#include "platform/basicerror.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/regularfile.h"
+#include "platform/savefile.h"
+#include "platform/tempfolder.h"
+#include "resources/toolfiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace vormelle::engine {
+
+namespace {
+
+// Gives a converter the row's own folder for its scratch files.
+void useScratchFolder(Command& command, const QString& rowFolder) {
+    for (auto& [name, value] : command.environment) {
+        if (name == "TMPDIR")
+            value = platform::encodePath(rowFolder);
+    }
+}
+
+} // namespace
+
+RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, const QString& output,
+                                       const QString& clash, const std::atomic<bool>& stop,
+                                       TextStep* text) {
+    QElapsedTimer clock;
+    clock.start();
+    RowOutcome row;
+    row.input = request.inputs[index];
+    row.fileName = paths::FileNameOf(row.input);
+    row.output = output;
+    row.route = request.route;
+    row.textWanted = text != nullptr;
+    row.started = true;
+    // Nothing may escape a worker thread: whatever goes wrong is the row's outcome.
+    try {
+        row.problem = clash.isEmpty() ? outputProblem(output) : clash;
+        if (!row.problem.isEmpty())
+            return row;
+        // What the converters would turn into wrong pages, or fail on with a message nobody
+        // can act on, is named instead of converted. The file is opened once: the converters
+        // read this same open file, so a file put in its place after the inspection (a FIFO, a
+        // kind the converters get wrong) is never converted unchecked.
+        const platform::RegularFile input(row.input);
+        const TiffInspection inspection = inspectTiff(input, request.route);
+        row.pageWidth = inspection.largestWidth;
+        row.pageHeight = inspection.largestHeight;
+        if (!inspection.problem.isEmpty()) {
+            row.problem = inspection.problem;
+            return row;
+        }
+        row.pages = inspection.pages;
+        row.dpi = inspection.dpi;
+        if (stop.load()) {
+            row.stopped = true;
+            return row;
+        }
+        const QString rowFolder = folder.path() + QStringLiteral("/row-%1").arg(index + 1);
+        if (::mkdir(platform::encodePath(rowFolder).constData(), 0700) != 0) {
+            row.problem = engine::Texts::tr("no folder for the row could be made in %1: %2")
+                              .arg(folder.path(), platform::systemErrorText(errno));
+            return row;
+        }
+        if (request.route == Route::Direct)
+            convertDirectly(row, input, inspection, rowFolder, stop, text);
+        else
+            convertThroughPdf(row, input, inspection, rowFolder, stop, text);
+        platform::removeTree(rowFolder);
+    } catch (const BasicError& e) {
+        row.problem = e.description();
+    } catch (const std::exception& e) {
+        row.problem = QString::fromLocal8Bit(e.what());
+    }
+    row.seconds = double(clock.elapsed()) / 1000;
+    return row;
+}
+
+void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::RegularFile& input,
+                                        const TiffInspection& inspection, const QString& rowFolder,
+                                        const std::atomic<bool>& stop, TextStep* text) {
+    const QString pdf = rowFolder + QLatin1Char('/') + QString::fromLatin1(kPdfName);
+    const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
+    // A converter that failed on a full temporary folder is named for that.
+    auto noteSpace = [&](qint32 code) {
+        if (code != 0 && platform::hasNoSpaceLeft(rowFolder))
+            row.noSpaceIn = location;
+    };
+
+    Command first = firstConverter(folder.path());
+    const QString handed = handOver(first, input.share());
+    first.arguments = firstConverterArguments(handed, pdf, inspection.tiff2pdfOptions,
+                                              !inspection.copyCompressedData);
+    useScratchFolder(first, rowFolder);
+    const RunResult firstRan = runToEnd(first, &stop);
+    row.first = firstRan.code;
+    row.firstOutput = firstRan.output;
+    row.firstSignal = firstRan.signal;
+    // tiff2pdf names its input as it was handed; the closing box names the file.
+    row.firstOutput.replace(handed.toUtf8(), platform::encodePath(row.input));
+    noteSpace(*row.first);
+    if (stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    row.pdfMade = paths::FileExists(pdf);
+    if (!row.pdfMade)
+        return;
+
+    // A file of several pages may use threads that no row holds (near the end of a run).
+    const int extra = inspection.pages > 1 ? takeThreads(inspection.pages - 1) : 0;
+    const QString bundler =
+        extra > 0 ? QStandardPaths::findExecutable(QString::fromLatin1(kBundler)) : QString();
+    if (bundler.isEmpty()) {
+        Command second = secondConverter(programFolder, folder.path());
+        second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
+        useScratchFolder(second, rowFolder);
+        const RunResult secondRan = runToEnd(second, &stop);
+        row.second = secondRan.code;
+        row.secondOutput = secondRan.output;
+        row.secondSignal = secondRan.signal;
+    } else {
+        convertInParts(row, inspection, 1 + extra, pdf, result, bundler, rowFolder, stop);
+    }
+    giveThreads(extra);
+    noteSpace(*row.second);
+    if (stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    if (row.problem.isEmpty())
+        placeResult(row, input, inspection.pages, result, stop, text);
+}
+
+// pdf2djvu's own threads share little of a row's work: its start, its page loop's bookkeeping and
+// its bundling run on one. Separate pdf2djvu runs over page ranges, side by side, keep every
+// thread busy; djvm then joins their documents in page order. Their page names come from the
+// page numbers, so the parts never clash.
+void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
+                                     const QString& pdf, const QString& result,
+                                     const QString& bundler, const QString& rowFolder,
+                                     const std::atomic<bool>& stop) {
+    std::vector<std::optional<platform::ChildProcess>> children(static_cast<std::size_t>(parts));
+    QStringList partFiles;
+    row.second = 0;
+    for (int k = 0; k < parts && *row.second == 0; ++k) {
+        const int first = k * inspection.pages / parts + 1;
+        const int last = (k + 1) * inspection.pages / parts;
+        partFiles << rowFolder + QStringLiteral("/part-%1.djvu").arg(k + 1);
+        Command command = secondConverter(programFolder, folder.path());
+        command.arguments = secondConverterArguments(partFiles.last(), pdf, inspection.dpi, 1,
+                                                     QStringLiteral("%1-%2").arg(first).arg(last));
+        useScratchFolder(command, rowFolder);
+        try {
+            startChild(children[std::size_t(k)], command);
+        } catch (const BasicError& e) {
+            row.second = kStartFailed + e.number();
+        }
+    }
+    // One part failing dooms the row: the others are ended rather than waited for.
+    bool ending = *row.second != 0;
+    for (auto& child : children) {
+        if (!child)
+            continue;
+        while (!child->waitFor(kPassLength)) {
+            if (!ending && !stop.load())
+                continue;
+            for (auto& other : children) {
+                if (other && !other->ended())
+                    other->kill();
+            }
+        }
+        if (*row.second == 0 && child->exitCode() != 0) {
+            row.second = child->exitCode();
+            row.secondOutput = child->output();
+            row.secondSignal = child->endingSignal();
+            ending = true;
+        }
+    }
+    if (*row.second != 0 || stop.load())
+        return;
+
+    // The first part becomes the document, and the others go in behind it in order.
+    if (!QFile::rename(partFiles.first(), result)) {
+        row.problem = engine::Texts::tr("the parts of the DjVu result could not be joined");
+        return;
+    }
+    for (int k = 1; k < parts; ++k) {
+        Command join;
+        join.program = bundler;
+        join.arguments = {QStringLiteral("-i"), result, partFiles[k]};
+        join.environment = converterEnvironment(rowFolder, platform::localeIsUtf8());
+        const RunResult joined = runToEnd(join, &stop);
+        paths::DeleteFileQuietly(partFiles[k]);
+        if (stop.load())
+            return;
+        if (joined.code != 0) {
+            row.problem =
+                engine::Texts::tr("the parts of the DjVu result could not be joined: %1")
+                    .arg(converterReason(kBundler, joined.code, joined.signal, joined.output));
+            return;
+        }
+    }
+}
+
+void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,
+                                      const TiffInspection& inspection, const QString& rowFolder,
+                                      const std::atomic<bool>& stop, TextStep* text) {
+    const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
+    const DirectResult direct = encodeDirect(input, rowFolder, result, &stop);
+    if (direct.stopped || stop.load()) {
+        row.stopped = true;
+        return;
+    }
+    if (!direct.problem.isEmpty()) {
+        row.problem = platform::hasNoSpaceLeft(rowFolder)
+                          ? engine::Texts::tr("no space left in the temporary folder ") + location
+                          : direct.problem;
+        return;
+    }
+    // The encoders stand where the two converters do: both "succeeded".
+    row.first = 0;
+    row.pdfMade = true;
+    row.second = 0;
+    placeResult(row, input, inspection.pages, result, stop, text);
+}
+
+// The result counts only when both converters succeeded and it has every page the inspection
+// found in the TIFF; then it replaces the output file in one step. Otherwise the output path
+// stays as it was.
+void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& input,
+                                  int tiffPages, const QString& result,
+                                  const std::atomic<bool>& stop, TextStep* text) {
+    if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
+        return;
+    if (!paths::FileExists(result)) {
+        row.problem = engine::Texts::tr("%1 wrote no DjVu file")
+                          .arg(row.route == Route::Direct ? engine::Texts::tr("the encoder")
+                                                          : QStringLiteral("pdf2djvu"));
+        return;
+    }
+    const std::optional<int> djvuPages = djvuPageCount(result);
+    if (!djvuPages) {
+        row.problem = engine::Texts::tr("the DjVu result could not be opened");
+        return;
+    }
+    if (*djvuPages != tiffPages) {
+        row.problem = engine::Texts::tr("%1 of %2 pages converted").arg(*djvuPages).arg(tiffPages);
+        return;
+    }
+    if (text) {
+        // The text goes into the checked result, in the row's folder, before it is placed. A
+        // failure costs the row its text, not its DjVu.
+        if (!text->recognizer)
+            text->recognizer = std::make_unique<Recognizer>(text->languages);
+        const TextLayerResult added =
+            addTextLayer(*text->recognizer, input, result, folderName(result), &stop);
+        if (added.stopped || stop.load()) {
+            row.stopped = true;
+            return;
+        }
+        row.textProblem = added.problem;
+        row.pagesWithoutText = added.pagesWithout;
+        // The page check holds for what is placed.
+        if (djvuPageCount(result) != tiffPages) {
+            row.problem = engine::Texts::tr("the DjVu result lost pages when its text was added");
+            return;
+        }
+    }
+    if (platform::sameFile(row.input, row.output)) {
+        row.problem = engine::Texts::tr("the result would replace the input file");
+        return;
+    }
+    row.problem = writeProtection(row.output);
+    if (!row.problem.isEmpty())
+        return;
+    try {
+        platform::replaceFile(result, row.output);
+    } catch (const BasicError& e) {
+        row.problem = outputProblem(row.output);
+        if (row.problem.isEmpty())
+            row.problem = engine::Texts::tr("the result could not be saved in %1: %2")
+                              .arg(folderName(row.output), e.description());
+        return;
+    }
+    row.converted = true;
+}
+
+} // namespace vormelle::engine
