@@ -1,10 +1,13 @@
 #include "engine/direct.h"
 
 #include "engine/commands.h"
+#include "engine/ocr.h"
 #include "engine/outcome.h"
 #include "engine/pagereader.h"
 #include "engine/runner.h"
 #include "engine/texts.h"
+#include "platform/basicerror.h"
+#include "platform/memoryfile.h"
 #include "platform/process.h"
 #include "platform/regularfile.h"
 
@@ -13,6 +16,9 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <algorithm>
+#include <optional>
 
 namespace vormelle::engine {
 
@@ -32,12 +38,10 @@ struct Encoding {
     bool stopRequested() const { return stop && stop->load(); }
 
     // Runs one encoder to its end; "" when it ended with 0 and wrote `output`.
-    QString run(const char* tool, const QStringList& arguments, const QString& output) {
-        const RunResult ran = runToEnd({toolPath(tool), arguments, environment}, stop);
-        if (ran.stopped) {
-            stopped = true;
-            return engine::Texts::tr("the conversion was stopped");
-        }
+    QString run(const char* tool, const Command& command, const QString& output) {
+        const RunResult ran = runToEnd(command, stop);
+        if (ran.stopped)
+            return stoppedProblem();
         if (ran.code != 0 || ran.signal != 0)
             return converterReason(tool, ran.code, ran.signal, ran.output);
         if (!QFile::exists(output))
@@ -47,59 +51,103 @@ struct Encoding {
 
     QString path(const QString& name) const { return workFolder + QLatin1Char('/') + name; }
 
-    // Writes the page as PBM, PGM or PPM, row by row.
-    QString writeImage(TiffPageReader& reader, const QString& image) {
+    QString stoppedProblem() {
+        stopped = true;
+        return engine::Texts::tr("the conversion was stopped");
+    }
+
+    // Decodes the page once, whole, into a PBM, PGM or PPM in memory, which the encoder reads
+    // through its descriptor and Tesseract (with a text layer) through the mapping; the encoder
+    // writes `page`.
+    QString encodePage(TiffPageReader& reader, const QString& page, Recognizer* recognizer) {
         const PageFormat& f = reader.format();
-        const char* magic = f.kind == PixelKind::Bitonal ? "P4"
-                            : f.kind == PixelKind::Grey  ? "P5"
-                                                         : "P6";
-        QFile file(image);
-        made << image;
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return engine::Texts::tr("cannot write in the temporary folder: %1")
-                .arg(file.errorString());
+        const bool bitonal = f.kind == PixelKind::Bitonal;
+        const char* magic = bitonal ? "P4" : f.kind == PixelKind::Grey ? "P5" : "P6";
         QByteArray header = QByteArray(magic) + '\n' + QByteArray::number(f.width) + ' ' +
                             QByteArray::number(f.height) + '\n';
-        if (f.kind != PixelKind::Bitonal)
+        if (!bitonal)
             header += "255\n";
-        bool written = file.write(header) == header.size();
-        for (int y = 0; written && y < f.height; ++y) {
+        const qsizetype rowBytes = reader.rowBytes();
+        std::optional<platform::MemoryFile> image;
+        try {
+            image.emplace(header.size() + rowBytes * qsizetype(f.height));
+        } catch (const BasicError& e) {
+            return engine::Texts::tr("no memory for the page: %1").arg(e.description());
+        }
+        uchar* pixels = image->data() + header.size();
+        std::copy_n(header.constData(), header.size(), image->data());
+        for (int y = 0; y < f.height; ++y) {
             const uchar* row = reader.nextRow();
             if (!row)
                 return reader.problem();
-            written = file.write(reinterpret_cast<const char*>(row), reader.rowBytes()) ==
-                      reader.rowBytes();
-            if (y % 256 == 0 && stopRequested()) {
-                stopped = true;
-                return engine::Texts::tr("the conversion was stopped");
-            }
+            std::copy_n(row, rowBytes, pixels + qsizetype(y) * rowBytes);
+            if (y % 256 == 0 && stopRequested())
+                return stoppedProblem();
         }
-        if (!written || !file.flush())
-            return engine::Texts::tr("cannot write in the temporary folder: %1")
-                .arg(file.errorString());
-        return {};
-    }
 
-    QString encodePage(TiffPageReader& reader, const QString& page) {
-        const PageFormat& f = reader.format();
-        const bool bitonal = f.kind == PixelKind::Bitonal;
-        const QString image = path(QString::fromLatin1(bitonal                     ? "page.pbm"
-                                                       : f.kind == PixelKind::Grey ? "page.pgm"
-                                                                                   : "page.ppm"));
-        QString problem = writeImage(reader, image);
-        if (problem.isEmpty()) {
-            made << page;
-            QStringList arguments{QStringLiteral("-dpi"), QString::number(f.dpi)};
-            // c44 halves the colour planes by default, which blurs coloured text below 35 dB;
-            // full-size planes keep it sharp for about a sixth more bytes.
-            if (f.kind == PixelKind::Colour)
-                arguments << QStringLiteral("-crcbfull");
-            problem =
-                run(bitonal ? kBitonalEncoder : kPhotoEncoder, arguments << image << page, page);
+        made << page;
+        Command encoder{toolPath(bitonal ? kBitonalEncoder : kPhotoEncoder),
+                        {QStringLiteral("-dpi"), QString::number(f.dpi)},
+                        environment};
+        // c44 halves the colour planes by default, which blurs coloured text below 35 dB;
+        // full-size planes keep it sharp for about a sixth more bytes.
+        if (f.kind == PixelKind::Colour)
+            encoder.arguments << QStringLiteral("-crcbfull");
+        encoder.arguments << handOver(encoder, image->descriptor()) << page;
+        QString problem = run(bitonal ? kBitonalEncoder : kPhotoEncoder, encoder, page);
+        if (problem.isEmpty() && recognizer) {
+            // The DjVu page has the pixels' size: the boxes need no scaling.
+            const PageText text = recognizePage(*recognizer, pixels, f.kind, f.width, f.height,
+                                                rowBytes, f.dpi, stop);
+            if (stopRequested())
+                return stoppedProblem();
+            if (text.isEmpty())
+                pagesWithoutText.append(reader.pageNumber());
+            else
+                textCommands +=
+                    pageTextCommands(reader.pageNumber(), text, QSize(f.width, f.height));
         }
-        QFile::remove(image);
         return problem;
     }
+
+    // Puts the pages' text into `document` with one djvused call. A failure costs the document
+    // its text only: it is made again from the pages (or its copy, for a single page).
+    QString addText(const QString& document, const QStringList& pages) {
+        const QString spare = path(QStringLiteral("spare.djvu"));
+        const bool single = pages.size() == 1;
+        if (single) {
+            made << spare;
+            if (!QFile::copy(document, spare))
+                return engine::Texts::tr("cannot write in the temporary folder: %1")
+                    .arg(engine::Texts::tr("the result could not be copied"));
+        }
+        bool textStopped = false;
+        const QString problem =
+            runTextCommands(textCommands, document, workFolder, stop, textStopped);
+        if (textStopped)
+            stopped = true;
+        if (problem.isEmpty() || textStopped)
+            return problem;
+        QFile::remove(document);
+        const QString remade =
+            single ? (QFile::rename(spare, document)
+                          ? QString()
+                          : engine::Texts::tr("cannot write in the temporary folder: %1")
+                                .arg(document))
+                   : run(kBundler, bundleCommand(document, pages), document);
+        if (!remade.isEmpty())
+            documentLost = remade;
+        return problem;
+    }
+
+    Command bundleCommand(const QString& document, const QStringList& pages) const {
+        return {toolPath(kBundler), QStringList{QStringLiteral("-c"), document} + pages,
+                environment};
+    }
+
+    QByteArray textCommands;
+    QList<int> pagesWithoutText;
+    QString documentLost; // why the document could not be made again after a failed text layer
 
     void cleanUp() {
         for (const QString& f : std::as_const(made))
@@ -110,18 +158,24 @@ struct Encoding {
 } // namespace
 
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
-                          const QString& resultDjvu, const std::atomic<bool>* stop) {
+                          const QString& resultDjvu, const std::atomic<bool>* stop,
+                          Recognizer* recognizer) {
     const platform::RegularFile file(tiffPath);
-    return encodeDirect(file, workFolder, resultDjvu, stop);
+    return encodeDirect(file, workFolder, resultDjvu, stop, recognizer);
 }
 
 DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
-                          const QString& resultDjvu, const std::atomic<bool>* stop) {
+                          const QString& resultDjvu, const std::atomic<bool>* stop,
+                          Recognizer* recognizer) {
     DirectResult result;
     Encoding e;
     e.workFolder = QDir::cleanPath(workFolder);
     e.stop = stop;
     e.environment = converterEnvironment(e.workFolder, platform::localeIsUtf8());
+    if (recognizer && !recognizer->problem().isEmpty()) {
+        result.textProblem = recognizer->problem();
+        recognizer = nullptr;
+    }
 
     // Plain names in the work folder: the bundle names its pages after them, and DjVuLibre
     // never sees the user's file names.
@@ -129,13 +183,12 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     TiffPageReader reader(tiff);
     while (result.problem.isEmpty() && reader.nextPage()) {
         if (e.stopRequested()) {
-            e.stopped = true;
-            result.problem = engine::Texts::tr("the conversion was stopped");
+            result.problem = e.stoppedProblem();
             break;
         }
         const QString page =
             e.path(QStringLiteral("p%1.djvu").arg(reader.pageNumber(), 4, 10, QLatin1Char('0')));
-        result.problem = e.encodePage(reader, page);
+        result.problem = e.encodePage(reader, page, recognizer);
         if (result.problem.isEmpty()) {
             pages << page;
             ++result.pages;
@@ -150,8 +203,14 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     if (result.problem.isEmpty() && pages.size() > 1) {
         document = e.path(QStringLiteral("bundle.djvu"));
         e.made << document;
-        result.problem =
-            e.run(kBundler, QStringList{QStringLiteral("-c"), document} + pages, document);
+        result.problem = e.run(kBundler, e.bundleCommand(document, pages), document);
+    }
+    if (result.problem.isEmpty() && !e.textCommands.isEmpty()) {
+        result.textProblem = e.addText(document, pages);
+        if (e.stopped)
+            result.problem = result.textProblem;
+        else if (!e.documentLost.isEmpty())
+            result.problem = e.documentLost;
     }
     if (result.problem.isEmpty()) {
         QFile::remove(resultDjvu);
@@ -162,6 +221,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     e.made.removeAll(QDir::cleanPath(resultDjvu));
     e.cleanUp();
     result.stopped = e.stopped;
+    result.pagesWithoutText = e.pagesWithoutText;
     if (!result.problem.isEmpty())
         result.pages = 0;
     return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -24,6 +25,8 @@ inline constexpr char kBitonalEncoder[] = "cjb2";
 inline constexpr char kPhotoEncoder[] = "c44";
 inline constexpr char kBundler[] = "djvm";
 
+class Recognizer;
+
 struct DirectResult {
     // "" when the document was made; otherwise why not, in the closing box's words: what the
     // inspection says of a page it cannot read ("page 2: the image data is damaged"), or what a
@@ -31,23 +34,34 @@ struct DirectResult {
     QString problem;
     int pages = 0;        // pages encoded
     bool stopped = false; // the stop flag was raised; `problem` says so too
+    // With a text layer: why the document has none ("" when it has one), and the pages (from
+    // 1) where Tesseract found nothing.
+    QString textProblem;
+    QList<int> pagesWithoutText;
 };
 
 // Encodes the TIFF into `resultDjvu`, working in `workFolder` (the caller's private folder; its
 // intermediate files are removed again, whatever happens). Safe to call from several threads at
-// once with different work folders; it never touches a window. It holds at most a band of one
-// page's rows in memory (the encoders hold their page). When `stop` is given and becomes true,
+// once with different work folders; it never touches a window. It holds one page's pixels at a
+// time, in memory, which the encoder reads as its input. When `stop` is given and becomes true,
 // the running encoder is killed and the call returns at once with `stopped` set.
 //
 // The result is written in the work folder first and then renamed onto `resultDjvu`, which
 // should therefore lie in the work folder too; checking the page count against the inspection
 // and placing the result at its output path are the caller's.
+//
+// With a `recognizer`, each page's pixels, decoded once and held whole in memory (not on disk)
+// while its encoder runs, also go to Tesseract, and the words of every page go into the
+// document with one djvused call. A failing text layer costs the document its text, not the
+// document (textProblem says why).
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
-                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr);
+                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
+                          Recognizer* recognizer = nullptr);
 // The same from a file the caller holds open, read through its descriptor: the pages encoded
 // are the ones the caller inspected, whatever has taken the file's name since.
 DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
-                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr);
+                          const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
+                          Recognizer* recognizer = nullptr);
 
 // "" when cjb2, c44 and djvm are all on the PATH; otherwise the refusal to show once before a
 // run: "Nothing was converted: cjb2 was not found. ...".

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/pagereader.h" // PixelKind
+
 #include <QList>
 #include <QRect>
 #include <QSize>
@@ -82,6 +84,22 @@ bool isLanguageList(const QString& text);
 // "" when Tesseract has data for every language of `languages`; otherwise the refusal shown once
 // before a run ("Nothing was converted: ...").
 QString ocrLanguageProblem(const QString& languages);
+
+// Recognizes one page held whole (rows from the top, `stride` bytes apart) as the page reader
+// delivers it: 1-bit and grey pages as they are, colour through grey, which is what Tesseract
+// looks at (a grey copy of a third of the page's size).
+PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind kind, int width,
+                       int height, qsizetype stride, int dpi,
+                       const std::atomic<bool>* stop = nullptr);
+
+// djvused's commands that give page `number` (from 1) its hidden text.
+QByteArray pageTextCommands(int number, const PageText& text, const QSize& djvuPage);
+
+// Runs djvused once over `djvu` with `commands`, saving it in place; "" when the text went in,
+// otherwise why not (`stopped` set when `stop` ended it). A failure may leave `djvu` damaged:
+// the caller keeps what it needs to make it again.
+QString runTextCommands(const QByteArray& commands, const QString& djvu, const QString& workFolder,
+                        const std::atomic<bool>* stop, bool& stopped);
 
 struct TextLayerResult {
     QString problem;         // "" when the text went in

@@ -237,7 +237,14 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
                                       const TiffInspection& inspection, const QString& rowFolder,
                                       const std::atomic<bool>& stop, TextStep* text) {
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
-    const DirectResult direct = encodeDirect(input, rowFolder, result, &stop);
+    // The text layer reads the pages the encoders get, as they are decoded.
+    Recognizer* recognizer = nullptr;
+    if (text) {
+        if (!text->recognizer)
+            text->recognizer = std::make_unique<Recognizer>(text->languages);
+        recognizer = text->recognizer.get();
+    }
+    const DirectResult direct = encodeDirect(input, rowFolder, result, &stop, recognizer);
     if (direct.stopped || stop.load()) {
         row.stopped = true;
         return;
@@ -252,7 +259,9 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     row.first = 0;
     row.pdfMade = true;
     row.second = 0;
-    placeResult(row, input, inspection.pages, result, stop, text);
+    row.textProblem = direct.textProblem;
+    row.pagesWithoutText = direct.pagesWithoutText;
+    placeResult(row, input, inspection.pages, result, stop, nullptr);
 }
 
 // The result counts only when both converters succeeded and it has every page the inspection

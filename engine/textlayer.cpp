@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -77,6 +78,13 @@ QString runTextTool(const QStringList& arguments, const QString& workFolder,
     return {};
 }
 
+// One row of RGB as the grey Tesseract looks at.
+void toGrey(const uchar* rgb, int width, uchar* grey) {
+    for (int x = 0; x < width; ++x)
+        grey[x] =
+            uchar((299 * rgb[3 * x] + 587 * rgb[3 * x + 1] + 114 * rgb[3 * x + 2] + 500) / 1000);
+}
+
 } // namespace
 
 QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage) {
@@ -94,6 +102,42 @@ QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage) {
         out += ')';
     }
     return out + ')';
+}
+
+PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind kind, int width,
+                       int height, qsizetype stride, int dpi, const std::atomic<bool>* stop) {
+    if (kind != PixelKind::Colour)
+        return recognizer.recognize(pixels, width, height, kind == PixelKind::Bitonal ? 0 : 1,
+                                    stride, dpi, stop);
+    std::vector<uchar> grey(size_t(std::max(width, 0)) * size_t(std::max(height, 0)));
+    for (int y = 0; y < height; ++y) {
+        const uchar* row = pixels + qsizetype(y) * stride;
+        toGrey(row, width, grey.data() + size_t(y) * size_t(width));
+    }
+    return recognizer.recognize(grey.data(), width, height, 1, width, dpi, stop);
+}
+
+QByteArray pageTextCommands(int number, const PageText& text, const QSize& djvuPage) {
+    return "select " + QByteArray::number(number) + "\nset-txt\n" +
+           textLayerExpression(text, djvuPage) + "\n.\n";
+}
+
+QString runTextCommands(const QByteArray& commands, const QString& djvu, const QString& workFolder,
+                        const std::atomic<bool>* stop, bool& stopped) {
+    const QString scriptPath = workFolder + QStringLiteral("/text.dsed");
+    QFile scriptFile(scriptPath);
+    if (!scriptFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        scriptFile.write(commands) != commands.size() || !scriptFile.flush()) {
+        const QString why = scriptFile.errorString();
+        scriptFile.close();
+        QFile::remove(scriptPath);
+        return engine::Texts::tr("cannot write in the temporary folder: %1").arg(why);
+    }
+    scriptFile.close();
+    const QString problem = runTextTool(
+        {QStringLiteral("-s"), QStringLiteral("-f"), scriptPath, djvu}, workFolder, stop, stopped);
+    QFile::remove(scriptPath);
+    return problem;
 }
 
 namespace {
@@ -121,8 +165,9 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             return result;
         }
         const PageFormat& f = reader.format();
-        // 1-bit pages go as they are; colour goes as grey, which is what Tesseract looks at.
-        const qsizetype stride = f.kind == PixelKind::Bitonal ? reader.rowBytes() : f.width;
+        // Colour is kept as grey row by row, a third of its size.
+        const bool colour = f.kind == PixelKind::Colour;
+        const qsizetype stride = colour ? f.width : reader.rowBytes();
         pixels.assign(size_t(stride) * size_t(f.height), 0);
         for (int y = 0; y < f.height; ++y) {
             const uchar* row = reader.nextRow();
@@ -131,18 +176,14 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
                 return result;
             }
             uchar* to = pixels.data() + size_t(y) * size_t(stride);
-            if (f.kind == PixelKind::Colour) {
-                for (int x = 0; x < f.width; ++x)
-                    to[x] = uchar(
-                        (299 * row[3 * x] + 587 * row[3 * x + 1] + 114 * row[3 * x + 2] + 500) /
-                        1000);
-            } else {
+            if (colour)
+                toGrey(row, f.width, to);
+            else
                 std::copy_n(row, stride, to);
-            }
         }
         const PageText text =
-            recognizer.recognize(pixels.data(), f.width, f.height,
-                                 f.kind == PixelKind::Bitonal ? 0 : 1, stride, f.dpi, stop);
+            recognizePage(recognizer, pixels.data(), colour ? PixelKind::Grey : f.kind, f.width,
+                          f.height, stride, f.dpi, stop);
         if (stop && stop->load()) {
             result.stopped = true;
             result.problem = engine::Texts::tr("the conversion was stopped");
@@ -152,8 +193,7 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             result.pagesWithout.append(number);
             continue;
         }
-        script += "select " + QByteArray::number(number) + "\nset-txt\n" +
-                  textLayerExpression(text, sizes[number - 1]) + "\n.\n";
+        script += pageTextCommands(number, text, sizes[number - 1]);
     }
     if (!reader.problem().isEmpty()) {
         result.problem = reader.problem();
@@ -163,26 +203,15 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
         return result; // nothing found anywhere: the document stays as it is
 
     // djvused saves in place: it works on a copy, which replaces the document when all is well.
-    const QString scriptPath = workFolder + QStringLiteral("/text.dsed");
     const QString copy = workFolder + QStringLiteral("/text.djvu");
-    QFile scriptFile(scriptPath);
     QFile::remove(copy);
-    if (!scriptFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        scriptFile.write(script) != script.size() || !scriptFile.flush() ||
-        !QFile::copy(djvu, copy)) {
+    if (!QFile::copy(djvu, copy)) {
         result.problem = engine::Texts::tr("cannot write in the temporary folder: %1")
-                             .arg(scriptFile.error() != QFileDevice::NoError
-                                      ? scriptFile.errorString()
-                                      : engine::Texts::tr("the result could not be copied"));
-        scriptFile.close();
-        QFile::remove(scriptPath);
+                             .arg(engine::Texts::tr("the result could not be copied"));
         QFile::remove(copy);
         return result;
     }
-    scriptFile.close();
-    result.problem = runTextTool({QStringLiteral("-s"), QStringLiteral("-f"), scriptPath, copy},
-                                 workFolder, stop, result.stopped);
-    QFile::remove(scriptPath);
+    result.problem = runTextCommands(script, copy, workFolder, stop, result.stopped);
     // One rename: the document is either the old one or the one with text, never gone.
     if (result.problem.isEmpty() && ::rename(platform::encodePath(copy).constData(),
                                              platform::encodePath(djvu).constData()) != 0)

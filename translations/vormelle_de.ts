@@ -461,6 +461,10 @@
         <source>the file may not be read</source>
         <translation>keine Leseberechtigung für die Datei</translation>
     </message>
+    <message>
+        <source>no memory for the page: %1</source>
+        <translation>kein Speicher für die Seite: %1</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::inputs::Texts</name>

@@ -3,6 +3,7 @@
 #include "engine/ocr.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
+#include "tests/engine/djvudecode.h"
 #include "tests/engine/textpage.h"
 #include "tests/support/testenv.h"
 
@@ -85,6 +86,8 @@ private slots:
     void recallAndBoxesOnBothRoutes();
     void umlautsWithGermanData();
     void everyPageOfAMultiPageFile();
+    void textToolDamagingTheDocumentCostsOnlyTheText_data();
+    void textToolDamagingTheDocumentCostsOnlyTheText();
     void pageWithoutTextIsNamedNotFailed();
     void stopLeavesTheDocumentAsItWas();
 };
@@ -288,6 +291,46 @@ void OcrTest::stopLeavesTheDocumentAsItWas() {
     QVERIFY(result.stopped);
     QCOMPARE(test::fileBytes(djvu), before);
     QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{QStringLiteral("result.djvu")});
+}
+
+void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText_data() {
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<int>("route");
+    QTest::newRow("direct, one page") << 1 << int(Route::Direct);
+    QTest::newRow("direct, three pages") << 3 << int(Route::Direct);
+    QTest::newRow("through a PDF, three pages") << 3 << int(Route::Pdf);
+}
+
+// djvused saves in place. One that empties the document and then fails must leave a whole
+// DjVu without text behind, never a damaged one.
+void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText() {
+    QFETCH(int, pages);
+    QFETCH(int, route);
+    test::TestEnv env;
+    const QString fake = env.writeFile(
+        QStringLiteral("bin/djvused"),
+        "#!/bin/sh\nfor last; do :; done\n: > \"$last\"\necho 'djvused: broke it' >&2\nexit 1\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QList<TextPage> painted;
+    for (int i = 0; i < pages; ++i) {
+        TextPageLayout layout;
+        layout.lines = test::knownLines(200 + i, 2, 5);
+        layout.height = 400;
+        painted.append(test::paintTextPage(layout));
+    }
+    const QString tiff = env.path(QStringLiteral("broken.tif"));
+    test::writeTextTiff(tiff, painted, true);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(env.path(QStringLiteral("bin"))) + ':' + oldPath);
+    const Run run = convertAll(ocrRequest(env, {tiff}, Route(route)));
+    qputenv("PATH", oldPath);
+    QVERIFY2(run.refusal.isEmpty(), qPrintable(run.refusal));
+    const RowOutcome& row = run.rows[0];
+    QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+    QCOMPARE(engine::textLayerNote(row), QStringLiteral("no text layer: djvused: broke it"));
+    QCOMPARE(test::decodeDjvu(row.output).size(), pages);
+    for (int p = 1; p <= pages; ++p)
+        QVERIFY(test::hiddenWords(row.output, p).isEmpty());
 }
 
 QTEST_MAIN(OcrTest)
