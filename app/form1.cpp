@@ -39,6 +39,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       Option3(new OptionButton(tr("Direct: exact pixels, small files (DjVuLibre)"), this)),
       Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
       Check1(new QCheckBox(tr("Make text searchable (OCR)"), this)),
+      PushButton3(new QPushButton(tr("Stop"), this)), Label2(new QLabel(this)),
       unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
       m_encoderRow(new QWidget(this)) {
     QFont arial(QStringLiteral("Arial"));
@@ -62,6 +63,9 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     Option4->setParent(m_encoderRow);
     Option4->setChecked(true);
     Check1->setParent(m_encoderRow);
+    PushButton3->setEnabled(false);
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     placeControls();
     makeAccessible(*this);
@@ -85,7 +89,8 @@ Form1::~Form1() {
 }
 
 QList<QPushButton*> Form1::pushButtons() const {
-    return {PushButton1, PushButton4, PushButton2, PushButton6, PushButton7, PushButton9};
+    return {PushButton1, PushButton4, PushButton2, PushButton6,
+            PushButton7, PushButton9, PushButton3};
 }
 
 int Form1::twipsX(int twips) const {
@@ -115,10 +120,12 @@ void Form1::placeControls() {
     place(ProgressBar1, 120, 6160, 7800, 405);
     // The encoder row adds its height below everything else.
     place(Label1, 120, 6680, 840, 255);
-    place(m_encoderRow, 960, 6680, 6960, 815);
-    place(Option3, 0, 0, 6960, 255);
-    place(Option4, 0, 280, 6960, 255);
-    place(Check1, 0, 560, 6960, 255);
+    place(m_encoderRow, 960, 6680, 5160, 815);
+    place(Option3, 0, 0, 5160, 255);
+    place(Option4, 0, 280, 5160, 255);
+    place(Check1, 0, 560, 5160, 255);
+    place(PushButton3, 6240, 6680, 1680, 405);
+    place(Label2, 6240, 7110, 1680, 480);
     setFixedSize(twipsX(8040), twipsY(7615));
 }
 

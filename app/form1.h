@@ -58,6 +58,10 @@ public:
     OptionButton* const Option4;
     // On the same row: whether a run adds a searchable text layer (OCR) to every page.
     QCheckBox* const Check1;
+    // Beside the encoder row: stops a run (enabled only while one goes on), and below it how far
+    // the run has come ("3 of 10").
+    QPushButton* const PushButton3;
+    QLabel* const Label2;
 
     bool IsConverting = false;
     bool MouseIsDown = false;
@@ -82,7 +86,7 @@ public:
 
     // Form_Unload: what closing the window does. Ends the program at once; tests replace it.
     std::function<void()> unload;
-    // Asked first when the window is to close; false keeps it open (a run may be going on).
+    // Called first when the window is to close; false keeps it open.
     std::function<bool()> mayClose;
 
     // The pointer rules: over a push button the hand, elsewhere the default, never while the

@@ -6,6 +6,7 @@
 #include "app/form1.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/settingsstore.h"
 #include "engine/engine.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -32,40 +34,18 @@ namespace {
 
 using engine::RowOutcome;
 
-// Holds every control that would change a run's rows, options or folder while it runs, and
-// gives each its own state back when the run ends, however it ends.
-class ControlLock final {
-public:
-    explicit ControlLock(Form1& form) : m_list(form.ListView1) {
-        for (QWidget* w : std::initializer_list<QWidget*>{
-                 form.PushButton1, form.PushButton4, form.PushButton6, form.PushButton7,
-                 form.Option1, form.Option2, form.Text1, form.PushButton9, form.Option3,
-                 form.Option4, form.Check1}) {
-            m_controls.append({w, w->isEnabled()});
-            w->setEnabled(false);
-        }
-        m_list->setLocked(true);
-    }
-    ~ControlLock() {
-        for (const auto& [widget, enabled] : m_controls) {
-            if (widget)
-                widget->setEnabled(enabled);
-        }
-        if (m_list)
-            m_list->setLocked(false);
-    }
-    ControlLock(const ControlLock&) = delete;
-    ControlLock& operator=(const ControlLock&) = delete;
-
-private:
-    QPointer<ListView> m_list;
-    QList<std::pair<QPointer<QWidget>, bool>> m_controls;
-};
-
 // How runs are asked to convert: set once by connect().
 ChoicesOf& choicesOf() {
     static ChoicesOf choices;
     return choices;
+}
+
+// The route through a PDF keeps no record unless "RunLog" asks for one; the direct route always
+// does.
+bool wantsLog(engine::Route route) {
+    return route == engine::Route::Direct ||
+           settings::GetSetting(QStringLiteral("RunLog"), QStringLiteral("False")) ==
+               QStringLiteral("True");
 }
 
 // The run as the window shows it when it starts: the rows, the output option and folder, and
@@ -80,34 +60,36 @@ engine::RunRequest requestFrom(const Form1& form, const engine::RunChoices& choi
     return request;
 }
 
-// The run going on in a window, for "Stop Converting", Esc and closing the window to reach.
+// The run going on in a window, for "Stop", Esc and closing the window to reach.
 struct ActiveRun {
     engine::Engine* engine = nullptr;
-    bool closeAfterwards = false;
 };
 std::map<const Form1*, ActiveRun>& activeRuns() {
     static std::map<const Form1*, ActiveRun> runs;
     return runs;
 }
 
-// The bar moves as rows finish and its text names the row most recently started; the title
-// counts the finished rows; the log gets each row as it ends.
+// Before each row the bar shows the share of rows started and the row's name; the count beside
+// "Stop" follows the rows as they finish; the log gets each row as it ends.
 engine::RunCallbacks progressOn(Form1& form, const engine::RunRequest& request,
-                                const QString& title, engine::RunLog* log) {
+                                engine::RunLog* log) {
+    auto started = std::make_shared<int>(0);
     auto finished = std::make_shared<int>(0);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     const int count = int(request.inputs.size());
     ProgressBar& bar = *form.ProgressBar1;
     engine::RunCallbacks callbacks;
-    callbacks.rowStarted = [&bar, &request](int row) {
+    callbacks.rowStarted = [&form, &bar, &request, started, count](int row) {
+        bar.setPosition(double(++*started) / count * 100);
         bar.setText(vormelle::conversion::Texts::tr("Processing: ") +
                     paths::FileNameOf(request.inputs[row]));
+        form.setMousePointer(Form1::Hourglass);
     };
-    callbacks.rowFinished = [&form, &bar, finished, clock, count, title,
-                             log](int row, const RowOutcome& outcome) {
-        bar.setPosition(double(++*finished) / count * 100);
-        form.setWindowTitle(runTitle(*finished, count, double(clock->elapsed()) / 1000, title));
+    callbacks.rowFinished = [&form, finished, clock, count, log](int row,
+                                                                 const RowOutcome& outcome) {
+        ++*finished;
+        form.Label2->setText(runCount(*finished, count, double(clock->elapsed()) / 1000));
         if (log)
             log->write(row, outcome);
     };
@@ -125,10 +107,19 @@ RowState stateOf(const RowOutcome& row) {
     return RowState::Failed;
 }
 
-// Each row shows what the run made of it until the rows change.
+// Each row shows what the run made of it until the rows change. Rows may have been carried or
+// added during the run: each row takes the outcome of the first row of the run with its path
+// that no other row took.
 void showOutcomes(FileListModel& files, const QList<RowOutcome>& rows) {
-    for (int i = 0; i < rows.size() && i < files.count(); ++i) {
-        const RowOutcome& row = rows[i];
+    QMultiHash<QString, int> byPath;
+    for (int i = int(rows.size()) - 1; i >= 0; --i)
+        byPath.insert(rows[i].input, i);
+    for (int i = 0; i < files.count(); ++i) {
+        const auto it = byPath.constFind(files.text(i));
+        if (it == byPath.cend())
+            continue;
+        const RowOutcome& row = rows[it.value()];
+        byPath.erase(it);
         QString tip = row.converted ? row.output : engine::failureReason(row);
         if (const QString note = engine::textLayerNote(row); !note.isEmpty())
             tip += QStringLiteral("; ") + note;
@@ -146,20 +137,24 @@ QString folderToOpen(const engine::RunRequest& request) {
 
 } // namespace
 
-QString runTitle(int done, int count, double elapsedSeconds, const QString& title) {
-    QString text = Texts::tr("%1 of %2").arg(done).arg(count);
+QString runCount(int done, int count, double elapsedSeconds) {
+    QString text =
+        Texts::tr("%1 of %2").arg(done).arg(count);
     // An estimate from fewer rows would jump about.
     if (done >= 3 && done < count) {
         const double left = elapsedSeconds / done * (count - done);
         const int minutes = int(std::lround(left / 60));
         if (left < 60)
-            text += Texts::tr(", less than a minute left");
+            text +=
+                Texts::tr(", less than a minute left");
         else if (minutes < 90)
-            text += Texts::tr(", about %1 min left").arg(minutes);
+            text += Texts::tr(", about %1 min left")
+                        .arg(minutes);
         else
-            text += Texts::tr(", about %1 h left").arg(std::lround(left / 3600));
+            text += Texts::tr(", about %1 h left")
+                        .arg(std::lround(left / 3600));
     }
-    return text + QStringLiteral(" - ") + title;
+    return text;
 }
 
 bool askToStop(Form1& form) {
@@ -169,9 +164,10 @@ bool askToStop(Form1& form) {
     engine::Engine* engine = it->second.engine;
     if (engine->stopped())
         return true; // already stopping: nothing to ask
-    if (!form.dialogs().yesNo(&form,
-                              Texts::tr("Stop converting? Files already converted are kept."),
-                              platform::Icon::Question))
+    if (!form.dialogs().yesNo(
+            &form,
+            Texts::tr("Stop converting? Files already converted are kept."),
+            platform::Icon::Question))
         return false;
     // The run may have ended while the question was open.
     const auto still = activeRuns().find(&form);
@@ -184,14 +180,11 @@ void PushButton2_Click(Form1& form) {
     ProgressBar& bar = *form.ProgressBar1;
 
     std::optional<engine::Engine> engine;
-    std::optional<ControlLock> lock;
     std::optional<engine::RunLog> log;
     engine::RunRequest request;
     engine::RunChoices choices;
     QList<RowOutcome> rows;
     QString refusal; // why the run converts nothing, said once instead of per row
-    const QString title = form.windowTitle();
-    bool closeAfterwards = false;
 
     runNumbered(
         form, trace::PushButton2_Click, 100,
@@ -219,15 +212,15 @@ void PushButton2_Click(Form1& form) {
                 return refusal.isEmpty() ? 126 : 166;
             case 126:
                 request = requestFrom(form, choices);
-                lock.emplace(form);
                 form.files().clearOutcomes();
-                form.PushButton2->setText(Form1::tr("Stop Converting"));
-                form.setWindowTitle(runTitle(0, int(request.inputs.size()), 0, title));
-                log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
+                form.PushButton3->setEnabled(true);
+                form.Label2->setText(runCount(0, int(request.inputs.size()), 0));
+                if (wantsLog(request.route))
+                    log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
                 return 128;
             case 128:
                 rows = engine->convert(
-                    request, progressOn(form, request, title, log->isOpen() ? &*log : nullptr));
+                    request, progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
                 return 164;
             case 164:
                 showOutcomes(form.files(), rows);
@@ -235,13 +228,11 @@ void PushButton2_Click(Form1& form) {
             case 166:
                 if (engine)
                     engine->finish();
-                closeAfterwards = activeRuns()[&form].closeAfterwards;
                 activeRuns().erase(&form);
                 return 174;
             case 174:
                 form.setMousePointer(Form1::Default);
-                form.PushButton2->setText(Form1::tr("Start Converting"));
-                form.setWindowTitle(title);
+                form.PushButton3->setEnabled(false);
                 return 176;
             case 176:
                 bar.setPosition(0);
@@ -254,34 +245,37 @@ void PushButton2_Click(Form1& form) {
                     form.dialogs().ok(&form, refusal, platform::Icon::Warning);
                     return 186;
                 }
-                if (closeAfterwards)
-                    return 186; // the window is going: no box
+                const bool stopped = engine && engine->stopped();
                 // A file converted without the text it was to get is worth the warning too.
                 const bool allConverted =
-                    std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
+                    !stopped && std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
                         return r.converted && engine::textLayerNote(r).isEmpty();
                     });
+                if (allConverted) {
+                    form.dialogs().ok(&form,
+                                      Texts::tr("Done."));
+                    return 186;
+                }
                 if (form.dialogs().okOpenFolder(
                         &form,
-                        engine::closingText(rows, engine->stopped(),
+                        engine::closingText(rows, stopped,
                                             log && log->isOpen() ? log->path() : QString()),
-                        allConverted ? platform::Icon::None : platform::Icon::Warning))
+                        platform::Icon::Warning))
                     form.desktop().openFolder(folderToOpen(request));
                 return 186;
             }
             case 182:
-                form.dialogs().ok(
-                    &form, Texts::tr("Folder does not exist. Please select another folder."));
+                form.dialogs().ok(&form,
+                                  Texts::tr("Folder does not exist. Please select another folder."));
                 return 186;
             case 184:
-                form.dialogs().ok(&form, Texts::tr("No files added."));
+                form.dialogs().ok(
+                    &form, Texts::tr("No files added."));
                 return 186;
             case 186:
-                lock.reset();
                 activeRuns().erase(&form);
+                form.Label2->clear();
                 form.IsConverting = false;
-                if (closeAfterwards)
-                    form.unload();
                 return kEndHandler;
             default:
                 return kEndHandler;
@@ -294,6 +288,8 @@ void PushButton2_Click(Form1& form) {
                 return 166;
             case 128: // whatever the rows came to, the run folder goes
                 return 164;
+            case 166: // the statements after it up to 172 are the engine's now
+                return 174;
             case 180: // each closing box is followed by the return to idle, never by another
                       // box
             case 182:
@@ -307,26 +303,21 @@ void PushButton2_Click(Form1& form) {
 
 void connect(Form1& form, ChoicesOf choices) {
     choicesOf() = std::move(choices);
-    // While a run is on, the button reads "Stop Converting" and asks to stop it.
-    QObject::connect(form.PushButton2, &QPushButton::clicked, &form, [&form] {
-        if (form.IsConverting)
-            askToStop(form);
-        else
-            PushButton2_Click(form);
-    });
+    // A click during a run changes nothing and shows nothing (statement 100).
+    QObject::connect(form.PushButton2, &QPushButton::clicked, &form,
+                     [&form] { PushButton2_Click(form); });
+    QObject::connect(form.PushButton3, &QPushButton::clicked, &form, [&form] { askToStop(form); });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &form);
     QObject::connect(escape, &QShortcut::activated, &form, [&form] {
         if (form.IsConverting)
             askToStop(form);
     });
-    // Closing the window during a run asks first; Yes stops the run cleanly, and the program
-    // ends when the run has.
+    // Closing the window ends the program at once, during a run too; the run's converters and
+    // its unfinished files go with it.
     form.mayClose = [&form] {
-        if (!form.IsConverting || activeRuns().count(&form) == 0)
-            return true;
-        if (askToStop(form))
-            activeRuns()[&form].closeAfterwards = true;
-        return false;
+        if (const auto it = activeRuns().find(&form); it != activeRuns().end() && it->second.engine)
+            it->second.engine->abandon();
+        return true;
     };
 }
 

@@ -26,14 +26,15 @@ using ChoicesOf = std::function<engine::RunChoices(const Form1&)>;
 
 void PushButton2_Click(Form1& form);
 
-// The window title during a run: "3 of 9 - Vormelle", with an estimate of the time left once
-// three rows have finished ("3 of 9, about 4 min left - Vormelle").
-QString runTitle(int done, int count, double elapsedSeconds, const QString& title);
+// How far a run has come, shown below "Stop": "3 of 9", with an estimate of the time left once
+// three rows have finished ("3 of 9, about 4 min left").
+QString runCount(int done, int count, double elapsedSeconds);
 
 // Asks whether to stop the window's run, and stops it on Yes; whether the answer was Yes.
 bool askToStop(Form1& form);
 
-// Connects "Start Converting", whose runs take their choices from `choices`.
+// Connects "Start Converting", whose runs take their choices from `choices`, "Stop", Esc and the
+// closing of the window.
 void connect(Form1& form, ChoicesOf choices);
 
 } // namespace conversion

@@ -118,6 +118,14 @@ void Engine::stop() {
     m_stop.store(true);
 }
 
+void Engine::abandon() {
+    m_stop.store(true);
+    platform::endChildren();
+    // Only read here: a worker may still be reading the path.
+    if (d->folder.exists())
+        platform::removeTree(d->folder.path());
+}
+
 void Engine::finish() {
     if (d->folder.exists()) {
         for (const resources::ToolFile& tool : resources::toolFiles())

@@ -84,6 +84,10 @@ public:
     // leave nothing behind, rows not begun are not started.
     void stop();
     bool stopped() const { return m_stop.load(); }
+    // For the moment the program ends during a run: kills every converter at once, with
+    // everything it started, and removes the run folder. The workers are left to the end of the
+    // program.
+    void abandon();
     // Removes the carried converter and the run folder with everything in it.
     void finish();
 

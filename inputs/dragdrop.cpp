@@ -8,7 +8,6 @@
 #include "inputs/texts.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
-#include "platform/dialogs.h"
 #include "platform/filesystem.h"
 
 #include <QCoreApplication>
@@ -20,9 +19,6 @@
 namespace vormelle::dragdrop {
 
 namespace {
-
-// How many files of another computer the box names; it counts the rest.
-constexpr int kNamedElsewhere = 10;
 
 // The rows for every file of the folder tree, folder by folder.
 void addFolderTree(Form1& form, const QString& dropped) {
@@ -77,25 +73,6 @@ QStringList droppedFiles(const QMimeData& data) {
     return files;
 }
 
-QStringList filesElsewhere(const QMimeData& data) {
-    QStringList elsewhere;
-    for (const QUrl& url : data.urls()) {
-        if (url.isLocalFile() && !isOnThisComputer(url))
-            elsewhere.append(url.toString(QUrl::PrettyDecoded));
-    }
-    return elsewhere;
-}
-
-QString elsewhereText(const QStringList& urls) {
-    QStringList lines{
-        inputs::Texts::tr("Not added: files on another computer cannot be converted here.")};
-    for (const QString& url : urls.mid(0, kNamedElsewhere))
-        lines.append(paths::visible(url));
-    if (urls.size() > kNamedElsewhere)
-        lines.append(inputs::Texts::tr("... and %1 more.").arg(urls.size() - kNamedElsewhere));
-    return lines.join(QStringLiteral("\r\n"));
-}
-
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
     if (!event.mimeData() || !hasFileNames(*event.mimeData()) || fromList(form, event)) {
         event.setDropAction(Qt::IgnoreAction);
@@ -106,11 +83,8 @@ void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event) {
 void ListView1_OLEDragDrop(Form1& form, const QMimeData& data) {
     if (!hasFileNames(data))
         return;
+    // Files of another computer are passed over without a word: the drop shows no message.
     addDroppedNames(form, droppedFiles(data));
-    // A drop that names files of another computer says why they are not listed.
-    const QStringList elsewhere = filesElsewhere(data);
-    if (!elsewhere.isEmpty())
-        form.dialogs().ok(&form, elsewhereText(elsewhere), platform::Icon::Warning);
 }
 
 void addDroppedNames(Form1& form, const QStringList& files) {

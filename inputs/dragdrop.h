@@ -21,10 +21,6 @@ QStringList droppedFiles(const QMimeData& data);
 // Whether a URL names a file of this computer: file: with no host, "localhost" or this
 // computer's own name.
 bool isOnThisComputer(const QUrl& url);
-// The file URLs of other computers, which are not listed.
-QStringList filesElsewhere(const QMimeData& data);
-// The box that names them.
-QString elsewhereText(const QStringList& urls);
 
 // Refuses data without file names, and rows dragged inside the list itself.
 void ListView1_OLEDragOver(Form1& form, QDragMoveEvent& event);

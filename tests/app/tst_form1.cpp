@@ -88,6 +88,7 @@ private slots:
             {form.Option3, "Direct: exact pixels, small files (DjVuLibre)"},
             {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)"},
             {form.Check1, "Make text searchable (OCR)"},
+            {form.PushButton3, "Stop"},
         };
         for (const Expect& e : expected) {
             if (auto* b = qobject_cast<QAbstractButton*>(e.widget))
@@ -111,6 +112,9 @@ private slots:
         QVERIFY(form.Option4->isChecked());
         QVERIFY(!form.Check1->isChecked());
         QCOMPARE(form.Check1->parentWidget(), form.Option4->parentWidget());
+        // "Stop" is of use only during a run; the count below it is empty until then.
+        QVERIFY(!form.PushButton3->isEnabled());
+        QCOMPARE(form.Label2->text(), QString());
         // The window grows by the encoder row, nothing else moves.
         QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7615)));
     }
@@ -201,7 +205,7 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QList<QPushButton*> buttons = form.pushButtons();
-        QCOMPARE(buttons.size(), 6);
+        QCOMPARE(buttons.size(), 7);
         for (QPushButton* b : buttons) {
             QTest::mouseMove(b);
             QCOMPARE(form.MousePointer(), int(Form1::Custom));

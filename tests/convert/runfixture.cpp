@@ -12,13 +12,14 @@
 
 namespace vormelle::test {
 
-RunFixture::RunFixture() : m_oldTemp(qgetenv("TEMP")) {
+RunFixture::RunFixture(bool oneJob) : m_oldTemp(qgetenv("TEMP")) {
     QDir().mkpath(temp());
     qputenv("TEMP", QFile::encodeName(temp()));
     paths::setProgramFolder(TestEnv::builtProgramFolder());
-    // One row at a time: the fault tests count converter calls in list order. Tests of
-    // parallel runs set "Jobs" themselves.
-    settings::SaveSetting(QStringLiteral("Jobs"), QStringLiteral("1"));
+    // One row at a time on either route: the fault tests count converter calls in list order.
+    // Tests of parallel runs set "Jobs" themselves.
+    if (oneJob)
+        settings::SaveSetting(QStringLiteral("Jobs"), QStringLiteral("1"));
     form = std::make_unique<Form1>(dialogs, desktop);
     form->unload = [] {};
     connectHandlers(*form);

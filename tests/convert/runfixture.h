@@ -16,7 +16,9 @@ namespace vormelle::test {
 // out, with the real pdf2djvu, unless a test names another.
 class RunFixture final {
 public:
-    RunFixture();
+    // `oneJob`: "Jobs" is stored as 1 (the fault tests count converter calls in list order);
+    // otherwise it is not stored at all.
+    explicit RunFixture(bool oneJob = true);
     ~RunFixture();
     RunFixture(const RunFixture&) = delete;
     RunFixture& operator=(const RunFixture&) = delete;

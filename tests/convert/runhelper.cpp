@@ -3,9 +3,7 @@
 //   vormelle_runhelper <program folder> <output folder, "" for beside each input>
 //                      <"convert" | "close-when:<file>"> <input>...
 // "convert" prints the closing box and exits with 0. "close-when" closes the window as soon as
-// <file> exists during the run, as the user does: the first question whether to stop is
-// answered No, the next Yes, which stops the run and ends the program. Each question shown goes
-// to the error output.
+// <file> exists during the run, as the user does. Each box shown goes to the error output.
 // The signals that end a program have their default action, as for a program started by hand.
 // VORMELLE_FAULT_PRELOAD names a library that the converters get preloaded.
 
@@ -61,7 +59,6 @@ int main(int argc, char* argv[]) {
     const QString action = args[3];
     if (action.startsWith(QStringLiteral("close-when:"))) {
         const QString trigger = action.section(QLatin1Char(':'), 1);
-        dialogs.boxAnswers = {platform::Answer::No, platform::Answer::Yes};
         dialogs.onBox = [](const test::ShownBox& box) {
             std::fprintf(stderr, "asked: %s\n", qPrintable(box.text));
         };

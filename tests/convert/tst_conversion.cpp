@@ -9,10 +9,12 @@
 #include "tests/convert/runfixture.h"
 #include "tests/engine/tiffmaker.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -55,9 +57,13 @@ private slots:
     void folderMustExist_data();
     void folderMustExist();
     void secondClickDuringRunDoesNothing();
-    void runTitle_data();
-    void runTitle();
+    void runCount_data();
+    void runCount();
+    void everyRowIsLogged_data();
     void everyRowIsLogged();
+    void oneConverterAtATime_data();
+    void oneConverterAtATime();
+    void doneHasOkOnly();
     void writeProtectedResultIsKept();
     void stopInTheMiddle_data();
     void stopInTheMiddle();
@@ -68,7 +74,7 @@ private slots:
     void failedRowsLeaveTheOutputAlone();
     void outputNeverReplacesTheInput();
     void rowsVanishingDuringTheRun();
-    void controlsHoldStillDuringARun();
+    void controlsStayUsableDuringARun();
     void failingClosingBoxStillEndsTheRun_data();
     void failingClosingBoxStillEndsTheRun();
     void relativeOutputFolderLiesInTheHomeFolder();
@@ -138,7 +144,8 @@ void ConversionTest::folderMustExist() {
     QCOMPARE(f.form->files().count(), 1);
 }
 
-// A click during a run asks whether to stop it; No lets it go on.
+// A click on "Start Converting" during a run changes nothing and shows nothing; "Stop" is usable
+// only while the run goes on, and the caption stays.
 void ConversionTest::secondClickDuringRunDoesNothing() {
     RunFixture f;
     const QString log = f.env.path(QStringLiteral("calls.log"));
@@ -149,34 +156,43 @@ void ConversionTest::secondClickDuringRunDoesNothing() {
         f.add(path);
     }
     f.form->Option2->setChecked(true);
+    f.form->setWindowTitle(QStringLiteral("Vormelle"));
+    QVERIFY(!f.form->PushButton3->isEnabled());
     QString buttonText;
+    QString title;
+    bool stopEnabled = false;
+    qsizetype boxesDuring = -1;
     once(
         f.form.get(),
         [&] { return f.form->ProgressBar1->text().startsWith(QStringLiteral("Processing: ")); },
         [&] {
             buttonText = f.form->PushButton2->text();
+            title = f.form->windowTitle();
+            stopEnabled = f.form->PushButton3->isEnabled();
             f.form->PushButton2->click();
+            boxesDuring = f.dialogs.boxes.size();
         });
     f.start();
-    QCOMPARE(buttonText, QStringLiteral("Stop Converting"));
-    QCOMPARE(f.dialogs.boxes.size(), 2);
-    QCOMPARE(f.dialogs.boxes[0].text,
-             QStringLiteral("Stop converting? Files already converted are kept."));
-    QCOMPARE(f.dialogs.boxes[0].buttons, platform::Buttons::YesNo);
+    QCOMPARE(buttonText, QStringLiteral("Start Converting"));
+    QCOMPARE(title, QStringLiteral("Vormelle"));
+    QVERIFY(stopEnabled);
+    QCOMPARE(boxesDuring, 0);
+    QCOMPARE(f.dialogs.boxes.size(), 1);
     QCOMPARE(test::fileBytes(log), QByteArray("called\ncalled\n"));
     QVERIFY(f.lastBox().startsWith(QStringLiteral("Done.")));
     QVERIFY(!f.form->IsConverting);
-    QCOMPARE(f.form->PushButton2->text(), QStringLiteral("Start Converting"));
+    QVERIFY(!f.form->PushButton3->isEnabled());
+    QCOMPARE(f.form->Label2->text(), QString());
     // And a click after the run starts a new one.
     f.start();
-    QCOMPARE(f.dialogs.boxes.size(), 3);
+    QCOMPARE(f.dialogs.boxes.size(), 2);
 }
 
 // Stop in the middle of a run with the real converters: what was converted stays, nothing
 // partial is left, the counts add up, and each row shows what became of it.
 void ConversionTest::stopInTheMiddle_data() {
     QTest::addColumn<bool>("escape");
-    QTest::newRow("Stop Converting") << false;
+    QTest::newRow("Stop") << false;
     QTest::newRow("Esc") << true;
 }
 
@@ -193,18 +209,25 @@ void ConversionTest::stopInTheMiddle() {
     f.form->Option2->setChecked(true);
     f.dialogs.boxAnswers = {platform::Answer::Yes};
     QString title;
+    QString count;
     once(
-        f.form.get(), [&] { return f.form->windowTitle().startsWith(QStringLiteral("2 of 6")); },
+        f.form.get(), [&] { return f.form->Label2->text().startsWith(QStringLiteral("2 of 6")); },
         [&] {
             title = f.form->windowTitle();
+            count = f.form->Label2->text();
             if (escape)
                 QTest::keyClick(f.form.get(), Qt::Key_Escape);
             else
-                f.form->PushButton2->click();
+                f.form->PushButton3->click();
         });
     f.start();
-    QCOMPARE(title, QStringLiteral("2 of 6 - Vormelle"));
+    QCOMPARE(title, QStringLiteral("Vormelle"));
+    QCOMPARE(count, QStringLiteral("2 of 6"));
     QCOMPARE(f.dialogs.boxes.size(), 2);
+    QCOMPARE(f.dialogs.boxes[0].text,
+             QStringLiteral("Stop converting? Files already converted are kept."));
+    QCOMPARE(f.dialogs.boxes[0].buttons, platform::Buttons::YesNo);
+    QCOMPARE(f.dialogs.boxes[1].buttons, platform::Buttons::OkOpenFolder);
     const QStringList lines = f.lastBox().split(QStringLiteral("\r\n"));
     QCOMPARE(lines.value(0), QStringLiteral("Stopped."));
     int converted = 0;
@@ -351,11 +374,11 @@ void ConversionTest::rowsVanishingDuringTheRun() {
     QVERIFY(!f.form->IsConverting);
 }
 
-// While a run goes on nothing can change its rows, options or folder: every such control is
-// disabled, and the list takes no drop, carry or key. Afterwards each is as it was.
-void ConversionTest::controlsHoldStillDuringARun() {
+// While a run goes on only removing rows is blocked (by the hourglass). Rows can be added and
+// carried, the options changed and the folder typed; the run converts the rows, options and folder
+// it started with, and afterwards each row shows the outcome of its own path.
+void ConversionTest::controlsStayUsableDuringARun() {
     RunFixture f;
-    settings::SaveSetting(QStringLiteral("Jobs"), QStringLiteral("2"));
     f.form->show();
     const QString out = f.env.path(QStringLiteral("out"));
     QDir().mkpath(out);
@@ -366,32 +389,32 @@ void ConversionTest::controlsHoldStillDuringARun() {
     }
     f.form->Option1->setChecked(true);
     f.form->Text1->setText(out);
-    const QList<QWidget*> held{f.form->PushButton1, f.form->PushButton4, f.form->PushButton6,
-                               f.form->PushButton7, f.form->Option1,     f.form->Option2,
-                               f.form->Text1,       f.form->PushButton9};
-    QList<bool> before;
-    for (QWidget* w : held)
-        before.append(w->isEnabled());
+    const QList<QWidget*> usable{f.form->PushButton1, f.form->PushButton4, f.form->PushButton6,
+                                 f.form->PushButton7, f.form->Option1,     f.form->Option2,
+                                 f.form->Text1,       f.form->PushButton9, f.form->Option3,
+                                 f.form->Option4,     f.form->Check1,      f.form->PushButton2,
+                                 f.form->PushButton3, f.form->ListView1};
     QList<bool> during;
-    bool dropTaken = true;
+    bool dropTaken = false;
+    const QString late = f.env.writeFile(QStringLiteral("late.tif"));
     once(
         f.form.get(),
         [&] { return f.form->ProgressBar1->text().startsWith(QStringLiteral("Processing: ")); },
         [&] {
-            for (QWidget* w : held)
+            for (QWidget* w : usable)
                 during.append(w->isEnabled());
             ListView& list = *f.form->ListView1;
             QTest::keyClicks(f.form->Text1, QStringLiteral("/elsewhere"));
             QMimeData data;
-            data.setUrls({QUrl::fromLocalFile(f.env.writeFile(QStringLiteral("late.tif")))});
+            data.setUrls({QUrl::fromLocalFile(late)});
             QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
                                   Qt::NoModifier);
             QCoreApplication::sendEvent(list.viewport(), &enter);
             QDropEvent dropped(QPointF(12, 12), Qt::CopyAction, &data, Qt::LeftButton,
                                Qt::NoModifier);
             QCoreApplication::sendEvent(list.viewport(), &dropped);
-            dropTaken = enter.isAccepted() || dropped.isAccepted();
-            // Carry the first row down, and press Delete on the second.
+            dropTaken = enter.isAccepted();
+            // Carry the first row onto the third, and press Delete on the second.
             const QPoint first = list.visualRect(list.model()->index(0, 0)).center();
             const QPoint third = list.visualRect(list.model()->index(2, 0)).center();
             QTest::mousePress(list.viewport(), Qt::LeftButton, {}, first);
@@ -403,58 +426,88 @@ void ConversionTest::controlsHoldStillDuringARun() {
             QTest::keyClick(&list, Qt::Key_Delete);
         });
     f.start();
-    QCOMPARE(during, QList<bool>(held.size(), false));
-    QVERIFY(!dropTaken);
+    QCOMPARE(during, QList<bool>(usable.size(), true));
+    QVERIFY(dropTaken);
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
-    QCOMPARE(f.form->Text1->text(), out);
-    QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), {}), out);
-    QCOMPARE(f.form->files().count(), 3);
-    QCOMPARE(f.form->files().text(0), f.env.path(QStringLiteral("a.tif")));
+    // Typing was stored as usual, and changed nothing of the run.
+    QCOMPARE(f.form->Text1->text(), out + QStringLiteral("/elsewhere"));
+    QCOMPARE(settings::GetSetting(QStringLiteral("Text1"), {}), out + QStringLiteral("/elsewhere"));
+    QCOMPARE(f.form->files().files(),
+             (QStringList{f.env.path(QStringLiteral("c.tif")), f.env.path(QStringLiteral("b.tif")),
+                          f.env.path(QStringLiteral("a.tif")), late}));
     QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name),
              (QStringList{"a.djvu", "b.djvu", "c.djvu"}));
-    QList<bool> after;
-    for (QWidget* w : held)
-        after.append(w->isEnabled());
-    QCOMPARE(after, before);
-    QVERIFY(!f.form->ListView1->isLocked());
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(f.form->files().outcome(i), RowState::Converted);
+        const QString tip = f.form->ListView1->model()
+                                ->data(f.form->ListView1->model()->index(i, 0), Qt::ToolTipRole)
+                                .toString();
+        QCOMPARE(paths::FileNameOf(tip).chopped(5),
+                 paths::FileNameOf(f.form->files().text(i)).chopped(4));
+    }
+    QCOMPARE(f.form->files().outcome(3), RowState::None);
+    QVERIFY(!f.form->PushButton3->isEnabled());
 }
 
-void ConversionTest::runTitle_data() {
+void ConversionTest::runCount_data() {
     QTest::addColumn<int>("done");
     QTest::addColumn<int>("count");
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("title");
-    QTest::newRow("start") << 0 << 9 << 0.0 << "0 of 9 - Vormelle";
-    QTest::newRow("two rows: no estimate yet") << 2 << 9 << 100.0 << "2 of 9 - Vormelle";
-    QTest::newRow("three rows") << 3 << 9 << 120.0 << "3 of 9, about 4 min left - Vormelle";
-    QTest::newRow("seconds left") << 8 << 9 << 80.0 << "8 of 9, less than a minute left - Vormelle";
-    QTest::newRow("hours left") << 3 << 1000 << 60.0 << "3 of 1000, about 6 h left - Vormelle";
-    QTest::newRow("all done") << 9 << 9 << 300.0 << "9 of 9 - Vormelle";
+    QTest::newRow("start") << 0 << 9 << 0.0 << "0 of 9";
+    QTest::newRow("two rows: no estimate yet") << 2 << 9 << 100.0 << "2 of 9";
+    QTest::newRow("three rows") << 3 << 9 << 120.0 << "3 of 9, about 4 min left";
+    QTest::newRow("seconds left") << 8 << 9 << 80.0 << "8 of 9, less than a minute left";
+    QTest::newRow("hours left") << 3 << 1000 << 60.0 << "3 of 1000, about 6 h left";
+    QTest::newRow("all done") << 9 << 9 << 300.0 << "9 of 9";
 }
 
-void ConversionTest::runTitle() {
+void ConversionTest::runCount() {
     QFETCH(int, done);
     QFETCH(int, count);
     QFETCH(double, seconds);
     QFETCH(QString, title);
-    QCOMPARE(conversion::runTitle(done, count, seconds, QStringLiteral("Vormelle")), title);
+    QCOMPARE(conversion::runCount(done, count, seconds), title);
 }
 
-// A mixed run with more than ten failures: the box points to the log, which has every row.
+// A mixed run with more than ten failures: where there is a log, the box points to it, and it has
+// every row. The route through a PDF keeps one only when "RunLog" asks; the direct route always.
+void ConversionTest::everyRowIsLogged_data() {
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QString>("runLog"); // "" for not stored
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("through PDF") << false << "" << false;
+    QTest::newRow("through PDF, RunLog False") << false << "False" << false;
+    QTest::newRow("through PDF, RunLog True") << false << "True" << true;
+    QTest::newRow("direct") << true << "" << true;
+    QTest::newRow("direct, RunLog False") << true << "False" << true;
+}
+
 void ConversionTest::everyRowIsLogged() {
+    QFETCH(bool, direct);
+    QFETCH(QString, runLog);
+    QFETCH(bool, logged);
     RunFixture f;
+    if (!runLog.isEmpty())
+        settings::SaveSetting(QStringLiteral("RunLog"), runLog);
     const QString good = f.env.path(QStringLiteral("good.tif"));
     test::writeTiff(good, test::TiffKind::BitonalG4);
     f.add(good);
     for (int i = 0; i < 11; ++i)
         f.add(f.env.writeFile(QStringLiteral("bad%1\n.tif").arg(i), "not a tiff"));
     f.form->Option2->setChecked(true);
+    (direct ? f.form->Option3 : f.form->Option4)->setChecked(true);
     f.start();
     const QStringList lines = f.lastBox().split(QStringLiteral("\r\n"));
+    const QString logFolder = f.env.stateDir() + QStringLiteral("/vormelle");
+    if (!logged) {
+        QCOMPARE(lines.last(), QStringLiteral("... and 1 more."));
+        QCOMPARE(QDir(logFolder).entryList(QDir::Files), QStringList());
+        return;
+    }
     QVERIFY(lines.last().startsWith(QStringLiteral("All reasons: ")));
     const QString logPath = lines.last().mid(13);
-    QVERIFY2(logPath.startsWith(f.env.stateDir() + QStringLiteral("/vormelle/run-")),
-             qPrintable(logPath));
+    QVERIFY2(logPath.startsWith(logFolder + QStringLiteral("/run-")), qPrintable(logPath));
     QStringList rows = QString::fromUtf8(test::fileBytes(logPath)).split(QLatin1Char('\n'));
     rows.removeIf([](const QString& l) { return l.isEmpty() || l.startsWith(QLatin1Char('#')); });
     QCOMPARE(rows.size(), 12);
@@ -468,6 +521,60 @@ void ConversionTest::everyRowIsLogged() {
         QVERIFY2(row.contains(QStringLiteral("\\n.tif\t")), qPrintable(row));
         QVERIFY2(row.endsWith(QStringLiteral("\tnot a TIFF file")), qPrintable(row));
     }
+}
+
+// Through a PDF one converter runs at a time unless "Jobs" says otherwise.
+void ConversionTest::oneConverterAtATime_data() {
+    QTest::addColumn<QString>("jobs"); // "" for not stored
+    QTest::addColumn<bool>("overlap");
+    QTest::newRow("Jobs not stored") << "" << false;
+    QTest::newRow("Jobs not a number") << "many" << false;
+    QTest::newRow("Jobs 2") << "2" << true;
+}
+
+void ConversionTest::oneConverterAtATime() {
+    QFETCH(QString, jobs);
+    QFETCH(bool, overlap);
+    RunFixture f(false);
+    if (!jobs.isEmpty())
+        settings::SaveSetting(QStringLiteral("Jobs"), jobs);
+    const QString lock = f.env.path(QStringLiteral("running"));
+    const QString log = f.env.path(QStringLiteral("calls.log"));
+    // Each pdf2djvu takes a second and notes whether another was running meanwhile.
+    f.fakeSecondConverter("mkdir '" + lock.toUtf8() + "' 2>/dev/null || echo overlap >> '" +
+                          log.toUtf8() + "'; sleep 1; rmdir '" + lock.toUtf8() +
+                          "' 2>/dev/null; echo called >> '" + log.toUtf8() + "'; exit 1");
+    for (int i = 0; i < 4; ++i) {
+        const QString path = f.env.path(QStringLiteral("p%1.tif").arg(i));
+        test::writeTiff(path, test::TiffKind::BitonalG4);
+        f.add(path);
+    }
+    f.form->Option2->setChecked(true);
+    f.start();
+    const QByteArray calls = test::fileBytes(log);
+    QCOMPARE(calls.count("called"), 4);
+    QCOMPARE(calls.contains("overlap"), overlap);
+}
+
+// When every row converted the box is "Done." with OK only and no icon; otherwise it names the
+// failures and offers the folder.
+void ConversionTest::doneHasOkOnly() {
+    RunFixture f;
+    const QString input = f.env.path(QStringLiteral("a.tif"));
+    test::writeTiff(input, test::TiffKind::BitonalG4);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.start();
+    QCOMPARE(f.dialogs.boxes.size(), 1);
+    QCOMPARE(f.dialogs.boxes[0].text, QStringLiteral("Done."));
+    QCOMPARE(f.dialogs.boxes[0].buttons, platform::Buttons::Ok);
+    QCOMPARE(f.dialogs.boxes[0].icon, Icon::None);
+    QCOMPARE(f.dialogs.boxes[0].title, QString());
+    f.add(f.env.writeFile(QStringLiteral("b.tif"), "not a tiff"));
+    f.start();
+    QCOMPARE(f.dialogs.boxes.size(), 2);
+    QCOMPARE(f.dialogs.boxes[1].buttons, platform::Buttons::OkOpenFolder);
+    QCOMPARE(f.dialogs.boxes[1].icon, Icon::Warning);
 }
 
 // An existing result its owner write-protected is not replaced.

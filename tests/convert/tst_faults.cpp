@@ -389,8 +389,8 @@ void FaultsTest::hungConverterEndsWithTheProgram() {
     if (signal == 0) {
         QCOMPARE(helper->exitStatus(), QProcess::NormalExit);
         QCOMPARE(helper->exitCode(), 0);
-        // Closing asked twice: No kept the run going, Yes stopped it cleanly, run folder and all.
-        QCOMPARE(errors.count("asked: Stop converting? Files already converted are kept."), 2);
+        // Closing asked nothing and ended the program at once, run folder and all.
+        QCOMPARE(errors.count("asked: "), 0);
         QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     } else if (signal == SIGSEGV) {
         // Ended by the signal, or by a sanitizer runtime that reports it first and exits.
