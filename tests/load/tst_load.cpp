@@ -4,6 +4,7 @@
 #include "app/filelistmodel.h"
 #include "app/listview.h"
 #include "app/paths/paths.h"
+#include "app/settingsstore.h"
 #include "platform/events.h"
 #include "tests/convert/runfixture.h"
 #include "tests/engine/tiffmaker.h"
@@ -81,8 +82,6 @@ int windowUnderLoad() {
     f.fakeSecondConverter("exit 1");
     f.form->show();
     f.form->Option2->setChecked(true);
-    // The second click asks whether to stop: No. Closing the window asks again: Yes.
-    f.dialogs.boxAnswers = {platform::Answer::No, platform::Answer::Yes};
     const QString in = f.env.path(QStringLiteral("in"));
     tinyTiffs(in, kRowsBeforeClosing + 10);
     ListView& list = *f.form->ListView1;
@@ -92,7 +91,7 @@ int windowUnderLoad() {
     test::RunWatch watch(*f.form->ProgressBar1);
     watch.onFile = [&](int n) {
         if (n == 2) {
-            // A second click only asks, and the list holds still while the run goes on.
+            // A second click shows nothing, and a row can be carried while the run goes on.
             f.form->PushButton2->click();
             report(QStringLiteral("second click: %1 boxes").arg(f.dialogs.boxes.size()));
             const int row = kRows / 2;
@@ -148,6 +147,8 @@ void LoadTest::aThousandFilesLeaveNothingBehind() {
     QFETCH(QByteArray, converter);
     QFETCH(bool, converts);
     RunFixture f;
+    // The box then points to the log that holds every reason.
+    settings::SaveSetting(QStringLiteral("RunLog"), QStringLiteral("True"));
     const QStringList inputs = tinyTiffs(f.env.path(QStringLiteral("in")), kFiles);
     f.form->Option1->setChecked(true);
 
@@ -294,7 +295,7 @@ void LoadTest::aHundredThousandRowsClearAndCarry() {
 }
 
 // A run over 100,000 rows goes on row after row while the window keeps answering, and closing
-// the window (answering Yes) stops it cleanly and ends the program. The window runs in a child
+// the window ends the program at once, with nothing asked. The window runs in a child
 // process, as the program does.
 void LoadTest::aRunOfAHundredThousandRowsEndsWithTheWindow() {
     RunFixture f;
@@ -312,13 +313,13 @@ void LoadTest::aRunOfAHundredThousandRowsEndsWithTheWindow() {
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable(output + QString::fromUtf8(child.readAllStandardError())));
     const QStringList expected{
-        QStringLiteral("second click: 1 boxes"),
-        QStringLiteral("carried: stayed %1").arg(kRows),
+        QStringLiteral("second click: 0 boxes"),
+        QStringLiteral("carried: moved %1").arg(kRows),
         QStringLiteral("running: 1 %1").arg(kRowsBeforeClosing),
     };
     QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 
-    // The run was stopped cleanly before the program ended: its folder is gone too.
+    // Its run folder went with the program.
     QCOMPARE(f.leftInTemp(), QStringList());
     f.form->Option2->setChecked(true);
     f.add(f.env.writeFile(QStringLiteral("x/a.tif")));
