@@ -138,21 +138,17 @@ QString folderToOpen(const engine::RunRequest& request) {
 } // namespace
 
 QString runCount(int done, int count, double elapsedSeconds) {
-    QString text =
-        Texts::tr("%1 of %2").arg(done).arg(count);
+    QString text = Texts::tr("%1 of %2").arg(done).arg(count);
     // An estimate from fewer rows would jump about.
     if (done >= 3 && done < count) {
         const double left = elapsedSeconds / done * (count - done);
         const int minutes = int(std::lround(left / 60));
         if (left < 60)
-            text +=
-                Texts::tr(", less than a minute left");
+            text += Texts::tr(", less than a minute left");
         else if (minutes < 90)
-            text += Texts::tr(", about %1 min left")
-                        .arg(minutes);
+            text += Texts::tr(", about %1 min left").arg(minutes);
         else
-            text += Texts::tr(", about %1 h left")
-                        .arg(std::lround(left / 3600));
+            text += Texts::tr(", about %1 h left").arg(std::lround(left / 3600));
     }
     return text;
 }
@@ -164,10 +160,9 @@ bool askToStop(Form1& form) {
     engine::Engine* engine = it->second.engine;
     if (engine->stopped())
         return true; // already stopping: nothing to ask
-    if (!form.dialogs().yesNo(
-            &form,
-            Texts::tr("Stop converting? Files already converted are kept."),
-            platform::Icon::Question))
+    if (!form.dialogs().yesNo(&form,
+                              Texts::tr("Stop converting? Files already converted are kept."),
+                              platform::Icon::Question))
         return false;
     // The run may have ended while the question was open.
     const auto still = activeRuns().find(&form);
@@ -252,8 +247,7 @@ void PushButton2_Click(Form1& form) {
                         return r.converted && engine::textLayerNote(r).isEmpty();
                     });
                 if (allConverted) {
-                    form.dialogs().ok(&form,
-                                      Texts::tr("Done."));
+                    form.dialogs().ok(&form, Texts::tr("Done."));
                     return 186;
                 }
                 if (form.dialogs().okOpenFolder(
@@ -265,12 +259,11 @@ void PushButton2_Click(Form1& form) {
                 return 186;
             }
             case 182:
-                form.dialogs().ok(&form,
-                                  Texts::tr("Folder does not exist. Please select another folder."));
+                form.dialogs().ok(
+                    &form, Texts::tr("Folder does not exist. Please select another folder."));
                 return 186;
             case 184:
-                form.dialogs().ok(
-                    &form, Texts::tr("No files added."));
+                form.dialogs().ok(&form, Texts::tr("No files added."));
                 return 186;
             case 186:
                 activeRuns().erase(&form);

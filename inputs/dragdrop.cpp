@@ -5,7 +5,6 @@
 #include "app/listview.h"
 #include "app/paths/paths.h"
 #include "inputs/addfolder.h"
-#include "inputs/texts.h"
 #include "platform/attributes.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"

@@ -78,6 +78,11 @@ engine::RunChoices chosenChoices(const Form1& form) {
     choices.route = routeOf(chosenEncoder(form));
     choices.text = {form.Check1->isChecked(), storedOcrLanguages()};
     choices.jobs = storedJobs();
+    // The window's route through a PDF runs one converter at a time unless "Jobs" asks for more.
+    bool number = false;
+    settings::GetSetting(QString::fromLatin1(kJobsSetting), {}).trimmed().toInt(&number);
+    if (choices.route == engine::Route::Pdf && !number)
+        choices.jobs = 1;
     return choices;
 }
 

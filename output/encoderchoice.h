@@ -56,6 +56,7 @@ engine::Route routeOf(Encoder encoder);
 // The stored choices: the route, the text layer (box and languages) and the jobs.
 engine::RunChoices storedChoices();
 // What the window shows: its encoder buttons and text box, with the stored languages and jobs.
+// Through a PDF a missing "Jobs" (or one that is not a number) means 1, not the cores.
 engine::RunChoices chosenChoices(const Form1& form);
 // The check box's click handler: stores its state.
 void Check1_Click(Form1& form);

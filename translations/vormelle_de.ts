@@ -76,12 +76,12 @@
         <translation>TIFF-Datei(en)</translation>
     </message>
     <message>
-        <source>Stop Converting</source>
-        <translation>Umwandlung anhalten</translation>
-    </message>
-    <message>
         <source>Make text searchable (OCR)</source>
         <translation>Text durchsuchbar machen (OCR)</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
     </message>
 </context>
 <context>
@@ -117,6 +117,10 @@
     <message>
         <source>No files added.</source>
         <translation>Keine Dateien hinzugefügt.</translation>
+    </message>
+    <message>
+        <source>Done.</source>
+        <translation>Fertig.</translation>
     </message>
 </context>
 <context>
@@ -483,14 +487,6 @@
     <message>
         <source>You&apos;ve selected too many files to add.<byte value="xd"/><byte value="xd"/>Please try adding via the &quot;Add All&quot; button.</source>
         <translation>Sie haben zu viele Dateien zum Hinzufügen ausgewählt.<byte value="xd"/><byte value="xd"/>Bitte fügen Sie sie über die Schaltfläche „Alle TIFF-Dateien im Ordner hinzufügen“ hinzu.</translation>
-    </message>
-    <message>
-        <source>Not added: files on another computer cannot be converted here.</source>
-        <translation>Nicht hinzugefügt: Dateien auf einem anderen Rechner können hier nicht umgewandelt werden.</translation>
-    </message>
-    <message>
-        <source>... and %1 more.</source>
-        <translation>... und %1 weitere.</translation>
     </message>
     <message>
         <source>Would you like this software to open the folder where these sample files are stored (so that you can view them before working with them)?</source>
