@@ -42,9 +42,14 @@ struct Encoding {
         const RunResult ran = runToEnd(command, stop);
         if (ran.stopped)
             return stoppedProblem();
+        Step step{QString::fromLatin1(tool), ran.code, ran.signal, {}};
+        step.wroteNothing = !step.failed() && !QFile::exists(output);
+        if (step.failed())
+            step.output = ran.output;
+        steps.append(step);
         if (ran.code != 0 || ran.signal != 0)
             return converterReason(tool, ran.code, ran.signal, ran.output);
-        if (!QFile::exists(output))
+        if (step.wroteNothing)
             return engine::Texts::tr("%1 wrote no DjVu file").arg(QLatin1String(tool));
         return {};
     }
@@ -147,6 +152,7 @@ struct Encoding {
 
     QByteArray textCommands;
     QList<int> pagesWithoutText;
+    QList<Step> steps;
     QString documentLost; // why the document could not be made again after a failed text layer
 
     void cleanUp() {
@@ -222,6 +228,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     e.cleanUp();
     result.stopped = e.stopped;
     result.pagesWithoutText = e.pagesWithoutText;
+    result.steps = e.steps;
     if (!result.problem.isEmpty())
         result.pages = 0;
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/outcome.h" // Step
+
 #include <QList>
 #include <QString>
 
@@ -38,6 +40,8 @@ struct DirectResult {
     // 1) where Tesseract found nothing.
     QString textProblem;
     QList<int> pagesWithoutText;
+    // Every encoder and bundler call, in order; the output only of one that failed.
+    QList<Step> steps;
 };
 
 // Encodes the TIFF into `resultDjvu`, working in `workFolder` (the caller's private folder; its

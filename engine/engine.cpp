@@ -47,8 +47,8 @@ constexpr std::chrono::milliseconds kCallerPass{40};
 // order, the ones the closing box names, keep their converters' output.
 void keepShortRecord(QList<RowOutcome>& rows, int row, std::set<int>& kept) {
     auto drop = [&rows](int i) {
-        rows[i].firstOutput = QByteArray();
-        rows[i].secondOutput = QByteArray();
+        for (Step& step : rows[i].steps)
+            step.output = QByteArray();
     };
     if (rows[row].converted) {
         drop(row);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/outcome.h"
-#include "engine/tiffinspect.h" // Route
+#include "engine/route.h"
 
 #include <QList>
 #include <QString>

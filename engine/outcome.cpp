@@ -93,24 +93,30 @@ QString lastNonEmptyLine(const QByteArray& output) {
     return {};
 }
 
+const Step* failedStep(const RowOutcome& row) {
+    for (const Step& step : row.steps) {
+        if (step.needed && step.failed())
+            return &step;
+    }
+    return nullptr;
+}
+
 QString failureReason(const RowOutcome& row) {
     if (row.stopped)
         return engine::Texts::tr("stopped while it was converted");
-    const bool firstFailed = row.first && *row.first != 0;
-    const bool secondFailed = row.second && *row.second != 0;
-    if ((firstFailed || secondFailed) && !row.noSpaceIn.isEmpty())
-        return engine::Texts::tr("no space left in the temporary folder ") + row.noSpaceIn;
-    if (firstFailed)
-        return converterReason("tiff2pdf", *row.first, row.firstSignal, row.firstOutput,
-                               row.pageWidth, row.pageHeight);
-    if (row.first && !row.pdfMade)
-        return engine::Texts::tr("tiff2pdf wrote no PDF");
-    if (secondFailed)
-        return converterReason("pdf2djvu", *row.second, row.secondSignal, row.secondOutput,
-                               row.pageWidth, row.pageHeight);
+    if (const Step* failed = failedStep(row)) {
+        if (!failed->wroteNothing && !row.noSpaceIn.isEmpty())
+            return engine::Texts::tr("no space left in the temporary folder ") + row.noSpaceIn;
+        if (failed->result == 0 && failed->signal == 0)
+            return failed->tool == QLatin1String("tiff2pdf")
+                       ? engine::Texts::tr("tiff2pdf wrote no PDF")
+                       : engine::Texts::tr("%1 wrote no DjVu file").arg(failed->tool);
+        return converterReason(failed->tool.toLatin1().constData(), failed->result, failed->signal,
+                               failed->output, row.pageWidth, row.pageHeight);
+    }
     if (!row.problem.isEmpty())
         return row.problem;
-    if (!row.started && !row.first)
+    if (!row.started && row.steps.isEmpty())
         return engine::Texts::tr("not started");
     return engine::Texts::tr("the conversion did not finish");
 }
@@ -134,7 +140,7 @@ QString emptyPagesNote(const RowOutcome& row) {
 }
 
 bool endedByStop(const RowOutcome& row) {
-    return !row.converted && (row.stopped || (!row.started && !row.first));
+    return !row.converted && (row.stopped || (!row.started && row.steps.isEmpty()));
 }
 
 QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& logPath) {

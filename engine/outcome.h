@@ -1,17 +1,35 @@
 #pragma once
 
-#include "engine/tiffinspect.h" // Route
+#include "engine/route.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace vormelle::engine {
 
 // How many failed rows the closing box names; the others it only counts.
 inline constexpr int kListedFailures = 10;
+
+// One program a row ran, on either route: a converter, an encoder, the bundler, djvused.
+struct Step {
+    Step() = default;
+    Step(QString tool_, qint32 result_, int signal_ = 0, QByteArray output_ = {})
+        : tool(std::move(tool_)), result(result_), signal(signal_), output(std::move(output_)) {}
+
+    QString tool;      // "tiff2pdf", "pdf2djvu", "cjb2", "c44", "djvm", "djvused"
+    qint32 result = 0; // as runToEnd reports it (kStartFailed + n: not started)
+    int signal = 0;    // the signal that ended it, 0 for none
+    QByteArray output; // its last kilobytes; kept for the rows the closing box names
+    // It ended with 0 but did not write what it was to write (tiff2pdf: the PDF).
+    bool wroteNothing = false;
+    // Its failure fails the row; a text layer's step costs only the text.
+    bool needed = true;
+    bool failed() const { return result != 0 || signal != 0 || wroteNothing; }
+};
 
 // What happened to one row of a run, gathered as its statements go.
 struct RowOutcome {
@@ -22,13 +40,8 @@ struct RowOutcome {
     // The largest page's pixels, as the inspection found them (0 when unknown).
     int pageWidth = 0;
     int pageHeight = 0;
-    std::optional<qint32> first; // tiff2pdf's result, once it ran
-    QByteArray firstOutput;
-    int firstSignal = 0; // the signal that ended tiff2pdf, 0 for none
-    bool pdfMade = false;
-    std::optional<qint32> second; // pdf2djvu's result, once it ran
-    QByteArray secondOutput;
-    int secondSignal = 0;
+    // The programs the row ran, in order, each with its result (see Step).
+    QList<Step> steps;
     // The temporary location, when a converter failed while it had no space left.
     QString noSpaceIn;
     QString problem; // what the check or the placing of the result found
@@ -49,6 +62,9 @@ struct RowOutcome {
 // The last line with something on it, without surrounding white space; "" when there is none.
 // tiff2pdf's closing "An error occurred creating output PDF file." is passed over.
 QString lastNonEmptyLine(const QByteArray& output);
+
+// The row's first needed step that failed, or null.
+const Step* failedStep(const RowOutcome& row);
 
 // Why a converter failed, from its result (kStartFailed plus an error number when it could not
 // be started), the signal that ended it and what it wrote: "pdf2djvu crashed (...)", its last

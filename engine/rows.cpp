@@ -41,6 +41,13 @@ namespace vormelle::engine {
 
 namespace {
 
+constexpr char kFirstConverter[] = "tiff2pdf";
+constexpr char kSecondConverterName[] = "pdf2djvu";
+
+Step stepOf(const char* tool, const RunResult& ran) {
+    return {QString::fromLatin1(tool), ran.code, ran.signal, ran.output};
+}
+
 // Gives a converter the row's own folder for its scratch files.
 void useScratchFolder(Command& command, const QString& rowFolder) {
     for (auto& [name, value] : command.environment) {
@@ -122,19 +129,17 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
     first.arguments = firstConverterArguments(handed, pdf, inspection.tiff2pdfOptions,
                                               !inspection.copyCompressedData);
     useScratchFolder(first, rowFolder);
-    const RunResult firstRan = runToEnd(first, &stop);
-    row.first = firstRan.code;
-    row.firstOutput = firstRan.output;
-    row.firstSignal = firstRan.signal;
+    row.steps.append(stepOf(kFirstConverter, runToEnd(first, &stop)));
+    Step& made = row.steps.last();
     // tiff2pdf names its input as it was handed; the closing box names the file.
-    row.firstOutput.replace(handed.toUtf8(), platform::encodePath(row.input));
-    noteSpace(*row.first);
+    made.output.replace(handed.toUtf8(), platform::encodePath(row.input));
+    noteSpace(made.result);
     if (stop.load()) {
         row.stopped = true;
         return;
     }
-    row.pdfMade = paths::FileExists(pdf);
-    if (!row.pdfMade)
+    made.wroteNothing = !made.failed() && !paths::FileExists(pdf);
+    if (made.failed())
         return;
 
     // A file of several pages may use threads that no row holds (near the end of a run).
@@ -145,15 +150,13 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
         Command second = secondConverter(programFolder, folder.path());
         second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
         useScratchFolder(second, rowFolder);
-        const RunResult secondRan = runToEnd(second, &stop);
-        row.second = secondRan.code;
-        row.secondOutput = secondRan.output;
-        row.secondSignal = secondRan.signal;
+        row.steps.append(stepOf(kSecondConverterName, runToEnd(second, &stop)));
     } else {
         convertInParts(row, inspection, 1 + extra, pdf, result, bundler, rowFolder, stop);
     }
     giveThreads(extra);
-    noteSpace(*row.second);
+    if (const Step* failed = failedStep(row))
+        noteSpace(failed->result);
     if (stop.load()) {
         row.stopped = true;
         return;
@@ -172,8 +175,8 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
                                      const std::atomic<bool>& stop) {
     std::vector<std::optional<platform::ChildProcess>> children(static_cast<std::size_t>(parts));
     QStringList partFiles;
-    row.second = 0;
-    for (int k = 0; k < parts && *row.second == 0; ++k) {
+    Step converted{QString::fromLatin1(kSecondConverterName), 0, 0, {}};
+    for (int k = 0; k < parts && converted.result == 0; ++k) {
         const int first = k * inspection.pages / parts + 1;
         const int last = (k + 1) * inspection.pages / parts;
         partFiles << rowFolder + QStringLiteral("/part-%1.djvu").arg(k + 1);
@@ -184,11 +187,11 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
         try {
             startChild(children[std::size_t(k)], command);
         } catch (const BasicError& e) {
-            row.second = kStartFailed + e.number();
+            converted.result = kStartFailed + e.number();
         }
     }
     // One part failing dooms the row: the others are ended rather than waited for.
-    bool ending = *row.second != 0;
+    bool ending = converted.result != 0;
     for (auto& child : children) {
         if (!child)
             continue;
@@ -200,14 +203,15 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
                     other->kill();
             }
         }
-        if (*row.second == 0 && child->exitCode() != 0) {
-            row.second = child->exitCode();
-            row.secondOutput = child->output();
-            row.secondSignal = child->endingSignal();
+        if (converted.result == 0 && child->exitCode() != 0) {
+            converted.result = child->exitCode();
+            converted.output = child->output();
+            converted.signal = child->endingSignal();
             ending = true;
         }
     }
-    if (*row.second != 0 || stop.load())
+    row.steps.append(converted);
+    if (converted.result != 0 || stop.load())
         return;
 
     // The first part becomes the document, and the others go in behind it in order.
@@ -249,28 +253,30 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
         row.stopped = true;
         return;
     }
+    row.steps = direct.steps;
     if (!direct.problem.isEmpty()) {
-        row.problem = platform::hasNoSpaceLeft(rowFolder)
-                          ? engine::Texts::tr("no space left in the temporary folder ") + location
-                          : direct.problem;
+        if (platform::hasNoSpaceLeft(rowFolder))
+            row.noSpaceIn = location;
+        // A failed encoder speaks through its step; the rest through the problem.
+        if (!failedStep(row))
+            row.problem =
+                row.noSpaceIn.isEmpty()
+                    ? direct.problem
+                    : engine::Texts::tr("no space left in the temporary folder ") + location;
         return;
     }
-    // The encoders stand where the two converters do: both "succeeded".
-    row.first = 0;
-    row.pdfMade = true;
-    row.second = 0;
     row.textProblem = direct.textProblem;
     row.pagesWithoutText = direct.pagesWithoutText;
     placeResult(row, input, inspection.pages, result, stop, nullptr);
 }
 
-// The result counts only when both converters succeeded and it has every page the inspection
+// The result counts only when every needed step succeeded and it has every page the inspection
 // found in the TIFF; then it replaces the output file in one step. Otherwise the output path
 // stays as it was.
 void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& input,
                                   int tiffPages, const QString& result,
                                   const std::atomic<bool>& stop, TextStep* text) {
-    if (!row.first || *row.first != 0 || !row.second || *row.second != 0)
+    if (row.steps.isEmpty() || failedStep(row))
         return;
     if (!paths::FileExists(result)) {
         row.problem = engine::Texts::tr("%1 wrote no DjVu file")

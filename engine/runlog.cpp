@@ -18,18 +18,17 @@ const char* outcomeWord(const RowOutcome& row) {
         return "converted";
     if (row.stopped)
         return "stopped";
-    if (!row.started && !row.first)
+    if (!row.started && row.steps.isEmpty())
         return "not-started";
     return "failed";
 }
 
-void appendLastLines(QStringList& lines, const char* converter, const QByteArray& output) {
+void appendLastLines(QStringList& lines, const QString& converter, const QByteArray& output) {
     QList<QByteArray> all = output.split('\n');
     all.removeIf([](const QByteArray& l) { return l.trimmed().isEmpty(); });
     for (const QByteArray& l : all.mid(std::max<qsizetype>(0, all.size() - kOutputLines)))
-        lines.append(
-            QStringLiteral("    %1| %2")
-                .arg(QLatin1String(converter), escapedForOneLine(QString::fromUtf8(l.trimmed()))));
+        lines.append(QStringLiteral("    %1| %2")
+                         .arg(converter, escapedForOneLine(QString::fromUtf8(l.trimmed()))));
 }
 
 // A failed row's reason; for a converted row what became of its text layer, if anything.
@@ -112,8 +111,8 @@ void RunLog::write(int row, const RowOutcome& outcome) {
                     escapedForOneLine(reasonOf(outcome))}
             .join(QLatin1Char('\t'))};
     if (!outcome.converted) {
-        appendLastLines(lines, "tiff2pdf", outcome.firstOutput);
-        appendLastLines(lines, "pdf2djvu", outcome.secondOutput);
+        for (const Step& step : outcome.steps)
+            appendLastLines(lines, step.tool, step.output);
     }
     m_file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     m_file.flush();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/route.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,11 +30,9 @@ inline constexpr double kMaxPagePixels = 150e6;
 // plausible, otherwise kDefaultDpi.
 int pageDpi(double tagged);
 
-// The way a file is converted: through a PDF (tiff2pdf, then pdf2djvu), or page by page straight
-// into DjVu with DjVuLibre's encoders (convert/direct.h). The direct route also takes alpha
-// channels (laid over white) and 16-bit samples, and gives every page its own resolution, so
-// fewer files are refused and no tiff2pdf options are asked for.
-enum class Route { Pdf, Direct };
+// The direct route (engine/route.h) also takes alpha channels (laid over white) and 16-bit
+// samples, and gives every page its own resolution, so the inspection refuses fewer files there
+// and asks for no tiff2pdf options.
 
 // What libtiff finds in a TIFF before the converters see it. The converters turn some TIFFs
 // into wrong pages without a word (an alpha channel, a resolution without unit, damaged image

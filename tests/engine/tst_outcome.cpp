@@ -5,6 +5,7 @@
 
 using namespace vormelle;
 using engine::RowOutcome;
+using engine::Step;
 
 Q_DECLARE_METATYPE(vormelle::engine::RowOutcome)
 
@@ -21,64 +22,76 @@ void OutcomeTest::reason_data() {
     QTest::addColumn<RowOutcome>("row");
     QTest::addColumn<QString>("expected");
 
-    RowOutcome r;
-    r.first = engine::kStartFailed + 53;
-    QTest::newRow("first not started") << r << "the converter could not be started";
-    r = {};
-    r.first = 1;
-    r.firstOutput = "TIFFReadDirectory: warning\r\ntiff2pdf: No support for x.tif with 16 bits "
-                    "per sample\n\n  \n";
+    auto row = [](QList<Step> steps) {
+        RowOutcome r;
+        r.steps = std::move(steps);
+        return r;
+    };
+    const QString t2p = QStringLiteral("tiff2pdf");
+    const QString p2d = QStringLiteral("pdf2djvu");
+    const Step pdfMade{t2p, 0};
+    QTest::newRow("first not started")
+        << row({{t2p, engine::kStartFailed + 53}}) << "the converter could not be started";
     QTest::newRow("first failed: its last line")
-        << r << "tiff2pdf: No support for x.tif with 16 bits per sample";
-    r.firstOutput = "tiff2pdf: No support for x.tif with 16 bits per sample\n"
-                    "tiff2pdf: An error occurred creating output PDF file.\n";
+        << row({{t2p, 1, 0,
+                 "TIFFReadDirectory: warning\r\ntiff2pdf: No support for x.tif with 16 bits "
+                 "per sample\n\n  \n"}})
+        << "tiff2pdf: No support for x.tif with 16 bits per sample";
     QTest::newRow("first failed: tiff2pdf's closing line passed over")
-        << r << "tiff2pdf: No support for x.tif with 16 bits per sample";
-    r.firstOutput.clear();
-    QTest::newRow("first failed silently") << r << "tiff2pdf ended with code 1";
-    r.first = 128 + 11;
-    QTest::newRow("first crashed") << r << "tiff2pdf ended with code 139";
-    r = {};
-    r.first = 0;
-    QTest::newRow("no PDF") << r << "tiff2pdf wrote no PDF";
-    r.pdfMade = true;
-    r.second = engine::kStartFailed + 53;
-    QTest::newRow("second not started") << r << "the converter could not be started";
-    r.second = 1;
-    r.secondOutput = "Unable to load document\n";
-    QTest::newRow("second failed") << r << "Unable to load document";
-    r.second = 0;
+        << row({{t2p, 1, 0,
+                 "tiff2pdf: No support for x.tif with 16 bits per sample\n"
+                 "tiff2pdf: An error occurred creating output PDF file.\n"}})
+        << "tiff2pdf: No support for x.tif with 16 bits per sample";
+    QTest::newRow("first failed silently") << row({{t2p, 1}}) << "tiff2pdf ended with code 1";
+    QTest::newRow("first crashed") << row({{t2p, 128 + 11}}) << "tiff2pdf ended with code 139";
+    Step noPdf{t2p, 0};
+    noPdf.wroteNothing = true;
+    QTest::newRow("no PDF") << row({noPdf}) << "tiff2pdf wrote no PDF";
+    QTest::newRow("second not started")
+        << row({pdfMade, {p2d, engine::kStartFailed + 53}}) << "the converter could not be started";
+    QTest::newRow("second failed")
+        << row({pdfMade, {p2d, 1, 0, "Unable to load document\n"}}) << "Unable to load document";
+    RowOutcome r = row({pdfMade, {p2d, 0}});
     r.problem = QStringLiteral("2 of 3 pages converted");
     QTest::newRow("check") << r << "2 of 3 pages converted";
     r.problem.clear();
     QTest::newRow("nothing known") << r << "the conversion did not finish";
     r.stopped = true;
     QTest::newRow("stopped") << r << "stopped while it was converted";
-    r = {};
-    QTest::newRow("not started") << r << "not started";
-    r.first = 1;
-    r.firstOutput = QByteArray(500, 'y');
-    QTest::newRow("long line is cut") << r << QString(200, QLatin1Char('y')) + "...";
+    QTest::newRow("not started") << RowOutcome{} << "not started";
+    QTest::newRow("long line is cut")
+        << row({{t2p, 1, 0, QByteArray(500, 'y')}}) << QString(200, QLatin1Char('y')) + "...";
     // Out of memory reads as such, with the page's size, whichever converter said it.
-    r = {};
+    r = row({pdfMade, {p2d, 1, 0, "pdf2djvu: Cannot allocate memory\n"}});
     r.pageWidth = 30000;
     r.pageHeight = 40000;
-    r.first = 0;
-    r.pdfMade = true;
-    r.second = 1;
-    r.secondOutput = "pdf2djvu: Cannot allocate memory\n";
     QTest::newRow("second out of memory")
         << r << "not enough memory to convert this page (30000 x 40000 pixels)";
-    r.second = 1;
-    r.secondOutput = "terminate called after throwing an instance of 'std::bad_alloc'\n";
+    r.steps[1].output = "terminate called after throwing an instance of 'std::bad_alloc'\n";
     QTest::newRow("second out of memory (bad_alloc)")
         << r << "not enough memory to convert this page (30000 x 40000 pixels)";
-    r = {};
-    r.first = 1;
-    r.firstOutput = "tiff2pdf: Can't allocate 4000000000 bytes of memory for "
-                    "t2p_readwrite_pdf_image, big.tif\n";
     QTest::newRow("first out of memory, size unknown")
-        << r << "not enough memory to convert this page";
+        << row({{t2p, 1, 0,
+                 "tiff2pdf: Can't allocate 4000000000 bytes of memory for "
+                 "t2p_readwrite_pdf_image, big.tif\n"}})
+        << "not enough memory to convert this page";
+    // The direct route reports through the same steps: the failing page's encoder speaks.
+    const QString cjb2 = QStringLiteral("cjb2");
+    QTest::newRow("direct: third page's encoder crashed")
+        << row({{cjb2, 0}, {cjb2, 0}, {cjb2, 128 + 11, 11}}) << "cjb2 crashed (Segmentation fault)";
+    Step nothing{QStringLiteral("c44"), 0};
+    nothing.wroteNothing = true;
+    QTest::newRow("direct: encoder wrote nothing") << row({nothing}) << "c44 wrote no DjVu file";
+    r = row({{cjb2, 0}, {QStringLiteral("djvm"), 1, 0, "djvm: cannot open p0002.djvu\n"}});
+    r.noSpaceIn = QStringLiteral("/tmp");
+    QTest::newRow("bundler failed on a full disk")
+        << r << "no space left in the temporary folder /tmp";
+    // A text layer's step that failed costs the text, not the row.
+    Step text{QStringLiteral("djvused"), 1, 0, "djvused: broken\n"};
+    text.needed = false;
+    r = row({{cjb2, 0}, text});
+    QTest::newRow("failed text step is no failure") << r << "the conversion did not finish";
+    QVERIFY(!engine::failedStep(r));
 }
 
 void OutcomeTest::reason() {
@@ -94,17 +107,14 @@ void OutcomeTest::closingBox_data() {
     auto good = [](const QString& name) {
         RowOutcome r;
         r.fileName = name;
-        r.first = 0;
-        r.pdfMade = true;
-        r.second = 0;
+        r.steps = {{QStringLiteral("tiff2pdf"), 0}, {QStringLiteral("pdf2djvu"), 0}};
         r.converted = true;
         return r;
     };
     auto bad = [](const QString& name) {
         RowOutcome r;
         r.fileName = name;
-        r.first = 1;
-        r.firstOutput = "tiff2pdf: Not a TIFF file";
+        r.steps = {{QStringLiteral("tiff2pdf"), 1, 0, "tiff2pdf: Not a TIFF file"}};
         return r;
     };
     QTest::newRow("all converted") << QList<RowOutcome>{good("a.tif"), good("b.tif")} << "Done.";
