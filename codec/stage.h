@@ -80,6 +80,13 @@ struct Status {
 class PageStage {
 public:
     virtual ~PageStage() = default;
+    // Where the stage would like the next page's pixels (rowBytes(kind, width) apart), for a
+    // page of `shape`'s kind and size; null: anywhere. A caller that decodes into it spares the
+    // stage a copy (an encoder program reads it where it lies).
+    virtual std::uint8_t* pageMemory(const PageView& shape) {
+        (void)shape;
+        return nullptr;
+    }
     // Takes the next page (numbered from 0 in the order given).
     virtual Status addPage(const PageView& page, PageSink& sink, const AbortHook& abort) = 0;
     // After the last page: whatever is still to be handed to the sink.

@@ -6,6 +6,7 @@
 #include "engine/pagereader.h"
 #include "engine/runner.h"
 #include "engine/texts.h"
+#include "engine/toolstage.h"
 #include "platform/basicerror.h"
 #include "platform/memoryfile.h"
 #include "platform/process.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace vormelle::engine {
 
@@ -28,10 +30,44 @@ QString toolPath(const char* name) {
     return QStandardPaths::findExecutable(QString::fromLatin1(name));
 }
 
+codec::PixelKind codecKind(PixelKind kind) {
+    switch (kind) {
+    case PixelKind::Bitonal:
+        return codec::PixelKind::Bitonal;
+    case PixelKind::Grey:
+        return codec::PixelKind::Grey;
+    case PixelKind::Colour:
+        break;
+    }
+    return codec::PixelKind::Colour;
+}
+
+// Takes the stage's page file as the page's DjVu, under the page's own name.
+class PageFileSink final : public codec::PageSink {
+public:
+    explicit PageFileSink(QString page) : m_page(std::move(page)) {}
+    bool chunk(int, std::string_view, const codec::Bytes&) override { return false; }
+    bool pageDone(int) override { return true; }
+    bool shared(std::string_view, const codec::Bytes&) override { return false; }
+    bool pageFile(int, const QString& path) override {
+        QFile::remove(m_page);
+        return QFile::rename(path, m_page);
+    }
+
+private:
+    QString m_page;
+};
+
 struct Encoding {
+    Encoding(const QString& folder, const std::atomic<bool>* stopFlag)
+        : workFolder(QDir::cleanPath(folder)), stop(stopFlag),
+          environment(converterEnvironment(workFolder, platform::localeIsUtf8())),
+          stage(workFolder, environment, stop) {}
+
     QString workFolder;
     const std::atomic<bool>* stop = nullptr;
     platform::EnvironmentChanges environment;
+    ToolStage stage;
     QStringList made; // files to remove at the end
     bool stopped = false;
 
@@ -61,26 +97,19 @@ struct Encoding {
         return engine::Texts::tr("the conversion was stopped");
     }
 
-    // Decodes the page once, whole, into a PBM, PGM or PPM in memory, which the encoder reads
-    // through its descriptor and Tesseract (with a text layer) through the mapping; the encoder
-    // writes `page`.
+    // Decodes the page once, whole, where the stage wants it (for DjVuLibre's encoders: a
+    // memory file the encoder reads through its descriptor); Tesseract, with a text layer,
+    // reads the same pixels first. The page's DjVu becomes `page`.
     QString encodePage(TiffPageReader& reader, const QString& page, Recognizer* recognizer) {
         const PageFormat& f = reader.format();
-        const bool bitonal = f.kind == PixelKind::Bitonal;
-        const char* magic = bitonal ? "P4" : f.kind == PixelKind::Grey ? "P5" : "P6";
-        QByteArray header = QByteArray(magic) + '\n' + QByteArray::number(f.width) + ' ' +
-                            QByteArray::number(f.height) + '\n';
-        if (!bitonal)
-            header += "255\n";
         const qsizetype rowBytes = reader.rowBytes();
-        std::optional<platform::MemoryFile> image;
-        try {
-            image.emplace(header.size() + rowBytes * qsizetype(f.height));
-        } catch (const BasicError& e) {
-            return engine::Texts::tr("no memory for the page: %1").arg(e.description());
+        codec::PageView view{codecKind(f.kind), f.width, f.height, f.dpi, nullptr, rowBytes};
+        std::uint8_t* pixels = stage.pageMemory(view);
+        std::vector<std::uint8_t> own;
+        if (!pixels) {
+            own.resize(size_t(rowBytes) * size_t(std::max(f.height, 0)));
+            pixels = own.data();
         }
-        uchar* pixels = image->data() + header.size();
-        std::copy_n(header.constData(), header.size(), image->data());
         for (int y = 0; y < f.height; ++y) {
             const uchar* row = reader.nextRow();
             if (!row)
@@ -89,18 +118,8 @@ struct Encoding {
             if (y % 256 == 0 && stopRequested())
                 return stoppedProblem();
         }
-
-        made << page;
-        Command encoder{toolPath(bitonal ? kBitonalEncoder : kPhotoEncoder),
-                        {QStringLiteral("-dpi"), QString::number(f.dpi)},
-                        environment};
-        // c44 halves the colour planes by default, which blurs coloured text below 35 dB;
-        // full-size planes keep it sharp for about a sixth more bytes.
-        if (f.kind == PixelKind::Colour)
-            encoder.arguments << QStringLiteral("-crcbfull");
-        encoder.arguments << handOver(encoder, image->descriptor()) << page;
-        QString problem = run(bitonal ? kBitonalEncoder : kPhotoEncoder, encoder, page);
-        if (problem.isEmpty() && recognizer) {
+        view.pixels = pixels;
+        if (recognizer) {
             // The DjVu page has the pixels' size: the boxes need no scaling.
             const PageText text = recognizePage(*recognizer, pixels, f.kind, f.width, f.height,
                                                 rowBytes, f.dpi, stop);
@@ -112,7 +131,17 @@ struct Encoding {
                 textCommands +=
                     pageTextCommands(reader.pageNumber(), text, QSize(f.width, f.height));
         }
-        return problem;
+        PageFileSink sink(page);
+        made << page;
+        const codec::Status status = stage.addPage(view, sink, [this] { return stopRequested(); });
+        if (status.error == codec::Error::Aborted && stopRequested())
+            return stoppedProblem();
+        if (!status.ok())
+            return status.detail.isEmpty()
+                       ? engine::Texts::tr("the page could not be encoded (%1)")
+                             .arg(QString::fromLatin1(codec::errorName(status.error)))
+                       : status.detail;
+        return {};
     }
 
     // Puts the pages' text into `document` with one djvused call. A failure costs the document
@@ -152,7 +181,7 @@ struct Encoding {
 
     QByteArray textCommands;
     QList<int> pagesWithoutText;
-    QList<Step> steps;
+    QList<Step> steps;    // the bundler's; the encoders' are the stage's
     QString documentLost; // why the document could not be made again after a failed text layer
 
     void cleanUp() {
@@ -174,10 +203,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
                           const QString& resultDjvu, const std::atomic<bool>* stop,
                           Recognizer* recognizer) {
     DirectResult result;
-    Encoding e;
-    e.workFolder = QDir::cleanPath(workFolder);
-    e.stop = stop;
-    e.environment = converterEnvironment(e.workFolder, platform::localeIsUtf8());
+    Encoding e(workFolder, stop);
     if (recognizer && !recognizer->problem().isEmpty()) {
         result.textProblem = recognizer->problem();
         recognizer = nullptr;
@@ -228,7 +254,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     e.cleanUp();
     result.stopped = e.stopped;
     result.pagesWithoutText = e.pagesWithoutText;
-    result.steps = e.steps;
+    result.steps = e.stage.steps() + e.steps;
     if (!result.problem.isEmpty())
         result.pages = 0;
     return result;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "engine/outcome.h" // Step
+#include "engine/outcome.h"   // Step
+#include "engine/toolstage.h" // kBitonalEncoder, kPhotoEncoder
 
 #include <QList>
 #include <QString>
@@ -23,8 +24,6 @@ namespace vormelle::engine {
 // encoders put no date or name of their own in what they write: the same file gives the same bytes
 // each time.
 
-inline constexpr char kBitonalEncoder[] = "cjb2";
-inline constexpr char kPhotoEncoder[] = "c44";
 inline constexpr char kBundler[] = "djvm";
 
 class Recognizer;

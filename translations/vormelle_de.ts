@@ -466,8 +466,8 @@
         <translation>keine Leseberechtigung für die Datei</translation>
     </message>
     <message>
-        <source>no memory for the page: %1</source>
-        <translation>kein Speicher für die Seite: %1</translation>
+        <source>the page could not be encoded (%1)</source>
+        <translation>die Seite konnte nicht kodiert werden (%1)</translation>
     </message>
 </context>
 <context>
