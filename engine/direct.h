@@ -16,10 +16,11 @@ namespace vormelle::engine {
 
 // The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
 // found on the PATH (Debian's djvulibre-bin). 1-bit pages go to `cjb2` (JB2, lossless) from a
-// PBM, grey pages to `c44` (IW44) from a PGM, every other page to `c44` from a PPM; the pages
-// are read with TiffPageReader (convert/pagereader.h), so alpha channels are laid over white and
+// PBM, grey pages to `c44` (IW44) from a PGM, every other page to `c44` from a PPM, each held in
+// memory and encoded through ToolStage (engine/toolstage.h); the pages
+// are read with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and
 // 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
-// (pageDpi in convert/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
+// (pageDpi in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
 // make one bundled document (`djvm -c`), in page order; one page makes a single-page document. The
 // encoders put no date or name of their own in what they write: the same file gives the same bytes
 // each time.

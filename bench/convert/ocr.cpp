@@ -1,4 +1,4 @@
-// The text layer (convert/ocr.h): A4 pages of known English words painted at 300 dpi with the
+// The text layer (engine/ocr.h): A4 pages of known English words painted at 300 dpi with the
 // machine's fonts, as a scanner would deliver a printed page. Per page kind: word recall of the
 // DjVu's hidden text against the painted words, processor time of the recognition alone, and
 // the text layer's compressed size (the DjVu with the layer minus the one without). Then 20
