@@ -5,6 +5,7 @@
 #include "app/texts.h"
 #include "platform/basicerror.h"
 #include "platform/dialogs.h"
+#include "platform/faultpoint.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -46,10 +47,13 @@ void ErrorReport::show(const QString& description, int line, const QString& deta
 void runNumbered(const ErrorReport& report, int first, const std::function<int(int)>& statement,
                  const std::function<int(int)>& resumeAt) {
     int line = first;
+    const QByteArray where = report.traceText().toLatin1();
     while (line != kEndHandler) {
         QString failure;
         QString details;
         try {
+            platform::faultPoint(std::string_view(where.constData(), std::size_t(where.size())),
+                                 line);
             line = statement(line);
             continue;
         } catch (const BasicError& e) {

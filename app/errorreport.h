@@ -44,6 +44,7 @@ public:
 
     // `details` (failureDetails) follow the report's text after a blank line.
     void show(const QString& description, int line, const QString& details = {}) const;
+    const QString& traceText() const { return m_trace; }
 
 private:
     platform::Dialogs& m_dialogs;

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
+#include "engine/runner.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
 
@@ -25,6 +26,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -69,31 +72,111 @@ std::map<const Form1*, ActiveRun>& activeRuns() {
     return runs;
 }
 
-// Before each row the bar shows the share of rows started and the row's name; the count beside
-// "Stop" follows the rows as they finish; the log gets each row as it ends.
+// A statement the run carries out for a row: a failure is reported at its number, and the run
+// goes on.
+void rowStatement(Form1& form, int line, const std::function<void()>& statement) {
+    runStatement(form, trace::PushButton2_Click, line, statement);
+}
+
+// The bar while a run goes on. Before each row it shows the share of rows started and the row's
+// name (130, 132). While the first converter of the only row in flight runs (154), its position
+// creeps toward the next row's share and its text counts the passes, as RunAndWaitWithProgress
+// does; when the converter has ended, the text is the row's again. The count below "Stop" follows
+// the rows as they finish, and the log gets each row as it ends (164).
+struct RunDisplay {
+    RunDisplay(Form1& f, const engine::RunRequest& r, engine::RunLog* l)
+        : form(f), request(r), log(l), count(int(r.inputs.size())) {
+        clock.start();
+    }
+
+    Form1& form;
+    const engine::RunRequest& request;
+    engine::RunLog* log;
+    int count = 0;
+    int started = 0;
+    int finished = 0;
+    QElapsedTimer clock;
+    // The creep of the first converter: its row, the text and position it began with, and the
+    // passes shown so far.
+    int creepRow = -1;
+    QString creepText;
+    int creepValue = 0;
+    int passesShown = 0;
+    QElapsedTimer creepClock;
+
+    void rowStarted(int row) {
+        ++started;
+        creepRow = -1; // another row in flight: the bar shows the share of rows started
+        ProgressBar& bar = *form.ProgressBar1;
+        rowStatement(form, 128, [] {});
+        rowStatement(form, 130, [&] { bar.setPosition(double(started) / count * 100); });
+        rowStatement(form, 132, [&] {
+            bar.setText(Texts::tr("Processing: ") + paths::FileNameOf(request.inputs[row]));
+        });
+        rowStatement(form, 134, [] { platform::doEvents(); });
+        rowStatement(form, 136, [&] { form.setMousePointer(Form1::Hourglass); });
+    }
+
+    void rowStep(int row, int statement) {
+        ProgressBar& bar = *form.ProgressBar1;
+        if (statement == 154 && started - finished == 1) {
+            creepRow = row;
+            creepText = bar.text();
+            creepValue = bar.value();
+            passesShown = 0;
+            creepClock.start();
+        } else if (statement > 154 && row == creepRow) {
+            creepRow = -1;
+            rowStatement(form, 154, [&] {
+                bar.setText(creepText.isEmpty() ? Form1::tr("Progress Bar") : creepText);
+            });
+        }
+    }
+
+    void pause() {
+        platform::doEvents();
+        if (creepRow < 0)
+            return;
+        rowStatement(form, 154, [&] {
+            const int pass = int(creepClock.elapsed() / engine::kPassLength.count()) + 1;
+            // Passes the window missed (a box was open) are caught up in order.
+            ProgressBar& bar = *form.ProgressBar1;
+            for (; passesShown < pass; ++passesShown) {
+                const auto creep = engine::creepAt(passesShown + 1, creepText, creepValue, count);
+                if (!creep)
+                    continue;
+                bar.setText(creep->text);
+                if (creep->position)
+                    bar.setPosition(*creep->position);
+            }
+        });
+    }
+
+    void rowFinished(int row, const RowOutcome& outcome) {
+        ++finished;
+        if (row == creepRow)
+            creepRow = -1;
+        // What nobody expected is reported at the step it happened in, on this thread.
+        for (const auto& [statement, error] : outcome.errors)
+            rowStatement(form, statement, [&error] { std::rethrow_exception(error); });
+        rowStatement(form, 164, [&] {
+            form.Label2->setText(runCount(finished, count, double(clock.elapsed()) / 1000));
+            if (log)
+                log->write(row, outcome);
+        });
+    }
+};
+
 engine::RunCallbacks progressOn(Form1& form, const engine::RunRequest& request,
                                 engine::RunLog* log) {
-    auto started = std::make_shared<int>(0);
-    auto finished = std::make_shared<int>(0);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    const int count = int(request.inputs.size());
-    ProgressBar& bar = *form.ProgressBar1;
+    auto display = std::make_shared<RunDisplay>(form, request, log);
     engine::RunCallbacks callbacks;
-    callbacks.rowStarted = [&form, &bar, &request, started, count](int row) {
-        bar.setPosition(double(++*started) / count * 100);
-        bar.setText(vormelle::conversion::Texts::tr("Processing: ") +
-                    paths::FileNameOf(request.inputs[row]));
-        form.setMousePointer(Form1::Hourglass);
+    callbacks.rowStarted = [display](int row) { display->rowStarted(row); };
+    callbacks.rowStep = [display](int row, int statement) { display->rowStep(row, statement); };
+    callbacks.pause = [display] { display->pause(); };
+    callbacks.rowFinished = [display](int row, const RowOutcome& outcome) {
+        display->rowFinished(row, outcome);
     };
-    callbacks.rowFinished = [&form, finished, clock, count, log](int row,
-                                                                 const RowOutcome& outcome) {
-        ++*finished;
-        form.Label2->setText(runCount(*finished, count, double(clock->elapsed()) / 1000));
-        if (log)
-            log->write(row, outcome);
-    };
-    callbacks.pause = [] { platform::doEvents(); };
     return callbacks;
 }
 
@@ -212,8 +295,16 @@ void PushButton2_Click(Form1& form) {
                 form.Label2->setText(runCount(0, int(request.inputs.size()), 0));
                 if (wantsLog(request.route))
                     log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
-                return 128;
-            case 128:
+                // The loop over the rows taken now, once: each row's statements from 128 on
+                // are the engine's steps and the callbacks of progressOn. Until the engine says
+                // otherwise, no row has started.
+                rows.clear();
+                for (const QString& input : std::as_const(request.inputs)) {
+                    RowOutcome row;
+                    row.input = input;
+                    row.fileName = paths::FileNameOf(input);
+                    rows.append(row);
+                }
                 rows = engine->convert(
                     request, progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
                 return 164;
@@ -279,7 +370,7 @@ void PushButton2_Click(Form1& form) {
             case 108: // without a run folder there is nothing to convert into
             case 110:
                 return 166;
-            case 128: // whatever the rows came to, the run folder goes
+            case 126: // whatever the rows came to, the run folder goes
                 return 164;
             case 166: // the statements after it up to 172 are the engine's now
                 return 174;

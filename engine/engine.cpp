@@ -10,6 +10,7 @@
 #include "engine/texts.h"
 #include "engine/tiffinspect.h"
 #include "platform/basicerror.h"
+#include "platform/faultpoint.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/regularfile.h"
@@ -33,6 +34,7 @@
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -158,25 +160,44 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
     prepareDjvuDecoder();
     std::vector<std::thread> pool;
     pool.reserve(std::size_t(workers));
-    for (int w = 0; w < workers; ++w) {
-        pool.emplace_back([&, this] {
-            Private::TextStep text{languages, nullptr};
-            for (;;) {
-                const int i = next.fetch_add(1);
-                if (i >= n || m_stop.load())
-                    break;
-                d->post({i, std::nullopt});
-                d->post({i, d->convertRow(request, i, plan.outputs[i], plan.clashes[i], m_stop,
-                                          request.text.on ? &text : nullptr)});
-            }
-            {
-                const std::lock_guard lock(d->mutex);
-                --d->liveWorkers;
-                ++d->freeThreads; // the worker's own thread is free for others now
-            }
-            d->wake.notify_one();
-        });
+    // A thread the system will not start leaves the run to the workers that did start; with
+    // none at all the run cannot go on, and says why.
+    std::exception_ptr noWorker;
+    for (int w = 0; w < workers && !noWorker; ++w) {
+        try {
+            platform::faultPoint("worker", w);
+        } catch (const std::system_error&) {
+            noWorker = std::current_exception();
+            break;
+        }
+        try {
+            pool.emplace_back([&, this] {
+                Private::TextStep text{languages, nullptr};
+                for (;;) {
+                    const int i = next.fetch_add(1);
+                    if (i >= n || m_stop.load())
+                        break;
+                    d->post({i, std::nullopt});
+                    d->post({i, d->convertRow(request, i, plan.outputs[i], plan.clashes[i], m_stop,
+                                              request.text.on ? &text : nullptr)});
+                }
+                {
+                    const std::lock_guard lock(d->mutex);
+                    --d->liveWorkers;
+                    ++d->freeThreads; // the worker's own thread is free for others now
+                }
+                d->wake.notify_one();
+            });
+        } catch (const std::system_error&) {
+            noWorker = std::current_exception();
+        }
     }
+    if (const int missing = workers - int(pool.size()); missing > 0) {
+        const std::lock_guard lock(d->mutex);
+        d->liveWorkers -= missing;
+    }
+    if (pool.empty() && noWorker)
+        std::rethrow_exception(noWorker);
 
     for (;;) {
         std::deque<Private::Event> news;
@@ -189,6 +210,11 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
             done = d->liveWorkers == 0;
         }
         for (Private::Event& event : news) {
+            if (event.step != 0) {
+                if (callbacks.rowStep)
+                    callbacks.rowStep(event.row, event.step);
+                continue;
+            }
             if (!event.finished) {
                 rows[event.row].started = true;
                 if (callbacks.rowStarted)

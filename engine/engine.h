@@ -44,6 +44,9 @@ struct RunRequest : RunChoices {
 struct RunCallbacks {
     std::function<void(int row)> rowStarted;
     std::function<void(int row, const RowOutcome& outcome)> rowFinished;
+    // The row's work reached a step (RowOutcome::statement): 154 while the first converter runs,
+    // 156 once it has ended, and so on.
+    std::function<void(int row, int statement)> rowStep;
     // Called at least every 40 ms while the run waits (the window processes its events here).
     std::function<void()> pause;
 };

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "engine/ocr.h"
 #include "engine/tiffinspect.h"
+#include "platform/faultpoint.h"
 #include "platform/tempfolder.h"
 
 #include <condition_variable>
@@ -44,7 +45,8 @@ struct Engine::Private {
     // What the workers tell the caller; guarded by `mutex`.
     struct Event {
         int row;
-        std::optional<RowOutcome> finished; // empty: the row started
+        std::optional<RowOutcome> finished; // empty: the row started, or reached `step`
+        int step = 0;
     };
     std::mutex mutex;
     std::condition_variable wake;
@@ -66,6 +68,13 @@ struct Engine::Private {
             events.push_back(std::move(event));
         }
         wake.notify_one();
+    }
+
+    // The row's work reaches `statement`; a fault set by a test fails it there.
+    void reach(RowOutcome& row, int statement) {
+        row.statement = statement;
+        post({row.index, std::nullopt, statement});
+        platform::faultPoint("row", statement);
     }
 
     int takeThreads(int wanted) {

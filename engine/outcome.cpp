@@ -104,6 +104,9 @@ const Step* failedStep(const RowOutcome& row) {
 QString failureReason(const RowOutcome& row) {
     if (row.stopped)
         return engine::Texts::tr("stopped while it was converted");
+    // An error report stopped it: what the converters left says nothing then.
+    if (!row.errors.isEmpty())
+        return engine::Texts::tr("the conversion did not finish");
     if (const Step* failed = failedStep(row)) {
         if (!failed->wroteNothing && !row.noSpaceIn.isEmpty())
             return engine::Texts::tr("no space left in the temporary folder ") + row.noSpaceIn;

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <exception>
 #include <optional>
 #include <utility>
 
@@ -35,6 +36,7 @@ struct Step {
 struct RowOutcome {
     // The row's path: its folder is named when another failure has the same name.
     QString input;
+    int index = -1;   // its place in the run, from 0
     QString output;   // where its result goes
     QString fileName; // the input's name, for the closing box
     // The largest page's pixels, as the inspection found them (0 when unknown).
@@ -57,6 +59,13 @@ struct RowOutcome {
     bool textWanted = false;
     QString textProblem;
     QList<int> pagesWithoutText;
+    // The step its work is at, by the numbers of the window's handler: 138 its names and paths,
+    // 150 the inspection, 152 its folder, 154 the first converter (or the encoders), 156 the
+    // look for the PDF, 162 the second converter and the placing of the result.
+    int statement = 0;
+    // What went wrong that nobody expected, with the step it ended the row at: the window shows
+    // each in its error report at that number.
+    QList<std::pair<int, std::exception_ptr>> errors;
 };
 
 // The last line with something on it, without surrounding white space; "" when there is none.

@@ -64,6 +64,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
     QElapsedTimer clock;
     clock.start();
     RowOutcome row;
+    row.index = index;
     row.input = request.inputs[index];
     row.fileName = paths::FileNameOf(row.input);
     row.output = output;
@@ -72,6 +73,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
     row.started = true;
     // Nothing may escape a worker thread: whatever goes wrong is the row's outcome.
     try {
+        reach(row, 138);
         row.problem = clash.isEmpty() ? outputProblem(output) : clash;
         if (!row.problem.isEmpty())
             return row;
@@ -79,6 +81,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
         // can act on, is named instead of converted. The file is opened once: the converters
         // read this same open file, so a file put in its place after the inspection (a FIFO, a
         // kind the converters get wrong) is never converted unchecked.
+        reach(row, 150);
         const platform::RegularFile input(row.input);
         const TiffInspection inspection = inspectTiff(input, request.route);
         row.pageWidth = inspection.largestWidth;
@@ -93,6 +96,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             row.stopped = true;
             return row;
         }
+        reach(row, 152);
         const QString rowFolder = folder.path() + QStringLiteral("/row-%1").arg(index + 1);
         if (::mkdir(platform::encodePath(rowFolder).constData(), 0700) != 0) {
             row.problem = engine::Texts::tr("no folder for the row could be made in %1: %2")
@@ -104,10 +108,10 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
         else
             convertThroughPdf(row, input, inspection, rowFolder, stop, text);
         platform::removeTree(rowFolder);
-    } catch (const BasicError& e) {
-        row.problem = e.description();
-    } catch (const std::exception& e) {
-        row.problem = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        // Not a reason for the closing box: the window reports it at its step, and the row
+        // counts as not finished.
+        row.errors.append({row.statement, std::current_exception()});
     }
     row.seconds = double(clock.elapsed()) / 1000;
     return row;
@@ -129,11 +133,13 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
     first.arguments = firstConverterArguments(handed, pdf, inspection.tiff2pdfOptions,
                                               !inspection.copyCompressedData);
     useScratchFolder(first, rowFolder);
+    reach(row, 154);
     row.steps.append(stepOf(kFirstConverter, runToEnd(first, &stop)));
     Step& made = row.steps.last();
     // tiff2pdf names its input as it was handed; the closing box names the file.
     made.output.replace(handed.toUtf8(), platform::encodePath(row.input));
     noteSpace(made.result);
+    reach(row, 156);
     if (stop.load()) {
         row.stopped = true;
         return;
@@ -142,6 +148,7 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
     if (made.failed())
         return;
 
+    reach(row, 162);
     // A file of several pages may use threads that no row holds (near the end of a run).
     const int extra = inspection.pages > 1 ? takeThreads(inspection.pages - 1) : 0;
     const QString bundler =
@@ -248,7 +255,9 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
             text->recognizer = std::make_unique<Recognizer>(text->languages);
         recognizer = text->recognizer.get();
     }
+    reach(row, 154);
     const DirectResult direct = encodeDirect(input, rowFolder, result, &stop, recognizer);
+    reach(row, 156);
     if (direct.stopped || stop.load()) {
         row.stopped = true;
         return;
@@ -267,6 +276,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     }
     row.textProblem = direct.textProblem;
     row.pagesWithoutText = direct.pagesWithoutText;
+    reach(row, 162);
     placeResult(row, input, inspection.pages, result, stop, nullptr);
 }
 

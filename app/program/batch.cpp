@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -273,7 +274,15 @@ int run(const cli::CommandLine& command) {
     };
     if (g_stopSignal != 0)
         engine.stop(); // asked before the first row: none is begun
-    const QList<RowOutcome> rows = engine.convert(request, callbacks);
+    QList<RowOutcome> rows;
+    try {
+        rows = engine.convert(request, callbacks);
+    } catch (const std::system_error& e) {
+        // Not one worker thread could be started.
+        engine.finish();
+        complain(QString::fromLocal8Bit(e.what()));
+        return cli::kExitCannotRun;
+    }
     engine.finish();
     progress.end();
 

@@ -1,5 +1,8 @@
 // Test-only: preloaded (LD_PRELOAD) into the real converters to make one of them fail on purpose.
-//   VORMELLE_FAULT=<program>:<segv|abort|hang|swap>  the program (by its name) and what it does
+//   VORMELLE_FAULT=<program>:<segv|abort|hang|swap|slow>  the program (by its name) and what it
+//                                               does
+//   VORMELLE_FAULT_SECONDS=<n>                  slow: it waits n seconds (6 unless given), then
+//                                               works as usual
 //   VORMELLE_FAULT_SWAP=<file> VORMELLE_FAULT_ONTO=<path>  swap: <file> is renamed onto <path>
 //                                               as the program starts, before it opens anything
 //   VORMELLE_FAULT_ONCE=<file>                  only while this file exists; the fault removes it
@@ -46,6 +49,9 @@ __attribute__((constructor)) void injectFault() {
         const char* onto = std::getenv("VORMELLE_FAULT_ONTO");
         if (from && onto)
             ::rename(from, onto);
+    } else if (what == "slow") {
+        const char* seconds = std::getenv("VORMELLE_FAULT_SECONDS");
+        ::sleep(seconds ? unsigned(std::atoi(seconds)) : 6U);
     } else if (what == "hang") {
         if (const char* pids = std::getenv("VORMELLE_FAULT_PIDS")) {
             if (FILE* f = std::fopen(pids, "a")) {

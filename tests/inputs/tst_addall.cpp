@@ -1,6 +1,8 @@
 // "Add All TIFF File(s) In Folder": the prompt, the picker, the remembered answers, the rows.
+#include "app/form1.h"
 #include "app/settingsstore.h"
 #include "inputs/addall.h"
+#include "platform/faultpoint.h"
 #include "tests/inputs/foldertree.h"
 
 #include <QApplication>
@@ -45,7 +47,31 @@ private slots:
     void rowsFollowLevelOrder();
     void skippingRules();
     void hourglassDuringScan();
+    void failedFolderGoesOnWithTheNext();
 };
+
+// A failure while a folder's files become rows (statement 122) is reported, and the scan goes on
+// with the next folder and ends as usual, the pointer back to the default.
+void AddAllTest::failedFolderGoesOnWithTheNext() {
+    auto w = window();
+    w->make({"d/a.tif", "d/sub/b.tif"});
+    int failures = 0;
+    platform::setFault([&failures](std::string_view where, int line) {
+        if (where == "in Tessary2021/08/31.Form1.PushButton4_Click " && line == 122 &&
+            failures++ == 0)
+            throw std::runtime_error("injected");
+    });
+    addAll(*w, QStringLiteral("tif*"), w->path("d"));
+    platform::setFault({});
+    QCOMPARE(w->rows(), QStringList{w->path("d/sub/b.tif")});
+    QCOMPARE(w->dialogs.boxes.size(), 1);
+    QCOMPARE(w->dialogs.boxes[0].title, QStringLiteral("Application Error"));
+    QVERIFY2(w->dialogs.boxes[0].text.startsWith(
+                 QStringLiteral("injected\r\nin Tessary2021/08/31.Form1.PushButton4_Click at "
+                                "line 122")),
+             qPrintable(w->dialogs.boxes[0].text));
+    QCOMPARE(w->form.MousePointer(), int(Form1::Default));
+}
 
 void AddAllTest::extensions_data() {
     QTest::addColumn<QString>("answer");
