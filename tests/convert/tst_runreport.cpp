@@ -131,7 +131,8 @@ void RunReportTest::barWhileTheFirstConverterRuns() {
              qPrintable(seen));
     QCOMPARE(record.shown.back(), std::make_pair(QStringLiteral("Progress Bar"), 0));
     // The position never went back while a row was converted, and never past its share.
-    for (qsizetype i = first; i < second; ++i)
+    // (The next row's position is set just before its name.)
+    for (qsizetype i = first; i < second - 1; ++i)
         QVERIFY2(record.shown[i].second >= 50 && record.shown[i].second <= 95, qPrintable(seen));
 }
 
@@ -148,6 +149,9 @@ void RunReportTest::barWithSeveralRowsInFlight() {
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] { record.sample(*f.form->ProgressBar1); });
     sampler.start(5);
+    // A row may start and end between two samples: every new position is seen too.
+    QObject::connect(f.form->ProgressBar1, &QProgressBar::valueChanged,
+                     [&] { record.sample(*f.form->ProgressBar1); });
     f.start();
     record.sample(*f.form->ProgressBar1);
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
@@ -155,7 +159,9 @@ void RunReportTest::barWithSeveralRowsInFlight() {
     // Rows started show their share before they end: never "Processing: " at 0.
     int last = 0;
     for (const auto& [text, value] : record.shown) {
-        if (text == QStringLiteral("Progress Bar"))
+        // The position is set before the text: the first row's share under the resting text,
+        // and at the end 0 under the last row's name.
+        if (text == QStringLiteral("Progress Bar") || (value == 0 && last == 100))
             continue;
         QVERIFY2(text.startsWith(QStringLiteral("Processing: ")), qPrintable(seen));
         QVERIFY2(value % 25 == 0 && value > 0 && value >= last, qPrintable(seen));
