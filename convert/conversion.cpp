@@ -319,6 +319,7 @@ void PushButton2_Click(Form1& form) {
             case 174:
                 form.setMousePointer(Form1::Default);
                 form.PushButton3->setEnabled(false);
+                form.Label2->clear();
                 return 176;
             case 176:
                 bar.setPosition(0);
@@ -358,7 +359,6 @@ void PushButton2_Click(Form1& form) {
                 return 186;
             case 186:
                 activeRuns().erase(&form);
-                form.Label2->clear();
                 form.IsConverting = false;
                 return kEndHandler;
             default:
