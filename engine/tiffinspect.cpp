@@ -10,6 +10,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -30,6 +31,9 @@ constexpr double kMaxDecodedBytes = double(kMemoryLimitMiB) * 1024 * 1024;
 
 // How often the caller pauses while an inspection runs.
 constexpr qint64 kPauseEveryMs = 40;
+
+// Strips up to this size are decoded whole; larger ones line by line (as TiffPageReader does).
+constexpr tmsize_t kWholeStripBytes = 1 << 20;
 
 const char* const kDamaged = "the image data is damaged";
 const char* const kTooLarge = "the page is too large to convert";
@@ -87,11 +91,30 @@ int colourChannels(TIFF* tif, uint16_t photometric) {
     }
 }
 
-// Decodes every strip or tile once, into one buffer of a strip's or tile's size.
+// Decodes every strip or tile once. What is decoded at a time is bounded by the page, not by
+// what the directory declares: of a tile only the rows inside the page, and strips larger than
+// kWholeStripBytes line by line.
 QString decodeProblem(TIFF* tif, TiffMessages& sink) {
     const bool tiled = TIFFIsTiled(tif);
     const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-    const tmsize_t size = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
+    uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    uint32_t bandRows = 0; // rows of a tile inside the page
+    tmsize_t size = 0;
+    bool byLines = false;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &bandRows);
+        bandRows = std::min(bandRows, height);
+        size = tmsize_t(double(bandRows) * double(TIFFTileRowSize(tif)));
+    } else {
+        size = TIFFStripSize(tif);
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        // JBIG decodes only whole strips.
+        byLines = size > kWholeStripBytes && compression != COMPRESSION_JBIG;
+        if (byLines)
+            size = TIFFScanlineSize(tif);
+    }
     if (count == 0 || size <= 0)
         return QString::fromLatin1(kDamaged);
     if (double(size) > kMaxDecodedBytes)
@@ -100,9 +123,47 @@ QString decodeProblem(TIFF* tif, TiffMessages& sink) {
     const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size]);
     if (!buffer)
         return QString::fromLatin1(kTooLarge);
+    if (byLines) {
+        uint16_t planar = PLANARCONFIG_CONTIG;
+        uint16_t samples = 1;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        const uint16_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+        // Plane after plane, so each strip is decoded once from its start.
+        for (uint16_t p = 0; p < planes; ++p) {
+            for (uint32_t y = 0; y < height; ++y) {
+                sink = TiffMessages{};
+                if (TIFFReadScanline(tif, buffer.get(), y, p) < 0 || sink.errors > 0 ||
+                    sink.warnings > 0)
+                    return QString::fromLatin1(kDamaged);
+            }
+        }
+        return {};
+    }
+    uint32_t tileHeight = 0;
+    uint32_t tilesDown = 1;
+    uint32_t tilesAcross = 1;
+    if (tiled) {
+        uint32_t width = 0;
+        uint32_t tileWidth = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
+        if (tileWidth == 0 || tileHeight == 0)
+            return QString::fromLatin1(kDamaged);
+        tilesAcross = (width + tileWidth - 1) / tileWidth;
+        tilesDown = (height + tileHeight - 1) / tileHeight;
+    }
+    const tmsize_t tileRowBytes = tiled ? TIFFTileRowSize(tif) : 0;
     for (uint32_t i = 0; i < count; ++i) {
         sink = TiffMessages{};
-        const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.get(), size)
+        tmsize_t wanted = size;
+        if (tiled) {
+            // The last row of tiles may reach past the page's bottom.
+            const uint32_t down = i / tilesAcross % tilesDown;
+            wanted = tileRowBytes * tmsize_t(std::min(tileHeight, height - down * tileHeight));
+        }
+        const tmsize_t n = tiled ? TIFFReadEncodedTile(tif, i, buffer.get(), wanted)
                                  : TIFFReadEncodedStrip(tif, i, buffer.get(), size);
         // A decoder warns where the data does not fit what it should be (a CCITT line of the
         // wrong length, a JPEG stream that ends early) and delivers a damaged page all the same.
@@ -294,26 +355,34 @@ QString pageFormatProblem(TIFF* tif, Route route) {
     bool alpha = false;
     for (uint16_t i = 0; i < extraCount; ++i)
         alpha = alpha || extra[i] == EXTRASAMPLE_ASSOCALPHA || extra[i] == EXTRASAMPLE_UNASSALPHA;
-    // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
-    alpha = alpha || (samples == 4 && photometric == PHOTOMETRIC_RGB);
-    if (alpha && !direct)
-        return engine::Texts::tr("alpha channel is not supported");
-    // The direct route lays the page over white; an alpha channel is its one extra sample.
-    if (samples > channels + (direct && alpha ? 1 : 0))
-        return engine::Texts::tr("extra channels are not supported");
-    if (samples < channels)
-        return engine::Texts::tr("colour channels are missing");
-
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    // On the direct route libtiff's RGBA reader turns these into RGB; it drops their alpha.
+    const bool byRgbaReader =
+        compression == COMPRESSION_OJPEG ||
+        !(channels == 1 || photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_SEPARATED);
+    // The direct route lays the rest of its pages over their first alpha, and takes samples
+    // that mean nothing for padding.
+    if (!direct || byRgbaReader) {
+        // tiff2pdf takes a fourth RGB sample for alpha whatever the file says.
+        alpha = alpha || (!direct && samples == 4 && photometric == PHOTOMETRIC_RGB);
+        if (alpha)
+            return engine::Texts::tr("alpha channel is not supported");
+        if (samples > channels)
+            return engine::Texts::tr("extra channels are not supported");
+    }
+    if (samples < channels)
+        return engine::Texts::tr("colour channels are missing");
+    uint16_t* map[3] = {};
+    if (direct && photometric == PHOTOMETRIC_PALETTE &&
+        !TIFFGetField(tif, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]))
+        return engine::Texts::tr("the colour model is not given");
+
     if (!TIFFIsCODECConfigured(compression))
-        return engine::Texts::tr("compression %1 is not supported").arg(compression);
-    // Pages other than bitonal ones are decoded to RGB by libtiff on the direct route.
-    const bool bitonal =
-        bits == 1 && samples == 1 &&
-        (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+        return engine::Texts::tr("compression %1 is not supported")
+            .arg(compression);
     char message[1024] = {};
-    if (direct && !bitonal && !TIFFRGBAImageOK(tif, message))
+    if (direct && byRgbaReader && !TIFFRGBAImageOK(tif, message))
         return engine::Texts::tr("this kind of page is not supported (%1)")
             .arg(QString::fromLatin1(message));
     return {};
