@@ -336,8 +336,7 @@ struct TiffPageReader::State {
             auto handle =
                 std::make_unique<OpenTiff>(*source, messages, std::int64_t(kMaxDecodedBytes));
             if (!handle->get() || !TIFFSetDirectory(handle->get(), directory)) {
-                fail(engine::Texts::tr("page %1 cannot be read")
-                         .arg(page));
+                fail(engine::Texts::tr("page %1 cannot be read").arg(page));
                 return false;
             }
             planeHandles.push_back(std::move(handle));

@@ -379,8 +379,7 @@ QString pageFormatProblem(TIFF* tif, Route route) {
         return engine::Texts::tr("the colour model is not given");
 
     if (!TIFFIsCODECConfigured(compression))
-        return engine::Texts::tr("compression %1 is not supported")
-            .arg(compression);
+        return engine::Texts::tr("compression %1 is not supported").arg(compression);
     char message[1024] = {};
     if (direct && byRgbaReader && !TIFFRGBAImageOK(tif, message))
         return engine::Texts::tr("this kind of page is not supported (%1)")

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/engine/layoutmaker.h"
 
+#include "tests/engine/djvudecode.h"
+
+#include <QColor>
 #include <QFile>
 #include <QPoint>
 #include <QtEndian>
@@ -160,6 +163,38 @@ void patchTag(const QString& path, uint16_t tag, uint32_t value) {
     qFatal("no such tag to patch");
 }
 
+// The quarters: half see-through, fully see-through (must come out white), and two opaque.
+const QList<QRgb> kGreys{qRgba(102, 102, 102, 128), qRgba(0, 0, 0, 0), qRgb(40, 40, 40),
+                         qRgb(200, 200, 200)};
+const QList<QRgb> kColours{qRgba(200, 30, 30, 128), qRgba(0, 0, 0, 0), qRgb(20, 30, 110),
+                           qRgb(30, 160, 60)};
+
+bool hasAlpha(const SampleLayout& l) {
+    return l.extra.contains(EXTRASAMPLE_ASSOCALPHA) || l.extra.contains(EXTRASAMPLE_UNASSALPHA);
+}
+
+// The mean colour inside each quarter, a few pixels away from its edges (where c44 rings).
+QList<QRgb> quarterMeans(const QImage& image) {
+    QList<QRgb> means;
+    const int w = image.width() / 2;
+    const int h = image.height() / 2;
+    for (const QPoint corner : {QPoint(0, 0), QPoint(w, 0), QPoint(0, h), QPoint(w, h)}) {
+        qint64 sum[3] = {};
+        qint64 n = 0;
+        for (int y = corner.y() + 4; y < corner.y() + h - 4; ++y) {
+            for (int x = corner.x() + 4; x < corner.x() + w - 4; ++x) {
+                const QRgb c = image.pixel(x, y);
+                sum[0] += qRed(c);
+                sum[1] += qGreen(c);
+                sum[2] += qBlue(c);
+                ++n;
+            }
+        }
+        means.append(n == 0 ? 0 : qRgb(int(sum[0] / n), int(sum[1] / n), int(sum[2] / n)));
+    }
+    return means;
+}
+
 } // namespace
 
 void writeLayout(const QString& path, const SampleLayout& l, const QImage& picture) {
@@ -183,8 +218,8 @@ void writeLayout(const QString& path, const SampleLayout& l, const QImage& pictu
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
                  l.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, l.orientation);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 150.0f);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 150.0f);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, l.dpi);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, l.dpi);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     if (!l.extra.isEmpty()) {
         std::vector<uint16_t> extra(l.extra.begin(), l.extra.end());
@@ -277,6 +312,96 @@ QImage storedFor(const QImage& shown, uint16_t orientation) {
                             s.pixel(shownPlace(orientation, c, r, size.width(), size.height())));
     }
     return stored;
+}
+
+void writeTurnedBitonal(const QString& path, const QImage& shown, uint16_t orientation, float dpi) {
+    SampleLayout l = bitonal(COMPRESSION_CCITTFAX4);
+    l.orientation = orientation;
+    l.dpi = dpi;
+    writeLayout(path, l, storedFor(shown, orientation));
+}
+
+QImage layoutPicture(Picture kind, const SampleLayout& l, QSize size) {
+    QImage p(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            QRgb c = 0;
+            if (kind == Picture::Noise) {
+                uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
+                h ^= h >> 13;
+                h *= 0x5bd1e995u;
+                c = (h >> 15) % 8 < 3 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+            } else {
+                const int q = (x < size.width() / 2 ? 0 : 1) + (y < size.height() / 2 ? 0 : 2);
+                c = (kind == Picture::GreyQuarters ? kGreys : kColours)[q];
+                if (!hasAlpha(l))
+                    c = qRgb(qRed(c), qGreen(c), qBlue(c));
+            }
+            p.setPixel(x, y, c);
+        }
+    }
+    return p;
+}
+
+// Every 1-bit page exactly; grey and colour pages (lossy wavelets) by their quarters, each
+// within a few levels, which tells white from grey and every turn from every other.
+QString comparePages(const QImage& decoded, const QImage& expected, bool exact) {
+    if (decoded.size() != expected.size())
+        return QStringLiteral("size %1 x %2, expected %3 x %4")
+            .arg(decoded.width())
+            .arg(decoded.height())
+            .arg(expected.width())
+            .arg(expected.height());
+    if (exact) {
+        const qint64 wrong = differentPixels(decoded, expected);
+        return wrong == 0 ? QString() : QStringLiteral("%1 pixels differ").arg(wrong);
+    }
+    const QList<QRgb> got = quarterMeans(decoded);
+    const QList<QRgb> want = quarterMeans(expected);
+    for (int q = 0; q < 4; ++q) {
+        const int d = std::max({std::abs(qRed(got[q]) - qRed(want[q])),
+                                std::abs(qGreen(got[q]) - qGreen(want[q])),
+                                std::abs(qBlue(got[q]) - qBlue(want[q]))});
+        if (d > 8)
+            return QStringLiteral("quarter %1 is %2, expected %3")
+                .arg(q)
+                .arg(QColor(got[q]).name(), QColor(want[q]).name());
+    }
+    return {};
+}
+
+SampleLayout layout(uint16_t photometric, int bits, int samples, QList<uint16_t> extra) {
+    SampleLayout l;
+    l.photometric = photometric;
+    l.bits = bits;
+    l.samples = samples;
+    l.extra = std::move(extra);
+    l.compression = COMPRESSION_ADOBE_DEFLATE;
+    l.rowsPerStrip = 16;
+    if (photometric == PHOTOMETRIC_PALETTE)
+        l.palette = {qRgb(200, 30, 30), qRgb(0, 0, 0), qRgb(20, 30, 110), qRgb(30, 160, 60)};
+    return l;
+}
+
+SampleLayout planes(SampleLayout l) {
+    l.separate = true;
+    return l;
+}
+
+SampleLayout tiles(SampleLayout l, QSize tile) {
+    l.tile = tile;
+    return l;
+}
+
+SampleLayout turned(SampleLayout l, uint16_t orientation) {
+    l.orientation = orientation;
+    return l;
+}
+
+SampleLayout bitonal(uint16_t compression) {
+    SampleLayout l = layout(PHOTOMETRIC_MINISWHITE, 1, 1);
+    l.compression = compression;
+    return l;
 }
 
 } // namespace vormelle::test

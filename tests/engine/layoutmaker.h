@@ -27,6 +27,7 @@ struct SampleLayout {
     int declaredTileWidth = 0;
     uint16_t orientation = 1;
     QList<QRgb> palette; // the palette's colours (palette pages)
+    float dpi = 150;
 };
 
 // Writes `picture` (ARGB32, not premultiplied: each pixel's colour and alpha) as the layout
@@ -40,5 +41,26 @@ void writeLayout(const QString& path, const SampleLayout& layout, const QImage& 
 QImage shownOverWhite(const QImage& stored, uint16_t orientation);
 // The stored picture that `orientation` shows as `shown`.
 QImage storedFor(const QImage& shown, uint16_t orientation);
+
+// Writes `shown` (black and white) as a 1-bit CCITT G4 page stored so that `orientation` shows
+// it as it is.
+void writeTurnedBitonal(const QString& path, const QImage& shown, uint16_t orientation, float dpi);
+
+// What a test page shows: four flat quarters of grey or colour (the top left one half
+// see-through, the top right one fully see-through where the layout has alpha), or 1-bit noise.
+enum class Picture { GreyQuarters, ColourQuarters, Noise };
+QImage layoutPicture(Picture kind, const SampleLayout& layout, QSize size);
+
+// "" when `decoded` shows `expected`: 1-bit pages pixel for pixel (`exact`), others (lossy
+// wavelets) by the mean of each quarter within 8 levels, which tells white from grey and every
+// turn from every other; otherwise what differs.
+QString comparePages(const QImage& decoded, const QImage& expected, bool exact);
+
+// Layouts for the tables: Deflate strips of 16 rows, and variations of them.
+SampleLayout layout(uint16_t photometric, int bits, int samples, QList<uint16_t> extra = {});
+SampleLayout planes(SampleLayout l);
+SampleLayout tiles(SampleLayout l, QSize tile);
+SampleLayout turned(SampleLayout l, uint16_t orientation);
+SampleLayout bitonal(uint16_t compression);
 
 } // namespace vormelle::test

@@ -16,129 +16,17 @@
 #include <unistd.h>
 
 using namespace vormelle;
+using test::bitonal;
+using test::layout;
+using test::Picture;
+using test::planes;
 using test::SampleLayout;
+using test::tiles;
+using test::turned;
 
 Q_DECLARE_METATYPE(vormelle::test::SampleLayout)
 
 namespace {
-
-// What a page shows: four flat quarters (grey or colour, some see-through), or 1-bit noise.
-enum class Picture { GreyQuarters, ColourQuarters, Noise };
-
-// The quarters: half see-through, fully see-through (must come out white), and two opaque.
-const QList<QRgb> kGreys{qRgba(102, 102, 102, 128), qRgba(0, 0, 0, 0), qRgb(40, 40, 40),
-                         qRgb(200, 200, 200)};
-const QList<QRgb> kColours{qRgba(200, 30, 30, 128), qRgba(0, 0, 0, 0), qRgb(20, 30, 110),
-                           qRgb(30, 160, 60)};
-
-bool hasAlpha(const SampleLayout& l) {
-    return l.extra.contains(EXTRASAMPLE_ASSOCALPHA) || l.extra.contains(EXTRASAMPLE_UNASSALPHA);
-}
-
-QImage picture(Picture kind, const SampleLayout& l, QSize size) {
-    QImage p(size, QImage::Format_ARGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        for (int x = 0; x < size.width(); ++x) {
-            QRgb c = 0;
-            if (kind == Picture::Noise) {
-                uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
-                h ^= h >> 13;
-                h *= 0x5bd1e995u;
-                c = (h >> 15) % 8 < 3 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
-            } else {
-                const int q = (x < size.width() / 2 ? 0 : 1) + (y < size.height() / 2 ? 0 : 2);
-                c = (kind == Picture::GreyQuarters ? kGreys : kColours)[q];
-                if (!hasAlpha(l))
-                    c = qRgb(qRed(c), qGreen(c), qBlue(c));
-            }
-            p.setPixel(x, y, c);
-        }
-    }
-    return p;
-}
-
-// The mean colour inside each quarter, a few pixels away from its edges (where c44 rings).
-QList<QRgb> quarterMeans(const QImage& image) {
-    QList<QRgb> means;
-    const int w = image.width() / 2;
-    const int h = image.height() / 2;
-    for (const QPoint corner : {QPoint(0, 0), QPoint(w, 0), QPoint(0, h), QPoint(w, h)}) {
-        qint64 sum[3] = {};
-        qint64 n = 0;
-        for (int y = corner.y() + 4; y < corner.y() + h - 4; ++y) {
-            for (int x = corner.x() + 4; x < corner.x() + w - 4; ++x) {
-                const QRgb c = image.pixel(x, y);
-                sum[0] += qRed(c);
-                sum[1] += qGreen(c);
-                sum[2] += qBlue(c);
-                ++n;
-            }
-        }
-        means.append(n == 0 ? 0 : qRgb(int(sum[0] / n), int(sum[1] / n), int(sum[2] / n)));
-    }
-    return means;
-}
-
-// Every 1-bit page exactly; grey and colour pages (lossy wavelets) by their quarters, each
-// within a few levels, which tells white from grey and every turn from every other.
-QString comparePages(const QImage& decoded, const QImage& expected, bool exact) {
-    if (decoded.size() != expected.size())
-        return QStringLiteral("size %1 x %2, expected %3 x %4")
-            .arg(decoded.width())
-            .arg(decoded.height())
-            .arg(expected.width())
-            .arg(expected.height());
-    if (exact) {
-        const qint64 wrong = test::differentPixels(decoded, expected);
-        return wrong == 0 ? QString() : QStringLiteral("%1 pixels differ").arg(wrong);
-    }
-    const QList<QRgb> got = quarterMeans(decoded);
-    const QList<QRgb> want = quarterMeans(expected);
-    for (int q = 0; q < 4; ++q) {
-        const int d = std::max({std::abs(qRed(got[q]) - qRed(want[q])),
-                                std::abs(qGreen(got[q]) - qGreen(want[q])),
-                                std::abs(qBlue(got[q]) - qBlue(want[q]))});
-        if (d > 8)
-            return QStringLiteral("quarter %1 is %2, expected %3")
-                .arg(q)
-                .arg(QColor(got[q]).name(), QColor(want[q]).name());
-    }
-    return {};
-}
-
-SampleLayout layout(uint16_t photometric, int bits, int samples, QList<uint16_t> extra = {}) {
-    SampleLayout l;
-    l.photometric = photometric;
-    l.bits = bits;
-    l.samples = samples;
-    l.extra = std::move(extra);
-    l.compression = COMPRESSION_ADOBE_DEFLATE;
-    l.rowsPerStrip = 16;
-    if (photometric == PHOTOMETRIC_PALETTE)
-        l.palette = {qRgb(200, 30, 30), qRgb(0, 0, 0), qRgb(20, 30, 110), qRgb(30, 160, 60)};
-    return l;
-}
-
-SampleLayout planes(SampleLayout l) {
-    l.separate = true;
-    return l;
-}
-
-SampleLayout tiles(SampleLayout l, QSize tile) {
-    l.tile = tile;
-    return l;
-}
-
-SampleLayout turned(SampleLayout l, uint16_t orientation) {
-    l.orientation = orientation;
-    return l;
-}
-
-SampleLayout bitonal(uint16_t compression) {
-    SampleLayout l = layout(PHOTOMETRIC_MINISWHITE, 1, 1);
-    l.compression = compression;
-    return l;
-}
 
 // Runs a program and waits for it; its peak resident memory in KiB, -1 when it failed.
 long peakKibOf(const QStringList& command) {
@@ -171,8 +59,6 @@ private slots:
     void directPicture();
     void refusedWithAReason_data();
     void refusedWithAReason();
-    void throughTheProgram_data();
-    void throughTheProgram();
     void memoryBoundedByWhatIsRead_data();
     void memoryBoundedByWhatIsRead();
 };
@@ -267,7 +153,7 @@ void LayoutsTest::directPicture() {
     QFETCH(QSize, size);
     test::TestEnv env;
     const QString tiff = env.path(QStringLiteral("in.tif"));
-    const QImage stored = ::picture(Picture(picture), written, size);
+    const QImage stored = test::layoutPicture(Picture(picture), written, size);
     test::writeLayout(tiff, written, stored);
     QCOMPARE(engine::inspectTiff(tiff, engine::Route::Direct).problem, QString());
     const QString work = env.path(QStringLiteral("work"));
@@ -279,7 +165,7 @@ void LayoutsTest::directPicture() {
     QCOMPARE(pages.size(), 1);
     const QImage expected = test::shownOverWhite(stored, written.orientation);
     const QString difference =
-        comparePages(pages[0].image, expected, Picture(picture) == Picture::Noise);
+        test::comparePages(pages[0].image, expected, Picture(picture) == Picture::Noise);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -299,7 +185,8 @@ void LayoutsTest::refusedWithAReason() {
     QFETCH(QString, problem);
     test::TestEnv env;
     const QString tiff = env.path(QStringLiteral("in.tif"));
-    test::writeLayout(tiff, written, picture(Picture::ColourQuarters, written, QSize(64, 48)));
+    test::writeLayout(tiff, written,
+                      test::layoutPicture(Picture::ColourQuarters, written, QSize(64, 48)));
     QCOMPARE(engine::inspectTiff(tiff, engine::Route::Direct).problem, problem);
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
@@ -307,51 +194,6 @@ void LayoutsTest::refusedWithAReason() {
         engine::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"));
     QCOMPARE(result.problem, problem);
     QCOMPARE(result.pages, 0);
-}
-
-void LayoutsTest::throughTheProgram_data() {
-    QTest::addColumn<SampleLayout>("written");
-    QTest::addColumn<int>("picture");
-    const int grey = int(Picture::GreyQuarters);
-    const int colour = int(Picture::ColourQuarters);
-    const int noise = int(Picture::Noise);
-    const uint16_t unassoc = EXTRASAMPLE_UNASSALPHA;
-    QTest::newRow("grey 16, alpha") << layout(PHOTOMETRIC_MINISBLACK, 16, 2, {unassoc}) << grey;
-    QTest::newRow("CMYK, alpha") << layout(PHOTOMETRIC_SEPARATED, 8, 5, {unassoc}) << colour;
-    QTest::newRow("palette, alpha") << layout(PHOTOMETRIC_PALETTE, 8, 2, {unassoc}) << colour;
-    QTest::newRow("grey, alpha, planes")
-        << planes(layout(PHOTOMETRIC_MINISBLACK, 8, 2, {unassoc})) << grey;
-    QTest::newRow("RGB, padding") << layout(PHOTOMETRIC_RGB, 8, 4) << colour;
-    SampleLayout narrow = tiles(bitonal(COMPRESSION_ADOBE_DEFLATE), QSize(16, 16));
-    narrow.declaredTileWidth = 12;
-    QTest::newRow("1 bit, tiles 12 wide") << narrow << noise;
-    QTest::newRow("1 bit, orientation 6") << turned(bitonal(COMPRESSION_CCITTFAX4), 6) << noise;
-    QTest::newRow("RGB, orientation 3") << turned(layout(PHOTOMETRIC_RGB, 8, 3), 3) << colour;
-    QTest::newRow("grey, orientation 8") << turned(layout(PHOTOMETRIC_MINISBLACK, 8, 1), 8) << grey;
-}
-
-// `vormelle --convert --encoder direct` writes the picture the file holds.
-void LayoutsTest::throughTheProgram() {
-    QFETCH(SampleLayout, written);
-    QFETCH(int, picture);
-    test::TestEnv env;
-    const QString tiff = env.path(QStringLiteral("scan.tif"));
-    const QImage stored = ::picture(Picture(picture), written, QSize(192, 128));
-    test::writeLayout(tiff, written, stored);
-    const QString out = env.path(QStringLiteral("out"));
-    QDir().mkpath(out);
-    QProcess vormelle;
-    vormelle.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
-                   {QStringLiteral("--convert"), QStringLiteral("--encoder"),
-                    QStringLiteral("direct"), QStringLiteral("--output"), out, tiff});
-    QVERIFY(vormelle.waitForFinished(120000));
-    QVERIFY2(vormelle.exitCode() == 0, vormelle.readAllStandardError().constData());
-    const QList<test::DjvuPage> pages = test::decodeDjvu(out + QStringLiteral("/scan.djvu"));
-    QCOMPARE(pages.size(), 1);
-    const QString difference =
-        comparePages(pages[0].image, test::shownOverWhite(stored, written.orientation),
-                     Picture(picture) == Picture::Noise);
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
 void LayoutsTest::memoryBoundedByWhatIsRead_data() {
@@ -374,9 +216,9 @@ void LayoutsTest::memoryBoundedByWhatIsRead() {
     test::TestEnv env;
     const QString small = env.path(QStringLiteral("small.tif"));
     test::writeLayout(small, layout(PHOTOMETRIC_RGB, 8, 3),
-                      picture(Picture::ColourQuarters, written, QSize(100, 100)));
+                      test::layoutPicture(Picture::ColourQuarters, written, QSize(100, 100)));
     const QString large = env.path(QStringLiteral("large.tif"));
-    test::writeLayout(large, written, picture(Picture::ColourQuarters, written, size));
+    test::writeLayout(large, written, test::layoutPicture(Picture::ColourQuarters, written, size));
     const QString probe = QStringLiteral(VORMELLE_READPROBE);
     const long baseline = peakKibOf({probe, small});
     const long peak = peakKibOf({probe, large});

@@ -4,6 +4,7 @@
 #include "engine/outcome.h"
 #include "engine/runlog.h"
 #include "tests/engine/djvudecode.h"
+#include "tests/engine/layoutmaker.h"
 #include "tests/engine/textpage.h"
 #include "tests/support/testenv.h"
 
@@ -84,6 +85,8 @@ private slots:
     void expressionTurnsAndEscapes();
     void recallAndBoxesOnBothRoutes_data();
     void recallAndBoxesOnBothRoutes();
+    void turnedPageReadAsShown_data();
+    void turnedPageReadAsShown();
     void umlautsWithGermanData();
     void everyPageOfAMultiPageFile();
     void textToolDamagingTheDocumentCostsOnlyTheText_data();
@@ -188,6 +191,50 @@ void OcrTest::recallAndBoxesOnBothRoutes() {
                                 .arg(inks[0].height())));
         // And not a box around the whole line: at most a glyph's width wider than the ink.
         QVERIFY2(w.box.width() <= inks[0].width() + layout.pixelSize, qPrintable(w.text));
+    }
+    QVERIFY(checked >= 10);
+}
+
+void OcrTest::turnedPageReadAsShown_data() {
+    QTest::addColumn<Route>("route");
+    QTest::addColumn<int>("orientation");
+    QTest::newRow("pdf, turned right (6)") << Route::Pdf << 6;
+    QTest::newRow("pdf, upside down (3)") << Route::Pdf << 3;
+    QTest::newRow("direct, turned left (8)") << Route::Direct << 8;
+    QTest::newRow("direct, mirrored and turned (5)") << Route::Direct << 5;
+}
+
+// The text layer is read from the page as it is shown, after the turn the Orientation tag
+// asks for, and its boxes lie where the words are shown.
+void OcrTest::turnedPageReadAsShown() {
+    QFETCH(Route, route);
+    QFETCH(int, orientation);
+    test::TestEnv env;
+    TextPageLayout layout;
+    layout.lines = test::knownLines(orientation, 6, 7);
+    const TextPage page = test::paintTextPage(layout);
+    const QString tiff = env.path(QStringLiteral("turned.tif"));
+    test::writeTurnedBitonal(tiff, page.image, uint16_t(orientation), 300);
+
+    const Run run = convertAll(ocrRequest(env, {tiff}, route));
+    QCOMPARE(run.refusal, QString());
+    QVERIFY2(run.rows[0].converted, qPrintable(engine::failureReason(run.rows[0])));
+    QCOMPARE(run.rows[0].textProblem, QString());
+    const QList<test::HiddenWord> found = test::hiddenWords(run.rows[0].output, 1);
+    const double recall = test::wordRecall(page.text(), textOf(found));
+    QVERIFY2(recall >= 0.9,
+             qPrintable(QStringLiteral("recall %1: %2").arg(recall).arg(textOf(found).join(u' '))));
+    int checked = 0;
+    for (const test::HiddenWord& w : found) {
+        QList<QRect> inks;
+        for (const test::InkWord& known : page.words) {
+            if (known.text == w.text)
+                inks.append(known.ink);
+        }
+        if (inks.size() != 1)
+            continue;
+        ++checked;
+        QVERIFY2(w.box.adjusted(-2, -2, 2, 2).contains(inks[0]), qPrintable(w.text));
     }
     QVERIFY(checked >= 10);
 }
