@@ -26,15 +26,18 @@ struct PageFormat {
     PixelKind kind = PixelKind::Bitonal;
 };
 
-// The pages of a TIFF, one after another, each as rows of pixels from the top: 1-bit pages as
-// they are, grey pages (2 to 16 bits, 16-bit samples scaled to 8) as 8-bit grey, every other
-// colour model (palette, RGB, CMYK, CIE L*a*b*, YCbCr) as 8-bit RGB; an alpha channel is laid
-// over white. Reduced-resolution copies are skipped, as they are not pages.
+// The pages of a TIFF, one after another, each as rows of pixels from the top of the page as
+// it is shown (the Orientation tag applied): 1-bit pages as they are, grey pages (1 to 16 bits)
+// as 8-bit grey, every other colour model (palette, RGB, CMYK, CIE L*a*b*, YCbCr) as 8-bit RGB;
+// the first alpha sample is laid over white, extra samples that mean nothing are ignored.
+// Reduced-resolution copies are skipped, as they are not pages.
 //
-// The image data is decoded by strips or tiles, so the reader never holds a whole page: at most
-// a band of rows as tall as a strip or a tile row (64 rows for strips read line by line). The
-// file is opened once and only if it is a regular file. Each reader keeps libtiff's messages to
-// itself; readers on different threads share nothing.
+// The image data is decoded by strips, lines or rows of tiles, and of a tile only the rows
+// inside the page, so the reader holds a band, not a page. Pages shown upside down or sideways
+// (Orientation 3 to 8) are the exception: they are read whole, at the size delivered, before
+// their first row. The file is opened once and only if it is a regular file (separate planes read
+// line by line get a libtiff handle each on it). Each reader keeps libtiff's messages to itself;
+// readers on different threads share nothing.
 class TiffPageReader final {
 public:
     explicit TiffPageReader(const QString& path);
@@ -49,7 +52,7 @@ public:
     // Moves to the next page (the first one on the first call). False at the end of the file
     // and when something went wrong (see problem()).
     bool nextPage();
-    // The page's number, from 1, and its format; valid after nextPage() returned true.
+    // The page's number, from 1, and its format as shown; valid after nextPage() returned true.
     int pageNumber() const;
     const PageFormat& format() const;
     // Bytes in one delivered row.
