@@ -110,14 +110,8 @@ struct Encoding {
             own.resize(size_t(rowBytes) * size_t(std::max(f.height, 0)));
             pixels = own.data();
         }
-        for (int y = 0; y < f.height; ++y) {
-            const uchar* row = reader.nextRow();
-            if (!row)
-                return reader.problem();
-            std::copy_n(row, rowBytes, pixels + qsizetype(y) * rowBytes);
-            if (y % 256 == 0 && stopRequested())
-                return stoppedProblem();
-        }
+        if (!reader.readPage(pixels, rowBytes, stop))
+            return stopRequested() ? stoppedProblem() : reader.problem();
         view.pixels = pixels;
         if (recognizer) {
             // The DjVu page has the pixels' size: the boxes need no scaling.

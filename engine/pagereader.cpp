@@ -12,6 +12,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -595,6 +596,45 @@ struct TiffPageReader::State {
         return shown.data();
     }
 
+    // The whole page as shown into `to`, each stored row put where it is shown, so a turned page
+    // needs no copy of its own. False when the data cannot be decoded or `stop` was set.
+    bool readShownPage(uchar* to, size_t stride, const std::atomic<bool>* stop) {
+        if (format.kind == PixelKind::Bitonal && transposed())
+            std::fill_n(to, stride * size_t(format.height), uchar(0));
+        const size_t storedStride = size_t(storedRowBytes());
+        const bool fromRight =
+            orientation == ORIENTATION_RIGHTTOP || orientation == ORIENTATION_RIGHTBOT;
+        const bool fromBottom =
+            orientation == ORIENTATION_RIGHTBOT || orientation == ORIENTATION_LEFTBOT;
+        const size_t pixel = format.kind == PixelKind::Colour ? 3 : 1;
+        for (uint32_t r = 0; r < storedHeight; ++r) {
+            const uchar* from = storedRow();
+            if (!from || (r % 256 == 0 && stop && stop->load()))
+                return false;
+            if (!transposed()) {
+                const bool up =
+                    orientation == ORIENTATION_BOTRIGHT || orientation == ORIENTATION_BOTLEFT;
+                uchar* row = to + size_t(up ? storedHeight - 1 - r : r) * stride;
+                if (orientation == ORIENTATION_TOPRIGHT || orientation == ORIENTATION_BOTRIGHT)
+                    mirror(from, row, storedWidth);
+                else
+                    std::copy_n(from, storedStride, row);
+                continue;
+            }
+            // Stored row r is shown column x; stored column c is shown row y.
+            const size_t x = fromRight ? size_t(format.width) - 1 - r : r;
+            for (size_t c = 0; c < storedWidth; ++c) {
+                uchar* row = to + (fromBottom ? storedWidth - 1 - c : c) * stride;
+                if (format.kind != PixelKind::Bitonal)
+                    std::copy_n(from + c * pixel, pixel, row + x * pixel);
+                else if (getBit(from, c))
+                    row[x / 8] |= uchar(0x80 >> (x % 8));
+            }
+        }
+        shownRow = uint32_t(format.height);
+        return true;
+    }
+
     void mirror(const uchar* from, uchar* to, size_t width) const {
         if (format.kind == PixelKind::Bitonal) {
             std::fill_n(to, (width + 7) / 8, uchar(0));
@@ -663,6 +703,12 @@ const uchar* TiffPageReader::nextRow() {
     if (row)
         ++m->shownRow;
     return row;
+}
+
+bool TiffPageReader::readPage(uchar* pixels, qsizetype stride, const std::atomic<bool>* stop) {
+    if (!m->problem.isEmpty() || m->page == 0 || m->shownRow != 0)
+        return false;
+    return m->readShownPage(pixels, size_t(stride), stop);
 }
 
 QString TiffPageReader::problem() const {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 
 namespace vormelle::platform {
@@ -34,10 +35,11 @@ struct PageFormat {
 //
 // The image data is decoded by strips, lines or rows of tiles, and of a tile only the rows
 // inside the page, so the reader holds a band, not a page. Pages shown upside down or sideways
-// (Orientation 3 to 8) are the exception: they are read whole, at the size delivered, before
-// their first row. The file is opened once and only if it is a regular file (separate planes read
-// line by line get a libtiff handle each on it). Each reader keeps libtiff's messages to itself;
-// readers on different threads share nothing.
+// (Orientation 3 to 8) are the exception for nextRow(): they are read whole, at the size
+// delivered, before their first row; readPage() puts them into the caller's memory instead. The
+// file is opened once and only if it is a regular file (separate planes read line by line get a
+// libtiff handle each on it). Each reader keeps libtiff's messages to itself; readers on different
+// threads share nothing.
 class TiffPageReader final {
 public:
     explicit TiffPageReader(const QString& path);
@@ -60,6 +62,11 @@ public:
     // The page's next row, valid until the next call; null after the last row and when the
     // image data cannot be decoded.
     const uchar* nextRow();
+
+    // The whole page as shown, row after row `stride` bytes apart, into memory the caller holds;
+    // instead of nextRow(), before it. A page shown turned goes there without a copy of its own.
+    // False when the image data cannot be decoded (see problem()) or `stop` was set.
+    bool readPage(uchar* pixels, qsizetype stride, const std::atomic<bool>* stop = nullptr);
 
     // What went wrong, as the inspection names it ("page 2: the image data is damaged"); ""
     // while all is well.
