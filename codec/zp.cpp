@@ -100,7 +100,8 @@ void ZpEncoder::encode(bool bit, ZpContext& context) {
     if (z > d)
         z = d;
     if (bit == static_cast<bool>(context & 1)) {
-        if (m_a >= state.m)
+        // Only an MPS that narrows the interval to its renormalisation moves the state.
+        if (z >= 0x8000 && m_a >= state.m)
             context = state.up;
         m_low += z - m_a;
         if (m_low >= 0x10000)
@@ -142,9 +143,7 @@ std::vector<uint8_t> ZpEncoder::finish() {
     emit(value >> 15);
     while (m_bits != 0)
         emit(1);
-    // Trailing ones are what the decoder assumes anyway.
-    while (!m_bytes.empty() && m_bytes.back() == 0xff)
-        m_bytes.pop_back();
+    // Trailing ones stay: DjVuLibre's decoder supplies only a few bytes past the end.
     std::vector<uint8_t> out;
     out.swap(m_bytes);
     *this = ZpEncoder();
