@@ -232,6 +232,16 @@ QString ocrLanguageProblem(const QString& languages) {
     }
     if (missing.isEmpty())
         return {};
+    // "ENG" for "eng": the data is there, under a name spelt otherwise.
+    for (const QString& l : std::as_const(missing)) {
+        for (const QString& installed : std::as_const(data.languages)) {
+            if (installed.compare(l, Qt::CaseInsensitive) == 0)
+                return engine::Texts::tr("Nothing was converted: Tesseract has no language "
+                                         "\"%1\", but has \"%2\": language names are "
+                                         "case-sensitive.")
+                    .arg(l, installed);
+        }
+    }
     QStringList packages;
     for (const QString& l : std::as_const(missing))
         packages.append(QStringLiteral("tesseract-ocr-") + l.toLower().replace(u'_', u'-'));

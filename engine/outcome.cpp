@@ -156,6 +156,7 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     QStringList withoutText;
     qsizetype converted = 0;
     qsizetype notConverted = 0;
+    qsizetype stoppedWhileConverted = 0;
     for (const RowOutcome& row : rows) {
         if (row.converted) {
             ++converted;
@@ -165,7 +166,8 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
             continue;
         }
         if (stopped && endedByStop(row)) {
-            ++notConverted;
+            // The row a stop cut short was begun: it is no row "not started".
+            ++(row.stopped ? stoppedWhileConverted : notConverted);
             continue;
         }
         QString name = row.fileName;
@@ -175,11 +177,19 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
         failed.append(paths::visible(name + QStringLiteral(": ") + failureReason(row)));
     }
     QStringList lines{stopped ? engine::Texts::tr("Stopped.") : engine::Texts::tr("Done.")};
-    if (stopped) {
+    if (stopped && stoppedWhileConverted == 0) {
         lines += {QString(), engine::Texts::tr("%1 of %2 file(s) converted; %3 not started.")
                                  .arg(converted)
                                  .arg(rows.size())
                                  .arg(notConverted)};
+    } else if (stopped) {
+        lines += {QString(),
+                  engine::Texts::tr(
+                      "%1 of %2 file(s) converted; %3 stopped while converted, %4 not started.")
+                      .arg(converted)
+                      .arg(rows.size())
+                      .arg(stoppedWhileConverted)
+                      .arg(notConverted)};
     }
     // Converted, but not searchable: the result is there, and the user knows why its text is not.
     const auto addWithoutText = [&lines, &withoutText] {

@@ -1,9 +1,17 @@
 #include "engine/runlog.h"
 
+#include "engine/texts.h"
+#include "platform/filesystem.h"
+#include "platform/savefile.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QStandardPaths>
+#include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vormelle::engine {
@@ -12,6 +20,25 @@ namespace {
 
 // The converter lines a failed row's entry keeps.
 constexpr int kOutputLines = 5;
+
+constexpr char kHeadStart[] = "# Vormelle run of ";
+
+// The bytes an unchanged name holds for a byte outside UTF-8 (see platform::decodePath).
+constexpr char16_t kEscapedByteFirst = 0xdc80;
+constexpr char16_t kEscapedByteLast = 0xdcff;
+
+int openPath(const QByteArray& name, int flags) {
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), flags | O_CLOEXEC | O_NOCTTY, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool isTiffStart(const QByteArray& start) {
+    return start.startsWith("II*\0") || start.startsWith("MM\0*") || start.startsWith("II+\0") ||
+           start.startsWith("MM\0+");
+}
 
 const char* outcomeWord(const RowOutcome& row) {
     if (row.converted)
@@ -51,8 +78,12 @@ QString defaultLogFolder() {
 QString escapedForOneLine(const QString& text) {
     QString out;
     out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\'))
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool paired = i > 0 && text.at(i - 1).isHighSurrogate();
+        if (!paired && c.unicode() >= kEscapedByteFirst && c.unicode() <= kEscapedByteLast)
+            out += QStringLiteral("\\x%1").arg(c.unicode() - 0xdc00, 2, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('\\'))
             out += QStringLiteral("\\\\");
         else if (c == QLatin1Char('\n'))
             out += QStringLiteral("\\n");
@@ -83,25 +114,173 @@ QString RunLog::newPathIn(const QString& folder) {
     return dir.filePath(name);
 }
 
-RunLog::RunLog(const QString& path, const RunRequest& request) : m_file(path) {
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+bool looksLikeRunLog(const QByteArray& start) {
+    return start.startsWith(kHeadStart);
+}
+
+RunLog::RunLog(const QString& path, const RunRequest& request) : m_path(path) {
+    m_fd = openPath(platform::encodePath(path), O_WRONLY | O_CREAT | O_TRUNC);
+    if (m_fd < 0) {
+        m_error = platform::systemErrorText(errno);
         return;
+    }
+    writeHead(request);
+}
+
+RunLog::RunLog(Named, const QString& path, const RunRequest& request, const QStringList& outputs)
+    : m_path(path) {
+    const QByteArray name = platform::encodePath(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (errno == ELOOP) {
+            m_refused = engine::Texts::tr("the name is a symbolic link that loops");
+            return;
+        }
+        if (errno != ENOENT) {
+            m_error = platform::systemErrorText(errno);
+            return;
+        }
+        // A result of the run would be renamed over it.
+        const QString key = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        for (const QString& output : outputs) {
+            if (QDir::cleanPath(QFileInfo(output).absoluteFilePath()) == key) {
+                m_refused = engine::Texts::tr("a result of this run has that name");
+                return;
+            }
+        }
+        // Missing: made new, never taking over what appeared meanwhile.
+        m_fd = openPath(name, O_WRONLY | O_CREAT | O_EXCL);
+        if (m_fd < 0) {
+            m_error = platform::systemErrorText(errno);
+            return;
+        }
+        writeHead(request);
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        m_refused = engine::Texts::tr("it is a folder");
+        return;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        // Without a reader, opening a FIFO would wait for ever: it is refused at once.
+        m_fd = openPath(name, O_WRONLY | O_NONBLOCK);
+        if (m_fd < 0) {
+            if (errno == ENXIO)
+                m_refused = engine::Texts::tr("it is a FIFO that nobody reads");
+            else
+                m_error = platform::systemErrorText(errno);
+            return;
+        }
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+        writeHead(request);
+        return;
+    }
+    if (S_ISCHR(st.st_mode)) {
+        m_fd = openPath(name, O_WRONLY | O_APPEND);
+        if (m_fd < 0)
+            m_error = platform::systemErrorText(errno);
+        else
+            writeHead(request);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        m_refused = engine::Texts::tr("it is not a regular file");
+        return;
+    }
+    for (const QString& input : request.inputs) {
+        struct stat in {};
+        if (::stat(platform::encodePath(input).constData(), &in) == 0 && in.st_dev == st.st_dev &&
+            in.st_ino == st.st_ino) {
+            m_refused = engine::Texts::tr("it is an input of this run");
+            return;
+        }
+    }
+    for (const QString& output : outputs) {
+        if (platform::sameFile(output, path)) {
+            m_refused = engine::Texts::tr("a result of this run will replace it");
+            return;
+        }
+    }
+    // Read first, and opened for writing only once it is known to be a log: the descriptor read
+    // is the one reopened, so a file swapped in meanwhile is never written.
+    const int reading = openPath(name, O_RDONLY | O_NONBLOCK);
+    if (reading < 0) {
+        m_error = platform::systemErrorText(errno);
+        return;
+    }
+    QByteArray start(64, '\0');
+    struct stat opened {};
+    const ssize_t got = ::pread(reading, start.data(), size_t(start.size()), 0);
+    const bool same = ::fstat(reading, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                      opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    start.truncate(std::max<ssize_t>(got, 0));
+    if (!same || got < 0) {
+        ::close(reading);
+        m_error = platform::systemErrorText(got < 0 ? errno : ENOENT);
+        return;
+    }
+    const bool empty = opened.st_size == 0;
+    if (!empty && !looksLikeRunLog(start)) {
+        ::close(reading);
+        m_refused = isTiffStart(start)
+                        ? engine::Texts::tr("it is a TIFF file")
+                        : engine::Texts::tr("it exists and is not a Vormelle log; name a new "
+                                            "file or an earlier log");
+        return;
+    }
+    m_fd = openPath("/proc/self/fd/" + QByteArray::number(reading), O_WRONLY | O_APPEND);
+    const int error = errno;
+    ::close(reading);
+    if (m_fd < 0) {
+        m_error = platform::systemErrorText(error);
+        return;
+    }
+    writeHead(request);
+}
+
+RunLog::~RunLog() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void RunLog::writeHead(const RunRequest& request) {
     const QString rule = request.output.toFolder
                              ? QStringLiteral("into ") + escapedForOneLine(request.output.folder)
                              : QStringLiteral("beside the originals");
     const QString head =
-        QStringLiteral("# Vormelle run of %1: %2 file(s), %3 job(s), results %4\n"
+        QString::fromLatin1(kHeadStart) +
+        QStringLiteral("%1: %2 file(s), %3 job(s), results %4\n"
                        "# row\toutcome\tseconds\tpages\troute\tinput\toutput\treason\n")
             .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
             .arg(request.inputs.size())
             .arg(request.jobs)
             .arg(rule);
-    m_file.write(head.toUtf8());
-    m_file.flush();
+    // A log that cannot take even its head is no log: the run is told before it starts.
+    if (!writeAll(head.toUtf8())) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool RunLog::writeAll(const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (!m_writeFailed)
+                m_error = platform::systemErrorText(n < 0 ? errno : EIO);
+            m_writeFailed = true;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 void RunLog::write(int row, const RowOutcome& outcome) {
-    if (!m_file.isOpen())
+    if (m_fd < 0)
         return;
     QStringList lines{
         QStringList{QString::number(row + 1), QLatin1String(outcomeWord(outcome)),
@@ -114,8 +293,7 @@ void RunLog::write(int row, const RowOutcome& outcome) {
         for (const Step& step : outcome.steps)
             appendLastLines(lines, step.tool, step.output);
     }
-    m_file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
-    m_file.flush();
+    writeAll((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
 }
 
 } // namespace vormelle::engine

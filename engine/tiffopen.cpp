@@ -138,6 +138,8 @@ QString regularFileProblem(int status) {
         return engine::Texts::tr("not a regular file");
     case platform::RegularFile::Status::Unreadable:
         return engine::Texts::tr("the file may not be read");
+    case platform::RegularFile::Status::LinkLoops:
+        return engine::Texts::tr("the name is a symbolic link that loops");
     case platform::RegularFile::Status::Opened:
         break;
     }

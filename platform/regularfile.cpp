@@ -14,7 +14,9 @@ RegularFile::RegularFile(const QString& path) {
     const QByteArray name = encodePath(path);
     struct stat st {};
     if (path.isEmpty() || ::stat(name.constData(), &st) != 0) {
-        m_status = errno == EACCES ? Status::Unreadable : Status::Missing;
+        m_status = errno == EACCES  ? Status::Unreadable
+                   : errno == ELOOP ? Status::LinkLoops
+                                    : Status::Missing;
         return;
     }
     if (!S_ISREG(st.st_mode)) {

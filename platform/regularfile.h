@@ -14,7 +14,7 @@ namespace vormelle::platform {
 // swapped in between.
 class RegularFile final {
 public:
-    enum class Status { Opened, Missing, NotRegular, Unreadable };
+    enum class Status { Opened, Missing, NotRegular, Unreadable, LinkLoops };
 
     explicit RegularFile(const QString& path);
     ~RegularFile();

@@ -469,6 +469,50 @@
         <source>the page could not be encoded (%1)</source>
         <translation>die Seite konnte nicht kodiert werden (%1)</translation>
     </message>
+    <message>
+        <source>Nothing was converted: Tesseract has no language &quot;%1&quot;, but has &quot;%2&quot;: language names are case-sensitive.</source>
+        <translation>Nichts wurde umgewandelt: Tesseract hat keine Sprache &quot;%1&quot;, aber &quot;%2&quot;: bei Sprachnamen zählt die Groß- und Kleinschreibung.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 file(s) converted; %3 stopped while converted, %4 not started.</source>
+        <translation>%1 von %2 Datei(en) umgewandelt; %3 während der Umwandlung angehalten, %4 nicht begonnen.</translation>
+    </message>
+    <message>
+        <source>the name is a symbolic link that loops</source>
+        <translation>der Name ist eine symbolische Verknüpfung, die im Kreis führt</translation>
+    </message>
+    <message>
+        <source>a result of this run has that name</source>
+        <translation>ein Ergebnis dieses Laufs trägt diesen Namen</translation>
+    </message>
+    <message>
+        <source>it is a folder</source>
+        <translation>es ist ein Ordner</translation>
+    </message>
+    <message>
+        <source>it is a FIFO that nobody reads</source>
+        <translation>es ist ein FIFO, den niemand liest</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>es ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>it is an input of this run</source>
+        <translation>es ist eine Eingabe dieses Laufs</translation>
+    </message>
+    <message>
+        <source>a result of this run will replace it</source>
+        <translation>ein Ergebnis dieses Laufs wird es ersetzen</translation>
+    </message>
+    <message>
+        <source>it is a TIFF file</source>
+        <translation>es ist eine TIFF-Datei</translation>
+    </message>
+    <message>
+        <source>it exists and is not a Vormelle log; name a new file or an earlier log</source>
+        <translation>es existiert und ist kein Vormelle-Protokoll; nennen Sie eine neue Datei oder ein früheres Protokoll</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::inputs::Texts</name>
@@ -653,7 +697,8 @@
     <message>
         <source>Usage: vormelle [FILE|FOLDER]...
        vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]
-                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...
+                [--jobs N] [--log FILE] [--ocr[=LANGS]] [--print0]
+                FILE|FOLDER...
 
 Converts TIFF images into DjVu documents.
 
@@ -666,8 +711,11 @@ the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
                      (neither: the choice last made in the window)
   --encoder ENCODER  direct (DjVuLibre&apos;s encoders) or pdf (tiff2pdf, pdf2djvu)
   --jobs N           convert N files at a time, 1 to 16
-  --log FILE         write a record of every file into FILE
+  --log FILE         write a record of every file into FILE (a new file, or
+                     an earlier log, which is added to)
   --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)
+  --print0           end each result&apos;s name on stdout with a NUL, not a newline,
+                     and print it unescaped
   -h, --help         show this help and end
       --version      show the version and end
 
@@ -676,7 +724,8 @@ Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
 </source>
         <translation>Aufruf: vormelle [DATEI|ORDNER]...
         vormelle --convert [--output ORDNER | --beside] [--encoder direct|pdf]
-                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] DATEI|ORDNER...
+                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] [--print0]
+                 DATEI|ORDNER...
 
 Wandelt TIFF-Bilder in DjVu-Dokumente um.
 
@@ -690,15 +739,26 @@ Unterordnern hinzu.
                       (fehlen beide: die zuletzt im Fenster getroffene Wahl)
   --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
   --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
-  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben
+  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben (eine neue
+                      Datei oder ein früheres Protokoll, das ergänzt wird)
   --ocr[=SPRACHEN]    mit Tesseract eine Textebene hinzufügen, in SPRACHEN
                       (etwa deu+eng)
+  --print0            jeden Ergebnisnamen auf stdout mit NUL statt Zeilenumbruch
+                      beenden und unmaskiert ausgeben
   -h, --help          diese Hilfe zeigen und enden
       --version       die Version zeigen und enden
 
 Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
 2 Aufruffehler, 3 nichts konnte laufen.
 </translation>
+    </message>
+    <message>
+        <source>--log %1: %2; nothing was converted</source>
+        <translation>--log %1: %2; nichts wurde umgewandelt</translation>
+    </message>
+    <message>
+        <source>the log %1 could not be written: %2</source>
+        <translation>das Protokoll %1 konnte nicht geschrieben werden: %2</translation>
     </message>
 </context>
 <context>

@@ -105,7 +105,8 @@ std::optional<engine::OutputRule> storedOutputRule() {
 // What stderr shows while the run goes: a bar on a terminal, a line per file elsewhere.
 class Progress final {
 public:
-    explicit Progress(int count) : m_count(count), m_terminal(::isatty(STDERR_FILENO) == 1) {
+    Progress(int count, bool print0)
+        : m_count(count), m_terminal(::isatty(STDERR_FILENO) == 1), m_print0(print0) {
         if (m_terminal)
             print(stderr, progressLine(0, m_count));
     }
@@ -134,8 +135,14 @@ public:
             complain(input + QStringLiteral(": ") + reason);
         if (row.converted && !textNote.isEmpty())
             complain(input + QStringLiteral(": ") + converted);
-        if (row.converted)
-            print(stdout, row.output + QLatin1Char('\n'));
+        // One name a line, escaped as on stderr, or the bytes as they are after --print0.
+        if (row.converted && m_print0) {
+            const QByteArray name = platform::encodePath(row.output);
+            std::fwrite(name.constData(), 1, size_t(name.size()) + 1, stdout);
+            std::fflush(stdout);
+        } else if (row.converted) {
+            print(stdout, engine::escapedForOneLine(row.output) + QLatin1Char('\n'));
+        }
         if (m_terminal)
             print(stderr, progressLine(m_done, m_count));
     }
@@ -149,6 +156,7 @@ private:
     int m_count;
     int m_done = 0;
     bool m_terminal;
+    bool m_print0;
 };
 
 } // namespace
@@ -251,7 +259,15 @@ int run(const cli::CommandLine& command) {
     // is a convenience, and the run goes on without it as the window's does.
     std::optional<engine::RunLog> log;
     if (!command.logFile.isEmpty()) {
-        log.emplace(command.logFile, request);
+        log.emplace(engine::RunLog::Named{}, command.logFile, request,
+                    engine::planOutputs(request.inputs, request.output).outputs);
+        if (!log->refused().isEmpty()) {
+            engine.finish();
+            complain(program::Texts::tr("--log %1: %2; nothing was "
+                                        "converted")
+                         .arg(engine::escapedForOneLine(command.logFile), log->refused()));
+            return cli::kExitUsage;
+        }
         if (!log->isOpen()) {
             engine.finish();
             complain(engine::escapedForOneLine(command.logFile) + QStringLiteral(": ") +
@@ -262,7 +278,7 @@ int run(const cli::CommandLine& command) {
         log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
     }
 
-    Progress progress(int(request.inputs.size()));
+    Progress progress(int(request.inputs.size()), command.print0);
     engine::RunCallbacks callbacks;
     callbacks.rowFinished = [&](int row, const RowOutcome& outcome) {
         log->write(row, outcome);
@@ -288,14 +304,19 @@ int run(const cli::CommandLine& command) {
 
     const qsizetype converted =
         std::count_if(rows.begin(), rows.end(), [](const RowOutcome& r) { return r.converted; });
+    // Only a log the user asked for is worth a failed status: the default one is a convenience.
+    const bool logLost = !command.logFile.isEmpty() && log->writeFailed();
+    if (logLost)
+        complain(program::Texts::tr("the log %1 could not be written: %2")
+                     .arg(engine::escapedForOneLine(command.logFile), log->error()));
     if (engine.stopped()) {
         complain(program::Texts::tr("stopped: %1 converted, %2 not converted")
                      .arg(converted)
                      .arg(rows.size() - converted));
         return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);
     }
-    return converted == rows.size() && unreadable.isEmpty() ? cli::kExitConverted
-                                                            : cli::kExitSomeFailed;
+    return converted == rows.size() && unreadable.isEmpty() && !logLost ? cli::kExitConverted
+                                                                        : cli::kExitSomeFailed;
 }
 
 } // namespace vormelle::batch

@@ -124,6 +124,10 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             result.action = Action::Convert;
             continue;
         }
+        if (equals < 0 && name == "--print0") {
+            result.print0 = true;
+            continue;
+        }
         if (equals < 0 && name == "--beside") {
             result.destination = CommandLine::Destination::Beside;
             continue;
@@ -160,7 +164,8 @@ QString usage() {
     return program::Texts::tr(
         "Usage: vormelle [FILE|FOLDER]...\n"
         "       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]\n"
-        "                [--jobs N] [--log FILE] [--ocr[=LANGS]] FILE|FOLDER...\n"
+        "                [--jobs N] [--log FILE] [--ocr[=LANGS]] [--print0]\n"
+        "                FILE|FOLDER...\n"
         "\n"
         "Converts TIFF images into DjVu documents.\n"
         "\n"
@@ -173,8 +178,11 @@ QString usage() {
         "                     (neither: the choice last made in the window)\n"
         "  --encoder ENCODER  direct (DjVuLibre's encoders) or pdf (tiff2pdf, pdf2djvu)\n"
         "  --jobs N           convert N files at a time, 1 to 16\n"
-        "  --log FILE         write a record of every file into FILE\n"
+        "  --log FILE         write a record of every file into FILE (a new file, or\n"
+        "                     an earlier log, which is added to)\n"
         "  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)\n"
+        "  --print0           end each result's name on stdout with a NUL, not a newline,\n"
+        "                     and print it unescaped\n"
         "  -h, --help         show this help and end\n"
         "      --version      show the version and end\n"
         "\n"

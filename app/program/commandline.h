@@ -26,6 +26,7 @@ struct CommandLine {
     Encoder encoder = Encoder::Unset;
     int jobs = 0; // 0: not given
     QString logFile;
+    bool print0 = false; // results on stdout as they are, each ended by a NUL
     bool ocr = false;
     QString ocrLanguages; // empty: the default languages
 };

@@ -243,9 +243,15 @@ void ConversionTest::stopInTheMiddle() {
         QCOMPARE(tip.endsWith(QStringLiteral(".djvu")), made);
     }
     QVERIFY(converted >= 2 && converted < 6);
-    QCOMPARE(lines.value(2), QStringLiteral("%1 of 6 file(s) converted; %2 not started.")
-                                 .arg(converted)
-                                 .arg(6 - converted));
+    // A row may have been cut short by the stop: it is counted as stopped.
+    QVERIFY2(lines.value(2) == QStringLiteral("%1 of 6 file(s) converted; %2 not started.")
+                                   .arg(converted)
+                                   .arg(6 - converted) ||
+                 lines.value(2) == QStringLiteral("%1 of 6 file(s) converted; 1 stopped while "
+                                                  "converted, %2 not started.")
+                                       .arg(converted)
+                                       .arg(5 - converted),
+             qPrintable(lines.value(2)));
     QCOMPARE(f.leftInTemp(), QStringList());
     QCOMPARE(f.form->windowTitle(), QStringLiteral("Vormelle"));
     // Rows that change lose their outcomes; the next run works as usual.

@@ -93,6 +93,8 @@ private slots:
     void textToolDamagingTheDocumentCostsOnlyTheText();
     void pageWithoutTextIsNamedNotFailed();
     void stopLeavesTheDocumentAsItWas();
+    void languageRefusals_data();
+    void languageRefusals();
 };
 
 // Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one, scale to the DjVu page,
@@ -378,6 +380,30 @@ void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText() {
     QCOMPARE(test::decodeDjvu(row.output).size(), pages);
     for (int p = 1; p <= pages; ++p)
         QVERIFY(test::hiddenWords(row.output, p).isEmpty());
+}
+
+// The refusal before a run says what to do: a name spelt in other letter case is no missing
+// package.
+void OcrTest::languageRefusals_data() {
+    QTest::addColumn<QString>("languages");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("installed") << "eng"
+                               << "";
+    QTest::newRow("upper case") << "ENG"
+                                << "Nothing was converted: Tesseract has no language \"ENG\", but "
+                                   "has \"eng\": language names are case-sensitive.";
+    QTest::newRow("not installed") << "xx"
+                                   << "tesseract-ocr-xx";
+}
+
+void OcrTest::languageRefusals() {
+    QFETCH(QString, languages);
+    QFETCH(QString, said);
+    const QString problem = engine::ocrLanguageProblem(languages);
+    if (said.isEmpty())
+        QCOMPARE(problem, QString());
+    else
+        QVERIFY2(problem.contains(said), qPrintable(problem));
 }
 
 QTEST_MAIN(OcrTest)

@@ -16,6 +16,7 @@ private slots:
     void reason();
     void closingBox_data();
     void closingBox();
+    void stoppedBox();
 };
 
 void OutcomeTest::reason_data() {
@@ -158,6 +159,23 @@ void OutcomeTest::closingBox() {
     QFETCH(QList<RowOutcome>, rows);
     QFETCH(QString, expected);
     QCOMPARE(engine::closingText(rows), expected);
+}
+
+// After Stop, the row that was being converted is stopped, not "not started".
+void OutcomeTest::stoppedBox() {
+    RowOutcome done;
+    done.fileName = QStringLiteral("a.tif");
+    done.converted = true;
+    RowOutcome cut;
+    cut.fileName = QStringLiteral("b.tif");
+    cut.started = true;
+    cut.stopped = true;
+    const RowOutcome waiting;
+    QCOMPARE(engine::closingText({done, cut, waiting}, true),
+             QStringLiteral("Stopped.\r\n\r\n1 of 3 file(s) converted; 1 stopped while "
+                            "converted, 1 not started."));
+    QCOMPARE(engine::closingText({done, waiting}, true),
+             QStringLiteral("Stopped.\r\n\r\n1 of 2 file(s) converted; 1 not started."));
 }
 
 QTEST_GUILESS_MAIN(OutcomeTest)

@@ -295,6 +295,8 @@ void TiffInspectTest::notRegularFiles_data() {
                                     << "";
     QTest::newRow("unreadable") << "unreadable"
                                 << "the file may not be read";
+    QTest::newRow("link that loops") << "loop"
+                                     << "the name is a symbolic link that loops";
 }
 
 // Nothing but a regular file is opened: a FIFO with no writer would block an open for reading,
@@ -314,6 +316,9 @@ void TiffInspectTest::notRegularFiles() {
         const QString target = env.path(QStringLiteral("target.tif"));
         test::writeTiff(target, TiffKind::BitonalG4);
         QVERIFY(QFile::link(target, path));
+    } else if (kind == QStringLiteral("loop")) {
+        QVERIFY(QFile::link(env.path(QStringLiteral("y.tif")), path));
+        QVERIFY(QFile::link(path, env.path(QStringLiteral("y.tif"))));
     } else if (kind == QStringLiteral("unreadable")) {
         test::writeTiff(path, TiffKind::BitonalG4);
         QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
