@@ -18,6 +18,12 @@ const char* errorName(Error error) {
         return "tool missing";
     case Error::ToolFailed:
         return "tool failed";
+    case Error::TooLarge:
+        return "too large";
+    case Error::BadData:
+        return "bad data";
+    case Error::ReadFailed:
+        return "read failed";
     }
     return "unknown";
 }

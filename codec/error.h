@@ -11,6 +11,9 @@ enum class Error {
     WriteFailed,  // the writer callback refused the bytes
     ToolMissing,  // an encoder program is not installed
     ToolFailed,   // an encoder program ended without its output
+    TooLarge,     // beyond what the format can hold (a 2 GiB file, 65535 components)
+    BadData,      // input bytes that are not what they claim to be (a damaged DjVu file)
+    ReadFailed,   // a file to be copied in could not be read, or changed since it was added
 };
 
 // A short English name for logs and tests.
