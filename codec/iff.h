@@ -2,6 +2,7 @@
 #pragma once
 
 #include "codec/error.h"
+#include "codec/stage.h" // Bytes, Writer
 
 #include <cstddef>
 #include <cstdint>
@@ -12,12 +13,6 @@
 #include <vector>
 
 namespace vormelle::codec {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Receives serialised bytes in order. Returning false refuses them (a full disk): the write
-// stops there and reports Error::WriteFailed.
-using Writer = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 
 // The largest content one chunk may declare. The length field has 32 bits, but DjVuLibre reads
 // lengths and directory offsets as signed, so a whole document must stay below 2 GiB.

@@ -79,6 +79,11 @@ std::optional<DjvuStructure> readWithDjvuLibre(const QString& path) {
             handle(context.get());
         s.texts << (text == miniexp_nil ? QString() : QString::fromUtf8(printed(text)));
         ddjvu_miniexp_release(document.get(), text);
+        miniexp_t anno;
+        while ((anno = ddjvu_document_get_pageanno(document.get(), p)) == miniexp_dummy)
+            handle(context.get());
+        s.annotations << (anno == miniexp_nil ? QString() : QString::fromUtf8(printed(anno)));
+        ddjvu_miniexp_release(document.get(), anno);
     }
     return s;
 }

@@ -18,7 +18,8 @@ struct DjvuStructure {
     int pages = 0;
     QList<QSize> sizes;
     QStringList components;
-    QStringList texts; // per page; "" when it has none
+    QStringList texts;       // per page; "" when it has none
+    QStringList annotations; // per page, with what it includes; "" when none
 };
 std::optional<DjvuStructure> readWithDjvuLibre(const QString& path);
 
