@@ -1,5 +1,6 @@
 #include "engine/direct.h"
 
+#include "engine/bundle.h"
 #include "engine/commands.h"
 #include "engine/ocr.h"
 #include "engine/outcome.h"
@@ -122,8 +123,7 @@ struct Encoding {
             if (text.isEmpty())
                 pagesWithoutText.append(reader.pageNumber());
             else
-                textCommands +=
-                    pageTextCommands(reader.pageNumber(), text, QSize(f.width, f.height));
+                texts[reader.pageNumber()] = textZones(text, QSize(f.width, f.height));
         }
         PageFileSink sink(page);
         made << page;
@@ -138,45 +138,17 @@ struct Encoding {
         return {};
     }
 
-    // Puts the pages' text into `document` with one djvused call. A failure costs the document
-    // its text only: it is made again from the pages (or its copy, for a single page).
-    QString addText(const QString& document, const QStringList& pages) {
-        const QString spare = path(QStringLiteral("spare.djvu"));
-        const bool single = pages.size() == 1;
-        if (single) {
-            made << spare;
-            if (!QFile::copy(document, spare))
-                return engine::Texts::tr("cannot write in the temporary folder: %1")
-                    .arg(engine::Texts::tr("the result could not be copied"));
-        }
-        bool textStopped = false;
-        const QString problem =
-            runTextCommands(textCommands, document, workFolder, stop, textStopped);
-        if (textStopped)
-            stopped = true;
-        if (problem.isEmpty() || textStopped)
-            return problem;
-        QFile::remove(document);
-        const QString remade =
-            single ? (QFile::rename(spare, document)
-                          ? QString()
-                          : engine::Texts::tr("cannot write in the temporary folder: %1")
-                                .arg(document))
-                   : run(kBundler, bundleCommand(document, pages), document);
-        if (!remade.isEmpty())
-            documentLost = remade;
-        return problem;
-    }
-
-    Command bundleCommand(const QString& document, const QStringList& pages) const {
-        return {toolPath(kBundler), QStringList{QStringLiteral("-c"), document} + pages,
-                environment};
-    }
-
-    QByteArray textCommands;
+    std::map<int, codec::TextZone> texts; // by page number
     QList<int> pagesWithoutText;
-    QList<Step> steps;    // the bundler's; the encoders' are the stage's
-    QString documentLost; // why the document could not be made again after a failed text layer
+    QList<Step> steps; // the document writer's; the encoders' are the stage's
+
+    // The document writer as a step of its own, so that the row names it when it fails.
+    void documentStep(const QString& problem, bool needed) {
+        Step step{QString::fromLatin1(kDocumentWriter), problem.isEmpty() ? 0 : 1, 0,
+                  problem.toUtf8()};
+        step.needed = needed;
+        steps.append(step);
+    }
 
     void cleanUp() {
         for (const QString& f : std::as_const(made))
@@ -225,18 +197,24 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     if (result.problem.isEmpty() && pages.isEmpty())
         result.problem = engine::Texts::tr("the file has no pages");
 
+    // One document written by the codec, with the pages' text in them: no bundler, no text
+    // tool, no argument list. A text layer that cannot go in costs the document its text only.
     QString document = pages.value(0);
-    if (result.problem.isEmpty() && pages.size() > 1) {
+    if (result.problem.isEmpty() && (pages.size() > 1 || !e.texts.empty())) {
         document = e.path(QStringLiteral("bundle.djvu"));
         e.made << document;
-        result.problem = e.run(kBundler, e.bundleCommand(document, pages), document);
-    }
-    if (result.problem.isEmpty() && !e.textCommands.isEmpty()) {
-        result.textProblem = e.addText(document, pages);
-        if (e.stopped)
-            result.problem = result.textProblem;
-        else if (!e.documentLost.isEmpty())
-            result.problem = e.documentLost;
+        result.problem = writeDocument(pages, document, e.workFolder, e.texts);
+        e.documentStep(result.problem, e.texts.empty());
+        if (!result.problem.isEmpty() && !e.texts.empty()) {
+            result.textProblem = result.problem;
+            result.problem.clear();
+            if (pages.size() > 1) {
+                result.problem = writeDocument(pages, document, e.workFolder);
+                e.documentStep(result.problem, true);
+            } else {
+                document = pages.value(0);
+            }
+        }
     }
     if (result.problem.isEmpty()) {
         QFile::remove(resultDjvu);
@@ -255,11 +233,11 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
 }
 
 QString directEncoderProblem() {
-    for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kBundler}) {
+    for (const char* tool : {kBitonalEncoder, kPhotoEncoder}) {
         if (toolPath(tool).isEmpty())
             return engine::Texts::tr(
                        "Nothing was converted: %1 was not found. DjVuLibre's encoders "
-                       "cjb2, c44 and djvm must be on the PATH (Debian's package "
+                       "cjb2 and c44 must be on the PATH (Debian's package "
                        "djvulibre-bin).")
                 .arg(QLatin1String(tool));
     }

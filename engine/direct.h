@@ -21,11 +21,9 @@ namespace vormelle::engine {
 // are read with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and
 // 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
 // (pageDpi in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
-// make one bundled document (`djvm -c`), in page order; one page makes a single-page document. The
-// encoders put no date or name of their own in what they write: the same file gives the same bytes
-// each time.
-
-inline constexpr char kBundler[] = "djvm";
+// make one bundled document (codec/document.h, no tool), in page order; one page makes a
+// single-page document. The encoders put no date or name of their own in what they write: the same
+// file gives the same bytes each time.
 
 class Recognizer;
 
@@ -56,7 +54,7 @@ struct DirectResult {
 //
 // With a `recognizer`, each page's pixels, decoded once and held whole in memory (not on disk)
 // while its encoder runs, also go to Tesseract, and the words of every page go into the
-// document with one djvused call. A failing text layer costs the document its text, not the
+// document as it is written. A failing text layer costs the document its text, not the
 // document (textProblem says why).
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
@@ -67,7 +65,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
                           Recognizer* recognizer = nullptr);
 
-// "" when cjb2, c44 and djvm are all on the PATH; otherwise the refusal to show once before a
+// "" when cjb2 and c44 are on the PATH; otherwise the refusal to show once before a
 // run: "Nothing was converted: cjb2 was not found. ...".
 QString directEncoderProblem();
 

@@ -74,7 +74,7 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Checks the converters (and, with a text layer, djvused and Tesseract's data for every
+    // Checks the converters (and, with a text layer, Tesseract's data for every
     // language) and makes the run's private folder. "" when the run can go on; otherwise the one
     // message that says why nothing can be converted.
     QString prepare(Route route, const TextLayerChoice& text = {});

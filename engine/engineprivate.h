@@ -95,8 +95,8 @@ struct Engine::Private {
                            const TiffInspection& inspection, const QString& rowFolder,
                            const std::atomic<bool>& stop, TextStep* text);
     void convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
-                        const QString& pdf, const QString& result, const QString& bundler,
-                        const QString& rowFolder, const std::atomic<bool>& stop);
+                        const QString& pdf, const QString& result, const QString& rowFolder,
+                        const std::atomic<bool>& stop);
     void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                          const TiffInspection& inspection, const QString& rowFolder,
                          const std::atomic<bool>& stop, TextStep* text);

@@ -34,8 +34,6 @@ namespace vormelle::engine {
 
 namespace {
 
-constexpr char kTextTool[] = "djvused";
-
 // Tesseract's own messages would only clutter the console: what matters reaches the row.
 void quieten(tesseract::TessBaseAPI& api) {
     api.SetVariable("debug_file", "/dev/null");
@@ -209,11 +207,6 @@ QString defaultOcrLanguages() {
 }
 
 QString ocrLanguageProblem(const QString& languages) {
-    if (QStandardPaths::findExecutable(QString::fromLatin1(kTextTool)).isEmpty())
-        return engine::Texts::tr(
-            "Nothing was converted: djvused was not found. The text layer is written with "
-            "DjVuLibre's djvused, which must be on the PATH (Debian's package "
-            "djvulibre-bin).");
     const QStringList wanted = languageList(languages);
     if (wanted.isEmpty())
         return engine::Texts::tr("Nothing was converted: no language is given for the text layer.");

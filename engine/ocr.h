@@ -20,7 +20,7 @@ namespace vormelle::engine {
 
 // A searchable text layer: Tesseract reads each page's own pixels (as TiffPageReader delivers
 // them), and its words, lines and paragraphs go into the DjVu page as hidden text with
-// djvused's set-txt.
+// the codec's text chunks (codec/text.h).
 
 // What Tesseract found on one page. Boxes are in the page's pixels, origin at the top left, as
 // Tesseract gives them; the text layer turns them over for DjVu.
@@ -67,12 +67,6 @@ private:
     std::unique_ptr<State> m;
 };
 
-// The djvused expression for set-txt: (page ...) with paragraphs, lines and words nested, the
-// origin at the bottom left, words in UTF-8 with quotes, backslashes and control characters
-// escaped. Boxes are scaled when the DjVu page has another size than the pixels read (the route
-// through a PDF may round).
-QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage);
-
 // The languages a run uses when the setting "OcrLanguages" is missing or empty: English, and the
 // user's locale language when Tesseract has its data.
 QString defaultOcrLanguages();
@@ -92,15 +86,6 @@ PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind ki
                        int height, qsizetype stride, int dpi,
                        const std::atomic<bool>* stop = nullptr);
 
-// djvused's commands that give page `number` (from 1) its hidden text.
-QByteArray pageTextCommands(int number, const PageText& text, const QSize& djvuPage);
-
-// Runs djvused once over `djvu` with `commands`, saving it in place; "" when the text went in,
-// otherwise why not (`stopped` set when `stop` ended it). A failure may leave `djvu` damaged:
-// the caller keeps what it needs to make it again.
-QString runTextCommands(const QByteArray& commands, const QString& djvu, const QString& workFolder,
-                        const std::atomic<bool>* stop, bool& stopped);
-
 struct TextLayerResult {
     QString problem;         // "" when the text went in
     QList<int> pagesWithout; // pages (from 1) where nothing was found
@@ -108,8 +93,9 @@ struct TextLayerResult {
 };
 
 // Reads every page of `tiff`, recognizes it and writes the words into the pages of `djvu`
-// (which has as many pages) with one djvused call. Works on a copy in `workFolder`: `djvu` is
-// only replaced when all went well, so a failure leaves it as it was, without text.
+// (which has as many pages), writing the document once with the codec. Works on a copy in
+// `workFolder`: `djvu` is only replaced when all went well, so a failure leaves it as it was,
+// without text.
 TextLayerResult addTextLayer(Recognizer& recognizer, const QString& tiff, const QString& djvu,
                              const QString& workFolder, const std::atomic<bool>* stop = nullptr);
 // The same, from the TIFF the run holds open (the file it inspected).

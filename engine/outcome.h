@@ -15,13 +15,13 @@ namespace vormelle::engine {
 // How many failed rows the closing box names; the others it only counts.
 inline constexpr int kListedFailures = 10;
 
-// One program a row ran, on either route: a converter, an encoder, the bundler, djvused.
+// One program a row ran, on either route: a converter, an encoder, the document writer.
 struct Step {
     Step() = default;
     Step(QString tool_, qint32 result_, int signal_ = 0, QByteArray output_ = {})
         : tool(std::move(tool_)), result(result_), signal(signal_), output(std::move(output_)) {}
 
-    QString tool;      // "tiff2pdf", "pdf2djvu", "cjb2", "c44", "djvm", "djvused"
+    QString tool;      // "tiff2pdf", "pdf2djvu", "cjb2", "c44", "document writer"
     qint32 result = 0; // as runToEnd reports it (kStartFailed + n: not started)
     int signal = 0;    // the signal that ended it, 0 for none
     QByteArray output; // its last kilobytes; kept for the rows the closing box names

@@ -2,6 +2,7 @@
 #include "engine/engineprivate.h"
 
 #include "app/paths/paths.h"
+#include "engine/bundle.h"
 #include "engine/checks.h"
 #include "engine/commands.h"
 #include "engine/deploy.h"
@@ -151,15 +152,13 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
     reach(row, 162);
     // A file of several pages may use threads that no row holds (near the end of a run).
     const int extra = inspection.pages > 1 ? takeThreads(inspection.pages - 1) : 0;
-    const QString bundler =
-        extra > 0 ? QStandardPaths::findExecutable(QString::fromLatin1(kBundler)) : QString();
-    if (bundler.isEmpty()) {
+    if (extra == 0) {
         Command second = secondConverter(programFolder, folder.path());
         second.arguments = secondConverterArguments(result, pdf, inspection.dpi, 1 + extra);
         useScratchFolder(second, rowFolder);
         row.steps.append(stepOf(kSecondConverterName, runToEnd(second, &stop)));
     } else {
-        convertInParts(row, inspection, 1 + extra, pdf, result, bundler, rowFolder, stop);
+        convertInParts(row, inspection, 1 + extra, pdf, result, rowFolder, stop);
     }
     giveThreads(extra);
     if (const Step* failed = failedStep(row))
@@ -174,12 +173,12 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
 
 // pdf2djvu's own threads share little of a row's work: its start, its page loop's bookkeeping and
 // its bundling run on one. Separate pdf2djvu runs over page ranges, side by side, keep every
-// thread busy; djvm then joins their documents in page order. Their page names come from the
-// page numbers, so the parts never clash.
+// thread busy; the codec's document writer then joins their documents in page order, in one
+// write and with no argument list. Their page names come from the page numbers, so the parts
+// never clash.
 void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& inspection, int parts,
                                      const QString& pdf, const QString& result,
-                                     const QString& bundler, const QString& rowFolder,
-                                     const std::atomic<bool>& stop) {
+                                     const QString& rowFolder, const std::atomic<bool>& stop) {
     std::vector<std::optional<platform::ChildProcess>> children(static_cast<std::size_t>(parts));
     QStringList partFiles;
     Step converted{QString::fromLatin1(kSecondConverterName), 0, 0, {}};
@@ -221,27 +220,14 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
     if (converted.result != 0 || stop.load())
         return;
 
-    // The first part becomes the document, and the others go in behind it in order.
-    if (!QFile::rename(partFiles.first(), result)) {
-        row.problem = engine::Texts::tr("the parts of the DjVu result could not be joined");
-        return;
-    }
-    for (int k = 1; k < parts; ++k) {
-        Command join;
-        join.program = bundler;
-        join.arguments = {QStringLiteral("-i"), result, partFiles[k]};
-        join.environment = converterEnvironment(rowFolder, platform::localeIsUtf8());
-        const RunResult joined = runToEnd(join, &stop);
-        paths::DeleteFileQuietly(partFiles[k]);
-        if (stop.load())
-            return;
-        if (joined.code != 0) {
-            row.problem =
-                engine::Texts::tr("the parts of the DjVu result could not be joined: %1")
-                    .arg(converterReason(kBundler, joined.code, joined.signal, joined.output));
-            return;
-        }
-    }
+    row.problem = writeDocument(partFiles, result, rowFolder);
+    row.steps.append(Step{QString::fromLatin1(kDocumentWriter), row.problem.isEmpty() ? 0 : 1, 0,
+                          row.problem.toUtf8()});
+    for (const QString& part : std::as_const(partFiles))
+        paths::DeleteFileQuietly(part);
+    if (!row.problem.isEmpty())
+        row.problem = engine::Texts::tr("the parts of the DjVu result could not be joined: %1")
+                          .arg(row.problem);
 }
 
 void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/ocr.h"
 
+#include "engine/bundle.h"
 #include "engine/checks.h"
 #include "engine/commands.h"
 #include "engine/outcome.h"
@@ -29,55 +30,6 @@ namespace vormelle::engine {
 
 namespace {
 
-constexpr char kTextTool[] = "djvused";
-
-// A DjVu box from a box with its origin at the top left, scaled to the DjVu page.
-QByteArray djvuBox(const QRect& box, const QSize& from, const QSize& to) {
-    const double sx = from.width() > 0 ? double(to.width()) / from.width() : 1;
-    const double sy = from.height() > 0 ? double(to.height()) / from.height() : 1;
-    const int x0 = qRound(box.left() * sx);
-    const int x1 = qRound((box.left() + box.width()) * sx);
-    const int y0 = to.height() - qRound((box.top() + box.height()) * sy);
-    const int y1 = to.height() - qRound(box.top() * sy);
-    return QByteArray::number(std::max(x0, 0)) + ' ' + QByteArray::number(std::max(y0, 0)) + ' ' +
-           QByteArray::number(std::min(x1, to.width())) + ' ' +
-           QByteArray::number(std::min(y1, to.height()));
-}
-
-// A djvused string: UTF-8 with quotes and backslashes escaped, control characters in octal.
-QByteArray quoted(const QString& text) {
-    QByteArray out = "\"";
-    for (const char c : text.toUtf8()) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            out += '\\';
-            out += QByteArray::number(u, 8).rightJustified(3, '0');
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
-}
-
-// Runs djvused to its end; "" when it ended with 0.
-QString runTextTool(const QStringList& arguments, const QString& workFolder,
-                    const std::atomic<bool>* stop, bool& stopped) {
-    const RunResult ran =
-        runToEnd({QStandardPaths::findExecutable(QString::fromLatin1(kTextTool)), arguments,
-                  converterEnvironment(workFolder, platform::localeIsUtf8())},
-                 stop);
-    if (ran.stopped) {
-        stopped = true;
-        return engine::Texts::tr("the conversion was stopped");
-    }
-    if (ran.code != 0 || ran.signal != 0)
-        return converterReason(kTextTool, ran.code, ran.signal, ran.output);
-    return {};
-}
-
 // One row of RGB as the grey Tesseract looks at.
 void toGrey(const uchar* rgb, int width, uchar* grey) {
     for (int x = 0; x < width; ++x)
@@ -86,23 +38,6 @@ void toGrey(const uchar* rgb, int width, uchar* grey) {
 }
 
 } // namespace
-
-QByteArray textLayerExpression(const PageText& page, const QSize& djvuPage) {
-    const QSize to = djvuPage.isValid() ? djvuPage : page.size;
-    QByteArray out =
-        "(page 0 0 " + QByteArray::number(to.width()) + ' ' + QByteArray::number(to.height());
-    for (const OcrParagraph& p : page.paragraphs) {
-        out += "\n (para " + djvuBox(p.box, page.size, to);
-        for (const OcrLine& l : p.lines) {
-            out += "\n  (line " + djvuBox(l.box, page.size, to);
-            for (const OcrWord& w : l.words)
-                out += "\n   (word " + djvuBox(w.box, page.size, to) + ' ' + quoted(w.text) + ')';
-            out += ')';
-        }
-        out += ')';
-    }
-    return out + ')';
-}
 
 PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind kind, int width,
                        int height, qsizetype stride, int dpi, const std::atomic<bool>* stop) {
@@ -115,29 +50,6 @@ PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind ki
         toGrey(row, width, grey.data() + size_t(y) * size_t(width));
     }
     return recognizer.recognize(grey.data(), width, height, 1, width, dpi, stop);
-}
-
-QByteArray pageTextCommands(int number, const PageText& text, const QSize& djvuPage) {
-    return "select " + QByteArray::number(number) + "\nset-txt\n" +
-           textLayerExpression(text, djvuPage) + "\n.\n";
-}
-
-QString runTextCommands(const QByteArray& commands, const QString& djvu, const QString& workFolder,
-                        const std::atomic<bool>* stop, bool& stopped) {
-    const QString scriptPath = workFolder + QStringLiteral("/text.dsed");
-    QFile scriptFile(scriptPath);
-    if (!scriptFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        scriptFile.write(commands) != commands.size() || !scriptFile.flush()) {
-        const QString why = scriptFile.errorString();
-        scriptFile.close();
-        QFile::remove(scriptPath);
-        return engine::Texts::tr("cannot write in the temporary folder: %1").arg(why);
-    }
-    scriptFile.close();
-    const QString problem = runTextTool(
-        {QStringLiteral("-s"), QStringLiteral("-f"), scriptPath, djvu}, workFolder, stop, stopped);
-    QFile::remove(scriptPath);
-    return problem;
 }
 
 namespace {
@@ -156,7 +68,7 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
         return result;
     }
 
-    QByteArray script;
+    std::map<int, codec::TextZone> texts; // by page number
     std::vector<uchar> pixels;
     while (reader.nextPage()) {
         const int number = reader.pageNumber();
@@ -193,25 +105,20 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             result.pagesWithout.append(number);
             continue;
         }
-        script += pageTextCommands(number, text, sizes[number - 1]);
+        texts[number] = textZones(text, sizes[number - 1]);
     }
     if (!reader.problem().isEmpty()) {
         result.problem = reader.problem();
         return result;
     }
-    if (script.isEmpty())
+    if (texts.empty())
         return result; // nothing found anywhere: the document stays as it is
 
-    // djvused saves in place: it works on a copy, which replaces the document when all is well.
+    // The document is written again with its pages' text, beside it, and replaces it when all
+    // is well.
     const QString copy = workFolder + QStringLiteral("/text.djvu");
     QFile::remove(copy);
-    if (!QFile::copy(djvu, copy)) {
-        result.problem = engine::Texts::tr("cannot write in the temporary folder: %1")
-                             .arg(engine::Texts::tr("the result could not be copied"));
-        QFile::remove(copy);
-        return result;
-    }
-    result.problem = runTextCommands(script, copy, workFolder, stop, result.stopped);
+    result.problem = writeDocument({djvu}, copy, workFolder, texts);
     // One rename: the document is either the old one or the one with text, never gone.
     if (result.problem.isEmpty() && ::rename(platform::encodePath(copy).constData(),
                                              platform::encodePath(djvu).constData()) != 0)
