@@ -1,3 +1,4 @@
+#include "engine/bundle.h"
 #include "engine/direct.h"
 #include "engine/engine.h"
 #include "engine/ocr.h"
@@ -81,57 +82,58 @@ engine::PageText oneWord(const QRect& box, const QString& text, const QSize& siz
 class OcrTest : public QObject {
     Q_OBJECT
 private slots:
-    void expressionTurnsAndEscapes_data();
-    void expressionTurnsAndEscapes();
+    void zonesTurnAndScale_data();
+    void zonesTurnAndScale();
     void recallAndBoxesOnBothRoutes_data();
     void recallAndBoxesOnBothRoutes();
     void turnedPageReadAsShown_data();
     void turnedPageReadAsShown();
     void umlautsWithGermanData();
     void everyPageOfAMultiPageFile();
-    void textToolDamagingTheDocumentCostsOnlyTheText_data();
-    void textToolDamagingTheDocumentCostsOnlyTheText();
+    void textGoesInWithoutDjvulibresTools_data();
+    void textGoesInWithoutDjvulibresTools();
     void pageWithoutTextIsNamedNotFailed();
     void stopLeavesTheDocumentAsItWas();
     void languageRefusals_data();
     void languageRefusals();
 };
 
-// Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one, scale to the DjVu page,
-// and words reach djvused as one quoted, escaped UTF-8 string.
-void OcrTest::expressionTurnsAndEscapes_data() {
+// Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one and scale to the DjVu
+// page; words go into the text layer as UTF-8, whatever they hold.
+void OcrTest::zonesTurnAndScale_data() {
     QTest::addColumn<QRect>("box");
     QTest::addColumn<QString>("word");
     QTest::addColumn<QSize>("djvuPage");
-    QTest::addColumn<QByteArray>("wordLine");
+    QTest::addColumn<QRect>("zone"); // xmin, ymin, xmax, ymax as left, top, right, bottom
     const QSize page(100, 200);
     QTest::newRow("plain") << QRect(10, 20, 30, 40) << "word" << page
-                           << QByteArray("(word 10 140 40 180 \"word\")");
-    QTest::newRow("quote and backslash") << QRect(0, 0, 5, 5) << "a\"b\\c" << page
-                                         << QByteArray("(word 0 195 5 200 \"a\\\"b\\\\c\")");
+                           << QRect(QPoint(10, 140), QPoint(40, 180));
+    QTest::newRow("quote and backslash")
+        << QRect(0, 0, 5, 5) << "a\"b\\c" << page << QRect(QPoint(0, 195), QPoint(5, 200));
     QTest::newRow("control character")
-        << QRect(0, 0, 5, 5) << "a\nb" << page << QByteArray("(word 0 195 5 200 \"a\\012b\")");
-    QTest::newRow("umlauts stay UTF-8")
-        << QRect(0, 190, 5, 10) << QString::fromUtf8("Größe") << page
-        << QByteArray("(word 0 0 5 10 \"Gr\xc3\xb6\xc3\x9f"
-                      "e\")");
+        << QRect(0, 0, 5, 5) << "a\nb" << page << QRect(QPoint(0, 195), QPoint(5, 200));
+    QTest::newRow("umlauts stay UTF-8") << QRect(0, 190, 5, 10) << QString::fromUtf8("Größe")
+                                        << page << QRect(QPoint(0, 0), QPoint(5, 10));
     QTest::newRow("scaled to a larger DjVu page") << QRect(10, 20, 30, 40) << "w" << QSize(200, 400)
-                                                  << QByteArray("(word 20 280 80 360 \"w\")");
+                                                  << QRect(QPoint(20, 280), QPoint(80, 360));
 }
 
-void OcrTest::expressionTurnsAndEscapes() {
+void OcrTest::zonesTurnAndScale() {
     QFETCH(QRect, box);
     QFETCH(QString, word);
     QFETCH(QSize, djvuPage);
-    QFETCH(QByteArray, wordLine);
-    const QByteArray expression =
-        engine::textLayerExpression(oneWord(box, word, QSize(100, 200)), djvuPage);
-    QVERIFY2(expression.startsWith("(page 0 0 " + QByteArray::number(djvuPage.width()) + ' ' +
-                                   QByteArray::number(djvuPage.height())),
-             expression.constData());
-    QVERIFY2(expression.contains(wordLine), expression.constData());
-    // One word per line: no line of the script is a lone "." that would end it early.
-    QCOMPARE(expression.count('\n'), 3);
+    QFETCH(QRect, zone);
+    const codec::TextZone page = engine::textZones(oneWord(box, word, QSize(100, 200)), djvuPage);
+    QCOMPARE(QSize(page.xmax, page.ymax), djvuPage);
+    QCOMPARE(page.children.size(), size_t(1));
+    const codec::TextZone& line = page.children[0].children.at(0);
+    QCOMPARE(line.kind, codec::TextZone::Kind::Line);
+    const codec::TextZone& w = line.children.at(0);
+    QCOMPARE(w.kind, codec::TextZone::Kind::Word);
+    QCOMPARE(QRect(QPoint(w.xmin, w.ymin), QPoint(w.xmax, w.ymax)), zone);
+    QCOMPARE(QString::fromStdString(w.text), word);
+    codec::Bytes payload;
+    QCOMPARE(codec::textLayerPayload(page, payload), codec::Error::None);
 }
 
 void OcrTest::recallAndBoxesOnBothRoutes_data() {
@@ -342,7 +344,7 @@ void OcrTest::stopLeavesTheDocumentAsItWas() {
     QCOMPARE(QDir(work).entryList(QDir::Files), QStringList{QStringLiteral("result.djvu")});
 }
 
-void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText_data() {
+void OcrTest::textGoesInWithoutDjvulibresTools_data() {
     QTest::addColumn<int>("pages");
     QTest::addColumn<int>("route");
     QTest::newRow("direct, one page") << 1 << int(Route::Direct);
@@ -350,16 +352,17 @@ void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText_data() {
     QTest::newRow("through a PDF, three pages") << 3 << int(Route::Pdf);
 }
 
-// djvused saves in place. One that empties the document and then fails must leave a whole
-// DjVu without text behind, never a damaged one.
-void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText() {
+// The codec writes the text and bundles the pages: with only the encoders on the PATH (no djvm,
+// no djvused) every page gets its words.
+void OcrTest::textGoesInWithoutDjvulibresTools() {
     QFETCH(int, pages);
     QFETCH(int, route);
     test::TestEnv env;
-    const QString fake = env.writeFile(
-        QStringLiteral("bin/djvused"),
-        "#!/bin/sh\nfor last; do :; done\n: > \"$last\"\necho 'djvused: broke it' >&2\nexit 1\n");
-    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString bin = env.path(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    for (const char* tool : {"cjb2", "c44"})
+        QVERIFY(QFile::link(QStandardPaths::findExecutable(QLatin1String(tool)),
+                            bin + QLatin1Char('/') + QLatin1String(tool)));
     QList<TextPage> painted;
     for (int i = 0; i < pages; ++i) {
         TextPageLayout layout;
@@ -367,19 +370,19 @@ void OcrTest::textToolDamagingTheDocumentCostsOnlyTheText() {
         layout.height = 400;
         painted.append(test::paintTextPage(layout));
     }
-    const QString tiff = env.path(QStringLiteral("broken.tif"));
+    const QString tiff = env.path(QStringLiteral("text.tif"));
     test::writeTextTiff(tiff, painted, true);
     const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(env.path(QStringLiteral("bin"))) + ':' + oldPath);
+    qputenv("PATH", QFile::encodeName(bin));
     const Run run = convertAll(ocrRequest(env, {tiff}, Route(route)));
     qputenv("PATH", oldPath);
     QVERIFY2(run.refusal.isEmpty(), qPrintable(run.refusal));
     const RowOutcome& row = run.rows[0];
     QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
-    QCOMPARE(engine::textLayerNote(row), QStringLiteral("no text layer: djvused: broke it"));
+    QCOMPARE(engine::textLayerNote(row), QString());
     QCOMPARE(test::decodeDjvu(row.output).size(), pages);
     for (int p = 1; p <= pages; ++p)
-        QVERIFY(test::hiddenWords(row.output, p).isEmpty());
+        QVERIFY(!test::hiddenWords(row.output, p).isEmpty());
 }
 
 // The refusal before a run says what to do: a name spelt in other letter case is no missing
