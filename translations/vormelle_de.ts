@@ -142,10 +142,6 @@
         <translation>die Datei hat keine Seiten</translation>
     </message>
     <message>
-        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvm must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvm müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
-    </message>
-    <message>
         <source>the existing %1 is write-protected</source>
         <translation>die vorhandene Datei %1 ist schreibgeschützt</translation>
     </message>
@@ -198,10 +194,6 @@
         <translation>für die Zeile konnte in %1 kein Ordner angelegt werden: %2</translation>
     </message>
     <message>
-        <source>the parts of the DjVu result could not be joined</source>
-        <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden</translation>
-    </message>
-    <message>
         <source>the parts of the DjVu result could not be joined: %1</source>
         <translation>die Teile des DjVu-Ergebnisses konnten nicht zusammengefügt werden: %1</translation>
     </message>
@@ -242,10 +234,6 @@
         <translation>Tesseract kann die Sprachen %1 nicht laden</translation>
     </message>
     <message>
-        <source>Nothing was converted: djvused was not found. The text layer is written with DjVuLibre&apos;s djvused, which must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: djvused wurde nicht gefunden. Die Textebene wird mit djvused aus DjVuLibre geschrieben, das im PATH liegen muss (Debian-Paket djvulibre-bin).</translation>
-    </message>
-    <message>
         <source>Nothing was converted: no language is given for the text layer.</source>
         <translation>Nichts wurde umgewandelt: Für die Textebene ist keine Sprache angegeben.</translation>
     </message>
@@ -264,10 +252,6 @@
     <message>
         <source>the DjVu result has fewer pages than the TIFF</source>
         <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
-    </message>
-    <message>
-        <source>the result could not be copied</source>
-        <translation>das Ergebnis konnte nicht kopiert werden</translation>
     </message>
     <message>
         <source>the converter could not be started</source>
@@ -512,6 +496,38 @@
     <message>
         <source>it exists and is not a Vormelle log; name a new file or an earlier log</source>
         <translation>es existiert und ist kein Vormelle-Protokoll; nennen Sie eine neue Datei oder ein früheres Protokoll</translation>
+    </message>
+    <message>
+        <source>the document would be larger than DjVu allows (2 GB or 65535 pages)</source>
+        <translation>das Dokument würde größer, als DjVu erlaubt (2 GB oder 65535 Seiten)</translation>
+    </message>
+    <message>
+        <source>a page is not DjVu that can be bundled</source>
+        <translation>eine Seite ist kein DjVu, das sich bündeln lässt</translation>
+    </message>
+    <message>
+        <source>a page file could not be read</source>
+        <translation>eine Seitendatei konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>cannot write in the temporary folder</source>
+        <translation>Schreiben im temporären Ordner nicht möglich</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>the pages could not be bundled</source>
+        <translation>die Seiten konnten nicht gebündelt werden</translation>
+    </message>
+    <message>
+        <source>the text could not be put into the pages</source>
+        <translation>der Text konnte nicht in die Seiten geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2 and c44 must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2 und c44 müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
     </message>
 </context>
 <context>
