@@ -18,7 +18,13 @@ namespace vormelle::codec {
 namespace {
 
 // The directory's flags: what a component is.
-enum : std::uint8_t { kShared = 0, kPage = 1, kThumbnails = 2 };
+// Shared annotations (pdf2djvu's shared_anno.iff) are a shared component DjVuLibre reads for
+// every page; it takes one such component per document.
+enum : std::uint8_t { kShared = 0, kPage = 1, kThumbnails = 2, kSharedAnnotations = 3 };
+
+bool isShared(std::uint8_t flags) {
+    return flags == kShared || flags == kSharedAnnotations;
+}
 
 // The format's limits: a 16-bit component count.
 constexpr std::size_t kMaxComponents = 0xffff;
@@ -111,6 +117,7 @@ struct DocumentWriter::Private {
     std::vector<Component> components;
     std::set<std::string> ids;
     std::set<std::string> sharedIds;
+    bool sharedAnnotations = false;
     int pages = 0;
 
     // Keeps a serialised FORM chunk, in memory or in the spool.
@@ -167,7 +174,9 @@ struct DocumentWriter::Private {
 
     void add(Component c) {
         ids.insert(c.id);
-        if (c.flags == kShared)
+        if (c.flags == kSharedAnnotations)
+            sharedAnnotations = true;
+        if (isShared(c.flags))
             sharedIds.insert(c.id);
         else
             ++pages;
@@ -337,8 +346,8 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
         const std::string type = c->formType();
         if ((l.flags == kPage &&
              (type != "DJVU" || c->children().empty() || c->children().front().name() != "INFO")) ||
-            (l.flags == kShared && type != "DJVI") || (l.flags == kThumbnails && type != "THUM") ||
-            l.flags > kThumbnails)
+            (isShared(l.flags) && type != "DJVI") || (l.flags == kThumbnails && type != "THUM") ||
+            l.flags > kSharedAnnotations)
             return Error::BadData;
         chunks.push_back(c);
         if (l.flags != kThumbnails)
@@ -352,7 +361,7 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
     std::map<std::string, std::string> renamed;
     std::set<std::string> taken = ids;
     for (const Listed& l : *listed) {
-        if (l.flags != kShared)
+        if (!isShared(l.flags))
             continue;
         const std::string id = freeId(validComponentId(l.id) ? l.id : "shared.djvi", taken);
         taken.insert(id);
@@ -373,6 +382,7 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
     const std::set<std::string> idsBefore = ids;
     const std::set<std::string> sharedBefore = sharedIds;
     const int pagesBefore = pages;
+    const bool annotationsBefore = sharedAnnotations;
     int local = 0;
     for (std::size_t i = 0; i < listed->size(); ++i) {
         const Listed& l = (*listed)[i];
@@ -381,7 +391,11 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
         Component c;
         c.flags = l.flags;
         Error e = Error::None;
-        if (l.flags == kShared) {
+        if (isShared(l.flags)) {
+            // A second document's shared annotations stay included by its pages, as a plain
+            // shared component.
+            if (l.flags == kSharedAnnotations && sharedAnnotations)
+                c.flags = kShared;
             c.id = renamed[l.id];
             e = fromFile(c, l.offset, l.size);
         } else {
@@ -416,6 +430,7 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
             components.resize(before);
             ids = idsBefore;
             sharedIds = sharedBefore;
+            sharedAnnotations = annotationsBefore;
             pages = pagesBefore;
             return e;
         }
