@@ -157,8 +157,11 @@ struct RunDisplay {
         if (row == creepRow)
             creepRow = -1;
         // What nobody expected is reported at the step it happened in, on this thread.
-        for (const auto& [statement, error] : outcome.errors)
-            rowStatement(form, statement, [&error] { std::rethrow_exception(error); });
+        // A named copy: clang does not let a lambda capture a structured binding.
+        for (const auto& [statement, caught] : outcome.errors) {
+            const std::exception_ptr error = caught;
+            rowStatement(form, statement, [error] { std::rethrow_exception(error); });
+        }
         rowStatement(form, 164, [&] {
             form.Label2->setText(runCount(finished, count, double(clock.elapsed()) / 1000));
             if (log)

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <csignal>
@@ -83,12 +84,21 @@ QString converterReason(const char* converter, qint32 result, int signal, const 
 }
 
 QString lastNonEmptyLine(const QByteArray& output) {
+    // DjVuLibre's tools end a failure with where it was thrown ("*** (c44.cpp:700)",
+    // "*** 'int main(int, char**)'") after the message itself ("*** [1-17556] cannot read pnm
+    // file header"): the program's insides, no reason for the user.
+    static const QRegularExpression thrownAt(QStringLiteral(R"(^\*\*\* (\(.*:\d+\)|'.*')$)"));
+    static const QRegularExpression messageHead(QStringLiteral(R"(^\*\*\* (\[[\d-]+\] )?)"));
     const QList<QByteArray> lines = output.split('\n');
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        const QByteArray trimmed = it->trimmed();
+        const QString line = QString::fromUtf8(it->trimmed());
         // tiff2pdf closes every failure with this line; the one before it says what failed.
-        if (!trimmed.isEmpty() && trimmed != kTiff2pdfClosingLine)
-            return QString::fromUtf8(trimmed);
+        if (line.isEmpty() || line == QLatin1String(kTiff2pdfClosingLine) ||
+            thrownAt.match(line).hasMatch())
+            continue;
+        const QString message = QString(line).remove(messageHead).trimmed();
+        if (!message.isEmpty())
+            return message;
     }
     return {};
 }

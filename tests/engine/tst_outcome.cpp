@@ -52,6 +52,15 @@ void OutcomeTest::reason_data() {
         << row({pdfMade, {p2d, engine::kStartFailed + 53}}) << "the converter could not be started";
     QTest::newRow("second failed")
         << row({pdfMade, {p2d, 1, 0, "Unable to load document\n"}}) << "Unable to load document";
+    QTest::newRow("DjVuLibre's message without where it was thrown")
+        << row({pdfMade,
+                {p2d, 1, 0,
+                 "*** [1-17556] cannot read pnm file header\n*** (c44.cpp:700)\n"
+                 "*** 'int main(int, char**)'\n"}})
+        << "cannot read pnm file header";
+    QTest::newRow("only where DjVuLibre threw: no reason line")
+        << row({pdfMade, {p2d, 1, 0, "*** (c44.cpp:700)\n*** 'int main(int, char**)'\n"}})
+        << "pdf2djvu ended with code 1";
     RowOutcome r = row({pdfMade, {p2d, 0}});
     r.problem = QStringLiteral("2 of 3 pages converted");
     QTest::newRow("check") << r << "2 of 3 pages converted";
