@@ -39,6 +39,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       Option3(new OptionButton(tr("Direct: exact pixels, small files (DjVuLibre)"), this)),
       Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
       Check1(new QCheckBox(tr("Make text searchable (OCR)"), this)),
+      Check2(new QCheckBox(tr("Join all files into one document"), this)),
       PushButton3(new QPushButton(tr("Stop"), this)), Label2(new QLabel(this)),
       unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
       m_encoderRow(new QWidget(this)) {
@@ -66,6 +67,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     PushButton3->setEnabled(false);
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Check2->setParent(m_encoderRow);
 
     placeControls();
     makeAccessible(*this);
@@ -120,13 +122,14 @@ void Form1::placeControls() {
     place(ProgressBar1, 120, 6160, 7800, 405);
     // The encoder row adds its height below everything else.
     place(Label1, 120, 6680, 840, 255);
-    place(m_encoderRow, 960, 6680, 5160, 815);
+    place(m_encoderRow, 960, 6680, 5160, 1095);
     place(Option3, 0, 0, 5160, 255);
     place(Option4, 0, 280, 5160, 255);
     place(Check1, 0, 560, 5160, 255);
+    place(Check2, 0, 840, 5160, 255);
     place(PushButton3, 6240, 6680, 1680, 405);
     place(Label2, 6240, 7110, 1680, 480);
-    setFixedSize(twipsX(8040), twipsY(7615));
+    setFixedSize(twipsX(8040), twipsY(7895));
 }
 
 void Form1::setMousePointer(int pointer) {

@@ -58,6 +58,8 @@ public:
     OptionButton* const Option4;
     // On the same row: whether a run adds a searchable text layer (OCR) to every page.
     QCheckBox* const Check1;
+    // And whether it joins every file's pages into one document.
+    QCheckBox* const Check2;
     // Beside the encoder row: stops a run (enabled only while one goes on), and below it how far
     // the run has come ("3 of 10").
     QPushButton* const PushButton3;
@@ -104,7 +106,7 @@ private:
 
     platform::Dialogs& m_dialogs;
     platform::Desktop& m_desktop;
-    QWidget* const m_encoderRow; // holds Option3, Option4 and Check1
+    QWidget* const m_encoderRow; // holds Option3, Option4, Check1 and Check2
     int m_mousePointer = Default;
     bool m_overrideActive = false;
     std::optional<QCursor> m_mouseIcon;

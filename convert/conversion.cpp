@@ -8,15 +8,19 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "engine/engine.h"
+#include "engine/join.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
 #include "engine/runner.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
+#include "platform/tempfolder.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -221,6 +225,66 @@ QString folderToOpen(const engine::RunRequest& request) {
     return request.inputs.isEmpty() ? QString() : paths::FolderOf(request.inputs.front());
 }
 
+// The joined document's name, asked once with a save dialog in the output folder; "" when the
+// user cancels.
+QString askJoinTarget(Form1& form, const QStringList& inputs) {
+    const QString folder =
+        form.Option1->isChecked() ? form.Text1->text() : paths::FolderOf(inputs.value(0));
+    QString suggested = QDir(folder).dirName();
+    if (suggested.isEmpty() || suggested == QLatin1String("."))
+        suggested = QStringLiteral("document");
+    QString target =
+        form.dialogs().saveFile(&form, Texts::tr("Join into one document"),
+                                QDir(folder).filePath(suggested + QStringLiteral(".djvu")),
+                                Texts::tr("DjVu documents (*.djvu)"));
+    if (!target.isEmpty() && QFileInfo(target).suffix().isEmpty())
+        target += QStringLiteral(".djvu");
+    return target;
+}
+
+// After the rows of a joining run: the document from all of them, or, when some failed and the
+// user agrees, from the others; otherwise nothing. What the closing box adds about it.
+QString joinInWindow(Form1& form, const QList<RowOutcome>& rows, const QString& target,
+                     bool stopped, engine::RunLog* log) {
+    const auto line = QStringLiteral("\r\n");
+    const QString name = paths::visible(target);
+    if (stopped)
+        return Texts::tr("%1 was not written.").arg(name);
+    const QStringList failed = engine::notJoined(rows);
+    if (failed.size() == rows.size())
+        return Texts::tr("%1 was not written.").arg(name);
+    if (!failed.isEmpty()) {
+        QStringList shown = failed.mid(0, engine::kListedFailures);
+        if (failed.size() > shown.size())
+            shown.append(Texts::tr("and %n more", nullptr, int(failed.size() - shown.size())));
+        const QString question =
+            Texts::tr("%n file(s) could not be converted:", nullptr, int(failed.size())) + line +
+            shown.join(line) + line + line + Texts::tr("Make %1 from the other files?").arg(name);
+        if (!form.dialogs().yesNo(&form, question, platform::Icon::Question)) {
+            if (log)
+                log->note(QStringLiteral("not joined: %1 file(s) failed").arg(failed.size()));
+            return Texts::tr("%1 was not written.").arg(name);
+        }
+    }
+    const engine::JoinResult joined = engine::joinDocument(rows, target);
+    if (!joined.problem.isEmpty()) {
+        if (log)
+            log->note(QStringLiteral("not joined: ") + joined.problem);
+        return Texts::tr("%1 was not written: %2").arg(name, joined.problem);
+    }
+    const QStringList pages = engine::joinedPages(joined);
+    if (log) {
+        log->note(QStringLiteral("joined into %1, %2 page(s):").arg(target).arg(joined.pages));
+        for (const QString& entry : pages)
+            log->note(entry);
+    }
+    QStringList listed = pages.mid(0, engine::kListedFailures);
+    if (pages.size() > listed.size())
+        listed.append(Texts::tr("and %n more", nullptr, int(pages.size() - listed.size())));
+    return Texts::tr("Joined into %1 (%n page(s)):", nullptr, joined.pages).arg(name) + line +
+           listed.join(line);
+}
+
 } // namespace
 
 QString runCount(int done, int count, double elapsedSeconds) {
@@ -265,7 +329,10 @@ void PushButton2_Click(Form1& form) {
     engine::RunRequest request;
     engine::RunChoices choices;
     QList<RowOutcome> rows;
-    QString refusal; // why the run converts nothing, said once instead of per row
+    QString refusal;    // why the run converts nothing, said once instead of per row
+    QString joinTarget; // the one document, when the run joins its files
+    QString joinNote;   // what the closing box says about it
+    std::optional<platform::PrivateFolder> staging;
 
     runNumbered(
         form, trace::PushButton2_Click, 100,
@@ -282,6 +349,11 @@ void PushButton2_Click(Form1& form) {
                 return paths::IsFolder(form.Text1->text()) || !form.Option1->isChecked() ? 108
                                                                                          : 182;
             case 108:
+                if (form.Check2->isChecked()) {
+                    joinTarget = askJoinTarget(form, form.files().files());
+                    if (joinTarget.isEmpty())
+                        return 186; // cancelled: nothing happens
+                }
                 form.setMousePointer(Form1::Hourglass);
                 engine.emplace(paths::programFolder());
                 activeRuns()[&form].engine = &*engine;
@@ -308,13 +380,26 @@ void PushButton2_Click(Form1& form) {
                     row.fileName = paths::FileNameOf(input);
                     rows.append(row);
                 }
-                rows = engine->convert(
-                    request, progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
+                if (!joinTarget.isEmpty()) {
+                    staging.emplace(platform::temporaryLocation(),
+                                    QString::fromLatin1(engine::kRunFolderPrefix));
+                    rows = engine::convertForJoin(
+                        *engine, request, staging->path(),
+                        progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
+                } else {
+                    rows = engine->convert(
+                        request, progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
+                }
                 return 164;
             case 164:
                 showOutcomes(form.files(), rows);
+                if (!joinTarget.isEmpty())
+                    joinNote = joinInWindow(form, rows, joinTarget, engine->stopped(),
+                                            log && log->isOpen() ? &*log : nullptr);
                 return 166;
             case 166:
+                if (staging)
+                    staging->remove();
                 if (engine)
                     engine->finish();
                 activeRuns().erase(&form);
@@ -341,16 +426,21 @@ void PushButton2_Click(Form1& form) {
                     !stopped && std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
                         return r.converted && engine::textLayerNote(r).isEmpty();
                     });
+                // A joined document's pages follow the box's own text.
+                const QString joined =
+                    joinNote.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + joinNote;
                 if (allConverted) {
-                    form.dialogs().ok(&form, Texts::tr("Done."));
+                    form.dialogs().ok(&form, Texts::tr("Done.") + joined);
                     return 186;
                 }
                 if (form.dialogs().okOpenFolder(
                         &form,
                         engine::closingText(rows, stopped,
-                                            log && log->isOpen() ? log->path() : QString()),
+                                            log && log->isOpen() ? log->path() : QString()) +
+                            joined,
                         platform::Icon::Warning))
-                    form.desktop().openFolder(folderToOpen(request));
+                    form.desktop().openFolder(joinTarget.isEmpty() ? folderToOpen(request)
+                                                                   : paths::FolderOf(joinTarget));
                 return 186;
             }
             case 182:

@@ -56,6 +56,10 @@ Command firstConverter(const QString& runFolder) {
     c.environment = converterEnvironment(runFolder, platform::localeIsUtf8());
     if (runFolder.isEmpty())
         return c;
+    if (!resources::carriesConverter()) {
+        c.program = resources::systemConverter();
+        return c;
+    }
     // Started through the loader from copies in memory, with the carried libraries preloaded:
     // it runs although the temporary folder may be mounted noexec, and the folder's path, which
     // may hold ":" (TMPDIR=/tmp/x:y), never becomes a library search path.

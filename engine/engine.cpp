@@ -105,6 +105,8 @@ QString Engine::prepare(Route route, const TextLayerChoice& text) {
 
 QString Engine::deploy() {
     // Without every tool file no row can convert: that is said once, and the run ends.
+    if (!resources::carriesConverter())
+        return {};
     for (const resources::ToolFile& tool : resources::toolFiles()) {
         try {
             writeToolFile(d->folder.path(), tool, resources::customResource(tool.id));
@@ -129,7 +131,7 @@ void Engine::abandon() {
 }
 
 void Engine::finish() {
-    if (d->folder.exists()) {
+    if (d->folder.exists() && resources::carriesConverter()) {
         for (const resources::ToolFile& tool : resources::toolFiles())
             paths::DeleteFileQuietly(toolPath(d->folder.path(), tool.id));
     }

@@ -296,4 +296,11 @@ void RunLog::write(int row, const RowOutcome& outcome) {
     writeAll((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
 }
 
+void RunLog::note(const QString& text) {
+    if (!m_file.isOpen())
+        return;
+    m_file.write((QStringLiteral("# ") + escapedForOneLine(text) + QLatin1Char('\n')).toUtf8());
+    m_file.flush();
+}
+
 } // namespace vormelle::engine

@@ -47,6 +47,9 @@ public:
     // One line: row number, outcome, seconds, pages, route, input, output, and the reason; for a
     // failed row the last lines its converters wrote follow, indented.
     void write(int row, const RowOutcome& outcome);
+    // A line about the run as a whole, such as where a joined document's files stand; written
+    // as a comment ("# ...") so the table's lines stay as they are.
+    void note(const QString& text);
 
 private:
     void writeHead(const RunRequest& request);

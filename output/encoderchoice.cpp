@@ -16,6 +16,7 @@ constexpr char kDirect[] = "Direct";
 constexpr char kPdf[] = "PDF";
 constexpr char kClickTrace[] = "in Tessary2021/08/31.Form1.Encoder_Click ";
 constexpr char kOcrClickTrace[] = "in Tessary2021/08/31.Form1.Check1_Click ";
+constexpr char kJoinClickTrace[] = "in Tessary2021/08/31.Form1.Check2_Click ";
 
 } // namespace
 
@@ -93,9 +94,26 @@ void Check1_Click(Form1& form) {
     });
 }
 
+bool storedJoin() {
+    try {
+        return settings::toBoolean(
+            settings::GetSetting(QString::fromLatin1(kJoinSetting), QStringLiteral("False")));
+    } catch (const BasicError&) {
+        return false;
+    }
+}
+
+void Check2_Click(Form1& form) {
+    runStatement(form, kJoinClickTrace, 100, [&form] {
+        settings::SaveSetting(QString::fromLatin1(kJoinSetting),
+                              settings::booleanText(form.Check2->isChecked()));
+    });
+}
+
 void restore(Form1& form) {
     (storedEncoder() == Encoder::Direct ? form.Option3 : form.Option4)->setChecked(true);
     form.Check1->setChecked(storedOcr());
+    form.Check2->setChecked(storedJoin());
 }
 
 void connect(Form1& form) {
@@ -103,6 +121,8 @@ void connect(Form1& form) {
         QObject::connect(option, &QAbstractButton::clicked, &form, [&form] { Option_Click(form); });
     QObject::connect(form.Check1, &QAbstractButton::clicked, &form,
                      [&form] { Check1_Click(form); });
+    QObject::connect(form.Check2, &QAbstractButton::clicked, &form,
+                     [&form] { Check2_Click(form); });
 }
 
 } // namespace vormelle::encoderchoice

@@ -61,6 +61,12 @@ engine::RunChoices chosenChoices(const Form1& form);
 // The check box's click handler: stores its state.
 void Check1_Click(Form1& form);
 
+// "Join all files into one document" (Check2), on the same row: stored under "Join" as "True"
+// or "False"; missing or unreadable means off. When set, "Start Converting" makes one document.
+inline constexpr char kJoinSetting[] = "Join";
+bool storedJoin();
+void Check2_Click(Form1& form);
+
 void connect(Form1& form);
 
 } // namespace encoderchoice

@@ -53,6 +53,11 @@ public:
     virtual QString browseForFolder(QWidget* owner, const QString& title,
                                     const QString& startFolder) = 0;
 
+    // The file to write, chosen in a save dialog that opens at `startPath` (a folder, or a
+    // folder and a suggested name); "" on cancel. `filter` is as Qt's: "DjVu (*.djvu)".
+    virtual QString saveFile(QWidget* owner, const QString& title, const QString& startPath,
+                             const QString& filter) = 0;
+
     // The typed answer, or "" on cancel.
     virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                              const QString& defaultAnswer) = 0;

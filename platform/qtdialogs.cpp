@@ -112,6 +112,13 @@ QString QtDialogs::browseForFolder(QWidget* owner, const QString& title,
     return chosen;
 }
 
+QString QtDialogs::saveFile(QWidget* owner, const QString& title, const QString& startPath,
+                            const QString& filter) {
+    // The dialog itself asks before an existing file is replaced.
+    return QFileDialog::getSaveFileName(owner, title.isEmpty() ? applicationTitle() : title,
+                                        startPath, filter);
+}
+
 QString QtDialogs::inputBox(QWidget* owner, const QString& prompt, const QString& title,
                             const QString& defaultAnswer) {
     QString shownPrompt = prompt;

@@ -12,6 +12,8 @@ public:
     QString openFiles(QWidget* owner, const OpenFilesRequest& request) override;
     QString browseForFolder(QWidget* owner, const QString& title,
                             const QString& startFolder) override;
+    QString saveFile(QWidget* owner, const QString& title, const QString& startPath,
+                     const QString& filter) override;
     QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                      const QString& defaultAnswer) override;
 };

@@ -36,6 +36,14 @@ const ToolFile& toolFile(int id) {
     throw BasicError(BasicError::InvalidProcedureCall);
 }
 
+bool carriesConverter() {
+    return names::kCarried;
+}
+
+QString systemConverter() {
+    return QString::fromLocal8Bit(names::kSystemTiff2pdf);
+}
+
 QByteArray customResource(int id) {
     QFile resource(QStringLiteral(":/CUSTOM/") + QString::number(id));
     if (!resource.open(QIODevice::ReadOnly))

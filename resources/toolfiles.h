@@ -19,6 +19,11 @@ struct ToolFile {
 const std::array<ToolFile, 4>& toolFiles();
 const ToolFile& toolFile(int id);
 
+// Whether this build carries the first converter (the default) or runs the system's, named by
+// systemConverter(). Without a carried one there is nothing to write out or remove.
+bool carriesConverter();
+QString systemConverter();
+
 // The bytes of resource `id` of type "CUSTOM"; throws BasicError when there is none.
 QByteArray customResource(int id);
 

@@ -83,6 +83,10 @@
         <source>Stop</source>
         <translation>Stopp</translation>
     </message>
+    <message>
+        <source>Join all files into one document</source>
+        <translation>Alle Dateien zu einem Dokument zusammenfügen</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::conversion::Texts</name>
@@ -121,6 +125,82 @@
     <message>
         <source>Done.</source>
         <translation>Fertig.</translation>
+    </message>
+    <message>
+        <source>Join into one document</source>
+        <translation>Zu einem Dokument zusammenfügen</translation>
+    </message>
+    <message>
+        <source>DjVu documents (*.djvu)</source>
+        <translation>DjVu-Dokumente (*.djvu)</translation>
+    </message>
+    <message>
+        <source>%1 was not written.</source>
+        <translation>%1 wurde nicht geschrieben.</translation>
+    </message>
+    <message numerus="yes">
+        <source>and %n more</source>
+        <translation>
+            <numerusform>und %n weitere</numerusform>
+            <numerusform>und %n weitere</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) could not be converted:</source>
+        <translation>
+            <numerusform>%n Datei konnte nicht umgewandelt werden:</numerusform>
+            <numerusform>%n Dateien konnten nicht umgewandelt werden:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Make %1 from the other files?</source>
+        <translation>%1 aus den anderen Dateien erstellen?</translation>
+    </message>
+    <message>
+        <source>%1 was not written: %2</source>
+        <translation>%1 wurde nicht geschrieben: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Joined into %1 (%n page(s)):</source>
+        <translation>
+            <numerusform>Zusammengefügt zu %1 (%n Seite):</numerusform>
+            <numerusform>Zusammengefügt zu %1 (%n Seiten):</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>vormelle::engine::JoinTexts</name>
+    <message>
+        <source>the result of %1 cannot be read back</source>
+        <translation>das Ergebnis von %1 kann nicht zurückgelesen werden</translation>
+    </message>
+    <message>
+        <source>no file was converted</source>
+        <translation>keine Datei wurde umgewandelt</translation>
+    </message>
+    <message>
+        <source>djvm was not found (Debian&apos;s package djvulibre-bin)</source>
+        <translation>djvm wurde nicht gefunden (Debian-Paket djvulibre-bin)</translation>
+    </message>
+    <message>
+        <source>the files could not be joined: %1</source>
+        <translation>die Dateien konnten nicht zusammengefügt werden: %1</translation>
+    </message>
+    <message>
+        <source>the joined document does not hold the pages of its files</source>
+        <translation>das zusammengefügte Dokument enthält nicht die Seiten seiner Dateien</translation>
+    </message>
+    <message>
+        <source>%1 could not be written: %2</source>
+        <translation>%1 konnte nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>page %1</source>
+        <translation>Seite %1</translation>
+    </message>
+    <message>
+        <source>pages %1-%2</source>
+        <translation>Seiten %1-%2</translation>
     </message>
 </context>
 <context>
@@ -627,10 +707,6 @@
 <context>
     <name>vormelle::program::Texts</name>
     <message>
-        <source>the stored output choice cannot be read (%1); give --output DIR or --beside</source>
-        <translation>die gespeicherte Wahl des Speicherorts kann nicht gelesen werden (%1); geben Sie --output ORDNER oder --beside an</translation>
-    </message>
-    <message>
         <source>converted</source>
         <translation>umgewandelt</translation>
     </message>
@@ -695,10 +771,6 @@
         <translation>unbekannte Option %1</translation>
     </message>
     <message>
-        <source>--output and --beside exclude each other</source>
-        <translation>--output und --beside schließen einander aus</translation>
-    </message>
-    <message>
         <source>%1 needs --convert</source>
         <translation>%1 gilt nur mit --convert</translation>
     </message>
@@ -711,70 +783,152 @@
         <translation>%1: Datei oder Ordner nicht gefunden</translation>
     </message>
     <message>
-        <source>Usage: vormelle [FILE|FOLDER]...
-       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]
-                [--jobs N] [--log FILE] [--ocr[=LANGS]] [--print0]
-                FILE|FOLDER...
-
-Converts TIFF images into DjVu documents.
-
-Without --convert, opens the window with the files already listed; a folder adds
-the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
-
-  --convert          convert without a window, and end
-  --output DIR       write the results into DIR
-  --beside           write each result next to its original
-                     (neither: the choice last made in the window)
-  --encoder ENCODER  direct (DjVuLibre&apos;s encoders) or pdf (tiff2pdf, pdf2djvu)
-  --jobs N           convert N files at a time, 1 to 16
-  --log FILE         write a record of every file into FILE (a new file, or
-                     an earlier log, which is added to)
-  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)
-  --print0           end each result&apos;s name on stdout with a NUL, not a newline,
-                     and print it unescaped
-  -h, --help         show this help and end
-      --version      show the version and end
-
-Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,
-3 nothing could run.
-</source>
-        <translation>Aufruf: vormelle [DATEI|ORDNER]...
-        vormelle --convert [--output ORDNER | --beside] [--encoder direct|pdf]
-                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]] [--print0]
-                 DATEI|ORDNER...
-
-Wandelt TIFF-Bilder in DjVu-Dokumente um.
-
-Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste;
-ein Ordner fügt die TIFF-Dateien (*.tif, *.tiff) darin und in seinen
-Unterordnern hinzu.
-
-  --convert           ohne Fenster umwandeln und enden
-  --output ORDNER     die Ergebnisse in ORDNER schreiben
-  --beside            jedes Ergebnis neben sein Original schreiben
-                      (fehlen beide: die zuletzt im Fenster getroffene Wahl)
-  --encoder ENCODER   direct (DjVuLibres Encoder) oder pdf (tiff2pdf, pdf2djvu)
-  --jobs N            N Dateien gleichzeitig umwandeln, 1 bis 16
-  --log DATEI         zu jeder Datei einen Eintrag in DATEI schreiben (eine neue
-                      Datei oder ein früheres Protokoll, das ergänzt wird)
-  --ocr[=SPRACHEN]    mit Tesseract eine Textebene hinzufügen, in SPRACHEN
-                      (etwa deu+eng)
-  --print0            jeden Ergebnisnamen auf stdout mit NUL statt Zeilenumbruch
-                      beenden und unmaskiert ausgeben
-  -h, --help          diese Hilfe zeigen und enden
-      --version       die Version zeigen und enden
-
-Rückgabewert von --convert: 0 alle umgewandelt, 1 einige fehlgeschlagen,
-2 Aufruffehler, 3 nichts konnte laufen.
-</translation>
-    </message>
-    <message>
         <source>--log %1: %2; nothing was converted</source>
         <translation>--log %1: %2; nichts wurde umgewandelt</translation>
     </message>
     <message>
         <source>the log %1 could not be written: %2</source>
         <translation>das Protokoll %1 konnte nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>stopped: %1 not written</source>
+        <translation>angehalten: %1 nicht geschrieben</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) failed; %1 not written (--join-partial joins the others)</source>
+        <translation>
+            <numerusform>%n Datei fehlgeschlagen; %1 nicht geschrieben (--join-partial fügt die anderen zusammen)</numerusform>
+            <numerusform>%n Dateien fehlgeschlagen; %1 nicht geschrieben (--join-partial fügt die anderen zusammen)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>not joined: %1</source>
+        <translation>nicht zusammengefügt: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>joined into %1, %n page(s):</source>
+        <translation>
+            <numerusform>zusammengefügt zu %1, %n Seite:</numerusform>
+            <numerusform>zusammengefügt zu %1, %n Seiten:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>exists; left alone</source>
+        <translation>existiert; bleibt unverändert</translation>
+    </message>
+    <message>
+        <source>skipped: %1 exists</source>
+        <translation>übersprungen: %1 existiert</translation>
+    </message>
+    <message>
+        <source>no folder for the joined files: %1</source>
+        <translation>kein Ordner für die zusammenzufügenden Dateien: %1</translation>
+    </message>
+    <message>
+        <source>--join takes the document&apos;s file name, not a folder</source>
+        <translation>--join nimmt den Dateinamen des Dokuments, keinen Ordner</translation>
+    </message>
+    <message>
+        <source>--output, --beside and --join exclude each other</source>
+        <translation>--output, --beside und --join schließen einander aus</translation>
+    </message>
+    <message>
+        <source>--join-partial needs --join FILE</source>
+        <translation>--join-partial gilt nur mit --join DATEI</translation>
+    </message>
+    <message>
+        <source>--convert needs --output DIR, --beside or --join FILE</source>
+        <translation>--convert braucht --output ORDNER, --beside oder --join DATEI</translation>
+    </message>
+    <message>
+        <source>Usage: vormelle [FILE|FOLDER]...
+       vormelle --convert (--output DIR | --beside | --join FILE.djvu)
+                [--encoder direct|pdf] [--jobs N] [--log FILE] [--ocr[=LANGS]]
+                [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...
+
+Converts TIFF images into DjVu documents.
+
+Without --convert, opens the window with the files already listed; a folder adds
+the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
+
+  --convert          convert without a window, and end; a folder stands for the
+                     TIFF files of its tree
+  --output DIR       write the results into DIR
+  --beside           write each result next to its original
+  --join FILE.djvu   join all pages into one document, file after file
+  --join-partial     with --join: when some files fail, join the others
+                     (without it, nothing is written)
+  --skip-existing    leave results that already exist alone
+  --encoder ENCODER  direct (DjVuLibre&apos;s encoders, the default) or pdf
+                     (tiff2pdf, pdf2djvu)
+  --jobs N           convert N files at a time, 1 to 16 (default: the cores, at
+                     most 8)
+  --log FILE         write a record of every file into FILE (a new file, or
+                     an earlier log, which is added to)
+  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng;
+                     default: the window&apos;s OCR languages, or English and the
+                     user&apos;s language)
+  --print0           end each result&apos;s name on stdout with a NUL, not a newline,
+                     and print it unescaped
+  -h, --help         show this help and end
+      --version      show the version and end
+
+The window&apos;s stored choices do not change a --convert run.
+
+Exit status:
+  0    all converted (or skipped as existing)
+  1    some files failed
+  2    usage error
+  3    nothing could run (no converter, no output folder, no TIFF files)
+  130  stopped by Ctrl-C (SIGINT)
+  143  stopped by SIGTERM
+</source>
+        <translation>Aufruf: vormelle [DATEI|ORDNER]...
+       vormelle --convert (--output ORDNER | --beside | --join DATEI.djvu)
+                [--encoder direct|pdf] [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]]
+                [--skip-existing] [--join-partial] [--print0] DATEI|ORDNER...
+
+Wandelt TIFF-Bilder in DjVu-Dokumente um.
+
+Ohne --convert öffnet sich das Fenster mit den Dateien schon in der Liste; ein
+Ordner fügt die TIFF-Dateien (*.tif, *.tiff) in ihm und seinen Unterordnern hinzu.
+
+  --convert          ohne Fenster umwandeln und enden; ein Ordner steht für die
+                     TIFF-Dateien seines Baums
+  --output ORDNER    die Ergebnisse in ORDNER schreiben
+  --beside           jedes Ergebnis neben sein Original schreiben
+  --join DATEI.djvu  alle Seiten zu einem Dokument zusammenfügen, Datei für Datei
+  --join-partial     mit --join: wenn Dateien scheitern, die anderen zusammenfügen
+                     (ohne dies wird nichts geschrieben)
+  --skip-existing    vorhandene Ergebnisse unverändert lassen
+  --encoder ENCODER  direct (DjVuLibres Encoder, die Vorgabe) oder pdf
+                     (tiff2pdf, pdf2djvu)
+  --jobs N           N Dateien zugleich umwandeln, 1 bis 16 (Vorgabe: die Kerne,
+                     höchstens 8)
+  --log DATEI        ein Protokoll jeder Datei in DATEI schreiben (eine neue
+                     Datei oder ein früheres Protokoll, das ergänzt wird)
+  --ocr[=SPRACHEN]   eine Textebene mit Tesseract hinzufügen, in SPRACHEN (etwa
+                     deu+eng; Vorgabe: die OCR-Sprachen des Fensters, sonst
+                     Englisch und die Sprache des Benutzers)
+  --print0           jeden Ergebnisnamen auf stdout mit NUL statt Zeilenumbruch
+                     beenden und unmaskiert ausgeben
+  -h, --help         diese Hilfe zeigen und enden
+      --version      die Version zeigen und enden
+
+Die gespeicherten Einstellungen des Fensters ändern einen --convert-Lauf nicht.
+
+Exit-Status:
+  0    alles umgewandelt (oder als vorhanden übersprungen)
+  1    einige Dateien fehlgeschlagen
+  2    Aufruffehler
+  3    nichts konnte laufen (kein Konverter, kein Zielordner, keine TIFF-Dateien)
+  130  durch Strg-C angehalten (SIGINT)
+  143  durch SIGTERM angehalten
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;vormelle --help&apos; for more information.</source>
+        <translation>„vormelle --help“ gibt weitere Informationen.</translation>
     </message>
 </context>
 <context>

@@ -2,9 +2,8 @@
 
 #include "app/paths/paths.h"
 #include "app/program/texts.h"
-#include "app/settingsstore.h"
-#include "app/startupenv.h"
 #include "engine/engine.h"
+#include "engine/join.h"
 #include "engine/outcome.h"
 #include "engine/runlog.h"
 #include "inputs/addfolder.h"
@@ -13,6 +12,7 @@
 #include "platform/basicerror.h"
 #include "platform/directory.h"
 #include "platform/filesystem.h"
+#include "platform/tempfolder.h"
 
 #include <QCoreApplication>
 
@@ -78,35 +78,17 @@ void addFolderTree(const QString& top, QStringList& files, QStringList* unreadab
     }
 }
 
-// The window's stored output choice: the first option into its folder (by default, into the
-// desktop folder), the second, or neither, beside the originals.
-std::optional<engine::OutputRule> storedOutputRule() {
-    const auto option = [](const char* key, const char* absent) {
-        return settings::toBoolean(
-            settings::GetSetting(QString::fromLatin1(key), QString::fromLatin1(absent)));
-    };
-    engine::OutputRule rule;
-    try {
-        // The two are option buttons: the second, when set, clears the first.
-        rule.toFolder = option("Option1", "1") && !option("Option2", "0");
-        if (rule.toFolder)
-            rule.folder = settings::hasSetting(QStringLiteral("Text1"))
-                              ? settings::GetSetting(QStringLiteral("Text1"), QString())
-                              : startup::DesktopFolder();
-    } catch (const BasicError& e) {
-        complain(program::Texts::tr("the stored output choice cannot be read (%1); give --output "
-                                    "DIR or --beside")
-                     .arg(e.description()));
-        return std::nullopt;
-    }
-    return rule;
+engine::Route routeFor(cli::CommandLine::Encoder encoder) {
+    return encoder == cli::CommandLine::Encoder::Pdf ? engine::Route::Pdf : engine::Route::Direct;
 }
 
 // What stderr shows while the run goes: a bar on a terminal, a line per file elsewhere.
 class Progress final {
 public:
-    Progress(int count, bool print0)
-        : m_count(count), m_terminal(::isatty(STDERR_FILENO) == 1), m_print0(print0) {
+    // `listResults`: each result's path goes to stdout (not for a join, whose files are parts).
+    Progress(int count, bool listResults, bool print0)
+        : m_count(count), m_terminal(::isatty(STDERR_FILENO) == 1), m_listResults(listResults),
+          m_print0(print0) {
         if (m_terminal)
             print(stderr, progressLine(0, m_count));
     }
@@ -136,11 +118,11 @@ public:
         if (row.converted && !textNote.isEmpty())
             complain(input + QStringLiteral(": ") + converted);
         // One name a line, escaped as on stderr, or the bytes as they are after --print0.
-        if (row.converted && m_print0) {
+        if (row.converted && m_listResults && m_print0) {
             const QByteArray name = platform::encodePath(row.output);
             std::fwrite(name.constData(), 1, size_t(name.size()) + 1, stdout);
             std::fflush(stdout);
-        } else if (row.converted) {
+        } else if (row.converted && m_listResults) {
             print(stdout, engine::escapedForOneLine(row.output) + QLatin1Char('\n'));
         }
         if (m_terminal)
@@ -156,8 +138,44 @@ private:
     int m_count;
     int m_done = 0;
     bool m_terminal;
+    bool m_listResults;
     bool m_print0;
 };
+
+// The document of a --join run from its converted rows: only when all converted, or the others
+// with --join-partial. Returns the status the join alone gives.
+int joinRows(const cli::CommandLine& command, const QList<RowOutcome>& rows, bool stopped,
+             engine::RunLog& log) {
+    const QStringList failed = engine::notJoined(rows);
+    if (stopped) {
+        complain(program::Texts::tr("stopped: %1 not written")
+                     .arg(engine::escapedForOneLine(command.joinFile)));
+        return cli::kExitSomeFailed;
+    }
+    if (!failed.isEmpty() && !command.joinPartial) {
+        complain(program::Texts::tr("%n file(s) failed; %1 not written (--join-partial joins "
+                                    "the others)",
+                                    nullptr, int(failed.size()))
+                     .arg(engine::escapedForOneLine(command.joinFile)));
+        return cli::kExitSomeFailed;
+    }
+    const engine::JoinResult joined = engine::joinDocument(rows, command.joinFile);
+    if (!joined.problem.isEmpty()) {
+        complain(engine::escapedForOneLine(command.joinFile) + QStringLiteral(": ") +
+                 joined.problem);
+        log.note(program::Texts::tr("not joined: %1").arg(joined.problem));
+        return cli::kExitSomeFailed;
+    }
+    const QStringList pages = engine::joinedPages(joined);
+    log.note(program::Texts::tr("joined into %1, %n page(s):", nullptr, joined.pages)
+                 .arg(command.joinFile));
+    for (const QString& line : pages) {
+        complain(line);
+        log.note(line);
+    }
+    print(stdout, engine::escapedForOneLine(command.joinFile) + QLatin1Char('\n'));
+    return failed.isEmpty() ? cli::kExitConverted : cli::kExitSomeFailed;
+}
 
 } // namespace
 
@@ -206,44 +224,56 @@ int run(const cli::CommandLine& command) {
         return cli::kExitCannotRun;
     }
 
+    const bool joining = command.destination == cli::CommandLine::Destination::Join;
     switch (command.destination) {
     case cli::CommandLine::Destination::Folder:
         request.output = {true, command.outputFolder};
         break;
+    case cli::CommandLine::Destination::Join:
+        // The document's folder must be there; the files' own results stay in the run's folder.
+        request.output = {true, paths::FolderOf(command.joinFile)};
+        break;
     case cli::CommandLine::Destination::Beside:
+    case cli::CommandLine::Destination::None:
         request.output = {false, {}};
         break;
-    case cli::CommandLine::Destination::Stored: {
-        const std::optional<engine::OutputRule> stored = storedOutputRule();
-        if (!stored)
-            return cli::kExitCannotRun;
-        request.output = *stored;
-        break;
-    }
     }
     if (request.output.toFolder && !paths::IsFolder(request.output.folder)) {
         complain(engine::escapedForOneLine(request.output.folder) + QStringLiteral(": ") +
                  program::Texts::tr("Folder does not exist. Please select another folder."));
         return cli::kExitCannotRun;
     }
-    // What the command line leaves open, the window's stored choices say.
-    const engine::RunChoices stored = encoderchoice::storedChoices();
-    request.jobs = command.jobs > 0 ? command.jobs : stored.jobs;
-    switch (command.encoder) {
-    case cli::CommandLine::Encoder::Direct:
-        request.route = engine::Route::Direct;
-        break;
-    case cli::CommandLine::Encoder::Pdf:
-        request.route = engine::Route::Pdf;
-        break;
-    case cli::CommandLine::Encoder::Unset:
-        request.route = stored.route;
-        break;
-    }
+    // The window's "Jobs" is the window's: a script gets the same default on every machine.
+    request.jobs = command.jobs > 0 ? command.jobs : engine::jobsFromSetting(QString());
+    request.route = routeFor(command.encoder);
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
     request.text.languages =
-        command.ocrLanguages.isEmpty() ? stored.text.languages : command.ocrLanguages;
+        command.ocrLanguages.isEmpty() ? encoderchoice::storedOcrLanguages() : command.ocrLanguages;
+
+    if (command.skipExisting && joining && paths::FileExists(command.joinFile)) {
+        complain(engine::escapedForOneLine(command.joinFile) + QStringLiteral(": ") +
+                 program::Texts::tr("exists; left alone"));
+        return cli::kExitConverted;
+    }
+    qsizetype skipped = 0;
+    if (command.skipExisting && !joining) {
+        const engine::PlannedOutputs plan = engine::planOutputs(request.inputs, request.output);
+        QStringList rest;
+        for (qsizetype i = 0; i < request.inputs.size(); ++i) {
+            if (!paths::FileExists(plan.outputs[i])) {
+                rest.append(request.inputs[i]);
+                continue;
+            }
+            ++skipped;
+            complain(engine::escapedForOneLine(request.inputs[i]) + QStringLiteral(": ") +
+                     program::Texts::tr("skipped: %1 exists")
+                         .arg(engine::escapedForOneLine(plan.outputs[i])));
+        }
+        request.inputs = rest;
+        if (request.inputs.isEmpty())
+            return unreadable.isEmpty() ? cli::kExitConverted : cli::kExitSomeFailed;
+    }
 
     engine::Engine engine(paths::programFolder());
     QString refusal = engine.prepare(request.route, request.text);
@@ -278,7 +308,7 @@ int run(const cli::CommandLine& command) {
         log.emplace(engine::RunLog::newPathIn(engine::defaultLogFolder()), request);
     }
 
-    Progress progress(int(request.inputs.size()), command.print0);
+    Progress progress(int(request.inputs.size()), !joining, command.print0);
     engine::RunCallbacks callbacks;
     callbacks.rowFinished = [&](int row, const RowOutcome& outcome) {
         log->write(row, outcome);
@@ -290,9 +320,21 @@ int run(const cli::CommandLine& command) {
     };
     if (g_stopSignal != 0)
         engine.stop(); // asked before the first row: none is begun
+    std::optional<platform::PrivateFolder> staging;
+    if (joining) {
+        try {
+            staging.emplace(platform::temporaryLocation(),
+                            QString::fromLatin1(engine::kRunFolderPrefix));
+        } catch (const BasicError& e) {
+            engine.finish();
+            complain(program::Texts::tr("no folder for the joined files: %1").arg(e.description()));
+            return cli::kExitCannotRun;
+        }
+    }
     QList<RowOutcome> rows;
     try {
-        rows = engine.convert(request, callbacks);
+        rows = joining ? engine::convertForJoin(engine, request, staging->path(), callbacks)
+                       : engine.convert(request, callbacks);
     } catch (const std::system_error& e) {
         // Not one worker thread could be started.
         engine.finish();
@@ -301,6 +343,14 @@ int run(const cli::CommandLine& command) {
     }
     engine.finish();
     progress.end();
+    if (joining) {
+        const int status = joinRows(command, rows, engine.stopped(), *log);
+        staging->remove();
+        if (engine.stopped())
+            return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);
+        return status != cli::kExitConverted || !unreadable.isEmpty() ? cli::kExitSomeFailed
+                                                                      : cli::kExitConverted;
+    }
 
     const qsizetype converted =
         std::count_if(rows.begin(), rows.end(), [](const RowOutcome& r) { return r.converted; });

@@ -16,7 +16,7 @@ namespace {
 using Action = CommandLine::Action;
 
 // Options of --convert that take a value, given as "--name VALUE" or "--name=VALUE".
-const QList<QByteArray> kValued = {"--output", "--encoder", "--jobs", "--log"};
+const QList<QByteArray> kValued = {"--output", "--encoder", "--jobs", "--log", "--join"};
 
 QString absolute(const QString& path, const QString& currentFolder) {
     if (path.startsWith(QLatin1Char('/')) || currentFolder.isEmpty())
@@ -99,6 +99,12 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             if (name == "--output") {
                 result.destination = CommandLine::Destination::Folder;
                 result.outputFolder = absolute(platform::decodePath(value), currentFolder);
+            } else if (name == "--join") {
+                result.destination = CommandLine::Destination::Join;
+                result.joinFile = absolute(platform::decodePath(value), currentFolder);
+                if (result.joinFile.endsWith(QLatin1Char('/')))
+                    return usageError(
+                        program::Texts::tr("--join takes the document's file name, not a folder"));
             } else if (name == "--log") {
                 result.logFile = absolute(platform::decodePath(value), currentFolder);
             } else if (name == "--encoder") {
@@ -132,6 +138,14 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             result.destination = CommandLine::Destination::Beside;
             continue;
         }
+        if (equals < 0 && name == "--join-partial") {
+            result.joinPartial = true;
+            continue;
+        }
+        if (equals < 0 && name == "--skip-existing") {
+            result.skipExisting = true;
+            continue;
+        }
         if (name == "--ocr") {
             result.ocr = true;
             if (equals >= 0) {
@@ -147,8 +161,13 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         return usageError(program::Texts::tr("unknown option %1").arg(shown(argument)));
     }
 
-    if (seen.contains("--output") && seen.contains("--beside"))
-        return usageError(program::Texts::tr("--output and --beside exclude each other"));
+    int destinations = 0;
+    for (const char* option : {"--output", "--beside", "--join"})
+        destinations += seen.contains(option) ? 1 : 0;
+    if (destinations > 1)
+        return usageError(program::Texts::tr("--output, --beside and --join exclude each other"));
+    if (seen.contains("--join-partial") && !seen.contains("--join"))
+        return usageError(program::Texts::tr("--join-partial needs --join FILE"));
     if (result.action != Action::Convert) {
         for (const QByteArray& option : seen) {
             if (option != "--convert")
@@ -156,6 +175,10 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         }
     } else if (result.inputs.isEmpty()) {
         return usageError(program::Texts::tr("--convert needs at least one FILE or FOLDER"));
+    } else if (destinations == 0) {
+        // Never the window's stored folder: a script's results must not depend on it.
+        return usageError(
+            program::Texts::tr("--convert needs --output DIR, --beside or --join FILE"));
     }
     return result;
 }
@@ -163,31 +186,51 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
 QString usage() {
     return program::Texts::tr(
         "Usage: vormelle [FILE|FOLDER]...\n"
-        "       vormelle --convert [--output DIR | --beside] [--encoder direct|pdf]\n"
-        "                [--jobs N] [--log FILE] [--ocr[=LANGS]] [--print0]\n"
-        "                FILE|FOLDER...\n"
+        "       vormelle --convert (--output DIR | --beside | --join FILE.djvu)\n"
+        "                [--encoder direct|pdf] [--jobs N] [--log FILE] [--ocr[=LANGS]]\n"
+        "                [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...\n"
         "\n"
         "Converts TIFF images into DjVu documents.\n"
         "\n"
         "Without --convert, opens the window with the files already listed; a folder adds\n"
         "the TIFF files (*.tif, *.tiff) in it and in its sub-folders.\n"
         "\n"
-        "  --convert          convert without a window, and end\n"
+        "  --convert          convert without a window, and end; a folder stands for the\n"
+        "                     TIFF files of its tree\n"
         "  --output DIR       write the results into DIR\n"
         "  --beside           write each result next to its original\n"
-        "                     (neither: the choice last made in the window)\n"
-        "  --encoder ENCODER  direct (DjVuLibre's encoders) or pdf (tiff2pdf, pdf2djvu)\n"
-        "  --jobs N           convert N files at a time, 1 to 16\n"
+        "  --join FILE.djvu   join all pages into one document, file after file\n"
+        "  --join-partial     with --join: when some files fail, join the others\n"
+        "                     (without it, nothing is written)\n"
+        "  --skip-existing    leave results that already exist alone\n"
+        "  --encoder ENCODER  direct (DjVuLibre's encoders, the default) or pdf\n"
+        "                     (tiff2pdf, pdf2djvu)\n"
+        "  --jobs N           convert N files at a time, 1 to 16 (default: the cores, at\n"
+        "                     most 8)\n"
         "  --log FILE         write a record of every file into FILE (a new file, or\n"
         "                     an earlier log, which is added to)\n"
-        "  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng)\n"
+        "  --ocr[=LANGS]      add a text layer with Tesseract, in LANGS (such as deu+eng;\n"
+        "                     default: the window's OCR languages, or English and the\n"
+        "                     user's language)\n"
         "  --print0           end each result's name on stdout with a NUL, not a newline,\n"
         "                     and print it unescaped\n"
         "  -h, --help         show this help and end\n"
         "      --version      show the version and end\n"
         "\n"
-        "Exit status of --convert: 0 all converted, 1 some failed, 2 usage error,\n"
-        "3 nothing could run.\n");
+        "The window's stored choices do not change a --convert run.\n"
+        "\n"
+        "Exit status:\n"
+        "  0    all converted (or skipped as existing)\n"
+        "  1    some files failed\n"
+        "  2    usage error\n"
+        "  3    nothing could run (no converter, no output folder, no TIFF files)\n"
+        "  130  stopped by Ctrl-C (SIGINT)\n"
+        "  143  stopped by SIGTERM\n");
+}
+
+QString usageErrorText(const QString& error) {
+    return QStringLiteral("vormelle: ") + error + QLatin1Char('\n') +
+           program::Texts::tr("Try 'vormelle --help' for more information.") + QLatin1Char('\n');
 }
 
 QString version() {

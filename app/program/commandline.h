@@ -11,8 +11,9 @@ namespace vormelle::commandline {
 // of widgets; the program acts on it.
 struct CommandLine {
     enum class Action { Window, Convert, Help, Version, UsageError };
-    enum class Destination { Stored, Folder, Beside };
-    enum class Encoder { Unset, Direct, Pdf };
+    // None only outside --convert: a run names where its results go.
+    enum class Destination { None, Folder, Beside, Join };
+    enum class Encoder { Direct, Pdf };
 
     Action action = Action::Window;
     // The files and folders given, as full paths, in the order given.
@@ -21,9 +22,12 @@ struct CommandLine {
     QString error;
 
     // Options of --convert.
-    Destination destination = Destination::Stored; // Stored: the window's stored choice
-    QString outputFolder;                          // with Destination::Folder
-    Encoder encoder = Encoder::Unset;
+    Destination destination = Destination::None;
+    QString outputFolder;     // with Destination::Folder
+    QString joinFile;         // with Destination::Join: the one document
+    bool joinPartial = false; // join the files that converted when others failed
+    bool skipExisting = false;
+    Encoder encoder = Encoder::Direct;
     int jobs = 0; // 0: not given
     QString logFile;
     bool print0 = false; // results on stdout as they are, each ended by a NUL
@@ -31,7 +35,8 @@ struct CommandLine {
     QString ocrLanguages; // empty: the default languages
 };
 
-// Exit statuses of the program.
+// Exit statuses of the program; a run stopped by SIGINT or SIGTERM ends with 128 plus the
+// signal's number (130, 143).
 inline constexpr int kExitConverted = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -42,6 +47,8 @@ inline constexpr int kExitCannotRun = 3;
 CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFolder);
 
 QString usage();
+// What a usage error prints: "vormelle: ERROR" and where the help is, two lines.
+QString usageErrorText(const QString& error);
 QString version();
 
 } // namespace vormelle::commandline

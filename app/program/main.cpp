@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
         print(stdout, cli::version() + QLatin1Char('\n'));
         return 0;
     case cli::CommandLine::Action::UsageError:
-        print(stderr, QStringLiteral("vormelle: %1\n\n").arg(command.error) + cli::usage());
+        print(stderr, cli::usageErrorText(command.error));
         return cli::kExitUsage;
     case cli::CommandLine::Action::Convert:
         return vormelle::batch::run(command);

@@ -46,6 +46,9 @@ public:
     }
     QString openFiles(QWidget*, const platform::OpenFilesRequest&) override { return {}; }
     QString browseForFolder(QWidget*, const QString&, const QString&) override { return folder; }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
     QString inputBox(QWidget*, const QString&, const QString&, const QString&) override {
         return extension;
     }

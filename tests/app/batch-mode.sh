@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vormelle --convert end to end with the real converters: which files a folder gives, exit
-# statuses, what goes to stdout and stderr, the log, the stored output choice, the terminal's
-# bar, and a stop by SIGINT or SIGTERM that leaves nothing behind.
+# statuses, what goes to stdout and stderr, the log, that stored window choices change nothing,
+# --skip-existing, --join, the terminal's bar, and a stop by SIGINT or SIGTERM that leaves
+# nothing behind.
 #   batch-mode.sh <program>
 set -euo pipefail
 program=$1
@@ -64,22 +65,86 @@ expect_status 0 "all good"
     [ -s "$scratch/results/A.djvu" ] || fail "outputs: $(cat "$scratch/out")"
 ls "$XDG_STATE_HOME"/vormelle/run-*.log >/dev/null || fail "no default log"
 
-# The window's stored choice: into its folder.
+# The window's stored choices do not reach a --convert run: its folder, route and jobs. Without
+# --output, --beside or --join it is a usage error of one line and the pointer to --help.
 mkdir -p "$scratch/stored"
-printf '[Vormelle]\nOption1=True\nOption2=False\nText1=%s/stored/\n' "$scratch" \
-    >"$XDG_CONFIG_HOME/Quenlark.conf"
+printf '[Vormelle]\nOption1=True\nOption2=False\nText1=%s/stored/\nEncoder=PDF\nJobs=1\n' \
+    "$scratch" >"$XDG_CONFIG_HOME/Quenlark.conf"
 convert "$program" --convert "$in/b.tif"
-expect_status 0 "stored choice"
-[ "$(cat "$scratch/out")" = "$scratch/stored/b.djvu" ] || fail "stored folder: $(cat "$scratch/out")"
+expect_status 2 "no destination"
+[ "$(wc -l <"$scratch/err")" -eq 2 ] &&
+    [ "$(tail -n 1 "$scratch/err")" = "Try 'vormelle --help' for more information." ] ||
+    fail "usage error: $(cat "$scratch/err")"
+[ -z "$(ls -A "$scratch/stored")" ] || fail "written into the stored folder"
+rm -f "$in/b.djvu"
+convert "$program" --convert --beside --log "$scratch/route.log" "$in/b.tif"
+expect_status 0 "stored choices"
+[ "$(cat "$scratch/out")" = "$in/b.djvu" ] || fail "not beside: $(cat "$scratch/out")"
+grep -q $'\tconverted\t[0-9.]*\t[0-9]*\tdirect\t' "$scratch/route.log" ||
+    fail "the route is not direct: $(cat "$scratch/route.log")"
+cores=$(nproc)
+[ "$cores" -le 8 ] || cores=8
+grep -q ", $cores job(s)," "$scratch/route.log" || fail "stored Jobs used: $(head -1 "$scratch/route.log")"
+rm -f "$XDG_CONFIG_HOME/Quenlark.conf"
+
+# --skip-existing: a result that is there is left alone and named; the others convert.
+rm -f "$scratch/results"/*.djvu
+echo "kept" >"$scratch/results/b.djvu"
+convert "$program" --convert --output "$scratch/results" --skip-existing "$in/b.tif" "$in/A.TIFF"
+expect_status 0 "skip existing"
+[ "$(cat "$scratch/results/b.djvu")" = kept ] || fail "an existing result was replaced"
+grep -q "^vormelle: $in/b.tif: skipped: $scratch/results/b.djvu exists$" "$scratch/err" ||
+    fail "no skip line: $(cat "$scratch/err")"
+[ "$(cat "$scratch/out")" = "$scratch/results/A.djvu" ] || fail "skip: $(cat "$scratch/out")"
+convert "$program" --convert --output "$scratch/results" --skip-existing "$in/b.tif" "$in/A.TIFF"
+expect_status 0 "all skipped"
+[ ! -s "$scratch/out" ] && [ "$(grep -c 'skipped: ' "$scratch/err")" -eq 2 ] ||
+    fail "all skipped: $(cat "$scratch/err")"
+
+# --join: one document, files in the order given, each file's pages together; a failed file
+# leaves nothing unless --join-partial; the same bytes from the same files.
+book=$scratch/book
+pages=$scratch/pages
+mkdir "$book" "$pages" "$pages/other"
+cp "$samples/letter-bitonal-g4.tif" "$pages/p1.tif"
+cp "$samples/document-3-pages.tif" "$pages/p2.tif"
+cp "$samples/page-gray-8bit.tif" "$pages/other/p1.tif" # the same name from another folder
+convert "$program" --convert --join "$book/all.djvu" "$pages/p1.tif" "$pages/p2.tif" \
+    "$pages/other/p1.tif"
+expect_status 0 "join"
+[ "$(cat "$scratch/out")" = "$book/all.djvu" ] || fail "join stdout: $(cat "$scratch/out")"
+[ "$(djvused -e n "$book/all.djvu")" -eq 5 ] || fail "joined pages: $(djvused -e n "$book/all.djvu")"
+[ "$(grep -c '^vormelle: p1.tif: page 1$' "$scratch/err")" -eq 1 ] &&
+    grep -q '^vormelle: p2.tif: pages 2-4$' "$scratch/err" &&
+    grep -q '^vormelle: p1.tif: page 5$' "$scratch/err" || fail "join pages: $(cat "$scratch/err")"
+# In list order: page 5 is the grey page, the size of its own TIFF.
+size() { djvused -e "select $2; size" "$1" | sed 's/ rotate=.*//'; }
+[ "$(size "$book/all.djvu" 5)" = "width=$(tiffinfo "$pages/other/p1.tif" |
+    sed -n 's/.*Image Width: \([0-9]*\).*/\1/p' | head -1) height=$(tiffinfo "$pages/other/p1.tif" |
+    sed -n 's/.*Image Length: \([0-9]*\).*/\1/p' | head -1)" ] || fail "page 5 is not other/p1.tif"
+[ "$(ls -A "$book")" = all.djvu ] || fail "beside the document: $(ls -A "$book")"
+cp "$book/all.djvu" "$scratch/first.djvu"
+convert "$program" --convert --join "$book/all.djvu" "$pages/p1.tif" "$pages/p2.tif" \
+    "$pages/other/p1.tif"
+cmp "$book/all.djvu" "$scratch/first.djvu" || fail "a second join differs"
+convert "$program" --convert --join "$book/bad.djvu" "$pages/p1.tif" "$in/bad.tif"
+expect_status 1 "join with a bad file"
+[ ! -e "$book/bad.djvu" ] || fail "a document although a file failed"
+grep -q "bad.tif" "$scratch/err" && grep -q 'not written' "$scratch/err" ||
+    fail "join refusal: $(cat "$scratch/err")"
+convert "$program" --convert --join "$book/bad.djvu" --join-partial "$pages/p1.tif" "$in/bad.tif"
+expect_status 1 "partial join"
+[ "$(djvused -e n "$book/bad.djvu")" -eq 1 ] || fail "partial join pages"
+[ -z "$(ls -A "$TMPDIR")" ] || fail "join left in the temporary folder: $(ls -A "$TMPDIR")"
 
 # Nothing can run: a missing output folder, no TIFFs, no pdf2djvu beside the program.
 lonely=$scratch/lonely
 mkdir "$lonely"
 cp "$program" "$lonely/vormelle"
 for args in "--output $scratch/missing $in/b.tif" "--beside $scratch/results" \
-    "--beside $in/b.tif"; do
+    "--join $scratch/missing/book.djvu $in/b.tif" "--beside --encoder pdf $in/b.tif"; do
     bin=$program
-    [ "$args" = "--beside $in/b.tif" ] && bin=$lonely/vormelle
+    [ "$args" = "--beside --encoder pdf $in/b.tif" ] && bin=$lonely/vormelle
     # shellcheck disable=SC2086
     convert "$bin" --convert $args
     expect_status 3 "$bin --convert $args"
@@ -106,7 +171,7 @@ chmod +x "$hang/pdf2djvu/pdf2djvu"
 for signal in INT:130 TERM:143; do
     rm -f "$scratch/child.pid" "$in"/*.djvu
     set -m # its own job, so the shell does not make it ignore SIGINT
-    "$hang/vormelle" --convert --beside --jobs 1 "$in/b.tif" "$in/A.TIFF" \
+    "$hang/vormelle" --convert --beside --encoder pdf --jobs 1 "$in/b.tif" "$in/A.TIFF" \
         >"$scratch/out" 2>"$scratch/err" &
     pid=$!
     set +m

@@ -65,32 +65,32 @@ private slots:
         using E = CL::Encoder;
         const QString s = kCwd + QLatin1Char('/');
         auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
-        row("nothing") << "" << A::Window << QStringList{} << D::Stored << "" << E::Unset << 0 << ""
+        row("nothing") << "" << A::Window << QStringList{} << D::None << "" << E::Direct << 0 << ""
                        << "-";
         row("names kept in order, relative made full")
             << "b.tif /abs/a.tif ./c.tif sub/ ." << A::Window
-            << QStringList{s + "b.tif", "/abs/a.tif", s + "c.tif", s + "sub/", s} << D::Stored << ""
-            << E::Unset << 0 << ""
+            << QStringList{s + "b.tif", "/abs/a.tif", s + "c.tif", s + "sub/", s} << D::None << ""
+            << E::Direct << 0 << ""
             << "-";
         row("help wins over what follows") << "a.tif --help --bogus" << A::Help << QStringList{}
-                                           << D::Stored << "" << E::Unset << 0 << ""
+                                           << D::None << "" << E::Direct << 0 << ""
                                            << "-";
-        row("short help") << "-h" << A::Help << QStringList{} << D::Stored << "" << E::Unset << 0
+        row("short help") << "-h" << A::Help << QStringList{} << D::None << "" << E::Direct << 0
                           << ""
                           << "-";
-        row("version") << "--version" << A::Version << QStringList{} << D::Stored << "" << E::Unset
+        row("version") << "--version" << A::Version << QStringList{} << D::None << "" << E::Direct
                        << 0 << ""
                        << "-";
         row("after --, options are names")
-            << "-- --help -x" << A::Window << QStringList{s + "--help", s + "-x"} << D::Stored << ""
-            << E::Unset << 0 << ""
+            << "-- --help -x" << A::Window << QStringList{s + "--help", s + "-x"} << D::None << ""
+            << E::Direct << 0 << ""
             << "-";
         row("a lone dash is a name")
-            << "-" << A::Window << QStringList{s + "-"} << D::Stored << "" << E::Unset << 0 << ""
+            << "-" << A::Window << QStringList{s + "-"} << D::None << "" << E::Direct << 0 << ""
             << "-";
-        row("convert, stored choice") << "--convert a.tif" << A::Convert << QStringList{s + "a.tif"}
-                                      << D::Stored << "" << E::Unset << 0 << ""
-                                      << "-";
+        row("join") << "--convert --join book.djvu a.tif" << A::Convert << QStringList{s + "a.tif"}
+                    << D::Join << "" << E::Direct << 0 << ""
+                    << "-";
         row("convert, every option spaced")
             << "--convert --output out --encoder pdf --jobs 16 --log run.log --ocr a.tif"
             << A::Convert << QStringList{s + "a.tif"} << D::Folder << s + "out" << E::Pdf << 16
@@ -101,11 +101,16 @@ private slots:
             << A::Convert << QStringList{s + "a.tif"} << D::Folder << "/o" << E::Direct << 1 << "/l"
             << "deu+eng";
         // The settings accept a script's data ("script/Latin"); so does the command line.
-        row("a script's data") << "--convert --ocr=script/Latin+eng a.tif" << A::Convert
-                               << QStringList{s + "a.tif"} << D::Stored << "" << E::Unset << 0 << ""
+        row("a script's data") << "--convert --beside --ocr=script/Latin+eng a.tif" << A::Convert
+                               << QStringList{s + "a.tif"} << D::Beside << "" << E::Direct << 0
+                               << ""
                                << "script/Latin+eng";
+        row("join partial, skip existing")
+            << "--convert --join-partial --skip-existing --join=book.djvu a.tif" << A::Convert
+            << QStringList{s + "a.tif"} << D::Join << "" << E::Direct << 0 << ""
+            << "-";
         row("beside") << "--convert --beside f" << A::Convert << QStringList{s + "f"} << D::Beside
-                      << "" << E::Unset << 0 << ""
+                      << "" << E::Direct << 0 << ""
                       << "-";
     }
 
@@ -120,6 +125,11 @@ private slots:
         QTEST(c.encoder, "encoder");
         QTEST(c.jobs, "jobs");
         QTEST(c.logFile, "log");
+        QCOMPARE(c.joinFile, c.destination == CL::Destination::Join
+                                 ? kCwd + QStringLiteral("/book.djvu")
+                                 : QString());
+        QCOMPARE(c.skipExisting, line.contains(QLatin1String("--skip-existing")));
+        QCOMPARE(c.joinPartial, line.contains(QLatin1String("--join-partial")));
         QFETCH(QString, ocr);
         QCOMPARE(c.ocr, ocr != QLatin1String("-"));
         if (c.ocr)
@@ -137,7 +147,21 @@ private slots:
             {"--output o a.tif", "--output needs --convert"},
             {"--jobs 2 a.tif", "--jobs needs --convert"},
             {"--ocr a.tif", "--ocr needs --convert"},
-            {"--convert --output o --beside a", "--output and --beside exclude each other"},
+            {"--convert a.tif", "--convert needs --output DIR, --beside or --join FILE"},
+            {"--convert --ocr --encoder pdf a.tif",
+             "--convert needs --output DIR, --beside or --join FILE"},
+            {"--convert --output o --beside a", "--output, --beside and --join exclude each other"},
+            {"--convert --join b.djvu --output o a",
+             "--output, --beside and --join exclude each other"},
+            {"--convert --join b.djvu --beside a",
+             "--output, --beside and --join exclude each other"},
+            {"--convert --join", "--join needs a value"},
+            {"--convert --join out/ a", "--join takes the document's file name, not a folder"},
+            {"--convert --beside --join-partial a", "--join-partial needs --join FILE"},
+            {"--skip-existing a.tif", "--skip-existing needs --convert"},
+            {"--join b.djvu a.tif", "--join needs --convert"},
+            {"--convert --beside --skip-existing --skip-existing a",
+             "--skip-existing is given twice"},
             {"--convert --output", "--output needs a value"},
             {"--convert --output= a", "--output needs a value"},
             {"--convert --jobs 0 a", "--jobs takes a number from 1 to 16, not 0"},
@@ -188,7 +212,12 @@ private slots:
                                  << QStringLiteral("vormelle " VORMELLE_VERSION "\n") << "";
         QTest::newRow("unknown option")
             << QStringList{"a.tif", "--frobnicate"} << 2 << ""
-            << QStringLiteral("vormelle: unknown option --frobnicate\n\n") + usage;
+            << QStringLiteral("vormelle: unknown option --frobnicate\n"
+                              "Try 'vormelle --help' for more information.\n");
+        QTest::newRow("convert without a destination")
+            << QStringList{"--convert", "a.tif"} << 2 << ""
+            << QStringLiteral("vormelle: --convert needs --output DIR, --beside or --join FILE\n"
+                              "Try 'vormelle --help' for more information.\n");
         // A folder without TIFF files: nothing to run, said before any converter is looked for.
         QTest::newRow("convert, no TIFF in the folder")
             << QStringList{"--convert", "--beside",

@@ -89,6 +89,7 @@ private slots:
             {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)"},
             {form.Check1, "Make text searchable (OCR)"},
             {form.PushButton3, "Stop"},
+            {form.Check2, "Join all files into one document"},
         };
         for (const Expect& e : expected) {
             if (auto* b = qobject_cast<QAbstractButton*>(e.widget))
@@ -115,8 +116,10 @@ private slots:
         // "Stop" is of use only during a run; the count below it is empty until then.
         QVERIFY(!form.PushButton3->isEnabled());
         QCOMPARE(form.Label2->text(), QString());
+        QVERIFY(!form.Check2->isChecked());
+        QCOMPARE(form.Check2->parentWidget(), form.Option4->parentWidget());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7615)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7895)));
     }
 
     void columnHeader() {
@@ -175,7 +178,7 @@ private slots:
         QVERIFY(!form.Option3->isChecked());
         QVERIFY(form.Option4->isChecked());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7615)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7895)));
     }
 
     void progressPositionsClamp_data() {

@@ -146,8 +146,10 @@ private slots:
         const QStringList unknown{QStringLiteral("--bogus")};
         QTest::addRow("German help") << QByteArray("de_DE.UTF-8") << QByteArray() << help << 0
                                      << "Aufruf: vormelle [DATEI|ORDNER]...";
-        QTest::addRow("German mistake") << QByteArray("de_DE.UTF-8") << QByteArray() << unknown << 2
-                                        << "vormelle: unbekannte Option --bogus\n\nAufruf:";
+        QTest::addRow("German mistake")
+            << QByteArray("de_DE.UTF-8") << QByteArray() << unknown << 2
+            << "vormelle: unbekannte Option --bogus\n„vormelle --help“ gibt weitere "
+               "Informationen.\n";
         QTest::addRow("Austrian") << QByteArray("de_AT.UTF-8") << QByteArray() << help << 0
                                   << "Aufruf:";
         QTest::addRow("English before German")
@@ -155,7 +157,8 @@ private slots:
         QTest::addRow("French, then German")
             << QByteArray("fr_FR.UTF-8") << QByteArray("fr:de") << help << 0 << "Aufruf:";
         QTest::addRow("C") << QByteArray("C.UTF-8") << QByteArray() << unknown << 2
-                           << "vormelle: unknown option --bogus\n\nUsage:";
+                           << "vormelle: unknown option --bogus\nTry 'vormelle --help' for more "
+                              "information.\n";
         QTest::addRow("German batch")
             << QByteArray("de_DE.UTF-8") << QByteArray()
             << QStringList{QStringLiteral("--convert"), QStringLiteral("--beside"),

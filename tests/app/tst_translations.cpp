@@ -19,7 +19,8 @@ struct Message {
     QString context;
     QString source;
     QString translation;
-    QString type; // "" for finished; "unfinished", "vanished", "obsolete"
+    QString type;  // "" for finished; "unfinished", "vanished", "obsolete"
+    int form = -1; // a plural form's number, -1 for a message without plural forms
 };
 
 // The text of <source> or <translation>, with lupdate's <byte value="xd"/> for a carriage return.
@@ -46,6 +47,8 @@ QList<Message> readTs(const QString& path) {
     QXmlStreamReader xml(&file);
     QList<Message> messages;
     QString context;
+    bool numerus = false;
+    bool firstForm = true;
     while (!xml.atEnd()) {
         xml.readNext();
         if (!xml.isStartElement())
@@ -53,12 +56,23 @@ QList<Message> readTs(const QString& path) {
         if (xml.name() == u"name") {
             context = xml.readElementText();
         } else if (xml.name() == u"message") {
+            numerus = xml.attributes().value(QLatin1String("numerus")) == u"yes";
             messages.append({context, {}, {}, {}});
         } else if (xml.name() == u"source") {
             messages.last().source = textOf(xml);
         } else if (xml.name() == u"translation") {
             messages.last().type = xml.attributes().value(QLatin1String("type")).toString();
-            messages.last().translation = textOf(xml);
+            firstForm = true;
+            if (!numerus)
+                messages.last().translation = textOf(xml);
+        } else if (xml.name() == u"numerusform") {
+            // Each plural form keeps what its source has, as a message of its own.
+            const QString form = textOf(xml);
+            if (!firstForm)
+                messages.append(messages.last());
+            messages.last().translation = form;
+            ++messages.last().form;
+            firstForm = false;
         }
     }
     if (xml.hasError())
@@ -184,12 +198,18 @@ private slots:
         QTest::addColumn<QString>("context");
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("translation");
+        QTest::addColumn<int>("count"); // for a plural form, a count it is for
         for (const QString& ts : tsFiles()) {
             const QString language = QFileInfo(ts).completeBaseName().section(u'_', 1);
+            // German, as English: the first form for one, the second for every other count.
             for (const Message& m : readTs(ts))
-                QTest::addRow("%s %s: %s", qPrintable(language), qPrintable(m.context),
-                              qPrintable(m.source.left(40)))
-                    << language << m.context << m.source << m.translation;
+                QTest::addRow("%s %s: %s%s", qPrintable(language), qPrintable(m.context),
+                              qPrintable(m.source.left(40)),
+                              m.form < 0 ? "" : qPrintable(QStringLiteral(" [%1]").arg(m.form)))
+                    << language << m.context << m.source << m.translation
+                    << (m.form < 0    ? -1
+                        : m.form == 0 ? 1
+                                      : 2);
         }
     }
     void translationKeepsItsSource() {
@@ -209,7 +229,9 @@ private slots:
         QTranslator built;
         QVERIFY(built.load(QStringLiteral("vormelle_") + language,
                            QString::fromLatin1(translations::kFolder)));
-        QCOMPARE(built.translate(context.toUtf8().constData(), source.toUtf8().constData()),
+        QFETCH(int, count);
+        QCOMPARE(built.translate(context.toUtf8().constData(), source.toUtf8().constData(), nullptr,
+                                 count),
                  translation);
     }
 

@@ -47,11 +47,11 @@ manual)
     [ -z "$warnings" ] || fail "groff: $warnings"
     # Every option the program knows is documented, and no other.
     help=$("$program" --help)
-    options=$(grep -oE -- '--[a-z]+' <<<"$help" | sort -u)
-    documented=$(grep -oE -- '\\-\\-[a-z]+' "$page" | sed 's/\\-/-/g' | sort -u)
+    options=$(grep -oE -- '--[a-z]+(-[a-z]+)*' <<<"$help" | sort -u)
+    documented=$(grep -oE -- '\\-\\-[a-z]+(\\-[a-z]+)*' "$page" | sed 's/\\-/-/g' | sort -u)
     [ "$options" = "$documented" ] ||
         fail "options differ: help has $(echo $options), the page $(echo $documented)"
-    for status in 0 1 2 3; do
+    for status in 0 1 2 3 130 143; do
         grep -qE "^\.B $status\$" "$page" || fail "exit status $status is not documented"
     done
     ;;

@@ -34,6 +34,16 @@ QString ScriptedDialogs::browseForFolder(QWidget*, const QString& title,
     return answer;
 }
 
+QString ScriptedDialogs::saveFile(QWidget*, const QString&, const QString& startPath,
+                                  const QString&) {
+    saveStarts.append(startPath);
+    if (saveAnswers.empty())
+        return {};
+    const QString answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+}
+
 QString ScriptedDialogs::inputBox(QWidget*, const QString& prompt, const QString& title,
                                   const QString& defaultAnswer) {
     inputPrompts.append(prompt);

@@ -29,6 +29,7 @@ public:
     std::deque<std::function<QString()>> openFilesAnswers;
     std::deque<QString> folderAnswers;
     std::deque<QString> inputAnswers;
+    std::deque<QString> saveAnswers;
     // Called whenever a message box is shown (after it is recorded).
     std::function<void(const ShownBox&)> onBox;
 
@@ -39,12 +40,15 @@ public:
     QStringList inputPrompts;
     QStringList inputDefaults;
     QStringList inputTitles;
+    QStringList saveStarts;
 
     platform::Answer messageBox(QWidget* owner, const QString& text, const QString& title,
                                 platform::Buttons buttons, platform::Icon icon) override;
     QString openFiles(QWidget* owner, const platform::OpenFilesRequest& request) override;
     QString browseForFolder(QWidget* owner, const QString& title,
                             const QString& startFolder) override;
+    QString saveFile(QWidget* owner, const QString& title, const QString& startPath,
+                     const QString& filter) override;
     QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                      const QString& defaultAnswer) override;
 };
