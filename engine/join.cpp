@@ -2,10 +2,10 @@
 #include "engine/join.h"
 
 #include "app/paths/paths.h"
+#include "codec/document.h"
+#include "codec/error.h"
 #include "engine/checks.h"
 #include "engine/commands.h"
-#include "engine/direct.h" // kBundler
-#include "engine/runner.h"
 #include "platform/basicerror.h"
 #include "platform/savefile.h"
 
@@ -13,28 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QStandardPaths>
 
 namespace vormelle::engine {
-
-namespace {
-
-// djvm to its end; "" when it ended with 0, otherwise why not.
-QString runBundler(const QString& program, const QStringList& arguments, const QString& folder) {
-    Command command;
-    command.program = program;
-    command.arguments = arguments;
-    command.environment = converterEnvironment(folder, platform::localeIsUtf8());
-    QByteArray output;
-    int signal = 0;
-    RunOptions options;
-    options.output = &output;
-    options.signal = &signal;
-    const qint32 code = RunAndWait(command, 0, options);
-    return code == 0 ? QString() : converterReason(kBundler, code, signal, output);
-}
-
-} // namespace
 
 QList<RowOutcome> convertForJoin(Engine& engine, const RunRequest& request,
                                  const QString& stagingFolder, const RunCallbacks& callbacks) {
@@ -99,34 +79,23 @@ JoinResult joinDocument(const QList<RowOutcome>& rows, const QString& target) {
         result.files.clear();
         return result;
     }
-    const QString bundler = QStandardPaths::findExecutable(QString::fromLatin1(kBundler));
-    if (bundler.isEmpty()) {
-        result.problem = JoinTexts::tr("djvm was not found (Debian's package djvulibre-bin)");
-        return result;
-    }
-
     // Made where the parts are, then copied over the target in one step.
     const QString work = paths::FolderOf(parts.front()) + QStringLiteral("../");
     const QString document = QDir::cleanPath(work + QStringLiteral("joined.djvu"));
-    const QString step = QDir::cleanPath(work + QStringLiteral("step.djvu"));
-    QFile::remove(document);
-    // djvm -c takes single pages reliably; a document of several is added with -i, which keeps
-    // all of its pages.
-    for (qsizetype first = 0; first < parts.size(); first += kJoinStep) {
-        const QStringList some = parts.mid(first, kJoinStep);
-        const QString into = first == 0 ? document : step;
-        QFile::remove(into);
-        QString problem = runBundler(bundler, QStringList{QStringLiteral("-c"), into} + some, work);
-        if (problem.isEmpty() && first > 0)
-            problem = runBundler(bundler, {QStringLiteral("-i"), document, step}, work);
-        if (!problem.isEmpty()) {
-            result.problem = JoinTexts::tr("the files could not be joined: %1").arg(problem);
-            QFile::remove(document);
-            QFile::remove(step);
+    codec::DocumentWriter writer;
+    for (const QString& part : parts) {
+        if (const codec::Error error = writer.addFile(part); error != codec::Error::None) {
+            result.problem = JoinTexts::tr("the files could not be joined: %1")
+                                 .arg(QString::fromLatin1(codec::errorName(error)));
             return result;
         }
     }
-    QFile::remove(step);
+    if (const codec::Error error = writer.finishFile(document); error != codec::Error::None) {
+        result.problem = JoinTexts::tr("the files could not be joined: %1")
+                             .arg(QString::fromLatin1(codec::errorName(error)));
+        QFile::remove(document);
+        return result;
+    }
     if (djvuPageSizes(document) != expected) {
         result.problem = JoinTexts::tr("the joined document does not hold the pages of its files");
         QFile::remove(document);

@@ -49,8 +49,4 @@ QStringList joinedPages(const JoinResult& result);
 // The rows that were not converted, as the question before a partial join names them.
 QStringList notJoined(const QList<RowOutcome>& rows);
 
-// The documents' own files that djvm is given at a time: the join goes in steps of this many,
-// so no command line grows with the number of files.
-inline constexpr int kJoinStep = 200;
-
 } // namespace vormelle::engine

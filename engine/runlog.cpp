@@ -297,10 +297,9 @@ void RunLog::write(int row, const RowOutcome& outcome) {
 }
 
 void RunLog::note(const QString& text) {
-    if (!m_file.isOpen())
+    if (!isOpen())
         return;
-    m_file.write((QStringLiteral("# ") + escapedForOneLine(text) + QLatin1Char('\n')).toUtf8());
-    m_file.flush();
+    writeAll((QStringLiteral("# ") + escapedForOneLine(text) + QLatin1Char('\n')).toUtf8());
 }
 
 } // namespace vormelle::engine
