@@ -179,10 +179,6 @@
         <translation>keine Datei wurde umgewandelt</translation>
     </message>
     <message>
-        <source>djvm was not found (Debian&apos;s package djvulibre-bin)</source>
-        <translation>djvm wurde nicht gefunden (Debian-Paket djvulibre-bin)</translation>
-    </message>
-    <message>
         <source>the files could not be joined: %1</source>
         <translation>die Dateien konnten nicht zusammengefügt werden: %1</translation>
     </message>
