@@ -172,6 +172,17 @@ struct DocumentWriter::Private {
         return Error::None;
     }
 
+    // Serialises `form`, keeps its bytes and adds the component that names them.
+    Error store(Component c, const Chunk& form) {
+        std::optional<Bytes> bytes = form.bytes();
+        if (!bytes)
+            return form.check() != Error::None ? form.check() : Error::BadData;
+        if (const Error e = keep(c, std::move(*bytes)); e != Error::None)
+            return e;
+        add(std::move(c));
+        return Error::None;
+    }
+
     void add(Component c) {
         ids.insert(c.id);
         if (c.flags == kSharedAnnotations)
@@ -218,13 +229,7 @@ Error DocumentWriter::addPage(const Chunk& page, const std::string& id) {
         return Error::BadData;
     if (const Error e = m->checkIncludes(page); e != Error::None)
         return e;
-    std::optional<Bytes> bytes = page.bytes();
-    if (!bytes)
-        return page.check() != Error::None ? page.check() : Error::BadData;
-    if (const Error e = m->keep(c, std::move(*bytes)); e != Error::None)
-        return e;
-    m->add(std::move(c));
-    return Error::None;
+    return m->store(std::move(c), page);
 }
 
 Error DocumentWriter::addShared(const Chunk& shared, const std::string& id) {
@@ -237,13 +242,7 @@ Error DocumentWriter::addShared(const Chunk& shared, const std::string& id) {
     Component c;
     c.id = id;
     c.flags = kShared;
-    std::optional<Bytes> bytes = shared.bytes();
-    if (!bytes)
-        return shared.check() != Error::None ? shared.check() : Error::BadData;
-    if (const Error e = m->keep(c, std::move(*bytes)); e != Error::None)
-        return e;
-    m->add(std::move(c));
-    return Error::None;
+    return m->store(std::move(c), shared);
 }
 
 Error DocumentWriter::addFile(const QString& path) {
