@@ -7,9 +7,9 @@
 #include "app/settingsstore.h"
 #include "engine/join.h"
 #include "output/encoderchoice.h"
-#include "tests/convert/djvudecode.h"
 #include "tests/convert/runfixture.h"
-#include "tests/convert/tiffmaker.h"
+#include "tests/engine/djvudecode.h"
+#include "tests/engine/tiffmaker.h"
 
 #include <QCheckBox>
 #include <QDir>
