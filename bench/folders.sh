@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Folder scan benchmarks: "Add All" against find(1) on a generated tree of 2,000 folders and
 # 50,000 files, the longest pause in event processing during that scan, and 100,000 rows added
 # by a drop and cleared, with the peak memory. Every figure is measured in this one run.

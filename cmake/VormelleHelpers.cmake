@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests that read the program's English texts run in English whatever the machine's language.
 set(VORMELLE_ENGLISH_ENV "LANG=C.UTF-8" "LANGUAGE=" "LC_ALL=" "LC_MESSAGES=")
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The path routines against the rules they implement, written out plainly here: whatever the
 // text, the folder and the name put together give the path back, and CleanPath collapses each
 // pair of separators and nothing else. And the mapping between a path's bytes and its text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file's INI editing: whatever the file holds, a written value reads back exactly,
 // and every other key reads as it did. Input: a length byte, that many UTF-16 code units of
 // value (lone surrogates and control characters included), then the file.

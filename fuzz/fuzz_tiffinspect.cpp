@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The TIFF inspection on any bytes, in memory, on both routes: it never crashes, never hangs, and
 // what it lets through to the converters has pages and a reason-free verdict; what it refuses has
 // a short reason. The direct route's page reader reads the same bytes to the end: every page it

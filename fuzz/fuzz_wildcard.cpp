@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder scan's wildcard matcher against a plain dynamic-programming matcher, and the
 // listing order for being a strict order. Input: pattern, a line break, name.
 #include "fuzz/fuzzcheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What every fuzz target shares: the libFuzzer entry point and a check that stops the run with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every file under the given folders through a fuzz target's entry point: the seed
 // corpus and the inputs fuzzing once found, kept as regression tests in the normal build.
 #include "fuzz/fuzzcheck.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `cpack -G DEB` in the build folder: a Debian package of what `cmake --install` lays out, under
 # /usr. Included from the top level, since CPack reads the variables of the scope that includes it.
 # A package for a distribution is built with VORMELLE_SYSTEM_TIFF2PDF=ON (docs/packaging.md).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws Vormelle's program icon: a scanned page turning into a document, on a blue tile.
 
 Writes resources/icons/vormelle-256.png and vormelle-48.png (RGBA PNG). Every pixel is

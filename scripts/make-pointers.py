@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws Vormelle's two pointer files and writes them as Windows pointer files.
 
   HAND-M.CUR  the hand shown over push buttons (a cursor file, hot spot at the fingertip)

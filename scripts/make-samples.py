@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws Vormelle's sample pages and writes them as TIFF files into resources/Samples/.
 
   letter-bitonal-g4.tif   a black and white letter page, 200 dpi, CCITT Group 4

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # scripts/check-layers on small planted trees: a clean tree passes; an include that runs back
 # up, one between two subsystems, one of the real dialogs from the shell, and a file in no layer
 # each fail, naming the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 50 small bitonal pages converted by the program (the real window, headless, the real
 // converters) against the same two converter commands run back to back by a shell loop on the
 // same files. Prints the ratio program / shell loop (wall-clock time, medians over rounds that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The direct encoder (engine/direct.h) against the route through a PDF (tiff2pdf -n -z, then
 // pdf2djvu, called directly) and against a bare shell loop of the same DjVuLibre encoders on
 // the same pages already written as PBM/PGM/PPM. Pages are made here: A4 with rows of glyph-like

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Load figures, each against a baseline measured in the same run:
 //   files [N]   N tiny TIFFs (default 1,000) converted by the program (the real window, headless,
 //               the real converters) against the same two converter commands run back to back by

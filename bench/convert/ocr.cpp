@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text layer (engine/ocr.h): A4 pages of known English words painted at 300 dpi with the
 // machine's fonts, as a scanner would deliver a printed page. Per page kind: word recall of the
 // DjVu's hidden text against the painted words, processor time of the recognition alone, and

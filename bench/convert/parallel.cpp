@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every core at work. Three figures, each against a baseline measured in the same run:
 //  - 40 bitonal 300 dpi A4 pages, one file each: the program (the real window, headless, the
 //    real converters) with the default "Jobs", and with "Jobs" = 1, against the two converter

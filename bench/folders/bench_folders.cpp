@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder scan figures, each against a baseline measured in the same run:
 //   generate-tree DIR       2,000 folders with 50,000 files, half of them .tif or .TIFF
 //   generate-flat DIR N     N files in one folder

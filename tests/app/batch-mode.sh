@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # vormelle --convert end to end with the real converters: which files a folder gives, exit
 # statuses, what goes to stdout and stderr, the log, that stored window choices change nothing,
 # --skip-existing, --join, the terminal's bar, and a stop by SIGINT or SIGTERM that leaves

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the GNU parallel recipe of docs/scaling.md on this machine ("--sshlogin :" stands in for
 # the remote hosts): one batch fails as a lost machine would, the same command resumes, and
 # every result is there; then the report recipe counts them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader and a keyboard user get from the real window, on the offscreen platform.
 #include "app/controls.h"
 #include "app/form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line: parsing, the program's answers that need no window, and the rows that names
 // given at start add.
 #include "app/filelistmodel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Started under LANG=de_DE.UTF-8 (see CMakeLists.txt), as a German user starts the program; the
 // de_DE locale need not be generated on the machine.
 #include "app/accessibility.h"

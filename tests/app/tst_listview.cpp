@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list's batched append, which large drops use.
 #include "app/filelistmodel.h"
 #include "app/listview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test-only: preloaded (LD_PRELOAD) into the real converters to make one of them fail on purpose.
 //   VORMELLE_FAULT=<program>:<segv|abort|hang|swap|slow>  the program (by its name) and what it
 //                                               does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test-only: a library planted where no library of the program's should ever be looked for. When
 // any program loads it, it leaves the file named by VORMELLE_PLANTED_MARK. It needs a library of
 // its own (tests put the real one under the stub's name beside it), so the program that loads it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test-only: the program's window with every handler wired in, running one conversion in a
 // process of its own, for the tests that end, kill or double the program.
 //   vormelle_runhelper <program folder> <output folder, "" for beside each input>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/controls.h"
 #include "app/filelistmodel.h"
 #include "app/listview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/paths/paths.h"
 #include "engine/checks.h"
 #include "engine/engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Folder trees for the scan tests: real folders, files, links and FIFOs in a scratch folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Add All TIFF File(s) In Folder": the prompt, the picker, the remembered answers, the rows.
 #include "app/form1.h"
 #include "app/settingsstore.h"

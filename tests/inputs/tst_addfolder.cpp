@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder scan: sub-folders level by level, files by pattern, and the probes it relies on.
 #include "inputs/addfolder.h"
 #include "platform/basicerror.h"

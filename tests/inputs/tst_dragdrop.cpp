@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and folders dropped onto the list, through the list's own drag and drop events.
 #include "inputs/dragdrop.h"
 #include "tests/inputs/foldertree.h"

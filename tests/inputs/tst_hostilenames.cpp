@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile names through every way into the list and through a real conversion run: nothing is
 // executed, nothing blocks, what can be converted is, and the rest is named in the closing box.
 // Runs held to the permission bits (ctest starts it through unprivileged.sh), so they mean

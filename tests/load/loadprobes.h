@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What a long run is watched with: memory, open descriptors, child processes, and the window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long run and a long list: what must hold however many files there are. How fast it goes is
 // measured by bench/run, not here.
 #include "app/controls.h"

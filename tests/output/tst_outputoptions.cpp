@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output options: the two option buttons with Frame4, the folder text and its "..." picker.
 #include "app/controls.h"
 #include "app/form1.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The files the desktop reads about Vormelle, checked with the desktop's own validators and
 # against the program:
 #   desktop-files.sh <what> <source folder> <app id> <program>

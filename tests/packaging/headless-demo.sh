@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # ./run's answer to a machine without a display: the demo must convert every sample for real
 # and leave a screenshot of the running window.
 set -euo pipefail

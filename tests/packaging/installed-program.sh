@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix, checks the layout, and starts the installed program
 # headless through its launcher: it must still be running when it is stopped a moment later.
 #   installed-program.sh <cmake> <build folder>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File attributes, wildcards and folder listings as the folder scan sees them.
 #include "platform/attributes.h"
 #include "platform/basicerror.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real folder picker, driven while it is open: where it opens and what it answers.
 #include "platform/qtdialogs.h"
 #include "tests/support/testenv.h"

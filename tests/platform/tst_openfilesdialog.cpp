@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real "open files" dialog, driven while it is open: what it shows and what it answers.
 #include "platform/basicerror.h"
 #include "platform/qtdialogs.h"

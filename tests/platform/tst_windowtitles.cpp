@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The titles the real dialogs carry on a real X display, as the desktop reads them
 // (_NET_WM_NAME, through xprop): exactly the program's titles, nothing appended.
 #include "platform/apptitle.h"

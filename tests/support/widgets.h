@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Small helpers for tests that look at the window's list or drive a modal dialog.
