@@ -17,7 +17,13 @@ function(vormelle_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    # Instrumented code runs several times slower; the limit is there to catch hangs, not speed.
+    if(VORMELLE_SANITIZE)
+        math(EXPR ARG_TIMEOUT "${ARG_TIMEOUT} * 3")
+    endif()
+    # Qt Test aborts a single test function after its own limit (300 s by default).
+    math(EXPR function_timeout_ms "${ARG_TIMEOUT} * 1000")
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORMELLE_PROGRAM_DIR=${VORMELLE_PROGRAM_DIR};VORMELLE_SOURCE_DIR=${CMAKE_SOURCE_DIR};${VORMELLE_ENGLISH_ENV}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=${function_timeout_ms};VORMELLE_PROGRAM_DIR=${VORMELLE_PROGRAM_DIR};VORMELLE_SOURCE_DIR=${CMAKE_SOURCE_DIR};${VORMELLE_ENGLISH_ENV}")
 endfunction()
