@@ -1,0 +1,380 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Bitonal coders on scanned-looking pages (bench/codec/scanpages.h): a 300 dpi page, a 600 dpi
+// page, a 20-page book in one font and a table of six-digit figures in 7-point type. In the same
+// run: `cjb2` (lossless) and `cjb2 -lossy` page by page, `minidjvu -p 20` (one dictionary for up
+// to 20 pages) on each set, and this program's coders. For each: bytes, processor time (the
+// child's, or ours), pixels changed (every page decoded by `ddjvu`), and what Tesseract (one
+// thread) reads on the decoded pages against the words painted; on the table, the figures it
+// reads right.
+//   vormelle-bench-jb2 [--no-ocr] [--pages DIR] [set]...
+//     --pages DIR   also write each set as a TIFF into DIR (to convert them through the program)
+//     set           300, 600, book or table (default: all four)
+#include "bench/codec/scanpages.h"
+#include "bench/convert/cpuclock.h"
+#include "codec/jb2lossy.h"
+#include "engine/ocr.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+using namespace vormelle;
+
+namespace {
+
+struct PageSet {
+    QString name;
+    int dpi = 300;
+    QList<bench::ScanPage> pages;
+    bool table = false;
+};
+
+// A coder's product: the DjVu files, and for each page the file and the page within it (from 1).
+struct Coded {
+    QStringList files;
+    QList<QPair<QString, int>> pages;
+};
+
+struct Coder {
+    QString name;
+    bool lossless = false;
+    // Encodes the PBMs into `out`; empty on failure.
+    std::function<Coded(const QStringList& pbms, int dpi, const QString& out)> encode;
+};
+
+bool run(const QString& program, const QStringList& arguments) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, arguments);
+    if (!p.waitForStarted() || !p.waitForFinished(-1))
+        return false;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+Coded cjb2(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
+    Coded coded;
+    for (int i = 0; i < pbms.size(); ++i) {
+        const QString file = out + QStringLiteral("/p%1.djvu").arg(i + 1, 3, 10, QLatin1Char('0'));
+        QStringList arguments{QStringLiteral("-dpi"), QString::number(dpi)};
+        if (lossy)
+            arguments << QStringLiteral("-lossy");
+        if (!run(QStringLiteral("cjb2"), arguments << pbms[i] << file))
+            return {};
+        coded.files << file;
+        coded.pages.append({file, 1});
+    }
+    return coded;
+}
+
+Coded minidjvu(const QStringList& pbms, int dpi, const QString& out) {
+    const QString file = out + QStringLiteral("/book.djvu");
+    if (!run(QStringLiteral("minidjvu"), QStringList{QStringLiteral("-d"), QString::number(dpi),
+                                                     QStringLiteral("-p"), QStringLiteral("20")}
+                                             << pbms << file))
+        return {};
+    Coded coded;
+    coded.files << file;
+    for (int i = 0; i < pbms.size(); ++i)
+        coded.pages.append({file, i + 1});
+    return coded;
+}
+
+QImage readPbm(const QString& path);
+
+// The lossy mode until our JB2 writer codes the pages: twins judged and drawn as one shape
+// (codec/jb2lossy.h), then `cjb2` lossless, which codes identical shapes as copies.
+Coded judgedCjb2(const QStringList& pbms, int dpi, const QString& out) {
+    QStringList drawn;
+    for (int i = 0; i < pbms.size(); ++i) {
+        QImage page = readPbm(pbms[i]);
+        if (page.isNull())
+            return {};
+        codec::substituteTwins(page.bits(), page.width(), page.height(), page.bytesPerLine());
+        drawn << out + QStringLiteral("/s%1.pbm").arg(i + 1, 3, 10, QLatin1Char('0'));
+        if (!bench::writePbm(drawn.last(), page))
+            return {};
+    }
+    return cjb2(drawn, dpi, out, false);
+}
+
+// A P4 PBM as Format_Mono with 1 for black, as the pages are made; null when it is not one.
+QImage readPbm(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    // "P4", white space, width, white space, height, one white space character, the rows.
+    qsizetype at = 2;
+    auto number = [&]() {
+        while (at < all.size() && (all[at] == '#' || QChar(all[at]).isSpace())) {
+            if (all[at] == '#')
+                while (at < all.size() && all[at] != '\n')
+                    ++at;
+            ++at;
+        }
+        int n = 0;
+        while (at < all.size() && all[at] >= '0' && all[at] <= '9')
+            n = n * 10 + (all[at++] - '0');
+        return n;
+    };
+    if (!all.startsWith("P4"))
+        return {};
+    const int w = number(), h = number();
+    ++at;
+    const qsizetype rowBytes = (w + 7) / 8;
+    if (w <= 0 || h <= 0 || all.size() - at < rowBytes * h)
+        return {};
+    QImage image(w, h, QImage::Format_Mono);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(image.scanLine(y), all.constData() + at + y * rowBytes, size_t(rowBytes));
+    return image;
+}
+
+qint64 changedPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return qint64(a.width()) * a.height();
+    qint64 changed = 0;
+    const int whole = a.width() / 8, rest = a.width() % 8;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar *p = a.constScanLine(y), *q = b.constScanLine(y);
+        for (int x = 0; x < whole; ++x)
+            changed += std::popcount(unsigned(p[x] ^ q[x]));
+        if (rest)
+            changed += std::popcount(unsigned((p[whole] ^ q[whole]) & (0xff00 >> rest)));
+    }
+    return changed;
+}
+
+// Words, one space between.
+QString normalised(const QString& text) {
+    return text.simplified();
+}
+
+// Levenshtein distance between two sequences.
+template <typename T> int editDistance(const QList<T>& a, const QList<T>& b) {
+    std::vector<int> previous(size_t(b.size() + 1)), current(size_t(b.size() + 1));
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        previous[size_t(j)] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        current[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            current[size_t(j)] =
+                std::min({previous[size_t(j)] + 1, current[size_t(j - 1)] + 1,
+                          previous[size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        }
+        std::swap(previous, current);
+    }
+    return previous[size_t(b.size())];
+}
+
+// The share of the painted characters Tesseract reads right, in per cent.
+double characterAccuracy(const QString& truth, const QString& read) {
+    const QString t = normalised(truth), r = normalised(read);
+    const QList<QChar> a(t.begin(), t.end()), b(r.begin(), r.end());
+    return 100.0 * (1.0 - double(editDistance(a, b)) / double(std::max<qsizetype>(1, a.size())));
+}
+
+// How many of the painted figures are read, in order, exactly (the longest common run of the
+// two sequences of figures).
+int figuresRead(const QStringList& truth, const QString& read) {
+    QStringList found;
+    for (const QString& w : read.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (w.size() == 6 && std::all_of(w.begin(), w.end(), [](QChar c) { return c.isDigit(); }))
+            found << w;
+    }
+    std::vector<int> previous(size_t(found.size() + 1)), current(size_t(found.size() + 1));
+    for (qsizetype i = 1; i <= truth.size(); ++i) {
+        for (qsizetype j = 1; j <= found.size(); ++j) {
+            current[size_t(j)] = truth[i - 1] == found[j - 1]
+                                     ? previous[size_t(j - 1)] + 1
+                                     : std::max(previous[size_t(j)], current[size_t(j - 1)]);
+        }
+        std::swap(previous, current);
+    }
+    return previous[size_t(found.size())];
+}
+
+QString readPage(engine::Recognizer& tesseract, const QImage& mono, int dpi) {
+    const engine::PageText text = tesseract.recognize(mono.constBits(), mono.width(), mono.height(),
+                                                      0, mono.bytesPerLine(), dpi);
+    QStringList words;
+    for (const engine::OcrWord& w : text.words())
+        words << w.text;
+    return words.join(QLatin1Char(' '));
+}
+
+struct Reading {
+    double accuracy = 0; // mean over the pages, per cent
+    int figures = 0;     // table: figures read right, summed over the pages
+};
+
+Reading readPages(engine::Recognizer& tesseract, const PageSet& set, const QList<QImage>& images) {
+    Reading r;
+    for (int i = 0; i < set.pages.size(); ++i) {
+        const QString read = readPage(tesseract, images[i], set.dpi);
+        r.accuracy += characterAccuracy(set.pages[i].text, read) / double(set.pages.size());
+        if (set.table)
+            r.figures += figuresRead(set.pages[i].figures, read);
+    }
+    return r;
+}
+
+PageSet makeSet(const QString& name) {
+    PageSet set;
+    set.name = name;
+    if (name == QLatin1String("300")) {
+        set.pages << bench::textPage(300, QStringLiteral("Liberation Serif"), 10, 1);
+    } else if (name == QLatin1String("600")) {
+        set.dpi = 600;
+        set.pages << bench::textPage(600, QStringLiteral("Liberation Serif"), 10, 2);
+    } else if (name == QLatin1String("book")) {
+        for (int i = 0; i < 20; ++i)
+            set.pages << bench::textPage(300, QStringLiteral("DejaVu Serif"), 10, 100 + i);
+    } else if (name == QLatin1String("table")) {
+        set.table = true;
+        set.pages << bench::tablePage(300, QStringLiteral("Liberation Sans"), 7, 5);
+    }
+    return set;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    bool ocr = true;
+    QString pagesFolder;
+    QStringList sets;
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (a == QLatin1String("--no-ocr"))
+            ocr = false;
+        else if (a == QLatin1String("--pages") && i + 1 < argc)
+            pagesFolder = QString::fromLocal8Bit(argv[++i]);
+        else
+            sets << a;
+    }
+    if (sets.isEmpty())
+        sets = {QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("book"),
+                QStringLiteral("table")};
+
+    const QList<Coder> coders = {
+        {QStringLiteral("cjb2"), true,
+         [](const QStringList& p, int dpi, const QString& o) { return cjb2(p, dpi, o, false); }},
+        {QStringLiteral("cjb2 -lossy"), false,
+         [](const QStringList& p, int dpi, const QString& o) { return cjb2(p, dpi, o, true); }},
+        {QStringLiteral("minidjvu -p 20"), false, minidjvu},
+        {QStringLiteral("judge + cjb2"), false, judgedCjb2},
+    };
+
+    engine::Recognizer tesseract(QStringLiteral("eng"));
+    if (ocr && !tesseract.problem().isEmpty()) {
+        std::fprintf(stderr, "no OCR: %s\n", qPrintable(tesseract.problem()));
+        ocr = false;
+    }
+    QTemporaryDir dir;
+    for (const QString& name : sets) {
+        const PageSet set = makeSet(name);
+        if (set.pages.isEmpty()) {
+            std::fprintf(stderr, "no such set: %s\n", qPrintable(name));
+            return 2;
+        }
+        const QString folder = dir.path() + QLatin1Char('/') + name;
+        QDir().mkpath(folder);
+        QStringList pbms;
+        QList<QImage> sources;
+        qint64 pixels = 0;
+        for (int i = 0; i < set.pages.size(); ++i) {
+            pbms << folder + QStringLiteral("/p%1.pbm").arg(i + 1, 3, 10, QLatin1Char('0'));
+            sources << set.pages[i].image;
+            pixels += qint64(sources.last().width()) * sources.last().height();
+            if (!bench::writePbm(pbms.last(), sources.last()))
+                return 1;
+        }
+        if (!pagesFolder.isEmpty()) {
+            QDir().mkpath(pagesFolder);
+            bench::writeTiff(pagesFolder + QStringLiteral("/scan-%1.tif").arg(name), sources,
+                             set.dpi);
+        }
+        std::printf("== %s: %lld page(s) at %d dpi, %lld pixels\n", qPrintable(name),
+                    qlonglong(set.pages.size()), set.dpi, qlonglong(pixels));
+        Reading source;
+        if (ocr) {
+            source = readPages(tesseract, set, sources);
+            std::printf("  TIFF: Tesseract reads %.2f %% of the characters", source.accuracy);
+            if (set.table)
+                std::printf(", %d of %lld figures", source.figures,
+                            qlonglong(set.pages.first().figures.size()));
+            std::printf("\n");
+        }
+        struct Row {
+            qint64 bytes = 0;
+            double cpu = 0;
+        };
+        QList<Row> rows;
+        for (const Coder& coder : coders) {
+            const QString out = folder + QLatin1Char('/') + QString(coder.name).replace(' ', '_');
+            QDir().mkpath(out);
+            const double before = bench::cpuSeconds();
+            const Coded coded = coder.encode(pbms, set.dpi, out);
+            const double cpu = bench::cpuSeconds() - before;
+            if (coded.pages.size() != set.pages.size()) {
+                std::printf("  %-16s failed\n", qPrintable(coder.name));
+                rows.append(Row{});
+                continue;
+            }
+            qint64 bytes = 0;
+            for (const QString& f : coded.files)
+                bytes += QFileInfo(f).size();
+            // Every page decoded by DjVuLibre, compared with what was encoded.
+            QList<QImage> decoded;
+            qint64 changed = 0;
+            double worst = 0;
+            for (int i = 0; i < coded.pages.size(); ++i) {
+                const QString pbm = out + QStringLiteral("/d%1.pbm").arg(i + 1);
+                run(QStringLiteral("ddjvu"), {QStringLiteral("-format=pbm"),
+                                              QStringLiteral("-page=%1").arg(coded.pages[i].second),
+                                              coded.pages[i].first, pbm});
+                decoded << readPbm(pbm);
+                const qint64 c = changedPixels(sources[i], decoded.last());
+                changed += c;
+                worst =
+                    std::max(worst, 100.0 * double(c) /
+                                        double(qint64(sources[i].width()) * sources[i].height()));
+            }
+            rows.append({bytes, cpu});
+            std::printf("  %-16s %10lld bytes  %7.3f s  pixels changed %lld (worst page %.3f %%)",
+                        qPrintable(coder.name), qlonglong(bytes), cpu, qlonglong(changed), worst);
+            if (ocr) {
+                // Pages that decode to the TIFF's pixels read as the TIFF does.
+                const Reading r = changed == 0 ? source : readPages(tesseract, set, decoded);
+                std::printf("  reads %.2f %% (%+.2f)", r.accuracy, r.accuracy - source.accuracy);
+                if (set.table)
+                    std::printf(", figures %d (%+d)", r.figures, r.figures - source.figures);
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+        // Ratios against cjb2 -lossy, the baseline of the lossy targets, and against cjb2.
+        if (rows.size() >= 4 && rows[0].bytes && rows[1].bytes && rows[2].bytes && rows[3].bytes) {
+            std::printf("  bytes: cjb2 -lossy / cjb2 %.3f, minidjvu / cjb2 -lossy %.3f, "
+                        "judge+cjb2 / cjb2 -lossy %.3f, judge+cjb2 / minidjvu %.3f; "
+                        "time: minidjvu / cjb2 -lossy %.2f, judge+cjb2 / cjb2 -lossy %.2f\n",
+                        double(rows[1].bytes) / double(rows[0].bytes),
+                        double(rows[2].bytes) / double(rows[1].bytes),
+                        double(rows[3].bytes) / double(rows[1].bytes),
+                        double(rows[3].bytes) / double(rows[2].bytes), rows[2].cpu / rows[1].cpu,
+                        rows[3].cpu / rows[1].cpu);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,393 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/jb2lossy.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace vormelle::codec {
+
+namespace {
+
+struct PixFree {
+    void operator()(PIX* p) const { pixDestroy(&p); }
+};
+using PixPtr = std::unique_ptr<PIX, PixFree>;
+
+// `shape` at (x, y) on a clear 1-bit canvas of w x h.
+PixPtr canvas(const Shape& shape, int w, int h, int x, int y) {
+    PixPtr pix(pixCreate(w, h, 1));
+    if (!pix)
+        return pix;
+    l_uint32* data = pixGetData(pix.get());
+    const int wpl = pixGetWpl(pix.get());
+    for (int sy = 0; sy < shape.height; ++sy) {
+        l_uint32* line = data + (sy + y) * wpl;
+        for (int sx = 0; sx < shape.width; ++sx) {
+            if (shape.at(sx, sy))
+                SET_DATA_BIT(line, sx + x);
+        }
+    }
+    return pix;
+}
+
+bool empty(PIX* pix) {
+    l_int32 isEmpty = 1;
+    return pix && pixZero(pix, &isEmpty) == 0 && isEmpty;
+}
+
+// Pieces of ink (8-connected) and loops: the background regions a shape closes.
+struct Topology {
+    int pieces = 0;
+    int loops = 0;
+    bool operator==(const Topology&) const = default;
+};
+
+Topology topologyOf(PIX* pix) {
+    Topology t;
+    l_int32 n = 0;
+    if (pixCountConnComp(pix, 8, &n) == 0)
+        t.pieces = n;
+    // Loops of 8-connected ink are 4-connected background not reached from the border.
+    PixPtr holes(pixHolesByFilling(pix, 4));
+    if (holes && pixCountConnComp(holes.get(), 4, &n) == 0)
+        t.loops = n;
+    return t;
+}
+
+struct Measure {
+    qint64 mass = 0;
+    double cx = 0; // centroid, from the top left
+    double cy = 0;
+};
+
+Measure measureOf(const Shape& s) {
+    Measure m;
+    for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+            if (s.at(x, y)) {
+                ++m.mass;
+                m.cx += x;
+                m.cy += y;
+            }
+        }
+    }
+    if (m.mass) {
+        m.cx /= double(m.mass);
+        m.cy /= double(m.mass);
+    }
+    return m;
+}
+
+// Pixels that differ between `b` and `a` placed at (dx, dy) from b's top left.
+int differing(const Shape& a, const Shape& b, int dx, int dy) {
+    const int left = std::min(0, dx), top = std::min(0, dy);
+    const int right = std::max(b.width, dx + a.width), bottom = std::max(b.height, dy + a.height);
+    int changed = 0;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            const bool inB = x >= 0 && y >= 0 && x < b.width && y < b.height && b.at(x, y);
+            const int ax = x - dx, ay = y - dy;
+            const bool inA = ax >= 0 && ay >= 0 && ax < a.width && ay < a.height && a.at(ax, ay);
+            changed += inA != inB;
+        }
+    }
+    return changed;
+}
+
+qint64 count(PIX* pix) {
+    l_int32 n = 0;
+    return pix && pixCountPixels(pix, &n, nullptr) == 0 ? n : 0;
+}
+
+// Whether the strokes are about a pixel or two wide (small type): then a serif, a flag or the
+// tail of a comma is a line one pixel thick, and a thin difference can be a part of its own.
+bool thinStrokes(PIX* pix) {
+    const qint64 mass = count(pix);
+    const PixPtr inner(pixErodeBrick(nullptr, pix, 3, 3));
+    const qint64 edge = mass - count(inner.get());
+    // A stroke w wide has about 2 edge pixels for every w of ink along it.
+    return edge > 0 && double(mass) / double(edge) < 1.3;
+}
+
+// Twins' boxes differ by edge noise only: a pixel on each side, and one in all on a small side.
+bool closeInSize(int a, int b) {
+    return std::abs(a - b) <= (std::min(a, b) < 12 ? 1 : 2);
+}
+
+// The structural test on the aligned pair; the pixel work is Leptonica's.
+bool sameToReader(const Shape& a, const Shape& b, int dx, int dy, const Topology* knownA) {
+    if (!closeInSize(a.width, b.width) || !closeInSize(a.height, b.height))
+        return false;
+    // A pixel of margin all round, so that dilation and hole filling see the outside.
+    const int left = std::min(0, dx) - 1, top = std::min(0, dy) - 1;
+    const int w = std::max(b.width, dx + a.width) - left + 1;
+    const int h = std::max(b.height, dy + a.height) - top + 1;
+    const PixPtr pa = canvas(a, w, h, dx - left, dy - top);
+    const PixPtr pb = canvas(b, w, h, -left, -top);
+    if (!pa || !pb)
+        return false;
+    const bool thin = thinStrokes(pa.get()) || thinStrokes(pb.get());
+    // Within a pixel of each other: every pixel of each lies next to ink of the other. A
+    // tail, a serif or a stroke of its own reaches further.
+    for (int side = 0; side < 2; ++side) {
+        PIX* self = side ? pb.get() : pa.get();
+        PIX* other = side ? pa.get() : pb.get();
+        const PixPtr near(pixDilateBrick(nullptr, other, 3, 3));
+        const PixPtr own(pixSubtract(nullptr, self, near.get()));
+        if (!own || !empty(own.get()))
+            return false;
+        // What one has and the other lacks is at most a pixel thick: a 2 x 2 block of it is a
+        // part of its own (a filled corner, a bump, the start of a stroke).
+        const PixPtr only(pixSubtract(nullptr, self, other));
+        const PixPtr core(only ? pixErodeBrick(nullptr, only.get(), 2, 2) : nullptr);
+        if (!core || !empty(core.get()))
+            return false;
+        // In small type a one-pixel line of its own is a part too: only specks of noise of
+        // at most two pixels may differ.
+        if (thin) {
+            l_int32 changedPieces = 0;
+            const PixPtr large(pixSelectByArea(only.get(), 2, 8, L_SELECT_IF_GT, &changedPieces));
+            if (!large || !empty(large.get()))
+                return false;
+        }
+    }
+    // As many loops (6 and 8, c and e) and as many pieces (a broken stroke, i and a dotless i).
+    const Topology ta = knownA ? *knownA : topologyOf(pa.get());
+    return ta == topologyOf(pb.get());
+}
+
+Verdict judge(const Shape& a, const Measure& ma, const Shape& b, const Measure& mb,
+              const Topology* knownA) {
+    Verdict v;
+    if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0 || !ma.mass || !mb.mass)
+        return v;
+    // Centroids on each other, then the best of the pixel positions around.
+    const int cx = int(std::lround(mb.cx - ma.cx)), cy = int(std::lround(mb.cy - ma.cy));
+    int best = -1;
+    for (int dy = cy - 1; dy <= cy + 1; ++dy) {
+        for (int dx = cx - 1; dx <= cx + 1; ++dx) {
+            const int d = differing(a, b, dx, dy);
+            if (best < 0 || d < best) {
+                best = d;
+                v.dx = dx;
+                v.dy = dy;
+            }
+        }
+    }
+    v.changed = best;
+    v.twins = sameToReader(a, b, v.dx, v.dy, knownA);
+    return v;
+}
+
+} // namespace
+
+Verdict judgeTwins(const Shape& a, const Shape& b) {
+    return judge(a, measureOf(a), b, measureOf(b), nullptr);
+}
+
+struct TwinFinder::State {
+    struct Known {
+        Shape shape;
+        Measure measure;
+        Topology topology;
+    };
+    std::vector<Known> known;              // every shape that was coded as itself
+    std::vector<int> numbers;              // the number of each, as add() gave it
+    std::unordered_map<int, int> byNumber; // known shapes by that number
+    // Known shapes by size, for a look at their near sizes only.
+    std::unordered_map<quint64, std::vector<int>> bySize;
+    int added = 0;
+    qint64 changed = 0;
+    qint64 budget = 0;
+
+    static quint64 key(int w, int h) { return (quint64(quint32(w)) << 32) | quint32(h); }
+};
+
+TwinFinder::TwinFinder() : m(std::make_unique<State>()) {}
+TwinFinder::~TwinFinder() = default;
+
+void TwinFinder::startPage(qint64 pixels) {
+    m->changed = 0;
+    m->budget = pixels / 100;
+}
+
+qint64 TwinFinder::changed() const {
+    return m->changed;
+}
+
+qint64 TwinFinder::budget() const {
+    return m->budget;
+}
+
+TwinFinder::Choice TwinFinder::add(const Shape& shape) {
+    const int number = m->added++;
+    const Measure measure = measureOf(shape);
+    // Twins differ by a pixel at each edge at most, so in size by two.
+    struct Candidate {
+        int index;
+        qint64 massGap;
+    };
+    std::vector<Candidate> candidates;
+    for (int h = shape.height - 2; h <= shape.height + 2; ++h) {
+        for (int w = shape.width - 2; w <= shape.width + 2; ++w) {
+            const auto it = m->bySize.find(State::key(w, h));
+            if (it == m->bySize.end())
+                continue;
+            for (const int i : it->second) {
+                const qint64 gap = std::llabs(m->known[size_t(i)].measure.mass - measure.mass);
+                // Twins' ink differs by an edge's worth at most.
+                if (gap * 4 <= std::max(measure.mass, m->known[size_t(i)].measure.mass))
+                    candidates.push_back({i, gap});
+            }
+        }
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& x, const Candidate& y) {
+        return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
+    });
+    // The closest few in ink; the twin that changes least is drawn.
+    constexpr size_t kLooks = 8;
+    Choice choice;
+    int least = -1;
+    for (size_t c = 0; c < std::min(kLooks, candidates.size()); ++c) {
+        const State::Known& k = m->known[size_t(candidates[c].index)];
+        const Verdict v = judge(k.shape, k.measure, shape, measure, &k.topology);
+        if (v.twins && m->changed + v.changed <= m->budget && (least < 0 || v.changed < least)) {
+            least = v.changed;
+            choice = {m->numbers[size_t(candidates[c].index)], true, v.dx, v.dy};
+        }
+    }
+    if (choice.copy) {
+        m->changed += least;
+        return choice;
+    }
+    // A shape of its own, and a candidate for the shapes to come.
+    const PixPtr pix = canvas(shape, shape.width + 2, shape.height + 2, 1, 1);
+    const Topology topology = pix ? topologyOf(pix.get()) : Topology{};
+    m->bySize[State::key(shape.width, shape.height)].push_back(int(m->known.size()));
+    m->known.push_back({shape, measure, topology});
+    m->numbers.push_back(number);
+    m->byNumber[number] = int(m->known.size()) - 1;
+    return {number, false, 0, 0};
+}
+
+const Shape* TwinFinder::own(int number) const {
+    const auto it = m->byNumber.find(number);
+    return it == m->byNumber.end() ? nullptr : &m->known[size_t(it->second)].shape;
+}
+
+namespace {
+
+struct PixaFree {
+    void operator()(PIXA* p) const { pixaDestroy(&p); }
+};
+struct BoxaFree {
+    void operator()(BOXA* p) const { boxaDestroy(&p); }
+};
+
+// Shapes larger than this are rules, frames or pictures, not letters: they keep their pixels.
+constexpr int kLargestLetter = 400;
+
+Shape shapeOf(PIX* pix) {
+    Shape s;
+    s.width = int(pixGetWidth(pix));
+    s.height = int(pixGetHeight(pix));
+    s.ink.resize(size_t(s.width) * size_t(s.height));
+    const l_uint32* data = pixGetData(pix);
+    const int wpl = pixGetWpl(pix);
+    for (int y = 0; y < s.height; ++y) {
+        const l_uint32* line = data + y * wpl;
+        for (int x = 0; x < s.width; ++x)
+            s.ink[size_t(y) * size_t(s.width) + size_t(x)] = uchar(GET_DATA_BIT(line, x));
+    }
+    return s;
+}
+
+} // namespace
+
+Substitution substituteTwins(uchar* rows, int width, int height, qsizetype stride) {
+    Substitution result;
+    if (!rows || width <= 0 || height <= 0 || stride < (width + 7) / 8)
+        return result;
+    const PixPtr page(pixCreate(width, height, 1));
+    if (!page)
+        return result;
+    const qsizetype bytes = (width + 7) / 8;
+    l_uint32* data = pixGetData(page.get());
+    const int wpl = pixGetWpl(page.get());
+    for (int y = 0; y < height; ++y) {
+        const uchar* from = rows + y * stride;
+        l_uint32* line = data + y * wpl;
+        for (qsizetype i = 0; i < bytes; ++i)
+            SET_DATA_BYTE(line, i, from[i]);
+    }
+    // Bits past the last pixel of a row are no ink.
+    if (width % 8)
+        pixSetPadBits(page.get(), 0);
+
+    PIXA* found = nullptr;
+    const std::unique_ptr<BOXA, BoxaFree> boxes(pixConnComp(page.get(), &found, 8));
+    const std::unique_ptr<PIXA, PixaFree> pieces(found);
+    if (!boxes || !pieces)
+        return result;
+    const int n = pixaGetCount(pieces.get());
+    result.shapes = n;
+
+    TwinFinder finder;
+    finder.startPage(qint64(width) * height);
+    struct Copy {
+        int piece;
+        int twin; // the piece drawn in its place
+        int dx, dy;
+    };
+    std::vector<Copy> copies;
+    std::vector<int> pieceOf; // by the finder's numbers
+    for (int i = 0; i < n; ++i) {
+        const PixPtr pix(pixaGetPix(pieces.get(), i, L_CLONE));
+        if (!pix || pixGetWidth(pix.get()) > kLargestLetter ||
+            pixGetHeight(pix.get()) > kLargestLetter)
+            continue;
+        const TwinFinder::Choice choice = finder.add(shapeOf(pix.get()));
+        pieceOf.push_back(i);
+        if (choice.copy)
+            copies.push_back({i, pieceOf[size_t(choice.shape)], choice.dx, choice.dy});
+    }
+    if (copies.empty())
+        return result;
+
+    // Each copied shape's own pixels go first, then every twin is drawn where it stood.
+    const PixPtr drawn(pixCopy(nullptr, page.get()));
+    if (!drawn)
+        return result;
+    l_int32 x = 0, y = 0, w = 0, h = 0;
+    for (const Copy& c : copies) {
+        const PixPtr pix(pixaGetPix(pieces.get(), c.piece, L_CLONE));
+        boxaGetBoxGeometry(boxes.get(), c.piece, &x, &y, &w, &h);
+        pixRasterop(drawn.get(), x, y, w, h, PIX_DST & PIX_NOT(PIX_SRC), pix.get(), 0, 0);
+    }
+    for (const Copy& c : copies) {
+        const PixPtr twin(pixaGetPix(pieces.get(), c.twin, L_CLONE));
+        boxaGetBoxGeometry(boxes.get(), c.piece, &x, &y, &w, &h);
+        pixRasterop(drawn.get(), x + c.dx, y + c.dy, int(pixGetWidth(twin.get())),
+                    int(pixGetHeight(twin.get())), PIX_PAINT, twin.get(), 0, 0);
+    }
+    // The bound holds for the page as drawn, not only shape by shape.
+    const PixPtr difference(pixXor(nullptr, drawn.get(), page.get()));
+    const qint64 changed = count(difference.get());
+    if (changed > qint64(width) * height / 100)
+        return result;
+    const l_uint32* out = pixGetData(drawn.get());
+    for (int row = 0; row < height; ++row) {
+        uchar* to = rows + row * stride;
+        const l_uint32* line = out + row * wpl;
+        for (qsizetype i = 0; i < bytes; ++i)
+            to[i] = uchar(GET_DATA_BYTE(line, i));
+    }
+    result.changed = changed;
+    result.copies = int(copies.size());
+    return result;
+}
+
+} // namespace vormelle::codec

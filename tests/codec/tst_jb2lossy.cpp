@@ -1,0 +1,362 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The lossy mode's judge on glyphs printed and scanned (bench/codec/scanpages.h): the same
+// letter scanned twice is drawn as one shape; figures and look-alike letters in small type
+// never are; no page changes more than 1 % of its pixels.
+#include "bench/codec/scanpages.h"
+#include "codec/jb2lossy.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTest>
+
+#include <random>
+
+using namespace vormelle;
+using codec::Shape;
+
+namespace {
+
+constexpr int kDpi = 300;
+
+QImage greyCanvas(int w, int h) {
+    QImage grey(w, h, QImage::Format_Grayscale8);
+    grey.fill(255);
+    return grey;
+}
+
+QFont fontOf(const QString& family, double points) {
+    QFont font(family);
+    font.setPixelSize(int(std::lround(points * kDpi / 72.0)));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+bool black(const QImage& mono, int x, int y) {
+    return mono.constScanLine(y)[x / 8] & (0x80 >> (x % 8));
+}
+
+// The ink of `area` of a scanned page, cropped to its bounding box.
+Shape cropped(const QImage& mono, const QRect& area) {
+    int left = area.right() + 1, right = area.left() - 1, top = area.bottom() + 1,
+        bottom = area.top() - 1;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (black(mono, x, y)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    Shape s;
+    if (left > right)
+        return s;
+    s.width = right - left + 1;
+    s.height = bottom - top + 1;
+    s.ink.resize(size_t(s.width) * size_t(s.height));
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            s.ink[size_t(y) * size_t(s.width) + size_t(x)] = black(mono, left + x, top + y);
+    return s;
+}
+
+// One glyph printed at a fraction of a pixel from the grid and scanned: each seed gives
+// another print of the same letter.
+Shape printed(QChar c, const QString& family, double points, int seed) {
+    const QFont font = fontOf(family, points);
+    const QFontMetricsF metrics(font);
+    const int size = int(metrics.height() * 2) + 8;
+    QImage grey = greyCanvas(size, size);
+    {
+        QPainter p(&grey);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(font);
+        p.setPen(Qt::black);
+        std::mt19937 random(quint32(seed) * 2654435761u);
+        const double fx = double(random() % 1000) / 1000.0, fy = double(random() % 1000) / 1000.0;
+        p.drawText(QPointF(4 + size / 4.0 + fx, 4 + metrics.ascent() + size / 4.0 + fy),
+                   QString(c));
+    }
+    bench::ScanLook look;
+    look.skewDegrees = 0;
+    return cropped(bench::scanned(grey, kDpi, quint32(seed) + 17u, look), grey.rect());
+}
+
+const QStringList kFamilies = {QStringLiteral("Liberation Serif"),
+                               QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
+                               QStringLiteral("DejaVu Serif")};
+
+} // namespace
+
+class TestJb2Lossy : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Pairs a reader tells apart by a stroke, a loop, a gap, a tail or a serif: never twins, in
+    // any of the fonts, at any of the small sizes, whichever print of each.
+    void lookAlikesStayApart_data() {
+        QTest::addColumn<QChar>("first");
+        QTest::addColumn<QChar>("second");
+        const char* pairs[] = {"68", "38", "17", "ce", ",.", "08", "56", "69", "35", "il",
+                               "1l", "oe", "nh", "rn", "EF", "PR", "CG", "OQ", "un", "ao"};
+        for (const char* p : pairs)
+            QTest::addRow("%c/%c", p[0], p[1])
+                << QChar::fromLatin1(p[0]) << QChar::fromLatin1(p[1]);
+    }
+    void lookAlikesStayApart() {
+        QFETCH(QChar, first);
+        QFETCH(QChar, second);
+        for (const QString& family : kFamilies) {
+            for (const double points : {6.0, 7.0, 8.0, 10.0, 12.0}) {
+                for (int seed = 0; seed < 3; ++seed) {
+                    const Shape a = printed(first, family, points, seed);
+                    const Shape b = printed(second, family, points, seed + 50);
+                    QVERIFY(!a.ink.empty() && !b.ink.empty());
+                    QVERIFY2(!codec::judgeTwins(a, b).twins && !codec::judgeTwins(b, a).twins,
+                             qPrintable(QStringLiteral("%1 at %2 pt, print %3")
+                                            .arg(family)
+                                            .arg(points)
+                                            .arg(seed)));
+                }
+            }
+        }
+    }
+
+    // The same letter scanned twice is one shape to a reader, and many prints merge. Not all: a
+    // print whose edge noise makes a bump of two pixels, or in small type a line of noise, stays
+    // a shape of its own, which costs bytes, never a letter. The shares are those measured, with
+    // a margin: less means the judge lost its use.
+    void twinsMerge_data() {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<double>("points");
+        QTest::addColumn<double>("least"); // share of pairs that must merge
+        QTest::newRow("serif 10 pt") << QStringLiteral("Liberation Serif") << 10.0 << 0.35;
+        QTest::newRow("serif 12 pt") << QStringLiteral("Liberation Serif") << 12.0 << 0.8;
+        QTest::newRow("sans 10 pt") << QStringLiteral("DejaVu Sans") << 10.0 << 0.9;
+        QTest::newRow("sans 7 pt") << QStringLiteral("Liberation Sans") << 7.0 << 0.25;
+    }
+    void twinsMerge() {
+        QFETCH(QString, family);
+        QFETCH(double, points);
+        QFETCH(double, least);
+        int pairs = 0, merged = 0;
+        for (const QChar c : QStringLiteral("aenostr68e")) {
+            for (int seed = 0; seed < 4; ++seed) {
+                const Shape a = printed(c, family, points, seed);
+                const Shape b = printed(c, family, points, seed + 100);
+                ++pairs;
+                merged += codec::judgeTwins(a, b).twins;
+            }
+        }
+        QVERIFY2(merged >= least * pairs,
+                 qPrintable(QStringLiteral("%1 of %2 merged").arg(merged).arg(pairs)));
+    }
+
+    // The verdict is about the shapes: one shape and itself are twins, with nothing changed;
+    // a shape and itself with a hole punched, or cut in two, or with a stub, are not.
+    void structure_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("twins");
+        QTest::newRow("none") << QStringLiteral("none") << true;
+        QTest::newRow("one edge pixel") << QStringLiteral("edge") << true;
+        QTest::newRow("a loop closed") << QStringLiteral("loop") << false;
+        QTest::newRow("a stroke cut") << QStringLiteral("cut") << false;
+        QTest::newRow("a stub of 2 x 2") << QStringLiteral("stub") << false;
+        QTest::newRow("a tail of three pixels") << QStringLiteral("tail") << false;
+    }
+    void structure() {
+        QFETCH(QString, change);
+        QFETCH(bool, twins);
+        // A "c": a ring 3 pixels thick, 20 x 20, open on the right.
+        Shape a;
+        a.width = a.height = 20;
+        a.ink.assign(400, 0);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const double r = std::hypot(x - 9.5, y - 9.5);
+                a.ink[size_t(y * 20 + x)] =
+                    r <= 9.5 && r > 6.5 && !(x > 12 && std::abs(y - 9.5) < 3);
+            }
+        Shape b = a;
+        auto set = [&](int x, int y, bool v) { b.ink[size_t(y * 20 + x)] = v; };
+        if (change == QLatin1String("edge")) {
+            set(9, 0, false);
+        } else if (change == QLatin1String("loop")) {
+            for (int y = 7; y <= 12; ++y)
+                for (int x = 13; x <= 19; ++x)
+                    if (std::hypot(x - 9.5, y - 9.5) > 6.5 && std::hypot(x - 9.5, y - 9.5) <= 9.5)
+                        set(x, y, true);
+        } else if (change == QLatin1String("cut")) {
+            for (int y = 0; y < 4; ++y)
+                set(9, y, false), set(10, y, false);
+        } else if (change == QLatin1String("stub")) {
+            set(9, 4, true), set(10, 4, true), set(9, 5, true), set(10, 5, true);
+            set(9, 6, true), set(10, 6, true);
+        } else if (change == QLatin1String("tail")) {
+            b.height = 23;
+            b.ink.resize(size_t(20 * 23), 0);
+            set(4, 20, true), set(4, 21, true), set(4, 22, true);
+            set(3, 19, true);
+        }
+        const codec::Verdict v = codec::judgeTwins(a, b);
+        QCOMPARE(v.twins, twins);
+        if (change == QLatin1String("none")) {
+            QCOMPARE(v.changed, 0);
+            QCOMPARE(v.dx, 0);
+            QCOMPARE(v.dy, 0);
+        }
+    }
+
+    // A table of figures in 7-point type, scanned: the finder draws no figure as another, and
+    // still draws many as earlier prints of the same figure.
+    void tableFiguresKeepTheirShape_data() {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<double>("points");
+        QTest::newRow("sans 7 pt") << QStringLiteral("Liberation Sans") << 7.0;
+        QTest::newRow("serif 7 pt") << QStringLiteral("Liberation Serif") << 7.0;
+        QTest::newRow("DejaVu 6 pt") << QStringLiteral("DejaVu Sans") << 6.0;
+    }
+    void tableFiguresKeepTheirShape() {
+        QFETCH(QString, family);
+        QFETCH(double, points);
+        const QFont font = fontOf(family, points);
+        const QFontMetricsF metrics(font);
+        const int cellW = int(metrics.horizontalAdvance(QLatin1Char('0'))) + 6;
+        const int cellH = int(metrics.height()) + 6;
+        const int columns = 40, rows = 30;
+        QImage grey = greyCanvas(columns * cellW, rows * cellH);
+        std::vector<QChar> digit(size_t(columns * rows));
+        std::mt19937 random(7);
+        {
+            QPainter p(&grey);
+            p.setRenderHint(QPainter::TextAntialiasing);
+            p.setFont(font);
+            p.setPen(Qt::black);
+            for (int r = 0; r < rows; ++r)
+                for (int c = 0; c < columns; ++c) {
+                    const QChar d = QChar::fromLatin1(char('0' + random() % 10));
+                    digit[size_t(r * columns + c)] = d;
+                    const double fx = double(random() % 100) / 100.0;
+                    p.drawText(QPointF(c * cellW + 3 + fx, r * cellH + 3 + metrics.ascent()),
+                               QString(d));
+                }
+        }
+        const QImage mono = bench::scanned(grey, kDpi, 99);
+        codec::TwinFinder finder;
+        finder.startPage(qint64(mono.width()) * mono.height());
+        std::vector<QChar> drawnAs;
+        int copies = 0;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                const Shape s = cropped(mono, QRect(c * cellW, r * cellH, cellW, cellH));
+                QVERIFY(!s.ink.empty());
+                const codec::TwinFinder::Choice choice = finder.add(s);
+                const QChar d = digit[size_t(r * columns + c)];
+                drawnAs.push_back(choice.copy ? drawnAs[size_t(choice.shape)] : d);
+                QVERIFY2(drawnAs.back() == d, qPrintable(QStringLiteral("%1 drawn as %2 at %3,%4")
+                                                             .arg(d)
+                                                             .arg(drawnAs.back())
+                                                             .arg(c)
+                                                             .arg(r)));
+                copies += choice.copy;
+            }
+        QVERIFY2(copies > columns * rows / 3, qPrintable(QString::number(copies)));
+        QVERIFY(finder.changed() <= finder.budget());
+    }
+
+    // However many twins a page has, it changes at most 1 % of its pixels: past that, shapes
+    // are coded as their own.
+    void onePercentBound() {
+        codec::TwinFinder finder;
+        std::vector<Shape> prints;
+        for (int seed = 0; seed < 40; ++seed)
+            prints.push_back(printed(QLatin1Char('e'), kFamilies[0], 10, seed));
+        // A page so small that a few copies use its budget.
+        finder.startPage(20000);
+        int copies = 0, own = 0;
+        for (const Shape& s : prints) {
+            const codec::TwinFinder::Choice c = finder.add(s);
+            copies += c.copy;
+            own += !c.copy;
+            QVERIFY(finder.changed() <= finder.budget());
+        }
+        QCOMPARE(finder.budget(), 200);
+        QVERIFY(copies > 0);
+        QVERIFY(own > 1);
+        // On the next, larger page the same prints are copies of those already known.
+        finder.startPage(10'000'000);
+        int later = 0;
+        for (const Shape& s : prints)
+            later += finder.add(s).copy;
+        QVERIFY2(later > 30, qPrintable(QString::number(later)));
+    }
+
+    // A whole scanned page: its twins are drawn as one shape, the page as drawn differs from the
+    // scan in at most 1 % of its pixels (counted here, not taken from the result), and the same
+    // page gives the same pixels every time.
+    void pageSubstitution_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<bool>("table");
+        QTest::newRow("text 300 dpi") << 300 << false;
+        QTest::newRow("figures 7 pt") << 300 << true;
+        QTest::newRow("text 200 dpi") << 200 << false;
+    }
+    void pageSubstitution() {
+        QFETCH(int, dpi);
+        QFETCH(bool, table);
+        const bench::ScanPage page =
+            table ? bench::tablePage(dpi, QStringLiteral("Liberation Sans"), 7, 3)
+                  : bench::textPage(dpi, QStringLiteral("Liberation Serif"), 10, 4);
+        QImage drawn = page.image.copy();
+        const codec::Substitution s = codec::substituteTwins(drawn.bits(), drawn.width(),
+                                                             drawn.height(), drawn.bytesPerLine());
+        qint64 changed = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                changed += black(drawn, x, y) != black(page.image, x, y);
+        QCOMPARE(s.changed, changed);
+        QVERIFY(changed > 0);
+        QVERIFY2(changed * 100 <= qint64(drawn.width()) * drawn.height(),
+                 qPrintable(QString::number(changed)));
+        QVERIFY2(s.copies * 3 > s.shapes,
+                 qPrintable(QStringLiteral("%1 of %2").arg(s.copies).arg(s.shapes)));
+        QImage again = page.image.copy();
+        codec::substituteTwins(again.bits(), again.width(), again.height(), again.bytesPerLine());
+        QVERIFY(again == drawn);
+    }
+
+    // Nothing to work on: the page stays as it was.
+    void pageRefusals() {
+        uchar row[4] = {0xff, 0x00, 0xff, 0x00};
+        QCOMPARE(codec::substituteTwins(nullptr, 10, 10, 2).copies, 0);
+        QCOMPARE(codec::substituteTwins(row, 32, 1, 2).copies, 0); // rows shorter than the page
+        QCOMPARE(codec::substituteTwins(row, 0, 1, 4).shapes, 0);
+        const codec::Substitution s = codec::substituteTwins(row, 32, 1, 4);
+        QCOMPARE(s.shapes, 2);
+        QCOMPARE(s.copies, 1); // the same 8 pixels: a copy that changes nothing
+        QCOMPARE(s.changed, 0);
+        QCOMPARE(row[0], uchar(0xff));
+        QCOMPARE(row[2], uchar(0xff));
+    }
+
+    // The same shapes in the same order give the same choices.
+    void sameChoicesEveryTime() {
+        auto run = [] {
+            codec::TwinFinder finder;
+            finder.startPage(10'000'000);
+            QList<int> out;
+            for (int seed = 0; seed < 30; ++seed) {
+                const codec::TwinFinder::Choice c =
+                    finder.add(printed(QChar::fromLatin1("aeo"[seed % 3]), kFamilies[1], 9, seed));
+                out << c.shape << c.dx << c.dy;
+            }
+            return out;
+        };
+        QCOMPARE(run(), run());
+    }
+};
+
+QTEST_MAIN(TestJb2Lossy)
+#include "tst_jb2lossy.moc"
