@@ -79,7 +79,9 @@ struct Segmenter::State {
     int width = 0;
     int height = 0;
     int channels = 1;
-    PixRef page; // 8 bits (grey) or 32 bits (RGB) a pixel
+    // 8 bits a pixel: the grey, or a colour page's darkest channel, where ink of any colour is
+    // dark and tinted paper stays light. The colour itself is the encoders'.
+    PixRef page;
     bool segmented = false;
 };
 
@@ -88,7 +90,7 @@ Segmenter::Segmenter(int width, int height, int channels) : m(std::make_unique<S
     m->height = height;
     m->channels = channels == 3 ? 3 : 1;
     if (width > 0 && height > 0)
-        m->page = pixCreate(width, height, m->channels == 3 ? 32 : 8);
+        m->page = pixCreate(width, height, 8);
 }
 
 Segmenter::~Segmenter() = default;
@@ -107,7 +109,7 @@ void Segmenter::setRow(int y, const uchar* pixels) {
     } else {
         for (int x = 0; x < m->width; ++x) {
             const uchar* p = pixels + 3 * x;
-            composeRGBPixel(p[0], p[1], p[2], line + x);
+            SET_DATA_BYTE(line, x, std::min({p[0], p[1], p[2]}));
         }
     }
 }
@@ -122,17 +124,9 @@ Segmentation Segmenter::segment() {
     if (m->width < kSmallestPage || m->height < kSmallestPage)
         return result; // a thumbnail or a swatch: one layer
 
-    // Ink of any colour is dark on its darkest channel, and tinted paper stays light there.
     PixRef grey;
-    if (m->channels == 3) {
-        grey = pixConvertRGBToGrayMinMax(m->page.pix, L_CHOOSE_MIN);
-        m->page = nullptr; // the colour is the encoders'; only the grey is needed from here
-    } else {
-        grey.pix = m->page.pix;
-        m->page.pix = nullptr;
-    }
-    if (!grey)
-        return result.error = Error::OutOfMemory, result;
+    grey.pix = m->page.pix;
+    m->page.pix = nullptr;
 
     const int nx = std::max(1, m->width / kSauvolaTile);
     const int ny = std::max(1, m->height / kSauvolaTile);

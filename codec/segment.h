@@ -36,8 +36,8 @@ struct Segmentation {
 // coloured bands (the same, inverted, inside dark regions only), thin rules and table lines.
 // Photographs are found as halftone-like regions and left to the background. Specks stay.
 //
-// The page is given row by row and held whole (the segmenter needs it whole): 4 bytes a pixel
-// for colour, 1 for grey.
+// The page is given row by row and held whole (the segmenter needs it whole), as one byte a
+// pixel: its grey, or a colour page's darkest channel.
 class Segmenter final {
 public:
     // `channels` 1 (grey) or 3 (RGB). A page below kSmallestPage on a side is never segmented:

@@ -61,10 +61,10 @@ private:
 };
 
 struct Encoding {
-    Encoding(const QString& folder, const std::atomic<bool>* stopFlag)
+    Encoding(const QString& folder, const std::atomic<bool>* stopFlag, ColourPages colourPages)
         : workFolder(QDir::cleanPath(folder)), stop(stopFlag),
           environment(converterEnvironment(workFolder, platform::localeIsUtf8())),
-          stage(workFolder, environment, stop) {}
+          stage(workFolder, environment, stop, colourPages) {}
 
     QString workFolder;
     const std::atomic<bool>* stop = nullptr;
@@ -161,16 +161,16 @@ struct Encoding {
 
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop,
-                          Recognizer* recognizer) {
+                          Recognizer* recognizer, ColourPages colourPages) {
     const platform::RegularFile file(tiffPath);
-    return encodeDirect(file, workFolder, resultDjvu, stop, recognizer);
+    return encodeDirect(file, workFolder, resultDjvu, stop, recognizer, colourPages);
 }
 
 DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop,
-                          Recognizer* recognizer) {
+                          Recognizer* recognizer, ColourPages colourPages) {
     DirectResult result;
-    Encoding e(workFolder, stop);
+    Encoding e(workFolder, stop, colourPages);
     if (recognizer && !recognizer->problem().isEmpty()) {
         result.textProblem = recognizer->problem();
         recognizer = nullptr;
@@ -228,17 +228,19 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.stopped = e.stopped;
     result.pagesWithoutText = e.pagesWithoutText;
     result.steps = e.stage.steps() + e.steps;
-    if (!result.problem.isEmpty())
+    if (result.problem.isEmpty())
+        result.profiles = e.stage.profiles();
+    else
         result.pages = 0;
     return result;
 }
 
 QString directEncoderProblem() {
-    for (const char* tool : {kBitonalEncoder, kPhotoEncoder}) {
+    for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kAssembler}) {
         if (toolPath(tool).isEmpty())
             return engine::Texts::tr(
                        "Nothing was converted: %1 was not found. DjVuLibre's encoders "
-                       "cjb2 and c44 must be on the PATH (Debian's package "
+                       "cjb2, c44 and djvumake must be on the PATH (Debian's package "
                        "djvulibre-bin).")
                 .arg(QLatin1String(tool));
     }

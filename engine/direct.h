@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -17,8 +18,10 @@ namespace vormelle::engine {
 
 // The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
 // found on the PATH (Debian's djvulibre-bin). 1-bit pages go to `cjb2` (JB2, lossless) from a
-// PBM, grey pages to `c44` (IW44) from a PGM, every other page to `c44` from a PPM, each held in
-// memory and encoded through ToolStage (engine/toolstage.h); the pages
+// PBM; grey and colour pages with text become compound pages (a `cjb2` mask over `djvumake`'s
+// small foreground and background), those without text, or all with ColourPages::Layer, one
+// `c44` (IW44) layer from a PGM or PPM; each page is held in memory and encoded through
+// ToolStage (engine/toolstage.h); the pages
 // are read with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and
 // 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
 // (pageDpi in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
@@ -41,6 +44,8 @@ struct DirectResult {
     QList<int> pagesWithoutText;
     // Every encoder and bundler call, in order; the output only of one that failed.
     QList<Step> steps;
+    // Per page, how it was coded and what each layer cost, for the run log (ToolStage's).
+    QStringList profiles;
 };
 
 // Encodes the TIFF into `resultDjvu`, working in `workFolder` (the caller's private folder; its
@@ -59,14 +64,16 @@ struct DirectResult {
 // document (textProblem says why).
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
-                          Recognizer* recognizer = nullptr);
+                          Recognizer* recognizer = nullptr,
+                          ColourPages colourPages = ColourPages::Compound);
 // The same from a file the caller holds open, read through its descriptor: the pages encoded
 // are the ones the caller inspected, whatever has taken the file's name since.
 DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
-                          Recognizer* recognizer = nullptr);
+                          Recognizer* recognizer = nullptr,
+                          ColourPages colourPages = ColourPages::Compound);
 
-// "" when cjb2 and c44 are on the PATH; otherwise the refusal to show once before a
+// "" when cjb2, c44 and djvumake are on the PATH; otherwise the refusal to show once before a
 // run: "Nothing was converted: cjb2 was not found. ...".
 QString directEncoderProblem();
 

@@ -33,6 +33,7 @@ struct RunChoices {
     Route route = Route::Pdf;
     TextLayerChoice text;
     int jobs = 1; // rows converted at once, and converter threads busy at once
+    ColourPages colourPages = ColourPages::Compound; // the direct route's grey and colour pages
 };
 
 // One run, taken once when it starts: later changes to the list or the options change nothing.

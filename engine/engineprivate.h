@@ -99,7 +99,7 @@ struct Engine::Private {
                         const std::atomic<bool>& stop);
     void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                          const TiffInspection& inspection, const QString& rowFolder,
-                         const std::atomic<bool>& stop, TextStep* text);
+                         const std::atomic<bool>& stop, TextStep* text, ColourPages colourPages);
     void placeResult(RowOutcome& row, const platform::RegularFile& input, int tiffPages,
                      const QString& result, const std::atomic<bool>& stop, TextStep* text);
 };

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <optional>
@@ -60,6 +61,10 @@ struct RowOutcome {
     bool textWanted = false;
     QString textProblem;
     QList<int> pagesWithoutText;
+    // The direct route: how each page was coded, with its layers' bytes ("page 1: compound
+    // (text 3.1 %, photograph 20.4 % of the page), mask 5210 B, foreground 1432 B, background
+    // 20112 B").
+    QStringList pageProfiles;
     // The step its work is at, by the numbers of the window's handler: 138 its names and paths,
     // 150 the inspection, 152 its folder, 154 the first converter (or the encoders), 156 the
     // look for the PDF, 162 the second converter and the placing of the result.

@@ -105,7 +105,7 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             return row;
         }
         if (request.route == Route::Direct)
-            convertDirectly(row, input, inspection, rowFolder, stop, text);
+            convertDirectly(row, input, inspection, rowFolder, stop, text, request.colourPages);
         else
             convertThroughPdf(row, input, inspection, rowFolder, stop, text);
         platform::removeTree(rowFolder);
@@ -232,7 +232,8 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
 
 void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                                       const TiffInspection& inspection, const QString& rowFolder,
-                                      const std::atomic<bool>& stop, TextStep* text) {
+                                      const std::atomic<bool>& stop, TextStep* text,
+                                      ColourPages colourPages) {
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
     // The text layer reads the pages the encoders get, as they are decoded.
     Recognizer* recognizer = nullptr;
@@ -242,8 +243,10 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
         recognizer = text->recognizer.get();
     }
     reach(row, 154);
-    const DirectResult direct = encodeDirect(input, rowFolder, result, &stop, recognizer);
+    const DirectResult direct =
+        encodeDirect(input, rowFolder, result, &stop, recognizer, colourPages);
     reach(row, 156);
+    row.pageProfiles = direct.profiles;
     if (direct.stopped || stop.load()) {
         row.stopped = true;
         return;

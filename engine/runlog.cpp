@@ -290,6 +290,8 @@ void RunLog::write(int row, const RowOutcome& outcome) {
                     escapedForOneLine(outcome.input), escapedForOneLine(outcome.output),
                     escapedForOneLine(reasonOf(outcome))}
             .join(QLatin1Char('\t'))};
+    for (const QString& profile : outcome.pageProfiles)
+        lines.append(QStringLiteral("    ") + escapedForOneLine(profile));
     if (!outcome.converted) {
         for (const Step& step : outcome.steps)
             appendLastLines(lines, step.tool, step.output);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/toolstage.h"
 
+#include "codec/segment.h"
 #include "engine/runner.h"
 #include "engine/texts.h"
 #include "platform/basicerror.h"
@@ -34,11 +35,73 @@ std::unique_ptr<platform::MemoryFile> imageFor(const codec::PageView& page, qsiz
     return image;
 }
 
+// c44 takes no page narrower or lower than this; a blank mask over djvumake's layers codes
+// smaller ones.
+constexpr int kSmallestLayer = 4;
+
+// "mask 5210 B, foreground 1432 B, background 20112 B": the layers of a page file, from its
+// chunks' heads ("AT&T", "FORM", size, "DJVU", then id, big-endian size, data padded to even).
+QString layerBytes(const QString& djvu) {
+    QFile file(djvu);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const char* const names[] = {"mask", "foreground", "background"};
+    qint64 bytes[3] = {-1, -1, -1};
+    qint64 at = 16;
+    while (file.seek(at)) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            break;
+        const auto* s = reinterpret_cast<const uchar*>(head.constData() + 4);
+        const qint64 size = (qint64{s[0]} << 24) | (s[1] << 16) | (s[2] << 8) | s[3];
+        const QByteArray id = head.left(4);
+        const int layer = id == "Sjbz"                   ? 0
+                          : id == "FG44" || id == "FGbz" ? 1
+                          : id == "BG44"                 ? 2
+                                                         : -1;
+        // Several BG44 chunks make one layer.
+        if (layer >= 0)
+            bytes[layer] = std::max<qint64>(bytes[layer], 0) + size;
+        at += 8 + size + (size & 1);
+    }
+    QStringList parts;
+    for (int i = 0; i < 3; ++i) {
+        if (bytes[i] >= 0)
+            parts << QStringLiteral("%1 %2 B").arg(QLatin1String(names[i])).arg(bytes[i]);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QByteArray blankMask(int width, int height) {
+    return QByteArray("P4\n") + QByteArray::number(width) + ' ' + QByteArray::number(height) +
+           '\n' + QByteArray(qsizetype((width + 7) / 8) * height, '\0');
+}
+
+// The page's text mask, and its profile in the run log's words; no mask for a photograph.
+codec::Segmentation segmentPage(const codec::PageView& page, QString& profile) {
+    codec::Segmenter segmenter(page.width, page.height,
+                               page.kind == codec::PixelKind::Grey ? 1 : 3);
+    if (!segmenter.valid()) { // no memory to segment: one layer, as c44 alone needs
+        profile = QStringLiteral("layer (no memory to find the text)");
+        return {};
+    }
+    for (int y = 0; y < page.height; ++y)
+        segmenter.setRow(y, page.pixels + qsizetype(y) * page.stride);
+    codec::Segmentation parts = segmenter.segment();
+    const double area = double(page.width) * page.height;
+    profile = QStringLiteral("%1 (text %2 %, photograph %3 % of the page)")
+                  .arg(QLatin1String(codec::profileName(parts.profile)))
+                  .arg(100 * double(parts.maskPixels) / area, 0, 'f', 1)
+                  .arg(100 * double(parts.photoPixels) / area, 0, 'f', 1);
+    return parts;
+}
+
 } // namespace
 
 ToolStage::ToolStage(QString workFolder, platform::EnvironmentChanges environment,
-                     const std::atomic<bool>* stop)
-    : m_workFolder(std::move(workFolder)), m_environment(std::move(environment)), m_stop(stop) {}
+                     const std::atomic<bool>* stop, ColourPages colourPages)
+    : m_workFolder(std::move(workFolder)), m_environment(std::move(environment)), m_stop(stop),
+      m_colourPages(colourPages) {}
 
 ToolStage::~ToolStage() = default;
 
@@ -81,39 +144,94 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     }
 
     const bool bitonal = page.kind == codec::PixelKind::Bitonal;
-    const char* tool = bitonal ? kBitonalEncoder : kPhotoEncoder;
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
-    if (program.isEmpty())
-        return {codec::Error::ToolMissing, QString::fromLatin1(tool)};
-    const QString file = m_workFolder + QStringLiteral("/stage-%1.djvu").arg(index + 1);
-    Command command{program, {QStringLiteral("-dpi"), QString::number(page.dpi)}, m_environment};
-    // c44 halves the colour planes by default, which blurs coloured text below 35 dB;
-    // full-size planes keep it sharp for about a sixth more bytes.
-    if (page.kind == codec::PixelKind::Colour)
-        command.arguments << QStringLiteral("-crcbfull");
-    command.arguments << handOver(command, image->descriptor()) << file;
-    const RunResult ran = runToEnd(command, m_stop);
-    image.reset();
-    if (ran.stopped) {
-        QFile::remove(file);
-        return {codec::Error::Aborted, {}};
+    const bool tiny = !bitonal && (page.width < kSmallestLayer || page.height < kSmallestLayer);
+    QString profile = QLatin1String(bitonal ? "bitonal" : "layer");
+    QByteArray mask; // a PBM; empty: one layer
+    if (tiny) {
+        profile = QStringLiteral("tiny");
+        mask = blankMask(page.width, page.height);
+    } else if (!bitonal && m_colourPages == ColourPages::Compound) {
+        mask = segmentPage(page, profile).maskPbm;
+        if (abort && abort())
+            return {codec::Error::Aborted, {}};
     }
+
+    const QString file = m_workFolder + QStringLiteral("/stage-%1.djvu").arg(index + 1);
+    codec::Status status;
+    if (!mask.isEmpty()) {
+        status = assemble(page, mask, *image, file);
+    } else {
+        const char* tool = bitonal ? kBitonalEncoder : kPhotoEncoder;
+        Command command{{}, {QStringLiteral("-dpi"), QString::number(page.dpi)}, m_environment};
+        // c44 halves the colour planes by default, which blurs coloured text below 35 dB;
+        // full-size planes keep it sharp for about a sixth more bytes.
+        if (page.kind == codec::PixelKind::Colour)
+            command.arguments << QStringLiteral("-crcbfull");
+        command.arguments << handOver(command, image->descriptor()) << file;
+        status = run(tool, std::move(command), file, page);
+    }
+    image.reset();
+    if (!status.ok()) {
+        QFile::remove(file);
+        return status;
+    }
+    const QString layers = layerBytes(file);
+    m_profiles << QStringLiteral("page %1: %2%3")
+                      .arg(index + 1)
+                      .arg(profile, layers.isEmpty() ? QString() : QStringLiteral(", ") + layers);
+    const bool taken = sink.pageFile(index, file);
+    QFile::remove(file);
+    return taken ? codec::Status{} : codec::Status{codec::Error::WriteFailed, {}};
+}
+
+codec::Status ToolStage::run(const char* tool, Command command, const QString& file,
+                             const codec::PageView& page) {
+    command.program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
+    if (command.program.isEmpty())
+        return {codec::Error::ToolMissing, QString::fromLatin1(tool)};
+    const RunResult ran = runToEnd(command, m_stop);
+    if (ran.stopped)
+        return {codec::Error::Aborted, {}};
     Step step{QString::fromLatin1(tool), ran.code, ran.signal, {}};
     step.wroteNothing = !step.failed() && !QFile::exists(file);
     if (step.failed())
         step.output = ran.output;
     m_steps.append(step);
-    if (step.failed()) {
-        QFile::remove(file);
-        return {
-            codec::Error::ToolFailed,
+    if (!step.failed())
+        return {};
+    return {codec::Error::ToolFailed,
             step.wroteNothing
                 ? engine::Texts::tr("%1 wrote no DjVu file").arg(QLatin1String(tool))
                 : converterReason(tool, ran.code, ran.signal, ran.output, page.width, page.height)};
+}
+
+// A compound page: the mask through cjb2, then djvumake's masked foreground and background
+// from the page image, which it reads where it lies.
+codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray& maskPbm,
+                                  const platform::MemoryFile& image, const QString& file) {
+    std::unique_ptr<platform::MemoryFile> maskImage;
+    try {
+        maskImage = std::make_unique<platform::MemoryFile>(maskPbm.size());
+    } catch (const BasicError& e) {
+        return {codec::Error::OutOfMemory, e.description()};
     }
-    const bool taken = sink.pageFile(index, file);
-    QFile::remove(file);
-    return taken ? codec::Status{} : codec::Status{codec::Error::WriteFailed, {}};
+    std::copy_n(maskPbm.constData(), maskPbm.size(), maskImage->data());
+    const QString maskDjvu = file + QStringLiteral(".mask");
+    Command coder{{}, {QStringLiteral("-dpi"), QString::number(page.dpi)}, m_environment};
+    coder.arguments << handOver(coder, maskImage->descriptor()) << maskDjvu;
+    codec::Status status = run(kBitonalEncoder, std::move(coder), maskDjvu, page);
+    maskImage.reset();
+    if (status.ok()) {
+        Command assembler{
+            {},
+            {file, QStringLiteral("INFO=%1,%2,%3").arg(page.width).arg(page.height).arg(page.dpi),
+             QStringLiteral("Sjbz=") + maskDjvu},
+            m_environment};
+        assembler.arguments << QStringLiteral("PPM=") + handOver(assembler, image.descriptor());
+        status = run(kAssembler, std::move(assembler), file, page);
+    }
+    QFile::remove(maskDjvu);
+    return status;
 }
 
 codec::Status ToolStage::finish(codec::PageSink& /*sink*/, const codec::AbortHook& /*abort*/) {

@@ -63,6 +63,11 @@ int storedJobs() {
     return engine::jobsFromSetting(settings::GetSetting(QString::fromLatin1(kJobsSetting), {}));
 }
 
+engine::ColourPages storedColourPages() {
+    return engine::colourPagesFromSetting(
+        settings::GetSetting(QString::fromLatin1(engine::kColourPagesSetting), {}));
+}
+
 engine::Route routeOf(Encoder encoder) {
     return encoder == Encoder::Direct ? engine::Route::Direct : engine::Route::Pdf;
 }
@@ -72,6 +77,7 @@ engine::RunChoices storedChoices() {
     choices.route = routeOf(storedEncoder());
     choices.text = {storedOcr(), storedOcrLanguages()};
     choices.jobs = storedJobs();
+    choices.colourPages = storedColourPages();
     return choices;
 }
 
@@ -80,6 +86,7 @@ engine::RunChoices chosenChoices(const Form1& form) {
     choices.route = routeOf(chosenEncoder(form));
     choices.text = {form.Check1->isChecked(), storedOcrLanguages()};
     choices.jobs = storedJobs();
+    choices.colourPages = storedColourPages();
     // The window's route through a PDF runs one converter at a time unless "Jobs" asks for more.
     bool number = false;
     settings::GetSetting(QString::fromLatin1(kJobsSetting), {}).trimmed().toInt(&number);

@@ -52,9 +52,14 @@ QString storedOcrLanguages();
 inline constexpr char kJobsSetting[] = "Jobs";
 int storedJobs();
 
+// The direct route's grey and colour pages: "ColourPages", "Compound" or "Layer" (missing or
+// unknown: Compound).
+engine::ColourPages storedColourPages();
+
 engine::Route routeOf(Encoder encoder);
 
-// The stored choices: the route, the text layer (box and languages) and the jobs.
+// The stored choices: the route, the text layer (box and languages), the jobs and the colour
+// pages.
 engine::RunChoices storedChoices();
 // What the window shows: its encoder buttons and text box, with the stored languages and jobs.
 // Through a PDF a missing "Jobs" (or one that is not a number) means 1, not the cores.

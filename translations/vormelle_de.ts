@@ -60,10 +60,6 @@
         <translation>Encoder:</translation>
     </message>
     <message>
-        <source>Direct: exact pixels, small files (DjVuLibre)</source>
-        <translation>Direkt: exakte Pixel, kleine Dateien (DjVuLibre)</translation>
-    </message>
-    <message>
         <source>Through PDF (tiff2pdf + pdf2djvu)</source>
         <translation>Über PDF (tiff2pdf + pdf2djvu)</translation>
     </message>
@@ -86,6 +82,10 @@
     <message>
         <source>Join all files into one document</source>
         <translation>Alle Dateien zu einem Dokument zusammenfügen</translation>
+    </message>
+    <message>
+        <source>Direct: exact 1-bit pages, compact colour (DjVuLibre)</source>
+        <translation>Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)</translation>
     </message>
 </context>
 <context>
@@ -602,8 +602,8 @@
         <translation>der Text konnte nicht in die Seiten geschrieben werden</translation>
     </message>
     <message>
-        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2 and c44 must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2 und c44 müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvumake must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvumake müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
     </message>
 </context>
 <context>
@@ -837,9 +837,18 @@
         <translation>--convert braucht --output ORDNER, --beside oder --join DATEI</translation>
     </message>
     <message>
+        <source>Try &apos;vormelle --help&apos; for more information.</source>
+        <translation>„vormelle --help“ gibt weitere Informationen.</translation>
+    </message>
+    <message>
+        <source>--colour-pages takes compound or layer, not %1</source>
+        <translation>--colour-pages nimmt compound oder layer, nicht %1</translation>
+    </message>
+    <message>
         <source>Usage: vormelle [FILE|FOLDER]...
        vormelle --convert (--output DIR | --beside | --join FILE.djvu)
-                [--encoder direct|pdf] [--jobs N] [--log FILE] [--ocr[=LANGS]]
+                [--encoder direct|pdf] [--colour-pages compound|layer]
+                [--jobs N] [--log FILE] [--ocr[=LANGS]]
                 [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...
 
 Converts TIFF images into DjVu documents.
@@ -857,6 +866,10 @@ the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
   --skip-existing    leave results that already exist alone
   --encoder ENCODER  direct (DjVuLibre&apos;s encoders, the default) or pdf
                      (tiff2pdf, pdf2djvu)
+  --colour-pages compound|layer
+                     the direct route&apos;s grey and colour pages: a sharp text
+                     mask over small colour layers (compound, the default), or
+                     one picture layer (layer)
   --jobs N           convert N files at a time, 1 to 16 (default: the cores, at
                      most 8)
   --log FILE         write a record of every file into FILE (a new file, or
@@ -881,7 +894,8 @@ Exit status:
 </source>
         <translation>Aufruf: vormelle [DATEI|ORDNER]...
        vormelle --convert (--output ORDNER | --beside | --join DATEI.djvu)
-                [--encoder direct|pdf] [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]]
+                [--encoder direct|pdf] [--colour-pages compound|layer]
+                [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]]
                 [--skip-existing] [--join-partial] [--print0] DATEI|ORDNER...
 
 Wandelt TIFF-Bilder in DjVu-Dokumente um.
@@ -899,6 +913,10 @@ Ordner fügt die TIFF-Dateien (*.tif, *.tiff) in ihm und seinen Unterordnern hin
   --skip-existing    vorhandene Ergebnisse unverändert lassen
   --encoder ENCODER  direct (DjVuLibres Encoder, die Vorgabe) oder pdf
                      (tiff2pdf, pdf2djvu)
+  --colour-pages compound|layer
+                     Grau- und Farbseiten des direkten Wegs: eine scharfe
+                     Textmaske über kleinen Farbebenen (compound, die Vorgabe)
+                     oder eine Bildebene (layer)
   --jobs N           N Dateien zugleich umwandeln, 1 bis 16 (Vorgabe: die Kerne,
                      höchstens 8)
   --log DATEI        ein Protokoll jeder Datei in DATEI schreiben (eine neue
@@ -921,10 +939,6 @@ Exit-Status:
   130  durch Strg-C angehalten (SIGINT)
   143  durch SIGTERM angehalten
 </translation>
-    </message>
-    <message>
-        <source>Try &apos;vormelle --help&apos; for more information.</source>
-        <translation>„vormelle --help“ gibt weitere Informationen.</translation>
     </message>
 </context>
 <context>

@@ -247,6 +247,7 @@ int run(const cli::CommandLine& command) {
     // The window's "Jobs" is the window's: a script gets the same default on every machine.
     request.jobs = command.jobs > 0 ? command.jobs : engine::jobsFromSetting(QString());
     request.route = routeFor(command.encoder);
+    request.colourPages = command.colourPages;
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
     request.text.languages =

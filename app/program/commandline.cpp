@@ -17,7 +17,8 @@ namespace {
 using Action = CommandLine::Action;
 
 // Options of --convert that take a value, given as "--name VALUE" or "--name=VALUE".
-const QList<QByteArray> kValued = {"--output", "--encoder", "--jobs", "--log", "--join"};
+const QList<QByteArray> kValued = {"--output", "--encoder", "--jobs",
+                                   "--log",    "--join",    "--colour-pages"};
 
 QString absolute(const QString& path, const QString& currentFolder) {
     if (path.startsWith(QLatin1Char('/')) || currentFolder.isEmpty())
@@ -116,6 +117,15 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
                 else
                     return usageError(program::Texts::tr("--encoder takes direct or pdf, not %1")
                                           .arg(shown(value)));
+            } else if (name == "--colour-pages") {
+                if (value == "compound")
+                    result.colourPages = engine::ColourPages::Compound;
+                else if (value == "layer")
+                    result.colourPages = engine::ColourPages::Layer;
+                else
+                    return usageError(
+                        program::Texts::tr("--colour-pages takes compound or layer, not %1")
+                            .arg(shown(value)));
             } else { // --jobs
                 const int jobs = isDigits(value) ? value.toInt() : 0;
                 if (jobs < 1 || jobs > engine::kMostJobs)
@@ -188,7 +198,8 @@ QString usage() {
     return program::Texts::tr(
         "Usage: vormelle [FILE|FOLDER]...\n"
         "       vormelle --convert (--output DIR | --beside | --join FILE.djvu)\n"
-        "                [--encoder direct|pdf] [--jobs N] [--log FILE] [--ocr[=LANGS]]\n"
+        "                [--encoder direct|pdf] [--colour-pages compound|layer]\n"
+        "                [--jobs N] [--log FILE] [--ocr[=LANGS]]\n"
         "                [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...\n"
         "\n"
         "Converts TIFF images into DjVu documents.\n"
@@ -206,6 +217,10 @@ QString usage() {
         "  --skip-existing    leave results that already exist alone\n"
         "  --encoder ENCODER  direct (DjVuLibre's encoders, the default) or pdf\n"
         "                     (tiff2pdf, pdf2djvu)\n"
+        "  --colour-pages compound|layer\n"
+        "                     the direct route's grey and colour pages: a sharp text\n"
+        "                     mask over small colour layers (compound, the default), or\n"
+        "                     one picture layer (layer)\n"
         "  --jobs N           convert N files at a time, 1 to 16 (default: the cores, at\n"
         "                     most 8)\n"
         "  --log FILE         write a record of every file into FILE (a new file, or\n"

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/route.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -29,6 +31,7 @@ struct CommandLine {
     bool joinPartial = false; // join the files that converted when others failed
     bool skipExisting = false;
     Encoder encoder = Encoder::Direct;
+    engine::ColourPages colourPages = engine::ColourPages::Compound;
     int jobs = 0; // 0: not given
     QString logFile;
     bool print0 = false; // results on stdout as they are, each ended by a NUL

@@ -88,6 +88,26 @@ cores=$(nproc)
 grep -q ", $cores job(s)," "$scratch/route.log" || fail "stored Jobs used: $(head -1 "$scratch/route.log")"
 rm -f "$XDG_CONFIG_HOME/Quenlark.conf"
 
+# Colour pages: a compound page (mask, foreground, background) unless --colour-pages layer asks
+# for one picture layer; the stored "ColourPages" does not reach the command line. The log names
+# each page's profile and its layers' bytes.
+colour=$samples/page-colour.tif
+mkdir -p "$scratch/colour"
+printf '[Vormelle]\nColourPages=Layer\n' >"$XDG_CONFIG_HOME/Quenlark.conf"
+convert "$program" --convert --output "$scratch/colour" --log "$scratch/colour.log" "$colour"
+expect_status 0 "compound colour page"
+chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FG44|BG44' | uniq | tr '\n' ' ')
+[ "$chunks" = "Sjbz FG44 BG44 " ] || fail "compound page chunks: $chunks"
+grep -qE '^    page 1: (text|compound) .*mask [0-9]+ B, foreground [0-9]+ B, background [0-9]+ B$' \
+    "$scratch/colour.log" || fail "no page profile in the log: $(cat "$scratch/colour.log")"
+convert "$program" --convert --output "$scratch/colour" --colour-pages layer "$colour"
+expect_status 0 "one layer"
+chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FG44|BG44' | uniq | tr '\n' ' ')
+[ "$chunks" = "BG44 " ] || fail "--colour-pages layer chunks: $chunks"
+convert "$program" --convert --output "$scratch/colour" --colour-pages photo "$colour"
+expect_status 2 "--colour-pages photo"
+rm -f "$XDG_CONFIG_HOME/Quenlark.conf"
+
 # --skip-existing: a result that is there is left alone and named; the others convert.
 rm -f "$scratch/results"/*.djvu
 echo "kept" >"$scratch/results/b.djvu"

@@ -21,6 +21,7 @@ using CL = commandline::CommandLine;
 Q_DECLARE_METATYPE(CL::Action)
 Q_DECLARE_METATYPE(CL::Destination)
 Q_DECLARE_METATYPE(CL::Encoder)
+Q_DECLARE_METATYPE(vormelle::engine::ColourPages)
 
 namespace {
 
@@ -173,6 +174,12 @@ private slots:
              "--jobs takes a number from 1 to 16, not 99999999999"},
             {"--convert --encoder djvu a", "--encoder takes direct or pdf, not djvu"},
             {"--convert --encoder PDF a", "--encoder takes direct or pdf, not PDF"},
+            {"--convert --colour-pages Layer a",
+             "--colour-pages takes compound or layer, not Layer"},
+            {"--convert --colour-pages a", "--colour-pages takes compound or layer, not a"},
+            {"--convert --colour-pages=layer --colour-pages layer a",
+             "--colour-pages is given twice"},
+            {"--colour-pages layer a", "--colour-pages needs --convert"},
             {"--convert --ocr= a", "--ocr= takes languages like eng or deu+eng, not \"\""},
             {"--convert --ocr=eng;rm a",
              "--ocr= takes languages like eng or deu+eng, not \"eng;rm\""},
@@ -190,6 +197,25 @@ private slots:
         const CL c = commandline::parse(split(line), kCwd);
         QCOMPARE(c.action, CL::Action::UsageError);
         QTEST(c.error, "error");
+    }
+
+    void colourPages_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<engine::ColourPages>("colourPages");
+        // Not the window's "ColourPages": a script gets the same pages on every machine.
+        QTest::newRow("not given") << "--convert --beside a" << engine::ColourPages::Compound;
+        QTest::newRow("layer") << "--convert --beside --colour-pages layer a"
+                               << engine::ColourPages::Layer;
+        QTest::newRow("compound") << "--convert --beside --colour-pages=compound a"
+                                  << engine::ColourPages::Compound;
+    }
+
+    void colourPages() {
+        QFETCH(QString, line);
+        const CL c = commandline::parse(split(line), kCwd);
+        QCOMPARE(c.action, CL::Action::Convert);
+        QTEST(c.colourPages, "colourPages");
+        QCOMPARE(c.inputs, QStringList{kCwd + QStringLiteral("/a")});
     }
 
     void emptyAndUndecodableNames() {

@@ -52,7 +52,7 @@ private slots:
             {form.Option1->text(), "Ergebnisse in diesem Ordner speichern:"},
             {form.Option2->text(), "Ergebnisse im Ordner der Originaldatei speichern"},
             {form.PushButton2->text(), "Umwandlung starten"},
-            {form.Option3->text(), "Direkt: exakte Pixel, kleine Dateien (DjVuLibre)"},
+            {form.Option3->text(), "Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)"},
             {form.Option4->text(), "Über PDF (tiff2pdf + pdf2djvu)"},
             {form.ProgressBar1->text(), "Fortschrittsbalken"},
             {form.ListView1->model()->headerData(0, Qt::Horizontal).toString(), "TIFF-Datei(en)"},

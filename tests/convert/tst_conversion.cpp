@@ -8,6 +8,7 @@
 #include "convert/conversion.h"
 #include "platform/basicerror.h"
 #include "tests/convert/runfixture.h"
+#include "tests/engine/textpage.h"
 #include "tests/engine/tiffmaker.h"
 
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -66,6 +68,8 @@ private slots:
     void oneConverterAtATime();
     void doneHasOkOnly();
     void writeProtectedResultIsKept();
+    void colourPagesSetting_data();
+    void colourPagesSetting();
     void stopInTheMiddle_data();
     void stopInTheMiddle();
     void hourglassBlocksRemoval();
@@ -516,7 +520,10 @@ void ConversionTest::everyRowIsLogged() {
     const QString logPath = lines.last().mid(13);
     QVERIFY2(logPath.startsWith(logFolder + QStringLiteral("/run-")), qPrintable(logPath));
     QStringList rows = QString::fromUtf8(test::fileBytes(logPath)).split(QLatin1Char('\n'));
-    rows.removeIf([](const QString& l) { return l.isEmpty() || l.startsWith(QLatin1Char('#')); });
+    // Indented lines tell more of the row above: its pages, a failed converter's last words.
+    rows.removeIf([](const QString& l) {
+        return l.isEmpty() || l.startsWith(QLatin1Char('#')) || l.startsWith(QLatin1Char(' '));
+    });
     QCOMPARE(rows.size(), 12);
     rows.sort();
     QVERIFY2(rows.contains(QStringLiteral("1\tconverted\t")) || rows[0].startsWith("1\tconverted"),
@@ -597,6 +604,50 @@ void ConversionTest::writeProtectedResultIsKept() {
     QCOMPARE(f.lastBox().split(QStringLiteral("\r\n")).last(),
              QStringLiteral("a.tif: the existing a.djvu is write-protected"));
     QCOMPARE(test::fileBytes(old), QByteArray("kept"));
+}
+
+void ConversionTest::colourPagesSetting_data() {
+    QTest::addColumn<QString>("stored"); // "" for not stored
+    QTest::addColumn<bool>("layer");
+    QTest::newRow("not stored") << "" << false;
+    QTest::newRow("Compound") << "Compound" << false;
+    QTest::newRow("Layer") << "Layer" << true;
+    QTest::newRow("unknown") << "Photo" << false;
+}
+
+// The window's direct route codes a grey text page as "ColourPages" says: a mask over small
+// layers, or one picture layer; the run log names the page's profile and its layers.
+void ConversionTest::colourPagesSetting() {
+    QFETCH(QString, stored);
+    QFETCH(bool, layer);
+    RunFixture f;
+    if (!stored.isEmpty())
+        settings::SaveSetting(QStringLiteral("ColourPages"), stored);
+    test::TextPageLayout layout;
+    layout.lines = test::knownLines(5, 10, 7);
+    layout.antialiased = true;
+    const QString input = f.env.path(QStringLiteral("grey.tif"));
+    test::writeTextTiff(input, {test::paintTextPage(layout)}, false);
+    f.add(input);
+    f.form->Option2->setChecked(true);
+    f.form->Option3->setChecked(true);
+    f.start();
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    const QString djvu = f.env.path(QStringLiteral("grey.djvu"));
+    QProcess dump;
+    dump.start(QStringLiteral("djvudump"), {djvu});
+    QVERIFY(dump.waitForFinished(-1));
+    const QByteArray chunks = dump.readAllStandardOutput();
+    QCOMPARE(chunks.contains("Sjbz"), !layer);
+    QVERIFY(chunks.contains("BG44"));
+    const QStringList logs = QDir(f.env.stateDir() + QStringLiteral("/vormelle"))
+                                 .entryList({QStringLiteral("run-*.log")}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    const QString log = QString::fromUtf8(
+        test::fileBytes(f.env.stateDir() + QStringLiteral("/vormelle/") + logs[0]));
+    const QString profile = layer ? QStringLiteral("\n    page 1: layer, background ")
+                                  : QStringLiteral("\n    page 1: text (text ");
+    QVERIFY2(log.contains(profile), qPrintable(log));
 }
 
 QTEST_MAIN(ConversionTest)

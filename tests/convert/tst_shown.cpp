@@ -51,7 +51,8 @@ void ShownPagesTest::throughTheProgram_data() {
     QTest::newRow("grey, orientation 8") << turned(layout(PHOTOMETRIC_MINISBLACK, 8, 1), 8) << grey;
 }
 
-// `vormelle --convert --encoder direct` writes the picture the file holds.
+// `vormelle --convert --encoder direct` writes the picture the file holds (as one picture layer,
+// so that what is compared is what the reader delivers).
 void ShownPagesTest::throughTheProgram() {
     QFETCH(SampleLayout, written);
     QFETCH(int, picture);
@@ -64,7 +65,8 @@ void ShownPagesTest::throughTheProgram() {
     QProcess vormelle;
     vormelle.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
                    {QStringLiteral("--convert"), QStringLiteral("--encoder"),
-                    QStringLiteral("direct"), QStringLiteral("--output"), out, tiff});
+                    QStringLiteral("direct"), QStringLiteral("--colour-pages"),
+                    QStringLiteral("layer"), QStringLiteral("--output"), out, tiff});
     QVERIFY(vormelle.waitForFinished(120000));
     QVERIFY2(vormelle.exitCode() == 0, vormelle.readAllStandardError().constData());
     const QList<test::DjvuPage> pages = test::decodeDjvu(out + QStringLiteral("/scan.djvu"));

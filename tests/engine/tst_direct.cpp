@@ -66,7 +66,10 @@ Converted convertFile(const test::TestEnv& env, const QString& tiff, const QStri
     QDir().mkpath(work);
     Converted c;
     c.djvu = work + QStringLiteral("/result.djvu");
-    c.result = engine::encodeDirect(tiff, work, c.djvu);
+    // One picture layer: these pages check what the reader delivers, pixel for pixel;
+    // compound pages are tst_engine_compound's.
+    c.result =
+        engine::encodeDirect(tiff, work, c.djvu, nullptr, nullptr, engine::ColourPages::Layer);
     c.leftInWork = QDir(work).entryList(QDir::Files);
     c.leftInWork.removeAll(QStringLiteral("result.djvu"));
     return c;
@@ -297,27 +300,36 @@ void DirectTest::problemsNamedAsOnThePdfRoute() {
     QCOMPARE(c.leftInWork, QStringList());
 }
 
-// Without cjb2 on the PATH the route is refused before anything is converted.
+// Without one of its encoders on the PATH the route is refused before anything is converted.
 void DirectTest::missingEncoderSaidUpFront() {
-    test::TestEnv env;
     QCOMPARE(engine::directEncoderProblem(), QString());
-    const QString bin = env.path(QStringLiteral("bin"));
-    QDir().mkpath(bin);
-    for (const char* tool : {"c44"})
-        QVERIFY(QFile::link(QStandardPaths::findExecutable(QLatin1String(tool)),
-                            bin + QLatin1Char('/') + QLatin1String(tool)));
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8());
-    const QString problem = engine::directEncoderProblem();
-    const QString tiff = env.path(QStringLiteral("in.tif"));
-    test::writeTiff(tiff, TiffKind::BitonalG4);
-    const Converted c = convertFile(env, tiff, QStringLiteral("work"));
-    qputenv("PATH", path);
-    QCOMPARE(problem, QStringLiteral("Nothing was converted: cjb2 was not found. DjVuLibre's "
-                                     "encoders cjb2 and c44 must be on the PATH (Debian's "
-                                     "package djvulibre-bin)."));
-    QVERIFY(!c.result.problem.isEmpty());
-    QVERIFY(!QFile::exists(c.djvu));
+    for (const char* missing : {"cjb2", "c44", "djvumake"}) {
+        test::TestEnv env;
+        const QString bin = env.path(QStringLiteral("bin"));
+        QDir().mkpath(bin);
+        for (const char* tool : {"cjb2", "c44", "djvumake"}) {
+            if (qstrcmp(tool, missing) != 0)
+                QVERIFY(QFile::link(QStandardPaths::findExecutable(QLatin1String(tool)),
+                                    bin + QLatin1Char('/') + QLatin1String(tool)));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.toUtf8());
+        const QString problem = engine::directEncoderProblem();
+        const QString tiff = env.path(QStringLiteral("in.tif"));
+        // A bitonal page needs cjb2; the others convert a grey page as one layer.
+        test::writeTiff(tiff,
+                        qstrcmp(missing, "cjb2") == 0 ? TiffKind::BitonalG4 : TiffKind::Gray8);
+        const Converted c = convertFile(env, tiff, QStringLiteral("work"));
+        qputenv("PATH", path);
+        QCOMPARE(problem, QStringLiteral("Nothing was converted: %1 was not found. DjVuLibre's "
+                                         "encoders cjb2, c44 and djvumake must be on the PATH "
+                                         "(Debian's package djvulibre-bin).")
+                              .arg(QLatin1String(missing)));
+        if (qstrcmp(missing, "cjb2") == 0) {
+            QVERIFY(!c.result.problem.isEmpty());
+            QVERIFY(!QFile::exists(c.djvu));
+        }
+    }
 }
 
 // A stop raised while c44 works on a large page ends it; nothing is left.

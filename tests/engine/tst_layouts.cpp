@@ -159,7 +159,9 @@ void LayoutsTest::directPicture() {
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
     const QString djvu = work + QStringLiteral("/result.djvu");
-    const engine::DirectResult result = engine::encodeDirect(tiff, work, djvu);
+    // One picture layer, so that what is compared is what the reader delivers.
+    const engine::DirectResult result =
+        engine::encodeDirect(tiff, work, djvu, nullptr, nullptr, engine::ColourPages::Layer);
     QCOMPARE(result.problem, QString());
     const QList<test::DjvuPage> pages = test::decodeDjvu(djvu);
     QCOMPARE(pages.size(), 1);
@@ -191,7 +193,8 @@ void LayoutsTest::refusedWithAReason() {
     const QString work = env.path(QStringLiteral("work"));
     QDir().mkpath(work);
     const engine::DirectResult result =
-        engine::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"));
+        engine::encodeDirect(tiff, work, work + QStringLiteral("/result.djvu"), nullptr, nullptr,
+                             engine::ColourPages::Layer);
     QCOMPARE(result.problem, problem);
     QCOMPARE(result.pages, 0);
 }

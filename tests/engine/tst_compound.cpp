@@ -1,0 +1,368 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/direct.h"
+#include "engine/ocr.h"
+#include "engine/outcome.h"
+#include "engine/tiffinspect.h"
+#include "tests/engine/compoundpage.h"
+#include "tests/engine/djvudecode.h"
+#include "tests/engine/textpage.h"
+#include "tests/engine/tiffmaker.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+using namespace vormelle;
+
+namespace {
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The chunk names of a single-page document, as djvudump lists them.
+QStringList chunksOf(const QString& djvu) {
+    QProcess p;
+    p.start(QStringLiteral("djvudump"), {djvu});
+    p.waitForFinished(-1);
+    QStringList ids;
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
+        const QString id = line.trimmed().left(4);
+        if (id == QLatin1String("Sjbz") || id == QLatin1String("FG44") ||
+            id == QLatin1String("FGbz") || id == QLatin1String("BG44"))
+            if (!ids.contains(id))
+                ids << id;
+    }
+    return ids;
+}
+
+// The page's mask as DjVuLibre renders it (black where the mask has ink).
+QImage maskOf(const QString& djvu, const test::TestEnv& env) {
+    const QString pbm = env.path(QStringLiteral("mask.pbm"));
+    QProcess::execute(QStringLiteral("ddjvu"),
+                      {QStringLiteral("-format=pbm"), QStringLiteral("-mode=mask"), djvu, pbm});
+    return QImage(pbm).convertToFormat(QImage::Format_Grayscale8);
+}
+
+engine::DirectResult encode(const QString& tiff, const QString& djvu,
+                            engine::ColourPages mode = engine::ColourPages::Compound) {
+    const QString work = QFileInfo(djvu).path();
+    QDir().mkpath(work);
+    return engine::encodeDirect(tiff, work, djvu, nullptr, nullptr, mode);
+}
+
+// A page of about A5 at 300 dpi: known text in two inks on flat tinted paper, a photograph, and a
+// white caption on a dark band.
+test::PageRecipe twoInkPage() {
+    test::PageRecipe r;
+    r.size = QSize(1240, 1400);
+    r.paper = QColor(238, 228, 200);
+    r.noise = 0;
+    r.blur = false;
+    // A smooth photograph; the benchmark measures textured ones.
+    r.photoTexture = false;
+    r.text << test::TextBlock{
+        QRect(80, 60, 1080, 330), test::knownLines(3, 6, 7), QColor(170, 20, 30), {}};
+    r.text << test::TextBlock{
+        QRect(80, 420, 1080, 330), test::knownLines(4, 6, 7), QColor(20, 40, 160), {}};
+    r.photos << QRect(120, 800, 600, 420);
+    r.flats << QRect(800, 800, 300, 400);
+    return r;
+}
+
+// Pixels of `image` in `area` within `near` levels of `ink` on every channel: the cores of the
+// ink's strokes, where anti-aliasing has not mixed in the paper.
+QList<QPoint> inkCores(const QImage& image, const QRect& area, QColor ink, int near) {
+    QList<QPoint> points;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (qAbs(c.red() - ink.red()) <= near && qAbs(c.green() - ink.green()) <= near &&
+                qAbs(c.blue() - ink.blue()) <= near)
+                points << QPoint(x, y);
+        }
+    return points;
+}
+
+} // namespace
+
+class CompoundTest : public QObject {
+    Q_OBJECT
+private slots:
+    void textInTwoInksOverPaperAndPhoto();
+    void photographStaysOneLayer();
+    void invertedTextIsInTheMask();
+    void mixedFileKeepsOrderAndProfiles();
+    void layerGivesTodaysPage_data();
+    void layerGivesTodaysPage();
+    void tinyPagesConvert_data();
+    void tinyPagesConvert();
+    void damagedPageNamed();
+    void settingWords_data();
+    void settingWords();
+};
+
+// The page of the issue: legible, inks kept, photograph kept, three layers, same bytes twice.
+void CompoundTest::textInTwoInksOverPaperAndPhoto() {
+    test::TestEnv env;
+    const test::PageRecipe recipe = twoInkPage();
+    const test::PaintedPage painted = test::paintPage(recipe);
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writePageTiff(tiff, {painted.image}, false, 0);
+    const QString djvu = env.path(QStringLiteral("a/page.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu);
+    QCOMPARE(result.problem, QString());
+    QCOMPARE(result.profiles.size(), 1);
+    QVERIFY2(result.profiles[0].startsWith(QLatin1String("page 1: compound")),
+             qPrintable(result.profiles[0]));
+    QCOMPARE(chunksOf(djvu),
+             (QStringList{QStringLiteral("Sjbz"), QStringLiteral("FG44"), QStringLiteral("BG44")}));
+
+    const QList<test::DjvuPage> pages = test::decodeDjvu(djvu);
+    QCOMPARE(pages.size(), 1);
+    const QImage decoded = pages[0].image;
+    QCOMPARE(decoded.size(), painted.image.size());
+
+    // Legible: Tesseract reads the decoded page as well as the drawn one.
+    engine::Recognizer ocr(QStringLiteral("eng"));
+    QCOMPARE(ocr.problem(), QString());
+    const QImage grey = decoded.convertToFormat(QImage::Format_Grayscale8);
+    QStringList found;
+    for (const engine::OcrWord& w :
+         ocr.recognize(grey.constBits(), grey.width(), grey.height(), 1, grey.bytesPerLine(), 300)
+             .words())
+        found << w.text;
+    const double recall = test::wordRecall(painted.words, found);
+    QVERIFY2(recall >= 0.97, qPrintable(QString::number(recall)));
+
+    // Each ink keeps its colour.
+    for (const test::TextBlock& block : recipe.text) {
+        const QList<QPoint> cores = inkCores(painted.image, block.area, block.ink, 10);
+        QVERIFY(cores.size() > 1000);
+        double r = 0, g = 0, b = 0;
+        for (const QPoint& p : cores) {
+            const QColor c = decoded.pixelColor(p);
+            r += c.red();
+            g += c.green();
+            b += c.blue();
+        }
+        const double n = double(cores.size());
+        QVERIFY2(qAbs(r / n - block.ink.red()) <= 12 && qAbs(g / n - block.ink.green()) <= 12 &&
+                     qAbs(b / n - block.ink.blue()) <= 12,
+                 qPrintable(QStringLiteral("%1 %2 %3 for %4")
+                                .arg(r / n)
+                                .arg(g / n)
+                                .arg(b / n)
+                                .arg(block.ink.name())));
+    }
+
+    // The photograph and the bare paper.
+    const double photo =
+        test::psnr(decoded, painted.image, recipe.photos[0].adjusted(4, 4, -4, -4));
+    QVERIFY2(photo > 32, qPrintable(QString::number(photo)));
+    const double paper = test::psnr(decoded, painted.image, recipe.flats[0]);
+    QVERIFY2(paper > 35, qPrintable(QString::number(paper)));
+
+    // The same bytes every time.
+    const QString again = env.path(QStringLiteral("b/page.djvu"));
+    QCOMPARE(encode(tiff, again).problem, QString());
+    QCOMPARE(bytesOf(again), bytesOf(djvu));
+}
+
+// A page without text is one wavelet layer, byte for byte what ColourPages=Layer makes.
+void CompoundTest::photographStaysOneLayer() {
+    test::TestEnv env;
+    test::PageRecipe recipe;
+    recipe.size = QSize(900, 700);
+    recipe.photos << QRect(0, 0, 900, 700);
+    const test::PaintedPage painted = test::paintPage(recipe);
+    const QString tiff = env.path(QStringLiteral("photo.tif"));
+    test::writePageTiff(tiff, {painted.image}, false, 0);
+    const QString compound = env.path(QStringLiteral("a/photo.djvu"));
+    const engine::DirectResult result = encode(tiff, compound);
+    QCOMPARE(result.problem, QString());
+    QVERIFY2(result.profiles.value(0).startsWith(QLatin1String("page 1: photo")),
+             qPrintable(result.profiles.value(0)));
+    QCOMPARE(chunksOf(compound), QStringList{QStringLiteral("BG44")});
+    const QString layer = env.path(QStringLiteral("b/photo.djvu"));
+    QCOMPARE(encode(tiff, layer, engine::ColourPages::Layer).problem, QString());
+    QCOMPARE(bytesOf(compound), bytesOf(layer));
+}
+
+// White letters on a dark band are in the mask, and the band around them is not.
+void CompoundTest::invertedTextIsInTheMask() {
+    test::TestEnv env;
+    test::PageRecipe recipe;
+    recipe.size = QSize(1200, 600);
+    recipe.noise = 0;
+    recipe.blur = false;
+    const QRect band(100, 200, 1000, 70);
+    recipe.text << test::TextBlock{band, test::knownLines(7, 1, 6), Qt::white, QColor(20, 60, 140)};
+    recipe.text << test::TextBlock{
+        QRect(100, 400, 1000, 60), test::knownLines(8, 1, 6), QColor(20, 20, 20), {}};
+    const test::PaintedPage painted = test::paintPage(recipe);
+    const QString tiff = env.path(QStringLiteral("band.tif"));
+    test::writePageTiff(tiff, {painted.image}, false, 0);
+    const QString djvu = env.path(QStringLiteral("a/band.djvu"));
+    QCOMPARE(encode(tiff, djvu).problem, QString());
+    const QImage mask = maskOf(djvu, env);
+    QCOMPARE(mask.size(), painted.image.size());
+    qint64 letters = 0, lettersInMask = 0, bandPixels = 0, bandInMask = 0;
+    for (int y = band.top(); y < band.bottom(); ++y)
+        for (int x = band.left(); x < band.right(); ++x) {
+            const bool inMask = qGray(mask.pixel(x, y)) < 128;
+            if (qGray(painted.image.pixel(x, y)) > 200) {
+                ++letters;
+                lettersInMask += inMask;
+            } else if (qGray(painted.image.pixel(x, y)) < 90) {
+                ++bandPixels;
+                bandInMask += inMask;
+            }
+        }
+    QVERIFY(letters > 2000);
+    QVERIFY2(lettersInMask > letters * 8 / 10,
+             qPrintable(QStringLiteral("%1 of %2").arg(lettersInMask).arg(letters)));
+    QVERIFY2(bandInMask < bandPixels / 10,
+             qPrintable(QStringLiteral("%1 of %2").arg(bandInMask).arg(bandPixels)));
+}
+
+// Colour, bitonal and photograph pages in one file: their order and each page's own profile.
+void CompoundTest::mixedFileKeepsOrderAndProfiles() {
+    test::TestEnv env;
+    const test::PaintedPage text = test::paintPage(twoInkPage());
+    test::PageRecipe photoRecipe;
+    photoRecipe.size = QSize(800, 600);
+    photoRecipe.photos << QRect(0, 0, 800, 600);
+    const test::PaintedPage photo = test::paintPage(photoRecipe);
+    const QString colour = env.path(QStringLiteral("colour.tif"));
+    test::writePageTiff(colour, {text.image, photo.image}, false, 0);
+    test::TextPageLayout layout;
+    layout.lines = test::knownLines(9, 4, 6);
+    const test::TextPage bitonal = test::paintTextPage(layout);
+    const QString bitonalTiff = env.path(QStringLiteral("bitonal.tif"));
+    test::writeTextTiff(bitonalTiff, {bitonal}, true);
+    const QString mixed = env.path(QStringLiteral("mixed.tif"));
+    QCOMPARE(QProcess::execute(QStringLiteral("tiffcp"), {colour, bitonalTiff, mixed}), 0);
+
+    const QString djvu = env.path(QStringLiteral("a/mixed.djvu"));
+    const engine::DirectResult result = encode(mixed, djvu);
+    QCOMPARE(result.problem, QString());
+    QCOMPARE(result.pages, 3);
+    QCOMPARE(result.profiles.size(), 3);
+    QVERIFY(result.profiles[0].startsWith(QLatin1String("page 1: compound")));
+    QVERIFY(result.profiles[1].startsWith(QLatin1String("page 2: photo")));
+    QVERIFY(result.profiles[2].startsWith(QLatin1String("page 3: bitonal")));
+    const QList<test::DjvuPage> pages = test::decodeDjvu(djvu);
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(pages[0].image.size(), text.image.size());
+    QCOMPARE(pages[1].image.size(), photo.image.size());
+    QCOMPARE(
+        test::differentPixels(pages[2].image, bitonal.image.convertToFormat(QImage::Format_RGB888)),
+        0);
+}
+
+void CompoundTest::layerGivesTodaysPage_data() {
+    QTest::addColumn<bool>("grey");
+    QTest::newRow("colour") << false;
+    QTest::newRow("grey") << true;
+}
+
+// ColourPages=Layer codes a text page as c44 alone does, as the direct route did before.
+void CompoundTest::layerGivesTodaysPage() {
+    QFETCH(bool, grey);
+    test::TestEnv env;
+    const test::PaintedPage painted = test::paintPage(twoInkPage());
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writePageTiff(tiff, {painted.image}, grey, 0);
+    const QString djvu = env.path(QStringLiteral("a/page.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu, engine::ColourPages::Layer);
+    QCOMPARE(result.problem, QString());
+    QVERIFY(result.profiles.value(0).startsWith(QLatin1String("page 1: layer")));
+
+    const QString image = env.path(grey ? QStringLiteral("page.pgm") : QStringLiteral("page.ppm"));
+    QVERIFY(painted.image.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888)
+                .save(image));
+    QStringList arguments{QStringLiteral("-dpi"), QStringLiteral("300")};
+    if (!grey)
+        arguments << QStringLiteral("-crcbfull");
+    const QString bare = env.path(QStringLiteral("bare.djvu"));
+    QCOMPARE(QProcess::execute(QStringLiteral("c44"), arguments << image << bare), 0);
+    QCOMPARE(bytesOf(djvu), bytesOf(bare));
+}
+
+void CompoundTest::tinyPagesConvert_data() {
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("mode");
+    for (int mode : {0, 1}) {
+        const char* m = mode ? "layer" : "compound";
+        QTest::addRow("grey 1x1 %s", m) << true << QSize(1, 1) << mode;
+        QTest::addRow("colour 1x1 %s", m) << false << QSize(1, 1) << mode;
+        QTest::addRow("colour 3x1 %s", m) << false << QSize(3, 1) << mode;
+        QTest::addRow("grey 2x2 %s", m) << true << QSize(2, 2) << mode;
+        QTest::addRow("colour 50x4 %s", m) << false << QSize(50, 4) << mode;
+    }
+}
+
+// c44 refuses pages under 4 pixels on a side; they convert all the same, their colour kept.
+void CompoundTest::tinyPagesConvert() {
+    QFETCH(bool, grey);
+    QFETCH(QSize, size);
+    QFETCH(int, mode);
+    test::TestEnv env;
+    QImage image(size, QImage::Format_RGB888);
+    image.fill(grey ? QColor(90, 90, 90) : QColor(30, 120, 200));
+    const QString tiff = env.path(QStringLiteral("tiny.tif"));
+    test::writePageTiff(tiff, {image}, grey, 0);
+    const QString djvu = env.path(QStringLiteral("a/tiny.djvu"));
+    const engine::DirectResult result =
+        encode(tiff, djvu, mode ? engine::ColourPages::Layer : engine::ColourPages::Compound);
+    QCOMPARE(result.problem, QString());
+    const QList<test::DjvuPage> pages = test::decodeDjvu(djvu);
+    QCOMPARE(pages.size(), 1);
+    QCOMPARE(pages[0].image.size(), size);
+    const QColor c = pages[0].image.pixelColor(0, 0);
+    const QColor want = image.pixelColor(0, 0);
+    QVERIFY2(qAbs(c.red() - want.red()) <= 12 && qAbs(c.green() - want.green()) <= 12 &&
+                 qAbs(c.blue() - want.blue()) <= 12,
+             qPrintable(c.name()));
+}
+
+// A damaged colour page is named as the inspection names it, as on the other routes.
+void CompoundTest::damagedPageNamed() {
+    test::TestEnv env;
+    const QString tiff = env.path(QStringLiteral("damaged.tif"));
+    test::writeTiff(tiff, test::TiffKind::RgbDeflate, 1, 300, 300);
+    test::damageImageData(tiff);
+    const QString problem = engine::inspectTiff(tiff, engine::Route::Direct).problem;
+    QVERIFY(!problem.isEmpty());
+    const QString djvu = env.path(QStringLiteral("a/damaged.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu);
+    QCOMPARE(result.problem, problem);
+    QVERIFY(result.profiles.isEmpty());
+    QVERIFY(!QFile::exists(djvu));
+    QCOMPARE(QDir(env.path(QStringLiteral("a"))).entryList(QDir::Files), QStringList());
+}
+
+void CompoundTest::settingWords_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("layer");
+    QTest::newRow("missing") << QString() << false;
+    QTest::newRow("Compound") << "Compound" << false;
+    QTest::newRow("Layer") << "Layer" << true;
+    QTest::newRow("layer") << "layer" << true;
+    QTest::newRow("unknown") << "Layers" << false;
+}
+
+void CompoundTest::settingWords() {
+    QFETCH(QString, value);
+    QFETCH(bool, layer);
+    QCOMPARE(engine::colourPagesFromSetting(value) == engine::ColourPages::Layer, layer);
+}
+
+QTEST_MAIN(CompoundTest)
+#include "tst_compound.moc"
