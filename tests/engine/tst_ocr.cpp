@@ -353,15 +353,15 @@ void OcrTest::textGoesInWithoutDjvulibresTools_data() {
     QTest::newRow("through a PDF, three pages") << 3 << int(Route::Pdf);
 }
 
-// The codec writes the text and bundles the pages: with only the encoders on the PATH (no djvm,
-// no djvused) every page gets its words.
+// The codec writes the text and bundles the pages: with only the encoders (cjb2, c44, djvumake)
+// on the PATH (no djvm, no djvused) every page gets its words.
 void OcrTest::textGoesInWithoutDjvulibresTools() {
     QFETCH(int, pages);
     QFETCH(int, route);
     test::TestEnv env;
     const QString bin = env.path(QStringLiteral("bin"));
     QDir().mkpath(bin);
-    for (const char* tool : {"cjb2", "c44"})
+    for (const char* tool : {"cjb2", "c44", "djvumake"})
         QVERIFY(QFile::link(QStandardPaths::findExecutable(QLatin1String(tool)),
                             bin + QLatin1Char('/') + QLatin1String(tool)));
     QList<TextPage> painted;
