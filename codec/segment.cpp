@@ -45,6 +45,8 @@ constexpr int kInkLevel = 60;
 constexpr int kPhotoOpening = 15;
 // Patches of photograph closer than this are one photograph.
 constexpr int kPhotoClosing = 61;
+// A photograph's region is grown by this, so its edges stay in the background too.
+constexpr int kPhotoGrowth = 9;
 // Below this share of the page in the mask, the page holds no text.
 constexpr double kLeastText = 0.0008;
 // Above this share of photograph, the page is a photograph: what the mask found are its edges.
@@ -53,6 +55,29 @@ constexpr double kMostPhoto = 0.75;
 constexpr double kEdgeShare = 0.02;
 // Above this share of photograph, the page is a compound page.
 constexpr double kLeastPhoto = 0.01;
+
+// Regions are found at 1 / kReduction of the page's size; sizes given at full size become
+// these there (at least 1).
+constexpr int kReduction = 4;
+int small(int size) {
+    return std::max(1, (size + kReduction / 2) / kReduction);
+}
+
+// A 1-bit page at a quarter of its size: a pixel on where all 16 it stands for are (`all`), or
+// any of them.
+PIX* reduced(PIX* pix, bool all) {
+    const int level = all ? 4 : 1;
+    return pixReduceRankBinaryCascade(pix, level, level, 0, 0);
+}
+
+// A reduced mask back at the page's size `w` x `h`.
+PIX* fullSize(PIX* reducedPix, int w, int h) {
+    PixRef grown(pixExpandReplicate(reducedPix, kReduction));
+    PIX* full = grown ? pixCreate(w, h, 1) : nullptr;
+    if (full)
+        pixRasterop(full, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
+    return full;
+}
 
 qint64 countOn(PIX* pix) {
     l_int32 count = 0;
@@ -136,36 +161,72 @@ Segmentation Segmenter::segment() {
         return result.error = Error::OutOfMemory, result;
     PixRef dark(sauvolaOut);
 
+    // The regions (bands, photographs) are coarse: they are found at a quarter of the page's
+    // size, where the large openings and closings cost a sixteenth.
+    const int w = m->width;
+    const int h = m->height;
+
     // Bands: large dark areas, their light letters' holes closed.
-    PixRef bands(pixThresholdToBinary(grey.pix, kDarkBand));
-    if (!bands)
+    PixRef bandsSmall;
+    {
+        PixRef dark110(pixThresholdToBinary(grey.pix, kDarkBand));
+        if (dark110)
+            bandsSmall = reduced(dark110.pix, true);
+    }
+    if (bandsSmall)
+        bandsSmall =
+            pixOpenBrick(nullptr, bandsSmall.pix, small(kBandOpening), small(kBandOpening));
+    if (bandsSmall)
+        bandsSmall =
+            pixCloseBrick(nullptr, bandsSmall.pix, small(kBandClosing), small(kBandClosing));
+    if (!bandsSmall)
         return result.error = Error::OutOfMemory, result;
-    bands = pixOpenBrick(nullptr, bands.pix, kBandOpening, kBandOpening);
-    if (bands)
-        bands = pixCloseBrick(nullptr, bands.pix, kBandClosing, kBandClosing);
+    PixRef bands(fullSize(bandsSmall.pix, w, h));
     if (!bands)
         return result.error = Error::OutOfMemory, result;
 
-    // Light ink inside the bands: Sauvola on the inverted page.
+    // Light ink inside the bands: Sauvola on the inverted page, around the bands only.
     PixRef light;
-    if (countOn(bands.pix) > 0) {
-        PixRef inverted(pixInvert(nullptr, grey.pix));
-        PIX* lightOut = nullptr;
-        if (!inverted || pixSauvolaBinarizeTiled(inverted.pix, kSauvolaHalfWindow, kSauvolaFactor,
-                                                 nx, ny, nullptr, &lightOut) != 0)
-            return result.error = Error::OutOfMemory, result;
-        light = lightOut;
-        pixAnd(light.pix, light.pix, bands.pix);
+    BOX* bandBox = nullptr;
+    if (pixClipBoxToForeground(bands.pix, nullptr, nullptr, &bandBox) == 0 && bandBox) {
+        l_int32 bx = 0, by = 0, bw = 0, bh = 0;
+        boxGetGeometry(bandBox, &bx, &by, &bw, &bh);
+        boxDestroy(&bandBox);
+        // Sauvola's window needs paper around the letters, and a tile of a few windows.
+        const int margin = 2 * kSauvolaHalfWindow;
+        const int x0 = std::max(0, bx - margin);
+        const int y0 = std::max(0, by - margin);
+        const int x1 = std::min(w, bx + bw + margin);
+        const int y1 = std::min(h, by + bh + margin);
+        const int least = 2 * kSauvolaHalfWindow + 3;
+        if (x1 - x0 >= least && y1 - y0 >= least) {
+            BOX* clip = boxCreate(x0, y0, x1 - x0, y1 - y0);
+            PixRef part(pixClipRectangle(grey.pix, clip, nullptr));
+            boxDestroy(&clip);
+            if (part)
+                pixInvert(part.pix, part.pix);
+            PIX* lightOut = nullptr;
+            if (!part || pixSauvolaBinarizeTiled(part.pix, kSauvolaHalfWindow, kSauvolaFactor,
+                                                 std::max(1, (x1 - x0) / kSauvolaTile),
+                                                 std::max(1, (y1 - y0) / kSauvolaTile), nullptr,
+                                                 &lightOut) != 0)
+                return result.error = Error::OutOfMemory, result;
+            PixRef lightPart(lightOut);
+            light = pixCreate(w, h, 1);
+            if (!light)
+                return result.error = Error::OutOfMemory, result;
+            pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
+            pixAnd(light.pix, light.pix, bands.pix);
+        }
         // Inside a band the dark ink is the band itself, not text.
         pixSubtract(dark.pix, dark.pix, bands.pix);
     }
+    bands = nullptr;
 
     // Photographs: the halftone-like texture Sauvola makes of them, and areas of mid-tones
     // (neither paper nor ink) too large to be the edges of strokes; grown a little so their
     // edges stay in the background too.
-    PixRef photo(pixCreate(m->width, m->height, 1));
-    if (!photo)
-        return result.error = Error::OutOfMemory, result;
+    PixRef photoSmall;
     {
         PixRef midTones(pixThresholdToBinary(grey.pix, kPaperLevel));
         PixRef inkTones(pixThresholdToBinary(grey.pix, kInkLevel));
@@ -173,25 +234,34 @@ Segmentation Segmenter::segment() {
             return result.error = Error::OutOfMemory, result;
         pixSubtract(midTones.pix, midTones.pix, inkTones.pix);
         inkTones = nullptr;
-        midTones = pixOpenBrick(nullptr, midTones.pix, kPhotoOpening, kPhotoOpening);
-        if (!midTones)
+        photoSmall = reduced(midTones.pix, true);
+        if (photoSmall)
+            photoSmall =
+                pixOpenBrick(nullptr, photoSmall.pix, small(kPhotoOpening), small(kPhotoOpening));
+        if (!photoSmall)
             return result.error = Error::OutOfMemory, result;
-        pixOr(photo.pix, photo.pix, midTones.pix);
     }
     grey = nullptr;
     l_int32 found = 0;
     PixRef halftone(pixGenerateHalftoneMask(dark.pix, nullptr, &found, nullptr));
-    if (halftone && found)
-        pixOr(photo.pix, photo.pix, halftone.pix);
+    if (halftone && found) {
+        halftone = reduced(halftone.pix, false);
+        if (!halftone)
+            return result.error = Error::OutOfMemory, result;
+        pixOr(photoSmall.pix, photoSmall.pix, halftone.pix);
+    }
     halftone = nullptr;
     // The anti-aliased edges of light letters on a band are mid-tones too: no photograph.
-    pixSubtract(photo.pix, photo.pix, bands.pix);
-    bands = nullptr;
-    if (countOn(photo.pix) > 0) {
+    pixSubtract(photoSmall.pix, photoSmall.pix, bandsSmall.pix);
+    bandsSmall = nullptr;
+    if (countOn(photoSmall.pix) > 0) {
         // Patches of one photograph made whole.
-        photo = pixCloseBrick(nullptr, photo.pix, kPhotoClosing, kPhotoClosing);
-        if (photo)
-            photo = pixDilateBrick(nullptr, photo.pix, 9, 9);
+        photoSmall =
+            pixCloseBrick(nullptr, photoSmall.pix, small(kPhotoClosing), small(kPhotoClosing));
+        if (photoSmall)
+            photoSmall =
+                pixDilateBrick(nullptr, photoSmall.pix, small(kPhotoGrowth), small(kPhotoGrowth));
+        PixRef photo(photoSmall ? fullSize(photoSmall.pix, w, h) : nullptr);
         if (!photo)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, photo.pix);
@@ -199,10 +269,10 @@ Segmentation Segmenter::segment() {
             pixSubtract(light.pix, light.pix, photo.pix);
         result.photoPixels = countOn(photo.pix);
     }
+    photoSmall = nullptr;
     if (light)
         pixOr(dark.pix, dark.pix, light.pix);
     light = nullptr;
-    photo = nullptr;
 
     result.maskPixels = countOn(dark.pix);
     const double area = static_cast<double>(m->width) * m->height;
@@ -219,15 +289,20 @@ Segmentation Segmenter::segment() {
     result.profile =
         result.photoPixels > kLeastPhoto * area ? PageProfile::Compound : PageProfile::Text;
 
-    l_uint8* data = nullptr;
-    size_t size = 0;
-    if (pixWriteMem(&data, &size, dark.pix, IFF_PNM) != 0 || !data) {
-        result.error = Error::OutOfMemory;
-        result.profile = PageProfile::Photo;
-        return result;
+    // The PBM straight from Leptonica's words (most significant bit first, as PBM's bytes),
+    // without a stream written row by row.
+    const QByteArray header =
+        QByteArray("P4\n") + QByteArray::number(w) + ' ' + QByteArray::number(h) + '\n';
+    const qsizetype rowBytes = (w + 7) / 8;
+    result.maskPbm.resize(header.size() + rowBytes * h);
+    std::copy_n(header.constData(), header.size(), result.maskPbm.data());
+    auto* out = reinterpret_cast<uchar*>(result.maskPbm.data() + header.size());
+    const l_uint32* words = pixGetData(dark.pix);
+    const int wpl = pixGetWpl(dark.pix);
+    for (int y = 0; y < h; ++y, words += wpl, out += rowBytes) {
+        for (qsizetype b = 0; b < rowBytes; ++b)
+            out[b] = uchar(words[b / 4] >> (24 - 8 * (b % 4)));
     }
-    result.maskPbm = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    lept_free(data);
     return result;
 }
 

@@ -2,9 +2,9 @@
 // Compound pages: the direct route's grey and colour pages as the program codes them now,
 // beside one c44 layer of the same page, beside c44 squeezed to the compound page's bytes
 // (c44 -size), and beside the program itself with --colour-pages layer. Per page: bytes per layer,
-// Tesseract's word recall on the decoded page against the same on the TIFF, PSNR of photographs and
-// of bare paper, processor time and peak memory of the child that coded it (wait4: the child and
-// everything it ran).
+// Tesseract's word recall on the decoded page against the same on the TIFF, PSNR of photographs,
+// charts and bare paper, processor time and peak memory of the child that coded it (GNU time:
+// the child and everything it ran).
 
 #include "engine/ocr.h"
 #include "tests/engine/compoundpage.h"
@@ -19,11 +19,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -39,16 +39,22 @@ struct ChildCost {
 };
 
 // Runs a program to its end; its processor time and peak memory, its descendants' included.
+// GNU time measures them: a child spawned by this process would start with this process's
+// memory counted as its own peak (the bench holds decoded pages).
 ChildCost runChild(const QStringList& command) {
+    QTemporaryFile report;
+    report.open();
+    QStringList timed{QStringLiteral("/usr/bin/time"), QStringLiteral("-f"),
+                      QStringLiteral("%U %S %M"), QStringLiteral("-o"), report.fileName()};
+    timed += command;
     std::vector<QByteArray> bytes;
-    for (const QString& a : command)
+    for (const QString& a : timed)
         bytes.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& b : bytes)
         argv.push_back(b.data());
     argv.push_back(nullptr);
     ChildCost cost;
-    // posix_spawn shares the bench's memory until the exec, so none of it counts as the child's.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -57,13 +63,17 @@ ChildCost runChild(const QStringList& command) {
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    rusage u{};
     int status = 0;
-    if (pid > 0 && wait4(pid, &status, 0, &u) == pid) {
-        cost.cpu = double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                   double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-        cost.peakKiB = u.ru_maxrss;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
         cost.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        // The last line: a failing child's status line comes first.
+        const QStringList lines =
+            QString::fromLatin1(report.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList f = lines.value(lines.size() - 1).split(QLatin1Char(' '));
+        if (f.size() == 3) {
+            cost.cpu = f[0].toDouble() + f[1].toDouble();
+            cost.peakKiB = f[2].toLong();
+        }
     }
     return cost;
 }
@@ -172,6 +182,10 @@ struct Bench {
                     qPrintable(figure(recall(ocr, dCompound, painted.words))),
                     qPrintable(figure(recall(ocr, dLayer, painted.words))),
                     qPrintable(figure(recall(ocr, dSqueezed, painted.words))));
+        std::printf("  PSNR dB charts: compound %s, one layer %s, squeezed %s\n",
+                    qPrintable(figure(worstPsnr(rgb, dCompound, recipe.charts))),
+                    qPrintable(figure(worstPsnr(rgb, dLayer, recipe.charts))),
+                    qPrintable(figure(worstPsnr(rgb, dSqueezed, recipe.charts))));
         std::printf("  PSNR dB photos: compound %s, one layer %s, squeezed %s; paper: compound %s, "
                     "one layer %s, squeezed %s\n",
                     qPrintable(figure(worstPsnr(rgb, dCompound, painted.photos))),
