@@ -41,6 +41,9 @@ constexpr int kBandClosing = 61;
 // than kInkLevel; a photograph is mostly in between.
 constexpr int kPaperLevel = 200;
 constexpr int kInkLevel = 60;
+// A light letter on a band covers less of its box than this; paper left between two bands
+// covers all of it.
+constexpr float kMostLetterFill = 0.85F;
 // Mid-tones this wide are no stroke's edge.
 constexpr int kPhotoOpening = 15;
 // Patches of photograph closer than this are one photograph.
@@ -217,6 +220,13 @@ Segmentation Segmenter::segment() {
                 return result.error = Error::OutOfMemory, result;
             pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
             pixAnd(light.pix, light.pix, bands.pix);
+            // Paper between two dark areas the closing joined is no letter: a letter fills
+            // far less of its box than such a solid slab does.
+            l_int32 changed = 0;
+            light =
+                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_LT, &changed);
+            if (!light)
+                return result.error = Error::OutOfMemory, result;
         }
         // Inside a band the dark ink is the band itself, not text.
         pixSubtract(dark.pix, dark.pix, bands.pix);
@@ -253,7 +263,6 @@ Segmentation Segmenter::segment() {
     halftone = nullptr;
     // The anti-aliased edges of light letters on a band are mid-tones too: no photograph.
     pixSubtract(photoSmall.pix, photoSmall.pix, bandsSmall.pix);
-    bandsSmall = nullptr;
     if (countOn(photoSmall.pix) > 0) {
         // Patches of one photograph made whole.
         photoSmall =
@@ -269,6 +278,14 @@ Segmentation Segmenter::segment() {
             pixSubtract(light.pix, light.pix, photo.pix);
         result.photoPixels = countOn(photo.pix);
     }
+    // What the page's pictures cover, their dark parts (bands, to the segmenter) included.
+    double pictured = 0;
+    {
+        PixRef regions(photoSmall ? pixOr(nullptr, photoSmall.pix, bandsSmall.pix)
+                                  : pixCopy(nullptr, bandsSmall.pix));
+        pictured = double(countOn(regions.pix)) * kReduction * kReduction;
+    }
+    bandsSmall = nullptr;
     photoSmall = nullptr;
     if (light)
         pixOr(dark.pix, dark.pix, light.pix);
@@ -277,11 +294,12 @@ Segmentation Segmenter::segment() {
     result.maskPixels = countOn(dark.pix);
     const double area = static_cast<double>(m->width) * m->height;
     // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
-    // make it holds no text worth a mask.
+    // make it holds no text worth a mask. Its dark parts count as picture here: they are no
+    // photograph to the background (no mid-tones), yet no paper that text would stand on.
     const double rest = std::max(1.0, area - double(result.photoPixels));
     const bool mostlyPhoto =
         result.photoPixels > kMostPhoto * area ||
-        (result.photoPixels > area / 2 && result.maskPixels < kEdgeShare * rest);
+        (std::min(pictured, area) > area / 2 && result.maskPixels < kEdgeShare * rest);
     if (result.maskPixels < kLeastText * area || mostlyPhoto) {
         result.profile = PageProfile::Photo;
         return result;

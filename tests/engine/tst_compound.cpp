@@ -94,6 +94,7 @@ class CompoundTest : public QObject {
     Q_OBJECT
 private slots:
     void textInTwoInksOverPaperAndPhoto();
+    void photographStaysOneLayer_data();
     void photographStaysOneLayer();
     void invertedTextIsInTheMask();
     void mixedFileKeepsOrderAndProfiles();
@@ -173,15 +174,26 @@ void CompoundTest::textInTwoInksOverPaperAndPhoto() {
     QCOMPARE(bytesOf(again), bytesOf(djvu));
 }
 
+void CompoundTest::photographStaysOneLayer_data() {
+    QTest::addColumn<bool>("wholePage");
+    QTest::newRow("small, smooth and textured") << false;
+    // Its dark parts are no photograph's mid-tones, and no paper either.
+    QTest::newRow("A4, dark parts, JPEG") << true;
+}
+
 // A page without text is one wavelet layer, byte for byte what ColourPages=Layer makes.
 void CompoundTest::photographStaysOneLayer() {
+    QFETCH(bool, wholePage);
     test::TestEnv env;
-    test::PageRecipe recipe;
-    recipe.size = QSize(900, 700);
-    recipe.photos << QRect(0, 0, 900, 700);
+    test::PageRecipe recipe = test::photoPage();
+    if (!wholePage) {
+        recipe = test::PageRecipe{};
+        recipe.size = QSize(900, 700);
+        recipe.photos << QRect(0, 0, 900, 700);
+    }
     const test::PaintedPage painted = test::paintPage(recipe);
     const QString tiff = env.path(QStringLiteral("photo.tif"));
-    test::writePageTiff(tiff, {painted.image}, false, 0);
+    test::writePageTiff(tiff, {painted.image}, false, wholePage ? 90 : 0);
     const QString compound = env.path(QStringLiteral("a/photo.djvu"));
     const engine::DirectResult result = encode(tiff, compound);
     QCOMPARE(result.problem, QString());
