@@ -70,6 +70,9 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Check2->setParent(m_encoderRow);
 
+    // Never smaller than the first size: below it the controls would overlap.
+    setMinimumSize(firstSize());
+    resize(firstSize());
     placeControls();
     makeAccessible(*this);
 
@@ -104,33 +107,55 @@ int Form1::twipsY(int twips) const {
     return qRound(double(twips) * logicalDpiY() / kTwipsPerInch);
 }
 
+QSize Form1::firstSize() const {
+    return {twipsX(8040), twipsY(7895)};
+}
+
 void Form1::placeControls() {
-    auto place = [this](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(twipsX(left), twipsY(top), twipsX(width), twipsY(height));
+    // The places are those of the first size; a larger window gives its extra width to the
+    // list and the full-width controls (the paired buttons share it) and its extra height to
+    // the list, and moves everything below the list down.
+    const QSize first = firstSize();
+    const int dw = qMax(0, width() - first.width());
+    const int dh = qMax(0, height() - first.height());
+    auto place = [this](QWidget* w, int left, int top, int width, int height, int growLeft = 0,
+                        int growTop = 0, int growWidth = 0, int growHeight = 0) {
+        w->setGeometry(twipsX(left) + growLeft, twipsY(top) + growTop, twipsX(width) + growWidth,
+                       twipsY(height) + growHeight);
     };
-    place(ListView1, 120, 120, 7800, 2535);
-    place(PushButton1, 120, 2750, 3840, 405);
-    place(PushButton4, 4080, 2750, 3840, 405);
-    place(PushButton6, 120, 3260, 3840, 405);
-    place(PushButton7, 4080, 3260, 3840, 405);
-    place(Frame1, 120, 3710, 7800, 1815);
+    const int half = dw / 2;
+    place(ListView1, 120, 120, 7800, 2535, 0, 0, dw, dh);
+    place(PushButton1, 120, 2750, 3840, 405, 0, dh, half);
+    place(PushButton4, 4080, 2750, 3840, 405, half, dh, dw - half);
+    place(PushButton6, 120, 3260, 3840, 405, 0, dh, half);
+    place(PushButton7, 4080, 3260, 3840, 405, half, dh, dw - half);
+    place(Frame1, 120, 3710, 7800, 1815, 0, dh, dw);
     place(Option1, 240, 300, 6000, 255);
-    place(Frame4, 480, 510, 6840, 810);
-    place(Text1, 240, 300, 5670, 345);
-    place(PushButton9, 6000, 300, 600, 345);
+    place(Frame4, 480, 510, 6840, 810, 0, 0, dw);
+    place(Text1, 240, 300, 5670, 345, 0, 0, dw);
+    place(PushButton9, 6000, 300, 600, 345, dw);
     place(Option2, 240, 1410, 6000, 255);
-    place(PushButton2, 120, 5640, 7800, 405);
-    place(ProgressBar1, 120, 6160, 7800, 405);
+    place(PushButton2, 120, 5640, 7800, 405, 0, dh, dw);
+    place(ProgressBar1, 120, 6160, 7800, 405, 0, dh, dw);
     // The encoder row adds its height below everything else.
-    place(Label1, 120, 6680, 840, 255);
-    place(m_encoderRow, 960, 6680, 5160, 1095);
-    place(Option3, 0, 0, 5160, 255);
-    place(Option4, 0, 280, 5160, 255);
-    place(Check1, 0, 560, 5160, 255);
-    place(Check2, 0, 840, 5160, 255);
-    place(PushButton3, 6240, 6680, 1680, 405);
-    place(Label2, 6240, 7110, 1680, 480);
-    setFixedSize(twipsX(8040), twipsY(7895));
+    place(Label1, 120, 6680, 840, 255, 0, dh);
+    place(m_encoderRow, 960, 6680, 5160, 1095, 0, dh, dw);
+    for (int i = 0;
+         QWidget * choice : std::initializer_list<QWidget*>{Option3, Option4, Check1, Check2})
+        place(choice, 0, 280 * i++, 5160, 255, 0, 0, dw);
+    place(PushButton3, 6240, 6680, 1680, 405, dw, dh);
+    place(Label2, 6240, 7110, 1680, 480, dw, dh);
+
+    // The column grows and shrinks with the list, keeping what the user's dragging gave it.
+    if (const int change = dw - m_placedWidthGrowth; change != 0 && ListView1->columnWidth(0) > 0)
+        ListView1->setColumnWidth(0, qMax(twipsX(600), ListView1->columnWidth(0) + change));
+    m_placedWidthGrowth = dw;
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeControls();
+    emit resized();
 }
 
 void Form1::setMousePointer(int pointer) {

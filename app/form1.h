@@ -80,6 +80,8 @@ public:
     // Twips to pixels on this screen (1440 twips to the logical inch).
     int twipsX(int twips) const;
     int twipsY(int twips) const;
+    // The window's size at start: every control at its place. It can be made larger.
+    QSize firstSize() const;
 
     // The file list that ListView1 shows: what the handlers fill and the run converts.
     FileListModel& files() const { return *m_files; }
@@ -97,7 +99,14 @@ public:
     void PushButton_MouseMove();
     void Form_MouseMove();
 
+signals:
+    void resized();
+    // A conversion run began, and ended with the closing box's text about to show.
+    void runStarted();
+    void runFinished(const QString& summary);
+
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -108,6 +117,7 @@ private:
     platform::Dialogs& m_dialogs;
     platform::Desktop& m_desktop;
     QWidget* const m_encoderRow; // holds Option3, Option4, Check1 and Check2
+    int m_placedWidthGrowth = 0; // how much wider than at first the controls were placed
     int m_mousePointer = Default;
     bool m_overrideActive = false;
     std::optional<QCursor> m_mouseIcon;

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QToolTip>
 
 namespace vormelle {
 
@@ -22,7 +23,8 @@ ListView::ListView(FileListModel& files, QWidget* parent) : QTreeView(parent), m
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setTextElideMode(Qt::ElideNone);
+    // Cut in the middle: a long folder leaves the file's name in view.
+    setTextElideMode(Qt::ElideMiddle);
     setDragEnabled(false); // rows are carried by the list's own handlers, never dragged out
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
@@ -64,6 +66,35 @@ int ListView::rowAt(const QPoint& viewportPos) const {
 int ListView::rowHeight() const {
     const int h = sizeHintForRow(0);
     return h > 0 ? h : fontMetrics().height();
+}
+
+bool ListView::rowShownWhole(int row) const {
+    const QModelIndex i = m_files.index(row);
+    const QRect rect = visualRect(i);
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int needed = fontMetrics().horizontalAdvance(i.data().toString()) + 2 * margin;
+    return rect.width() >= needed && rect.left() >= 0 &&
+           rect.left() + needed <= viewport()->width();
+}
+
+bool ListView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int row = rowAt(help->pos());
+        // Over a row that is cut, the whole path first, then what the row's own tip says after
+        // a run, else the list's help text.
+        if (row >= 0 && !rowShownWhole(row)) {
+            const QModelIndex i = m_files.index(row);
+            const QString own = i.data(Qt::ToolTipRole).toString();
+            QToolTip::showText(help->globalPos(),
+                               QStringLiteral("<p style=\"white-space:pre\">%1</p><p>%2</p>")
+                                   .arg(i.data().toString().toHtmlEscaped(),
+                                        (own.isEmpty() ? toolTip() : own).toHtmlEscaped()),
+                               viewport(), visualRect(i));
+            return true;
+        }
+    }
+    return QTreeView::viewportEvent(event);
 }
 
 void ListView::keyPressEvent(QKeyEvent* event) {

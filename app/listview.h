@@ -30,6 +30,8 @@ public:
     void ensureRowVisible(int row);
     int rowAt(const QPoint& viewportPos) const; // -1 when none
     int rowHeight() const;
+    // Whether the row's whole path is in view, not cut in the middle or scrolled away.
+    bool rowShownWhole(int row) const;
 
 signals:
     void keyPressed(int key, Qt::KeyboardModifiers shift);
@@ -42,6 +44,7 @@ signals:
     void dropped(QDropEvent* event);
 
 protected:
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

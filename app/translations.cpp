@@ -45,7 +45,11 @@ QString install(const QLocale& locale) {
                QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     const QTranslator* ours =
         firstFound(languages, QStringLiteral("vormelle"), QString::fromLatin1(kFolder));
-    return ours ? ours->language() : QString();
+    if (ours)
+        return ours->language();
+    // The texts are English, all but their plural forms ("%n file(s)": "1 file", "2 files").
+    firstFound({QStringLiteral("en")}, QStringLiteral("vormelle"), QString::fromLatin1(kFolder));
+    return QString();
 }
 
 } // namespace vormelle::translations

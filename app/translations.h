@@ -12,7 +12,8 @@ QStringList wantedLanguages(const QStringList& uiLanguages);
 
 // Installs Qt's own translations (its dialogs' buttons) and the program's for the first wanted
 // language that has them. Needs the application object; call it before any text is made.
-// Returns the language of the program's texts that was installed, or "" for English.
+// Returns the language of the program's texts that was installed, or "" for English (whose
+// plural forms are installed then).
 QString install(const QLocale& locale = QLocale::system());
 
 // Where the program's .qm files are: built into the program.

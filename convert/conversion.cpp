@@ -35,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace vormelle::conversion {
 
@@ -334,6 +335,12 @@ void PushButton2_Click(Form1& form) {
     QString joinTarget; // the one document, when the run joins its files
     QString joinNote;   // what the closing box says about it
     std::optional<platform::PrivateFolder> staging;
+    // Whoever watches runs hears of the end once, with the closing box's text.
+    bool running = false;
+    const auto ended = [&form, &running](const QString& text) {
+        if (std::exchange(running, false))
+            emit form.runFinished(text);
+    };
 
     runNumbered(
         form, trace::PushButton2_Click, 100,
@@ -366,6 +373,8 @@ void PushButton2_Click(Form1& form) {
                 return refusal.isEmpty() ? 126 : 166;
             case 126:
                 request = requestFrom(form, choices);
+                running = true;
+                emit form.runStarted();
                 form.files().clearOutcomes();
                 form.PushButton3->setEnabled(true);
                 form.Label2->setText(runCount(0, int(request.inputs.size()), 0));
@@ -431,15 +440,16 @@ void PushButton2_Click(Form1& form) {
                 const QString joined =
                     joinNote.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + joinNote;
                 if (allConverted) {
+                    ended(Texts::tr("Done.") + joined);
                     form.dialogs().ok(&form, Texts::tr("Done.") + joined);
                     return 186;
                 }
-                if (form.dialogs().okOpenFolder(
-                        &form,
-                        engine::closingText(rows, stopped,
-                                            log && log->isOpen() ? log->path() : QString()) +
-                            joined,
-                        platform::Icon::Warning))
+                const QString closing =
+                    engine::closingText(rows, stopped,
+                                        log && log->isOpen() ? log->path() : QString()) +
+                    joined;
+                ended(closing);
+                if (form.dialogs().okOpenFolder(&form, closing, platform::Icon::Warning))
                     form.desktop().openFolder(joinTarget.isEmpty() ? folderToOpen(request)
                                                                    : paths::FolderOf(joinTarget));
                 return 186;
@@ -452,6 +462,7 @@ void PushButton2_Click(Form1& form) {
                 form.dialogs().ok(&form, Texts::tr("No files added."));
                 return 186;
             case 186:
+                ended(QString());
                 activeRuns().erase(&form);
                 form.IsConverting = false;
                 return kEndHandler;

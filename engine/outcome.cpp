@@ -189,16 +189,16 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     }
     QStringList lines{stopped ? engine::Texts::tr("Stopped.") : engine::Texts::tr("Done.")};
     if (stopped && stoppedWhileConverted == 0) {
-        lines += {QString(), engine::Texts::tr("%1 of %2 file(s) converted; %3 not started.")
+        lines += {QString(), engine::Texts::tr("%1 of %n file(s) converted; %2 not started.",
+                                               nullptr, int(rows.size()))
                                  .arg(converted)
-                                 .arg(rows.size())
                                  .arg(notConverted)};
     } else if (stopped) {
         lines += {QString(),
                   engine::Texts::tr(
-                      "%1 of %2 file(s) converted; %3 stopped while converted, %4 not started.")
+                      "%1 of %n file(s) converted; %2 stopped while converted, %3 not started.",
+                      nullptr, int(rows.size()))
                       .arg(converted)
-                      .arg(rows.size())
                       .arg(stoppedWhileConverted)
                       .arg(notConverted)};
     }
@@ -218,9 +218,9 @@ QString closingText(const QList<RowOutcome>& rows, bool stopped, const QString& 
     }
     if (!stopped)
         lines.append(QString());
-    lines.append(engine::Texts::tr("%1 of %2 file(s) could not be converted:")
-                     .arg(failed.size())
-                     .arg(rows.size()));
+    lines.append(
+        engine::Texts::tr("%1 of %n file(s) could not be converted:", nullptr, int(rows.size()))
+            .arg(failed.size()));
     lines += failed.mid(0, kListedFailures);
     if (failed.size() > kListedFailures) {
         lines.append(engine::Texts::tr("... and %1 more.").arg(failed.size() - kListedFailures));

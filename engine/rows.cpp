@@ -289,7 +289,8 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
         return;
     }
     if (*djvuPages != tiffPages) {
-        row.problem = engine::Texts::tr("%1 of %2 pages converted").arg(*djvuPages).arg(tiffPages);
+        row.problem = engine::Texts::tr("%1 of %n page(s) converted", nullptr, int(tiffPages))
+                          .arg(*djvuPages);
         return;
     }
     if (text) {

@@ -2,6 +2,8 @@
 #include "app/program/handlers.h"
 
 #include "app/form1.h"
+#include "app/program/windowkeys.h"
+#include "app/windowsize.h"
 #include "convert/conversion.h"
 #include "inputs/addall.h"
 #include "inputs/addfiles.h"
@@ -22,6 +24,8 @@ void connectHandlers(Form1& form) {
     samples::connect(form);
     outputoptions::connect(form);
     encoderchoice::connect(form);
+    windowkeys::connect(form);
+    windowsize::remember(form);
 }
 
 } // namespace vormelle

@@ -3,6 +3,7 @@
 #include "app/program/batch.h"
 #include "app/program/commandline.h"
 #include "app/program/handlers.h"
+#include "app/program/runwatch.h"
 #include "app/program/startup.h"
 #include "app/program/texts.h"
 #include "app/startupenv.h"
@@ -67,6 +68,7 @@ int main(int argc, char* argv[]) {
     vormelle::Form1 form(dialogs, desktop);
     vormelle::connectHandlers(form);
     vormelle::Form_Load(form);
+    vormelle::runwatch::connect(form);
     const QStringList missing = vormelle::addStartInputs(form, command.inputs);
     for (const QString& name : missing)
         print(stderr, QStringLiteral("vormelle: ") +

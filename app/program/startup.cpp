@@ -11,6 +11,7 @@
 #include "app/paths/paths.h"
 #include "app/settingsstore.h"
 #include "app/startupenv.h"
+#include "app/windowsize.h"
 #include "inputs/samples.h"
 #include "output/encoderchoice.h"
 #include "platform/attributes.h"
@@ -108,6 +109,8 @@ void Form_Load(Form1& form, const std::function<int()>& draw) {
         });
     // The encoder row came after the numbered statements; its value cannot fail to read.
     encoderchoice::restore(form);
+    // Last, so that the column the list was given grows with it.
+    windowsize::restore(form);
 }
 
 QStringList addStartInputs(Form1& form, const QStringList& names) {

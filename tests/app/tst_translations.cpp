@@ -125,11 +125,17 @@ private slots:
             QVERIFY(QFile::copy(ts, copy));
             QProcess lupdate;
             lupdate.setProcessChannelMode(QProcess::MergedChannels);
-            lupdate.start(QStringLiteral(VORMELLE_LUPDATE),
-                          {QStringLiteral("-I"), QStringLiteral(VORMELLE_SOURCE_ROOT),
-                           QStringLiteral("-locations"), QStringLiteral("none"),
-                           QLatin1Char('@') + QStringLiteral(VORMELLE_TR_SOURCES),
-                           QStringLiteral("-ts"), copy});
+            QStringList arguments{QStringLiteral("-I"),
+                                  QStringLiteral(VORMELLE_SOURCE_ROOT),
+                                  QStringLiteral("-locations"),
+                                  QStringLiteral("none"),
+                                  QLatin1Char('@') + QStringLiteral(VORMELLE_TR_SOURCES),
+                                  QStringLiteral("-ts"),
+                                  copy};
+            // English holds only the plural forms, and every one of them.
+            if (ts == QStringLiteral(VORMELLE_TS_PLURALS))
+                arguments.prepend(QStringLiteral("-pluralonly"));
+            lupdate.start(QStringLiteral(VORMELLE_LUPDATE), arguments);
             QVERIFY(lupdate.waitForFinished(60000));
             const QString said = QString::fromLocal8Bit(lupdate.readAll());
             QVERIFY2(lupdate.exitCode() == 0, qPrintable(said));
@@ -257,6 +263,23 @@ private slots:
         QFETCH(QStringList, uiLanguages);
         QFETCH(QStringList, wanted);
         QCOMPARE(translations::wantedLanguages(uiLanguages), wanted);
+    }
+
+    // Last (it stays installed): English gets its plural forms, and every other text as written.
+    void englishReadsPlurals() {
+        QCOMPARE(translations::install(QLocale(QLocale::English, QLocale::UnitedKingdom)),
+                 QString());
+        const auto tr = [](const char* context, const char* source, int n = -1) {
+            return QCoreApplication::translate(context, source, nullptr, n);
+        };
+        QCOMPARE(tr("vormelle::engine::Texts", "%1 of %n file(s) could not be converted:", 1),
+                 QStringLiteral("%1 of 1 file could not be converted:"));
+        QCOMPARE(tr("vormelle::engine::Texts", "%1 of %n file(s) could not be converted:", 12),
+                 QStringLiteral("%1 of 12 files could not be converted:"));
+        QCOMPARE(tr("vormelle::conversion::Texts", "Joined into %1 (%n page(s)):", 1),
+                 QStringLiteral("Joined into %1 (1 page):"));
+        QCOMPARE(tr("vormelle::engine::Texts", "Done."), QStringLiteral("Done."));
+        QCOMPARE(tr("vormelle::Form1", "Add TIFF File(s)"), QStringLiteral("Add TIFF File(s)"));
     }
 };
 
