@@ -82,7 +82,7 @@ QList<Message> readTs(const QString& path) {
 }
 
 QStringList tsFiles() {
-    return QString::fromUtf8(VORMELLE_TS_FILES).split(u';', Qt::SkipEmptyParts);
+    return QString::fromUtf8(VORMELLE_TS_FILES).split(u',', Qt::SkipEmptyParts);
 }
 
 QStringList placeholders(const QString& text) {

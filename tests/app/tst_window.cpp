@@ -7,11 +7,14 @@
 #include "app/listview.h"
 #include "app/mnemonics.h"
 #include "app/program/handlers.h"
+#include "app/program/runwatch.h"
 #include "app/program/startup.h"
 #include "app/program/windowkeys.h"
 #include "app/settingsstore.h"
 #include "app/windowsize.h"
 #include "platform/basicerror.h"
+#include "tests/convert/runfixture.h"
+#include "tests/engine/tiffmaker.h"
 #include "tests/support/permissionbits.h"
 #include "tests/support/scripteddialogs.h"
 #include "tests/support/testenv.h"
@@ -19,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -27,6 +31,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
 
@@ -375,6 +380,52 @@ private slots:
         QTest::keyClick(form.ListView1, Qt::Key(stop.unicode()), Qt::AltModifier);
         QTest::qWait(300);
         QCOMPARE(dialogs.boxes.size(), 1);
+    }
+
+    // The end of a long run is told to the desktop; with no session bus (this test runs with
+    // the bus addresses pointing nowhere) nothing fails and the run ends as always. A short run
+    // tells nothing.
+    void longRunTellsTheDesktop_data() {
+        QTest::addColumn<int>("after");
+        QTest::addColumn<int>("told");
+        QTest::newRow("long") << 0 << 1;
+        QTest::newRow("short") << 3600 << 0;
+    }
+    void longRunTellsTheDesktop() {
+        QFETCH(int, after);
+        QFETCH(int, told);
+        test::RunFixture f;
+        runwatch::Watch* watch = runwatch::connect(*f.form, after);
+        QSignalSpy notified(watch, &runwatch::Watch::notified);
+        const QString input = f.env.path(QStringLiteral("a.tif"));
+        test::writeTiff(input, test::TiffKind::BitonalG4);
+        f.add(input);
+        f.form->Text1->setText(f.env.dir());
+        f.start();
+        QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+        QCOMPARE(notified.size(), told);
+        if (told)
+            QCOMPARE(notified.front().at(0).toBool(), false); // no bus took it
+        QVERIFY(QFileInfo::exists(f.env.path(QStringLiteral("a.djvu"))));
+    }
+
+    void notificationBody_data() {
+        QTest::addColumn<QString>("closing");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("done") << "Done."
+                              << "Done.";
+        QTest::newRow("lines")
+            << "Done.\r\n\r\n1 of 2 file(s) could not be converted:\r\na.tif: bad"
+            << "Done.\n1 of 2 file(s) could not be converted:\na.tif: bad";
+        QTest::newRow("many") << "Done.\r\n\r\nx\r\na\r\nb\r\nc"
+                              << "Done.\nx\na\nb\n...";
+        QTest::newRow("markup") << "<b>a&b.tif</b>: bad"
+                                << "&lt;b&gt;a&amp;b.tif&lt;/b&gt;: bad";
+    }
+    void notificationBody() {
+        QFETCH(QString, closing);
+        QFETCH(QString, body);
+        QCOMPARE(runwatch::notificationBody(closing), body);
     }
 
     void mnemonicPosition_data() {
