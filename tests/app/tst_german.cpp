@@ -82,7 +82,7 @@ private slots:
         run.add(run.env.writeFile(QStringLiteral("notes.tif"), "no TIFF at all"));
         run.start();
         QCOMPARE(run.lastBox(),
-                 QStringLiteral("Fertig.\r\n\r\n1 von 2 Datei(en) konnten nicht umgewandelt "
+                 QStringLiteral("Fertig.\r\n\r\n1 von 2 Dateien konnten nicht umgewandelt "
                                 "werden:\r\nnotes.tif: keine TIFF-Datei"));
         QVERIFY(QFile::exists(run.env.path(QStringLiteral("scan.djvu"))));
     }
