@@ -286,10 +286,6 @@
         <translation>das DjVu-Ergebnis ließ sich nicht öffnen</translation>
     </message>
     <message>
-        <source>%1 of %2 pages converted</source>
-        <translation>%1 von %2 Seiten umgewandelt</translation>
-    </message>
-    <message>
         <source>the DjVu result lost pages when its text was added</source>
         <translation>das DjVu-Ergebnis hat beim Hinzufügen des Textes Seiten verloren</translation>
     </message>
@@ -400,14 +396,6 @@
     <message>
         <source>Done.</source>
         <translation>Fertig.</translation>
-    </message>
-    <message>
-        <source>%1 of %2 file(s) converted; %3 not started.</source>
-        <translation>%1 von %2 Datei(en) umgewandelt; %3 nicht begonnen.</translation>
-    </message>
-    <message>
-        <source>%1 of %2 file(s) could not be converted:</source>
-        <translation>%1 von %2 Datei(en) konnten nicht umgewandelt werden:</translation>
     </message>
     <message>
         <source>... and %1 more.</source>
@@ -534,10 +522,6 @@
         <translation>Nichts wurde umgewandelt: Tesseract hat keine Sprache &quot;%1&quot;, aber &quot;%2&quot;: bei Sprachnamen zählt die Groß- und Kleinschreibung.</translation>
     </message>
     <message>
-        <source>%1 of %2 file(s) converted; %3 stopped while converted, %4 not started.</source>
-        <translation>%1 von %2 Datei(en) umgewandelt; %3 während der Umwandlung angehalten, %4 nicht begonnen.</translation>
-    </message>
-    <message>
         <source>the name is a symbolic link that loops</source>
         <translation>der Name ist eine symbolische Verknüpfung, die im Kreis führt</translation>
     </message>
@@ -604,6 +588,34 @@
     <message>
         <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvumake must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
         <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvumake müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) converted; %2 not started.</source>
+        <translation>
+            <numerusform>%1 von %n Datei umgewandelt; %2 nicht begonnen.</numerusform>
+            <numerusform>%1 von %n Dateien umgewandelt; %2 nicht begonnen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) converted; %2 stopped while converted, %3 not started.</source>
+        <translation>
+            <numerusform>%1 von %n Datei umgewandelt; %2 während der Umwandlung angehalten, %3 nicht begonnen.</numerusform>
+            <numerusform>%1 von %n Dateien umgewandelt; %2 während der Umwandlung angehalten, %3 nicht begonnen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n file(s) could not be converted:</source>
+        <translation>
+            <numerusform>%1 von %n Datei konnte nicht umgewandelt werden:</numerusform>
+            <numerusform>%1 von %n Dateien konnten nicht umgewandelt werden:</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n page(s) converted</source>
+        <translation>
+            <numerusform>%1 von %n Seite umgewandelt</numerusform>
+            <numerusform>%1 von %n Seiten umgewandelt</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -939,6 +951,30 @@ Exit-Status:
   130  durch Strg-C angehalten (SIGINT)
   143  durch SIGTERM angehalten
 </translation>
+    </message>
+    <message>
+        <source>Converting TIFF files to DjVu</source>
+        <translation>TIFF-Dateien werden in DjVu umgewandelt</translation>
+    </message>
+    <message>
+        <source>Vormelle has finished converting</source>
+        <translation>Vormelle hat die Umwandlung beendet</translation>
+    </message>
+    <message>
+        <source>%1
+
+Converts TIFF images into DjVu documents.
+
+Licence: GNU General Public License, version 3 or later (GPL-3.0-or-later). There is no warranty.</source>
+        <translation>%1
+
+Wandelt TIFF-Bilder in DjVu-Dokumente um.
+
+Lizenz: GNU General Public License, Version 3 oder später (GPL-3.0-or-later). Es gibt keine Gewährleistung.</translation>
+    </message>
+    <message>
+        <source>About Vormelle</source>
+        <translation>Über Vormelle</translation>
     </message>
 </context>
 <context>
