@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/jb2.h"
+
+#include <algorithm>
+
+namespace vormelle::codec {
+
+namespace {
+
+constexpr int kBigPositive = 262142;
+constexpr int kBigNegative = -262143;
+// Past this many number nodes the writer asks the decoder to start them afresh, as the format
+// suggests, so that a decoder's memory stays bounded on huge pages.
+constexpr size_t kMaxNodes = 20000;
+
+// A copy of `shape` with `margin` white pixels around it, so that the templates never test
+// their bounds.
+struct Padded {
+    Padded(const Bitmap& shape, int margin)
+        : stride(shape.width + 2 * margin), m(margin),
+          bits(size_t(stride) * size_t(shape.height + 2 * margin), 0) {
+        for (int y = 0; y < shape.height; ++y)
+            std::copy_n(&shape.bits[size_t(y) * size_t(shape.width)], shape.width, row(y));
+    }
+    uint8_t* row(int y) { return &bits[size_t(y + m) * size_t(stride) + size_t(m)]; }
+    int stride;
+    int m;
+    std::vector<uint8_t> bits;
+};
+
+} // namespace
+
+Jb2Writer::Jb2Writer(int width, int height, const std::vector<Bitmap>* inherited)
+    : m_inherited(inherited), m_inheritedCount(inherited ? int(inherited->size()) : 0) {
+    m_nodes.resize(1);
+    if (m_inheritedCount > 0) {
+        record(RequiredDictOrReset);
+        number(m_inheritedCount, 0, kBigPositive, InheritedCount);
+    }
+    start(width, height);
+}
+
+Jb2Writer::Jb2Writer(const std::vector<Bitmap>* inherited) : Jb2Writer(0, 0, inherited) {}
+
+void Jb2Writer::start(int width, int height) {
+    m_width = width;
+    m_height = height;
+    record(StartOfData);
+    number(width, 0, kBigPositive, ImageSize);
+    number(height, 0, kBigPositive, ImageSize);
+    m_zp.encode(false, m_refinementFlag); // no refinement data will follow
+    // The first shape is placed as if a line began at the top left corner.
+    m_lastLeft = width + 1;
+    m_lineLeft = 0;
+    m_lineBottom = height;
+    m_lastRight = 0;
+    std::fill(std::begin(m_bottoms), std::end(m_bottoms), height);
+    m_bottomPos = 0;
+}
+
+int Jb2Writer::newSymbol(const Bitmap& shape, int x, int y, bool toLibrary) {
+    record(toLibrary ? NewMark : NewMarkImageOnly);
+    absoluteSize(shape);
+    direct(shape);
+    location(x, y, shape.width, shape.height);
+    const int index = toLibrary ? addToLibrary(shape) : -1;
+    resetNumbersWhenFull();
+    return index;
+}
+
+int Jb2Writer::librarySymbol(const Bitmap& shape) {
+    record(NewMarkLibraryOnly);
+    absoluteSize(shape);
+    direct(shape);
+    const int index = addToLibrary(shape);
+    resetNumbersWhenFull();
+    return index;
+}
+
+int Jb2Writer::refinedSymbol(const Bitmap& shape, int match, int x, int y, bool toLibrary) {
+    record(toLibrary ? MatchedRefine : MatchedRefineImageOnly);
+    number(match, 0, librarySize() - 1, MatchIndex);
+    const Bitmap& reference = library(match);
+    relativeSize(shape, reference);
+    refine(shape, reference);
+    location(x, y, shape.width, shape.height);
+    const int index = toLibrary ? addToLibrary(shape) : -1;
+    resetNumbersWhenFull();
+    return index;
+}
+
+int Jb2Writer::refinedLibrarySymbol(const Bitmap& shape, int match) {
+    record(MatchedRefineLibraryOnly);
+    number(match, 0, librarySize() - 1, MatchIndex);
+    const Bitmap& reference = library(match);
+    relativeSize(shape, reference);
+    refine(shape, reference);
+    const int index = addToLibrary(shape);
+    resetNumbersWhenFull();
+    return index;
+}
+
+void Jb2Writer::copy(int match, int x, int y) {
+    record(MatchedCopy);
+    number(match, 0, librarySize() - 1, MatchIndex);
+    const Bitmap& shape = library(match);
+    location(x, y, shape.width, shape.height);
+    resetNumbersWhenFull();
+}
+
+void Jb2Writer::nonSymbol(const Bitmap& shape, int x, int y) {
+    record(NonMarkData);
+    absoluteSize(shape);
+    direct(shape);
+    number(x + 1, 1, m_width, AbsLocX);
+    number(m_height - y, 1, m_height, AbsLocY);
+    resetNumbersWhenFull();
+}
+
+std::vector<uint8_t> Jb2Writer::finish() {
+    record(EndOfData);
+    return m_zp.finish();
+}
+
+const Bitmap& Jb2Writer::library(int index) const {
+    return index < m_inheritedCount ? (*m_inherited)[size_t(index)]
+                                    : m_library[size_t(index - m_inheritedCount)];
+}
+
+int Jb2Writer::addToLibrary(const Bitmap& shape) {
+    m_library.push_back(shape);
+    return librarySize() - 1;
+}
+
+void Jb2Writer::resetNumbersWhenFull() {
+    if (m_nodes.size() <= kMaxNodes)
+        return;
+    record(RequiredDictOrReset);
+    m_nodes.assign(1, Node{});
+    std::fill(std::begin(m_roots), std::end(m_roots), 0u);
+}
+
+void Jb2Writer::record(Record type) {
+    number(type, StartOfData, EndOfData, RecordType);
+}
+
+// A number in [low, high]: its sign, then which of the ranges 0, 1-2, 3-6, 7-14... holds it,
+// then its place in that range, each decision in a node of its own. Decisions the range already
+// settles are not coded.
+void Jb2Writer::number(int value, int low, int high, Number which) {
+    int node = -1; // the parent of the slot in use; -1 for the root
+    bool rightSlot = false;
+    auto slot = [&]() -> uint32_t& {
+        if (node < 0)
+            return m_roots[which];
+        return rightSlot ? m_nodes[size_t(node)].right : m_nodes[size_t(node)].left;
+    };
+    int cutoff = 0;
+    int phase = 1;
+    unsigned range = 0xffffffffu;
+    while (range != 1) {
+        if (slot() == 0) {
+            m_nodes.push_back(Node{});
+            slot() = uint32_t(m_nodes.size() - 1);
+        }
+        const int current = int(slot());
+        const bool decision = value >= cutoff;
+        if (low < cutoff && high >= cutoff)
+            m_zp.encode(decision, m_nodes[size_t(current)].context);
+        node = current;
+        rightSlot = decision;
+        switch (phase) {
+        case 1:
+            if (!decision) {
+                value = -value - 1;
+                const int lowWas = low;
+                low = -high - 1;
+                high = -lowWas - 1;
+            }
+            phase = 2;
+            cutoff = 1;
+            break;
+        case 2:
+            if (!decision) {
+                phase = 3;
+                range = unsigned(cutoff + 1) / 2;
+                if (range == 1)
+                    cutoff = 0;
+                else
+                    cutoff -= int(range / 2);
+            } else {
+                cutoff += cutoff + 1;
+            }
+            break;
+        default:
+            range /= 2;
+            if (range != 1)
+                cutoff += decision ? int(range / 2) : -int(range / 2);
+            else if (!decision)
+                --cutoff;
+            break;
+        }
+    }
+}
+
+void Jb2Writer::absoluteSize(const Bitmap& shape) {
+    number(shape.width, 0, kBigPositive, AbsSizeX);
+    number(shape.height, 0, kBigPositive, AbsSizeY);
+}
+
+void Jb2Writer::relativeSize(const Bitmap& shape, const Bitmap& reference) {
+    number(shape.width - reference.width, kBigNegative, kBigPositive, RelSizeX);
+    number(shape.height - reference.height, kBigNegative, kBigPositive, RelSizeY);
+}
+
+// Each pixel in the context of the ten before it: two rows above and two to its left.
+void Jb2Writer::direct(const Bitmap& shape) {
+    Padded p(shape, 2);
+    const int w = shape.width;
+    for (int y = 0; y < shape.height; ++y) {
+        const uint8_t* up2 = p.row(y - 2);
+        const uint8_t* up1 = p.row(y - 1);
+        const uint8_t* up0 = p.row(y);
+        int context = (up2[-1] << 9) | (up2[0] << 8) | (up2[1] << 7) | (up1[-2] << 6) |
+                      (up1[-1] << 5) | (up1[0] << 4) | (up1[1] << 3) | (up1[2] << 2) |
+                      (up0[-2] << 1) | up0[-1];
+        for (int x = 0; x < w;) {
+            const int bit = up0[x++];
+            m_zp.encode(bit != 0, m_direct[context]);
+            context = ((context << 1) & 0x37a) | (up1[x + 2] << 2) | (up2[x + 1] << 7) | bit;
+        }
+    }
+}
+
+// Each pixel in the context of four coded neighbours and nine pixels of the reference around
+// the same place, the two aligned on their centres.
+void Jb2Writer::refine(const Bitmap& shape, const Bitmap& reference) {
+    const int dw = shape.width;
+    const int dh = shape.height;
+    const int cw = reference.width;
+    const int ch = reference.height;
+    const int dx = (dw / 2 - dw + 1) - (cw / 2 - cw + 1);
+    // The format counts rows from the bottom; in rows from the top the offset is this.
+    const int dy = ch - dh - ((dh / 2 - dh + 1) - (ch / 2 - ch + 1));
+    Bitmap aligned(dw + 4, dh + 4);
+    for (int y = -2; y < dh + 2; ++y) {
+        const int ry = y + dy;
+        if (ry < 0 || ry >= ch)
+            continue;
+        for (int x = -2; x < dw + 2; ++x) {
+            const int rx = x + dx;
+            if (rx >= 0 && rx < cw)
+                aligned.at(x + 2, y + 2) = reference.at(rx, ry);
+        }
+    }
+    Padded p(shape, 2);
+    Padded r(aligned, 0);
+    for (int y = 0; y < dh; ++y) {
+        const uint8_t* up1 = p.row(y - 1);
+        const uint8_t* up0 = p.row(y);
+        const uint8_t* xup1 = r.row(y + 1) + 2;
+        const uint8_t* xup0 = r.row(y + 2) + 2;
+        const uint8_t* xdn1 = r.row(y + 3) + 2;
+        int context = (up1[-1] << 10) | (up1[0] << 9) | (up1[1] << 8) | (up0[-1] << 7) |
+                      (xup1[0] << 6) | (xup0[-1] << 5) | (xup0[0] << 4) | (xup0[1] << 3) |
+                      (xdn1[-1] << 2) | (xdn1[0] << 1) | xdn1[1];
+        for (int x = 0; x < dw;) {
+            const int bit = up0[x++];
+            m_zp.encode(bit != 0, m_refine[context]);
+            context = ((context << 1) & 0x636) | (up1[x + 1] << 8) | (xup1[x] << 6) |
+                      (xup0[x + 1] << 3) | xdn1[x + 1] | (bit << 7);
+        }
+    }
+}
+
+// A shape's place, from the last shape on its line or from the first one of the line before.
+void Jb2Writer::location(int x, int y, int w, int h) {
+    const int left = x + 1;
+    const int bottom = m_height - y - h + 1;
+    const int right = left + w - 1;
+    const int top = bottom + h - 1;
+    const bool newLine = left < m_lastLeft;
+    m_zp.encode(newLine, m_offsetType);
+    if (newLine) {
+        number(left - m_lineLeft, kBigNegative, kBigPositive, RelLocXLast);
+        number(top - m_lineBottom, kBigNegative, kBigPositive, RelLocYLast);
+        m_lastLeft = m_lineLeft = left;
+        m_lastRight = right;
+        m_lastBottom = m_lineBottom = bottom;
+        std::fill(std::begin(m_bottoms), std::end(m_bottoms), bottom);
+        m_bottomPos = 0;
+    } else {
+        number(left - m_lastRight, kBigNegative, kBigPositive, RelLocXCurrent);
+        number(bottom - m_lastBottom, kBigNegative, kBigPositive, RelLocYCurrent);
+        m_lastLeft = left;
+        m_lastRight = right;
+        m_bottomPos = (m_bottomPos + 1) % 3;
+        m_bottoms[m_bottomPos] = bottom;
+        // The line's baseline: the median of its last three bottoms.
+        const int a = m_bottoms[0], b = m_bottoms[1], c = m_bottoms[2];
+        m_lastBottom = std::max(std::min(a, b), std::min(std::max(a, b), c));
+    }
+}
+
+} // namespace vormelle::codec

@@ -1,0 +1,281 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/jb2page.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+namespace vormelle::codec {
+
+namespace {
+
+constexpr bool kRefine = false;
+
+struct PixDeleter {
+    void operator()(PIX* p) const { pixDestroy(&p); }
+};
+struct PixaDeleter {
+    void operator()(PIXA* p) const { pixaDestroy(&p); }
+};
+struct BoxaDeleter {
+    void operator()(BOXA* p) const { boxaDestroy(&p); }
+};
+
+struct Shape {
+    Bitmap bits;
+    int x = 0;
+    int y = 0;
+    int mass = 0;
+    uint64_t hash = 0;
+};
+
+uint64_t hashOf(const Bitmap& b) {
+    uint64_t h = 1469598103934665603ull ^ (uint64_t(b.width) << 32) ^ uint64_t(b.height);
+    for (uint8_t v : b.bits)
+        h = (h ^ v) * 1099511628211ull;
+    return h;
+}
+
+// Leptonica holds 1-bit rows in 32-bit words, most significant bit first.
+std::unique_ptr<PIX, PixDeleter> toPix(const PageView& page) {
+    std::unique_ptr<PIX, PixDeleter> pix(pixCreate(page.width, page.height, 1));
+    if (!pix)
+        return pix;
+    l_uint32* data = pixGetData(pix.get());
+    const int wpl = pixGetWpl(pix.get());
+    const std::ptrdiff_t bytes = rowBytes(PixelKind::Bitonal, page.width);
+    for (int y = 0; y < page.height; ++y) {
+        const uint8_t* src = page.pixels + std::ptrdiff_t(y) * page.stride;
+        l_uint32* line = data + std::ptrdiff_t(y) * wpl;
+        for (std::ptrdiff_t i = 0; i < bytes; ++i)
+            SET_DATA_BYTE(line, int(i), src[i]);
+    }
+    // The last byte's pad bits past the width are not pixels.
+    if (page.width % 8 != 0)
+        pixSetPadBits(pix.get(), 0);
+    return pix;
+}
+
+std::vector<Shape> components(const PageView& page) {
+    std::vector<Shape> shapes;
+    auto pix = toPix(page);
+    if (!pix)
+        return shapes;
+    PIXA* pixaRaw = nullptr;
+    std::unique_ptr<BOXA, BoxaDeleter> boxa(pixConnCompPixa(pix.get(), &pixaRaw, 8));
+    std::unique_ptr<PIXA, PixaDeleter> pixa(pixaRaw);
+    pix.reset();
+    if (!boxa || !pixa)
+        return shapes;
+    const int n = pixaGetCount(pixa.get());
+    shapes.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        l_int32 x, y, w, h;
+        if (pixaGetBoxGeometry(pixa.get(), i, &x, &y, &w, &h) != 0)
+            continue;
+        std::unique_ptr<PIX, PixDeleter> c(pixaGetPix(pixa.get(), i, L_CLONE));
+        Shape s;
+        s.bits = Bitmap(w, h);
+        s.x = x;
+        s.y = y;
+        const l_uint32* data = pixGetData(c.get());
+        const int wpl = pixGetWpl(c.get());
+        for (int r = 0; r < h; ++r) {
+            const l_uint32* line = data + std::ptrdiff_t(r) * wpl;
+            for (int col = 0; col < w; ++col) {
+                const uint8_t v = uint8_t(GET_DATA_BIT(line, col));
+                s.bits.at(col, r) = v;
+                s.mass += v;
+            }
+        }
+        s.hash = hashOf(s.bits);
+        shapes.push_back(std::move(s));
+    }
+    return shapes;
+}
+
+// Reading order: lines from the top, each from the left, so that most places are coded as a
+// small step from the shape before.
+void readingOrder(std::vector<Shape>& shapes) {
+    std::sort(shapes.begin(), shapes.end(),
+              [](const Shape& a, const Shape& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+    size_t begin = 0;
+    while (begin < shapes.size()) {
+        const int lineBottom = shapes[begin].y + shapes[begin].bits.height;
+        size_t end = begin + 1;
+        while (end < shapes.size() && shapes[end].y < lineBottom &&
+               shapes[end].y + shapes[end].bits.height / 2 < lineBottom)
+            ++end;
+        std::sort(shapes.begin() + std::ptrdiff_t(begin), shapes.begin() + std::ptrdiff_t(end),
+                  [](const Shape& a, const Shape& b) { return a.x < b.x; });
+        begin = end;
+    }
+}
+
+// Pixels that differ between two shapes laid over each other on their centres, as the
+// refinement coder aligns them; stops counting past `limit`.
+int difference(const Bitmap& a, const Bitmap& ref, int limit) {
+    const int dx = (a.width / 2 - a.width + 1) - (ref.width / 2 - ref.width + 1);
+    const int dy =
+        ref.height - a.height - ((a.height / 2 - a.height + 1) - (ref.height / 2 - ref.height + 1));
+    int diff = 0;
+    const int x0 = std::min(0, -dx), x1 = std::max(a.width, ref.width - dx);
+    const int y0 = std::min(0, -dy), y1 = std::max(a.height, ref.height - dy);
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const int pa = (x >= 0 && x < a.width && y >= 0 && y < a.height) ? a.at(x, y) : 0;
+            const int rx = x + dx, ry = y + dy;
+            const int pr =
+                (rx >= 0 && rx < ref.width && ry >= 0 && ry < ref.height) ? ref.at(rx, ry) : 0;
+            diff += pa != pr;
+        }
+        if (diff > limit)
+            return diff;
+    }
+    return diff;
+}
+
+// Earlier shapes by their exact pixels and by their size, so that a shape is compared with a
+// few of a like size and mass, never with all of them.
+class Matcher {
+public:
+    int exact(const Shape& s, const std::vector<Shape*>& library) const {
+        auto range = m_byHash.equal_range(s.hash);
+        for (auto it = range.first; it != range.second; ++it)
+            if (library[size_t(it->second)]->bits == s.bits)
+                return it->second;
+        return -1;
+    }
+    int similar(const Shape& s, const std::vector<Shape*>& library) const {
+        // A refinement pays while the difference stays a small part of the shape.
+        const int limit = std::max(2, s.mass / 6);
+        int best = -1;
+        int bestDiff = limit + 1;
+        for (int dw = -1; dw <= 1; ++dw) {
+            for (int dh = -1; dh <= 1; ++dh) {
+                auto it = m_bySize.find(key(s.bits.width + dw, s.bits.height + dh));
+                if (it == m_bySize.end())
+                    continue;
+                const std::vector<int>& list = it->second;
+                // The latest few of that size: the page's recent type is the likeliest match.
+                const size_t from = list.size() > kPerSize ? list.size() - kPerSize : 0;
+                for (size_t i = list.size(); i-- > from;) {
+                    const Shape& c = *library[size_t(list[i])];
+                    if (std::abs(c.mass - s.mass) * 8 > s.mass + 8)
+                        continue;
+                    const int d = difference(s.bits, c.bits, bestDiff - 1);
+                    if (d < bestDiff) {
+                        bestDiff = d;
+                        best = list[i];
+                    }
+                }
+            }
+        }
+        return best;
+    }
+    void add(const Shape& s, int index) {
+        m_byHash.emplace(s.hash, index);
+        m_bySize[key(s.bits.width, s.bits.height)].push_back(index);
+    }
+
+private:
+    static constexpr size_t kPerSize = 12;
+    static uint64_t key(int w, int h) { return (uint64_t(uint32_t(w)) << 32) | uint32_t(h); }
+    std::unordered_multimap<uint64_t, int> m_byHash;
+    std::unordered_map<uint64_t, std::vector<int>> m_bySize;
+};
+
+void putBig16(Bytes& out, int v) {
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+void putBig32(Bytes& out, size_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(uint8_t(v >> shift));
+}
+
+} // namespace
+
+Bytes encodeJb2Page(const PageView& page) {
+    if (page.kind != PixelKind::Bitonal || checkPage(page) != Error::None)
+        return {};
+    std::vector<Shape> shapes = components(page);
+    readingOrder(shapes);
+    Jb2Writer writer(page.width, page.height);
+    Matcher matcher;
+    std::vector<Shape*> library; // by library index
+    // Shapes this large are pictures or rules: coded once, kept out of the library.
+    const int largest = std::max(256, page.dpi);
+    for (Shape& s : shapes) {
+        if (s.bits.width > largest || s.bits.height > largest) {
+            writer.newSymbol(s.bits, s.x, s.y, false);
+            continue;
+        }
+        const int same = matcher.exact(s, library);
+        if (same >= 0) {
+            writer.copy(same, s.x, s.y);
+            continue;
+        }
+        // Refinement stays off until its alignment decodes exactly in DjVuLibre.
+        const int near = kRefine ? matcher.similar(s, library) : -1;
+        const int index = near >= 0 ? writer.refinedSymbol(s.bits, near, s.x, s.y, true)
+                                    : writer.newSymbol(s.bits, s.x, s.y, true);
+        library.push_back(&s);
+        matcher.add(s, index);
+    }
+    return writer.finish();
+}
+
+Bytes infoChunk(int width, int height, int dpi) {
+    Bytes info;
+    putBig16(info, width);
+    putBig16(info, height);
+    info.push_back(24); // minor version
+    info.push_back(0);  // major version
+    const int d = dpi > 0 ? dpi : 300;
+    info.push_back(uint8_t(d & 0xff)); // the resolution alone is little-endian
+    info.push_back(uint8_t(d >> 8));
+    info.push_back(22); // gamma 2.2
+    info.push_back(1);  // upright
+    return info;
+}
+
+Bytes singlePageFile(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+    Bytes body = {'D', 'J', 'V', 'U'};
+    for (const auto& [id, content] : chunks) {
+        body.insert(body.end(), id.begin(), id.end());
+        putBig32(body, content.size());
+        body.insert(body.end(), content.begin(), content.end());
+        if (content.size() % 2 != 0)
+            body.push_back(0);
+    }
+    Bytes file = {'A', 'T', '&', 'T', 'F', 'O', 'R', 'M'};
+    putBig32(file, body.size());
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& abort) {
+    const int index = m_pages++;
+    if (const Error e = checkPage(page); e != Error::None)
+        return {e, {}};
+    if (page.kind != PixelKind::Bitonal)
+        return {Error::BadDimension, QStringLiteral("not a bitonal page")};
+    if (abort && abort())
+        return {Error::Aborted, {}};
+    const Bytes sjbz = encodeJb2Page(page);
+    if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
+        !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
+        return {Error::WriteFailed, {}};
+    return {};
+}
+
+Status Jb2Stage::finish(PageSink&, const AbortHook&) {
+    return {};
+}
+
+} // namespace vormelle::codec

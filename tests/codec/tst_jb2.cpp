@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/jb2page.h"
+#include "tests/engine/djvudecode.h"
+#include "tests/engine/textpage.h"
+#include "tests/engine/tiffmaker.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <random>
+
+using namespace vormelle;
+using codec::Bitmap;
+using codec::Bytes;
+
+Q_DECLARE_METATYPE(vormelle::test::TiffKind)
+
+namespace {
+
+// A page held as the engine hands it over: 1 bit a pixel, 1 for black.
+struct Packed {
+    int width = 0;
+    int height = 0;
+    int dpi = 300;
+    std::vector<uint8_t> bytes;
+    std::ptrdiff_t stride() const { return (width + 7) / 8; }
+    codec::PageView view() const {
+        return {codec::PixelKind::Bitonal, width, height, dpi, bytes.data(), stride()};
+    }
+    void set(int x, int y) { bytes[size_t(y * stride() + x / 8)] |= uint8_t(0x80 >> (x % 8)); }
+};
+
+Packed pack(const QImage& image, int dpi = 300) {
+    Packed p{image.width(), image.height(), dpi, {}};
+    p.bytes.assign(size_t(p.stride() * p.height), 0);
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (grey.constScanLine(y)[x] < 128)
+                p.set(x, y);
+    return p;
+}
+
+QImage picture(const Packed& p) {
+    QImage image(p.width, p.height, QImage::Format_RGB888);
+    image.fill(Qt::white);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.bytes[size_t(y * p.stride() + x / 8)] & (0x80 >> (x % 8)))
+                image.setPixel(x, y, qRgb(0, 0, 0));
+    return image;
+}
+
+// The page as DjVuLibre's library renders it.
+QImage decoded(const Bytes& sjbz, int width, int height, int dpi = 300) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("page.djvu");
+    const Bytes file =
+        codec::singlePageFile({{"INFO", codec::infoChunk(width, height, dpi)}, {"Sjbz", sjbz}});
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(reinterpret_cast<const char*>(file.data()),
+                                                     qint64(file.size())) != qint64(file.size()))
+        return {};
+    out.close();
+    const QList<test::DjvuPage> pages = test::decodeDjvu(path);
+    return pages.size() == 1 ? pages.first().image : QImage();
+}
+
+Packed noise(int width, int height, double black, unsigned seed) {
+    Packed p{width, height, 300, {}};
+    p.bytes.assign(size_t(p.stride() * height), 0);
+    std::mt19937 random(seed);
+    std::bernoulli_distribution ink(black);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (ink(random))
+                p.set(x, y);
+    return p;
+}
+
+QImage textImage(int dpi, int pixelSize, int seed) {
+    test::TextPageLayout layout;
+    layout.lines = test::knownLines(seed, 30, 9);
+    layout.pixelSize = pixelSize;
+    layout.width = dpi * 17 / 2;
+    layout.height = dpi * 11 / 2;
+    return test::paintTextPage(layout).image;
+}
+
+Bitmap shape(int w, int h, unsigned seed) {
+    Bitmap b(w, h);
+    std::mt19937 random(seed);
+    for (auto& v : b.bits)
+        v = random() % 3 == 0;
+    // Black edges all round, so the shape has no empty edge rows or columns.
+    for (int x = 0; x < w; ++x)
+        b.at(x, 0) = b.at(x, h - 1) = 1;
+    for (int y = 0; y < h; ++y)
+        b.at(0, y) = b.at(w - 1, y) = 1;
+    return b;
+}
+
+void place(QImage& image, const Bitmap& b, int x, int y) {
+    for (int r = 0; r < b.height; ++r)
+        for (int c = 0; c < b.width; ++c)
+            if (b.at(c, r) && x + c < image.width() && y + r < image.height() && x + c >= 0 &&
+                y + r >= 0)
+                image.setPixel(x + c, y + r, qRgb(0, 0, 0));
+}
+
+} // namespace
+
+class Jb2Test : public QObject {
+    Q_OBJECT
+private slots:
+    void everyRecord();
+    void pages_data();
+    void pages();
+    void tiffKinds_data();
+    void tiffKinds();
+    void sameBytesEveryTime();
+    void textUsesCopies();
+};
+
+// Each record kind, placed at odd spots (on the edge, overlapping, off the line), decodes to the
+// pixels placed.
+void Jb2Test::everyRecord() {
+    const int w = 301, h = 203;
+    QImage want(w, h, QImage::Format_RGB888);
+    want.fill(Qt::white);
+    codec::Jb2Writer writer(w, h);
+    const Bitmap a = shape(17, 23, 1), b = shape(30, 9, 2), c = shape(5, 5, 3);
+    const int ia = writer.newSymbol(a, 0, 0, true);
+    place(want, a, 0, 0);
+    const int ib = writer.newSymbol(b, 40, 3, true);
+    place(want, b, 40, 3);
+    writer.copy(ia, 80, 1);
+    place(want, a, 80, 1);
+    writer.copy(ib, 10, 100); // back to the left: a new line
+    place(want, b, 10, 100);
+    writer.newSymbol(c, w - 5, h - 5, false); // the last corner
+    place(want, c, w - 5, h - 5);
+    writer.nonSymbol(shape(40, 40, 5), 200, 150);
+    place(want, shape(40, 40, 5), 200, 150);
+    writer.copy(ia, 290, 190); // partly off the page
+    place(want, a, 290, 190);
+    const QImage got = decoded(writer.finish(), w, h);
+    QCOMPARE(got.size(), want.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (got.pixel(x, y) != want.pixel(x, y))
+                qDebug() << "diff" << x << y;
+    QCOMPARE(test::differentPixels(got, want), 0);
+}
+
+void Jb2Test::pages_data() {
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<int>("dpi");
+    QImage blank(640, 480, QImage::Format_RGB888);
+    blank.fill(Qt::white);
+    QImage one(1, 1, QImage::Format_RGB888);
+    one.fill(Qt::black);
+    QImage oneWhite(1, 1, QImage::Format_RGB888);
+    oneWhite.fill(Qt::white);
+    QImage black(333, 77, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    QTest::newRow("blank") << blank << 300;
+    QTest::newRow("one black pixel") << one << 300;
+    QTest::newRow("one white pixel") << oneWhite << 300;
+    QTest::newRow("all black, odd width") << black << 300;
+    // Tens of thousands of specks: the number coder resets its nodes on the way.
+    QTest::newRow("noise") << picture(noise(999, 701, 0.3, 9)) << 300;
+    QTest::newRow("sparse noise") << picture(noise(1200, 1200, 0.02, 10)) << 300;
+    QTest::newRow("text 300 dpi") << textImage(300, 42, 1) << 300;
+    QTest::newRow("text 600 dpi") << textImage(600, 84, 2) << 600;
+    QTest::newRow("small type") << textImage(300, 20, 3) << 300;
+}
+
+// Every page decodes to its pixels exactly.
+void Jb2Test::pages() {
+    QFETCH(QImage, image);
+    QFETCH(int, dpi);
+    const Packed p = pack(image, dpi);
+    const Bytes sjbz = codec::encodeJb2Page(p.view());
+    const QImage got = decoded(sjbz, p.width, p.height, dpi);
+    if (got.size() != image.size()) {
+        QFile f("/tmp/jb2fail.djvu");
+        f.open(QIODevice::WriteOnly);
+        const Bytes file = codec::singlePageFile(
+            {{"INFO", codec::infoChunk(p.width, p.height, dpi)}, {"Sjbz", sjbz}});
+        f.write(reinterpret_cast<const char*>(file.data()), qint64(file.size()));
+    }
+    QCOMPARE(got.size(), image.size());
+    QCOMPARE(test::differentPixels(got, picture(p)), 0);
+}
+
+void Jb2Test::tiffKinds_data() {
+    QTest::addColumn<test::TiffKind>("kind");
+    QTest::addColumn<int>("content");
+    using test::TiffKind;
+    const QList<std::pair<const char*, TiffKind>> kinds = {
+        {"G3", TiffKind::BitonalG3},           {"G4", TiffKind::BitonalG4},
+        {"LZW", TiffKind::BitonalLzw},         {"uncompressed", TiffKind::BitonalRaw},
+        {"tiled", TiffKind::BitonalTiled},     {"0 for black", TiffKind::BitonalBlack0},
+        {"fill order 2", TiffKind::BitonalLsb}};
+    for (const auto& [name, kind] : kinds) {
+        QTest::newRow(qPrintable(QString("%1, text").arg(name)))
+            << kind << int(test::TiffContent::Text);
+        QTest::newRow(qPrintable(QString("%1, noise").arg(name)))
+            << kind << int(test::TiffContent::Noise);
+    }
+}
+
+// Pages of each bitonal TIFF kind, as libtiff reads them, decode exactly.
+void Jb2Test::tiffKinds() {
+    QFETCH(test::TiffKind, kind);
+    QFETCH(int, content);
+    QTemporaryDir dir;
+    const QString tiff = dir.filePath("page.tif");
+    test::TiffPage page;
+    page.kind = kind;
+    page.width = 517;
+    page.height = 389;
+    page.xdpi = page.ydpi = 300;
+    page.content = test::TiffContent(content);
+    test::writeTiffPages(tiff, {page});
+    const QList<QImage> pixels = test::readTiffPixels(tiff);
+    QCOMPARE(pixels.size(), 1);
+    const Packed p = pack(pixels.first());
+    const QImage got = decoded(codec::encodeJb2Page(p.view()), p.width, p.height);
+    QCOMPARE(test::differentPixels(got, pixels.first()), 0);
+}
+
+void Jb2Test::sameBytesEveryTime() {
+    const Packed p = pack(textImage(300, 30, 4));
+    const Bytes first = codec::encodeJb2Page(p.view());
+    QVERIFY(!first.empty());
+    QCOMPARE(codec::encodeJb2Page(p.view()), first);
+}
+
+// A page of text repeats its letters: it codes far smaller than its shapes one by one would,
+// which needs copies and refinements to work.
+void Jb2Test::textUsesCopies() {
+    const Packed p = pack(textImage(300, 42, 5));
+    const Bytes sjbz = codec::encodeJb2Page(p.view());
+    codec::Jb2Writer alone(p.width, p.height);
+    QImage flat = picture(p);
+    // The same page as one picture coded directly.
+    Bitmap whole(p.width, p.height);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            whole.at(x, y) = qGray(flat.pixel(x, y)) < 128;
+    alone.nonSymbol(whole, 0, 0);
+    const Bytes direct = alone.finish();
+    QVERIFY2(sjbz.size() * 10 < direct.size() * 8,
+             qPrintable(QString("%1 against %2").arg(sjbz.size()).arg(direct.size())));
+}
+
+QTEST_MAIN(Jb2Test)
+#include "tst_jb2.moc"
