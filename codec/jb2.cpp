@@ -59,6 +59,11 @@ void Jb2Writer::start(int width, int height) {
 }
 
 int Jb2Writer::newSymbol(const Bitmap& shape, int x, int y, bool toLibrary) {
+    if (!reachable(shape, x, y)) {
+        const int index = toLibrary ? librarySymbol(shape) : -1;
+        placeVisiblePart(shape, x, y);
+        return index;
+    }
     record(toLibrary ? NewMark : NewMarkImageOnly);
     absoluteSize(shape);
     direct(shape);
@@ -78,6 +83,13 @@ int Jb2Writer::librarySymbol(const Bitmap& shape) {
 }
 
 int Jb2Writer::refinedSymbol(const Bitmap& shape, int match, int x, int y, bool toLibrary) {
+    if (!reachable(shape, x, y)) {
+        // A refinement for the library alone is not cross-coded by DjVuLibre's page decoder,
+        // so the library gets the shape coded directly.
+        const int index = toLibrary ? librarySymbol(shape) : -1;
+        placeVisiblePart(shape, x, y);
+        return index;
+    }
     record(toLibrary ? MatchedRefine : MatchedRefineImageOnly);
     number(match, 0, librarySize() - 1, MatchIndex);
     const Bitmap& reference = library(match);
@@ -101,9 +113,13 @@ int Jb2Writer::refinedLibrarySymbol(const Bitmap& shape, int match) {
 }
 
 void Jb2Writer::copy(int match, int x, int y) {
+    const Bitmap& shape = library(match);
+    if (!reachable(shape, x, y)) {
+        placeVisiblePart(shape, x, y);
+        return;
+    }
     record(MatchedCopy);
     number(match, 0, librarySize() - 1, MatchIndex);
-    const Bitmap& shape = library(match);
     location(x, y, shape.width, shape.height);
     resetNumbersWhenFull();
 }
@@ -120,6 +136,24 @@ void Jb2Writer::nonSymbol(const Bitmap& shape, int x, int y) {
 std::vector<uint8_t> Jb2Writer::finish() {
     record(EndOfData);
     return m_zp.finish();
+}
+
+// DjVuLibre keeps a placed shape's left and bottom edges as unsigned 16-bit numbers, so a shape
+// reaching past the page's left or bottom edge would vanish from the page.
+bool Jb2Writer::reachable(const Bitmap& shape, int x, int y) const {
+    return x >= 0 && y + shape.height <= m_height;
+}
+
+void Jb2Writer::placeVisiblePart(const Bitmap& shape, int x, int y) {
+    const int x0 = std::max(0, -x), y0 = std::max(0, -y);
+    const int x1 = std::min(shape.width, m_width - x), y1 = std::min(shape.height, m_height - y);
+    if (x0 >= x1 || y0 >= y1)
+        return;
+    Bitmap part(x1 - x0, y1 - y0);
+    for (int r = y0; r < y1; ++r)
+        std::copy_n(&shape.bits[size_t(r) * size_t(shape.width) + size_t(x0)], part.width,
+                    &part.bits[size_t(r - y0) * size_t(part.width)]);
+    newSymbol(part, x + x0, y + y0, false);
 }
 
 const Bitmap& Jb2Writer::library(int index) const {

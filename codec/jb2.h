@@ -22,7 +22,8 @@ struct Bitmap {
 };
 
 // Writes the records of one JB2 stream (an Sjbz page or a Djbz dictionary) in the order they are
-// called. Positions are the shape's top left pixel, from the page's top left. Shapes given to
+// called. Positions are the shape's top left pixel, from the page's top left; a shape may reach
+// past the page's edges, and only its part on the page is drawn. Shapes given to
 // the library must have no empty edge rows or columns: the decoder aligns refinements on the
 // black pixels' box.
 class Jb2Writer {
@@ -95,6 +96,8 @@ private:
     void location(int x, int y, int w, int h);
     void absoluteSize(const Bitmap& shape);
     void relativeSize(const Bitmap& shape, const Bitmap& reference);
+    bool reachable(const Bitmap& shape, int x, int y) const;
+    void placeVisiblePart(const Bitmap& shape, int x, int y);
     const Bitmap& library(int index) const;
     int addToLibrary(const Bitmap& shape);
     void resetNumbersWhenFull();

@@ -12,8 +12,6 @@ namespace vormelle::codec {
 
 namespace {
 
-constexpr bool kRefine = false;
-
 struct PixDeleter {
     void operator()(PIX* p) const { pixDestroy(&p); }
 };
@@ -151,11 +149,11 @@ public:
     }
     int similar(const Shape& s, const std::vector<Shape*>& library) const {
         // A refinement pays while the difference stays a small part of the shape.
-        const int limit = std::max(2, s.mass / 6);
+        const int limit = std::max(3, s.mass / 3);
         int best = -1;
         int bestDiff = limit + 1;
-        for (int dw = -1; dw <= 1; ++dw) {
-            for (int dh = -1; dh <= 1; ++dh) {
+        for (int dw = -kSizeSlack; dw <= kSizeSlack; ++dw) {
+            for (int dh = -kSizeSlack; dh <= kSizeSlack; ++dh) {
                 auto it = m_bySize.find(key(s.bits.width + dw, s.bits.height + dh));
                 if (it == m_bySize.end())
                     continue;
@@ -164,7 +162,7 @@ public:
                 const size_t from = list.size() > kPerSize ? list.size() - kPerSize : 0;
                 for (size_t i = list.size(); i-- > from;) {
                     const Shape& c = *library[size_t(list[i])];
-                    if (std::abs(c.mass - s.mass) * 8 > s.mass + 8)
+                    if (std::abs(c.mass - s.mass) > bestDiff)
                         continue;
                     const int d = difference(s.bits, c.bits, bestDiff - 1);
                     if (d < bestDiff) {
@@ -182,7 +180,8 @@ public:
     }
 
 private:
-    static constexpr size_t kPerSize = 12;
+    static constexpr size_t kPerSize = 8;
+    static constexpr int kSizeSlack = 2;
     static uint64_t key(int w, int h) { return (uint64_t(uint32_t(w)) << 32) | uint32_t(h); }
     std::unordered_multimap<uint64_t, int> m_byHash;
     std::unordered_map<uint64_t, std::vector<int>> m_bySize;
@@ -193,40 +192,75 @@ void putBig16(Bytes& out, int v) {
     out.push_back(uint8_t(v));
 }
 
-void putBig32(Bytes& out, size_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(uint8_t(v >> shift));
-}
-
 } // namespace
 
-Bytes encodeJb2Page(const PageView& page) {
+std::vector<PageShape> pageShapes(const PageView& page) {
+    std::vector<PageShape> out;
+    if (page.kind != PixelKind::Bitonal || checkPage(page) != Error::None)
+        return out;
+    std::vector<Shape> shapes = components(page);
+    readingOrder(shapes);
+    out.reserve(shapes.size());
+    for (Shape& s : shapes)
+        out.push_back({std::move(s.bits), s.x, s.y});
+    return out;
+}
+
+Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* stats) {
     if (page.kind != PixelKind::Bitonal || checkPage(page) != Error::None)
         return {};
     std::vector<Shape> shapes = components(page);
     readingOrder(shapes);
-    Jb2Writer writer(page.width, page.height);
+    Jb2Stats counts;
+    Jb2Writer writer(page.width, page.height, options.dictionary);
     Matcher matcher;
-    std::vector<Shape*> library; // by library index
+    std::vector<Shape*> library; // by library index, the dictionary's shapes first
+    std::vector<Shape> inherited;
+    if (options.dictionary) {
+        inherited.reserve(options.dictionary->size());
+        for (const Bitmap& b : *options.dictionary) {
+            Shape s;
+            s.bits = b;
+            s.mass = int(std::count(b.bits.begin(), b.bits.end(), uint8_t(1)));
+            s.hash = hashOf(b);
+            inherited.push_back(std::move(s));
+        }
+        for (size_t i = 0; i < inherited.size(); ++i) {
+            library.push_back(&inherited[i]);
+            matcher.add(inherited[i], int(i));
+        }
+    }
     // Shapes this large are pictures or rules: coded once, kept out of the library.
     const int largest = std::max(256, page.dpi);
     for (Shape& s : shapes) {
+        ++counts.shapes;
         if (s.bits.width > largest || s.bits.height > largest) {
             writer.newSymbol(s.bits, s.x, s.y, false);
+            ++counts.direct;
             continue;
         }
         const int same = matcher.exact(s, library);
         if (same >= 0) {
             writer.copy(same, s.x, s.y);
+            ++counts.copies;
             continue;
         }
-        // Refinement stays off until its alignment decodes exactly in DjVuLibre.
-        const int near = kRefine ? matcher.similar(s, library) : -1;
+        const int near = options.refine ? matcher.similar(s, library) : -1;
         const int index = near >= 0 ? writer.refinedSymbol(s.bits, near, s.x, s.y, true)
                                     : writer.newSymbol(s.bits, s.x, s.y, true);
+        ++(near >= 0 ? counts.refinements : counts.direct);
         library.push_back(&s);
         matcher.add(s, index);
     }
+    if (stats)
+        *stats = counts;
+    return writer.finish();
+}
+
+Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes) {
+    Jb2Writer writer;
+    for (const Bitmap& b : shapes)
+        writer.librarySymbol(b);
     return writer.finish();
 }
 
@@ -242,21 +276,6 @@ Bytes infoChunk(int width, int height, int dpi) {
     info.push_back(22); // gamma 2.2
     info.push_back(1);  // upright
     return info;
-}
-
-Bytes singlePageFile(const std::vector<std::pair<std::string, Bytes>>& chunks) {
-    Bytes body = {'D', 'J', 'V', 'U'};
-    for (const auto& [id, content] : chunks) {
-        body.insert(body.end(), id.begin(), id.end());
-        putBig32(body, content.size());
-        body.insert(body.end(), content.begin(), content.end());
-        if (content.size() % 2 != 0)
-            body.push_back(0);
-    }
-    Bytes file = {'A', 'T', '&', 'T', 'F', 'O', 'R', 'M'};
-    putBig32(file, body.size());
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
 }
 
 Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& abort) {

@@ -58,7 +58,7 @@ const std::array<ZpState, 251> kZpTable = {{
     {0x007B, 0x0000, 155, 165}, {0x00A1, 0x0000, 70, 156},  {0x0028, 0x0000, 157, 161},
     {0x011A, 0x0000, 66, 60},   {0x000D, 0x0000, 81, 159},  {0x01AA, 0x0000, 62, 56},
     {0x0034, 0x0000, 75, 71},   {0x0286, 0x0000, 58, 52},   {0x00A0, 0x0000, 69, 163},
-    {0x03D3, 0x0000, 54, 48},   {0x011A, 0x0000, 65, 59},   {0x05C5, 0x0000, 50, 42},
+    {0x03D3, 0x0000, 54, 48},   {0x0117, 0x0000, 65, 59},   {0x05C5, 0x0000, 50, 42},
     {0x01EA, 0x0000, 167, 171}, {0x08AD, 0x0000, 44, 38},   {0x0144, 0x0000, 65, 169},
     {0x0CCC, 0x0000, 40, 32},   {0x0234, 0x0000, 59, 53},   {0x1302, 0x0000, 34, 26},
     {0x0353, 0x0000, 55, 47},   {0x1B81, 0x0000, 30, 174},  {0x05C5, 0x0000, 175, 193},
@@ -140,9 +140,9 @@ std::vector<uint8_t> ZpEncoder::finish() {
         m_low = 0x10000;
         carry();
     }
-    emit(value >> 15);
+    putBit(value >> 15);
     while (m_bits != 0)
-        emit(1);
+        putBit(1);
     // Trailing ones stay: DjVuLibre's decoder supplies only a few bytes past the end.
     std::vector<uint8_t> out;
     out.swap(m_bytes);
@@ -151,7 +151,7 @@ std::vector<uint8_t> ZpEncoder::finish() {
 }
 
 void ZpEncoder::shift() {
-    emit((m_low >> 15) & 1);
+    putBit((m_low >> 15) & 1);
     m_low = (m_low << 1) & 0xffff;
     m_a = (m_a << 1) & 0xffff;
 }
@@ -169,7 +169,7 @@ void ZpEncoder::carry() {
     }
 }
 
-void ZpEncoder::emit(unsigned bit) {
+void ZpEncoder::putBit(unsigned bit) {
     m_byte = (m_byte << 1) | bit;
     if (++m_bits == 8) {
         m_bytes.push_back(static_cast<uint8_t>(m_byte));

@@ -37,7 +37,7 @@ public:
 private:
     void shift();
     void carry();
-    void emit(unsigned bit);
+    void putBit(unsigned bit);
 
     uint32_t m_a = 0;   // interval base, as the decoder keeps it
     uint32_t m_low = 0; // the interval's lowest code value in the current 16-bit window

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/document.h"
+#include "codec/iff.h"
 #include "codec/jb2page.h"
 #include "tests/engine/djvudecode.h"
 #include "tests/engine/textpage.h"
@@ -12,6 +14,7 @@
 using namespace vormelle;
 using codec::Bitmap;
 using codec::Bytes;
+using codec::Chunk;
 
 Q_DECLARE_METATYPE(vormelle::test::TiffKind)
 
@@ -51,19 +54,35 @@ QImage picture(const Packed& p) {
     return image;
 }
 
-// The page as DjVuLibre's library renders it.
-QImage decoded(const Bytes& sjbz, int width, int height, int dpi = 300) {
+codec::Chunk pageChunk(const Bytes& sjbz, int width, int height, int dpi,
+                       const std::string& include = {}) {
+    std::vector<Chunk> chunks = {Chunk::data("INFO", codec::infoChunk(width, height, dpi))};
+    if (!include.empty())
+        chunks.push_back(Chunk::data("INCL", Bytes(include.begin(), include.end())));
+    chunks.push_back(Chunk::data("Sjbz", sjbz));
+    return Chunk::form("DJVU", std::move(chunks));
+}
+
+// The pages of a document as DjVuLibre's library renders them.
+QList<QImage> decodedFile(const Bytes& file) {
     QTemporaryDir dir;
     const QString path = dir.filePath("page.djvu");
-    const Bytes file =
-        codec::singlePageFile({{"INFO", codec::infoChunk(width, height, dpi)}, {"Sjbz", sjbz}});
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(reinterpret_cast<const char*>(file.data()),
                                                      qint64(file.size())) != qint64(file.size()))
         return {};
     out.close();
-    const QList<test::DjvuPage> pages = test::decodeDjvu(path);
-    return pages.size() == 1 ? pages.first().image : QImage();
+    QList<QImage> images;
+    for (const test::DjvuPage& page : test::decodeDjvu(path))
+        images.push_back(page.image);
+    return images;
+}
+
+// The page as DjVuLibre's library renders it.
+QImage decoded(const Bytes& sjbz, int width, int height, int dpi = 300) {
+    const std::optional<Bytes> file = codec::fileBytes(pageChunk(sjbz, width, height, dpi));
+    const QList<QImage> pages = file ? decodedFile(*file) : QList<QImage>();
+    return pages.size() == 1 ? pages.first() : QImage();
 }
 
 Packed noise(int width, int height, double black, unsigned seed) {
@@ -85,6 +104,28 @@ QImage textImage(int dpi, int pixelSize, int seed) {
     layout.width = dpi * 17 / 2;
     layout.height = dpi * 11 / 2;
     return test::paintTextPage(layout).image;
+}
+
+bool black(const Packed& p, int x, int y) {
+    return x >= 0 && y >= 0 && x < p.width && y < p.height &&
+           (p.bytes[size_t(y * p.stride() + x / 8)] & (0x80 >> (x % 8)));
+}
+
+// A page as a scanner gives it: pixels on the letters' edges flipped at random, so that no two
+// letters are quite alike.
+Packed ragged(const Packed& clean, double chance, unsigned seed) {
+    Packed p = clean;
+    std::mt19937 random(seed);
+    std::bernoulli_distribution flip(chance);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const bool b = black(clean, x, y);
+            const bool edge = black(clean, x - 1, y) != b || black(clean, x + 1, y) != b ||
+                              black(clean, x, y - 1) != b || black(clean, x, y + 1) != b;
+            if (edge && flip(random))
+                p.bytes[size_t(y * p.stride() + x / 8)] ^= uint8_t(0x80 >> (x % 8));
+        }
+    return p;
 }
 
 Bitmap shape(int w, int h, unsigned seed) {
@@ -120,6 +161,9 @@ private slots:
     void tiffKinds();
     void sameBytesEveryTime();
     void textUsesCopies();
+    void refinements_data();
+    void refinements();
+    void dictionary();
 };
 
 // Each record kind, placed at odd spots (on the edge, overlapping, off the line), decodes to the
@@ -142,14 +186,31 @@ void Jb2Test::everyRecord() {
     place(want, c, w - 5, h - 5);
     writer.nonSymbol(shape(40, 40, 5), 200, 150);
     place(want, shape(40, 40, 5), 200, 150);
-    writer.copy(ia, 290, 190); // partly off the page
-    place(want, a, 290, 190);
+    // Partly off the page on each side, and wholly off it.
+    const QList<QPoint> offPage = {{290, 190}, {-10, 50}, {100, -5}, {150, h - 4}, {-40, -40}};
+    for (const QPoint& at : offPage) {
+        writer.copy(ia, at.x(), at.y());
+        place(want, a, at.x(), at.y());
+    }
+    // A new shape and a refinement that start below the page still reach the library whole.
+    const Bitmap d = shape(11, 13, 4);
+    const int id = writer.newSymbol(d, 60, h - 6, true);
+    place(want, d, 60, h - 6);
+    Bitmap e = d;
+    e.at(5, 6) = !e.at(5, 6);
+    const int ie = writer.refinedSymbol(e, id, -3, 120, true);
+    place(want, e, -3, 120);
+    Bitmap f = a;
+    f.at(8, 11) = !f.at(8, 11);
+    f.at(3, 4) = !f.at(3, 4);
+    writer.refinedSymbol(f, ia, 200, 20, false);
+    place(want, f, 200, 20);
+    writer.copy(id, 120, 60);
+    place(want, d, 120, 60);
+    writer.copy(ie, 140, 60);
+    place(want, e, 140, 60);
     const QImage got = decoded(writer.finish(), w, h);
     QCOMPARE(got.size(), want.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            if (got.pixel(x, y) != want.pixel(x, y))
-                qDebug() << "diff" << x << y;
     QCOMPARE(test::differentPixels(got, want), 0);
 }
 
@@ -183,13 +244,6 @@ void Jb2Test::pages() {
     const Packed p = pack(image, dpi);
     const Bytes sjbz = codec::encodeJb2Page(p.view());
     const QImage got = decoded(sjbz, p.width, p.height, dpi);
-    if (got.size() != image.size()) {
-        QFile f("/tmp/jb2fail.djvu");
-        f.open(QIODevice::WriteOnly);
-        const Bytes file = codec::singlePageFile(
-            {{"INFO", codec::infoChunk(p.width, p.height, dpi)}, {"Sjbz", sjbz}});
-        f.write(reinterpret_cast<const char*>(file.data()), qint64(file.size()));
-    }
     QCOMPARE(got.size(), image.size());
     QCOMPARE(test::differentPixels(got, picture(p)), 0);
 }
@@ -254,6 +308,77 @@ void Jb2Test::textUsesCopies() {
     const Bytes direct = alone.finish();
     QVERIFY2(sjbz.size() * 10 < direct.size() * 8,
              qPrintable(QString("%1 against %2").arg(sjbz.size()).arg(direct.size())));
+}
+
+void Jb2Test::refinements_data() {
+    QTest::addColumn<int>("dpi");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<double>("chance");
+    QTest::newRow("300 dpi, light wear") << 300 << 42 << 0.05;
+    QTest::newRow("300 dpi, heavy wear") << 300 << 42 << 0.15;
+    QTest::newRow("600 dpi") << 600 << 84 << 0.15;
+    QTest::newRow("small type") << 300 << 20 << 0.04;
+}
+
+// Letters that differ a little are coded as refinements of each other, decode exactly, and make
+// the page smaller than coding each one alone.
+void Jb2Test::refinements() {
+    QFETCH(int, dpi);
+    QFETCH(int, pixelSize);
+    QFETCH(double, chance);
+    const Packed p = ragged(pack(textImage(dpi, pixelSize, 6), dpi), chance, 7);
+    codec::Jb2Stats stats;
+    const Bytes sjbz = codec::encodeJb2Page(p.view(), {}, &stats);
+    QVERIFY2(stats.refinements * 3 > stats.shapes - stats.copies,
+             qPrintable(QString("%1 of %2").arg(stats.refinements).arg(stats.shapes)));
+    QCOMPARE(stats.copies + stats.refinements + stats.direct, stats.shapes);
+    const QImage got = decoded(sjbz, p.width, p.height, dpi);
+    QCOMPARE(test::differentPixels(got, picture(p)), 0);
+    codec::Jb2Options alone;
+    alone.refine = false;
+    const Bytes unrefined = codec::encodeJb2Page(p.view(), alone);
+    QVERIFY2(sjbz.size() < unrefined.size(),
+             qPrintable(QString("%1 against %2").arg(sjbz.size()).arg(unrefined.size())));
+}
+
+// Pages that include a shared dictionary of shapes refer to it and decode exactly, in order.
+void Jb2Test::dictionary() {
+    const Packed first = pack(textImage(300, 42, 8));
+    const Packed second = ragged(pack(textImage(300, 42, 9)), 0.1, 3);
+    // The first page's distinct shapes make the dictionary.
+    std::vector<Bitmap> shared;
+    for (codec::PageShape& s : codec::pageShapes(first.view()))
+        if (std::find(shared.begin(), shared.end(), s.bits) == shared.end())
+            shared.push_back(std::move(s.bits));
+    QVERIFY(shared.size() > 20);
+    codec::Jb2Options options;
+    options.dictionary = &shared;
+    codec::Jb2Stats firstStats, secondStats;
+    const Bytes sjbz1 = codec::encodeJb2Page(first.view(), options, &firstStats);
+    const Bytes sjbz2 = codec::encodeJb2Page(second.view(), options, &secondStats);
+    // Every shape of the first page is in the dictionary already.
+    QCOMPARE(firstStats.copies, firstStats.shapes);
+    QVERIFY(secondStats.refinements > 0);
+    codec::DocumentWriter doc;
+    const Chunk djvi =
+        Chunk::form("DJVI", {Chunk::data("Djbz", codec::encodeJb2Dictionary(shared))});
+    QCOMPARE(doc.addShared(djvi, "shapes.djvi"), codec::Error::None);
+    QCOMPARE(doc.addPage(pageChunk(sjbz1, first.width, first.height, 300, "shapes.djvi")),
+             codec::Error::None);
+    QCOMPARE(doc.addPage(pageChunk(sjbz2, second.width, second.height, 300, "shapes.djvi")),
+             codec::Error::None);
+    Bytes file;
+    QCOMPARE(doc.finish([&](const uint8_t* data, size_t size) {
+        file.insert(file.end(), data, data + size);
+        return true;
+    }),
+             codec::Error::None);
+    const QList<QImage> pages = decodedFile(file);
+    QCOMPARE(pages.size(), 2);
+    QCOMPARE(test::differentPixels(pages[0], picture(first)), 0);
+    QCOMPARE(test::differentPixels(pages[1], picture(second)), 0);
+    // Copies from the dictionary cost far less than the shapes themselves.
+    QVERIFY(sjbz1.size() * 3 < codec::encodeJb2Page(first.view()).size() * 2);
 }
 
 QTEST_MAIN(Jb2Test)
