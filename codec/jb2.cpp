@@ -249,12 +249,16 @@ void Jb2Writer::relativeSize(const Bitmap& shape, const Bitmap& reference) {
 
 // Each pixel in the context of the ten before it: two rows above and two to its left.
 void Jb2Writer::direct(const Bitmap& shape) {
-    Padded p(shape, 2);
+    // Three rows with white margins, reused (the rows above the first are white): a large shape
+    // is not copied whole.
     const int w = shape.width;
+    const size_t stride = size_t(w) + 4;
+    std::vector<uint8_t> rows(3 * stride, 0);
     for (int y = 0; y < shape.height; ++y) {
-        const uint8_t* up2 = p.row(y - 2);
-        const uint8_t* up1 = p.row(y - 1);
-        const uint8_t* up0 = p.row(y);
+        uint8_t* up0 = &rows[size_t(y % 3) * stride + 2];
+        const uint8_t* up1 = &rows[size_t((y + 2) % 3) * stride + 2];
+        const uint8_t* up2 = &rows[size_t((y + 1) % 3) * stride + 2];
+        std::copy_n(&shape.bits[size_t(y) * size_t(w)], w, up0);
         int context = (up2[-1] << 9) | (up2[0] << 8) | (up2[1] << 7) | (up1[-2] << 6) |
                       (up1[-1] << 5) | (up1[0] << 4) | (up1[1] << 3) | (up1[2] << 2) |
                       (up0[-2] << 1) | up0[-1];

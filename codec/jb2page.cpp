@@ -114,26 +114,23 @@ void readingOrder(std::vector<Shape>& shapes) {
 }
 
 // Pixels that differ between two shapes laid over each other on their centres, as the
-// refinement coder aligns them; stops counting past `limit`.
-int difference(const Bitmap& a, const Bitmap& ref, int limit) {
-    const int dx = (a.width / 2 - a.width + 1) - (ref.width / 2 - ref.width + 1);
+// refinement coder aligns them: the ink of both less twice what they share.
+int difference(const Shape& a, const Shape& ref) {
+    const Bitmap& p = a.bits;
+    const Bitmap& r = ref.bits;
+    const int dx = (p.width / 2 - p.width + 1) - (r.width / 2 - r.width + 1);
     const int dy =
-        ref.height - a.height - ((a.height / 2 - a.height + 1) - (ref.height / 2 - ref.height + 1));
-    int diff = 0;
-    const int x0 = std::min(0, -dx), x1 = std::max(a.width, ref.width - dx);
-    const int y0 = std::min(0, -dy), y1 = std::max(a.height, ref.height - dy);
+        r.height - p.height - ((p.height / 2 - p.height + 1) - (r.height / 2 - r.height + 1));
+    const int x0 = std::max(0, -dx), x1 = std::min(p.width, r.width - dx);
+    const int y0 = std::max(0, -dy), y1 = std::min(p.height, r.height - dy);
+    int shared = 0;
     for (int y = y0; y < y1; ++y) {
-        for (int x = x0; x < x1; ++x) {
-            const int pa = (x >= 0 && x < a.width && y >= 0 && y < a.height) ? a.at(x, y) : 0;
-            const int rx = x + dx, ry = y + dy;
-            const int pr =
-                (rx >= 0 && rx < ref.width && ry >= 0 && ry < ref.height) ? ref.at(rx, ry) : 0;
-            diff += pa != pr;
-        }
-        if (diff > limit)
-            return diff;
+        const uint8_t* pr = &p.bits[size_t(y) * size_t(p.width)];
+        const uint8_t* rr = &r.bits[size_t(y + dy) * size_t(r.width)];
+        for (int x = x0; x < x1; ++x)
+            shared += pr[x] & rr[x + dx];
     }
-    return diff;
+    return a.mass + ref.mass - 2 * shared;
 }
 
 // Earlier shapes by their exact pixels and by their size, so that a shape is compared with a
@@ -150,29 +147,43 @@ public:
     int similar(const Shape& s, const std::vector<Shape*>& library) const {
         // A refinement pays while the difference stays a small part of the shape.
         const int limit = std::max(3, s.mass / 3);
+        // Close enough to stop looking.
+        const int good = s.mass / 16;
         int best = -1;
         int bestDiff = limit + 1;
-        for (int dw = -kSizeSlack; dw <= kSizeSlack; ++dw) {
-            for (int dh = -kSizeSlack; dh <= kSizeSlack; ++dh) {
-                auto it = m_bySize.find(key(s.bits.width + dw, s.bits.height + dh));
-                if (it == m_bySize.end())
+        // Sizes nearest first: the same size, then one pixel off, then two.
+        for (int slack = 0; slack <= 2 * kSizeSlack && bestDiff > good; ++slack) {
+            for (int dw = -kSizeSlack; dw <= kSizeSlack; ++dw) {
+                const int dh = slack - std::abs(dw);
+                if (dh > kSizeSlack || dh < 0)
                     continue;
-                const std::vector<int>& list = it->second;
-                // The latest few of that size: the page's recent type is the likeliest match.
-                const size_t from = list.size() > kPerSize ? list.size() - kPerSize : 0;
-                for (size_t i = list.size(); i-- > from;) {
-                    const Shape& c = *library[size_t(list[i])];
-                    if (std::abs(c.mass - s.mass) > bestDiff)
-                        continue;
-                    const int d = difference(s.bits, c.bits, bestDiff - 1);
-                    if (d < bestDiff) {
-                        bestDiff = d;
-                        best = list[i];
-                    }
+                for (const int sh : {dh, -dh}) {
+                    consider(s, library, s.bits.width + dw, s.bits.height + sh, best, bestDiff);
+                    if (sh == 0)
+                        break;
                 }
             }
         }
         return best;
+    }
+    // The latest few shapes of this size: the page's recent type is the likeliest match.
+    void consider(const Shape& s, const std::vector<Shape*>& library, int w, int h, int& best,
+                  int& bestDiff) const {
+        auto it = m_bySize.find(key(w, h));
+        if (it == m_bySize.end())
+            return;
+        const std::vector<int>& list = it->second;
+        const size_t from = list.size() > kPerSize ? list.size() - kPerSize : 0;
+        for (size_t i = list.size(); i-- > from;) {
+            const Shape& c = *library[size_t(list[i])];
+            if (std::abs(c.mass - s.mass) >= bestDiff)
+                continue;
+            const int d = difference(s, c);
+            if (d < bestDiff) {
+                bestDiff = d;
+                best = list[i];
+            }
+        }
     }
     void add(const Shape& s, int index) {
         m_byHash.emplace(s.hash, index);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/direct.h"
 
+#include "codec/iff.h"
+#include "codec/jb2page.h"
 #include "engine/bundle.h"
 #include "engine/commands.h"
 #include "engine/ocr.h"
@@ -44,12 +46,29 @@ codec::PixelKind codecKind(PixelKind kind) {
     return codec::PixelKind::Colour;
 }
 
-// Takes the stage's page file as the page's DjVu, under the page's own name.
+// Takes the stage's page, a page file or its chunks, as the page's DjVu under the page's own
+// name.
 class PageFileSink final : public codec::PageSink {
 public:
     explicit PageFileSink(QString page) : m_page(std::move(page)) {}
-    bool chunk(int, std::string_view, const codec::Bytes&) override { return false; }
-    bool pageDone(int) override { return true; }
+    bool chunk(int, std::string_view id, const codec::Bytes& content) override {
+        m_chunks.push_back(codec::Chunk::data(id, content));
+        return true;
+    }
+    bool pageDone(int) override {
+        if (m_chunks.empty())
+            return true; // it came as a file
+        QFile out(m_page);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        const codec::Error e = codec::writeFile(
+            codec::Chunk::form("DJVU", std::move(m_chunks)),
+            [&out](const std::uint8_t* data, std::size_t size) {
+                return out.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
+            });
+        m_chunks.clear();
+        return e == codec::Error::None && out.flush();
+    }
     bool shared(std::string_view, const codec::Bytes&) override { return false; }
     bool pageFile(int, const QString& path) override {
         QFile::remove(m_page);
@@ -58,6 +77,7 @@ public:
 
 private:
     QString m_page;
+    std::vector<codec::Chunk> m_chunks;
 };
 
 struct Encoding {
@@ -69,8 +89,9 @@ struct Encoding {
     QString workFolder;
     const std::atomic<bool>* stop = nullptr;
     platform::EnvironmentChanges environment;
-    ToolStage stage;
-    QStringList made; // files to remove at the end
+    ToolStage stage;     // grey and colour pages: c44
+    codec::Jb2Stage jb2; // bitonal pages: our own JB2 coder, exact
+    QStringList made;    // files to remove at the end
     bool stopped = false;
 
     bool stopRequested() const { return stop && stop->load(); }
@@ -106,7 +127,9 @@ struct Encoding {
         const PageFormat& f = reader.format();
         const qsizetype rowBytes = reader.rowBytes();
         codec::PageView view{codecKind(f.kind), f.width, f.height, f.dpi, nullptr, rowBytes};
-        std::uint8_t* pixels = stage.pageMemory(view);
+        const bool bitonal = view.kind == codec::PixelKind::Bitonal;
+        codec::PageStage& coder = bitonal ? static_cast<codec::PageStage&>(jb2) : stage;
+        std::uint8_t* pixels = coder.pageMemory(view);
         std::vector<std::uint8_t> own;
         if (!pixels) {
             own.resize(size_t(rowBytes) * size_t(std::max(f.height, 0)));
@@ -128,9 +151,11 @@ struct Encoding {
         }
         PageFileSink sink(page);
         made << page;
-        const codec::Status status = stage.addPage(view, sink, [this] { return stopRequested(); });
+        const codec::Status status = coder.addPage(view, sink, [this] { return stopRequested(); });
         if (status.error == codec::Error::Aborted && stopRequested())
             return stoppedProblem();
+        if (bitonal)
+            steps.append(Step{QString::fromLatin1(kBitonalCoder), status.ok() ? 0 : 1});
         if (!status.ok())
             return status.detail.isEmpty()
                        ? engine::Texts::tr("the page could not be encoded (%1)")
@@ -236,11 +261,13 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
 }
 
 QString directEncoderProblem() {
-    for (const char* tool : {kBitonalEncoder, kPhotoEncoder, kAssembler}) {
+    // Bitonal pages need no program: the codec codes them. (A compound page's mask still goes
+    // through cjb2; without it such a page fails on its own row.)
+    for (const char* tool : {kPhotoEncoder, kAssembler}) {
         if (toolPath(tool).isEmpty())
             return engine::Texts::tr(
-                       "Nothing was converted: %1 was not found. DjVuLibre's encoders "
-                       "cjb2, c44 and djvumake must be on the PATH (Debian's package "
+                       "Nothing was converted: %1 was not found. DjVuLibre's encoders c44 and "
+                       "djvumake must be on the PATH for grey and colour pages (Debian's package "
                        "djvulibre-bin).")
                 .arg(QLatin1String(tool));
     }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "engine/outcome.h"   // Step
-#include "engine/toolstage.h" // kBitonalEncoder, kPhotoEncoder
+#include "engine/toolstage.h" // kPhotoEncoder
 
 #include <QList>
 #include <QString>
@@ -16,18 +16,18 @@ class RegularFile;
 
 namespace vormelle::engine {
 
-// The direct route: every TIFF page encoded straight into DjVu with DjVuLibre's own encoders,
-// found on the PATH (Debian's djvulibre-bin). 1-bit pages go to `cjb2` (JB2, lossless) from a
-// PBM; grey and colour pages with text become compound pages (a `cjb2` mask over `djvumake`'s
-// small foreground and background), those without text, or all with ColourPages::Layer, one
-// `c44` (IW44) layer from a PGM or PPM; each page is held in memory and encoded through
-// ToolStage (engine/toolstage.h); the pages
-// are read with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and
-// 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution
-// (pageDpi in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages
-// make one bundled document (codec/document.h, no tool), in page order; one page makes a
-// single-page document. The encoders put no date or name of their own in what they write: the same
-// file gives the same bytes each time.
+// The direct route: every TIFF page encoded straight into DjVu. 1-bit pages are coded by the
+// codec's own JB2 coder (codec/jb2page.h: exact, every pixel as in the TIFF). Grey and colour
+// pages go to DjVuLibre's encoders, found on the PATH (Debian's djvulibre-bin): those with text
+// become compound pages (a `cjb2` mask over `djvumake`'s small foreground and background), those
+// without text, or all with ColourPages::Layer, one `c44` (IW44) layer from a PGM or PPM; each
+// page is held in memory and encoded through ToolStage (engine/toolstage.h). The pages are read
+// with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and 16-bit
+// samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution (pageDpi
+// in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages make one
+// bundled document (codec/document.h, no tool), in page order; one page makes a single-page
+// document. The coders put no date or name of their own in what they write: the same file gives
+// the same bytes each time.
 
 class Recognizer;
 
@@ -73,8 +73,8 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
                           Recognizer* recognizer = nullptr,
                           ColourPages colourPages = ColourPages::Compound);
 
-// "" when cjb2, c44 and djvumake are on the PATH; otherwise the refusal to show once before a
-// run: "Nothing was converted: cjb2 was not found. ...".
+// "" when c44 and djvumake are on the PATH (bitonal pages need no program); otherwise the
+// refusal to show once before a run: "Nothing was converted: c44 was not found. ...".
 QString directEncoderProblem();
 
 } // namespace vormelle::engine

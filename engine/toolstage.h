@@ -24,6 +24,8 @@ struct Command;
 inline constexpr char kBitonalEncoder[] = "cjb2";
 inline constexpr char kPhotoEncoder[] = "c44";
 inline constexpr char kAssembler[] = "djvumake";
+// The codec's JB2 coder, as the direct route's steps name it.
+inline constexpr char kBitonalCoder[] = "JB2 coder";
 
 // DjVuLibre's page encoders as a codec stage: each page added is encoded at once, 1-bit pages by
 // `cjb2` (JB2, lossless), from a PBM/PGM/PPM held in a memory file the encoder reads through its

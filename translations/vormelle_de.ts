@@ -586,8 +586,8 @@
         <translation>der Text konnte nicht in die Seiten geschrieben werden</translation>
     </message>
     <message>
-        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvumake must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvumake müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders c44 and djvumake must be on the PATH for grey and colour pages (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder c44 und djvumake müssen für Graustufen- und Farbseiten im PATH liegen (Debian-Paket djvulibre-bin).</translation>
     </message>
     <message numerus="yes">
         <source>%1 of %n file(s) converted; %2 not started.</source>

@@ -367,7 +367,7 @@ void EngineTest::directRoute() {
     qputenv("PATH", QFile::encodeName(m_env->dir()));
     const Run refused = convertAll(test::TestEnv::builtProgramFolder(), request);
     qputenv("PATH", path);
-    QVERIFY2(refused.refusal.startsWith(QStringLiteral("Nothing was converted: cjb2")),
+    QVERIFY2(refused.refusal.startsWith(QStringLiteral("Nothing was converted: c44")),
              qPrintable(refused.refusal));
     QVERIFY(refused.rows.isEmpty());
 }

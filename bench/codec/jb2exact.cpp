@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The exact JB2 coder against DjVuLibre's `cjb2` (lossless) on the same bitonal pages, in the
+// same run: bytes, processor time (cjb2's as a child, ours in this process; medians of rounds
+// that alternate which goes first) and pixels changed (both decoded by `ddjvu`). The pages are
+// A4 text at 300 and 600 dpi, painted in grey, noised and thresholded so that letters differ a
+// little, or PBM files given on the command line.
+//   vormelle-bench-jb2exact [--rounds N] [page.pbm ...]
+#include "bench/convert/cpuclock.h"
+#include "codec/iff.h"
+#include "codec/jb2page.h"
+#include "tests/engine/textpage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <random>
+
+using namespace vormelle;
+
+namespace {
+
+struct Page {
+    QString name;
+    int width = 0;
+    int height = 0;
+    int dpi = 300;
+    QByteArray rows; // PBM order: 1 bit a pixel, 1 black, rows padded to bytes
+};
+
+bool run(const QString& program, const QStringList& arguments) {
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(program, arguments);
+    return p.waitForStarted() && p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
+}
+
+// A scanned-looking page of running text: painted with grey edges, given noise, thresholded.
+Page textPage(int dpi, unsigned seed) {
+    test::TextPageLayout layout;
+    layout.width = dpi * 827 / 100;
+    layout.height = dpi * 1169 / 100;
+    layout.pixelSize = dpi * 42 / 300;
+    layout.antialiased = true;
+    layout.lines = test::knownLines(int(seed), layout.height / (layout.pixelSize * 3 / 2), 11);
+    const QImage grey = test::paintTextPage(layout).image;
+    Page page{QStringLiteral("text %1 dpi").arg(dpi), grey.width(), grey.height(), dpi, {}};
+    const int stride = (page.width + 7) / 8;
+    page.rows = QByteArray(stride * page.height, 0);
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0, 24);
+    for (int y = 0; y < page.height; ++y) {
+        const uchar* line = grey.constScanLine(y);
+        for (int x = 0; x < page.width; ++x) {
+            const int v = line[x];
+            // Only the letters' edges are grey; noise there makes each letter a little different.
+            const double n = (v > 8 && v < 247) ? noise(random) : 0;
+            if (v + n < 128)
+                page.rows[y * stride + x / 8] =
+                    char(page.rows[y * stride + x / 8] | (0x80 >> (x % 8)));
+        }
+    }
+    return page;
+}
+
+QByteArray pbm(const Page& page) {
+    return "P4\n" + QByteArray::number(page.width) + ' ' + QByteArray::number(page.height) + '\n' +
+           page.rows;
+}
+
+std::optional<Page> readPbm(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    // "P4", width, height, one whitespace, then the rows (no comments in the files we read).
+    QList<QByteArray> head;
+    qsizetype at = 0;
+    while (head.size() < 3 && at < all.size()) {
+        while (at < all.size() && QChar(all[at]).isSpace())
+            ++at;
+        const qsizetype start = at;
+        while (at < all.size() && !QChar(all[at]).isSpace())
+            ++at;
+        head << all.mid(start, at - start);
+    }
+    if (head.size() != 3 || head[0] != "P4")
+        return {};
+    Page page{QFileInfo(path).fileName(), head[1].toInt(), head[2].toInt(), 300, all.mid(at + 1)};
+    if (page.width <= 0 || page.height <= 0 ||
+        page.rows.size() < qsizetype((page.width + 7) / 8) * page.height)
+        return {};
+    return page;
+}
+
+// Pixels that differ between two PBMs of the same size; -1 when they cannot be compared.
+qint64 changed(const QString& a, const QString& b) {
+    const std::optional<Page> x = readPbm(a), y = readPbm(b);
+    if (!x || !y || x->width != y->width || x->height != y->height)
+        return -1;
+    const int stride = (x->width + 7) / 8;
+    qint64 n = 0;
+    for (int r = 0; r < x->height; ++r)
+        for (int i = 0; i < stride; ++i) {
+            int d = uchar(x->rows[r * stride + i] ^ y->rows[r * stride + i]);
+            if (i == stride - 1 && x->width % 8)
+                d &= 0xff00 >> (x->width % 8);
+            n += __builtin_popcount(unsigned(d));
+        }
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv); // the fonts
+    int rounds = 3;
+    QList<Page> pages;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--rounds") && i + 1 < args.size()) {
+            rounds = std::max(1, args[++i].toInt());
+        } else if (const std::optional<Page> p = readPbm(args[i])) {
+            pages << *p;
+        } else {
+            std::fprintf(stderr, "cannot read %s as a PBM\n", qPrintable(args[i]));
+            return 2;
+        }
+    }
+    if (pages.isEmpty())
+        pages << textPage(300, 1) << textPage(600, 2);
+
+    QTemporaryDir dir;
+    std::printf("%-14s %9s %9s %6s  %8s %8s %6s  %s\n", "page", "cjb2 B", "ours B", "bytes",
+                "cjb2 s", "ours s", "speed", "pixels changed (ours, cjb2), shapes");
+    double cjb2Total = 0, oursTotal = 0;
+    qint64 cjb2Bytes = 0, oursBytes = 0;
+    for (int k = 0; k < pages.size(); ++k) {
+        const Page& page = pages[k];
+        const QString source = dir.filePath(QStringLiteral("p%1.pbm").arg(k));
+        const QString theirs = dir.filePath(QStringLiteral("p%1-cjb2.djvu").arg(k));
+        const QString mine = dir.filePath(QStringLiteral("p%1-ours.djvu").arg(k));
+        QFile f(source);
+        if (!f.open(QIODevice::WriteOnly) || f.write(pbm(page)) < 0)
+            return 1;
+        f.close();
+        const codec::PageView view{codec::PixelKind::Bitonal,
+                                   page.width,
+                                   page.height,
+                                   page.dpi,
+                                   reinterpret_cast<const std::uint8_t*>(page.rows.constData()),
+                                   (page.width + 7) / 8};
+        std::vector<double> cjb2Times, ourTimes;
+        codec::Bytes sjbz;
+        codec::Jb2Stats stats;
+        bool ok = true;
+        for (int r = 0; r < rounds && ok; ++r) {
+            auto theirRound = [&] {
+                const double before = bench::cpuSecondsOf(RUSAGE_CHILDREN);
+                ok = ok && run(QStringLiteral("cjb2"),
+                               {QStringLiteral("-dpi"), QString::number(page.dpi), source, theirs});
+                cjb2Times.push_back(bench::cpuSecondsOf(RUSAGE_CHILDREN) - before);
+            };
+            auto ourRound = [&] {
+                const double before = bench::ownCpuSeconds();
+                sjbz = codec::encodeJb2Page(view, {}, &stats);
+                ourTimes.push_back(bench::ownCpuSeconds() - before);
+            };
+            if (r % 2 == 0) {
+                theirRound();
+                ourRound();
+            } else {
+                ourRound();
+                theirRound();
+            }
+        }
+        const std::optional<codec::Bytes> file = codec::fileBytes(codec::Chunk::form(
+            "DJVU",
+            {codec::Chunk::data("INFO", codec::infoChunk(page.width, page.height, page.dpi)),
+             codec::Chunk::data("Sjbz", sjbz)}));
+        QFile out(mine);
+        if (!ok || !file || !out.open(QIODevice::WriteOnly) ||
+            out.write(reinterpret_cast<const char*>(file->data()), qint64(file->size())) < 0) {
+            std::fprintf(stderr, "%s: could not code the page\n", qPrintable(page.name));
+            return 1;
+        }
+        out.close();
+        const QString mineBack = dir.filePath(QStringLiteral("p%1-ours.pbm").arg(k));
+        const QString theirsBack = dir.filePath(QStringLiteral("p%1-cjb2.pbm").arg(k));
+        run(QStringLiteral("ddjvu"), {QStringLiteral("-format=pbm"), mine, mineBack});
+        run(QStringLiteral("ddjvu"), {QStringLiteral("-format=pbm"), theirs, theirsBack});
+        const qint64 theirSize = QFileInfo(theirs).size();
+        const qint64 ourSize = qint64(file->size());
+        const double theirTime = bench::median(cjb2Times), ourTime = bench::median(ourTimes);
+        cjb2Total += theirTime;
+        oursTotal += ourTime;
+        cjb2Bytes += theirSize;
+        oursBytes += ourSize;
+        std::printf("%-14s %9lld %9lld %5.2fx  %8.3f %8.3f %5.1fx  %lld, %lld; %d shapes: %d "
+                    "copies, %d refined, %d direct\n",
+                    qPrintable(page.name), (long long)theirSize, (long long)ourSize,
+                    double(ourSize) / double(theirSize), theirTime, ourTime, theirTime / ourTime,
+                    (long long)changed(source, mineBack), (long long)changed(source, theirsBack),
+                    stats.shapes, stats.copies, stats.refinements, stats.direct);
+    }
+    std::printf("%-14s %9lld %9lld %5.2fx  %8.3f %8.3f %5.1fx  (bytes: ours / cjb2; speed: cjb2's "
+                "time / ours)\n",
+                "all", (long long)cjb2Bytes, (long long)oursBytes,
+                double(oursBytes) / double(cjb2Bytes), cjb2Total, oursTotal, cjb2Total / oursTotal);
+    return 0;
+}
