@@ -52,6 +52,8 @@ class PageFileSink final : public codec::PageSink {
 public:
     explicit PageFileSink(QString page) : m_page(std::move(page)) {}
     bool chunk(int, std::string_view id, const codec::Bytes& content) override {
+        if (id == "Sjbz")
+            m_sjbz = qint64(content.size());
         m_chunks.push_back(codec::Chunk::data(id, content));
         return true;
     }
@@ -75,9 +77,12 @@ public:
         return QFile::rename(path, m_page);
     }
 
+    qint64 sjbzBytes() const { return m_sjbz; }
+
 private:
     QString m_page;
     std::vector<codec::Chunk> m_chunks;
+    qint64 m_sjbz = 0;
 };
 
 struct Encoding {
@@ -156,6 +161,14 @@ struct Encoding {
             return stoppedProblem();
         if (bitonal)
             steps.append(Step{QString::fromLatin1(kBitonalCoder), status.ok() ? 0 : 1});
+        if (status.ok()) {
+            // Each page's profile under its own number; the tool stage counts only its pages.
+            QString profile = bitonal ? QStringLiteral("bitonal, mask %1 B").arg(sink.sjbzBytes())
+                                      : stage.profiles().value(stage.profiles().size() - 1);
+            if (!bitonal)
+                profile = profile.mid(profile.indexOf(QLatin1String(": ")) + 2);
+            profiles << QStringLiteral("page %1: %2").arg(reader.pageNumber()).arg(profile);
+        }
         if (!status.ok())
             return status.detail.isEmpty()
                        ? engine::Texts::tr("the page could not be encoded (%1)")
@@ -166,7 +179,8 @@ struct Encoding {
 
     std::map<int, codec::TextZone> texts; // by page number
     QList<int> pagesWithoutText;
-    QList<Step> steps; // the document writer's; the encoders' are the stage's
+    QStringList profiles; // "page 3: bitonal, mask 1611 B", in page order
+    QList<Step> steps;    // the document writer's; the encoders' are the stage's
 
     // The document writer as a step of its own, so that the row names it when it fails.
     void documentStep(const QString& problem, bool needed) {
@@ -254,7 +268,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.pagesWithoutText = e.pagesWithoutText;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())
-        result.profiles = e.stage.profiles();
+        result.profiles = e.profiles;
     else
         result.pages = 0;
     return result;
