@@ -91,7 +91,15 @@ std::optional<OpenDjvu> openDjvu(const QString& path) {
 
 } // namespace
 
+// DjVuLibre's decoding contexts are not safe to run side by side: two workers checking their
+// results at once now and then saw a sound page refused. One check at a time costs little.
+std::mutex& djvuCheckLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 std::optional<int> djvuPageCount(const QString& path) {
+    const std::lock_guard<std::mutex> hold(djvuCheckLock());
     const std::optional<OpenDjvu> open = openDjvu(path);
     if (!open)
         return std::nullopt;
@@ -100,6 +108,7 @@ std::optional<int> djvuPageCount(const QString& path) {
 }
 
 QList<QSize> djvuPageSizes(const QString& path) {
+    const std::lock_guard<std::mutex> hold(djvuCheckLock());
     std::optional<OpenDjvu> open = openDjvu(path);
     if (!open)
         return {};
