@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "codec/zp.h"
 
+#include <algorithm>
+
 namespace vormelle::codec {
 
+// State 163 moves by 0x0117, as in DjVuLibre; the format's printed table is illegible there, and
+// another value makes streams that reach it decode wrong.
 const std::array<ZpState, 251> kZpTable = {{
     {0x8000, 0x0000, 84, 145},  {0x8000, 0x0000, 3, 4},     {0x8000, 0x0000, 4, 3},
     {0x6BBD, 0x10A5, 5, 1},     {0x6BBD, 0x10A5, 6, 2},     {0x5D45, 0x1F28, 7, 3},
@@ -117,8 +121,16 @@ void ZpEncoder::encode(bool bit, ZpContext& context) {
     }
 }
 
-void ZpEncoder::encodeRaw(bool bit) {
-    const uint32_t z = 0x8000 + ((m_a + m_a + m_a) >> 3);
+void ZpEncoder::encodePassThrough(bool bit) {
+    passThrough(bit, 0x8000 + (m_a >> 1));
+}
+
+void ZpEncoder::encodePassThroughIw44(bool bit) {
+    passThrough(bit, 0x8000 + ((m_a + m_a + m_a) >> 3));
+}
+
+// A zero takes the upper part of the interval, as an MPS of a context whose MPS is zero.
+void ZpEncoder::passThrough(bool bit, uint32_t z) {
     if (!bit) {
         m_low += z - m_a;
         if (m_low >= 0x10000)
@@ -133,8 +145,10 @@ void ZpEncoder::encodeRaw(bool bit) {
 
 std::vector<uint8_t> ZpEncoder::finish() {
     // The decoder reads ones past the end. The interval is wider than half the window, so it
-    // holds a value of one more bit followed by ones only.
-    uint32_t value = (m_low | 0x7fff) + 1 - 0x8000;
+    // holds one or two values of one more bit followed by ones only: take the higher, as
+    // DjVuLibre's encoder does, so that the same bits give the same bytes.
+    const size_t coded = m_bytes.size() * 8 + size_t(m_bits);
+    uint32_t value = ((m_low + 0x10000 - m_a) & ~0x7fffu) - 1;
     if (value >= 0x10000) {
         value -= 0x10000;
         m_low = 0x10000;
@@ -143,7 +157,16 @@ std::vector<uint8_t> ZpEncoder::finish() {
     putBit(value >> 15);
     while (m_bits != 0)
         putBit(1);
-    // Trailing ones stay: DjVuLibre's decoder supplies only a few bytes past the end.
+    // Trailing ones go as DjVuLibre's encoder drops them: after the last zero, and of the coded
+    // bits all but the last 24 stay.
+    size_t last = m_bytes.size();
+    while (last > 0 && m_bytes[last - 1] == 0xff)
+        --last;
+    size_t keep = last * 8;
+    if (last > 0)
+        keep -= size_t(__builtin_ctz(~unsigned(m_bytes[last - 1]) & 0xff));
+    keep = std::max(keep, coded > 24 ? coded - 24 : 0);
+    m_bytes.resize((keep + 7) / 8);
     std::vector<uint8_t> out;
     out.swap(m_bytes);
     *this = ZpEncoder();
@@ -176,6 +199,75 @@ void ZpEncoder::putBit(unsigned bit) {
         m_byte = 0;
         m_bits = 0;
     }
+}
+
+ZpDecoder::ZpDecoder(const uint8_t* data, size_t size) : m_data(data), m_end(data + size) {
+    m_c = uint32_t(next()) << 8;
+    m_c |= next();
+    fence();
+}
+
+bool ZpDecoder::decode(ZpContext& context) {
+    const ZpState& s = kZpTable[context];
+    uint32_t z = m_a + s.p;
+    if (z <= m_fence) {
+        m_a = z;
+        return context & 1;
+    }
+    const uint32_t d = 0x6000 + ((z + m_a) >> 2);
+    if (z > d)
+        z = d;
+    bool bit;
+    if (z > m_c) {
+        bit = !(context & 1);
+        m_a += 0x10000 - z;
+        m_c += 0x10000 - z;
+        context = s.dn;
+    } else {
+        bit = context & 1;
+        if (m_a >= s.m)
+            context = s.up;
+        m_a = z;
+    }
+    renormalise();
+    return bit;
+}
+
+bool ZpDecoder::passThrough(uint32_t z) {
+    bool bit = false;
+    if (z > m_c) {
+        bit = true;
+        m_a += 0x10000 - z;
+        m_c += 0x10000 - z;
+    } else {
+        m_a = z;
+    }
+    renormalise();
+    return bit;
+}
+
+uint8_t ZpDecoder::next() {
+    if (m_data < m_end)
+        return *m_data++;
+    ++m_past;
+    return 0xff;
+}
+
+uint32_t ZpDecoder::nextBit() {
+    if (m_bits == 0) {
+        m_byte = next();
+        m_bits = 8;
+    }
+    --m_bits;
+    return (m_byte >> m_bits) & 1;
+}
+
+void ZpDecoder::renormalise() {
+    while (m_a >= 0x8000) {
+        m_a = (m_a << 1) & 0xffff;
+        m_c = ((m_c << 1) & 0xffff) | nextBit();
+    }
+    fence();
 }
 
 } // namespace vormelle::codec

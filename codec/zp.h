@@ -27,14 +27,18 @@ class ZpEncoder {
 public:
     // Codes `bit` with the adaptive `context`, which is updated.
     void encode(bool bit, ZpContext& context);
-    // Codes `bit` at even odds, without a context.
-    void encodeRaw(bool bit);
+    // Codes `bit` without a context, at even odds: the pass-through mode that BZZ and
+    // DjVuLibre's plain pass-through use (the interval split at A/2).
+    void encodePassThrough(bool bit);
+    // The same in IW44's variant, which splits the interval at 3A/8.
+    void encodePassThroughIw44(bool bit);
     // Ends the stream and hands over its bytes; the encoder starts afresh afterwards.
     std::vector<uint8_t> finish();
     // Bytes written so far (the final size may be a little larger).
     size_t size() const { return m_bytes.size(); }
 
 private:
+    void passThrough(bool bit, uint32_t z);
     void shift();
     void carry();
     void putBit(unsigned bit);
@@ -44,6 +48,36 @@ private:
     uint32_t m_byte = 0;
     int m_bits = 0;
     std::vector<uint8_t> m_bytes;
+};
+
+// The ZP decoder, as DjVuLibre's runs it. Past the end of its data a stream reads as ones.
+class ZpDecoder {
+public:
+    ZpDecoder(const uint8_t* data, size_t size);
+
+    bool decode(ZpContext& context);
+    // The two pass-through modes, as ZpEncoder codes them.
+    bool decodePassThrough() { return passThrough(0x8000 + (m_a >> 1)); }
+    bool decodePassThroughIw44() { return passThrough(0x8000 + ((m_a + m_a + m_a) >> 3)); }
+
+    // Far past the end of its data, a stream is damaged.
+    bool overrun() const { return m_past > 64; }
+
+private:
+    bool passThrough(uint32_t z);
+    uint8_t next();
+    uint32_t nextBit();
+    void renormalise();
+    void fence() { m_fence = m_c >= 0x8000 ? 0x7fff : m_c; }
+
+    const uint8_t* m_data;
+    const uint8_t* m_end;
+    uint32_t m_a = 0;
+    uint32_t m_c = 0;
+    uint32_t m_fence = 0; // an MPS that keeps A at or below this needs no comparison
+    uint32_t m_byte = 0;
+    int m_bits = 0;
+    size_t m_past = 0;
 };
 
 } // namespace vormelle::codec
