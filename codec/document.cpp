@@ -57,26 +57,38 @@ Error DocumentWriter::addFile(const QString& path) {
     return addFile(path, {});
 }
 
-Error DocumentWriter::addFile(const QString& path, const PageEdit& edit) {
+namespace {
+
+// A file's bytes, read once; by its size first, so that a file no document could hold is never
+// read (Error::TooLarge).
+Error readWhole(const QString& path, Bytes& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Error::ReadFailed;
-    // Read once to check its structure; only the directory entries stay.
-    const QByteArray all = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    const qint64 size = file.size();
+    if (size > qint64(kMaxChunkContent) + 12)
+        return Error::TooLarge;
+    bytes.resize(std::size_t(size));
+    if (file.read(reinterpret_cast<char*>(bytes.data()), size) != size || !file.atEnd())
         return Error::ReadFailed;
-    const Bytes bytes(all.begin(), all.end());
+    return Error::None;
+}
+
+} // namespace
+
+Error DocumentWriter::addFile(const QString& path, const PageEdit& edit) {
+    // Read once to check its structure; only the directory entries stay.
+    Bytes bytes;
+    if (const Error e = readWhole(path, bytes); e != Error::None)
+        return e;
     return m->addFile(bytes, path, edit);
 }
 
 Error DocumentWriter::takeFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Error::ReadFailed;
-    const QByteArray all = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Error::ReadFailed;
-    return m->addFile(Bytes(all.begin(), all.end()), {});
+    Bytes bytes;
+    if (const Error e = readWhole(path, bytes); e != Error::None)
+        return e;
+    return m->addFile(bytes, {});
 }
 
 Error DocumentWriter::addFileBytes(const Bytes& file) {

@@ -67,6 +67,24 @@ struct Listed {
     std::uint32_t size = 0;
 };
 
+// Writes all of `size` bytes: a full disk first takes what fits and says so only at the next
+// write, so the rest is written again until the file takes no more.
+inline bool writeAll(QFileDevice& file, const char* data, qint64 size) {
+    while (size > 0) {
+        const qint64 n = file.write(data, size);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// What a failed write of a file of the writer's own means.
+inline Error writeError(const QFileDevice& file) {
+    return file.error() == QFileDevice::ResourceError ? Error::NoSpace : Error::WriteFailed;
+}
+
 } // namespace documentparts
 
 struct DocumentWriter::Private {
@@ -93,13 +111,14 @@ struct DocumentWriter::Private {
         }
         if (!spool.isOpen()) {
             spool.setFileName(spoolPath);
-            if (!spool.open(QIODevice::ReadWrite | QIODevice::Truncate))
-                return Error::WriteFailed;
+            // Unbuffered: a buffered write that only fits in part loses why (a full disk).
+            if (!spool.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
+                return documentparts::writeError(spool);
         }
         if (!spool.seek(qint64(spoolSize)) ||
-            spool.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
-                qint64(bytes.size()))
-            return Error::WriteFailed;
+            !documentparts::writeAll(spool, reinterpret_cast<const char*>(bytes.data()),
+                                     qint64(bytes.size())))
+            return documentparts::writeError(spool);
         c.where = Component::Where::Spool;
         c.offset = spoolSize;
         spoolSize += bytes.size();

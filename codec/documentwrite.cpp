@@ -48,7 +48,7 @@ Error DocumentWriter::finish(const Writer& writer) {
             return Error::ReadFailed;
     }
     if (m->spool.isOpen() && !m->spool.flush())
-        return Error::WriteFailed;
+        return writeError(m->spool);
 
     // The refusals that a failing writer and a failing read must be told apart by.
     bool readFailed = false;
@@ -133,16 +133,19 @@ Error DocumentWriter::finish(const Writer& writer) {
 
 Error DocumentWriter::finishFile(const QString& path) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Error::WriteFailed;
-    const Error e = finish([&file](const std::uint8_t* data, std::size_t size) {
-        return file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
+    // Unbuffered, as the spool: every failed write says why.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return writeError(file);
+    Error e = finish([&file](const std::uint8_t* data, std::size_t size) {
+        return writeAll(file, reinterpret_cast<const char*>(data), qint64(size));
     });
+    if (e == Error::WriteFailed)
+        e = writeError(file);
     if (e != Error::None) {
         file.cancelWriting();
         return e;
     }
-    return file.commit() ? Error::None : Error::WriteFailed;
+    return file.commit() ? Error::None : writeError(file);
 }
 
 } // namespace vormelle::codec

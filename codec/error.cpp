@@ -15,6 +15,8 @@ const char* errorName(Error error) {
         return "aborted";
     case Error::WriteFailed:
         return "write failed";
+    case Error::NoSpace:
+        return "no space left";
     case Error::ToolMissing:
         return "tool missing";
     case Error::ToolFailed:

@@ -10,6 +10,7 @@ enum class Error {
     BadDimension, // a page of no pixels, or one the format cannot hold
     Aborted,      // the abort hook asked to stop
     WriteFailed,  // the writer callback refused the bytes
+    NoSpace,      // a file of its own could not be written: the disk or folder is full
     ToolMissing,  // an encoder program is not installed
     ToolFailed,   // an encoder program ended without its output
     TooLarge,     // beyond what the format can hold (a 2 GiB file, 65535 components)

@@ -61,6 +61,9 @@ QString documentProblem(const QString& what, codec::Error error) {
     case codec::Error::ReadFailed:
         why = Texts::tr("a page file could not be read");
         break;
+    case codec::Error::NoSpace:
+        why = Texts::tr("no space left in the temporary folder");
+        break;
     default:
         why = Texts::tr("cannot write in the temporary folder");
         break;
@@ -69,13 +72,14 @@ QString documentProblem(const QString& what, codec::Error error) {
 }
 
 QString writeDocument(const QStringList& files, const QString& document, const QString& workFolder,
-                      const std::map<int, codec::TextZone>& texts) {
+                      const std::map<int, codec::TextZone>& texts, codec::Error* error) {
+    codec::Error ignored = codec::Error::None;
+    codec::Error& e = error ? *error : ignored;
     const QString what = texts.empty() ? Texts::tr("the pages could not be bundled")
                                        : Texts::tr("the text could not be put into the pages");
     codec::DocumentWriter writer(workFolder + QStringLiteral("/document.spool"));
     for (const QString& file : files) {
         const int before = writer.pageCount();
-        codec::Error e = codec::Error::None;
         if (texts.empty()) {
             e = writer.addFile(file);
         } else {
@@ -88,7 +92,7 @@ QString writeDocument(const QStringList& files, const QString& document, const Q
         if (e != codec::Error::None)
             return documentProblem(what, e);
     }
-    const codec::Error e = writer.finishFile(document);
+    e = writer.finishFile(document);
     return e == codec::Error::None ? QString() : documentProblem(what, e);
 }
 

@@ -24,9 +24,11 @@ codec::TextZone textZones(const PageText& page, const QSize& djvuPage);
 // document at `document`, in order, with codec's document writer: no tool and no argument list,
 // however many pages. Page n of the result (from 1) gets the hidden text `texts` holds for n.
 // `document` is replaced only when complete; `workFolder` holds the spool. "" when done;
-// otherwise why not, in the row's words, naming the step ("the pages could not be bundled: ...").
+// otherwise why not, in the row's words, naming the step ("the pages could not be bundled: ...");
+// `error`, when given, gets the codec's error (codec::Error::NoSpace for a full folder).
 QString writeDocument(const QStringList& files, const QString& document, const QString& workFolder,
-                      const std::map<int, codec::TextZone>& texts = {});
+                      const std::map<int, codec::TextZone>& texts = {},
+                      codec::Error* error = nullptr);
 
 // The same step's words for one codec error, after `what` failed ("the pages could not be
 // bundled").

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/checks.h"
 
+#include "codec/iff.h"
+
 #include <QFile>
 
 #include <libdjvu/ddjvuapi.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -60,15 +63,16 @@ struct OpenDjvu {
     }
 };
 
+// Results are fed to DjVuLibre in pieces of this size.
+constexpr qint64 kFeedBytes = qint64(1) << 20;
+
 // The document with its directory decoded; empty when it does not open.
 std::optional<OpenDjvu> openDjvu(const QString& path) {
     // The bytes are handed over as a stream: DjVuLibre keeps what it read from a file name for
     // the life of the process, and each row's result has the same name.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(codec::kMaxChunkContent) + 12)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    file.close();
     prepareDjvuDecoder();
     OpenDjvu open;
     open.context.reset(ddjvu_context_create("vormelle"));
@@ -77,9 +81,18 @@ std::optional<OpenDjvu> openDjvu(const QString& path) {
     open.document.reset(ddjvu_document_create(open.context.get(), nullptr, 0));
     if (!open.document)
         return std::nullopt;
-    ddjvu_stream_write(open.document.get(), 0, bytes.constData(),
-                       static_cast<unsigned long>(bytes.size()));
-    ddjvu_stream_close(open.document.get(), 0, 0);
+    QByteArray piece;
+    for (;;) {
+        piece = file.read(kFeedBytes);
+        if (piece.isEmpty())
+            break;
+        ddjvu_stream_write(open.document.get(), 0, piece.constData(),
+                           static_cast<unsigned long>(piece.size()));
+    }
+    const bool whole = file.error() == QFileDevice::NoError && file.atEnd();
+    ddjvu_stream_close(open.document.get(), 0, whole ? 0 : 1);
+    if (!whole)
+        return std::nullopt;
     while (!ddjvu_document_decoding_done(open.document.get())) {
         ddjvu_message_wait(open.context.get());
         open.handleMessages();
@@ -96,6 +109,13 @@ std::optional<OpenDjvu> openDjvu(const QString& path) {
 std::mutex& djvuCheckLock() {
     static std::mutex lock;
     return lock;
+}
+
+qint64 djvuResultBound(int pages, qint64 largestPixels) {
+    constexpr qint64 kPerPage = qint64(1) << 20;
+    const qint64 limit = qint64(codec::kMaxChunkContent) + 12;
+    const qint64 page = std::min(std::max<qint64>(largestPixels, 0), limit / 4) * 4 + kPerPage;
+    return pages <= 0 ? kPerPage : std::min(limit, kPerPage + std::min(limit, page) * pages);
 }
 
 std::optional<int> djvuPageCount(const QString& path) {

@@ -169,6 +169,7 @@ struct Encoding {
                 profile = profile.mid(profile.indexOf(QLatin1String(": ")) + 2);
             profiles << QStringLiteral("page %1: %2").arg(reader.pageNumber()).arg(profile);
         }
+        noSpace = noSpace || status.error == codec::Error::NoSpace;
         if (!status.ok())
             return status.detail.isEmpty()
                        ? engine::Texts::tr("the page could not be encoded (%1)")
@@ -177,6 +178,7 @@ struct Encoding {
         return {};
     }
 
+    bool noSpace = false;
     std::map<int, codec::TextZone> texts; // by page number
     QList<int> pagesWithoutText;
     QStringList profiles; // "page 3: bitonal, mask 1611 B", in page order
@@ -243,13 +245,16 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     if (result.problem.isEmpty() && (pages.size() > 1 || !e.texts.empty())) {
         document = e.path(QStringLiteral("bundle.djvu"));
         e.made << document;
-        result.problem = writeDocument(pages, document, e.workFolder, e.texts);
+        codec::Error error = codec::Error::None;
+        result.problem = writeDocument(pages, document, e.workFolder, e.texts, &error);
+        e.noSpace = e.noSpace || error == codec::Error::NoSpace;
         e.documentStep(result.problem, e.texts.empty());
         if (!result.problem.isEmpty() && !e.texts.empty()) {
             result.textProblem = result.problem;
             result.problem.clear();
             if (pages.size() > 1) {
-                result.problem = writeDocument(pages, document, e.workFolder);
+                result.problem = writeDocument(pages, document, e.workFolder, {}, &error);
+                e.noSpace = e.noSpace || error == codec::Error::NoSpace;
                 e.documentStep(result.problem, true);
             } else {
                 document = pages.value(0);
@@ -265,6 +270,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     e.made.removeAll(QDir::cleanPath(resultDjvu));
     e.cleanUp();
     result.stopped = e.stopped;
+    result.noSpace = e.noSpace;
     result.pagesWithoutText = e.pagesWithoutText;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())

@@ -38,6 +38,7 @@ struct DirectResult {
     QString problem;
     int pages = 0;        // pages encoded
     bool stopped = false; // the stop flag was raised; `problem` says so too
+    bool noSpace = false; // an encoder or the document writer found the work folder full
     // With a text layer: why the document has none ("" when it has one), and the pages (from
     // 1) where Tesseract found nothing.
     QString textProblem;

@@ -100,8 +100,9 @@ struct Engine::Private {
     void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                          const TiffInspection& inspection, const QString& rowFolder,
                          const std::atomic<bool>& stop, TextStep* text, ColourPages colourPages);
-    void placeResult(RowOutcome& row, const platform::RegularFile& input, int tiffPages,
-                     const QString& result, const std::atomic<bool>& stop, TextStep* text);
+    void placeResult(RowOutcome& row, const platform::RegularFile& input,
+                     const TiffInspection& inspection, const QString& result,
+                     const std::atomic<bool>& stop, TextStep* text);
 };
 
 } // namespace vormelle::engine

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -36,8 +37,11 @@ namespace vormelle::engine {
 namespace {
 
 // Tesseract's own messages would only clutter the console: what matters reaches the row.
+// debug_file is one of Tesseract's process-wide settings, whatever object sets it: two workers
+// starting their recognizers at once wrote the same string together. It is set once.
 void quieten(tesseract::TessBaseAPI& api) {
-    api.SetVariable("debug_file", "/dev/null");
+    static std::once_flag once;
+    std::call_once(once, [&api] { api.SetVariable("debug_file", "/dev/null"); });
 }
 
 // Language names as Tesseract's data files are named: "eng", "chi_sim", "script/Latin". Nothing

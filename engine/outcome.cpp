@@ -58,8 +58,13 @@ QString folderOf(const QString& path) {
 
 QString converterReason(const char* converter, qint32 result, int signal, const QByteArray& output,
                         int pageWidth, int pageHeight) {
-    if (result < 0) // kStartFailed plus the error number
-        return engine::Texts::tr("the converter could not be started");
+    if (result < 0) { // kStartFailed plus the error number; the system's reason as its output
+        const QString why = QString::fromUtf8(output.trimmed());
+        return why.isEmpty()
+                   ? engine::Texts::tr("%1 could not be started").arg(QLatin1String(converter))
+                   : engine::Texts::tr("%1 could not be started: %2")
+                         .arg(QLatin1String(converter), why);
+    }
     if (signal == 0 && outOfMemory(output)) {
         return pageWidth > 0 && pageHeight > 0
                    ? engine::Texts::tr("not enough memory to convert this page (%1 x %2 pixels)")

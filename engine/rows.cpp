@@ -168,7 +168,7 @@ void Engine::Private::convertThroughPdf(RowOutcome& row, const platform::Regular
         return;
     }
     if (row.problem.isEmpty())
-        placeResult(row, input, inspection.pages, result, stop, text);
+        placeResult(row, input, inspection, result, stop, text);
 }
 
 // pdf2djvu's own threads share little of a row's work: its start, its page loop's bookkeeping and
@@ -194,6 +194,7 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
             startChild(children[std::size_t(k)], command);
         } catch (const BasicError& e) {
             converted.result = kStartFailed + e.number();
+            converted.output = startFailure(e);
         }
     }
     // One part failing dooms the row: the others are ended rather than waited for.
@@ -220,7 +221,10 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
     if (converted.result != 0 || stop.load())
         return;
 
-    row.problem = writeDocument(partFiles, result, rowFolder);
+    codec::Error error = codec::Error::None;
+    row.problem = writeDocument(partFiles, result, rowFolder, {}, &error);
+    if (error == codec::Error::NoSpace)
+        row.noSpaceIn = location; // the failed step is named for it
     row.steps.append(Step{QString::fromLatin1(kDocumentWriter), row.problem.isEmpty() ? 0 : 1, 0,
                           row.problem.toUtf8()});
     for (const QString& part : std::as_const(partFiles))
@@ -253,7 +257,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     }
     row.steps = direct.steps;
     if (!direct.problem.isEmpty()) {
-        if (platform::hasNoSpaceLeft(rowFolder))
+        if (direct.noSpace || platform::hasNoSpaceLeft(rowFolder))
             row.noSpaceIn = location;
         // A failed encoder speaks through its step; the rest through the problem.
         if (!failedStep(row))
@@ -266,21 +270,32 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     row.textProblem = direct.textProblem;
     row.pagesWithoutText = direct.pagesWithoutText;
     reach(row, 162);
-    placeResult(row, input, inspection.pages, result, stop, nullptr);
+    placeResult(row, input, inspection, result, stop, nullptr);
 }
 
 // The result counts only when every needed step succeeded and it has every page the inspection
 // found in the TIFF; then it replaces the output file in one step. Otherwise the output path
 // stays as it was.
 void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& input,
-                                  int tiffPages, const QString& result,
+                                  const TiffInspection& inspection, const QString& result,
                                   const std::atomic<bool>& stop, TextStep* text) {
     if (row.steps.isEmpty() || failedStep(row))
         return;
+    const int tiffPages = inspection.pages;
+    const QString encoder =
+        row.route == Route::Direct ? engine::Texts::tr("the encoder") : QStringLiteral("pdf2djvu");
     if (!paths::FileExists(result)) {
-        row.problem = engine::Texts::tr("%1 wrote no DjVu file")
-                          .arg(row.route == Route::Direct ? engine::Texts::tr("the encoder")
-                                                          : QStringLiteral("pdf2djvu"));
+        row.problem = engine::Texts::tr("%1 wrote no DjVu file").arg(encoder);
+        return;
+    }
+    // By its size first: a result far larger than its pages is wrong, and is never read.
+    const qint64 bound = djvuResultBound(tiffPages, qint64(inspection.largestWidth) *
+                                                        qint64(inspection.largestHeight));
+    if (const qint64 size = QFileInfo(result).size(); size > bound) {
+        row.problem =
+            engine::Texts::tr("%1 wrote %2 MB, far more than %n page(s) can take", "", tiffPages)
+                .arg(encoder)
+                .arg(size >> 20);
         return;
     }
     const std::optional<int> djvuPages = djvuPageCount(result);

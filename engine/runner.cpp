@@ -65,6 +65,7 @@ RunResult runToEnd(const Command& command, const std::atomic<bool>* stop) {
         startChild(child, command);
     } catch (const BasicError& e) {
         result.code = kStartFailed + e.number();
+        result.output = startFailure(e);
         return result;
     }
     while (!child->waitFor(kPassLength)) {
@@ -85,6 +86,10 @@ void startChild(std::optional<platform::ChildProcess>& child, const Command& com
     for (const platform::SharedDescriptor& d : command.descriptors)
         handed.append(d->fd());
     child.emplace(command.program, command.launch + command.arguments, command.environment, handed);
+}
+
+QByteArray startFailure(const BasicError& error) {
+    return (error.reason().isEmpty() ? error.description() : error.reason()).toUtf8();
 }
 
 QString handOver(Command& command, platform::SharedDescriptor descriptor) {

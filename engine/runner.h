@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/basicerror.h"
 #include "platform/loader.h"
 #include "platform/process.h"
 
@@ -48,7 +49,7 @@ struct RunResult {
     // plus the error number when it could not be started.
     qint32 code = 0;
     int signal = 0;       // the signal that ended it, 0 for none
-    QByteArray output;    // the last kilobytes it wrote
+    QByteArray output;    // the last kilobytes it wrote; the system's reason when not started
     bool stopped = false; // `stop` was raised and the child killed
 };
 
@@ -56,6 +57,10 @@ struct RunResult {
 // When `stop` is given and becomes true, the child is killed with everything it started, and
 // the call returns once it has ended.
 RunResult runToEnd(const Command& command, const std::atomic<bool>* stop = nullptr);
+
+// Why a child could not be started, in the system's words ("Argument list too long"), for a
+// step's output.
+QByteArray startFailure(const BasicError& error);
 
 struct RunOptions {
     // Tests shorten the pass to run the progress creep in milliseconds.

@@ -2,12 +2,15 @@
 #include "engine/toolstage.h"
 
 #include "codec/segment.h"
+#include "engine/checks.h"
 #include "engine/runner.h"
 #include "engine/texts.h"
 #include "platform/basicerror.h"
 #include "platform/memoryfile.h"
+#include "platform/tempfolder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -175,6 +178,16 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
         QFile::remove(file);
         return status;
     }
+    // A page far larger than its pixels is wrong, and is never read.
+    if (const qint64 size = QFileInfo(file).size();
+        size > djvuResultBound(1, qint64(page.width) * page.height)) {
+        QFile::remove(file);
+        const char* made = !mask.isEmpty() ? kAssembler : bitonal ? kBitonalEncoder : kPhotoEncoder;
+        return {codec::Error::TooLarge,
+                engine::Texts::tr("%1 wrote %2 MB, far more than %n page(s) can take", "", 1)
+                    .arg(QLatin1String(made))
+                    .arg(size >> 20)};
+    }
     const QString layers = layerBytes(file);
     m_profiles << QStringLiteral("page %1: %2%3")
                       .arg(index + 1)
@@ -199,7 +212,10 @@ codec::Status ToolStage::run(const char* tool, Command command, const QString& f
     m_steps.append(step);
     if (!step.failed())
         return {};
-    return {codec::Error::ToolFailed,
+    // Whether the folder is full is seen before the encoder's part of a page goes.
+    const bool full =
+        ran.output.contains("No space left on device") || platform::hasNoSpaceLeft(m_workFolder);
+    return {full ? codec::Error::NoSpace : codec::Error::ToolFailed,
             step.wroteNothing
                 ? engine::Texts::tr("%1 wrote no DjVu file").arg(QLatin1String(tool))
                 : converterReason(tool, ran.code, ran.signal, ran.output, page.width, page.height)};

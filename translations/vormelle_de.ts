@@ -326,10 +326,6 @@
         <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
     </message>
     <message>
-        <source>the converter could not be started</source>
-        <translation>der Konverter ließ sich nicht starten</translation>
-    </message>
-    <message>
         <source>not enough memory to convert this page (%1 x %2 pixels)</source>
         <translation>nicht genug Speicher, um diese Seite umzuwandeln (%1 x %2 Pixel)</translation>
     </message>
@@ -616,6 +612,22 @@
             <numerusform>%1 von %n Seite umgewandelt</numerusform>
             <numerusform>%1 von %n Seiten umgewandelt</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>no space left in the temporary folder</source>
+        <translation>kein Platz mehr im temporären Ordner</translation>
+    </message>
+    <message>
+        <source>%1 could not be started</source>
+        <translation>%1 ließ sich nicht starten</translation>
+    </message>
+    <message>
+        <source>%1 could not be started: %2</source>
+        <translation>%1 ließ sich nicht starten: %2</translation>
+    </message>
+    <message>
+        <source>%1 wrote %2 MB, far more than pages of this size take</source>
+        <translation>%1 schrieb %2 MB, weit mehr, als Seiten dieser Größe brauchen</translation>
     </message>
 </context>
 <context>

@@ -7,9 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 using namespace vormelle;
 using engine::Engine;
@@ -88,6 +90,10 @@ private slots:
     void failingPartFailsTheRow();
     void stopEndsTheRowsInFlight();
     void directRoute();
+    void manyPagesUnderALongTemporaryFolder_data();
+    void manyPagesUnderALongTemporaryFolder();
+    void hugeResultRefusedUnread_data();
+    void hugeResultRefusedUnread();
 
 private:
     std::unique_ptr<test::TestEnv> m_env;
@@ -370,6 +376,90 @@ void EngineTest::directRoute() {
     QVERIFY2(refused.refusal.startsWith(QStringLiteral("Nothing was converted: c44")),
              qPrintable(refused.refusal));
     QVERIFY(refused.rows.isEmpty());
+}
+
+void EngineTest::manyPagesUnderALongTemporaryFolder_data() {
+    QTest::addColumn<bool>("direct");
+    QTest::newRow("direct") << true;
+    QTest::newRow("through PDF") << false;
+}
+
+// A document of 1,000 pages in a temporary folder with a 3,000-character name: a bundler given
+// every page's name would pass 3 MB of arguments, beyond what the system starts a program with.
+void EngineTest::manyPagesUnderALongTemporaryFolder() {
+    QFETCH(bool, direct);
+    QString temp = m_env->path(QStringLiteral("temp"));
+    while (temp.size() < 3000)
+        temp += QLatin1Char('/') + QString(200, QLatin1Char('t'));
+    QVERIFY(QDir().mkpath(temp));
+    qputenv("TEMP", QFile::encodeName(temp));
+    RunRequest request;
+    request.route = direct ? engine::Route::Direct : engine::Route::Pdf;
+    request.jobs = 2;
+    request.inputs.append(m_env->path(QStringLiteral("book.tif")));
+    test::writeTiff(request.inputs.back(), test::TiffKind::BitonalG4, 1000);
+    const Run run = convertAll(test::TestEnv::builtProgramFolder(), request);
+    QCOMPARE(run.refusal, QString());
+    QCOMPARE(run.rows.size(), 1);
+    QVERIFY2(run.rows[0].converted, qPrintable(engine::failureReason(run.rows[0])));
+    QCOMPARE(run.rows[0].pages, 1000);
+    QCOMPARE(engine::djvuPageCount(run.rows[0].output), std::optional(1000));
+    QCOMPARE(entries(temp), QStringList());
+}
+
+void EngineTest::hugeResultRefusedUnread_data() {
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("the direct route's encoder")
+        << true << "cjb2 wrote 256 MB, far more than 1 page can take";
+    QTest::newRow("pdf2djvu") << false << "pdf2djvu wrote 256 MB, far more than 1 page can take";
+}
+
+// An encoder that writes a huge result (a sparse file here) costs the row, not the memory: the
+// result is refused by its size before anything reads it.
+void EngineTest::hugeResultRefusedUnread() {
+    QFETCH(bool, direct);
+    QFETCH(QString, reason);
+    const QString grow = QStringLiteral("truncate -s 256M \"$out\"\n");
+    QString programFolder = test::TestEnv::builtProgramFolder();
+    const QByteArray path = qgetenv("PATH");
+    if (direct) {
+        const QString script =
+            m_env->writeFile(QStringLiteral("tools/cjb2"),
+                             ("#!/bin/sh\neval out=\\${$#}\n" +
+                              quoted(QStandardPaths::findExecutable(QStringLiteral("cjb2"))) +
+                              " \"$@\" || exit\n" + grow)
+                                 .toUtf8());
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(m_env->path(QStringLiteral("tools"))) + ':' + path);
+    } else {
+        const QString real =
+            test::TestEnv::builtProgramFolder() + QStringLiteral("/pdf2djvu/pdf2djvu");
+        const QString script = m_env->writeFile(
+            QStringLiteral("program/pdf2djvu/pdf2djvu"),
+            ("#!/bin/sh\nout=$2\n" + quoted(real) + " \"$@\" || exit\n" + grow).toUtf8());
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        programFolder = m_env->path(QStringLiteral("program"));
+    }
+    RunRequest request;
+    request.route = direct ? engine::Route::Direct : engine::Route::Pdf;
+    request.inputs.append(m_env->path(QStringLiteral("page.tif")));
+    test::writeTiff(request.inputs.back(), test::TiffKind::BitonalG4);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const Run run = convertAll(programFolder, request);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    qputenv("PATH", path);
+    QCOMPARE(run.refusal, QString());
+    QCOMPARE(run.rows.size(), 1);
+    QVERIFY(!run.rows[0].converted);
+    QCOMPARE(engine::failureReason(run.rows[0]), reason);
+    QVERIFY(!QFile::exists(run.rows[0].output));
+    // Reading it would take 256 MB at least (KiB here).
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024,
+             qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss)));
+    QCOMPARE(entries(m_env->path(QStringLiteral("temp"))), QStringList());
 }
 
 QTEST_GUILESS_MAIN(EngineTest)

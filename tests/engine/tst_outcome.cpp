@@ -32,8 +32,9 @@ void OutcomeTest::reason_data() {
     const QString t2p = QStringLiteral("tiff2pdf");
     const QString p2d = QStringLiteral("pdf2djvu");
     const Step pdfMade{t2p, 0};
+    // A step that could not be started is named, with the system's reason when there is one.
     QTest::newRow("first not started")
-        << row({{t2p, engine::kStartFailed + 53}}) << "the converter could not be started";
+        << row({{t2p, engine::kStartFailed + 53}}) << "tiff2pdf could not be started";
     QTest::newRow("first failed: its last line")
         << row({{t2p, 1, 0,
                  "TIFFReadDirectory: warning\r\ntiff2pdf: No support for x.tif with 16 bits "
@@ -50,7 +51,12 @@ void OutcomeTest::reason_data() {
     noPdf.wroteNothing = true;
     QTest::newRow("no PDF") << row({noPdf}) << "tiff2pdf wrote no PDF";
     QTest::newRow("second not started")
-        << row({pdfMade, {p2d, engine::kStartFailed + 53}}) << "the converter could not be started";
+        << row({pdfMade, {p2d, engine::kStartFailed + 7, 0, "Argument list too long"}})
+        << "pdf2djvu could not be started: Argument list too long";
+    QTest::newRow("an encoder not started")
+        << row({{QStringLiteral("cjb2"), engine::kStartFailed + 53, 0,
+                 "No such file or directory\n"}})
+        << "cjb2 could not be started: No such file or directory";
     QTest::newRow("second failed")
         << row({pdfMade, {p2d, 1, 0, "Unable to load document\n"}}) << "Unable to load document";
     QTest::newRow("DjVuLibre's message without where it was thrown")
