@@ -292,10 +292,9 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
     const qint64 bound = djvuResultBound(tiffPages, qint64(inspection.largestWidth) *
                                                         qint64(inspection.largestHeight));
     if (const qint64 size = QFileInfo(result).size(); size > bound) {
-        row.problem =
-            engine::Texts::tr("%1 wrote %2 MB, far more than %n page(s) can take", "", tiffPages)
-                .arg(encoder)
-                .arg(size >> 20);
+        row.problem = engine::Texts::tr("%1 wrote %2 MB, far more than pages of this size take")
+                          .arg(encoder)
+                          .arg(size >> 20);
         return;
     }
     const std::optional<int> djvuPages = djvuPageCount(result);

@@ -184,7 +184,7 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
         QFile::remove(file);
         const char* made = !mask.isEmpty() ? kAssembler : bitonal ? kBitonalEncoder : kPhotoEncoder;
         return {codec::Error::TooLarge,
-                engine::Texts::tr("%1 wrote %2 MB, far more than %n page(s) can take", "", 1)
+                engine::Texts::tr("%1 wrote %2 MB, far more than pages of this size take")
                     .arg(QLatin1String(made))
                     .arg(size >> 20)};
     }

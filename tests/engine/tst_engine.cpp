@@ -411,8 +411,8 @@ void EngineTest::hugeResultRefusedUnread_data() {
     QTest::addColumn<bool>("direct");
     QTest::addColumn<QString>("reason");
     QTest::newRow("the direct route's encoder")
-        << true << "cjb2 wrote 256 MB, far more than 1 page can take";
-    QTest::newRow("pdf2djvu") << false << "pdf2djvu wrote 256 MB, far more than 1 page can take";
+        << true << "cjb2 wrote 256 MB, far more than pages of this size take";
+    QTest::newRow("pdf2djvu") << false << "pdf2djvu wrote 256 MB, far more than pages of this size take";
 }
 
 // An encoder that writes a huge result (a sparse file here) costs the row, not the memory: the
