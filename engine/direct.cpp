@@ -149,6 +149,8 @@ struct Encoding {
                                                 rowBytes, f.dpi, stop);
             if (stopRequested())
                 return stoppedProblem();
+            if (text.cutShort)
+                pagesCutShort.append(reader.pageNumber());
             if (text.isEmpty())
                 pagesWithoutText.append(reader.pageNumber());
             else
@@ -183,6 +185,7 @@ struct Encoding {
     QList<int> pagesWithoutText;
     QStringList profiles; // "page 3: bitonal, mask 1611 B", in page order
     QList<Step> steps;    // the document writer's; the encoders' are the stage's
+    QList<int> pagesCutShort;
 
     // The document writer as a step of its own, so that the row names it when it fails.
     void documentStep(const QString& problem, bool needed) {
@@ -272,6 +275,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.stopped = e.stopped;
     result.noSpace = e.noSpace;
     result.pagesWithoutText = e.pagesWithoutText;
+    result.pagesCutShort = e.pagesCutShort;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())
         result.profiles = e.profiles;

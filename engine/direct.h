@@ -43,6 +43,7 @@ struct DirectResult {
     // 1) where Tesseract found nothing.
     QString textProblem;
     QList<int> pagesWithoutText;
+    QList<int> pagesCutShort; // pages whose recognition reached its bound
     // Every encoder and bundler call, in order; the output only of one that failed.
     QList<Step> steps;
     // Per page, how it was coded and what each layer cost, for the run log (ToolStage's).

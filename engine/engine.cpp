@@ -87,10 +87,20 @@ Engine::~Engine() {
 QString Engine::prepare(Route route, const TextLayerChoice& text) {
     QString refusal =
         route == Route::Direct ? directEncoderProblem() : secondConverterProblem(d->programFolder);
-    // A missing language would cost every row its text: said once, before anything starts.
-    if (refusal.isEmpty() && text.on)
-        refusal =
-            ocrLanguageProblem(text.languages.isEmpty() ? defaultOcrLanguages() : text.languages);
+    // A missing language would cost every row its text: said once, before anything starts. So
+    // would data Tesseract cannot load: it is loaded here, once, for the first worker.
+    d->firstRecognizer.reset();
+    if (refusal.isEmpty() && text.on) {
+        const QString languages = text.languages.isEmpty() ? defaultOcrLanguages() : text.languages;
+        refusal = ocrLanguageProblem(languages);
+        if (refusal.isEmpty()) {
+            d->firstRecognizer = std::make_unique<Recognizer>(languages);
+            d->firstLanguages = languages;
+            refusal = loadProblem(*d->firstRecognizer, languages);
+            if (!refusal.isEmpty())
+                d->firstRecognizer.reset();
+        }
+    }
     if (!refusal.isEmpty())
         return refusal;
     d->location = platform::temporaryLocation();
@@ -174,8 +184,12 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
             break;
         }
         try {
-            pool.emplace_back([&, this] {
-                Private::TextStep text{languages, nullptr};
+            pool.emplace_back([&, this, w] {
+                Private::TextStep text{languages, nullptr, request.text.boundScale};
+                if (w == 0 && d->firstRecognizer && d->firstLanguages == languages) {
+                    text.recognizer = std::move(d->firstRecognizer);
+                    text.recognizer->setBoundScale(text.boundScale);
+                }
                 for (;;) {
                     const int i = next.fetch_add(1);
                     if (i >= n || m_stop.load())

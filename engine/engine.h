@@ -25,6 +25,8 @@ struct TextLayerChoice {
     bool on = false;
     // Tesseract's names joined with '+' ("eng+deu"); empty: defaultOcrLanguages().
     QString languages;
+    // The bound of a page's recognition is recognitionBoundMs() times this (tests make it small).
+    double boundScale = 1;
 };
 
 // How a run converts, whoever asks for it: the window's encoder row and stored settings, or the

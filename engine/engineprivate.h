@@ -39,6 +39,9 @@ QString temporaryFolderProblem(const QString& location, const QString& what,
 
 struct Engine::Private {
     QString programFolder;
+    // Tesseract as prepare() loaded it, for the first worker of the run.
+    std::unique_ptr<Recognizer> firstRecognizer;
+    QString firstLanguages;
     QString location; // the temporary location the run folder is in
     platform::PrivateFolder folder;
 
@@ -60,7 +63,9 @@ struct Engine::Private {
     struct TextStep {
         QString languages;
         std::unique_ptr<Recognizer> recognizer;
+        double boundScale = 1;
     };
+    static std::unique_ptr<Recognizer> makeRecognizer(const TextStep& text);
 
     void post(Event event) {
         {

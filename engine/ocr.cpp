@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -98,14 +99,10 @@ QList<OcrWord> PageText::words() const {
 struct Recognizer::State {
     tesseract::TessBaseAPI api;
     QString problem;
+    double boundScale = 1;
 };
 
 Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) {
-    // Tesseract runs parts of its recognition on OpenMP threads of its own. The run's workers
-    // already keep every core busy; more threads only fight over them. Its environment variable
-    // (OMP_THREAD_LIMIT) is read when the program starts, so the limit is set here, for the
-    // worker's own thread.
-    omp_set_max_active_levels(0);
     quieten(m->api);
     for (const QString& l : languageList(languages)) {
         if (!isLanguageName(l)) {
@@ -120,6 +117,10 @@ Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) 
     }
     // Blocks, paragraphs and lines as Tesseract finds them on the page.
     m->api.SetPageSegMode(tesseract::PSM_AUTO);
+    // Paragraphs from the layout alone, before the words are read: the pass that reads their
+    // text afterwards never looks at a stop, and on long lines it takes longer than the
+    // recognition itself.
+    m->api.SetVariable("paragraph_text_based", "false");
 }
 
 Recognizer::~Recognizer() = default;
@@ -128,12 +129,21 @@ QString Recognizer::problem() const {
     return m->problem;
 }
 
+void Recognizer::setBoundScale(double scale) {
+    m->boundScale = scale;
+}
+
 PageText Recognizer::recognize(const uchar* pixels, int width, int height, int bytesPerPixel,
                                qsizetype bytesPerLine, int dpi, const std::atomic<bool>* stop) {
     PageText page;
     page.size = QSize(width, height);
     if (!m->problem.isEmpty() || width <= 0 || height <= 0)
         return page;
+    // Tesseract runs parts of its recognition on OpenMP threads of its own. The run's workers
+    // already keep every core busy; more threads only fight over them. Its environment variable
+    // (OMP_THREAD_LIMIT) is read when the program starts, so the limit is set here, for the
+    // thread that reads (the recognizer may have been made on another).
+    omp_set_max_active_levels(0);
     if (bytesPerPixel == 0) {
         // Tesseract takes 1 for white in its 1-bit images.
         std::vector<uchar> inverted(size_t(bytesPerLine) * size_t(height));
@@ -149,28 +159,44 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         monitor.cancel = &cancelled;
         monitor.cancel_this = const_cast<std::atomic<bool>*>(stop);
     }
-    if (m->api.Recognize(&monitor) != 0 || (stop && stop->load())) {
+    monitor.set_deadline_msecs(
+        std::max(1, int(double(recognitionBoundMs(width, height)) * m->boundScale)));
+    const bool recognized = m->api.Recognize(&monitor) == 0;
+    if (stop && stop->load()) {
         m->api.Clear();
         return page;
     }
-    std::unique_ptr<tesseract::ResultIterator> it(m->api.GetIterator());
+    // Past its bound Tesseract leaves the words it did not reach empty: the others count.
+    page.cutShort = !recognized && monitor.deadline_exceeded();
+    std::unique_ptr<tesseract::ResultIterator> it(recognized || page.cutShort ? m->api.GetIterator()
+                                                                              : nullptr);
     if (!it) {
         m->api.Clear();
         return page;
     }
+    // The page is walked in its layout's order with the base iterators' steps, each of which
+    // costs the same wherever it is. ResultIterator's own Next and GetUTF8Text put each line in
+    // reading order for right-to-left scripts, at a cost that grows with the square of a line's
+    // words; so does Tesseract's paragraph pass that reads the text (off, see the constructor).
+    using tesseract::LTRResultIterator;
+    using tesseract::PageIterator;
     using tesseract::RIL_PARA;
     using tesseract::RIL_TEXTLINE;
     using tesseract::RIL_WORD;
     bool newParagraph = true;
     bool newLine = true;
     do {
-        if (it->IsAtBeginningOf(RIL_PARA))
+        if (stop && stop->load()) {
+            m->api.Clear();
+            return PageText{page.size, {}, false};
+        }
+        if (it->PageIterator::IsAtBeginningOf(RIL_PARA))
             newParagraph = true;
-        if (it->IsAtBeginningOf(RIL_TEXTLINE))
+        if (it->PageIterator::IsAtBeginningOf(RIL_TEXTLINE))
             newLine = true;
         if (it->Empty(RIL_WORD))
             continue;
-        const std::unique_ptr<char[]> text(it->GetUTF8Text(RIL_WORD));
+        const std::unique_ptr<char[]> text(it->LTRResultIterator::GetUTF8Text(RIL_WORD));
         const QString word = text ? QString::fromUtf8(text.get()).trimmed() : QString();
         int left = 0, top = 0, right = 0, bottom = 0;
         if (word.isEmpty() || !it->BoundingBox(RIL_WORD, &left, &top, &right, &bottom))
@@ -191,9 +217,14 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         // Each zone holds its children: DjVu viewers look for words inside their lines.
         line.box = line.box.united(box);
         paragraph.box = paragraph.box.united(box);
-    } while (it->Next(RIL_WORD));
+    } while (it->PageIterator::Next(RIL_WORD));
     m->api.Clear();
     return page;
+}
+
+int recognitionBoundMs(int width, int height) {
+    const double megapixels = double(std::max(width, 0)) * double(std::max(height, 0)) / 1e6;
+    return int(std::min(60'000.0 + 4'000.0 * megapixels, double(INT_MAX / 2)));
 }
 
 bool isLanguageList(const QString& text) {
@@ -211,6 +242,20 @@ QString defaultOcrLanguages() {
     return languages.join(QLatin1Char('+'));
 }
 
+QString notALanguage(const QString& languages) {
+    for (const QString& l : languageList(languages)) {
+        if (l.compare(QLatin1String("osd"), Qt::CaseInsensitive) == 0)
+            return engine::Texts::tr("\"%1\" is Tesseract's model for a page's orientation and "
+                                     "script, not a language")
+                .arg(l);
+        if (l.compare(QLatin1String("equ"), Qt::CaseInsensitive) == 0)
+            return engine::Texts::tr("\"%1\" is Tesseract's model for finding equations, not a "
+                                     "language")
+                .arg(l);
+    }
+    return {};
+}
+
 QString ocrLanguageProblem(const QString& languages) {
     const QStringList wanted = languageList(languages);
     if (wanted.isEmpty())
@@ -222,6 +267,9 @@ QString ocrLanguageProblem(const QString& languages) {
                        "(languages look like eng or deu+eng).")
                 .arg(l);
     }
+    // Tesseract loads them and reads garbage with them.
+    if (const QString model = notALanguage(languages); !model.isEmpty())
+        return engine::Texts::tr("Nothing was converted: %1.").arg(model);
     const InstalledData data = installedData();
     QStringList missing;
     for (const QString& l : wanted) {
@@ -247,6 +295,19 @@ QString ocrLanguageProblem(const QString& languages) {
                "Nothing was converted: Tesseract has no data for the language(s) %1 in %2 "
                "(Debian's package(s) %3).")
         .arg(missing.join(QStringLiteral(", ")), QDir::toNativeSeparators(data.folder),
+             packages.join(QStringLiteral(", ")));
+}
+
+QString loadProblem(const Recognizer& recognizer, const QString& languages) {
+    if (recognizer.problem().isEmpty())
+        return {};
+    const QStringList wanted = languageList(languages);
+    QStringList packages;
+    for (const QString& l : wanted)
+        packages.append(QStringLiteral("tesseract-ocr-") + l.toLower().replace(u'_', u'-'));
+    return engine::Texts::tr("Nothing was converted: Tesseract cannot load its data for %1 from "
+                             "%2; a file may be damaged (reinstall Debian's package(s) %3).")
+        .arg(wanted.join(QLatin1Char('+')), QDir::toNativeSeparators(installedData().folder),
              packages.join(QStringLiteral(", ")));
 }
 

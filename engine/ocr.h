@@ -40,6 +40,8 @@ struct OcrParagraph {
 struct PageText {
     QSize size; // the page's pixels
     QList<OcrParagraph> paragraphs;
+    // The recognition reached the page's bound (recognitionBound): the words read until then.
+    bool cutShort = false;
     bool isEmpty() const { return paragraphs.isEmpty(); }
     // Every word in reading order.
     QList<OcrWord> words() const;
@@ -59,14 +61,23 @@ public:
     QString problem() const;
 
     // Recognizes one page given as rows from the top: `bytesPerPixel` 0 for 1 bit a pixel with
-    // 1 for black (PBM's order), 1 for grey. Returns early, empty, when `stop` becomes true.
+    // 1 for black (PBM's order), 1 for grey. Returns early, empty, when `stop` becomes true, and
+    // with the words read so far when the page's bound is reached.
     PageText recognize(const uchar* pixels, int width, int height, int bytesPerPixel,
                        qsizetype bytesPerLine, int dpi, const std::atomic<bool>* stop = nullptr);
+
+    // The bound of each page is recognitionBound() times `scale` (tests make it small).
+    void setBoundScale(double scale);
 
 private:
     struct State;
     std::unique_ptr<State> m;
 };
+
+// The longest one page's recognition may take, by its size: 60 s, and 4 s more for every million
+// pixels (a 300 dpi A4 page: 95 s; 9000 x 12000 pixels: 8.2 minutes). Tesseract reads an A4 page
+// of text in about 10 s, so only a page that would take unbounded time reaches it.
+int recognitionBoundMs(int width, int height);
 
 // The languages a run uses when the setting "OcrLanguages" is missing or empty: English, and the
 // user's locale language when Tesseract has its data.
@@ -76,9 +87,17 @@ QString defaultOcrLanguages();
 // "script/Latin"), joined with '+' (spaces around a name allowed), with no empty name.
 bool isLanguageList(const QString& text);
 
+// Why a name of `languages` is one of Tesseract's models that reads no text ("osd": a page's
+// orientation and script; "equ": equations); "" when none is.
+QString notALanguage(const QString& languages);
+
 // "" when Tesseract has data for every language of `languages`; otherwise the refusal shown once
-// before a run ("Nothing was converted: ...").
+// before a run ("Nothing was converted: ..."). The data is not loaded: see loadProblem().
 QString ocrLanguageProblem(const QString& languages);
+
+// The refusal before a run when Tesseract has the data of `recognizer`'s languages but cannot
+// load it (a damaged file); "" when it loaded.
+QString loadProblem(const Recognizer& recognizer, const QString& languages);
 
 // Recognizes one page held whole (rows from the top, `stride` bytes apart) as the page reader
 // delivers it: 1-bit and grey pages as they are, colour through grey, which is what Tesseract
@@ -88,8 +107,9 @@ PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind ki
                        const std::atomic<bool>* stop = nullptr);
 
 struct TextLayerResult {
-    QString problem;         // "" when the text went in
-    QList<int> pagesWithout; // pages (from 1) where nothing was found
+    QString problem;          // "" when the text went in
+    QList<int> pagesWithout;  // pages (from 1) where nothing was found
+    QList<int> pagesCutShort; // pages whose recognition reached its bound
     bool stopped = false;
 };
 

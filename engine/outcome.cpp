@@ -141,9 +141,22 @@ QString failureReason(const RowOutcome& row) {
 }
 
 QString textLayerNote(const RowOutcome& row) {
-    if (!row.converted || !row.textWanted || row.textProblem.isEmpty())
+    if (!row.converted || !row.textWanted)
         return {};
-    return engine::Texts::tr("no text layer: %1").arg(row.textProblem);
+    if (!row.textProblem.isEmpty())
+        return engine::Texts::tr("no text layer: %1").arg(row.textProblem);
+    if (row.pagesCutShort.isEmpty())
+        return {};
+    QStringList pages;
+    for (const int page : row.pagesCutShort)
+        pages.append(QString::number(page));
+    return pages.size() == 1
+               ? engine::Texts::tr("text layer cut short on page %1: reading it took longer than "
+                                   "a page of its size may take")
+                     .arg(pages.front())
+               : engine::Texts::tr("text layer cut short on pages %1: reading them took longer "
+                                   "than pages of their size may take")
+                     .arg(pages.join(QStringLiteral(", ")));
 }
 
 QString emptyPagesNote(const RowOutcome& row) {

@@ -65,6 +65,9 @@ struct RowOutcome {
     // (text 3.1 %, photograph 20.4 % of the page), mask 5210 B, foreground 1432 B, background
     // 20112 B").
     QStringList pageProfiles;
+    // The pages whose recognition reached its bound (recognitionBoundMs): their text is what
+    // was read until then.
+    QList<int> pagesCutShort;
     // The step its work is at, by the numbers of the window's handler: 138 its names and paths,
     // 150 the inspection, 152 its folder, 154 the first converter (or the encoders), 156 the
     // look for the PDF, 162 the second converter and the placing of the result.
@@ -90,8 +93,9 @@ QString converterReason(const char* converter, qint32 result, int signal, const 
 // Why a row was not converted, in the closing box's words.
 QString failureReason(const RowOutcome& row);
 
-// For a converted row that was to get a text layer and did not: "no text layer: {reason}";
-// otherwise "".
+// For a converted row that was to get a text layer and did not: "no text layer: {reason}"; when
+// pages reached the bound of their recognition: "text layer cut short on page 3: ..."; otherwise
+// "".
 QString textLayerNote(const RowOutcome& row);
 
 // For a converted row with a text layer, the pages without any text: "no text found on page 3",

@@ -59,6 +59,12 @@ void useScratchFolder(Command& command, const QString& rowFolder) {
 
 } // namespace
 
+std::unique_ptr<Recognizer> Engine::Private::makeRecognizer(const TextStep& text) {
+    auto recognizer = std::make_unique<Recognizer>(text.languages);
+    recognizer->setBoundScale(text.boundScale);
+    return recognizer;
+}
+
 RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, const QString& output,
                                        const QString& clash, const std::atomic<bool>& stop,
                                        TextStep* text) {
@@ -243,7 +249,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     Recognizer* recognizer = nullptr;
     if (text) {
         if (!text->recognizer)
-            text->recognizer = std::make_unique<Recognizer>(text->languages);
+            text->recognizer = makeRecognizer(*text);
         recognizer = text->recognizer.get();
     }
     reach(row, 154);
@@ -269,6 +275,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     }
     row.textProblem = direct.textProblem;
     row.pagesWithoutText = direct.pagesWithoutText;
+    row.pagesCutShort = direct.pagesCutShort;
     reach(row, 162);
     placeResult(row, input, inspection, result, stop, nullptr);
 }
@@ -311,7 +318,7 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
         // The text goes into the checked result, in the row's folder, before it is placed. A
         // failure costs the row its text, not its DjVu.
         if (!text->recognizer)
-            text->recognizer = std::make_unique<Recognizer>(text->languages);
+            text->recognizer = makeRecognizer(*text);
         const TextLayerResult added =
             addTextLayer(*text->recognizer, input, result, folderName(result), &stop);
         if (added.stopped || stop.load()) {
@@ -320,6 +327,7 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
         }
         row.textProblem = added.problem;
         row.pagesWithoutText = added.pagesWithout;
+        row.pagesCutShort = added.pagesCutShort;
         // The page check holds for what is placed.
         if (djvuPageCount(result) != tiffPages) {
             row.problem = engine::Texts::tr("the DjVu result lost pages when its text was added");

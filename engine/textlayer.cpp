@@ -101,6 +101,8 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             result.problem = engine::Texts::tr("the conversion was stopped");
             return result;
         }
+        if (text.cutShort)
+            result.pagesCutShort.append(number);
         if (text.isEmpty()) {
             result.pagesWithout.append(number);
             continue;

@@ -211,6 +211,15 @@ QString progressLine(int done, int count, int width) {
         .arg(count);
 }
 
+int finishedStatus(const QList<RowOutcome>& rows, bool clean) {
+    // A row converted without the text layer it was to get (or with part of it) has failed
+    // that much: a script must not take it for done.
+    const bool allDone = std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
+        return r.converted && engine::textLayerNote(r).isEmpty();
+    });
+    return allDone && clean ? cli::kExitConverted : cli::kExitSomeFailed;
+}
+
 int run(const cli::CommandLine& command) {
     catchStopSignals();
 
@@ -367,8 +376,7 @@ int run(const cli::CommandLine& command) {
                      .arg(rows.size() - converted));
         return 128 + (g_stopSignal != 0 ? int(g_stopSignal) : SIGINT);
     }
-    return converted == rows.size() && unreadable.isEmpty() && !logLost ? cli::kExitConverted
-                                                                        : cli::kExitSomeFailed;
+    return finishedStatus(rows, unreadable.isEmpty() && !logLost);
 }
 
 } // namespace vormelle::batch

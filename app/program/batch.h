@@ -2,6 +2,9 @@
 #pragma once
 
 #include "app/program/commandline.h"
+#include "engine/outcome.h"
+
+#include <QList>
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +25,10 @@ void print(std::FILE* stream, const QString& text);
 
 // The terminal's progress line: "[#####     ] 3 of 6", the bar `width` characters wide.
 QString progressLine(int done, int count, int width = 20);
+
+// The status of a run that was not stopped: 0 when every row converted with all the text it was
+// to get and nothing else failed (`clean`: every name read, the log written), otherwise 1.
+int finishedStatus(const QList<engine::RowOutcome>& rows, bool clean);
 
 // Runs --convert without a window: the same engine, log and rules as "Start Converting".
 // Needs a QCoreApplication. Returns the program's exit status; a run ended by SIGINT or

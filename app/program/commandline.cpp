@@ -165,6 +165,10 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
                     return usageError(
                         program::Texts::tr("--ocr= takes languages like eng or deu+eng, not \"%1\"")
                             .arg(shown(languages)));
+                if (const QString model = engine::notALanguage(QString::fromLatin1(languages));
+                    !model.isEmpty())
+                    return usageError(QStringLiteral("--ocr=") + shown(languages) +
+                                      QStringLiteral(": ") + model);
                 result.ocrLanguages = QString::fromLatin1(languages);
             }
             continue;
@@ -237,7 +241,7 @@ QString usage() {
         "\n"
         "Exit status:\n"
         "  0    all converted (or skipped as existing)\n"
-        "  1    some files failed\n"
+        "  1    some files failed, or lost the text layer --ocr asked for\n"
         "  2    usage error\n"
         "  3    nothing could run (no converter, no output folder, no TIFF files)\n"
         "  130  stopped by Ctrl-C (SIGINT)\n"

@@ -4,6 +4,7 @@
 #include "app/filelistmodel.h"
 #include "app/form1.h"
 #include "app/listview.h"
+#include "app/program/batch.h"
 #include "app/program/commandline.h"
 #include "app/program/handlers.h"
 #include "app/program/startup.h"
@@ -185,6 +186,10 @@ private slots:
              "--ocr= takes languages like eng or deu+eng, not \"eng;rm\""},
             {"--convert --ocr=eng++deu a",
              "--ocr= takes languages like eng or deu+eng, not \"eng++deu\""},
+            {"--convert --ocr=osd a", "--ocr=osd: \"osd\" is Tesseract's model for a page's "
+                                      "orientation and script, not a language"},
+            {"--convert --ocr=eng+equ a",
+             "--ocr=eng+equ: \"equ\" is Tesseract's model for finding equations, not a language"},
             {"--convert --jobs 2 --jobs=3 a", "--jobs is given twice"},
             {"--convert --beside --beside a", "--beside is given twice"},
         };
@@ -216,6 +221,36 @@ private slots:
         QCOMPARE(c.action, CL::Action::Convert);
         QTEST(c.colourPages, "colourPages");
         QCOMPARE(c.inputs, QStringList{kCwd + QStringLiteral("/a")});
+    }
+
+    // A row converted without the text it was to get is no clean run: a script must see it.
+    void finishedStatus_data() {
+        QTest::addColumn<bool>("converted");
+        QTest::addColumn<QString>("textProblem");
+        QTest::addColumn<QList<int>>("cutShort");
+        QTest::addColumn<bool>("clean");
+        QTest::addColumn<int>("status");
+        QTest::newRow("converted with text") << true << "" << QList<int>{} << true << 0;
+        QTest::newRow("text layer lost")
+            << true << "Tesseract cannot load the languages eng" << QList<int>{} << true << 1;
+        QTest::newRow("text cut short") << true << "" << QList<int>{2} << true << 1;
+        QTest::newRow("not converted") << false << "" << QList<int>{} << true << 1;
+        QTest::newRow("a name not read") << true << "" << QList<int>{} << false << 1;
+    }
+
+    void finishedStatus() {
+        QFETCH(bool, converted);
+        QFETCH(QString, textProblem);
+        QFETCH(QList<int>, cutShort);
+        QFETCH(bool, clean);
+        engine::RowOutcome good;
+        good.converted = true;
+        good.textWanted = true;
+        engine::RowOutcome row = good;
+        row.converted = converted;
+        row.textProblem = textProblem;
+        row.pagesCutShort = cutShort;
+        QTEST(batch::finishedStatus({good, row}, clean), "status");
     }
 
     void emptyAndUndecodableNames() {

@@ -11,6 +11,7 @@
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -97,6 +98,10 @@ private slots:
     void stopLeavesTheDocumentAsItWas();
     void languageRefusals_data();
     void languageRefusals();
+    void damagedDataRefusedBeforeAnyRow_data();
+    void damagedDataRefusedBeforeAnyRow();
+    void longLinesBoundedAndStoppable_data();
+    void longLinesBoundedAndStoppable();
 };
 
 // Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one and scale to the DjVu
@@ -398,6 +403,13 @@ void OcrTest::languageRefusals_data() {
                                    "has \"eng\": language names are case-sensitive.";
     QTest::newRow("not installed") << "xx"
                                    << "tesseract-ocr-xx";
+    // Installed with Debian's Tesseract, but no language: they read garbage.
+    QTest::newRow("orientation model")
+        << "osd"
+        << "Nothing was converted: \"osd\" is Tesseract's model for a page's orientation and "
+           "script, not a language.";
+    QTest::newRow("with a language") << "eng+osd"
+                                     << "\"osd\" is Tesseract's model";
 }
 
 void OcrTest::languageRefusals() {
@@ -408,6 +420,116 @@ void OcrTest::languageRefusals() {
         QCOMPARE(problem, QString());
     else
         QVERIFY2(problem.contains(said), qPrintable(problem));
+}
+
+void OcrTest::damagedDataRefusedBeforeAnyRow_data() {
+    QTest::addColumn<QByteArray>("data");
+    QFile real(QStringLiteral("/usr/share/tesseract-ocr/5/tessdata/eng.traineddata"));
+    QVERIFY(real.open(QIODevice::ReadOnly));
+    const QByteArray whole = real.readAll();
+    QTest::newRow("cut short") << whole.left(whole.size() / 4);
+    QTest::newRow("empty") << QByteArray();
+    QByteArray garbage(whole.size(), '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) >> 3);
+    QTest::newRow("garbage") << garbage;
+}
+
+// Data Tesseract lists but cannot load is found before the run, not by each row in turn.
+void OcrTest::damagedDataRefusedBeforeAnyRow() {
+    QFETCH(QByteArray, data);
+    test::TestEnv env;
+    const QString folder = env.path(QStringLiteral("tessdata"));
+    QDir().mkpath(folder);
+    QFile file(folder + QStringLiteral("/eng.traineddata"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(data);
+    file.close();
+    const bool had = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
+    const QByteArray old = qgetenv("TESSDATA_PREFIX");
+    qputenv("TESSDATA_PREFIX", QFile::encodeName(folder + QLatin1Char('/')));
+    Engine engine(test::TestEnv::builtProgramFolder());
+    const QString refusal = engine.prepare(Route::Direct, {true, QStringLiteral("eng")});
+    engine.finish();
+    if (had)
+        qputenv("TESSDATA_PREFIX", old);
+    else
+        qunsetenv("TESSDATA_PREFIX");
+    QVERIFY2(refusal.startsWith(QStringLiteral(
+                 "Nothing was converted: Tesseract cannot load its data for eng from ")),
+             qPrintable(refusal));
+    QVERIFY2(refusal.contains(QStringLiteral("tesseract-ocr-eng")), qPrintable(refusal));
+}
+
+void OcrTest::longLinesBoundedAndStoppable_data() {
+    QTest::addColumn<int>("route");
+    QTest::addColumn<bool>("stopping");
+    QTest::newRow("direct, bound reached") << int(Route::Direct) << false;
+    QTest::newRow("through a PDF, bound reached") << int(Route::Pdf) << false;
+    QTest::newRow("direct, stopped") << int(Route::Direct) << true;
+    QTest::newRow("through a PDF, stopped") << int(Route::Pdf) << true;
+}
+
+// A large page of many long lines: Tesseract's own passes over such a page take far longer than
+// its recognition. A page that reaches its bound keeps its DjVu with the words read until then,
+// and says so; a stop while it is read ends the run at once. The times asserted are generous:
+// without the bound and the stop the page took minutes.
+void OcrTest::longLinesBoundedAndStoppable() {
+    QFETCH(int, route);
+    QFETCH(bool, stopping);
+    test::TestEnv env;
+    TextPageLayout layout;
+    layout.width = 4500;
+    layout.height = 3000;
+    layout.pixelSize = 30;
+    layout.lines = test::knownLines(11, 60, 60);
+    const TextPage page = test::paintTextPage(layout);
+    const QString tiff = env.path(QStringLiteral("long.tif"));
+    test::writeTextTiff(tiff, {page}, true);
+
+    RunRequest request = ocrRequest(env, {tiff}, Route(route));
+    // A bound of a fraction of a second: the words are not all read.
+    if (!stopping)
+        request.text.boundScale = 0.005;
+    Engine engine(test::TestEnv::builtProgramFolder());
+    QCOMPARE(engine.prepare(request.route, request.text), QString());
+    QCOMPARE(engine.deploy(), QString());
+    QElapsedTimer sinceRecognition;
+    QElapsedTimer sinceStop;
+    engine::RunCallbacks callbacks;
+    // The direct route reads the page while it encodes (154), the PDF route once its DjVu is
+    // made (162).
+    const int reading = Route(route) == Route::Direct ? 154 : 162;
+    callbacks.rowStep = [&](int, int statement) {
+        if (statement == reading)
+            sinceRecognition.start();
+    };
+    callbacks.pause = [&] {
+        if (stopping && sinceRecognition.isValid() && !sinceStop.isValid() &&
+            sinceRecognition.elapsed() > 3000) {
+            engine.stop();
+            sinceStop.start();
+        }
+    };
+    const QList<RowOutcome> rows = engine.convert(request, callbacks);
+    engine.finish();
+    const RowOutcome& row = rows.value(0);
+    if (stopping) {
+        QVERIFY(sinceStop.isValid());
+        QVERIFY2(sinceStop.elapsed() < 10000, qPrintable(QString::number(sinceStop.elapsed())));
+        QVERIFY(row.stopped && !row.converted);
+        QVERIFY(!QFile::exists(row.output));
+        return;
+    }
+    QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+    QCOMPARE(row.pagesCutShort, QList<int>{1});
+    QCOMPARE(engine::textLayerNote(row),
+             QStringLiteral("text layer cut short on page 1: reading it took longer than a page "
+                            "of its size may take"));
+    QCOMPARE(test::decodeDjvu(row.output).size(), 1);
+    // What went in is what was read: words of the page, not all of them.
+    const QStringList found = textOf(test::hiddenWords(row.output, 1));
+    QVERIFY2(found.size() < page.words.size() / 2, qPrintable(QString::number(found.size())));
 }
 
 QTEST_MAIN(OcrTest)
