@@ -151,6 +151,10 @@ struct Encoding {
                 return stoppedProblem();
             if (text.cutShort)
                 pagesCutShort.append(reader.pageNumber());
+            if (text.turned != 0)
+                pagesTurned.append({reader.pageNumber(), text.turned});
+            if (text.orientationUnsure)
+                pagesOrientationUnsure.append(reader.pageNumber());
             if (text.isEmpty())
                 pagesWithoutText.append(reader.pageNumber());
             else
@@ -186,6 +190,8 @@ struct Encoding {
     QStringList profiles; // "page 3: bitonal, mask 1611 B", in page order
     QList<Step> steps;    // the document writer's; the encoders' are the stage's
     QList<int> pagesCutShort;
+    QList<std::pair<int, int>> pagesTurned;
+    QList<int> pagesOrientationUnsure;
 
     // The document writer as a step of its own, so that the row names it when it fails.
     void documentStep(const QString& problem, bool needed) {
@@ -276,6 +282,8 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.noSpace = e.noSpace;
     result.pagesWithoutText = e.pagesWithoutText;
     result.pagesCutShort = e.pagesCutShort;
+    result.pagesTurned = e.pagesTurned;
+    result.pagesOrientationUnsure = e.pagesOrientationUnsure;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())
         result.profiles = e.profiles;

@@ -43,7 +43,9 @@ struct DirectResult {
     // 1) where Tesseract found nothing.
     QString textProblem;
     QList<int> pagesWithoutText;
-    QList<int> pagesCutShort; // pages whose recognition reached its bound
+    QList<int> pagesCutShort;               // pages whose recognition reached its bound
+    QList<std::pair<int, int>> pagesTurned; // pages read turned: (page, degrees clockwise)
+    QList<int> pagesOrientationUnsure;
     // Every encoder and bundler call, in order; the output only of one that failed.
     QList<Step> steps;
     // Per page, how it was coded and what each layer cost, for the run log (ToolStage's).

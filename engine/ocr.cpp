@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -96,11 +97,96 @@ QList<OcrWord> PageText::words() const {
     return all;
 }
 
+// Tesseract's own margin for turning a page it reads with orientation detection
+// (min_orientation_margin): below it, a turn is a guess.
+constexpr float kSureOrientation = 7.0F;
+
 struct Recognizer::State {
     tesseract::TessBaseAPI api;
     QString problem;
     double boundScale = 1;
+    // Orientation detection, with Tesseract's osd data; made for the first page, null when the
+    // data cannot be loaded.
+    std::unique_ptr<tesseract::TessBaseAPI> osd;
+    bool osdTried = false;
+
+    tesseract::TessBaseAPI* orientationDetector() {
+        if (!osdTried) {
+            osdTried = true;
+            auto made = std::make_unique<tesseract::TessBaseAPI>();
+            quieten(*made);
+            if (made->Init(nullptr, "osd", tesseract::OEM_DEFAULT) == 0) {
+                made->SetPageSegMode(tesseract::PSM_OSD_ONLY);
+                osd = std::move(made);
+            }
+        }
+        return osd.get();
+    }
 };
+
+namespace {
+
+// The page as Tesseract takes it from memory: 1-bit rows with 1 for white, or grey.
+void setPage(tesseract::TessBaseAPI& api, const uchar* pixels, int width, int height,
+             int bytesPerPixel, qsizetype bytesPerLine, std::vector<uchar>& inverted) {
+    if (bytesPerPixel == 0) {
+        if (inverted.empty()) {
+            inverted.resize(size_t(bytesPerLine) * size_t(height));
+            for (size_t i = 0; i < inverted.size(); ++i)
+                inverted[i] = uchar(~pixels[i]);
+        }
+        api.SetImage(inverted.data(), width, height, 0, int(bytesPerLine));
+    } else {
+        api.SetImage(pixels, width, height, bytesPerPixel, int(bytesPerLine));
+    }
+}
+
+// A copy of the page turned `quarters` times clockwise, for Tesseract alone: Leptonica's 1 is
+// black, as in our rows, and it keeps its bytes in words of the machine's order.
+Pix* turnedCopy(const uchar* pixels, int width, int height, int bytesPerPixel,
+                qsizetype bytesPerLine, int quarters) {
+    Pix* pix = pixCreate(width, height, bytesPerPixel == 0 ? 1 : 8);
+    if (!pix)
+        return nullptr;
+    const size_t rowBytes = bytesPerPixel == 0 ? size_t(width + 7) / 8 : size_t(width);
+    l_uint32* data = pixGetData(pix);
+    const int wpl = pixGetWpl(pix);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(data + size_t(y) * size_t(wpl), pixels + qsizetype(y) * bytesPerLine, rowBytes);
+    pixEndianByteSwap(pix);
+    pixSetPadBits(pix, 0);
+    Pix* turned = pixRotateOrth(pix, quarters);
+    pixDestroy(&pix);
+    return turned;
+}
+
+// `box` on a page `size` turned a quarter clockwise: (x, y) goes to (h - 1 - y, x).
+QRect quarterClockwise(const QRect& box, QSize& size) {
+    const QRect turned(QPoint(size.height() - 1 - box.bottom(), box.left()),
+                       QPoint(size.height() - 1 - box.top(), box.right()));
+    size.transpose();
+    return turned;
+}
+
+// Boxes read on the upright copy, put back on the page as it is (turned `degrees` clockwise
+// from upright).
+void placeOnThePage(PageText& page, QSize upright, int degrees) {
+    auto place = [&](QRect& box) {
+        QSize size = upright;
+        for (int q = 0; q < degrees / 90; ++q)
+            box = quarterClockwise(box, size);
+    };
+    for (OcrParagraph& p : page.paragraphs) {
+        place(p.box);
+        for (OcrLine& l : p.lines) {
+            place(l.box);
+            for (OcrWord& w : l.words)
+                place(w.box);
+        }
+    }
+}
+
+} // namespace
 
 Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) {
     quieten(m->api);
@@ -144,16 +230,45 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
     // (OMP_THREAD_LIMIT) is read when the program starts, so the limit is set here, for the
     // thread that reads (the recognizer may have been made on another).
     omp_set_max_active_levels(0);
-    if (bytesPerPixel == 0) {
-        // Tesseract takes 1 for white in its 1-bit images.
-        std::vector<uchar> inverted(size_t(bytesPerLine) * size_t(height));
-        for (size_t i = 0; i < inverted.size(); ++i)
-            inverted[i] = uchar(~pixels[i]);
-        m->api.SetImage(inverted.data(), width, height, 0, int(bytesPerLine));
+    std::vector<uchar> inverted;
+    // A scan turned on the glass (pixels turned, no tag) is read the right way up; its pixels
+    // stay as they are, only Tesseract's copy is turned.
+    if (tesseract::TessBaseAPI* osd = m->orientationDetector()) {
+        setPage(*osd, pixels, width, height, bytesPerPixel, bytesPerLine, inverted);
+        osd->SetSourceResolution(dpi);
+        int degrees = 0;
+        float confidence = 0;
+        const char* script = nullptr;
+        float scriptConfidence = 0;
+        if (osd->DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence) &&
+            degrees % 90 == 0 && degrees > 0 && degrees < 360) {
+            if (confidence >= kSureOrientation)
+                page.turned = degrees;
+            else
+                page.orientationUnsure = true;
+        }
+        osd->Clear();
+    }
+    if (stop && stop->load())
+        return page;
+    Pix* upright = nullptr;
+    if (page.turned != 0) {
+        upright = turnedCopy(pixels, width, height, bytesPerPixel, bytesPerLine,
+                             (360 - page.turned) / 90);
+        if (!upright)
+            page.turned = 0;
+    }
+    if (upright) {
+        m->api.SetImage(upright);
+        inverted = {};
     } else {
-        m->api.SetImage(pixels, width, height, bytesPerPixel, int(bytesPerLine));
+        setPage(m->api, pixels, width, height, bytesPerPixel, bytesPerLine, inverted);
     }
     m->api.SetSourceResolution(dpi);
+    const auto finish = [&] {
+        m->api.Clear();
+        pixDestroy(&upright);
+    };
     tesseract::ETEXT_DESC monitor;
     if (stop) {
         monitor.cancel = &cancelled;
@@ -163,7 +278,7 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         std::max(1, int(double(recognitionBoundMs(width, height)) * m->boundScale)));
     const bool recognized = m->api.Recognize(&monitor) == 0;
     if (stop && stop->load()) {
-        m->api.Clear();
+        finish();
         return page;
     }
     // Past its bound Tesseract leaves the words it did not reach empty: the others count.
@@ -171,7 +286,7 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
     std::unique_ptr<tesseract::ResultIterator> it(recognized || page.cutShort ? m->api.GetIterator()
                                                                               : nullptr);
     if (!it) {
-        m->api.Clear();
+        finish();
         return page;
     }
     // The page is walked in its layout's order with the base iterators' steps, each of which
@@ -187,8 +302,8 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
     bool newLine = true;
     do {
         if (stop && stop->load()) {
-            m->api.Clear();
-            return PageText{page.size, {}, false};
+            finish();
+            return PageText{page.size, {}, false, 0, false};
         }
         if (it->PageIterator::IsAtBeginningOf(RIL_PARA))
             newParagraph = true;
@@ -218,7 +333,11 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         line.box = line.box.united(box);
         paragraph.box = paragraph.box.united(box);
     } while (it->PageIterator::Next(RIL_WORD));
-    m->api.Clear();
+    it.reset();
+    finish();
+    if (page.turned != 0)
+        placeOnThePage(page, page.turned % 180 != 0 ? QSize(height, width) : QSize(width, height),
+                       page.turned);
     return page;
 }
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 namespace vormelle::platform {
 class RegularFile;
@@ -42,6 +43,11 @@ struct PageText {
     QList<OcrParagraph> paragraphs;
     // The recognition reached the page's bound (recognitionBound): the words read until then.
     bool cutShort = false;
+    // The text was found turned by this many degrees clockwise (90, 180, 270) and read the right
+    // way up; the boxes are on the page as it is.
+    int turned = 0;
+    // Tesseract's orientation detection thought the page turned, but not surely: read as it is.
+    bool orientationUnsure = false;
     bool isEmpty() const { return paragraphs.isEmpty(); }
     // Every word in reading order.
     QList<OcrWord> words() const;
@@ -107,9 +113,11 @@ PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind ki
                        const std::atomic<bool>* stop = nullptr);
 
 struct TextLayerResult {
-    QString problem;          // "" when the text went in
-    QList<int> pagesWithout;  // pages (from 1) where nothing was found
-    QList<int> pagesCutShort; // pages whose recognition reached its bound
+    QString problem;                        // "" when the text went in
+    QList<int> pagesWithout;                // pages (from 1) where nothing was found
+    QList<int> pagesCutShort;               // pages whose recognition reached its bound
+    QList<std::pair<int, int>> pagesTurned; // pages read turned: (page, degrees clockwise)
+    QList<int> pagesOrientationUnsure;      // pages read as they are, their orientation unsure
     bool stopped = false;
 };
 

@@ -171,6 +171,19 @@ QString emptyPagesNote(const RowOutcome& row) {
                                    .arg(pages.join(QStringLiteral(", ")));
 }
 
+QString orientationNote(const RowOutcome& row) {
+    if (!row.converted || !row.textWanted || !row.textProblem.isEmpty())
+        return {};
+    QStringList notes;
+    for (const auto& [page, degrees] : row.pagesTurned)
+        notes.append(engine::Texts::tr("page %1: text turned by %2 degrees, read the right way up")
+                         .arg(page)
+                         .arg(degrees));
+    for (const int page : row.pagesOrientationUnsure)
+        notes.append(engine::Texts::tr("page %1: orientation unsure, read as it is").arg(page));
+    return notes.join(QStringLiteral("; "));
+}
+
 bool endedByStop(const RowOutcome& row) {
     return !row.converted && (row.stopped || (!row.started && row.steps.isEmpty()));
 }

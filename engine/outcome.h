@@ -68,6 +68,10 @@ struct RowOutcome {
     // The pages whose recognition reached its bound (recognitionBoundMs): their text is what
     // was read until then.
     QList<int> pagesCutShort;
+    // The pages whose text was found turned and read the right way up (page, degrees
+    // clockwise), and those whose orientation Tesseract was unsure of (read as they are).
+    QList<std::pair<int, int>> pagesTurned;
+    QList<int> pagesOrientationUnsure;
     // The step its work is at, by the numbers of the window's handler: 138 its names and paths,
     // 150 the inspection, 152 its folder, 154 the first converter (or the encoders), 156 the
     // look for the PDF, 162 the second converter and the placing of the result.
@@ -101,6 +105,11 @@ QString textLayerNote(const RowOutcome& row);
 // For a converted row with a text layer, the pages without any text: "no text found on page 3",
 // "... on pages 2, 5"; otherwise "".
 QString emptyPagesNote(const RowOutcome& row);
+
+// For a converted row with a text layer, what its pages' orientation detection found: "page 2:
+// text turned by 90 degrees, read the right way up; page 3: orientation unsure, read as it is";
+// otherwise "".
+QString orientationNote(const RowOutcome& row);
 
 // Whether a stop, not a fault, kept the row from being converted.
 bool endedByStop(const RowOutcome& row);

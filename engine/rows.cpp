@@ -276,6 +276,8 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     row.textProblem = direct.textProblem;
     row.pagesWithoutText = direct.pagesWithoutText;
     row.pagesCutShort = direct.pagesCutShort;
+    row.pagesTurned = direct.pagesTurned;
+    row.pagesOrientationUnsure = direct.pagesOrientationUnsure;
     reach(row, 162);
     placeResult(row, input, inspection, result, stop, nullptr);
 }
@@ -328,6 +330,8 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
         row.textProblem = added.problem;
         row.pagesWithoutText = added.pagesWithout;
         row.pagesCutShort = added.pagesCutShort;
+        row.pagesTurned = added.pagesTurned;
+        row.pagesOrientationUnsure = added.pagesOrientationUnsure;
         // The page check holds for what is placed.
         if (djvuPageCount(result) != tiffPages) {
             row.problem = engine::Texts::tr("the DjVu result lost pages when its text was added");

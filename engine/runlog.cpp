@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -63,8 +64,12 @@ void appendLastLines(QStringList& lines, const QString& converter, const QByteAr
 QString reasonOf(const RowOutcome& row) {
     if (!row.converted)
         return failureReason(row);
-    const QString note = textLayerNote(row);
-    return note.isEmpty() ? emptyPagesNote(row) : note;
+    QStringList notes{textLayerNote(row)};
+    if (notes.front().isEmpty())
+        notes.front() = emptyPagesNote(row);
+    notes.append(orientationNote(row));
+    notes.removeAll(QString());
+    return notes.join(QStringLiteral("; "));
 }
 
 } // namespace

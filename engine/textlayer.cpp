@@ -103,6 +103,10 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
         }
         if (text.cutShort)
             result.pagesCutShort.append(number);
+        if (text.turned != 0)
+            result.pagesTurned.append({number, text.turned});
+        if (text.orientationUnsure)
+            result.pagesOrientationUnsure.append(number);
         if (text.isEmpty()) {
             result.pagesWithout.append(number);
             continue;

@@ -27,8 +27,10 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "pdf2djvu, djvulibre-bin")
 if(VORMELLE_SYSTEM_TIFF2PDF)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libtiff-tools")
 endif()
-# The OCR box's English data, Qt's own buttons in the user's language, and "Open Folder".
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tesseract-ocr-eng, qt6-translations-l10n, xdg-utils")
+# The OCR box's English data and the orientation of turned scans, Qt's own buttons in the user's
+# language, and "Open Folder".
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "tesseract-ocr-eng, tesseract-ocr-osd, qt6-translations-l10n, xdg-utils")
 set(CPACK_STRIP_FILES ON)
 
 include(CPack)

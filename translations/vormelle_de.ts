@@ -326,6 +326,10 @@
         <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
     </message>
     <message>
+        <source>the converter could not be started</source>
+        <translation>der Konverter ließ sich nicht starten</translation>
+    </message>
+    <message>
         <source>not enough memory to convert this page (%1 x %2 pixels)</source>
         <translation>nicht genug Speicher, um diese Seite umzuwandeln (%1 x %2 Pixel)</translation>
     </message>
@@ -582,8 +586,8 @@
         <translation>der Text konnte nicht in die Seiten geschrieben werden</translation>
     </message>
     <message>
-        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders c44 and djvumake must be on the PATH for grey and colour pages (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder c44 und djvumake müssen für Graustufen- und Farbseiten im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvumake must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvumake müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
     </message>
     <message numerus="yes">
         <source>%1 of %n file(s) converted; %2 not started.</source>
@@ -614,20 +618,12 @@
         </translation>
     </message>
     <message>
-        <source>no space left in the temporary folder</source>
-        <translation>kein Platz mehr im temporären Ordner</translation>
+        <source>page %1: text turned by %2 degrees, read the right way up</source>
+        <translation>Seite %1: Text um %2 Grad gedreht, richtig herum gelesen</translation>
     </message>
     <message>
-        <source>%1 could not be started</source>
-        <translation>%1 ließ sich nicht starten</translation>
-    </message>
-    <message>
-        <source>%1 could not be started: %2</source>
-        <translation>%1 ließ sich nicht starten: %2</translation>
-    </message>
-    <message>
-        <source>%1 wrote %2 MB, far more than pages of this size take</source>
-        <translation>%1 schrieb %2 MB, weit mehr, als Seiten dieser Größe brauchen</translation>
+        <source>page %1: orientation unsure, read as it is</source>
+        <translation>Seite %1: Ausrichtung unsicher, so gelesen, wie sie ist</translation>
     </message>
 </context>
 <context>

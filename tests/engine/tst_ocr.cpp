@@ -14,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTransform>
 #include <QtTest>
 
 using namespace vormelle;
@@ -98,6 +100,8 @@ private slots:
     void stopLeavesTheDocumentAsItWas();
     void languageRefusals_data();
     void languageRefusals();
+    void turnedScanReadUpright_data();
+    void turnedScanReadUpright();
     void damagedDataRefusedBeforeAnyRow_data();
     void damagedDataRefusedBeforeAnyRow();
     void longLinesBoundedAndStoppable_data();
@@ -420,6 +424,76 @@ void OcrTest::languageRefusals() {
         QCOMPARE(problem, QString());
     else
         QVERIFY2(problem.contains(said), qPrintable(problem));
+}
+
+void OcrTest::turnedScanReadUpright_data() {
+    QTest::addColumn<Route>("route");
+    QTest::addColumn<int>("degrees");
+    QTest::newRow("direct, upright") << Route::Direct << 0;
+    QTest::newRow("direct, turned right") << Route::Direct << 90;
+    QTest::newRow("direct, upside down") << Route::Direct << 180;
+    QTest::newRow("pdf, turned left") << Route::Pdf << 270;
+}
+
+// A scan turned on the glass (the pixels turned, no Orientation tag): the text is found the right
+// way up, its boxes lie where the words are on the page as it is, and the page keeps its pixels.
+void OcrTest::turnedScanReadUpright() {
+    QFETCH(Route, route);
+    QFETCH(int, degrees);
+    test::TestEnv env;
+    TextPageLayout layout;
+    layout.lines = test::knownLines(degrees + 1, 8, 7);
+    const TextPage page = test::paintTextPage(layout);
+    const QTransform turn =
+        QImage::trueMatrix(QTransform().rotate(degrees), page.image.width(), page.image.height());
+    const QImage turned = page.image.transformed(turn);
+    const QString tiff = env.path(QStringLiteral("turned.tif"));
+    test::writeTextTiff(tiff, {TextPage{turned, {}}}, true);
+
+    const Run run = convertAll(ocrRequest(env, {tiff}, route));
+    QCOMPARE(run.refusal, QString());
+    const RowOutcome& row = run.rows[0];
+    QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+    QCOMPARE(row.textProblem, QString());
+    using Turns = QList<std::pair<int, int>>;
+    const Turns expected = degrees == 0 ? Turns{} : Turns{{1, degrees}};
+    QCOMPARE(row.pagesTurned, expected);
+    if (degrees != 0)
+        QCOMPARE(engine::orientationNote(row),
+                 QStringLiteral("page 1: text turned by %1 degrees, read the right way up")
+                     .arg(degrees));
+    const QList<test::DjvuPage> pages = test::decodeDjvu(row.output);
+    QCOMPARE(pages.size(), 1);
+    QCOMPARE(pages[0].image.size(), turned.size());
+
+    const QStringList words =
+        djvutxt(row.output).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    const double recall = test::wordRecall(page.text(), words);
+    QVERIFY2(recall >= 0.9,
+             qPrintable(QStringLiteral("recall %1: %2").arg(recall).arg(words.join(u' '))));
+    int checked = 0;
+    for (const test::HiddenWord& w : test::hiddenWords(row.output, 1)) {
+        QList<QRect> inks;
+        for (const test::InkWord& known : page.words) {
+            if (known.text == w.text)
+                inks.append(turn.mapRect(QRectF(known.ink)).toAlignedRect());
+        }
+        if (inks.size() != 1)
+            continue;
+        ++checked;
+        QVERIFY2(w.box.adjusted(-3, -3, 3, 3).contains(inks[0]),
+                 qPrintable(QStringLiteral("%1: %2,%3 %4x%5 around %6,%7 %8x%9")
+                                .arg(w.text)
+                                .arg(w.box.x())
+                                .arg(w.box.y())
+                                .arg(w.box.width())
+                                .arg(w.box.height())
+                                .arg(inks[0].x())
+                                .arg(inks[0].y())
+                                .arg(inks[0].width())
+                                .arg(inks[0].height())));
+    }
+    QVERIFY(checked >= 10);
 }
 
 void OcrTest::damagedDataRefusedBeforeAnyRow_data() {
