@@ -625,6 +625,30 @@
         <source>page %1: orientation unsure, read as it is</source>
         <translation>Seite %1: Ausrichtung unsicher, so gelesen, wie sie ist</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; is Tesseract&apos;s model for a page&apos;s orientation and script, not a language</source>
+        <translation>&quot;%1&quot; ist Tesseracts Modell für Ausrichtung und Schrift einer Seite, keine Sprache</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is Tesseract&apos;s model for finding equations, not a language</source>
+        <translation>&quot;%1&quot; ist Tesseracts Modell zum Finden von Formeln, keine Sprache</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: %1.</source>
+        <translation>Nichts wurde umgewandelt: %1.</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: Tesseract cannot load its data for %1 from %2; a file may be damaged (reinstall Debian&apos;s package(s) %3).</source>
+        <translation>Nichts wurde umgewandelt: Tesseract kann seine Daten für %1 aus %2 nicht laden; eine Datei ist vielleicht beschädigt (Debian-Paket(e) %3 neu installieren).</translation>
+    </message>
+    <message>
+        <source>text layer cut short on page %1: reading it took longer than a page of its size may take</source>
+        <translation>Textebene auf Seite %1 unvollständig: das Lesen dauerte länger, als eine Seite dieser Größe dauern darf</translation>
+    </message>
+    <message>
+        <source>text layer cut short on pages %1: reading them took longer than pages of their size may take</source>
+        <translation>Textebene auf den Seiten %1 unvollständig: das Lesen dauerte länger, als Seiten dieser Größe dauern dürfen</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::inputs::Texts</name>
@@ -906,7 +930,7 @@ The window&apos;s stored choices do not change a --convert run.
 
 Exit status:
   0    all converted (or skipped as existing)
-  1    some files failed
+  1    some files failed, or lost the text layer --ocr asked for
   2    usage error
   3    nothing could run (no converter, no output folder, no TIFF files)
   130  stopped by Ctrl-C (SIGINT)
@@ -953,7 +977,7 @@ Die gespeicherten Einstellungen des Fensters ändern einen --convert-Lauf nicht.
 
 Exit-Status:
   0    alles umgewandelt (oder als vorhanden übersprungen)
-  1    einige Dateien fehlgeschlagen
+  1    einige Dateien fehlgeschlagen, oder ohne die mit --ocr verlangte Textebene
   2    Aufruffehler
   3    nichts konnte laufen (kein Konverter, kein Zielordner, keine TIFF-Dateien)
   130  durch Strg-C angehalten (SIGINT)
