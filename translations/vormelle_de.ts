@@ -326,10 +326,6 @@
         <translation>das DjVu-Ergebnis hat weniger Seiten als die TIFF-Datei</translation>
     </message>
     <message>
-        <source>the converter could not be started</source>
-        <translation>der Konverter ließ sich nicht starten</translation>
-    </message>
-    <message>
         <source>not enough memory to convert this page (%1 x %2 pixels)</source>
         <translation>nicht genug Speicher, um diese Seite umzuwandeln (%1 x %2 Pixel)</translation>
     </message>
@@ -585,10 +581,6 @@
         <source>the text could not be put into the pages</source>
         <translation>der Text konnte nicht in die Seiten geschrieben werden</translation>
     </message>
-    <message>
-        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders cjb2, c44 and djvumake must be on the PATH (Debian&apos;s package djvulibre-bin).</source>
-        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder cjb2, c44 und djvumake müssen im PATH liegen (Debian-Paket djvulibre-bin).</translation>
-    </message>
     <message numerus="yes">
         <source>%1 of %n file(s) converted; %2 not started.</source>
         <translation>
@@ -648,6 +640,26 @@
     <message>
         <source>text layer cut short on pages %1: reading them took longer than pages of their size may take</source>
         <translation>Textebene auf den Seiten %1 unvollständig: das Lesen dauerte länger, als Seiten dieser Größe dauern dürfen</translation>
+    </message>
+    <message>
+        <source>no space left in the temporary folder</source>
+        <translation>kein Platz mehr im temporären Ordner</translation>
+    </message>
+    <message>
+        <source>Nothing was converted: %1 was not found. DjVuLibre&apos;s encoders c44 and djvumake must be on the PATH for grey and colour pages (Debian&apos;s package djvulibre-bin).</source>
+        <translation>Nichts wurde umgewandelt: %1 wurde nicht gefunden. DjVuLibres Encoder c44 und djvumake müssen für Graustufen- und Farbseiten im PATH liegen (Debian-Paket djvulibre-bin).</translation>
+    </message>
+    <message>
+        <source>%1 could not be started</source>
+        <translation>%1 ließ sich nicht starten</translation>
+    </message>
+    <message>
+        <source>%1 could not be started: %2</source>
+        <translation>%1 ließ sich nicht starten: %2</translation>
+    </message>
+    <message>
+        <source>%1 wrote %2 MB, far more than pages of this size take</source>
+        <translation>%1 schrieb %2 MB, weit mehr, als Seiten dieser Größe brauchen</translation>
     </message>
 </context>
 <context>
