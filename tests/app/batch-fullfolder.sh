@@ -18,9 +18,9 @@ unset DISPLAY WAYLAND_DISPLAY
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-{ printf 'P4\n16 16\n'; for _ in $(seq 8); do printf '\377\000'; done
-  for _ in $(seq 8); do printf '\000\000'; done; } >"$scratch/page.pbm"
-ppm2tiff -c g4 -R 100 "$scratch/page.pbm" "$scratch/in/one.tif"
+# A grey page in one layer, so that an outside encoder (c44) writes it.
+{ printf 'P5\n16 16\n255\n'; for _ in $(seq 128); do printf '\100\300'; done; } >"$scratch/page.pgm"
+ppm2tiff -c lzw -R 100 "$scratch/page.pgm" "$scratch/in/one.tif"
 tiffcp "$scratch/in/one.tif" "$scratch/in/one.tif" "$scratch/in/two.tif"
 
 # Runs the program with writes into the rows' folders below TMPDIR failing in program $1 (the
@@ -29,8 +29,8 @@ full() {
     local who=$1 file=$2 status=0
     rm -f "$scratch/out/"*
     LD_PRELOAD=$library VORMELLE_FULL_FOLDER=$TMPDIR VORMELLE_FULL_PROGRAM=$who VORMELLE_FULL_MATCH=/row- \
-        "$program" --convert --encoder direct --output "$scratch/out" "$scratch/in/$file.tif" \
-        >"$scratch/stdout" 2>"$scratch/err" || status=$?
+        "$program" --convert --encoder direct --colour-pages layer --output "$scratch/out" \
+        "$scratch/in/$file.tif" >"$scratch/stdout" 2>"$scratch/err" || status=$?
     [ "$status" -eq 1 ] || { cat "$scratch/err" >&2; fail "$who full: status $status, not 1"; }
     grep -q "^vormelle: $scratch/in/$file.tif: no space left in the temporary folder $TMPDIR\$" \
         "$scratch/err" || fail "$who full: $(cat "$scratch/err")"
@@ -38,7 +38,7 @@ full() {
     [ -z "$(ls -A "$TMPDIR")" ] || fail "$who full: left in TMPDIR: $(ls -A "$TMPDIR")"
 }
 
-full cjb2 one     # the encoder cannot write the page
+full c44 one      # the encoder cannot write the page
 full vormelle two # the document writer cannot write the bundle
 
 # Without the fault the same files convert.

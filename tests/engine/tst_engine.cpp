@@ -411,8 +411,9 @@ void EngineTest::hugeResultRefusedUnread_data() {
     QTest::addColumn<bool>("direct");
     QTest::addColumn<QString>("reason");
     QTest::newRow("the direct route's encoder")
-        << true << "cjb2 wrote 256 MB, far more than pages of this size take";
-    QTest::newRow("pdf2djvu") << false << "pdf2djvu wrote 256 MB, far more than pages of this size take";
+        << true << "c44 wrote 256 MB, far more than pages of this size take";
+    QTest::newRow("pdf2djvu") << false
+                              << "pdf2djvu wrote 256 MB, far more than pages of this size take";
 }
 
 // An encoder that writes a huge result (a sparse file here) costs the row, not the memory: the
@@ -425,9 +426,9 @@ void EngineTest::hugeResultRefusedUnread() {
     const QByteArray path = qgetenv("PATH");
     if (direct) {
         const QString script =
-            m_env->writeFile(QStringLiteral("tools/cjb2"),
+            m_env->writeFile(QStringLiteral("tools/c44"),
                              ("#!/bin/sh\neval out=\\${$#}\n" +
-                              quoted(QStandardPaths::findExecutable(QStringLiteral("cjb2"))) +
+                              quoted(QStandardPaths::findExecutable(QStringLiteral("c44"))) +
                               " \"$@\" || exit\n" + grow)
                                  .toUtf8());
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -443,8 +444,10 @@ void EngineTest::hugeResultRefusedUnread() {
     }
     RunRequest request;
     request.route = direct ? engine::Route::Direct : engine::Route::Pdf;
+    // Bitonal pages are coded in the program itself; a grey page in one layer goes to c44.
+    request.colourPages = engine::ColourPages::Layer;
     request.inputs.append(m_env->path(QStringLiteral("page.tif")));
-    test::writeTiff(request.inputs.back(), test::TiffKind::BitonalG4);
+    test::writeTiff(request.inputs.back(), test::TiffKind::Gray8);
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
     const Run run = convertAll(programFolder, request);
