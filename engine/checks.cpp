@@ -102,14 +102,14 @@ std::optional<OpenDjvu> openDjvu(const QString& path) {
     return open;
 }
 
-} // namespace
-
 // DjVuLibre's decoding contexts are not safe to run side by side: two workers checking their
 // results at once now and then saw a sound page refused. One check at a time costs little.
 std::mutex& djvuCheckLock() {
     static std::mutex lock;
     return lock;
 }
+
+} // namespace
 
 qint64 djvuResultBound(int pages, qint64 largestPixels) {
     constexpr qint64 kPerPage = qint64(1) << 20;
