@@ -17,7 +17,7 @@ struct PixFree {
 using PixPtr = std::unique_ptr<PIX, PixFree>;
 
 // `shape` at (x, y) on a clear 1-bit canvas of w x h.
-PixPtr canvas(const Shape& shape, int w, int h, int x, int y) {
+PixPtr canvas(const Bitmap& shape, int w, int h, int x, int y) {
     PixPtr pix(pixCreate(w, h, 1));
     if (!pix)
         return pix;
@@ -63,7 +63,7 @@ struct Measure {
     double cy = 0;
 };
 
-Measure measureOf(const Shape& s) {
+Measure measureOf(const Bitmap& s) {
     Measure m;
     for (int y = 0; y < s.height; ++y) {
         for (int x = 0; x < s.width; ++x) {
@@ -82,7 +82,7 @@ Measure measureOf(const Shape& s) {
 }
 
 // Pixels that differ between `b` and `a` placed at (dx, dy) from b's top left.
-int differing(const Shape& a, const Shape& b, int dx, int dy) {
+int differing(const Bitmap& a, const Bitmap& b, int dx, int dy) {
     const int left = std::min(0, dx), top = std::min(0, dy);
     const int right = std::max(b.width, dx + a.width), bottom = std::max(b.height, dy + a.height);
     int changed = 0;
@@ -118,7 +118,7 @@ bool closeInSize(int a, int b) {
 }
 
 // The structural test on the aligned pair; the pixel work is Leptonica's.
-bool sameToReader(const Shape& a, const Shape& b, int dx, int dy, const Topology* knownA) {
+bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topology* knownA) {
     if (!closeInSize(a.width, b.width) || !closeInSize(a.height, b.height))
         return false;
     // A pixel of margin all round, so that dilation and hole filling see the outside.
@@ -159,7 +159,7 @@ bool sameToReader(const Shape& a, const Shape& b, int dx, int dy, const Topology
     return ta == topologyOf(pb.get());
 }
 
-Verdict judge(const Shape& a, const Measure& ma, const Shape& b, const Measure& mb,
+Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb,
               const Topology* knownA) {
     Verdict v;
     if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0 || !ma.mass || !mb.mass)
@@ -184,13 +184,13 @@ Verdict judge(const Shape& a, const Measure& ma, const Shape& b, const Measure& 
 
 } // namespace
 
-Verdict judgeTwins(const Shape& a, const Shape& b) {
+Verdict judgeTwins(const Bitmap& a, const Bitmap& b) {
     return judge(a, measureOf(a), b, measureOf(b), nullptr);
 }
 
 struct TwinFinder::State {
     struct Known {
-        Shape shape;
+        Bitmap shape;
         Measure measure;
         Topology topology;
     };
@@ -222,7 +222,7 @@ qint64 TwinFinder::budget() const {
     return m->budget;
 }
 
-TwinFinder::Choice TwinFinder::add(const Shape& shape) {
+TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) {
     const int number = m->added++;
     const Measure measure = measureOf(shape);
     // Twins differ by a pixel at each edge at most, so in size by two.
@@ -254,9 +254,11 @@ TwinFinder::Choice TwinFinder::add(const Shape& shape) {
     for (size_t c = 0; c < std::min(kLooks, candidates.size()); ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
         const Verdict v = judge(k.shape, k.measure, shape, measure, &k.topology);
-        if (v.twins && m->changed + v.changed <= m->budget && (least < 0 || v.changed < least)) {
+        const int twin = m->numbers[size_t(candidates[c].index)];
+        if (v.twins && m->changed + v.changed <= m->budget && (least < 0 || v.changed < least) &&
+            (!allowed || allowed(twin, k.shape, v.dx, v.dy))) {
             least = v.changed;
-            choice = {m->numbers[size_t(candidates[c].index)], true, v.dx, v.dy};
+            choice = {twin, true, v.dx, v.dy};
         }
     }
     if (choice.copy) {
@@ -273,9 +275,61 @@ TwinFinder::Choice TwinFinder::add(const Shape& shape) {
     return {number, false, 0, 0};
 }
 
-const Shape* TwinFinder::own(int number) const {
+const Bitmap* TwinFinder::own(int number) const {
     const auto it = m->byNumber.find(number);
     return it == m->byNumber.end() ? nullptr : &m->known[size_t(it->second)].shape;
+}
+
+Jb2Twins::Jb2Twins(const PageView& page) : m_page(page) {
+    m_finder.startPage(qint64(page.width) * page.height);
+}
+
+bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx,
+                             int ty) const {
+    auto ownAt = [&](int px, int py) {
+        const int sx = px - x, sy = py - y;
+        return sx >= 0 && sy >= 0 && sx < shape.width && sy < shape.height && shape.at(sx, sy);
+    };
+    auto pageAt = [&](int px, int py) {
+        return px >= 0 && py >= 0 && px < m_page.width && py < m_page.height &&
+               (m_page.pixels[std::ptrdiff_t(py) * m_page.stride + px / 8] & (0x80 >> (px % 8)));
+    };
+    for (int sy = 0; sy < twin.height; ++sy) {
+        for (int sx = 0; sx < twin.width; ++sx) {
+            const int px = tx + sx, py = ty + sy;
+            if (!twin.at(sx, sy) || ownAt(px, py))
+                continue;
+            // A pixel the twin adds: no ink of another shape within two pixels of it. (Each
+            // shape's pixels lie within one of its twin's, so two twins drawn side by side cannot
+            // meet either.)
+            for (int ny = py - 2; ny <= py + 2; ++ny)
+                for (int nx = px - 2; nx <= px + 2; ++nx)
+                    if (pageAt(nx, ny) && !ownAt(nx, ny))
+                        return true;
+        }
+    }
+    return false;
+}
+
+std::optional<Jb2Twins::Copy> Jb2Twins::twin(const Bitmap& shape, int x, int y) {
+    const TwinFinder::Choice choice = m_finder.add(shape, [&](int number, const Bitmap& twin,
+                                                              int dx, int dy) {
+        // A twin kept out of the library cannot be copied.
+        return m_indexOf[size_t(number)] >= 0 && !touchesOthers(shape, x, y, twin, x + dx, y + dy);
+    });
+    m_indexOf.push_back(-1);
+    m_pending = -1;
+    if (choice.copy)
+        return Copy{m_indexOf[size_t(choice.shape)], x + choice.dx, y + choice.dy};
+    // Coded as its own: it stands for its twins to come.
+    m_pending = int(m_indexOf.size()) - 1;
+    return std::nullopt;
+}
+
+void Jb2Twins::coded(int index) {
+    if (m_pending >= 0)
+        m_indexOf[size_t(m_pending)] = index;
+    m_pending = -1;
 }
 
 namespace {
@@ -290,17 +344,14 @@ struct BoxaFree {
 // Shapes larger than this are rules, frames or pictures, not letters: they keep their pixels.
 constexpr int kLargestLetter = 400;
 
-Shape shapeOf(PIX* pix) {
-    Shape s;
-    s.width = int(pixGetWidth(pix));
-    s.height = int(pixGetHeight(pix));
-    s.ink.resize(size_t(s.width) * size_t(s.height));
+Bitmap shapeOf(PIX* pix) {
+    Bitmap s(int(pixGetWidth(pix)), int(pixGetHeight(pix)));
     const l_uint32* data = pixGetData(pix);
     const int wpl = pixGetWpl(pix);
     for (int y = 0; y < s.height; ++y) {
         const l_uint32* line = data + y * wpl;
         for (int x = 0; x < s.width; ++x)
-            s.ink[size_t(y) * size_t(s.width) + size_t(x)] = uchar(GET_DATA_BIT(line, x));
+            s.at(x, y) = uint8_t(GET_DATA_BIT(line, x));
     }
     return s;
 }

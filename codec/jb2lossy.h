@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "codec/jb2.h"
+#include "codec/stage.h"
+
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -16,13 +20,8 @@ namespace vormelle::codec {
 // are twins only when, once aligned, everything that differs is edge noise: no piece of the
 // difference is thicker than a pixel, they have as many loops, and they fall into as many pieces.
 
-// A shape: `width` x `height` pixels, one byte each, row by row from the top, nonzero for ink.
-struct Shape {
-    int width = 0;
-    int height = 0;
-    std::vector<uchar> ink;
-    bool at(int x, int y) const { return ink[size_t(y) * size_t(width) + size_t(x)] != 0; }
-};
+// Shapes are Bitmaps (codec/jb2.h): `width` x `height` pixels, one byte each, row by row from
+// the top, nonzero for ink, no empty edge rows or columns.
 
 struct Verdict {
     bool twins = false;
@@ -34,7 +33,7 @@ struct Verdict {
 };
 
 // Whether `b` may be drawn as `a`.
-Verdict judgeTwins(const Shape& a, const Shape& b);
+Verdict judgeTwins(const Bitmap& a, const Bitmap& b);
 
 // The shapes of one document, each either new or drawn as an earlier twin of its own. Twins are
 // looked for among earlier shapes of about the same size and ink only, never among all.
@@ -56,10 +55,12 @@ public:
         int dx = 0; // as in Verdict, when a copy
         int dy = 0;
     };
-    // Adds the next shape of the page.
-    Choice add(const Shape& shape);
+    // Whether the shape may be drawn as `twin` (number `number`) at (dx, dy) from its place.
+    using Allowed = std::function<bool(int number, const Bitmap& twin, int dx, int dy)>;
+    // Adds the next shape of the page; with `allowed`, only twins it allows are drawn.
+    Choice add(const Bitmap& shape, const Allowed& allowed = {});
     // A shape coded as its own, by the number add() gave it; null for a copy or no such shape.
-    const Shape* own(int number) const;
+    const Bitmap* own(int number) const;
 
     // Pixels changed on the current page so far, and the most it may change.
     qint64 changed() const;
@@ -68,6 +69,37 @@ public:
 private:
     struct State;
     std::unique_ptr<State> m;
+};
+
+// The lossy mode inside the JB2 page coder (codec/jb2page.cpp): a shape that is no exact copy
+// of an earlier one is asked about before it is coded, and drawn as a copy of its twin when it
+// has one. Twins are looked for among the page's shapes coded on their own. A twin whose extra
+// pixels would come within two pixels of another shape is not drawn: two shapes that did not
+// touch never touch after (a gap closed between a stem and its dot, or a broken stroke).
+class Jb2Twins final {
+public:
+    // `page`: the page being coded (bitonal), read during the calls.
+    explicit Jb2Twins(const PageView& page);
+
+    struct Copy {
+        int index = -1; // the twin's index in the page's library
+        int x = 0;      // where the twin's top left goes on the page
+        int y = 0;
+    };
+    // The twin to copy for `shape` at (x, y); none when it is to be coded, and coded() then
+    // gives its library index (-1 when it is kept out of the library).
+    std::optional<Copy> twin(const Bitmap& shape, int x, int y);
+    void coded(int index);
+
+    qint64 changed() const { return m_finder.changed(); }
+
+private:
+    bool touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx, int ty) const;
+
+    PageView m_page;
+    TwinFinder m_finder;
+    std::vector<int> m_indexOf; // library index by the finder's number, -1 for copies
+    int m_pending = -1;         // the finder's number of the shape to be coded
 };
 
 // The lossy mode on one bitonal page: every shape that has a twin earlier on the page is drawn

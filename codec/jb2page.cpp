@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "codec/jb2page.h"
 
+#include "codec/jb2lossy.h"
+
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace vormelle::codec {
@@ -243,6 +246,9 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
     }
     // Shapes this large are pictures or rules: coded once, kept out of the library.
     const int largest = std::max(256, page.dpi);
+    std::optional<Jb2Twins> twins;
+    if (options.lossy)
+        twins.emplace(page);
     for (Shape& s : shapes) {
         ++counts.shapes;
         if (s.bits.width > largest || s.bits.height > largest) {
@@ -256,9 +262,18 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
             ++counts.copies;
             continue;
         }
+        const auto twin = twins ? twins->twin(s.bits, s.x, s.y) : std::nullopt;
+        if (twin) {
+            writer.copy(twin->index, twin->x, twin->y);
+            ++counts.copies;
+            ++counts.twins;
+            continue;
+        }
         const int near = options.refine ? matcher.similar(s, library) : -1;
         const int index = near >= 0 ? writer.refinedSymbol(s.bits, near, s.x, s.y, true)
                                     : writer.newSymbol(s.bits, s.x, s.y, true);
+        if (twins)
+            twins->coded(index);
         ++(near >= 0 ? counts.refinements : counts.direct);
         library.push_back(&s);
         matcher.add(s, index);
@@ -297,7 +312,7 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
         return {Error::BadDimension, QStringLiteral("not a bitonal page")};
     if (abort && abort())
         return {Error::Aborted, {}};
-    const Bytes sjbz = encodeJb2Page(page);
+    const Bytes sjbz = encodeJb2Page(page, m_options);
     if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
         !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
         return {Error::WriteFailed, {}};

@@ -26,6 +26,9 @@ struct Jb2Options {
     const std::vector<Bitmap>* dictionary = nullptr;
     // Code a shape close to an earlier one as a refinement of it.
     bool refine = true;
+    // Draw a shape as a copy of an earlier twin that no reader could tell from it
+    // (codec/jb2lossy.h), within 1 % of the page's pixels: the page no longer decodes exactly.
+    bool lossy = false;
 };
 
 // How a page's shapes were coded.
@@ -34,6 +37,7 @@ struct Jb2Stats {
     int copies = 0;      // identical to an earlier shape (or one of the dictionary)
     int refinements = 0; // coded as a refinement of a close one
     int direct = 0;      // coded on their own
+    int twins = 0;       // lossy: drawn as an earlier twin (counted among the copies too)
 };
 
 // A bitonal page as an Sjbz chunk's content: each shape identical to an earlier one copied, each
@@ -52,10 +56,14 @@ Bytes infoChunk(int width, int height, int dpi);
 // The bitonal pages' stage: each page coded at once, handed to the sink as INFO and Sjbz.
 class Jb2Stage final : public PageStage {
 public:
+    Jb2Stage() = default;
+    explicit Jb2Stage(const Jb2Options& options) : m_options(options) {}
+
     Status addPage(const PageView& page, PageSink& sink, const AbortHook& abort) override;
     Status finish(PageSink& sink, const AbortHook& abort) override;
 
 private:
+    Jb2Options m_options;
     int m_pages = 0;
 };
 

@@ -3,17 +3,21 @@
 // letter scanned twice is drawn as one shape; figures and look-alike letters in small type
 // never are; no page changes more than 1 % of its pixels.
 #include "bench/codec/scanpages.h"
+#include "codec/iff.h"
 #include "codec/jb2lossy.h"
+#include "codec/jb2page.h"
+#include "tests/engine/djvudecode.h"
 
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <random>
 
 using namespace vormelle;
-using codec::Shape;
+using Shape = codec::Bitmap;
 
 namespace {
 
@@ -55,10 +59,10 @@ Shape cropped(const QImage& mono, const QRect& area) {
         return s;
     s.width = right - left + 1;
     s.height = bottom - top + 1;
-    s.ink.resize(size_t(s.width) * size_t(s.height));
+    s.bits.resize(size_t(s.width) * size_t(s.height));
     for (int y = 0; y < s.height; ++y)
         for (int x = 0; x < s.width; ++x)
-            s.ink[size_t(y) * size_t(s.width) + size_t(x)] = black(mono, left + x, top + y);
+            s.bits[size_t(y) * size_t(s.width) + size_t(x)] = black(mono, left + x, top + y);
     return s;
 }
 
@@ -88,6 +92,85 @@ const QStringList kFamilies = {QStringLiteral("Liberation Serif"),
                                QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
                                QStringLiteral("DejaVu Serif")};
 
+codec::PageView viewOf(const QImage& mono, int dpi) {
+    return {codec::PixelKind::Bitonal, mono.width(),       mono.height(), dpi,
+            mono.constBits(),          mono.bytesPerLine()};
+}
+
+// The page coded by our JB2 coder as DjVuLibre's library renders it, as Format_Mono with 1 for
+// black; null when it does not decode.
+QImage decodedPage(const codec::Bytes& sjbz, int width, int height, int dpi) {
+    using codec::Chunk;
+    const std::optional<codec::Bytes> file = codec::fileBytes(
+        Chunk::form("DJVU", {Chunk::data("INFO", codec::infoChunk(width, height, dpi)),
+                             Chunk::data("Sjbz", sjbz)}));
+    QTemporaryDir dir;
+    QFile out(dir.filePath(QStringLiteral("page.djvu")));
+    if (!file || !out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(file->data()), qint64(file->size())) !=
+            qint64(file->size()))
+        return {};
+    out.close();
+    const QList<test::DjvuPage> pages = test::decodeDjvu(out.fileName());
+    if (pages.size() != 1 || pages[0].image.size() != QSize(width, height))
+        return {};
+    QImage mono(width, height, QImage::Format_Mono);
+    mono.fill(0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (qGray(pages[0].image.pixel(x, y)) < 128)
+                mono.scanLine(y)[x / 8] |= uchar(0x80 >> (x % 8));
+    return mono;
+}
+
+qint64 differing(const QImage& a, const QImage& b) {
+    qint64 n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += black(a, x, y) != black(b, x, y);
+    return n;
+}
+
+// A grid of characters in small type, scanned as one page, each cell's character known.
+struct Grid {
+    QImage mono;
+    QList<QRect> cells;
+    QString characters; // by cell
+};
+
+Grid scannedGrid(const QString& alphabet, const QString& family, double points, int seed) {
+    const QFont font = fontOf(family, points);
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const QChar c : alphabet)
+        widest = std::max(widest, metrics.horizontalAdvance(c));
+    const int cellW = int(widest) + 8, cellH = int(metrics.height()) + 8;
+    const int columns = 40, rows = 24;
+    QImage grey = greyCanvas(columns * cellW, rows * cellH);
+    Grid grid;
+    std::mt19937 random{quint32(seed)};
+    {
+        QPainter p(&grey);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(font);
+        p.setPen(Qt::black);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                const QChar ch = alphabet[qsizetype(random() % quint32(alphabet.size()))];
+                const double fx = double(random() % 100) / 100.0;
+                const double fy = double(random() % 100) / 100.0;
+                p.drawText(QPointF(c * cellW + 4 + fx, r * cellH + 4 + fy + metrics.ascent()),
+                           QString(ch));
+                grid.cells << QRect(c * cellW, r * cellH, cellW, cellH);
+                grid.characters += ch;
+            }
+    }
+    bench::ScanLook look;
+    look.skewDegrees = 0;
+    grid.mono = bench::scanned(grey, kDpi, quint32(seed) + 5u, look);
+    return grid;
+}
+
 } // namespace
 
 class TestJb2Lossy : public QObject {
@@ -113,7 +196,7 @@ private slots:
                 for (int seed = 0; seed < 3; ++seed) {
                     const Shape a = printed(first, family, points, seed);
                     const Shape b = printed(second, family, points, seed + 50);
-                    QVERIFY(!a.ink.empty() && !b.ink.empty());
+                    QVERIFY(!a.bits.empty() && !b.bits.empty());
                     QVERIFY2(!codec::judgeTwins(a, b).twins && !codec::judgeTwins(b, a).twins,
                              qPrintable(QStringLiteral("%1 at %2 pt, print %3")
                                             .arg(family)
@@ -172,15 +255,15 @@ private slots:
         // A "c": a ring 3 pixels thick, 20 x 20, open on the right.
         Shape a;
         a.width = a.height = 20;
-        a.ink.assign(400, 0);
+        a.bits.assign(400, 0);
         for (int y = 0; y < 20; ++y)
             for (int x = 0; x < 20; ++x) {
                 const double r = std::hypot(x - 9.5, y - 9.5);
-                a.ink[size_t(y * 20 + x)] =
+                a.bits[size_t(y * 20 + x)] =
                     r <= 9.5 && r > 6.5 && !(x > 12 && std::abs(y - 9.5) < 3);
             }
         Shape b = a;
-        auto set = [&](int x, int y, bool v) { b.ink[size_t(y * 20 + x)] = v; };
+        auto set = [&](int x, int y, bool v) { b.bits[size_t(y * 20 + x)] = v; };
         if (change == QLatin1String("edge")) {
             set(9, 0, false);
         } else if (change == QLatin1String("loop")) {
@@ -196,7 +279,7 @@ private slots:
             set(9, 6, true), set(10, 6, true);
         } else if (change == QLatin1String("tail")) {
             b.height = 23;
-            b.ink.resize(size_t(20 * 23), 0);
+            b.bits.resize(size_t(20 * 23), 0);
             set(4, 20, true), set(4, 21, true), set(4, 22, true);
             set(3, 19, true);
         }
@@ -251,7 +334,7 @@ private slots:
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < columns; ++c) {
                 const Shape s = cropped(mono, QRect(c * cellW, r * cellH, cellW, cellH));
-                QVERIFY(!s.ink.empty());
+                QVERIFY(!s.bits.empty());
                 const codec::TwinFinder::Choice choice = finder.add(s);
                 const QChar d = digit[size_t(r * columns + c)];
                 drawnAs.push_back(choice.copy ? drawnAs[size_t(choice.shape)] : d);
@@ -325,6 +408,135 @@ private slots:
         QImage again = page.image.copy();
         codec::substituteTwins(again.bits(), again.width(), again.height(), again.bytesPerLine());
         QVERIFY(again == drawn);
+    }
+
+    // The JB2 coder's lossy mode on a whole scanned page, decoded by DjVuLibre: at most 1 % of
+    // the pixels differ from the scan, the page is smaller than coded exactly, and the same page
+    // gives the same bytes every time. Without the option, the page decodes exactly.
+    void lossyPage_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<bool>("table");
+        QTest::addColumn<double>("mostOfExact"); // bytes, as a share of the exact page's
+        QTest::newRow("text 300 dpi") << 300 << false << 0.8;
+        QTest::newRow("figures 7 pt") << 300 << true << 0.9;
+        QTest::newRow("text 600 dpi") << 600 << false << 0.8;
+    }
+    void lossyPage() {
+        QFETCH(int, dpi);
+        QFETCH(bool, table);
+        QFETCH(double, mostOfExact);
+        const bench::ScanPage page =
+            table ? bench::tablePage(dpi, QStringLiteral("Liberation Sans"), 7, 11)
+                  : bench::textPage(dpi, QStringLiteral("Liberation Serif"), 10, 12);
+        const codec::PageView view = viewOf(page.image, dpi);
+        codec::Jb2Stats exactStats, lossyStats;
+        const codec::Bytes exact = codec::encodeJb2Page(view, {}, &exactStats);
+        codec::Jb2Options lossy;
+        lossy.lossy = true;
+        const codec::Bytes small = codec::encodeJb2Page(view, lossy, &lossyStats);
+        QCOMPARE(exactStats.twins, 0);
+        QVERIFY2(
+            lossyStats.twins * 4 > lossyStats.shapes,
+            qPrintable(QStringLiteral("%1 of %2").arg(lossyStats.twins).arg(lossyStats.shapes)));
+        QVERIFY2(double(small.size()) <= mostOfExact * double(exact.size()),
+                 qPrintable(
+                     QStringLiteral("%1 B lossy, %2 B exact").arg(small.size()).arg(exact.size())));
+        QCOMPARE(codec::encodeJb2Page(view, lossy), small);
+
+        const QImage fromExact = decodedPage(exact, view.width, view.height, dpi);
+        const QImage fromLossy = decodedPage(small, view.width, view.height, dpi);
+        QVERIFY(!fromExact.isNull() && !fromLossy.isNull());
+        QCOMPARE(differing(fromExact, page.image), 0);
+        const qint64 changed = differing(fromLossy, page.image);
+        QVERIFY(changed > 0);
+        QVERIFY2(changed * 100 <= qint64(view.width) * view.height,
+                 qPrintable(QString::number(changed)));
+    }
+
+    // Figures and look-alike letters in small type, coded lossy and decoded by DjVuLibre: every
+    // cell shows either its own print or a print of the same character, never one of another
+    // (a 6 drawn as an 8 would show that 8's pixels exactly), and many cells are such copies.
+    void lookAlikesStayApartOnThePage_data() {
+        QTest::addColumn<QString>("alphabet");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<double>("points");
+        QTest::newRow("figures, sans 7 pt") << "0123456789"
+                                            << "Liberation Sans" << 7.0;
+        QTest::newRow("figures, serif 7 pt") << "0123456789"
+                                             << "Liberation Serif" << 7.0;
+        QTest::newRow("figures, DejaVu 6 pt") << "0123456789"
+                                              << "DejaVu Sans" << 6.0;
+        QTest::newRow("letters, serif 7 pt") << "ceoail1rnhu"
+                                             << "Liberation Serif" << 7.0;
+        QTest::newRow("marks, sans 8 pt") << ",.;:'"
+                                          << "DejaVu Sans" << 8.0;
+    }
+    void lookAlikesStayApartOnThePage() {
+        QFETCH(QString, alphabet);
+        QFETCH(QString, family);
+        QFETCH(double, points);
+        const Grid grid = scannedGrid(alphabet, family, points, 31);
+        const codec::PageView view = viewOf(grid.mono, kDpi);
+        codec::Jb2Options lossy;
+        lossy.lossy = true;
+        codec::Jb2Stats stats;
+        const QImage decoded =
+            decodedPage(codec::encodeJb2Page(view, lossy, &stats), view.width, view.height, kDpi);
+        QVERIFY(!decoded.isNull());
+        QList<Shape> printedShapes, shown;
+        for (const QRect& cell : grid.cells) {
+            printedShapes << cropped(grid.mono, cell);
+            shown << cropped(decoded, cell);
+        }
+        int copies = 0;
+        for (qsizetype i = 0; i < grid.cells.size(); ++i) {
+            if (shown[i] == printedShapes[i])
+                continue;
+            ++copies;
+            bool sameCharacter = false;
+            for (qsizetype j = 0; j < grid.cells.size(); ++j) {
+                if (shown[i] != printedShapes[j])
+                    continue;
+                QVERIFY2(grid.characters[j] == grid.characters[i],
+                         qPrintable(QStringLiteral("%1 in cell %2 shows the %3 of cell %4")
+                                        .arg(grid.characters[i])
+                                        .arg(i)
+                                        .arg(grid.characters[j])
+                                        .arg(j)));
+                sameCharacter = true;
+            }
+            // A cell that shows no print whole has pieces drawn as pieces elsewhere (the dot of
+            // a ';', a speck): each piece must stand where its own stood and be its twin.
+            if (!sameCharacter) {
+                const QRect& cell = grid.cells[i];
+                const QImage ownCell = grid.mono.copy(cell), shownCell = decoded.copy(cell);
+                const auto own = codec::pageShapes(viewOf(ownCell, kDpi));
+                const auto drawn = codec::pageShapes(viewOf(shownCell, kDpi));
+                const QString where = QStringLiteral("cell %1 (%2)").arg(i).arg(grid.characters[i]);
+                QVERIFY2(own.size() == drawn.size(), qPrintable(where));
+                for (const codec::PageShape& piece : drawn) {
+                    // Its own piece: the one nearest in place and size.
+                    auto distance = [&](const codec::PageShape& o) {
+                        return std::abs(o.x - piece.x) + std::abs(o.y - piece.y) +
+                               std::abs(o.bits.width - piece.bits.width) +
+                               std::abs(o.bits.height - piece.bits.height);
+                    };
+                    const auto nearest =
+                        std::min_element(own.begin(), own.end(), [&](const auto& a, const auto& b) {
+                            return distance(a) < distance(b);
+                        });
+                    QVERIFY2(std::abs(nearest->x - piece.x) <= 2 &&
+                                 std::abs(nearest->y - piece.y) <= 2,
+                             qPrintable(where));
+                    QVERIFY2(nearest->bits == piece.bits ||
+                                 codec::judgeTwins(piece.bits, nearest->bits).twins,
+                             qPrintable(where));
+                }
+            }
+        }
+        QVERIFY2(copies * 4 > int(grid.cells.size()),
+                 qPrintable(QStringLiteral("%1 of %2 cells").arg(copies).arg(grid.cells.size())));
+        QVERIFY(stats.twins > 0);
     }
 
     // Nothing to work on: the page stays as it was.
