@@ -117,9 +117,38 @@ bool closeInSize(int a, int b) {
     return std::abs(a - b) <= (std::min(a, b) < 12 ? 1 : 2);
 }
 
+// Every pixel of each next to ink of the other, with `a` at (dx, dy) from b's top left: what the
+// structural test asks first, without building images for it.
+bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy) {
+    auto covered = [](const Bitmap& self, const Bitmap& other, int ox, int oy) {
+        // `other` at (ox, oy) in self's coordinates.
+        for (int y = 0; y < self.height; ++y) {
+            for (int x = 0; x < self.width; ++x) {
+                if (!self.at(x, y))
+                    continue;
+                bool near = false;
+                for (int ny = y - 1; ny <= y + 1 && !near; ++ny) {
+                    for (int nx = x - 1; nx <= x + 1 && !near; ++nx) {
+                        const int px = nx - ox, py = ny - oy;
+                        near = px >= 0 && py >= 0 && px < other.width && py < other.height &&
+                               other.at(px, py);
+                    }
+                }
+                if (!near)
+                    return false;
+            }
+        }
+        return true;
+    };
+    return closeInSize(a.width, b.width) && closeInSize(a.height, b.height) &&
+           covered(b, a, dx, dy) && covered(a, b, -dx, -dy);
+}
+
 // The structural test on the aligned pair; the pixel work is Leptonica's.
 bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topology* knownA) {
-    if (!closeInSize(a.width, b.width) || !closeInSize(a.height, b.height))
+    // Within a pixel of each other: every pixel of each lies next to ink of the other. A
+    // tail, a serif or a stroke of its own reaches further.
+    if (!withinAPixel(a, b, dx, dy))
         return false;
     // A pixel of margin all round, so that dilation and hole filling see the outside.
     const int left = std::min(0, dx) - 1, top = std::min(0, dy) - 1;
@@ -130,15 +159,9 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
     if (!pa || !pb)
         return false;
     const bool thin = thinStrokes(pa.get()) || thinStrokes(pb.get());
-    // Within a pixel of each other: every pixel of each lies next to ink of the other. A
-    // tail, a serif or a stroke of its own reaches further.
     for (int side = 0; side < 2; ++side) {
         PIX* self = side ? pb.get() : pa.get();
         PIX* other = side ? pa.get() : pb.get();
-        const PixPtr near(pixDilateBrick(nullptr, other, 3, 3));
-        const PixPtr own(pixSubtract(nullptr, self, near.get()));
-        if (!own || !empty(own.get()))
-            return false;
         // What one has and the other lacks is at most a pixel thick: a 2 x 2 block of it is a
         // part of its own (a filled corner, a bump, the start of a stroke).
         const PixPtr only(pixSubtract(nullptr, self, other));
@@ -159,9 +182,10 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
     return ta == topologyOf(pb.get());
 }
 
-Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb,
-              const Topology* knownA) {
+// Where `a` covers `b` best, and how many pixels then differ; not yet a verdict.
+Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb) {
     Verdict v;
+    v.changed = -1;
     if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0 || !ma.mass || !mb.mass)
         return v;
     // Centroids on each other, then the best of the pixel positions around.
@@ -178,6 +202,14 @@ Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure
         }
     }
     v.changed = best;
+    return v;
+}
+
+Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb,
+              const Topology* knownA) {
+    Verdict v = aligned(a, ma, b, mb);
+    if (v.changed < 0)
+        return {};
     v.twins = sameToReader(a, b, v.dx, v.dy, knownA);
     return v;
 }
@@ -249,21 +281,30 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     });
     // The closest few in ink; the twin that changes least is drawn.
     constexpr size_t kLooks = 8;
-    Choice choice;
-    int least = -1;
+    // Aligned first (cheap), then judged in the order of what they change, the first twin
+    // taken: the twin that changes least, for a fraction of the judging.
+    struct Look {
+        int index;
+        Verdict v;
+    };
+    std::vector<Look> looks;
     for (size_t c = 0; c < std::min(kLooks, candidates.size()); ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
-        const Verdict v = judge(k.shape, k.measure, shape, measure, &k.topology);
-        const int twin = m->numbers[size_t(candidates[c].index)];
-        if (v.twins && m->changed + v.changed <= m->budget && (least < 0 || v.changed < least) &&
-            (!allowed || allowed(twin, k.shape, v.dx, v.dy))) {
-            least = v.changed;
-            choice = {twin, true, v.dx, v.dy};
-        }
+        const Verdict v = aligned(k.shape, k.measure, shape, measure);
+        if (v.changed >= 0 && m->changed + v.changed <= m->budget)
+            looks.push_back({candidates[c].index, v});
     }
-    if (choice.copy) {
-        m->changed += least;
-        return choice;
+    std::stable_sort(looks.begin(), looks.end(),
+                     [](const Look& x, const Look& y) { return x.v.changed < y.v.changed; });
+    for (const Look& look : looks) {
+        const State::Known& k = m->known[size_t(look.index)];
+        const int twin = m->numbers[size_t(look.index)];
+        if (!withinAPixel(k.shape, shape, look.v.dx, look.v.dy) ||
+            (allowed && !allowed(twin, k.shape, look.v.dx, look.v.dy)) ||
+            !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology))
+            continue;
+        m->changed += look.v.changed;
+        return {twin, true, look.v.dx, look.v.dy};
     }
     // A shape of its own, and a candidate for the shapes to come.
     const PixPtr pix = canvas(shape, shape.width + 2, shape.height + 2, 1, 1);
