@@ -41,6 +41,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
       Check1(new QCheckBox(tr("Make text searchable (OCR)"), this)),
       Check2(new QCheckBox(tr("Join all files into one document"), this)),
+      Check3(new QCheckBox(tr("Smaller black-and-white pages (lossy)"), this)),
       PushButton3(new QPushButton(tr("Stop"), this)), Label2(new QLabel(this)),
       unload([] { platform::endProgramNow(); }), m_dialogs(dialogs), m_desktop(desktop),
       m_encoderRow(new QWidget(this)) {
@@ -69,6 +70,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Check2->setParent(m_encoderRow);
+    Check3->setParent(m_encoderRow);
 
     // Never smaller than the first size: below it the controls would overlap.
     setMinimumSize(firstSize());
@@ -108,7 +110,7 @@ int Form1::twipsY(int twips) const {
 }
 
 QSize Form1::firstSize() const {
-    return {twipsX(8040), twipsY(7895)};
+    return {twipsX(8040), twipsY(8175)};
 }
 
 void Form1::placeControls() {
@@ -139,10 +141,13 @@ void Form1::placeControls() {
     place(ProgressBar1, 120, 6160, 7800, 405, 0, dh, dw);
     // The encoder row adds its height below everything else.
     place(Label1, 120, 6680, 840, 255, 0, dh);
-    place(m_encoderRow, 960, 6680, 5160, 1095, 0, dh, dw);
-    for (int i = 0;
-         QWidget * choice : std::initializer_list<QWidget*>{Option3, Option4, Check1, Check2})
-        place(choice, 0, 280 * i++, 5160, 255, 0, 0, dw);
+    place(m_encoderRow, 960, 6680, 5160, 1375, 0, dh, dw);
+    // The lossy box sits under the direct route it belongs to, indented.
+    for (int i = 0; QWidget * choice :
+                    std::initializer_list<QWidget*>{Option3, Check3, Option4, Check1, Check2}) {
+        const int indent = choice == Check3 ? 240 : 0;
+        place(choice, indent, 280 * i++, 5160 - indent, 255, 0, 0, dw);
+    }
     place(PushButton3, 6240, 6680, 1680, 405, dw, dh);
     place(Label2, 6240, 7110, 1680, 480, dw, dh);
 

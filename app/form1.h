@@ -61,6 +61,8 @@ public:
     QCheckBox* const Check1;
     // And whether it joins every file's pages into one document.
     QCheckBox* const Check2;
+    // Under the direct route's option: whether its bitonal pages are coded lossy.
+    QCheckBox* const Check3;
     // Beside the encoder row: stops a run (enabled only while one goes on), and below it how far
     // the run has come ("3 of 10").
     QPushButton* const PushButton3;
@@ -116,7 +118,7 @@ private:
 
     platform::Dialogs& m_dialogs;
     platform::Desktop& m_desktop;
-    QWidget* const m_encoderRow; // holds Option3, Option4, Check1 and Check2
+    QWidget* const m_encoderRow; // holds Option3, Check3, Option4, Check1 and Check2
     int m_placedWidthGrowth = 0; // how much wider than at first the controls were placed
     int m_mousePointer = Default;
     bool m_overrideActive = false;

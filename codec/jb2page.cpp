@@ -278,6 +278,8 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
         library.push_back(&s);
         matcher.add(s, index);
     }
+    if (twins)
+        counts.changed = twins->changed();
     if (stats)
         *stats = counts;
     return writer.finish();
@@ -312,7 +314,7 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
         return {Error::BadDimension, QStringLiteral("not a bitonal page")};
     if (abort && abort())
         return {Error::Aborted, {}};
-    const Bytes sjbz = encodeJb2Page(page, m_options);
+    const Bytes sjbz = encodeJb2Page(page, m_options, &m_last);
     if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
         !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
         return {Error::WriteFailed, {}};

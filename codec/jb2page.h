@@ -38,6 +38,7 @@ struct Jb2Stats {
     int refinements = 0; // coded as a refinement of a close one
     int direct = 0;      // coded on their own
     int twins = 0;       // lossy: drawn as an earlier twin (counted among the copies too)
+    qint64 changed = 0;  // lossy: pixels that differ from the page
 };
 
 // A bitonal page as an Sjbz chunk's content: each shape identical to an earlier one copied, each
@@ -61,9 +62,12 @@ public:
 
     Status addPage(const PageView& page, PageSink& sink, const AbortHook& abort) override;
     Status finish(PageSink& sink, const AbortHook& abort) override;
+    // How the last page was coded.
+    const Jb2Stats& lastStats() const { return m_last; }
 
 private:
     Jb2Options m_options;
+    Jb2Stats m_last;
     int m_pages = 0;
 };
 

@@ -17,7 +17,8 @@ class RegularFile;
 namespace vormelle::engine {
 
 // The direct route: every TIFF page encoded straight into DjVu. 1-bit pages are coded by the
-// codec's own JB2 coder (codec/jb2page.h: exact, every pixel as in the TIFF). Grey and colour
+// codec's own JB2 coder (codec/jb2page.h: exact, every pixel as in the TIFF; with `lossy`, twin
+// shapes drawn as one, at most 1 % of a page's pixels changed). Grey and colour
 // pages go to DjVuLibre's encoders, found on the PATH (Debian's djvulibre-bin): those with text
 // become compound pages (a `cjb2` mask over `djvumake`'s small foreground and background), those
 // without text, or all with ColourPages::Layer, one `c44` (IW44) layer from a PGM or PPM; each
@@ -69,13 +70,13 @@ struct DirectResult {
 DirectResult encodeDirect(const QString& tiffPath, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
                           Recognizer* recognizer = nullptr,
-                          ColourPages colourPages = ColourPages::Compound);
+                          ColourPages colourPages = ColourPages::Compound, bool lossy = false);
 // The same from a file the caller holds open, read through its descriptor: the pages encoded
 // are the ones the caller inspected, whatever has taken the file's name since.
 DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& workFolder,
                           const QString& resultDjvu, const std::atomic<bool>* stop = nullptr,
                           Recognizer* recognizer = nullptr,
-                          ColourPages colourPages = ColourPages::Compound);
+                          ColourPages colourPages = ColourPages::Compound, bool lossy = false);
 
 // "" when c44 and djvumake are on the PATH (bitonal pages need no program); otherwise the
 // refusal to show once before a run: "Nothing was converted: c44 was not found. ...".

@@ -36,6 +36,9 @@ struct RunChoices {
     TextLayerChoice text;
     int jobs = 1; // rows converted at once, and converter threads busy at once
     ColourPages colourPages = ColourPages::Compound; // the direct route's grey and colour pages
+    // The direct route's bitonal pages drawn with twin shapes as one (codec/jb2lossy.h): smaller,
+    // no longer exact. The route through a PDF ignores it.
+    bool lossy = false;
 };
 
 // One run, taken once when it starts: later changes to the list or the options change nothing.

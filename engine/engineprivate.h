@@ -104,7 +104,8 @@ struct Engine::Private {
                         const std::atomic<bool>& stop);
     void convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                          const TiffInspection& inspection, const QString& rowFolder,
-                         const std::atomic<bool>& stop, TextStep* text, ColourPages colourPages);
+                         const std::atomic<bool>& stop, TextStep* text, ColourPages colourPages,
+                         bool lossy);
     void placeResult(RowOutcome& row, const platform::RegularFile& input,
                      const TiffInspection& inspection, const QString& result,
                      const std::atomic<bool>& stop, TextStep* text);

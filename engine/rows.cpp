@@ -111,7 +111,8 @@ RowOutcome Engine::Private::convertRow(const RunRequest& request, int index, con
             return row;
         }
         if (request.route == Route::Direct)
-            convertDirectly(row, input, inspection, rowFolder, stop, text, request.colourPages);
+            convertDirectly(row, input, inspection, rowFolder, stop, text, request.colourPages,
+                            request.lossy);
         else
             convertThroughPdf(row, input, inspection, rowFolder, stop, text);
         platform::removeTree(rowFolder);
@@ -243,7 +244,7 @@ void Engine::Private::convertInParts(RowOutcome& row, const TiffInspection& insp
 void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFile& input,
                                       const TiffInspection& inspection, const QString& rowFolder,
                                       const std::atomic<bool>& stop, TextStep* text,
-                                      ColourPages colourPages) {
+                                      ColourPages colourPages, bool lossy) {
     const QString result = rowFolder + QLatin1Char('/') + QString::fromLatin1(kResultName);
     // The text layer reads the pages the encoders get, as they are decoded.
     Recognizer* recognizer = nullptr;
@@ -254,7 +255,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     }
     reach(row, 154);
     const DirectResult direct =
-        encodeDirect(input, rowFolder, result, &stop, recognizer, colourPages);
+        encodeDirect(input, rowFolder, result, &stop, recognizer, colourPages, lossy);
     reach(row, 156);
     row.pageProfiles = direct.profiles;
     if (direct.stopped || stop.load()) {

@@ -18,6 +18,12 @@ constexpr char kPdf[] = "PDF";
 constexpr char kClickTrace[] = "in Tessary2021/08/31.Form1.Encoder_Click ";
 constexpr char kOcrClickTrace[] = "in Tessary2021/08/31.Form1.Check1_Click ";
 constexpr char kJoinClickTrace[] = "in Tessary2021/08/31.Form1.Check2_Click ";
+constexpr char kLossyClickTrace[] = "in Tessary2021/08/31.Form1.Check3_Click ";
+
+// The lossy box means something on the direct route only.
+void enableLossy(Form1& form) {
+    form.Check3->setEnabled(form.Option3->isChecked());
+}
 
 } // namespace
 
@@ -78,6 +84,7 @@ engine::RunChoices storedChoices() {
     choices.text = {storedOcr(), storedOcrLanguages()};
     choices.jobs = storedJobs();
     choices.colourPages = storedColourPages();
+    choices.lossy = choices.route == engine::Route::Direct && storedLossy();
     return choices;
 }
 
@@ -87,6 +94,7 @@ engine::RunChoices chosenChoices(const Form1& form) {
     choices.text = {form.Check1->isChecked(), storedOcrLanguages()};
     choices.jobs = storedJobs();
     choices.colourPages = storedColourPages();
+    choices.lossy = choices.route == engine::Route::Direct && form.Check3->isChecked();
     // The window's route through a PDF runs one converter at a time unless "Jobs" asks for more.
     bool number = false;
     settings::GetSetting(QString::fromLatin1(kJobsSetting), {}).trimmed().toInt(&number);
@@ -118,10 +126,28 @@ void Check2_Click(Form1& form) {
     });
 }
 
+bool storedLossy() {
+    try {
+        return settings::toBoolean(
+            settings::GetSetting(QString::fromLatin1(kLossySetting), QStringLiteral("False")));
+    } catch (const BasicError&) {
+        return false;
+    }
+}
+
+void Check3_Click(Form1& form) {
+    runStatement(form, kLossyClickTrace, 100, [&form] {
+        settings::SaveSetting(QString::fromLatin1(kLossySetting),
+                              settings::booleanText(form.Check3->isChecked()));
+    });
+}
+
 void restore(Form1& form) {
     (storedEncoder() == Encoder::Direct ? form.Option3 : form.Option4)->setChecked(true);
     form.Check1->setChecked(storedOcr());
     form.Check2->setChecked(storedJoin());
+    form.Check3->setChecked(storedLossy());
+    enableLossy(form);
 }
 
 void connect(Form1& form) {
@@ -131,6 +157,12 @@ void connect(Form1& form) {
                      [&form] { Check1_Click(form); });
     QObject::connect(form.Check2, &QAbstractButton::clicked, &form,
                      [&form] { Check2_Click(form); });
+    QObject::connect(form.Check3, &QAbstractButton::clicked, &form,
+                     [&form] { Check3_Click(form); });
+    // However the route changes (a click, a key, restore()), the box follows it.
+    QObject::connect(form.Option3, &QAbstractButton::toggled, &form,
+                     [&form] { enableLossy(form); });
+    enableLossy(form);
 }
 
 } // namespace vormelle::encoderchoice

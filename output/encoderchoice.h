@@ -58,8 +58,8 @@ engine::ColourPages storedColourPages();
 
 engine::Route routeOf(Encoder encoder);
 
-// The stored choices: the route, the text layer (box and languages), the jobs and the colour
-// pages.
+// The stored choices: the route, the text layer (box and languages), the jobs, the colour
+// pages and the lossy mode.
 engine::RunChoices storedChoices();
 // What the window shows: its encoder buttons and text box, with the stored languages and jobs.
 // Through a PDF a missing "Jobs" (or one that is not a number) means 1, not the cores.
@@ -72,6 +72,14 @@ void Check1_Click(Form1& form);
 inline constexpr char kJoinSetting[] = "Join";
 bool storedJoin();
 void Check2_Click(Form1& form);
+
+// "Smaller black-and-white pages (lossy)" (Check3), on the same row: stored under "Lossy" as
+// "True" or "False"; missing or unreadable means off. It codes the direct route's bitonal pages
+// lossy, so it is enabled only while the direct route is chosen; the route through a PDF is the
+// same with it as without.
+inline constexpr char kLossySetting[] = "Lossy";
+bool storedLossy();
+void Check3_Click(Form1& form);
 
 void connect(Form1& form);
 

@@ -84,6 +84,10 @@
         <translation>Alle Dateien zu einem Dokument zusammenfügen</translation>
     </message>
     <message>
+        <source>Smaller black-and-white pages (lossy)</source>
+        <translation>Kleinere Schwarz-Weiß-Seiten (verlustbehaftet)</translation>
+    </message>
+    <message>
         <source>Direct: exact 1-bit pages, compact colour (DjVuLibre)</source>
         <translation>Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)</translation>
     </message>
@@ -889,6 +893,10 @@
         <translation>--join-partial gilt nur mit --join DATEI</translation>
     </message>
     <message>
+        <source>--lossy needs --encoder direct</source>
+        <translation>--lossy gilt nur mit --encoder direct</translation>
+    </message>
+    <message>
         <source>--convert needs --output DIR, --beside or --join FILE</source>
         <translation>--convert braucht --output ORDNER, --beside oder --join DATEI</translation>
     </message>
@@ -903,7 +911,7 @@
     <message>
         <source>Usage: vormelle [FILE|FOLDER]...
        vormelle --convert (--output DIR | --beside | --join FILE.djvu)
-                [--encoder direct|pdf] [--colour-pages compound|layer]
+                [--encoder direct|pdf] [--colour-pages compound|layer] [--lossy]
                 [--jobs N] [--log FILE] [--ocr[=LANGS]]
                 [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...
 
@@ -926,6 +934,10 @@ the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
                      the direct route&apos;s grey and colour pages: a sharp text
                      mask over small colour layers (compound, the default), or
                      one picture layer (layer)
+  --lossy            the direct route&apos;s black-and-white pages smaller: a letter
+                     scanned twice is drawn as one of its prints, never as
+                     another letter or figure; at most 1 % of a page&apos;s pixels
+                     change
   --jobs N           convert N files at a time, 1 to 16 (default: the cores, at
                      most 8)
   --log FILE         write a record of every file into FILE (a new file, or
@@ -950,7 +962,7 @@ Exit status:
 </source>
         <translation>Aufruf: vormelle [DATEI|ORDNER]...
        vormelle --convert (--output ORDNER | --beside | --join DATEI.djvu)
-                [--encoder direct|pdf] [--colour-pages compound|layer]
+                [--encoder direct|pdf] [--colour-pages compound|layer] [--lossy]
                 [--jobs N] [--log DATEI] [--ocr[=SPRACHEN]]
                 [--skip-existing] [--join-partial] [--print0] DATEI|ORDNER...
 
@@ -973,6 +985,10 @@ Ordner fügt die TIFF-Dateien (*.tif, *.tiff) in ihm und seinen Unterordnern hin
                      Grau- und Farbseiten des direkten Wegs: eine scharfe
                      Textmaske über kleinen Farbebenen (compound, die Vorgabe)
                      oder eine Bildebene (layer)
+  --lossy            die Schwarz-Weiß-Seiten des direkten Wegs kleiner: ein
+                     zweimal gescannter Buchstabe wird als einer seiner Drucke
+                     gezeichnet, nie als ein anderer Buchstabe oder eine andere
+                     Ziffer; höchstens 1 % der Pixel einer Seite ändern sich
   --jobs N           N Dateien zugleich umwandeln, 1 bis 16 (Vorgabe: die Kerne,
                      höchstens 8)
   --log DATEI        ein Protokoll jeder Datei in DATEI schreiben (eine neue

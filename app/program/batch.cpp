@@ -257,6 +257,7 @@ int run(const cli::CommandLine& command) {
     request.jobs = command.jobs > 0 ? command.jobs : engine::jobsFromSetting(QString());
     request.route = routeFor(command.encoder);
     request.colourPages = command.colourPages;
+    request.lossy = command.lossy;
     // Only on request: a run that would take seconds a page more never starts unasked.
     request.text.on = command.ocr;
     request.text.languages =

@@ -157,6 +157,10 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
             result.skipExisting = true;
             continue;
         }
+        if (equals < 0 && name == "--lossy") {
+            result.lossy = true;
+            continue;
+        }
         if (name == "--ocr") {
             result.ocr = true;
             if (equals >= 0) {
@@ -194,6 +198,9 @@ CommandLine parse(const QList<QByteArray>& arguments, const QString& currentFold
         // Never the window's stored folder: a script's results must not depend on it.
         return usageError(
             program::Texts::tr("--convert needs --output DIR, --beside or --join FILE"));
+    } else if (result.lossy && result.encoder == CommandLine::Encoder::Pdf) {
+        // Coding exactly what was asked to be small, without a word, would mislead a script.
+        return usageError(program::Texts::tr("--lossy needs --encoder direct"));
     }
     return result;
 }
@@ -202,7 +209,7 @@ QString usage() {
     return program::Texts::tr(
         "Usage: vormelle [FILE|FOLDER]...\n"
         "       vormelle --convert (--output DIR | --beside | --join FILE.djvu)\n"
-        "                [--encoder direct|pdf] [--colour-pages compound|layer]\n"
+        "                [--encoder direct|pdf] [--colour-pages compound|layer] [--lossy]\n"
         "                [--jobs N] [--log FILE] [--ocr[=LANGS]]\n"
         "                [--skip-existing] [--join-partial] [--print0] FILE|FOLDER...\n"
         "\n"
@@ -225,6 +232,10 @@ QString usage() {
         "                     the direct route's grey and colour pages: a sharp text\n"
         "                     mask over small colour layers (compound, the default), or\n"
         "                     one picture layer (layer)\n"
+        "  --lossy            the direct route's black-and-white pages smaller: a letter\n"
+        "                     scanned twice is drawn as one of its prints, never as\n"
+        "                     another letter or figure; at most 1 % of a page's pixels\n"
+        "                     change\n"
         "  --jobs N           convert N files at a time, 1 to 16 (default: the cores, at\n"
         "                     most 8)\n"
         "  --log FILE         write a record of every file into FILE (a new file, or\n"

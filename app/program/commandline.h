@@ -32,7 +32,8 @@ struct CommandLine {
     bool skipExisting = false;
     Encoder encoder = Encoder::Direct;
     engine::ColourPages colourPages = engine::ColourPages::Compound;
-    int jobs = 0; // 0: not given
+    bool lossy = false; // the direct route's bitonal pages coded lossy
+    int jobs = 0;       // 0: not given
     QString logFile;
     bool print0 = false; // results on stdout as they are, each ended by a NUL
     bool ocr = false;

@@ -29,9 +29,10 @@ void connect(Form1& form) {
                                   platform::Buttons::Ok, platform::Icon::Information);
     });
     // "Start Converting" first: it gets its S whatever the language.
-    mnemonics::install(form, {form.PushButton2, form.PushButton1, form.PushButton4,
-                              form.PushButton6, form.PushButton7, form.PushButton3, form.Option1,
-                              form.Option2, form.Option3, form.Option4, form.Check1, form.Check2});
+    mnemonics::install(form,
+                       {form.PushButton2, form.PushButton1, form.PushButton4, form.PushButton6,
+                        form.PushButton7, form.PushButton3, form.Option1, form.Option2,
+                        form.Option3, form.Option4, form.Check1, form.Check2, form.Check3});
 }
 
 } // namespace vormelle::windowkeys

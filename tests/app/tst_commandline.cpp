@@ -108,9 +108,9 @@ private slots:
                                << QStringList{s + "a.tif"} << D::Beside << "" << E::Direct << 0
                                << ""
                                << "script/Latin+eng";
-        row("join partial, skip existing")
-            << "--convert --join-partial --skip-existing --join=book.djvu a.tif" << A::Convert
-            << QStringList{s + "a.tif"} << D::Join << "" << E::Direct << 0 << ""
+        row("join partial, skip existing, lossy")
+            << "--convert --join-partial --skip-existing --lossy --join=book.djvu a.tif"
+            << A::Convert << QStringList{s + "a.tif"} << D::Join << "" << E::Direct << 0 << ""
             << "-";
         row("beside") << "--convert --beside f" << A::Convert << QStringList{s + "f"} << D::Beside
                       << "" << E::Direct << 0 << ""
@@ -132,6 +132,7 @@ private slots:
                                  ? kCwd + QStringLiteral("/book.djvu")
                                  : QString());
         QCOMPARE(c.skipExisting, line.contains(QLatin1String("--skip-existing")));
+        QCOMPARE(c.lossy, line.contains(QLatin1String("--lossy")));
         QCOMPARE(c.joinPartial, line.contains(QLatin1String("--join-partial")));
         QFETCH(QString, ocr);
         QCOMPARE(c.ocr, ocr != QLatin1String("-"));
@@ -192,6 +193,10 @@ private slots:
              "--ocr=eng+equ: \"equ\" is Tesseract's model for finding equations, not a language"},
             {"--convert --jobs 2 --jobs=3 a", "--jobs is given twice"},
             {"--convert --beside --beside a", "--beside is given twice"},
+            {"--lossy a.tif", "--lossy needs --convert"},
+            {"--convert --beside --lossy --lossy a", "--lossy is given twice"},
+            {"--convert --beside --lossy --encoder pdf a", "--lossy needs --encoder direct"},
+            {"--convert --lossy a", "--convert needs --output DIR, --beside or --join FILE"},
         };
         for (const auto& r : rows)
             QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromLatin1(r[1]);

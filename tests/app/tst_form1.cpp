@@ -91,6 +91,7 @@ private slots:
             {form.Check1, "Make text searchable (OCR)"},
             {form.PushButton3, "Stop"},
             {form.Check2, "Join all files into one document"},
+            {form.Check3, "Smaller black-and-white pages (lossy)"},
         };
         for (const Expect& e : expected) {
             if (auto* b = qobject_cast<QAbstractButton*>(e.widget))
@@ -119,8 +120,13 @@ private slots:
         QCOMPARE(form.Label2->text(), QString());
         QVERIFY(!form.Check2->isChecked());
         QCOMPARE(form.Check2->parentWidget(), form.Option4->parentWidget());
+        QVERIFY(!form.Check3->isChecked());
+        QCOMPARE(form.Check3->parentWidget(), form.Option4->parentWidget());
+        // Under the direct route's button, indented: it belongs to that route.
+        QCOMPARE(form.Check3->y(), form.Option3->y() + form.twipsY(280));
+        QVERIFY(form.Check3->x() > form.Option3->x());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7895)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(8175)));
     }
 
     void columnHeader() {
@@ -179,7 +185,7 @@ private slots:
         QVERIFY(!form.Option3->isChecked());
         QVERIFY(form.Option4->isChecked());
         // The window grows by the encoder row, nothing else moves.
-        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(7895)));
+        QCOMPARE(form.size(), QSize(form.twipsX(8040), form.twipsY(8175)));
     }
 
     void progressPositionsClamp_data() {

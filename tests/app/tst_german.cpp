@@ -17,6 +17,7 @@
 #include "tests/support/widgets.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +55,7 @@ private slots:
             {form.PushButton2->text(), "Umwandlung starten"},
             {form.Option3->text(), "Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)"},
             {form.Option4->text(), "Über PDF (tiff2pdf + pdf2djvu)"},
+            {form.Check3->text(), "Kleinere Schwarz-Weiß-Seiten (verlustbehaftet)"},
             {form.ProgressBar1->text(), "Fortschrittsbalken"},
             {form.ListView1->model()->headerData(0, Qt::Horizontal).toString(), "TIFF-Datei(en)"},
             {form.ListView1->accessibleName(), "Umzuwandelnde TIFF-Dateien"},
