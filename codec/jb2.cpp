@@ -317,7 +317,8 @@ void Jb2Writer::location(int x, int y, int w, int h) {
     const int bottom = m_height - y - h + 1;
     const int right = left + w - 1;
     const int top = bottom + h - 1;
-    const bool newLine = left < m_lastLeft;
+    const bool newLine = m_callerLines ? m_lineNext : left < m_lastLeft;
+    m_lineNext = false;
     m_zp.encode(newLine, m_offsetType);
     if (newLine) {
         number(left - m_lineLeft, kBigNegative, kBigPositive, RelLocXLast);

@@ -46,6 +46,13 @@ public:
     // Pixels placed at an absolute position, never matched (pictures, rules).
     void nonSymbol(const Bitmap& shape, int x, int y);
 
+    // The next shape placed begins a line of text. Once called, lines begin only where it says;
+    // before, a shape begins one when it lies left of the shape before.
+    void beginLine() {
+        m_callerLines = true;
+        m_lineNext = true;
+    }
+
     int librarySize() const { return int(m_library.size()) + m_inheritedCount; }
     // Ends the stream and returns the chunk's bytes.
     std::vector<uint8_t> finish();
@@ -125,6 +132,8 @@ private:
     int m_lineBottom = 0;
     int m_bottoms[3] = {};
     int m_bottomPos = 0;
+    bool m_callerLines = false;
+    bool m_lineNext = false;
 };
 
 } // namespace vormelle::codec

@@ -5,7 +5,10 @@
 
 #include <leptonica/allheaders.h>
 
+#include <QFile>
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -25,20 +28,75 @@ struct BoxaDeleter {
     void operator()(BOXA* p) const { boxaDestroy(&p); }
 };
 
-struct Shape {
-    Bitmap bits;
-    int x = 0;
-    int y = 0;
-    int mass = 0;
-    uint64_t hash = 0;
+// A shape's rows as bits, pixel x of a row in bit x % 64 of its word x / 64: comparing two
+// shapes takes a word at a time, and a page's shapes are kept in an eighth of a byte a pixel.
+struct Rows {
+    int width = 0;
+    int height = 0;
+    int words = 0; // a row's
+    std::vector<uint64_t> bits;
+    std::vector<int> inkBelow; // ink of rows y and below, for each y and the height
+    int mass() const { return inkBelow.empty() ? 0 : inkBelow.front(); }
+    const uint64_t* row(int y) const { return &bits[size_t(y) * size_t(words)]; }
+    bool operator==(const Rows& o) const {
+        return width == o.width && height == o.height && bits == o.bits;
+    }
+    void countInk() {
+        inkBelow.assign(size_t(height) + 1, 0);
+        for (int y = height; y-- > 0;) {
+            int ink = 0;
+            for (int k = 0; k < words; ++k)
+                ink += std::popcount(row(y)[k]);
+            inkBelow[size_t(y)] = inkBelow[size_t(y) + 1] + ink;
+        }
+    }
 };
 
-uint64_t hashOf(const Bitmap& b) {
-    uint64_t h = 1469598103934665603ull ^ (uint64_t(b.width) << 32) ^ uint64_t(b.height);
-    for (uint8_t v : b.bits)
+Rows rowsOf(const Bitmap& b) {
+    Rows r{b.width, b.height, (b.width + 63) / 64, {}, {}};
+    r.bits.assign(size_t(r.words) * size_t(r.height), 0);
+    for (int y = 0; y < b.height; ++y) {
+        const uint8_t* src = &b.bits[size_t(y) * size_t(b.width)];
+        uint64_t* dst = &r.bits[size_t(y) * size_t(r.words)];
+        for (int x = 0; x < b.width; ++x)
+            dst[x >> 6] |= uint64_t(src[x] != 0) << (x & 63);
+    }
+    r.countInk();
+    return r;
+}
+
+Bitmap bitmapOf(const Rows& r) {
+    Bitmap b(r.width, r.height);
+    for (int y = 0; y < r.height; ++y) {
+        const uint64_t* src = r.row(y);
+        uint8_t* dst = &b.bits[size_t(y) * size_t(r.width)];
+        for (int x = 0; x < r.width; ++x)
+            dst[x] = uint8_t((src[x >> 6] >> (x & 63)) & 1);
+    }
+    return b;
+}
+
+uint32_t reversed(uint32_t v) {
+    v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0f0f0f0fu) | ((v & 0x0f0f0f0fu) << 4);
+    return __builtin_bswap32(v);
+}
+
+uint64_t hashOf(const Rows& r) {
+    uint64_t h = 1469598103934665603ull ^ (uint64_t(r.width) << 32) ^ uint64_t(r.height);
+    for (uint64_t v : r.bits)
         h = (h ^ v) * 1099511628211ull;
     return h;
 }
+
+struct Shape {
+    Rows rows;
+    int x = 0;
+    int y = 0;
+    uint64_t hash = 0;
+    bool lineStart = false;
+};
 
 // Leptonica holds 1-bit rows in 32-bit words, most significant bit first.
 std::unique_ptr<PIX, PixDeleter> toPix(const PageView& page) {
@@ -79,131 +137,454 @@ std::vector<Shape> components(const PageView& page) {
             continue;
         std::unique_ptr<PIX, PixDeleter> c(pixaGetPix(pixa.get(), i, L_CLONE));
         Shape s;
-        s.bits = Bitmap(w, h);
         s.x = x;
         s.y = y;
+        Rows& r = s.rows;
+        r.width = w;
+        r.height = h;
+        r.words = (w + 63) / 64;
+        r.bits.assign(size_t(r.words) * size_t(h), 0);
         const l_uint32* data = pixGetData(c.get());
         const int wpl = pixGetWpl(c.get());
-        for (int r = 0; r < h; ++r) {
-            const l_uint32* line = data + std::ptrdiff_t(r) * wpl;
-            for (int col = 0; col < w; ++col) {
-                const uint8_t v = uint8_t(GET_DATA_BIT(line, col));
-                s.bits.at(col, r) = v;
-                s.mass += v;
+        const int halves = (w + 31) / 32;
+        // Bits past the width are cleared: the words hold the shape's pixels only.
+        const uint32_t lastMask = w % 32 ? ~0u >> (32 - w % 32) : ~0u;
+        for (int row = 0; row < h; ++row) {
+            const l_uint32* line = data + std::ptrdiff_t(row) * wpl;
+            uint64_t* dst = &r.bits[size_t(row) * size_t(r.words)];
+            for (int k = 0; k < halves; ++k) {
+                uint32_t v = reversed(line[k]);
+                if (k == halves - 1)
+                    v &= lastMask;
+                dst[k / 2] |= uint64_t(v) << (32 * (k % 2));
             }
         }
-        s.hash = hashOf(s.bits);
+        r.countInk();
+        s.hash = hashOf(r);
         shapes.push_back(std::move(s));
     }
     return shapes;
 }
 
 // Reading order: lines from the top, each from the left, so that most places are coded as a
-// small step from the shape before.
+// small step from the shape before. A line takes the shapes that overlap its rows by half the
+// height of the smaller, so that an i's dot or an accent does not cut it short.
 void readingOrder(std::vector<Shape>& shapes) {
     std::sort(shapes.begin(), shapes.end(),
               [](const Shape& a, const Shape& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
     size_t begin = 0;
     while (begin < shapes.size()) {
-        const int lineBottom = shapes[begin].y + shapes[begin].bits.height;
+        int top = shapes[begin].y;
+        int bottom = top + shapes[begin].rows.height;
         size_t end = begin + 1;
-        while (end < shapes.size() && shapes[end].y < lineBottom &&
-               shapes[end].y + shapes[end].bits.height / 2 < lineBottom)
-            ++end;
+        for (; end < shapes.size(); ++end) {
+            const Shape& s = shapes[end];
+            const int sBottom = s.y + s.rows.height;
+            const int overlap = std::min(bottom, sBottom) - std::max(top, s.y);
+            if (2 * overlap < std::min(s.rows.height, bottom - top))
+                break;
+            top = std::min(top, s.y);
+            bottom = std::max(bottom, sBottom);
+        }
         std::sort(shapes.begin() + std::ptrdiff_t(begin), shapes.begin() + std::ptrdiff_t(end),
                   [](const Shape& a, const Shape& b) { return a.x < b.x; });
+        shapes[begin].lineStart = true;
         begin = end;
     }
 }
 
-// Pixels that differ between two shapes laid over each other on their centres, as the
-// refinement coder aligns them: the ink of both less twice what they share.
-int difference(const Shape& a, const Shape& ref) {
-    const Bitmap& p = a.bits;
-    const Bitmap& r = ref.bits;
-    const int dx = (p.width / 2 - p.width + 1) - (r.width / 2 - r.width + 1);
-    const int dy =
-        r.height - p.height - ((p.height / 2 - p.height + 1) - (r.height / 2 - r.height + 1));
-    const int x0 = std::max(0, -dx), x1 = std::min(p.width, r.width - dx);
-    const int y0 = std::max(0, -dy), y1 = std::min(p.height, r.height - dy);
-    int shared = 0;
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* pr = &p.bits[size_t(y) * size_t(p.width)];
-        const uint8_t* rr = &r.bits[size_t(y + dy) * size_t(r.width)];
-        for (int x = x0; x < x1; ++x)
-            shared += pr[x] & rr[x + dx];
-    }
-    return a.mass + ref.mass - 2 * shared;
+// Where a shape's pixel (x, y) lies over its reference's when the refinement coder aligns the
+// two on their centres: (x + dx, y + dy).
+void alignment(int w, int h, int refWidth, int refHeight, int& dx, int& dy) {
+    dx = (w / 2 - w + 1) - (refWidth / 2 - refWidth + 1);
+    dy = refHeight - h - ((h / 2 - h + 1) - (refHeight / 2 - refHeight + 1));
 }
 
-// Earlier shapes by their exact pixels and by their size, so that a shape is compared with a
-// few of a like size and mass, never with all of them.
-class Matcher {
-public:
-    int exact(const Shape& s, const std::vector<Shape*>& library) const {
-        auto range = m_byHash.equal_range(s.hash);
-        for (auto it = range.first; it != range.second; ++it)
-            if (library[size_t(it->second)]->bits == s.bits)
-                return it->second;
-        return -1;
+// The 64 pixels of a row from `at` on (white outside the row).
+uint64_t wordAt(const uint64_t* row, int words, int at) {
+    const int w = at >> 6;
+    const int b = at & 63;
+    const uint64_t lo = w >= 0 && w < words ? row[w] : 0;
+    if (b == 0)
+        return lo;
+    const uint64_t hi = w + 1 >= 0 && w + 1 < words ? row[w + 1] : 0;
+    return (lo >> b) | (hi << (64 - b));
+}
+
+// Pixels that differ between a shape and a reference laid over each other as the refinement
+// coder aligns them: the ink of both less twice what they share. Gives up, returning `bound`,
+// once the difference cannot stay below it. With the processor's own popcount where it has one.
+__attribute__((target_clones("popcnt", "default"))) int difference(const Rows& p, const Rows& r,
+                                                                   int bound) {
+    int dx, dy;
+    alignment(p.width, p.height, r.width, r.height, dx, dy);
+    // The difference stays below the bound only if more than this is shared.
+    const int need = (p.mass() + r.mass() - bound) / 2;
+    const int y0 = std::max(0, -dy);
+    const int y1 = std::min(p.height, r.height - dy);
+    if (y0 >= y1 || p.inkBelow[size_t(y0)] - p.inkBelow[size_t(y1)] <= need)
+        return std::min(bound, p.mass() + r.mass());
+    int shared = 0;
+    if (p.words == 1 && r.words == 1) {
+        for (int y = y0; y < y1; ++y) {
+            const uint64_t rr = r.bits[size_t(y + dy)];
+            const uint64_t moved = dx >= 0 ? rr >> dx : rr << -dx;
+            shared += std::popcount(p.bits[size_t(y)] & moved);
+            if (shared + p.inkBelow[size_t(y + 1)] - p.inkBelow[size_t(y1)] <= need)
+                return bound;
+        }
+    } else {
+        for (int y = y0; y < y1; ++y) {
+            const uint64_t* pr = p.row(y);
+            const uint64_t* rr = r.row(y + dy);
+            for (int k = 0; k < p.words; ++k)
+                shared += std::popcount(pr[k] & wordAt(rr, r.words, k * 64 + dx));
+            if (shared + p.inkBelow[size_t(y + 1)] - p.inkBelow[size_t(y1)] <= need)
+                return bound;
+        }
     }
-    int similar(const Shape& s, const std::vector<Shape*>& library) const {
-        // A refinement pays while the difference stays a small part of the shape.
-        const int limit = std::max(3, s.mass / 3);
-        // Close enough to stop looking.
-        const int good = s.mass / 16;
+    return p.mass() + r.mass() - 2 * shared;
+}
+
+// Shapes alike enough to be coded from each other, found by their first member: a shape joins
+// the nearest class whose first member differs from it in at most a third of its ink.
+struct ShapeClass {
+    Rows first;
+    int members = 0;     // distinct shapes
+    int lastPage = -1;   // the last page with a member
+    int pages = 0;       // pages with a member
+    int dictionary = -1; // its first member's index in the shared dictionary
+};
+
+// Classes by the size of their first member, so that a shape is compared with the few of a
+// like size and mass, never with all earlier shapes.
+class Classer {
+public:
+    explicit Classer(bool refine) : m_refine(refine) {}
+
+    // A class of its own for each shape of a shared dictionary, in its order.
+    void seed(const std::vector<Bitmap>& dictionary) {
+        for (const Bitmap& b : dictionary) {
+            const int c = create(rowsOf(b));
+            m_classes[size_t(c)].dictionary = c;
+        }
+    }
+
+    // The class of a distinct shape of page `page`: the nearest close enough, or a new one.
+    int classify(const Rows& rows, int page) {
+        const int m = rows.mass();
         int best = -1;
-        int bestDiff = limit + 1;
-        // Sizes nearest first: the same size, then one pixel off, then two.
+        // A refinement pays while the difference stays a small part of the shape.
+        int bestDiff = m_refine ? std::max(3, m / 3) + 1 : 1;
+        // Close enough to stop looking.
+        const int good = m / 16;
         for (int slack = 0; slack <= 2 * kSizeSlack && bestDiff > good; ++slack) {
             for (int dw = -kSizeSlack; dw <= kSizeSlack; ++dw) {
                 const int dh = slack - std::abs(dw);
                 if (dh > kSizeSlack || dh < 0)
                     continue;
                 for (const int sh : {dh, -dh}) {
-                    consider(s, library, s.bits.width + dw, s.bits.height + sh, best, bestDiff);
+                    consider(rows, rows.width + dw, rows.height + sh, best, bestDiff);
                     if (sh == 0)
                         break;
                 }
             }
         }
+        if (best < 0)
+            best = create(rows);
+        ShapeClass& c = m_classes[size_t(best)];
+        ++c.members;
+        if (c.lastPage != page) {
+            c.lastPage = page;
+            ++c.pages;
+        }
         return best;
     }
-    // The latest few shapes of this size: the page's recent type is the likeliest match.
-    void consider(const Shape& s, const std::vector<Shape*>& library, int w, int h, int& best,
-                  int& bestDiff) const {
+
+    ShapeClass& at(int c) { return m_classes[size_t(c)]; }
+    const ShapeClass& at(int c) const { return m_classes[size_t(c)]; }
+    int size() const { return int(m_classes.size()); }
+    // Bytes the classes take, roughly.
+    size_t memory() const { return m_memory; }
+
+private:
+    static constexpr int kSizeSlack = 2;
+    static uint64_t key(int w, int h) { return (uint64_t(uint32_t(w)) << 32) | uint32_t(h); }
+
+    int create(Rows rows) {
+        m_memory += sizeof(ShapeClass) + 16 + rows.bits.size() * 8 + rows.inkBelow.size() * 4;
+        const uint64_t k = key(rows.width, rows.height);
+        ShapeClass c;
+        c.first = std::move(rows);
+        m_classes.push_back(std::move(c));
+        const int index = int(m_classes.size() - 1);
+        m_bySize[k].push_back(index);
+        return index;
+    }
+
+    void consider(const Rows& rows, int w, int h, int& best, int& bestDiff) const {
         auto it = m_bySize.find(key(w, h));
         if (it == m_bySize.end())
             return;
-        const std::vector<int>& list = it->second;
-        const size_t from = list.size() > kPerSize ? list.size() - kPerSize : 0;
-        for (size_t i = list.size(); i-- > from;) {
-            const Shape& c = *library[size_t(list[i])];
-            if (std::abs(c.mass - s.mass) >= bestDiff)
+        for (const int index : it->second) {
+            const ShapeClass& c = m_classes[size_t(index)];
+            if (std::abs(c.first.mass() - rows.mass()) >= bestDiff)
                 continue;
-            const int d = difference(s, c);
+            const int d = difference(rows, c.first, bestDiff);
             if (d < bestDiff) {
                 bestDiff = d;
-                best = list[i];
+                best = index;
             }
         }
     }
-    void add(const Shape& s, int index) {
-        m_byHash.emplace(s.hash, index);
-        m_bySize[key(s.bits.width, s.bits.height)].push_back(index);
-    }
 
-private:
-    static constexpr size_t kPerSize = 8;
-    static constexpr int kSizeSlack = 2;
-    static uint64_t key(int w, int h) { return (uint64_t(uint32_t(w)) << 32) | uint32_t(h); }
-    std::unordered_multimap<uint64_t, int> m_byHash;
+    bool m_refine = true;
+    std::vector<ShapeClass> m_classes;
     std::unordered_map<uint64_t, std::vector<int>> m_bySize;
+    size_t m_memory = 0;
 };
+
+// What a page keeps until it is coded: its distinct shapes, each with its class, and where each
+// shape goes, in reading order.
+struct PageParts {
+    int width = 0;
+    int height = 0;
+    int dpi = 0;
+    std::vector<Rows> shapes; // distinct shapes, in the order they first appear
+    std::vector<int> classOf; // each distinct shape's class; -1 for pictures and rules
+    struct Place {
+        int shape = 0;
+        int x = 0;
+        int y = 0;
+        bool lineStart = false;
+    };
+    std::vector<Place> places;
+};
+
+PageParts collect(const PageView& page, Classer& classer, int pageIndex) {
+    PageParts parts;
+    parts.width = page.width;
+    parts.height = page.height;
+    parts.dpi = page.dpi;
+    std::vector<Shape> shapes = components(page);
+    readingOrder(shapes);
+    // Shapes this large are pictures or rules: coded once, never matched.
+    const int largest = std::max(256, page.dpi);
+    std::unordered_multimap<uint64_t, int> byHash;
+    parts.places.reserve(shapes.size());
+    for (Shape& s : shapes) {
+        if (s.rows.width > largest || s.rows.height > largest) {
+            parts.places.push_back({int(parts.shapes.size()), s.x, s.y, s.lineStart});
+            parts.shapes.push_back(std::move(s.rows));
+            parts.classOf.push_back(-1);
+            continue;
+        }
+        int same = -1;
+        auto range = byHash.equal_range(s.hash);
+        for (auto it = range.first; it != range.second && same < 0; ++it)
+            if (parts.shapes[size_t(it->second)] == s.rows)
+                same = it->second;
+        if (same < 0) {
+            same = int(parts.shapes.size());
+            byHash.emplace(s.hash, same);
+            parts.classOf.push_back(classer.classify(s.rows, pageIndex));
+            parts.shapes.push_back(std::move(s.rows));
+        }
+        parts.places.push_back({same, s.x, s.y, s.lineStart});
+    }
+    return parts;
+}
+
+// Of a class's earlier members, how many are compared with a new one, nearest in mass first.
+constexpr int kCandidates = 128;
+
+// Codes a page's parts. Each shape of a class is coded as a refinement of the nearest (fewest
+// pixels differ) of the class's shape in the dictionary and its members coded before it; a
+// class with no shape in the dictionary starts with its first member coded on its own.
+// With `twins` (the lossy mode), a shape with an earlier twin is drawn as that twin instead.
+Bytes codePage(const PageParts& parts, const Classer& classer,
+               const std::vector<Bitmap>* dictionary, const std::vector<Rows>* dictionaryRows,
+               Jb2Stats& counts, Jb2Twins* twins = nullptr) {
+    const int n = int(parts.shapes.size());
+    // Per class: its members so far by mass, and its dictionary shape.
+    struct Members {
+        std::vector<std::pair<int, int>> byMass; // mass, shape
+    };
+    std::unordered_map<int, Members> members;
+    constexpr int kDictionaryShape = -2;
+
+    Jb2Writer writer(parts.width, parts.height, dictionary);
+    std::vector<int> libraryIndex(size_t(n), -1);
+    for (const PageParts::Place& p : parts.places) {
+        const size_t i = size_t(p.shape);
+        const Rows& rows = parts.shapes[i];
+        ++counts.shapes;
+        if (p.lineStart)
+            writer.beginLine();
+        if (libraryIndex[i] >= 0) {
+            writer.copy(libraryIndex[i], p.x, p.y);
+            ++counts.copies;
+            continue;
+        }
+        const int c = parts.classOf[i];
+        if (c < 0) {
+            // Pictures and rules are placed once and never copied.
+            writer.newSymbol(bitmapOf(rows), p.x, p.y, false);
+            ++counts.direct;
+            continue;
+        }
+        const Bitmap bits = bitmapOf(rows);
+        if (twins) {
+            if (const auto twin = twins->twin(bits, p.x, p.y)) {
+                writer.copy(twin->index, twin->x, twin->y);
+                ++counts.copies;
+                ++counts.twins;
+                continue;
+            }
+        }
+        const ShapeClass& k = classer.at(c);
+        const bool inDictionary = dictionary && k.dictionary >= 0;
+        Members& mine = members[c];
+        const int m = rows.mass();
+        int best = 1 << 30;
+        int target = -1;
+        if (inDictionary) {
+            const Rows& d = (*dictionaryRows)[size_t(k.dictionary)];
+            if (d == rows) {
+                libraryIndex[i] = k.dictionary;
+                writer.copy(k.dictionary, p.x, p.y);
+                ++counts.copies;
+                if (twins)
+                    twins->coded(libraryIndex[i]);
+                continue;
+            }
+            best = difference(rows, d, best);
+            target = kDictionaryShape;
+        }
+        // Members by their mass, searched outwards from this shape's: the difference is at
+        // least the difference of the masses, so the search stops once that is too much.
+        const auto at = std::lower_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, -1});
+        auto up = at;
+        auto down = at;
+        for (int budget = kCandidates; best > 0 && budget > 0; --budget) {
+            const bool canUp = up != mine.byMass.end() && up->first - m < best;
+            const bool canDown = down != mine.byMass.begin() && m - std::prev(down)->first < best;
+            if (!canUp && !canDown)
+                break;
+            const bool goUp = canUp && (!canDown || up->first - m <= m - std::prev(down)->first);
+            const int j = goUp ? (up++)->second : (--down)->second;
+            const int d = difference(rows, parts.shapes[size_t(j)], best);
+            if (d < best) {
+                best = d;
+                target = j;
+            }
+        }
+        mine.byMass.insert(
+            std::upper_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, int(i)}),
+            std::pair{m, int(i)});
+        // Everything goes into the library: any later shape may refer to it.
+        if (target == -1) {
+            libraryIndex[i] = writer.newSymbol(bits, p.x, p.y, true);
+            ++counts.direct;
+        } else {
+            const int match =
+                target == kDictionaryShape ? k.dictionary : libraryIndex[size_t(target)];
+            libraryIndex[i] = writer.refinedSymbol(bits, match, p.x, p.y, true);
+            ++counts.refinements;
+        }
+        if (twins)
+            twins->coded(libraryIndex[i]);
+    }
+    if (twins)
+        counts.changed = twins->changed();
+    return writer.finish();
+}
 
 void putBig16(Bytes& out, int v) {
     out.push_back(uint8_t(v >> 8));
     out.push_back(uint8_t(v));
+}
+
+// A page's parts as bytes, for the spool, and back.
+void put32(Bytes& out, uint32_t v) {
+    for (int s = 0; s < 32; s += 8)
+        out.push_back(uint8_t(v >> s));
+}
+
+Bytes serialised(const PageParts& parts) {
+    Bytes out;
+    put32(out, uint32_t(parts.width));
+    put32(out, uint32_t(parts.height));
+    put32(out, uint32_t(parts.dpi));
+    put32(out, uint32_t(parts.shapes.size()));
+    for (size_t i = 0; i < parts.shapes.size(); ++i) {
+        const Rows& r = parts.shapes[i];
+        put32(out, uint32_t(r.width));
+        put32(out, uint32_t(r.height));
+        put32(out, uint32_t(parts.classOf[i]));
+        const size_t at = out.size();
+        out.resize(at + r.bits.size() * 8);
+        std::memcpy(out.data() + at, r.bits.data(), r.bits.size() * 8);
+    }
+    put32(out, uint32_t(parts.places.size()));
+    for (const PageParts::Place& p : parts.places) {
+        put32(out, uint32_t(p.shape));
+        put32(out, uint32_t(p.x));
+        put32(out, uint32_t(p.y) | (p.lineStart ? 0x80000000u : 0));
+    }
+    return out;
+}
+
+// Reads what serialised() wrote; false when the bytes end early.
+bool deserialise(const Bytes& in, PageParts& parts) {
+    size_t at = 0;
+    auto get = [&](uint32_t& v) {
+        if (at + 4 > in.size())
+            return false;
+        v = uint32_t(in[at]) | uint32_t(in[at + 1]) << 8 | uint32_t(in[at + 2]) << 16 |
+            uint32_t(in[at + 3]) << 24;
+        at += 4;
+        return true;
+    };
+    uint32_t w, h, dpi, n;
+    if (!get(w) || !get(h) || !get(dpi) || !get(n))
+        return false;
+    parts.width = int(w);
+    parts.height = int(h);
+    parts.dpi = int(dpi);
+    parts.shapes.resize(n);
+    parts.classOf.resize(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t sw, sh, c;
+        if (!get(sw) || !get(sh) || !get(c))
+            return false;
+        Rows& r = parts.shapes[i];
+        r.width = int(sw);
+        r.height = int(sh);
+        r.words = (r.width + 63) / 64;
+        const size_t words = size_t(r.words) * size_t(r.height);
+        if (at + words * 8 > in.size())
+            return false;
+        r.bits.resize(words);
+        std::memcpy(r.bits.data(), in.data() + at, words * 8);
+        at += words * 8;
+        r.countInk();
+        parts.classOf[i] = int(c);
+    }
+    uint32_t places;
+    if (!get(places))
+        return false;
+    parts.places.resize(places);
+    for (PageParts::Place& p : parts.places) {
+        uint32_t s, x, y;
+        if (!get(s) || !get(x) || !get(y) || s >= n)
+            return false;
+        p.shape = int(s);
+        p.x = int(x);
+        p.lineStart = (y & 0x80000000u) != 0;
+        p.y = int(y & 0x7fffffffu);
+    }
+    return true;
 }
 
 } // namespace
@@ -215,74 +596,31 @@ std::vector<PageShape> pageShapes(const PageView& page) {
     std::vector<Shape> shapes = components(page);
     readingOrder(shapes);
     out.reserve(shapes.size());
-    for (Shape& s : shapes)
-        out.push_back({std::move(s.bits), s.x, s.y});
+    for (const Shape& s : shapes)
+        out.push_back({bitmapOf(s.rows), s.x, s.y});
     return out;
 }
 
 Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* stats) {
     if (page.kind != PixelKind::Bitonal || checkPage(page) != Error::None)
         return {};
-    std::vector<Shape> shapes = components(page);
-    readingOrder(shapes);
-    Jb2Stats counts;
-    Jb2Writer writer(page.width, page.height, options.dictionary);
-    Matcher matcher;
-    std::vector<Shape*> library; // by library index, the dictionary's shapes first
-    std::vector<Shape> inherited;
+    Classer classer(options.refine);
+    std::vector<Rows> dictionaryRows;
     if (options.dictionary) {
-        inherited.reserve(options.dictionary->size());
-        for (const Bitmap& b : *options.dictionary) {
-            Shape s;
-            s.bits = b;
-            s.mass = int(std::count(b.bits.begin(), b.bits.end(), uint8_t(1)));
-            s.hash = hashOf(b);
-            inherited.push_back(std::move(s));
-        }
-        for (size_t i = 0; i < inherited.size(); ++i) {
-            library.push_back(&inherited[i]);
-            matcher.add(inherited[i], int(i));
-        }
+        classer.seed(*options.dictionary);
+        for (const Bitmap& b : *options.dictionary)
+            dictionaryRows.push_back(rowsOf(b));
     }
-    // Shapes this large are pictures or rules: coded once, kept out of the library.
-    const int largest = std::max(256, page.dpi);
+    const PageParts parts = collect(page, classer, 0);
+    Jb2Stats counts;
     std::optional<Jb2Twins> twins;
     if (options.lossy)
         twins.emplace(page);
-    for (Shape& s : shapes) {
-        ++counts.shapes;
-        if (s.bits.width > largest || s.bits.height > largest) {
-            writer.newSymbol(s.bits, s.x, s.y, false);
-            ++counts.direct;
-            continue;
-        }
-        const int same = matcher.exact(s, library);
-        if (same >= 0) {
-            writer.copy(same, s.x, s.y);
-            ++counts.copies;
-            continue;
-        }
-        const auto twin = twins ? twins->twin(s.bits, s.x, s.y) : std::nullopt;
-        if (twin) {
-            writer.copy(twin->index, twin->x, twin->y);
-            ++counts.copies;
-            ++counts.twins;
-            continue;
-        }
-        const int near = options.refine ? matcher.similar(s, library) : -1;
-        const int index = near >= 0 ? writer.refinedSymbol(s.bits, near, s.x, s.y, true)
-                                    : writer.newSymbol(s.bits, s.x, s.y, true);
-        if (twins)
-            twins->coded(index);
-        ++(near >= 0 ? counts.refinements : counts.direct);
-        library.push_back(&s);
-        matcher.add(s, index);
-    }
-    if (twins)
-        counts.changed = twins->changed();
+    Bytes sjbz = codePage(parts, classer, options.dictionary, &dictionaryRows, counts,
+                          twins ? &*twins : nullptr);
     if (stats)
         *stats = counts;
-    return writer.finish();
+    return sjbz;
 }
 
 Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes) {
@@ -306,6 +644,66 @@ Bytes infoChunk(int width, int height, int dpi) {
     return info;
 }
 
+// The pages of a document that shares its shapes, held until its end.
+struct Jb2Stage::Document {
+    explicit Document(const QString& spoolPath)
+        : spool(spoolPath), spooling(!spoolPath.isEmpty()) {}
+    ~Document() {
+        if (spool.isOpen()) {
+            spool.close();
+            spool.remove();
+        }
+    }
+
+    struct Page {
+        bool alone = false; // coded already (an Sjbz), not parts
+        qint64 offset = 0;
+        qint64 size = 0;
+        Bytes held; // without a spool
+        int width = 0;
+        int height = 0;
+        int dpi = 0;
+    };
+
+    bool put(Page& page, Bytes bytes) {
+        if (!spooling) {
+            page.held = std::move(bytes);
+            return true;
+        }
+        if (!spool.isOpen() && !spool.open(QIODevice::ReadWrite | QIODevice::Truncate))
+            return false;
+        page.offset = spool.size();
+        page.size = qint64(bytes.size());
+        return spool.seek(page.offset) &&
+               spool.write(reinterpret_cast<const char*>(bytes.data()), page.size) == page.size;
+    }
+
+    bool get(const Page& page, Bytes& bytes) {
+        if (!spooling) {
+            bytes = page.held;
+            return true;
+        }
+        bytes.resize(size_t(page.size));
+        return spool.seek(page.offset) &&
+               spool.read(reinterpret_cast<char*>(bytes.data()), page.size) == page.size;
+    }
+
+    Classer classer{true};
+    std::vector<Page> pages;
+    QFile spool;
+    bool spooling = false;
+    // The classes reached kClassMemory: later pages are coded alone.
+    bool full = false;
+};
+
+Jb2Stage::Jb2Stage(const Jb2Options& options, bool shareShapes, const QString& spoolPath)
+    : m_options(options),
+      m(shareShapes && !options.lossy ? std::make_unique<Document>(spoolPath) : nullptr) {
+    m_options.dictionary = nullptr;
+}
+
+Jb2Stage::~Jb2Stage() = default;
+
 Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& abort) {
     const int index = m_pages++;
     if (const Error e = checkPage(page); e != Error::None)
@@ -314,14 +712,75 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
         return {Error::BadDimension, QStringLiteral("not a bitonal page")};
     if (abort && abort())
         return {Error::Aborted, {}};
-    const Bytes sjbz = encodeJb2Page(page, m_options, &m_last);
-    if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
-        !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
-        return {Error::WriteFailed, {}};
+    if (!m) {
+        const Bytes sjbz = encodeJb2Page(page, m_options, &m_last);
+        if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
+            !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
+            return {Error::WriteFailed, {}};
+        return {};
+    }
+    Document::Page held;
+    held.width = page.width;
+    held.height = page.height;
+    held.dpi = page.dpi;
+    held.alone = m->full;
+    const bool ok = held.alone ? m->put(held, encodeJb2Page(page, m_options, &m_last))
+                               : m->put(held, serialised(collect(page, m->classer, index)));
+    if (!ok)
+        return {Error::NoSpace, {}};
+    m->full = m->full || m->classer.memory() > kClassMemory;
+    m->pages.push_back(std::move(held));
     return {};
 }
 
-Status Jb2Stage::finish(PageSink&, const AbortHook&) {
+Status Jb2Stage::finish(PageSink& sink, const AbortHook& abort) {
+    if (!m || m->pages.empty())
+        return {};
+    // The dictionary: the first member of each class with members on two pages or more.
+    std::vector<Bitmap> dictionary;
+    std::vector<Rows> dictionaryRows;
+    if (m->pages.size() > 1) {
+        for (int c = 0; c < m->classer.size(); ++c) {
+            ShapeClass& k = m->classer.at(c);
+            if (k.pages < 2)
+                continue;
+            k.dictionary = int(dictionary.size());
+            dictionary.push_back(bitmapOf(k.first));
+            dictionaryRows.push_back(k.first);
+        }
+    }
+    if (!dictionary.empty() && !sink.shared(kDictionaryId, encodeJb2Dictionary(dictionary)))
+        return {Error::WriteFailed, {}};
+    const std::string include = kDictionaryId;
+    for (size_t i = 0; i < m->pages.size(); ++i) {
+        if (abort && abort())
+            return {Error::Aborted, {}};
+        const Document::Page& page = m->pages[i];
+        Bytes bytes;
+        if (!m->get(page, bytes))
+            return {Error::ReadFailed, {}};
+        bool includes = false;
+        Bytes sjbz;
+        if (page.alone) {
+            sjbz = std::move(bytes);
+        } else {
+            PageParts parts;
+            if (!deserialise(bytes, parts))
+                return {Error::ReadFailed, {}};
+            bytes = {};
+            for (const int c : parts.classOf)
+                includes = includes || (c >= 0 && m->classer.at(c).dictionary >= 0);
+            Jb2Stats counts;
+            sjbz = codePage(parts, m->classer, includes ? &dictionary : nullptr, &dictionaryRows,
+                            counts);
+        }
+        const int index = int(i);
+        if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
+            (includes && !sink.chunk(index, "INCL", Bytes(include.begin(), include.end()))) ||
+            !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
+            return {Error::WriteFailed, {}};
+    }
+    m->pages.clear();
     return {};
 }
 

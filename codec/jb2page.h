@@ -4,6 +4,7 @@
 #include "codec/jb2.h"
 #include "codec/stage.h"
 
+#include <memory>
 #include <vector>
 
 namespace vormelle::codec {
@@ -54,20 +55,38 @@ Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes);
 // The INFO chunk of a page of this size and resolution.
 Bytes infoChunk(int width, int height, int dpi);
 
-// The bitonal pages' stage: each page coded at once, handed to the sink as INFO and Sjbz.
+// The bitonal pages' stage, coding with `options` (its dictionary aside). Alone (the default),
+// each page is coded at once and handed to the sink from addPage() as INFO and Sjbz. Sharing
+// shapes (exact pages only: the lossy mode judges twins on the page's own pixels), the stage keeps
+// each page's shapes, packed (a bit a pixel of each distinct shape's box, about 0.3 MB for a page
+// of 300 dpi text), in the spool file `spoolPath` (created, and removed again by the destructor; in
+// memory without one), and in memory only the classes of like shapes, one shape each (at most
+// kClassMemory; pages that come after that are coded alone when they come). finish() then hands out
+// the shared dictionary (through PageSink::shared, as kDictionaryId: a Djbz of the first shape of
+// every class seen on two pages or more) and every page, in order, as INFO, INCL (naming
+// kDictionaryId, for a page that uses the dictionary) and Sjbz. A document of one page, or
+// whose pages share nothing, gets no dictionary. Every page decodes exactly either way.
 class Jb2Stage final : public PageStage {
 public:
-    Jb2Stage() = default;
-    explicit Jb2Stage(const Jb2Options& options) : m_options(options) {}
+    explicit Jb2Stage(const Jb2Options& options = {}, bool shareShapes = false,
+                      const QString& spoolPath = {});
+    ~Jb2Stage() override;
+    Jb2Stage(const Jb2Stage&) = delete;
+    Jb2Stage& operator=(const Jb2Stage&) = delete;
+
+    static constexpr char kDictionaryId[] = "shapes.djvi";
+    static constexpr size_t kClassMemory = size_t(8) << 20;
 
     Status addPage(const PageView& page, PageSink& sink, const AbortHook& abort) override;
     Status finish(PageSink& sink, const AbortHook& abort) override;
-    // How the last page was coded.
+    // How the last page coded alone was coded.
     const Jb2Stats& lastStats() const { return m_last; }
 
 private:
+    struct Document;
     Jb2Options m_options;
     Jb2Stats m_last;
+    std::unique_ptr<Document> m;
     int m_pages = 0;
 };
 

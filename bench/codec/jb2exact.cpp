@@ -2,9 +2,13 @@
 // The exact JB2 coder against DjVuLibre's `cjb2` (lossless) on the same bitonal pages, in the
 // same run: bytes, processor time (cjb2's as a child, ours in this process; medians of rounds
 // that alternate which goes first) and pixels changed (both decoded by `ddjvu`). The pages are
-// A4 text at 300 and 600 dpi, painted in grey, noised and thresholded so that letters differ a
-// little, or PBM files given on the command line.
-//   vormelle-bench-jb2exact [--rounds N] [page.pbm ...]
+// the scanned-looking sets of bench/codec/scanpages.h (300 dpi, 600 dpi, the 20-page book, the
+// 7-point table), the bench's own lightly noised A4 text ("plain"), or PBM files given on the
+// command line.
+//   vormelle-bench-jb2exact [--rounds N] [--set NAME]... [page.pbm ...]
+//     --set NAME   300, 600, book, table or plain (default: all)
+//     --tiff DIR   also write each set as a multi-page TIFF (G4) into DIR, to convert it
+#include "bench/codec/scanpages.h"
 #include "bench/convert/cpuclock.h"
 #include "codec/iff.h"
 #include "codec/jb2page.h"
@@ -17,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 using namespace vormelle;
@@ -66,6 +71,41 @@ Page textPage(int dpi, unsigned seed) {
         }
     }
     return page;
+}
+
+Page fromMono(const QString& name, const QImage& mono, int dpi) {
+    Page page{name, mono.width(), mono.height(), dpi, {}};
+    const int stride = (page.width + 7) / 8;
+    page.rows.reserve(stride * page.height);
+    for (int y = 0; y < page.height; ++y)
+        page.rows.append(reinterpret_cast<const char*>(mono.constScanLine(y)), stride);
+    return page;
+}
+
+// The sets of bench/codec/jb2.cpp, made the same way.
+QList<Page> makeSet(const QString& name) {
+    QList<Page> pages;
+    if (name == QLatin1String("300")) {
+        pages << fromMono(QStringLiteral("scan 300 dpi"),
+                          bench::textPage(300, QStringLiteral("Liberation Serif"), 10, 1).image,
+                          300);
+    } else if (name == QLatin1String("600")) {
+        pages << fromMono(QStringLiteral("scan 600 dpi"),
+                          bench::textPage(600, QStringLiteral("Liberation Serif"), 10, 2).image,
+                          600);
+    } else if (name == QLatin1String("book")) {
+        for (int i = 0; i < 20; ++i)
+            pages << fromMono(
+                QStringLiteral("book p%1").arg(i + 1),
+                bench::textPage(300, QStringLiteral("DejaVu Serif"), 10, 100 + i).image, 300);
+    } else if (name == QLatin1String("table")) {
+        pages << fromMono(QStringLiteral("table 7 pt"),
+                          bench::tablePage(300, QStringLiteral("Liberation Sans"), 7, 5).image,
+                          300);
+    } else if (name == QLatin1String("plain")) {
+        pages << textPage(300, 1) << textPage(600, 2);
+    }
+    return pages;
 }
 
 QByteArray pbm(const Page& page) {
@@ -121,10 +161,16 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv); // the fonts
     int rounds = 3;
     QList<Page> pages;
+    QStringList sets;
+    QString tiffFolder;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--rounds") && i + 1 < args.size()) {
             rounds = std::max(1, args[++i].toInt());
+        } else if (args[i] == QLatin1String("--set") && i + 1 < args.size()) {
+            sets << args[++i];
+        } else if (args[i] == QLatin1String("--tiff") && i + 1 < args.size()) {
+            tiffFolder = args[++i];
         } else if (const std::optional<Page> p = readPbm(args[i])) {
             pages << *p;
         } else {
@@ -132,8 +178,26 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (pages.isEmpty())
-        pages << textPage(300, 1) << textPage(600, 2);
+    if (pages.isEmpty() && sets.isEmpty())
+        sets = QStringList{QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("book"),
+                           QStringLiteral("table"), QStringLiteral("plain")};
+    for (const QString& set : std::as_const(sets)) {
+        const QList<Page> made = makeSet(set);
+        pages << made;
+        if (!tiffFolder.isEmpty() && !made.isEmpty()) {
+            QList<QImage> images;
+            for (const Page& p : made) {
+                QImage mono(p.width, p.height, QImage::Format_Mono);
+                const int stride = (p.width + 7) / 8;
+                for (int y = 0; y < p.height; ++y)
+                    std::memcpy(mono.scanLine(y), p.rows.constData() + y * stride, size_t(stride));
+                mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+                images << mono;
+            }
+            bench::writeTiff(tiffFolder + QStringLiteral("/scan-%1.tif").arg(set), images,
+                             made.first().dpi);
+        }
+    }
 
     QTemporaryDir dir;
     std::printf("%-14s %9s %9s %6s  %8s %8s %6s  %s\n", "page", "cjb2 B", "ours B", "bytes",
