@@ -39,7 +39,8 @@ public:
     Error addPage(const Chunk& page, const std::string& id = {});
     // A shared component (FORM:DJVI) that later pages include by `id`.
     Error addShared(const Chunk& shared, const std::string& id);
-    // Every page of a DjVu file on disk, in its order: a single page, or a bundled document with
+    // Every page of a DjVu file on disk, in its order: a single page (whose INCL chunks, if any,
+    // name shared components added before it), or a bundled document with
     // its shared components. Its components keep their ids unless one is taken, and then get a
     // new one, with the INCL chunks that name it rewritten. Thumbnails and the outline are left
     // out (they would point at the wrong pages). Error::ReadFailed when the file cannot be read,

@@ -75,9 +75,10 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
     };
 
     if (form->formType() == "DJVU") {
+        // A lone page may include only shared components added before it.
         if (form->children().empty() || form->children().front().name() != "INFO" ||
-            form->find("INCL"))
-            return Error::BadData; // a lone page cannot include anything
+            checkIncludes(*form) != Error::None)
+            return Error::BadData;
         if (components.size() >= kMaxComponents)
             return Error::TooLarge;
         Component c;

@@ -2,11 +2,15 @@
 #include "engine/bundle.h"
 
 #include "codec/document.h"
+#include "codec/iff.h"
 #include "engine/ocr.h"
 #include "engine/texts.h"
 #include "platform/filesystem.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <optional>
 
 namespace vormelle::engine {
 
@@ -72,12 +76,25 @@ QString documentProblem(const QString& what, codec::Error error) {
 }
 
 QString writeDocument(const QStringList& files, const QString& document, const QString& workFolder,
-                      const std::map<int, codec::TextZone>& texts, codec::Error* error) {
+                      const std::map<int, codec::TextZone>& texts, codec::Error* error,
+                      const QString& shared) {
     codec::Error ignored = codec::Error::None;
     codec::Error& e = error ? *error : ignored;
     const QString what = texts.empty() ? Texts::tr("the pages could not be bundled")
                                        : Texts::tr("the text could not be put into the pages");
     codec::DocumentWriter writer(workFolder + QStringLiteral("/document.spool"));
+    if (!shared.isEmpty()) {
+        QFile file(shared);
+        if (!file.open(QIODevice::ReadOnly))
+            return documentProblem(what, e = codec::Error::ReadFailed);
+        const QByteArray bytes = file.readAll();
+        const std::optional<codec::Chunk> form = codec::parseFile(
+            reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+        e = form ? writer.addShared(*form, QFileInfo(shared).fileName().toStdString())
+                 : codec::Error::BadData;
+        if (e != codec::Error::None)
+            return documentProblem(what, e);
+    }
     for (const QString& file : files) {
         const int before = writer.pageCount();
         if (texts.empty()) {

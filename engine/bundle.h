@@ -26,9 +26,11 @@ codec::TextZone textZones(const PageText& page, const QSize& djvuPage);
 // `document` is replaced only when complete; `workFolder` holds the spool. "" when done;
 // otherwise why not, in the row's words, naming the step ("the pages could not be bundled: ...");
 // `error`, when given, gets the codec's error (codec::Error::NoSpace for a full folder).
+// `shared`, when given, is a shared component's file (a FORM:DJVI, such as a shape dictionary)
+// that goes in first under its file name, which the pages' INCL chunks name.
 QString writeDocument(const QStringList& files, const QString& document, const QString& workFolder,
                       const std::map<int, codec::TextZone>& texts = {},
-                      codec::Error* error = nullptr);
+                      codec::Error* error = nullptr, const QString& shared = {});
 
 // The same step's words for one codec error, after `what` failed ("the pages could not be
 // bundled").

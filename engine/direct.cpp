@@ -23,7 +23,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace vormelle::engine {
@@ -46,43 +48,66 @@ codec::PixelKind codecKind(PixelKind kind) {
     return codec::PixelKind::Colour;
 }
 
-// Takes the stage's page, a page file or its chunks, as the page's DjVu under the page's own
-// name.
+// Takes a stage's pages, as page files or their chunks, each as the page's DjVu under the name
+// expected for it (or `page`, for a stage that hands over each page as it is added), and a
+// shared component as a file of its own in `folder`, named by its id.
 class PageFileSink final : public codec::PageSink {
 public:
-    explicit PageFileSink(QString page) : m_page(std::move(page)) {}
-    bool chunk(int, std::string_view id, const codec::Bytes& content) override {
+    explicit PageFileSink(QString page = {}, QString folder = {})
+        : m_page(std::move(page)), m_folder(std::move(folder)) {}
+    void expect(int index, const QString& page) { m_pages[index] = page; }
+    bool chunk(int index, std::string_view id, const codec::Bytes& content) override {
         if (id == "Sjbz")
-            m_sjbz = qint64(content.size());
-        m_chunks.push_back(codec::Chunk::data(id, content));
+            m_sjbz[index] = qint64(content.size());
+        m_chunks[index].push_back(codec::Chunk::data(id, content));
         return true;
     }
-    bool pageDone(int) override {
-        if (m_chunks.empty())
+    bool pageDone(int index) override {
+        auto chunks = m_chunks.find(index);
+        if (chunks == m_chunks.end())
             return true; // it came as a file
-        QFile out(m_page);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        const codec::Error e = codec::writeFile(
-            codec::Chunk::form("DJVU", std::move(m_chunks)),
-            [&out](const std::uint8_t* data, std::size_t size) {
-                return out.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
-            });
-        m_chunks.clear();
-        return e == codec::Error::None && out.flush();
+        const bool ok = write(path(index), codec::Chunk::form("DJVU", std::move(chunks->second)));
+        m_chunks.erase(chunks);
+        return ok;
     }
-    bool shared(std::string_view, const codec::Bytes&) override { return false; }
-    bool pageFile(int, const QString& path) override {
-        QFile::remove(m_page);
-        return QFile::rename(path, m_page);
+    bool shared(std::string_view id, const codec::Bytes& content) override {
+        if (m_folder.isEmpty() || !m_shared.isEmpty())
+            return false;
+        const QString path =
+            m_folder + QLatin1Char('/') + QString::fromLatin1(id.data(), qsizetype(id.size()));
+        if (!write(path, codec::Chunk::form("DJVI", {codec::Chunk::data("Djbz", content)})))
+            return false;
+        m_shared = path;
+        return true;
+    }
+    bool pageFile(int index, const QString& path) override {
+        QFile::remove(this->path(index));
+        return QFile::rename(path, this->path(index));
     }
 
-    qint64 sjbzBytes() const { return m_sjbz; }
+    qint64 sjbzBytes(int index) const { return m_sjbz.count(index) ? m_sjbz.at(index) : 0; }
+    // The shared component's file; "" when none came.
+    QString sharedFile() const { return m_shared; }
 
 private:
+    QString path(int index) const { return m_pages.count(index) ? m_pages.at(index) : m_page; }
+    static bool write(const QString& path, const codec::Chunk& form) {
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        const codec::Error e =
+            codec::writeFile(form, [&out](const std::uint8_t* data, std::size_t size) {
+                return out.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
+            });
+        return e == codec::Error::None && out.flush();
+    }
+
     QString m_page;
-    std::vector<codec::Chunk> m_chunks;
-    qint64 m_sjbz = 0;
+    QString m_folder;
+    QString m_shared;
+    std::map<int, QString> m_pages;
+    std::map<int, std::vector<codec::Chunk>> m_chunks;
+    std::map<int, qint64> m_sjbz;
 };
 
 struct Encoding {
@@ -90,8 +115,9 @@ struct Encoding {
              bool lossyPages)
         : workFolder(QDir::cleanPath(folder)), stop(stopFlag),
           environment(converterEnvironment(workFolder, platform::localeIsUtf8())),
-          stage(workFolder, environment, stop, colourPages), jb2(jb2Options(lossyPages)),
-          lossy(lossyPages) {}
+          stage(workFolder, environment, stop, colourPages),
+          jb2(jb2Options(lossyPages), true, path(QStringLiteral("shapes.spool"))),
+          jb2Sink({}, workFolder), lossy(lossyPages) {}
 
     static codec::Jb2Options jb2Options(bool lossy) {
         codec::Jb2Options options;
@@ -102,8 +128,13 @@ struct Encoding {
     QString workFolder;
     const std::atomic<bool>* stop = nullptr;
     platform::EnvironmentChanges environment;
-    ToolStage stage;     // grey and colour pages: c44
-    codec::Jb2Stage jb2; // bitonal pages: our own JB2 coder, exact or lossy
+    ToolStage stage; // grey and colour pages: c44
+    // Bitonal pages: our own JB2 coder, exact or lossy. Exact, the shapes a document's pages
+    // share go into a dictionary of their own, and the pages are written at the end
+    // (finishBitonal()); lossy, each page as it comes.
+    codec::Jb2Stage jb2;
+    PageFileSink jb2Sink;
+    int jb2Pages = 0;
     bool lossy = false;
     QStringList made; // files to remove at the end
     bool stopped = false;
@@ -169,20 +200,28 @@ struct Encoding {
             else
                 texts[reader.pageNumber()] = textZones(text, QSize(f.width, f.height));
         }
-        PageFileSink sink(page);
+        PageFileSink single(page);
         made << page;
-        const codec::Status status = coder.addPage(view, sink, [this] { return stopRequested(); });
+        if (bitonal)
+            jb2Sink.expect(jb2Pages, page);
+        const int jb2Index = bitonal ? jb2Pages++ : -1;
+        const codec::Status status =
+            coder.addPage(view, bitonal ? jb2Sink : single, [this] { return stopRequested(); });
         if (status.error == codec::Error::Aborted && stopRequested())
             return stoppedProblem();
         if (bitonal)
             steps.append(Step{QString::fromLatin1(kBitonalCoder), status.ok() ? 0 : 1});
         if (status.ok()) {
             // Each page's profile under its own number; the tool stage counts only its pages.
-            QString profile = bitonal ? bitonalProfile(sink.sjbzBytes(), view)
-                                      : stage.profiles().value(stage.profiles().size() - 1);
-            if (!bitonal)
+            // An exact bitonal page's is known once the pages are written.
+            QString profile;
+            if (bitonal && lossy) {
+                profile = bitonalProfile(jb2Sink.sjbzBytes(jb2Index), view);
+            } else if (!bitonal) {
+                profile = stage.profiles().value(stage.profiles().size() - 1);
                 profile = profile.mid(profile.indexOf(QLatin1String(": ")) + 2);
-            profiles << QStringLiteral("page %1: %2").arg(reader.pageNumber()).arg(profile);
+            }
+            profiles.push_back({reader.pageNumber(), bitonal && !lossy ? jb2Index : -1, profile});
         }
         noSpace = noSpace || status.error == codec::Error::NoSpace;
         if (!status.ok())
@@ -207,11 +246,43 @@ struct Encoding {
             .arg(100.0 * double(s.changed) / double(qint64(view.width) * view.height), 0, 'f', 2);
     }
 
+    // The bitonal pages, written now that all are known, with the dictionary their shapes share.
+    QString finishBitonal() {
+        if (jb2Pages == 0)
+            return {};
+        const codec::Status status = jb2.finish(jb2Sink, [this] { return stopRequested(); });
+        if (status.error == codec::Error::Aborted && stopRequested())
+            return stoppedProblem();
+        if (!jb2Sink.sharedFile().isEmpty())
+            made << jb2Sink.sharedFile();
+        if (!status.ok()) {
+            steps.append(Step{QString::fromLatin1(kBitonalCoder), 1});
+            noSpace = noSpace || status.error == codec::Error::NoSpace;
+            return engine::Texts::tr("the page could not be encoded (%1)")
+                .arg(QString::fromLatin1(codec::errorName(status.error)));
+        }
+        return {};
+    }
+
+    // "page 3: bitonal, mask 1611 B", in page order.
+    QStringList pageProfiles() const {
+        QStringList out;
+        for (const auto& [page, jb2Index, profile] : profiles)
+            out << QStringLiteral("page %1: %2")
+                       .arg(page)
+                       .arg(jb2Index < 0 ? profile
+                                         : QStringLiteral("bitonal, mask %1 B")
+                                               .arg(jb2Sink.sjbzBytes(jb2Index)));
+        return out;
+    }
+
     bool noSpace = false;
     std::map<int, codec::TextZone> texts; // by page number
     QList<int> pagesWithoutText;
-    QStringList profiles; // "page 3: bitonal, mask 1611 B", in page order
-    QList<Step> steps;    // the document writer's; the encoders' are the stage's
+    // Per page in order: its number, for an exact bitonal page its index in the bitonal stage
+    // (-1 otherwise), and its profile as far as known.
+    std::vector<std::tuple<int, int, QString>> profiles;
+    QList<Step> steps; // the document writer's; the encoders' are the stage's
     QList<int> pagesCutShort;
     QList<std::pair<int, int>> pagesTurned;
     QList<int> pagesOrientationUnsure;
@@ -270,6 +341,9 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
         result.problem = reader.problem();
     if (result.problem.isEmpty() && pages.isEmpty())
         result.problem = engine::Texts::tr("the file has no pages");
+    if (result.problem.isEmpty())
+        result.problem = e.finishBitonal();
+    const QString shared = e.jb2Sink.sharedFile();
 
     // One document written by the codec, with the pages' text in them: no bundler, no text
     // tool, no argument list. A text layer that cannot go in costs the document its text only.
@@ -278,14 +352,14 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
         document = e.path(QStringLiteral("bundle.djvu"));
         e.made << document;
         codec::Error error = codec::Error::None;
-        result.problem = writeDocument(pages, document, e.workFolder, e.texts, &error);
+        result.problem = writeDocument(pages, document, e.workFolder, e.texts, &error, shared);
         e.noSpace = e.noSpace || error == codec::Error::NoSpace;
         e.documentStep(result.problem, e.texts.empty());
         if (!result.problem.isEmpty() && !e.texts.empty()) {
             result.textProblem = result.problem;
             result.problem.clear();
             if (pages.size() > 1) {
-                result.problem = writeDocument(pages, document, e.workFolder, {}, &error);
+                result.problem = writeDocument(pages, document, e.workFolder, {}, &error, shared);
                 e.noSpace = e.noSpace || error == codec::Error::NoSpace;
                 e.documentStep(result.problem, true);
             } else {
@@ -309,7 +383,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.pagesOrientationUnsure = e.pagesOrientationUnsure;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())
-        result.profiles = e.profiles;
+        result.profiles = e.pageProfiles();
     else
         result.pages = 0;
     return result;
