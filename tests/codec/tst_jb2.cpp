@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <map>
 #include <random>
 
 using namespace vormelle;
@@ -149,6 +150,77 @@ void place(QImage& image, const Bitmap& b, int x, int y) {
                 image.setPixel(x + c, y + r, qRgb(0, 0, 0));
 }
 
+// What a stage hands to its sink, in order.
+struct Recorder final : codec::PageSink {
+    QStringList calls; // "shared", "page 0", ...
+    std::string sharedId;
+    Bytes dictionary;
+    std::map<int, std::vector<Chunk>> open;
+    std::vector<Chunk> pages;
+    bool chunk(int index, std::string_view id, const Bytes& content) override {
+        open[index].push_back(Chunk::data(id, content));
+        return true;
+    }
+    bool pageDone(int index) override {
+        calls << QStringLiteral("page %1").arg(index);
+        pages.push_back(Chunk::form("DJVU", std::move(open[index])));
+        open.erase(index);
+        return true;
+    }
+    bool pageFile(int, const QString&) override { return false; }
+    bool shared(std::string_view id, const Bytes& content) override {
+        calls << QStringLiteral("shared");
+        sharedId = std::string(id);
+        dictionary = content;
+        return true;
+    }
+    // The pages and the dictionary as one document.
+    Bytes document() const {
+        codec::DocumentWriter doc;
+        if (!sharedId.empty() &&
+            doc.addShared(Chunk::form("DJVI", {Chunk::data("Djbz", dictionary)}), sharedId) !=
+                codec::Error::None)
+            return {};
+        for (const Chunk& page : pages)
+            if (doc.addPage(page) != codec::Error::None)
+                return {};
+        Bytes file;
+        if (doc.finish([&](const uint8_t* data, size_t size) {
+                file.insert(file.end(), data, data + size);
+                return true;
+            }) != codec::Error::None)
+            return {};
+        return file;
+    }
+};
+
+// The pages through a stage that shares their shapes.
+Recorder shareShapes(const QList<Packed>& pages, const QString& spool = {}) {
+    Recorder r;
+    codec::Jb2Stage stage(true, spool);
+    for (const Packed& p : pages)
+        if (!stage.addPage(p.view(), r, {}).ok())
+            return {};
+    // Nothing comes before the end: the pages wait for the dictionary.
+    if (!r.calls.isEmpty() || !stage.finish(r, {}).ok())
+        return {};
+    return r;
+}
+
+QImage whitePage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB888);
+    image.fill(Qt::white);
+    return image;
+}
+
+QImage blackBox(int width, int height) {
+    QImage image = whitePage(width, height);
+    for (int y = 10; y < height - 10; ++y)
+        for (int x = 10; x < width - 10; ++x)
+            image.setPixel(x, y, qRgb(0, 0, 0));
+    return image;
+}
+
 } // namespace
 
 class Jb2Test : public QObject {
@@ -164,6 +236,10 @@ private slots:
     void refinements_data();
     void refinements();
     void dictionary();
+    void documentPass_data();
+    void documentPass();
+    void documentPassSameBytes();
+    void documentSmallerThanPagesAlone();
 };
 
 // Each record kind, placed at odd spots (on the edge, overlapping, off the line), decodes to the
@@ -379,6 +455,85 @@ void Jb2Test::dictionary() {
     QCOMPARE(test::differentPixels(pages[1], picture(second)), 0);
     // Copies from the dictionary cost far less than the shapes themselves.
     QVERIFY(sjbz1.size() * 3 < codec::encodeJb2Page(first.view()).size() * 2);
+}
+
+void Jb2Test::documentPass_data() {
+    QTest::addColumn<QList<QImage>>("images");
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<QList<bool>>("includes");
+    const QImage a = textImage(300, 42, 11), b = textImage(300, 42, 12), c = textImage(300, 42, 13);
+    QTest::newRow("three pages of text")
+        << QList<QImage>{a, b, c} << true << QList<bool>{true, true, true};
+    // A rule is never matched, so the two pages share nothing.
+    QTest::newRow("nothing shared")
+        << QList<QImage>{a, blackBox(700, 400)} << false << QList<bool>{false, false};
+    QTest::newRow("a blank page among them")
+        << QList<QImage>{a, whitePage(500, 300), b} << true << QList<bool>{true, false, true};
+    QTest::newRow("one page") << QList<QImage>{a} << false << QList<bool>{false};
+}
+
+// A document whose pages share shapes gets one dictionary, handed out before the first page;
+// the pages that use it include it, and every page decodes exactly, in order.
+void Jb2Test::documentPass() {
+    QFETCH(QList<QImage>, images);
+    QFETCH(bool, shared);
+    QFETCH(QList<bool>, includes);
+    QList<Packed> pages;
+    for (const QImage& image : images)
+        pages << pack(image);
+    const Recorder r = shareShapes(pages);
+    QStringList order;
+    if (shared)
+        order << QStringLiteral("shared");
+    for (int i = 0; i < pages.size(); ++i)
+        order << QStringLiteral("page %1").arg(i);
+    QCOMPARE(r.calls, order);
+    QCOMPARE(r.sharedId.empty(), !shared);
+    QCOMPARE(int(r.pages.size()), pages.size());
+    for (int i = 0; i < pages.size(); ++i) {
+        const Chunk* incl = r.pages[size_t(i)].find("INCL");
+        QCOMPARE(incl != nullptr, includes[i]);
+        if (incl)
+            QCOMPARE(std::string(incl->payload().begin(), incl->payload().end()), r.sharedId);
+    }
+    const QList<QImage> decoded = decodedFile(r.document());
+    QCOMPARE(decoded.size(), pages.size());
+    for (int i = 0; i < pages.size(); ++i) {
+        QCOMPARE(decoded[i].size(), images[i].size());
+        QCOMPARE(test::differentPixels(decoded[i], picture(pages[i])), 0);
+    }
+    // A lone page is coded as it always was.
+    if (pages.size() == 1)
+        QVERIFY(r.pages.front().find("Sjbz")->payload() == codec::encodeJb2Page(pages[0].view()));
+}
+
+// The same pages give the same bytes, spooled to a file or held in memory; the spool goes
+// with the stage.
+void Jb2Test::documentPassSameBytes() {
+    const QList<Packed> pages{ragged(pack(textImage(300, 42, 15)), 0.1, 4),
+                              ragged(pack(textImage(300, 42, 16)), 0.1, 5)};
+    QTemporaryDir dir;
+    const QString spool = dir.filePath("shapes.spool");
+    const Bytes spooled = shareShapes(pages, spool).document();
+    QVERIFY(!spooled.empty());
+    QVERIFY(!QFile::exists(spool));
+    QVERIFY(shareShapes(pages, spool).document() == spooled);
+    QVERIFY(shareShapes(pages).document() == spooled);
+}
+
+// Shapes coded once for the document cost less than coding them on every page.
+void Jb2Test::documentSmallerThanPagesAlone() {
+    QList<Packed> pages;
+    size_t alone = 0;
+    for (int i = 0; i < 4; ++i) {
+        pages << ragged(pack(textImage(300, 42, 20 + i)), 0.08, unsigned(30 + i));
+        alone += codec::encodeJb2Page(pages.back().view()).size();
+    }
+    const Recorder r = shareShapes(pages);
+    size_t shared = r.dictionary.size();
+    for (const Chunk& page : r.pages)
+        shared += page.find("Sjbz")->payload().size();
+    QVERIFY2(shared < alone, qPrintable(QString("%1 against %2").arg(shared).arg(alone)));
 }
 
 QTEST_MAIN(Jb2Test)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/iff.h"
 #include "engine/direct.h"
 #include "engine/pagereader.h"
 #include "engine/tiffinspect.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -85,6 +87,7 @@ private slots:
     void greyAndColour_data();
     void greyAndColour();
     void mixedPagesInOrder();
+    void bitonalPagesShareShapes();
     void inspectionByRoute_data();
     void inspectionByRoute();
     void problemsNamedAsOnThePdfRoute_data();
@@ -215,6 +218,50 @@ void DirectTest::mixedPagesInOrder() {
     const Converted oneAgain = convertFile(env, single, QStringLiteral("one-again"));
     QCOMPARE(one.result.pages, 1);
     QVERIFY(bytesOf(one.djvu) == bytesOf(oneAgain.djvu));
+}
+
+// The bitonal pages of a document, among a grey one, share one dictionary of shapes: a
+// FORM:DJVI with a Djbz that the bitonal pages include. Every page decodes as it was, in order.
+void DirectTest::bitonalPagesShareShapes() {
+    test::TestEnv env;
+    const QList<TiffPage> written{page(TiffKind::BitonalG4, TiffContent::Text, 620, 420, 300),
+                                  page(TiffKind::Gray8, TiffContent::Text, 150, 107, 150),
+                                  page(TiffKind::BitonalLzw, TiffContent::Text, 620, 420, 300),
+                                  page(TiffKind::BitonalG4, TiffContent::Text, 500, 380, 300)};
+    const QString tiff = env.path(QStringLiteral("book.tif"));
+    test::writeTiffPages(tiff, written);
+    const Converted c = convertFile(env, tiff, QStringLiteral("work"));
+    QCOMPARE(c.result.problem, QString());
+    QCOMPARE(c.result.pages, 4);
+    QCOMPARE(c.leftInWork, QStringList());
+    QCOMPARE(c.result.profiles.size(), 4);
+    QVERIFY(c.result.profiles[2].startsWith(QStringLiteral("page 3: bitonal, mask ")));
+
+    const QByteArray file = bytesOf(c.djvu);
+    const std::optional<codec::Chunk> form = codec::parseFile(
+        reinterpret_cast<const std::uint8_t*>(file.constData()), std::size_t(file.size()));
+    QVERIFY(form && form->formType() == "DJVM");
+    QStringList components;
+    for (const codec::Chunk& child : form->children()) {
+        if (!child.isForm())
+            continue;
+        QString kind = QString::fromStdString(child.formType());
+        if (child.find("Djbz"))
+            kind += QStringLiteral("+Djbz");
+        if (child.find("INCL"))
+            kind += QStringLiteral("+INCL");
+        components << kind;
+    }
+    QCOMPARE(components, (QStringList{"DJVI+Djbz", "DJVU+INCL", "DJVU", "DJVU+INCL", "DJVU+INCL"}));
+
+    const QList<test::DjvuPage> pages = test::decodeDjvu(c.djvu);
+    const QList<QImage> reference = test::readTiffPixels(tiff);
+    QCOMPARE(pages.size(), 4);
+    for (const int i : {0, 2, 3})
+        QCOMPARE(test::differentPixels(pages[i].image, reference[i]), 0);
+    QVERIFY(test::psnr(pages[1].image, reference[1]) > 30);
+    const Converted again = convertFile(env, tiff, QStringLiteral("again"));
+    QVERIFY(bytesOf(c.djvu) == bytesOf(again.djvu));
 }
 
 void DirectTest::inspectionByRoute_data() {
