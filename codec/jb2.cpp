@@ -280,25 +280,24 @@ void Jb2Writer::refine(const Bitmap& shape, const Bitmap& reference) {
     const int dx = (dw / 2 - dw + 1) - (cw / 2 - cw + 1);
     // The format counts rows from the bottom; in rows from the top the offset is this.
     const int dy = ch - dh - ((dh / 2 - dh + 1) - (ch / 2 - ch + 1));
-    Bitmap aligned(dw + 4, dh + 4);
+    // The reference laid over the shape with a margin of two, row by row.
+    const int aw = dw + 4;
+    std::vector<uint8_t> aligned(size_t(aw) * size_t(dh + 4), 0);
     for (int y = -2; y < dh + 2; ++y) {
         const int ry = y + dy;
-        if (ry < 0 || ry >= ch)
+        const int x0 = std::max(-2, -dx), x1 = std::min(dw + 2, cw - dx);
+        if (ry < 0 || ry >= ch || x0 >= x1)
             continue;
-        for (int x = -2; x < dw + 2; ++x) {
-            const int rx = x + dx;
-            if (rx >= 0 && rx < cw)
-                aligned.at(x + 2, y + 2) = reference.at(rx, ry);
-        }
+        std::copy_n(&reference.bits[size_t(ry) * size_t(cw) + size_t(x0 + dx)], x1 - x0,
+                    &aligned[size_t(y + 2) * size_t(aw) + size_t(x0 + 2)]);
     }
     Padded p(shape, 2);
-    Padded r(aligned, 0);
     for (int y = 0; y < dh; ++y) {
         const uint8_t* up1 = p.row(y - 1);
         const uint8_t* up0 = p.row(y);
-        const uint8_t* xup1 = r.row(y + 1) + 2;
-        const uint8_t* xup0 = r.row(y + 2) + 2;
-        const uint8_t* xdn1 = r.row(y + 3) + 2;
+        const uint8_t* xup1 = &aligned[size_t(y + 1) * size_t(aw) + 2];
+        const uint8_t* xup0 = &aligned[size_t(y + 2) * size_t(aw) + 2];
+        const uint8_t* xdn1 = &aligned[size_t(y + 3) * size_t(aw) + 2];
         int context = (up1[-1] << 10) | (up1[0] << 9) | (up1[1] << 8) | (up0[-1] << 7) |
                       (xup1[0] << 6) | (xup0[-1] << 5) | (xup0[0] << 4) | (xup0[1] << 3) |
                       (xdn1[-1] << 2) | (xdn1[0] << 1) | xdn1[1];

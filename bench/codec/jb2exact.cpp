@@ -8,8 +8,13 @@
 //   vormelle-bench-jb2exact [--rounds N] [--set NAME]... [page.pbm ...]
 //     --set NAME   300, 600, book, table or plain (default: all)
 //     --tiff DIR   also write each set as a multi-page TIFF (G4) into DIR, to convert it
+//     --minidjvu S the time limit for `minidjvu -p 20` on a set of several pages (default 900 s)
+// On a set of several pages (the book) also: our document pass (one shared dictionary) page by
+// page against cjb2, and `minidjvu -p 20` (lossless as it goes: it has no exact mode), in time
+// limited by `timeout`.
 #include "bench/codec/scanpages.h"
 #include "bench/convert/cpuclock.h"
+#include "codec/document.h"
 #include "codec/iff.h"
 #include "codec/jb2page.h"
 #include "tests/engine/textpage.h"
@@ -22,6 +27,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 
 using namespace vormelle;
@@ -155,6 +161,51 @@ qint64 changed(const QString& a, const QString& b) {
     return n;
 }
 
+// What the sharing stage hands out: the dictionary and the pages, made into one document.
+struct Recorder final : codec::PageSink {
+    std::string sharedId;
+    codec::Bytes dictionary;
+    size_t dictionaryBytes = 0;
+    std::map<int, std::vector<codec::Chunk>> open;
+    std::vector<codec::Chunk> pages;
+    std::vector<size_t> pageBytes; // each page's Sjbz
+    bool chunk(int index, std::string_view id, const codec::Bytes& content) override {
+        if (id == "Sjbz")
+            pageBytes.push_back(content.size());
+        open[index].push_back(codec::Chunk::data(id, content));
+        return true;
+    }
+    bool pageDone(int index) override {
+        pages.push_back(codec::Chunk::form("DJVU", std::move(open[index])));
+        open.erase(index);
+        return true;
+    }
+    bool pageFile(int, const QString&) override { return false; }
+    bool shared(std::string_view id, const codec::Bytes& content) override {
+        sharedId = std::string(id);
+        dictionary = content;
+        dictionaryBytes = content.size();
+        return true;
+    }
+    codec::Bytes document() const {
+        codec::DocumentWriter doc;
+        if (!sharedId.empty() &&
+            doc.addShared(codec::Chunk::form("DJVI", {codec::Chunk::data("Djbz", dictionary)}),
+                          sharedId) != codec::Error::None)
+            return {};
+        for (const codec::Chunk& page : pages)
+            if (doc.addPage(page) != codec::Error::None)
+                return {};
+        codec::Bytes file;
+        if (doc.finish([&](const std::uint8_t* data, std::size_t size) {
+                file.insert(file.end(), data, data + size);
+                return true;
+            }) != codec::Error::None)
+            return {};
+        return file;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -163,12 +214,16 @@ int main(int argc, char** argv) {
     QList<Page> pages;
     QStringList sets;
     QString tiffFolder;
+    int minidjvuSeconds = 900;
+    QList<int> setOf; // each page's set, by its place in `sets`
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--rounds") && i + 1 < args.size()) {
             rounds = std::max(1, args[++i].toInt());
         } else if (args[i] == QLatin1String("--set") && i + 1 < args.size()) {
             sets << args[++i];
+        } else if (args[i] == QLatin1String("--minidjvu") && i + 1 < args.size()) {
+            minidjvuSeconds = std::max(1, args[++i].toInt());
         } else if (args[i] == QLatin1String("--tiff") && i + 1 < args.size()) {
             tiffFolder = args[++i];
         } else if (const std::optional<Page> p = readPbm(args[i])) {
@@ -181,9 +236,13 @@ int main(int argc, char** argv) {
     if (pages.isEmpty() && sets.isEmpty())
         sets = QStringList{QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("book"),
                            QStringLiteral("table"), QStringLiteral("plain")};
+    for (int i = 0; i < pages.size(); ++i)
+        setOf << -1;
     for (const QString& set : std::as_const(sets)) {
         const QList<Page> made = makeSet(set);
         pages << made;
+        for (int i = 0; i < made.size(); ++i)
+            setOf << int(&set - sets.constData());
         if (!tiffFolder.isEmpty() && !made.isEmpty()) {
             QList<QImage> images;
             for (const Page& p : made) {
@@ -204,6 +263,8 @@ int main(int argc, char** argv) {
                 "cjb2 s", "ours s", "speed", "pixels changed (ours, cjb2), shapes");
     double cjb2Total = 0, oursTotal = 0;
     qint64 cjb2Bytes = 0, oursBytes = 0;
+    QList<qint64> cjb2PageBytes, ourPageBytes;
+    QList<double> cjb2PageTimes;
     for (int k = 0; k < pages.size(); ++k) {
         const Page& page = pages[k];
         const QString source = dir.filePath(QStringLiteral("p%1.pbm").arg(k));
@@ -265,6 +326,9 @@ int main(int argc, char** argv) {
         oursTotal += ourTime;
         cjb2Bytes += theirSize;
         oursBytes += ourSize;
+        cjb2PageBytes << theirSize;
+        ourPageBytes << ourSize;
+        cjb2PageTimes << theirTime;
         std::printf("%-14s %9lld %9lld %5.2fx  %8.3f %8.3f %5.1fx  %lld, %lld; %d shapes: %d "
                     "copies, %d refined, %d direct\n",
                     qPrintable(page.name), (long long)theirSize, (long long)ourSize,
@@ -276,5 +340,115 @@ int main(int argc, char** argv) {
                 "time / ours)\n",
                 "all", (long long)cjb2Bytes, (long long)oursBytes,
                 double(oursBytes) / double(cjb2Bytes), cjb2Total, oursTotal, cjb2Total / oursTotal);
+
+    for (int set = 0; set < sets.size(); ++set) {
+        QList<int> members;
+        for (int k = 0; k < pages.size(); ++k)
+            if (setOf[k] == set)
+                members << k;
+        if (members.size() < 2)
+            continue;
+        std::printf("\n%s, %lld pages: our document pass (one shared dictionary) and minidjvu -p "
+                    "20, against cjb2 page by page\n",
+                    qPrintable(sets[set]), (long long)members.size());
+        // Ours: every page into the sharing stage, then the dictionary and the pages out.
+        Recorder recorded;
+        const double before = bench::ownCpuSeconds();
+        {
+            codec::Jb2Stage stage(true, dir.filePath(QStringLiteral("shapes.spool")));
+            for (const int k : members) {
+                const Page& page = pages[k];
+                const codec::PageView view{
+                    codec::PixelKind::Bitonal,
+                    page.width,
+                    page.height,
+                    page.dpi,
+                    reinterpret_cast<const std::uint8_t*>(page.rows.constData()),
+                    (page.width + 7) / 8};
+                if (!stage.addPage(view, recorded, {}).ok())
+                    return 1;
+            }
+            if (!stage.finish(recorded, {}).ok())
+                return 1;
+        }
+        const double ourTime = bench::ownCpuSeconds() - before;
+        const QString book = dir.filePath(QStringLiteral("set%1-ours.djvu").arg(set));
+        const codec::Bytes file = recorded.document();
+        QFile out(book);
+        if (file.empty() || !out.open(QIODevice::WriteOnly) ||
+            out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) < 0)
+            return 1;
+        out.close();
+        std::printf("%-14s %9s %9s %6s  %s\n", "page", "cjb2 B", "ours B", "bytes",
+                    "pixels changed (ours)");
+        qint64 theirs = 0, alone = 0, pagesBytes = 0;
+        double theirTime = 0;
+        for (int i = 0; i < members.size(); ++i) {
+            const int k = members[i];
+            const qint64 mine = qint64(recorded.pageBytes[size_t(i)]);
+            const QString back = dir.filePath(QStringLiteral("set%1-%2.pbm").arg(set).arg(i));
+            run(QStringLiteral("ddjvu"),
+                {QStringLiteral("-format=pbm"), QStringLiteral("-page=%1").arg(i + 1), book, back});
+            std::printf("%-14s %9lld %9lld %5.2fx  %lld\n", qPrintable(pages[k].name),
+                        (long long)cjb2PageBytes[k], (long long)mine,
+                        double(mine) / double(cjb2PageBytes[k]),
+                        (long long)changed(dir.filePath(QStringLiteral("p%1.pbm").arg(k)), back));
+            theirs += cjb2PageBytes[k];
+            alone += ourPageBytes[k];
+            pagesBytes += mine;
+            theirTime += cjb2PageTimes[k];
+        }
+        const qint64 shared = qint64(recorded.dictionaryBytes);
+        std::printf("dictionary     %9s %9lld\n", "", (long long)shared);
+        std::printf("%-14s %9lld %9lld %5.2fx  (the bundled document: %lld B, %.2fx; our pages "
+                    "alone %lld B, %.2fx)\n",
+                    "all", (long long)theirs, (long long)(pagesBytes + shared),
+                    double(pagesBytes + shared) / double(theirs), (long long)file.size(),
+                    double(file.size()) / double(theirs), (long long)alone,
+                    double(alone) / double(theirs));
+        std::printf("processor time: cjb2 %.3f s, ours %.3f s, %.1fx\n", theirTime, ourTime,
+                    theirTime / ourTime);
+
+        // minidjvu on the same pages, one dictionary for up to 20 of them, in limited time.
+        QStringList arguments{QString::number(minidjvuSeconds),
+                              QStringLiteral("minidjvu"),
+                              QStringLiteral("-d"),
+                              QString::number(pages[members[0]].dpi),
+                              QStringLiteral("-p"),
+                              QStringLiteral("20")};
+        for (const int k : members)
+            arguments << dir.filePath(QStringLiteral("p%1.pbm").arg(k));
+        const QString theirBook = dir.filePath(QStringLiteral("set%1-minidjvu.djvu").arg(set));
+        arguments << theirBook;
+        const double minidjvuBefore = bench::cpuSecondsOf(RUSAGE_CHILDREN);
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral("timeout"), arguments);
+        const bool started = p.waitForStarted() && p.waitForFinished(-1);
+        const double minidjvuTime = bench::cpuSecondsOf(RUSAGE_CHILDREN) - minidjvuBefore;
+        if (!started || p.exitCode() == 124) {
+            std::printf("minidjvu -p 20: not done within %d s (%.1f s of processor time)\n",
+                        minidjvuSeconds, minidjvuTime);
+        } else if (p.exitCode() != 0) {
+            std::printf("minidjvu -p 20: failed (status %d)\n", p.exitCode());
+        } else {
+            qint64 minidjvuChanged = 0;
+            for (int i = 0; i < members.size(); ++i) {
+                const QString back = dir.filePath(QStringLiteral("set%1-m%2.pbm").arg(set).arg(i));
+                run(QStringLiteral("ddjvu"),
+                    {QStringLiteral("-format=pbm"), QStringLiteral("-page=%1").arg(i + 1),
+                     theirBook, back});
+                minidjvuChanged +=
+                    changed(dir.filePath(QStringLiteral("p%1.pbm").arg(members[i])), back);
+            }
+            const qint64 size = QFileInfo(theirBook).size();
+            std::printf("minidjvu -p 20: %lld B (%.2fx cjb2, ours %.2fx of it), %.3f s of "
+                        "processor time (ours %.1fx faster), %lld pixels changed\n",
+                        (long long)size, double(size) / double(theirs),
+                        double(file.size()) / double(size), minidjvuTime, minidjvuTime / ourTime,
+                        (long long)minidjvuChanged);
+        }
+    }
     return 0;
 }
