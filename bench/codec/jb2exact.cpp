@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
         Recorder recorded;
         const double before = bench::ownCpuSeconds();
         {
-            codec::Jb2Stage stage(true, dir.filePath(QStringLiteral("shapes.spool")));
+            codec::Jb2Stage stage({}, true, dir.filePath(QStringLiteral("shapes.spool")));
             for (const int k : members) {
                 const Page& page = pages[k];
                 const codec::PageView view{

@@ -197,7 +197,7 @@ struct Recorder final : codec::PageSink {
 // The pages through a stage that shares their shapes.
 Recorder shareShapes(const QList<Packed>& pages, const QString& spool = {}) {
     Recorder r;
-    codec::Jb2Stage stage(true, spool);
+    codec::Jb2Stage stage({}, true, spool);
     for (const Packed& p : pages)
         if (!stage.addPage(p.view(), r, {}).ok())
             return {};
