@@ -618,8 +618,14 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
         twins.emplace(page);
     Bytes sjbz = codePage(parts, classer, options.dictionary, &dictionaryRows, counts,
                           twins ? &*twins : nullptr);
+    // Each place is one blit of the stream, in order.
+    if (stats && options.keepBlits) {
+        counts.blits.reserve(parts.places.size());
+        for (const PageParts::Place& place : parts.places)
+            counts.blits.push_back({bitmapOf(parts.shapes[size_t(place.shape)]), place.x, place.y});
+    }
     if (stats)
-        *stats = counts;
+        *stats = std::move(counts);
     return sjbz;
 }
 

@@ -30,6 +30,8 @@ struct Jb2Options {
     // Draw a shape as a copy of an earlier twin that no reader could tell from it
     // (codec/jb2lossy.h), within 1 % of the page's pixels: the page no longer decodes exactly.
     bool lossy = false;
+    // Hand the page's shapes back in Jb2Stats::blits.
+    bool keepBlits = false;
 };
 
 // How a page's shapes were coded.
@@ -40,6 +42,9 @@ struct Jb2Stats {
     int direct = 0;      // coded on their own
     int twins = 0;       // lossy: drawn as an earlier twin (counted among the copies too)
     qint64 changed = 0;  // lossy: pixels that differ from the page
+    // With Jb2Options::keepBlits: every shape in the order the stream places it, which is the
+    // order of an FGbz foreground's colours.
+    std::vector<PageShape> blits;
 };
 
 // A bitonal page as an Sjbz chunk's content: each shape identical to an earlier one copied, each
