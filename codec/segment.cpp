@@ -35,6 +35,14 @@ constexpr int kSauvolaTile = 640;
 constexpr int kDarkBand = 110;
 // A band is at least this thick; text strokes are thinner.
 constexpr int kBandOpening = 17;
+// A rule is thinner than kRuleHat, darker than its surroundings by kRuleContrast, and at
+// least kRuleLength long.
+constexpr int kRuleHat = 5;
+constexpr int kRuleContrast = 40;
+constexpr int kRuleLength = 21;
+// A band found at a quarter of the size is grown back by this at full size (twice the
+// reduction, and one).
+constexpr int kBandEdge = 9;
 // Light letters inside a band leave holes up to this size.
 constexpr int kBandClosing = 61;
 // On the darkest channel: paper is lighter than kPaperLevel, ink and bands of colour darker
@@ -163,6 +171,21 @@ Segmentation Segmenter::segment() {
                                 &sauvolaOut) != 0)
         return result.error = Error::OutOfMemory, result;
     PixRef dark(sauvolaOut);
+    // Thin light rules (a chart's 1-pixel grid, a table's lines) are too faint for Sauvola:
+    // long runs a little darker than what lies around them. They join the mask last, so the
+    // photograph finder never takes a grid for a halftone.
+    PixRef rules;
+    {
+        PixRef hat(pixTophat(grey.pix, kRuleHat, kRuleHat, L_TOPHAT_BLACK));
+        PixRef thin(hat ? pixThresholdToBinary(hat.pix, kRuleContrast) : nullptr);
+        if (thin)
+            pixInvert(thin.pix, thin.pix);
+        rules = thin ? pixOpenBrick(nullptr, thin.pix, kRuleLength, 1) : nullptr;
+        PixRef down(thin ? pixOpenBrick(nullptr, thin.pix, 1, kRuleLength) : nullptr);
+        if (!rules || !down)
+            return result.error = Error::OutOfMemory, result;
+        pixOr(rules.pix, rules.pix, down.pix);
+    }
 
     // The regions (bands, photographs) are coarse: they are found at a quarter of the page's
     // size, where the large openings and closings cost a sixteenth.
@@ -228,8 +251,13 @@ Segmentation Segmenter::segment() {
             if (!light)
                 return result.error = Error::OutOfMemory, result;
         }
-        // Inside a band the dark ink is the band itself, not text.
-        pixSubtract(dark.pix, dark.pix, bands.pix);
+        // Inside a band the dark ink is the band itself, not text. The quarter-size band lost
+        // up to a reduced pixel at its edges: grown back, the band's own edge is no stroke
+        // either (where it joined a chart's axis, the two took one colour).
+        PixRef grown(pixDilateBrick(nullptr, bands.pix, kBandEdge, kBandEdge));
+        if (!grown)
+            return result.error = Error::OutOfMemory, result;
+        pixSubtract(dark.pix, dark.pix, grown.pix);
     }
     bands = nullptr;
 
@@ -274,6 +302,7 @@ Segmentation Segmenter::segment() {
         if (!photo)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, photo.pix);
+        pixSubtract(rules.pix, rules.pix, photo.pix);
         if (light)
             pixSubtract(light.pix, light.pix, photo.pix);
         result.photoPixels = countOn(photo.pix);
@@ -290,6 +319,20 @@ Segmentation Segmenter::segment() {
     if (light)
         pixOr(dark.pix, dark.pix, light.pix);
     light = nullptr;
+    {
+        // A pixel apart from the mask's strokes, so a faint rule that meets a dark axis is a
+        // shape of its own and keeps its own colour; the specks Sauvola found on the rule
+        // itself (no thicker than the rule) are no strokes and join it.
+        l_int32 changed = 0;
+        PixRef strokes(pixSelectBySize(dark.pix, kRuleHat - 2, kRuleHat - 2, 8, L_SELECT_IF_BOTH,
+                                       L_SELECT_IF_GTE, &changed));
+        PixRef apart(strokes ? pixDilateBrick(nullptr, strokes.pix, 3, 3) : nullptr);
+        if (!apart)
+            return result.error = Error::OutOfMemory, result;
+        pixSubtract(rules.pix, rules.pix, apart.pix);
+        pixOr(dark.pix, dark.pix, rules.pix);
+        rules = nullptr;
+    }
 
     result.maskPixels = countOn(dark.pix);
     const double area = static_cast<double>(m->width) * m->height;

@@ -390,8 +390,8 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
 }
 
 QString directEncoderProblem() {
-    // Bitonal pages need no program: the codec codes them. (A compound page's mask still goes
-    // through cjb2; without it such a page fails on its own row.)
+    // Bitonal pages and compound pages' masks need no program: the codec codes them. c44 codes
+    // a grey or colour page's layer or background; djvumake the layers of one too small for c44.
     for (const char* tool : {kPhotoEncoder, kAssembler}) {
         if (toolPath(tool).isEmpty())
             return engine::Texts::tr(

@@ -20,15 +20,15 @@ namespace vormelle::engine {
 // codec's own JB2 coder (codec/jb2page.h: exact, every pixel as in the TIFF; with `lossy`, twin
 // shapes drawn as one, at most 1 % of a page's pixels changed). Grey and colour
 // pages go to DjVuLibre's encoders, found on the PATH (Debian's djvulibre-bin): those with text
-// become compound pages (a `cjb2` mask over `djvumake`'s small foreground and background), those
-// without text, or all with ColourPages::Layer, one `c44` (IW44) layer from a PGM or PPM; each
-// page is held in memory and encoded through ToolStage (engine/toolstage.h). The pages are read
-// with TiffPageReader (engine/pagereader.h), so alpha channels are laid over white and 16-bit
-// samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and resolution (pageDpi
-// in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi). Several pages make one
-// bundled document (codec/document.h, no tool), in page order; one page makes a single-page
-// document. The coders put no date or name of their own in what they write: the same file gives
-// the same bytes each time.
+// become compound pages (the codec's JB2 mask, a colour per mask shape, a reduced `c44`
+// background), those without text, or all with ColourPages::Layer, one `c44` (IW44) layer from
+// a PGM or PPM; each page is held in memory and encoded through ToolStage (engine/toolstage.h).
+// The pages are read with TiffPageReader (engine/pagereader.h), so alpha channels are laid over
+// white and 16-bit samples scaled to 8 bits. Each DjVu page has its TIFF page's pixel size and
+// resolution (pageDpi in engine/tiffinspect.h: the tag when plausible, otherwise kDefaultDpi).
+// Several pages make one bundled document (codec/document.h, no tool), in page order; one page
+// makes a single-page document. The coders put no date or name of their own in what they write: the
+// same file gives the same bytes each time.
 
 class Recognizer;
 

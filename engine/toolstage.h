@@ -30,12 +30,12 @@ inline constexpr char kBitonalCoder[] = "JB2 coder";
 // DjVuLibre's page encoders as a codec stage: each page added is encoded at once, 1-bit pages by
 // `cjb2` (JB2, lossless), from a PBM/PGM/PPM held in a memory file the encoder reads through its
 // descriptor, never from disk. Grey and colour pages, with ColourPages::Compound, are segmented
-// (codec/segment.h): a page with text becomes a compound page, its mask coded by `cjb2` and
-// `djvumake ... Sjbz=mask PPM=page` adding a masked foreground and background subsampled from
-// the page; a page without text, and every one with ColourPages::Layer, goes to `c44` (IW44,
-// colour planes full size) as one layer. The page file goes to the sink as a page file. It lives
-// here, not in codec/, because it runs programs (runToEnd and the converters' environment are
-// the engine's).
+// (codec/segment.h): a page with text becomes a compound page, its mask coded by the codec's JB2
+// coder, a colour per mask shape (FGbz) and a reduced background (codec/layers.h) coded by `c44`
+// with the hidden pixels as don't-care; a page without text, and every one with
+// ColourPages::Layer, goes to `c44` (IW44, colour planes full size) as one layer. The page file
+// goes to the sink as a page file. It lives here, not in codec/, because it runs programs (runToEnd
+// and the converters' environment are the engine's).
 class ToolStage final : public codec::PageStage {
 public:
     // Page files are written in `workFolder`; a raised `stop` kills the encoder in flight.
@@ -58,7 +58,9 @@ private:
     codec::Status run(const char* tool, Command command, const QString& file,
                       const codec::PageView& page);
     codec::Status assemble(const codec::PageView& page, const QByteArray& maskPbm,
-                           const platform::MemoryFile& image, const QString& file);
+                           const QString& file, const codec::AbortHook& abort);
+    codec::Status assembleTiny(const codec::PageView& page, const QByteArray& maskPbm,
+                               const platform::MemoryFile& image, const QString& file);
 
     QString m_workFolder;
     platform::EnvironmentChanges m_environment;

@@ -94,6 +94,8 @@ class CompoundTest : public QObject {
     Q_OBJECT
 private slots:
     void textInTwoInksOverPaperAndPhoto();
+    void inksBesideBarsKeepTheirColours_data();
+    void inksBesideBarsKeepTheirColours();
     void photographStaysOneLayer_data();
     void photographStaysOneLayer();
     void invertedTextIsInTheMask();
@@ -121,7 +123,7 @@ void CompoundTest::textInTwoInksOverPaperAndPhoto() {
     QVERIFY2(result.profiles[0].startsWith(QLatin1String("page 1: compound")),
              qPrintable(result.profiles[0]));
     QCOMPARE(chunksOf(djvu),
-             (QStringList{QStringLiteral("Sjbz"), QStringLiteral("FG44"), QStringLiteral("BG44")}));
+             (QStringList{QStringLiteral("Sjbz"), QStringLiteral("FGbz"), QStringLiteral("BG44")}));
 
     const QList<test::DjvuPage> pages = test::decodeDjvu(djvu);
     QCOMPARE(pages.size(), 1);
@@ -172,6 +174,83 @@ void CompoundTest::textInTwoInksOverPaperAndPhoto() {
     const QString again = env.path(QStringLiteral("b/page.djvu"));
     QCOMPARE(encode(tiff, again).problem, QString());
     QCOMPARE(bytesOf(again), bytesOf(djvu));
+}
+
+// A bar chart and a caption on a band: its dark grey axis beside the blue bars, its grey rules,
+// the bars and the white caption.
+test::PageRecipe chartAndCaption() {
+    test::PageRecipe r;
+    r.size = QSize(1240, 1000);
+    r.noise = 2;
+    r.blur = false;
+    r.charts << QRect(100, 100, 1000, 500);
+    r.text << test::TextBlock{QRect(100, 760, 1000, 60), test::knownLines(12, 1, 6), Qt::white,
+                              QColor(30, 80, 190)};
+    r.text << test::TextBlock{
+        QRect(100, 880, 1000, 60), test::knownLines(13, 1, 6), QColor(20, 20, 20), {}};
+    return r;
+}
+
+void CompoundTest::inksBesideBarsKeepTheirColours_data() {
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QColor>("ink");
+    QTest::addColumn<bool>("grey");
+    for (const bool grey : {false, true}) {
+        const char* g = grey ? "grey" : "colour";
+        // The chart's left edge: the 3-pixel axis, a bar's width from the first (blue-free)
+        // bar; the second bar is blue.
+        QTest::addRow("%s: dark grey axis", g)
+            << QRect(95, 100, 11, 495) << QColor(30, 30, 30) << grey;
+        // A 1-pixel pen of grey 120 lies across two rows, each half of it.
+        QTest::addRow("%s: 1-pixel rule", g)
+            << QRect(104, 150, 24, 400) << QColor(184, 183, 177) << grey;
+        QTest::addRow("%s: blue bar", g) << QRect(256, 100, 62, 500) << QColor(30, 80, 190) << grey;
+        QTest::addRow("%s: white caption on blue", g)
+            << QRect(100, 760, 1000, 60) << QColor(Qt::white) << grey;
+        QTest::addRow("%s: black text", g)
+            << QRect(100, 880, 1000, 60) << QColor(20, 20, 20) << grey;
+    }
+}
+
+// Each ink's cores (pixels within 10 levels of it on the page) come back within 12 levels on
+// average: the mask's shapes take the colour of their own inside, not of the bars nearby.
+void CompoundTest::inksBesideBarsKeepTheirColours() {
+    QFETCH(QRect, area);
+    QFETCH(QColor, ink);
+    QFETCH(bool, grey);
+    test::TestEnv env;
+    test::PaintedPage painted = test::paintPage(chartAndCaption());
+    if (grey)
+        painted.image = painted.image.convertToFormat(QImage::Format_Grayscale8)
+                            .convertToFormat(QImage::Format_RGB888);
+    const QString tiff = env.path(QStringLiteral("chart.tif"));
+    test::writePageTiff(tiff, {painted.image}, grey, 0);
+    const QString djvu = env.path(QStringLiteral("a/chart.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu);
+    QCOMPARE(result.problem, QString());
+    QCOMPARE(chunksOf(djvu),
+             (QStringList{QStringLiteral("Sjbz"), QStringLiteral("FGbz"), QStringLiteral("BG44")}));
+    const QImage decoded = test::decodeDjvu(djvu).value(0).image;
+    QCOMPARE(decoded.size(), painted.image.size());
+    const QColor want = grey ? QColor(qGray(ink.rgb()), qGray(ink.rgb()), qGray(ink.rgb())) : ink;
+    const QList<QPoint> cores = inkCores(painted.image, area, want, 10);
+    QVERIFY2(cores.size() > 150, qPrintable(QString::number(cores.size())));
+    double r = 0, g = 0, b = 0;
+    for (const QPoint& p : cores) {
+        const QColor c = decoded.pixelColor(p);
+        r += c.red();
+        g += c.green();
+        b += c.blue();
+    }
+    const double n = double(cores.size());
+    QVERIFY2(qAbs(r / n - want.red()) <= 12 && qAbs(g / n - want.green()) <= 12 &&
+                 qAbs(b / n - want.blue()) <= 12,
+             qPrintable(QStringLiteral("%1 %2 %3 for %4 (%5 cores)")
+                            .arg(r / n)
+                            .arg(g / n)
+                            .arg(b / n)
+                            .arg(want.name())
+                            .arg(cores.size())));
 }
 
 void CompoundTest::photographStaysOneLayer_data() {

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/layers.h"
+
+#include "codec/bzz.h"
+#include "codec/iff.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace vormelle::codec {
+
+namespace {
+
+struct PixRef {
+    PIX* pix = nullptr;
+    explicit PixRef(PIX* p) : pix(p) {}
+    ~PixRef() { pixDestroy(&pix); }
+    PixRef(const PixRef&) = delete;
+    PixRef& operator=(const PixRef&) = delete;
+    explicit operator bool() const { return pix != nullptr; }
+};
+
+// The mask in Leptonica's words (most significant bit first, as the view's bytes).
+PIX* maskPix(const PageView& mask) {
+    PIX* pix = pixCreate(mask.width, mask.height, 1);
+    if (!pix)
+        return nullptr;
+    l_uint32* data = pixGetData(pix);
+    const int wpl = pixGetWpl(pix);
+    const std::ptrdiff_t bytes = rowBytes(PixelKind::Bitonal, mask.width);
+    for (int y = 0; y < mask.height; ++y) {
+        const std::uint8_t* src = mask.pixels + std::ptrdiff_t(y) * mask.stride;
+        l_uint32* line = data + std::ptrdiff_t(y) * wpl;
+        for (std::ptrdiff_t i = 0; i < bytes; ++i)
+            SET_DATA_BYTE(line, int(i), src[i]);
+    }
+    if (mask.width % 8 != 0)
+        pixSetPadBits(pix, 0);
+    return pix;
+}
+
+bool matches(const PageView& page, const PageView& mask) {
+    return page.kind != PixelKind::Bitonal && mask.kind == PixelKind::Bitonal &&
+           checkPage(page) == Error::None && checkPage(mask) == Error::None &&
+           page.width == mask.width && page.height == mask.height;
+}
+
+int channelsOf(const PageView& page) {
+    return page.kind == PixelKind::Colour ? 3 : 1;
+}
+
+std::uint8_t rounded(std::uint64_t sum, std::uint64_t count) {
+    return std::uint8_t(std::min<std::uint64_t>(255, (sum + count / 2) / count));
+}
+
+std::uint8_t quantised(std::uint8_t v) {
+    const int q = (v + kForegroundStep / 2) / kForegroundStep * kForegroundStep;
+    return std::uint8_t(std::min(255, q));
+}
+
+Bytes pnmHeader(const char* magic, int width, int height, bool maxValue) {
+    std::string header = std::string(magic) + '\n' + std::to_string(width) + ' ' +
+                         std::to_string(height) + '\n' + (maxValue ? "255\n" : "");
+    return Bytes(header.begin(), header.end());
+}
+
+} // namespace
+
+Bytes foregroundColours(const PageView& page, const PageView& mask,
+                        const std::vector<PageShape>& blits) {
+    if (!matches(page, mask))
+        return {};
+    PixRef bits(maskPix(mask));
+    PixRef inside(bits ? pixErodeBrick(nullptr, bits.pix, 3, 3) : nullptr);
+    if (!inside)
+        return {};
+    const int channels = channelsOf(page);
+    const l_uint32* insideData = pixGetData(inside.pix);
+    const int wpl = pixGetWpl(inside.pix);
+
+    // Palette entries in the order their colour first appears: the same page, the same bytes.
+    std::map<std::uint32_t, int> entries;
+    std::vector<std::uint32_t> palette;
+    std::vector<int> indices;
+    indices.reserve(blits.size());
+    for (const PageShape& shape : blits) {
+        std::uint64_t inSum[3] = {}, allSum[3] = {};
+        std::uint64_t inCount = 0, allCount = 0;
+        for (int r = 0; r < shape.bits.height; ++r) {
+            const int y = shape.y + r;
+            if (y < 0 || y >= page.height)
+                continue;
+            const std::uint8_t* row = page.pixels + std::ptrdiff_t(y) * page.stride;
+            const l_uint32* line = insideData + std::ptrdiff_t(y) * wpl;
+            for (int c = 0; c < shape.bits.width; ++c) {
+                const int x = shape.x + c;
+                if (!shape.bits.at(c, r) || x < 0 || x >= page.width)
+                    continue;
+                const std::uint8_t* p = row + std::ptrdiff_t(x) * channels;
+                const bool in = GET_DATA_BIT(line, x) != 0;
+                for (int k = 0; k < channels; ++k) {
+                    allSum[k] += p[k];
+                    if (in)
+                        inSum[k] += p[k];
+                }
+                ++allCount;
+                inCount += in;
+            }
+        }
+        const std::uint64_t* sum = inCount ? inSum : allSum;
+        const std::uint64_t count = inCount ? inCount : allCount;
+        std::uint8_t rgb[3] = {0, 0, 0};
+        for (int k = 0; k < 3 && count; ++k)
+            rgb[k] = quantised(rounded(sum[channels == 3 ? k : 0], count));
+        const std::uint32_t key = (std::uint32_t(rgb[0]) << 16) | (rgb[1] << 8) | rgb[2];
+        const auto [it, added] = entries.emplace(key, int(palette.size()));
+        if (added)
+            palette.push_back(key);
+        indices.push_back(it->second);
+    }
+    if (palette.empty())
+        palette.push_back(0); // no shapes: one colour, no indices
+
+    ByteWriter out;
+    out.u8(indices.empty() ? 0 : 0x80); // version 0, with the shapes' indices
+    out.u16(unsigned(palette.size()));
+    for (const std::uint32_t colour : palette) { // blue, green, red
+        out.u8(colour & 0xff);
+        out.u8((colour >> 8) & 0xff);
+        out.u8(colour >> 16);
+    }
+    if (!indices.empty()) {
+        out.u24(std::uint32_t(indices.size()));
+        Bytes raw;
+        raw.reserve(2 * indices.size());
+        for (const int i : indices) {
+            raw.push_back(std::uint8_t(i >> 8));
+            raw.push_back(std::uint8_t(i));
+        }
+        const Bytes packed = bzzEncode(raw);
+        out.append(packed.data(), packed.size());
+    }
+    return out.take();
+}
+
+Background background(const PageView& page, const PageView& mask, int reduction) {
+    if (!matches(page, mask) || reduction < 1)
+        return {};
+    PixRef bits(maskPix(mask));
+    // Beside the mask, pixels are mixed with the ink by anti-aliasing and a scanner's blur.
+    PixRef beside(bits ? pixDilateBrick(nullptr, bits.pix, 3, 3) : nullptr);
+    if (!beside)
+        return {};
+    const int channels = channelsOf(page);
+    const int w = page.width;
+    const int h = page.height;
+    Background out;
+    out.width = (w + reduction - 1) / reduction;
+    out.height = (h + reduction - 1) / reduction;
+    out.image = pnmHeader(channels == 3 ? "P6" : "P5", out.width, out.height, true);
+    const std::size_t imageStart = out.image.size();
+    out.image.resize(imageStart + std::size_t(out.width) * out.height * channels);
+    out.dontCare = pnmHeader("P4", out.width, out.height, false);
+    const std::size_t maskStart = out.dontCare.size();
+    const std::size_t maskRow = std::size_t(out.width + 7) / 8;
+    out.dontCare.resize(maskStart + maskRow * out.height, 0);
+
+    // Per background pixel of the current row: sums of the clean pixels (away from the mask),
+    // of those beside it, and of all (for a pixel nobody sees).
+    const std::size_t cells = std::size_t(out.width);
+    std::vector<std::uint32_t> sums(cells * 3 * 3);
+    std::vector<std::uint32_t> counts(cells * 3);
+    const l_uint32* maskData = pixGetData(bits.pix);
+    const l_uint32* besideData = pixGetData(beside.pix);
+    const int wpl = pixGetWpl(bits.pix);
+    for (int by = 0; by < out.height; ++by) {
+        std::fill(sums.begin(), sums.end(), 0);
+        std::fill(counts.begin(), counts.end(), 0);
+        // DjVu lays the reduced grid from the page's bottom row up: a short row of cells is
+        // at the top.
+        const int pad = out.height * reduction - h;
+        const int yEnd = std::min(h, (by + 1) * reduction - pad);
+        for (int y = std::max(0, by * reduction - pad); y < yEnd; ++y) {
+            const std::uint8_t* row = page.pixels + std::ptrdiff_t(y) * page.stride;
+            const l_uint32* maskLine = maskData + std::ptrdiff_t(y) * wpl;
+            const l_uint32* besideLine = besideData + std::ptrdiff_t(y) * wpl;
+            for (int x = 0; x < w; ++x) {
+                const int kind = GET_DATA_BIT(maskLine, x)     ? 2
+                                 : GET_DATA_BIT(besideLine, x) ? 1
+                                                               : 0;
+                const std::size_t cell = std::size_t(x / reduction) * 3 + std::size_t(kind);
+                const std::uint8_t* p = row + std::ptrdiff_t(x) * channels;
+                for (int k = 0; k < channels; ++k)
+                    sums[cell * 3 + std::size_t(k)] += p[k];
+                ++counts[cell];
+            }
+        }
+        std::uint8_t* target = out.image.data() + imageStart + std::size_t(by) * cells * channels;
+        std::uint8_t* hidden = out.dontCare.data() + maskStart + std::size_t(by) * maskRow;
+        for (std::size_t bx = 0; bx < cells; ++bx) {
+            const std::size_t clean = bx * 3;
+            std::size_t from = clean;
+            if (!counts[from])
+                from = clean + 1;
+            if (!counts[from]) {
+                // Wholly under the mask: any value will do; the mean of what it hides.
+                from = clean + 2;
+                hidden[bx / 8] |= std::uint8_t(0x80 >> (bx % 8));
+            }
+            for (int k = 0; k < channels; ++k)
+                target[bx * std::size_t(channels) + std::size_t(k)] =
+                    rounded(sums[from * 3 + std::size_t(k)], counts[from]);
+        }
+    }
+    return out;
+}
+
+} // namespace vormelle::codec

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "codec/jb2page.h" // PageShape
+#include "codec/stage.h"
+
+#include <vector>
+
+namespace vormelle::codec {
+
+// The colour layers of a compound page, made from the page (grey or colour) and its text mask (a
+// bitonal view of the page's size, 1 where the text layer is).
+
+// An FGbz chunk's content: a palette and one colour index per shape of the mask, in the order the
+// mask's JB2 stream places them (`blits`, from Jb2Stats::blits). Each shape takes the mean of the
+// page's pixels under its inside: the shape less its edge pixels, where anti-aliasing mixes in
+// the paper; a shape too thin to have an inside takes all of its pixels. Colours are rounded to
+// steps of kForegroundStep, so one ink's shapes share a few palette entries.
+Bytes foregroundColours(const PageView& page, const PageView& mask,
+                        const std::vector<PageShape>& blits);
+
+inline constexpr int kForegroundStep = 8;
+
+// The background of a compound page at 1/`reduction` of its size, the sides rounded up as DjVu's
+// decoder expects them.
+struct Background {
+    int width = 0;
+    int height = 0;
+    // A PGM (grey page) or PPM: each pixel the mean of the page's pixels it stands for that the
+    // mask leaves visible, those beside the mask only where there are no others.
+    Bytes image;
+    // A PBM of the same size, 1 where the mask covers all the pixels a background pixel stands
+    // for: no reader sees them, so the wavelet coder may give them whatever costs least.
+    Bytes dontCare;
+};
+
+// Empty (0 x 0) when the views do not match or memory runs out.
+Background background(const PageView& page, const PageView& mask, int reduction);
+
+} // namespace vormelle::codec

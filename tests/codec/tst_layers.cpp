@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "codec/bzz.h"
+#include "codec/iff.h"
+#include "codec/jb2page.h"
+#include "codec/layers.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vormelle;
+
+namespace {
+
+// A colour page and its mask, drawn together: each shape a rectangle of ink whose outer ring of
+// pixels is mixed half with the paper, as anti-aliasing leaves it, and in the mask all the same.
+struct Drawn {
+    int width = 0;
+    int height = 0;
+    codec::Bytes rgb;  // 3 bytes a pixel
+    codec::Bytes mask; // PBM's bits, 1 for the mask
+    int channels = 3;
+    codec::PageView page() const {
+        return {channels == 3 ? codec::PixelKind::Colour : codec::PixelKind::Grey,
+                width,
+                height,
+                300,
+                rgb.data(),
+                std::ptrdiff_t(width) * channels};
+    }
+    codec::PageView maskView() const {
+        return {codec::PixelKind::Bitonal,
+                width,
+                height,
+                300,
+                mask.data(),
+                codec::rowBytes(codec::PixelKind::Bitonal, width)};
+    }
+    void set(int x, int y, QColor c) {
+        std::uint8_t* p = rgb.data() + (std::size_t(y) * width + x) * channels;
+        if (channels == 1) {
+            p[0] = std::uint8_t(c.red());
+            return;
+        }
+        p[0] = std::uint8_t(c.red());
+        p[1] = std::uint8_t(c.green());
+        p[2] = std::uint8_t(c.blue());
+    }
+    void setMask(int x, int y) {
+        mask[std::size_t(y) * std::size_t((width + 7) / 8) + std::size_t(x / 8)] |=
+            std::uint8_t(0x80 >> (x % 8));
+    }
+};
+
+Drawn blank(int width, int height, QColor paper, int channels = 3) {
+    Drawn d;
+    d.width = width;
+    d.height = height;
+    d.channels = channels;
+    d.rgb.resize(std::size_t(width) * height * channels);
+    d.mask.assign(std::size_t((width + 7) / 8) * height, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            d.set(x, y, paper);
+    return d;
+}
+
+QColor mix(QColor a, QColor b) {
+    return QColor((a.red() + b.red()) / 2, (a.green() + b.green()) / 2, (a.blue() + b.blue()) / 2);
+}
+
+void shape(Drawn& d, QRect r, QColor ink, QColor paper) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const bool edge = x == r.left() || x == r.right() || y == r.top() || y == r.bottom();
+            d.set(x, y, edge ? mix(ink, paper) : ink);
+            d.setMask(x, y);
+        }
+}
+
+struct Fgbz {
+    QList<QColor> palette;
+    QList<int> indices;
+};
+
+// The chunk read back as its layout says: version, palette (blue, green, red), indices in BZZ.
+std::optional<Fgbz> parseFgbz(const codec::Bytes& b) {
+    if (b.size() < 3)
+        return {};
+    Fgbz f;
+    const int entries = (b[1] << 8) | b[2];
+    std::size_t at = 3;
+    for (int i = 0; i < entries; ++i, at += 3) {
+        if (at + 3 > b.size())
+            return {};
+        f.palette << QColor(b[at + 2], b[at + 1], b[at]);
+    }
+    if (!(b[0] & 0x80))
+        return f;
+    if (at + 3 > b.size())
+        return {};
+    const std::size_t count = (std::size_t(b[at]) << 16) | (b[at + 1] << 8) | b[at + 2];
+    at += 3;
+    const auto raw = codec::bzzDecode(b.data() + at, b.size() - at, 2 * count);
+    if (!raw || raw->size() != 2 * count)
+        return {};
+    for (std::size_t i = 0; i < count; ++i)
+        f.indices << (((*raw)[2 * i] << 8) | (*raw)[2 * i + 1]);
+    return f;
+}
+
+bool near(QColor a, QColor b, int levels) {
+    return qAbs(a.red() - b.red()) <= levels && qAbs(a.green() - b.green()) <= levels &&
+           qAbs(a.blue() - b.blue()) <= levels;
+}
+
+// The page DjVuLibre renders from a mask and its colours over a white background (c44's, at a
+// third of the size: DjVuLibre paints the colours only over a background).
+QImage decodeMaskAndColours(const Drawn& d, const codec::Bytes& sjbz, const codec::Bytes& fgbz) {
+    QTemporaryDir dir;
+    QImage white((d.width + 2) / 3, (d.height + 2) / 3, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    const QString whitePpm = dir.filePath(QStringLiteral("white.ppm"));
+    const QString whiteDjvu = dir.filePath(QStringLiteral("white.djvu"));
+    if (!white.save(whitePpm) ||
+        QProcess::execute(QStringLiteral("c44"), {whitePpm, whiteDjvu}) != 0)
+        return {};
+    QFile in(whiteDjvu);
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray coded = in.readAll();
+    const auto back = codec::parseFile(reinterpret_cast<const std::uint8_t*>(coded.constData()),
+                                       std::size_t(coded.size()));
+    if (!back || !back->find("BG44"))
+        return {};
+    const codec::Chunk form = codec::Chunk::form(
+        "DJVU",
+        {codec::Chunk::data("INFO", codec::infoChunk(d.width, d.height, 300)),
+         codec::Chunk::data("Sjbz", sjbz), codec::Chunk::data("FGbz", fgbz), *back->find("BG44")});
+    const auto bytes = codec::fileBytes(form);
+    if (!bytes)
+        return {};
+    QFile out(dir.filePath(QStringLiteral("page.djvu")));
+    if (!out.open(QIODevice::WriteOnly))
+        return {};
+    out.write(reinterpret_cast<const char*>(bytes->data()), qint64(bytes->size()));
+    out.close();
+    const QString ppm = dir.filePath(QStringLiteral("page.ppm"));
+    if (QProcess::execute(QStringLiteral("ddjvu"),
+                          {QStringLiteral("-format=ppm"), out.fileName(), ppm}) != 0)
+        return {};
+    return QImage(ppm).convertToFormat(QImage::Format_RGB888);
+}
+
+} // namespace
+
+class LayersTest : public QObject {
+    Q_OBJECT
+private slots:
+    void blitsFollowTheStream();
+    void eachShapeTakesItsInsideColour_data();
+    void eachShapeTakesItsInsideColour();
+    void backgroundLeavesTheMaskOut();
+    void mismatchedViewsGiveNothing();
+};
+
+// The shapes handed back are the stream's, in its order: DjVuLibre colours each as the chunk says.
+void LayersTest::blitsFollowTheStream() {
+    const QColor paper(240, 235, 220);
+    Drawn d = blank(300, 120, paper);
+    const QList<QPair<QRect, QColor>> inks{
+        {QRect(10, 10, 40, 30), QColor(20, 40, 160)},  {QRect(70, 12, 30, 30), QColor(170, 20, 30)},
+        {QRect(120, 8, 50, 40), QColor(20, 40, 160)},  {QRect(10, 70, 60, 30), QColor(30, 30, 30)},
+        {QRect(200, 60, 80, 40), QColor(40, 150, 60)},
+    };
+    for (const auto& [r, ink] : inks)
+        shape(d, r, ink, paper);
+    codec::Jb2Options options;
+    options.keepBlits = true;
+    codec::Jb2Stats stats;
+    const codec::Bytes sjbz = codec::encodeJb2Page(d.maskView(), options, &stats);
+    QCOMPARE(int(stats.blits.size()), inks.size());
+    const codec::Bytes fgbz = codec::foregroundColours(d.page(), d.maskView(), stats.blits);
+    const auto parsed = parseFgbz(fgbz);
+    QVERIFY(parsed);
+    QCOMPARE(parsed->indices.size(), inks.size());
+    // Two shapes of one ink share their entry.
+    QCOMPARE(parsed->palette.size(), 4);
+
+    const QImage decoded = decodeMaskAndColours(d, sjbz, fgbz);
+    QCOMPARE(decoded.size(), QSize(d.width, d.height));
+    for (const auto& [r, ink] : inks) {
+        const QColor got = decoded.pixelColor(r.center());
+        QVERIFY2(near(got, ink, codec::kForegroundStep / 2),
+                 qPrintable(got.name() + QStringLiteral(" for ") + ink.name()));
+        // The mixed edge takes the ink's colour too.
+        QVERIFY(near(decoded.pixelColor(r.topLeft()), ink, codec::kForegroundStep / 2));
+    }
+    QVERIFY(near(decoded.pixelColor(5, 5), Qt::white, 2));
+}
+
+void LayersTest::eachShapeTakesItsInsideColour_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QColor>("ink");
+    QTest::addColumn<QColor>("want");
+    QTest::newRow("thick blue") << 3 << QRect(20, 20, 30, 30) << QColor(20, 40, 160)
+                                << QColor(20, 40, 160);
+    // A 3-pixel line's inside is its middle row: its own colour, not its edges' mix.
+    QTest::newRow("3-px dark grey line")
+        << 3 << QRect(10, 60, 200, 3) << QColor(30, 30, 30) << QColor(30, 30, 30);
+    // Too thin for an inside: all its pixels, here all of them mixed with the paper.
+    QTest::newRow("2-px line") << 3 << QRect(10, 80, 200, 2) << QColor(30, 30, 30)
+                               << QColor(135, 133, 125);
+    QTest::newRow("white letter") << 3 << QRect(100, 20, 20, 30) << QColor(Qt::white)
+                                  << QColor(Qt::white);
+    QTest::newRow("grey page") << 1 << QRect(20, 20, 30, 30) << QColor(60, 60, 60)
+                               << QColor(60, 60, 60);
+}
+
+void LayersTest::eachShapeTakesItsInsideColour() {
+    QFETCH(int, channels);
+    QFETCH(QRect, area);
+    QFETCH(QColor, ink);
+    QFETCH(QColor, want);
+    const QColor paper(240, 236, 220);
+    Drawn d = blank(240, 100, paper, channels);
+    shape(d, area, ink, paper);
+    codec::Jb2Options options;
+    options.keepBlits = true;
+    codec::Jb2Stats stats;
+    QVERIFY(!codec::encodeJb2Page(d.maskView(), options, &stats).empty());
+    QCOMPARE(stats.blits.size(), std::size_t(1));
+    const auto parsed = parseFgbz(codec::foregroundColours(d.page(), d.maskView(), stats.blits));
+    QVERIFY(parsed);
+    QCOMPARE(parsed->indices.size(), 1);
+    QColor got = parsed->palette.value(parsed->indices[0]);
+    if (channels == 1) // a grey page's palette is grey: its one level on each channel
+        QVERIFY(got.red() == got.green() && got.green() == got.blue());
+    QVERIFY2(near(got, channels == 1 ? QColor(want.red(), want.red(), want.red()) : want,
+                  codec::kForegroundStep / 2),
+             qPrintable(got.name() + QStringLiteral(" for ") + want.name()));
+}
+
+// Each background pixel is the mean of what the mask leaves visible; under a wholly masked one
+// the coder is free.
+void LayersTest::backgroundLeavesTheMaskOut() {
+    const QColor paper(200, 180, 160);
+    Drawn d = blank(40, 20, paper);
+    // A 12x12 block of ink (the mask) with a ring of darker pixels beside it, not in the mask.
+    for (int y = 4; y < 16; ++y)
+        for (int x = 4; x < 16; ++x) {
+            d.set(x, y, QColor(10, 10, 10));
+            d.setMask(x, y);
+        }
+    for (int x = 3; x <= 16; ++x) {
+        d.set(x, 3, QColor(100, 90, 80));
+        d.set(x, 16, QColor(100, 90, 80));
+    }
+    // The top two rows only, at the right: DjVu's cells start at the bottom, so the top row of
+    // cells is two rows high (20 = 3 * 7 - 1).
+    for (int x = 36; x < 39; ++x)
+        for (int y = 0; y < 2; ++y)
+            d.set(x, y, QColor(0, 90, 200));
+    const codec::Background back = codec::background(d.page(), d.maskView(), 3);
+    QCOMPARE(back.width, 14);
+    QCOMPARE(back.height, 7);
+    const QImage image = QImage::fromData(back.image.data(), int(back.image.size()));
+    const QImage hidden = QImage::fromData(back.dontCare.data(), int(back.dontCare.size()));
+    QCOMPARE(image.size(), QSize(14, 7));
+    QCOMPARE(hidden.size(), QSize(14, 7));
+    QCOMPARE(image.pixelColor(12, 0), QColor(0, 90, 200));
+    // Cells of rows 3y - 1 to 3y + 1; inside the block (page 5..13): hidden, no one sees them.
+    for (int by = 2; by <= 4; ++by)
+        for (int bx = 2; bx <= 4; ++bx)
+            QVERIFY2(qGray(hidden.pixel(bx, by)) == 0,
+                     qPrintable(QStringLiteral("%1,%2").arg(bx).arg(by)));
+    QCOMPARE(qGray(hidden.pixel(2, 5)), 255);
+    // Page columns 15..17, rows 2..4: ink, the darker ring beside it, and clean paper, whose
+    // mean it takes.
+    QCOMPARE(image.pixelColor(5, 1), paper);
+    QCOMPARE(qGray(hidden.pixel(5, 1)), 255);
+    // Columns 3..5, rows 14..16: ink and pixels beside it only, three of the ring and two of
+    // paper.
+    QCOMPARE(image.pixelColor(1, 5), QColor(140, 126, 112));
+    QCOMPARE(qGray(hidden.pixel(1, 5)), 255);
+    // Far from the block: the paper.
+    QCOMPARE(image.pixelColor(12, 5), paper);
+    QCOMPARE(qGray(hidden.pixel(12, 5)), 255);
+}
+
+void LayersTest::mismatchedViewsGiveNothing() {
+    Drawn d = blank(40, 20, Qt::white);
+    Drawn other = blank(41, 20, Qt::white);
+    QVERIFY(codec::foregroundColours(d.page(), other.maskView(), {}).empty());
+    QCOMPARE(codec::background(d.page(), other.maskView(), 3).width, 0);
+    QCOMPARE(codec::background(d.page(), d.maskView(), 0).width, 0);
+    // A page used as its own mask is no mask.
+    QVERIFY(codec::foregroundColours(d.page(), d.page(), {}).empty());
+}
+
+QTEST_MAIN(LayersTest)
+#include "tst_layers.moc"
