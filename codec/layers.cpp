@@ -53,6 +53,9 @@ int channelsOf(const PageView& page) {
     return page.kind == PixelKind::Colour ? 3 : 1;
 }
 
+// A core of fewer pixels is a stroke's widest spots alone, not its colour.
+constexpr std::uint64_t kLeastCore = 8;
+
 std::uint8_t rounded(std::uint64_t sum, std::uint64_t count) {
     return std::uint8_t(std::min<std::uint64_t>(255, (sum + count / 2) / count));
 }
@@ -75,11 +78,15 @@ Bytes foregroundColours(const PageView& page, const PageView& mask,
     if (!matches(page, mask))
         return {};
     PixRef bits(maskPix(mask));
+    // A stroke's inside, and where it is thick enough, its core: anti-aliasing and a scanner's
+    // blur (JPEG's colour planes too) mix the paper into two pixels of its edge.
     PixRef inside(bits ? pixErodeBrick(nullptr, bits.pix, 3, 3) : nullptr);
-    if (!inside)
+    PixRef core(inside ? pixErodeBrick(nullptr, inside.pix, 3, 3) : nullptr);
+    if (!core)
         return {};
     const int channels = channelsOf(page);
     const l_uint32* insideData = pixGetData(inside.pix);
+    const l_uint32* coreData = pixGetData(core.pix);
     const int wpl = pixGetWpl(inside.pix);
 
     // Palette entries in the order their colour first appears: the same page, the same bytes.
@@ -88,31 +95,34 @@ Bytes foregroundColours(const PageView& page, const PageView& mask,
     std::vector<int> indices;
     indices.reserve(blits.size());
     for (const PageShape& shape : blits) {
-        std::uint64_t inSum[3] = {}, allSum[3] = {};
-        std::uint64_t inCount = 0, allCount = 0;
+        // Sums over the core, the inside and all of the shape.
+        std::uint64_t sums[3][3] = {};
+        std::uint64_t counts[3] = {};
         for (int r = 0; r < shape.bits.height; ++r) {
             const int y = shape.y + r;
             if (y < 0 || y >= page.height)
                 continue;
             const std::uint8_t* row = page.pixels + std::ptrdiff_t(y) * page.stride;
-            const l_uint32* line = insideData + std::ptrdiff_t(y) * wpl;
+            const l_uint32* insideLine = insideData + std::ptrdiff_t(y) * wpl;
+            const l_uint32* coreLine = coreData + std::ptrdiff_t(y) * wpl;
             for (int c = 0; c < shape.bits.width; ++c) {
                 const int x = shape.x + c;
                 if (!shape.bits.at(c, r) || x < 0 || x >= page.width)
                     continue;
                 const std::uint8_t* p = row + std::ptrdiff_t(x) * channels;
-                const bool in = GET_DATA_BIT(line, x) != 0;
-                for (int k = 0; k < channels; ++k) {
-                    allSum[k] += p[k];
-                    if (in)
-                        inSum[k] += p[k];
+                const int depth = GET_DATA_BIT(coreLine, x)     ? 0
+                                  : GET_DATA_BIT(insideLine, x) ? 1
+                                                                : 2;
+                for (int level = depth; level < 3; ++level) {
+                    for (int k = 0; k < channels; ++k)
+                        sums[level][k] += p[k];
+                    ++counts[level];
                 }
-                ++allCount;
-                inCount += in;
             }
         }
-        const std::uint64_t* sum = inCount ? inSum : allSum;
-        const std::uint64_t count = inCount ? inCount : allCount;
+        const int level = counts[0] >= kLeastCore ? 0 : counts[1] ? 1 : 2;
+        const std::uint64_t* sum = sums[level];
+        const std::uint64_t count = counts[level];
         std::uint8_t rgb[3] = {0, 0, 0};
         for (int k = 0; k < 3 && count; ++k)
             rgb[k] = quantised(rounded(sum[channels == 3 ? k : 0], count));

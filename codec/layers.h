@@ -14,8 +14,9 @@ namespace vormelle::codec {
 // An FGbz chunk's content: a palette and one colour index per shape of the mask, in the order the
 // mask's JB2 stream places them (`blits`, from Jb2Stats::blits). Each shape takes the mean of the
 // page's pixels under its inside: the shape less its edge pixels, where anti-aliasing mixes in
-// the paper; a shape too thin to have an inside takes all of its pixels. Colours are rounded to
-// steps of kForegroundStep, so one ink's shapes share a few palette entries.
+// the paper (its core, two pixels in, where it is that thick); a shape too thin to have an
+// inside takes all of its pixels. Colours are rounded to steps of kForegroundStep, so one ink's
+// shapes share a few palette entries.
 Bytes foregroundColours(const PageView& page, const PageView& mask,
                         const std::vector<PageShape>& blits);
 
