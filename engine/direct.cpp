@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -176,8 +177,19 @@ struct Encoding {
         codec::PageStage& coder = bitonal ? static_cast<codec::PageStage&>(jb2) : stage;
         std::uint8_t* pixels = coder.pageMemory(view);
         std::vector<std::uint8_t> own;
+        // With a text layer, a page the coder holds no memory for is decoded into a memory file,
+        // which the recognition helper reads as it is.
+        std::unique_ptr<platform::MemoryFile> shared;
+        const qsizetype bytes = rowBytes * qsizetype(std::max(f.height, 0));
+        if (!pixels && recognizer) {
+            try {
+                shared = std::make_unique<platform::MemoryFile>(bytes);
+                pixels = shared->data();
+            } catch (const BasicError&) {
+            }
+        }
         if (!pixels) {
-            own.resize(size_t(rowBytes) * size_t(std::max(f.height, 0)));
+            own.resize(size_t(bytes));
             pixels = own.data();
         }
         if (!reader.readPage(pixels, rowBytes, stop))
@@ -185,8 +197,9 @@ struct Encoding {
         view.pixels = pixels;
         if (recognizer) {
             // The DjVu page has the pixels' size: the boxes need no scaling.
-            const PageText text = recognizePage(*recognizer, pixels, f.kind, f.width, f.height,
-                                                rowBytes, f.dpi, stop);
+            const PageText text =
+                recognizePage(*recognizer, pixels, f.kind, f.width, f.height, rowBytes, f.dpi, stop,
+                              shared ? shared.get() : stage.pageFile());
             if (stopRequested())
                 return stoppedProblem();
             if (text.cutShort)
@@ -195,9 +208,13 @@ struct Encoding {
                 pagesTurned.append({reader.pageNumber(), text.turned});
             if (text.orientationUnsure)
                 pagesOrientationUnsure.append(reader.pageNumber());
-            if (text.isEmpty())
-                pagesWithoutText.append(reader.pageNumber());
-            else
+            if (!text.lost.isEmpty())
+                pagesTextLost.append({reader.pageNumber(), text.lost});
+            if (text.isEmpty()) {
+                // A page cut short or lost says so already.
+                if (!text.cutShort && text.lost.isEmpty())
+                    pagesWithoutText.append(reader.pageNumber());
+            } else
                 texts[reader.pageNumber()] = textZones(text, QSize(f.width, f.height));
         }
         PageFileSink single(page);
@@ -286,6 +303,7 @@ struct Encoding {
     QList<int> pagesCutShort;
     QList<std::pair<int, int>> pagesTurned;
     QList<int> pagesOrientationUnsure;
+    QList<std::pair<int, QString>> pagesTextLost;
 
     // The document writer as a step of its own, so that the row names it when it fails.
     void documentStep(const QString& problem, bool needed) {
@@ -381,6 +399,7 @@ DirectResult encodeDirect(const platform::RegularFile& tiff, const QString& work
     result.pagesCutShort = e.pagesCutShort;
     result.pagesTurned = e.pagesTurned;
     result.pagesOrientationUnsure = e.pagesOrientationUnsure;
+    result.pagesTextLost = e.pagesTextLost;
     result.steps = e.stage.steps() + e.steps;
     if (result.problem.isEmpty())
         result.profiles = e.pageProfiles();

@@ -47,6 +47,7 @@ struct DirectResult {
     QList<int> pagesCutShort;               // pages whose recognition reached its bound
     QList<std::pair<int, int>> pagesTurned; // pages read turned: (page, degrees clockwise)
     QList<int> pagesOrientationUnsure;
+    QList<std::pair<int, QString>> pagesTextLost; // pages whose reading failed: (page, why)
     // Every encoder and bundler call, in order; the output only of one that failed.
     QList<Step> steps;
     // Per page, how it was coded and what each layer cost, for the run log (ToolStage's).

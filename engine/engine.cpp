@@ -94,7 +94,7 @@ QString Engine::prepare(Route route, const TextLayerChoice& text) {
         const QString languages = text.languages.isEmpty() ? defaultOcrLanguages() : text.languages;
         refusal = ocrLanguageProblem(languages);
         if (refusal.isEmpty()) {
-            d->firstRecognizer = std::make_unique<Recognizer>(languages);
+            d->firstRecognizer = std::make_unique<Recognizer>(languages, d->programFolder);
             d->firstLanguages = languages;
             refusal = loadProblem(*d->firstRecognizer, languages);
             if (!refusal.isEmpty())
@@ -185,7 +185,8 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
         }
         try {
             pool.emplace_back([&, this, w] {
-                Private::TextStep text{languages, nullptr, request.text.boundScale};
+                Private::TextStep text{languages, nullptr, request.text.boundScale,
+                                       d->programFolder};
                 if (w == 0 && d->firstRecognizer && d->firstLanguages == languages) {
                     text.recognizer = std::move(d->firstRecognizer);
                     text.recognizer->setBoundScale(text.boundScale);

@@ -64,6 +64,7 @@ struct Engine::Private {
         QString languages;
         std::unique_ptr<Recognizer> recognizer;
         double boundScale = 1;
+        QString programFolder; // where the recognition helper lies
     };
     static std::unique_ptr<Recognizer> makeRecognizer(const TextStep& text);
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/ocr.h"
+#include "engine/tesseractreader.h"
 
 #include "engine/checks.h"
 #include "engine/commands.h"
@@ -83,10 +84,6 @@ InstalledData installedData() {
     return data;
 }
 
-bool cancelled(void* stop, int) {
-    return static_cast<const std::atomic<bool>*>(stop)->load();
-}
-
 } // namespace
 
 QList<OcrWord> PageText::words() const {
@@ -101,10 +98,9 @@ QList<OcrWord> PageText::words() const {
 // (min_orientation_margin): below it, a turn is a guess.
 constexpr float kSureOrientation = 7.0F;
 
-struct Recognizer::State {
+struct TesseractReader::State {
     tesseract::TessBaseAPI api;
-    QString problem;
-    double boundScale = 1;
+    bool loaded = false;
     // Orientation detection, with Tesseract's osd data; made for the first page, null when the
     // data cannot be loaded.
     std::unique_ptr<tesseract::TessBaseAPI> osd;
@@ -188,19 +184,16 @@ void placeOnThePage(PageText& page, QSize upright, int degrees) {
 
 } // namespace
 
-Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) {
+TesseractReader::TesseractReader(const QString& languages) : m(std::make_unique<State>()) {
     quieten(m->api);
     for (const QString& l : languageList(languages)) {
-        if (!isLanguageName(l)) {
-            m->problem = engine::Texts::tr("\"%1\" is not a language name").arg(l);
+        if (!isLanguageName(l))
             return;
-        }
     }
     const QByteArray names = languageList(languages).join(QLatin1Char('+')).toLatin1();
-    if (m->api.Init(nullptr, names.constData(), tesseract::OEM_DEFAULT) != 0) {
-        m->problem = engine::Texts::tr("Tesseract cannot load the languages %1").arg(languages);
+    if (m->api.Init(nullptr, names.constData(), tesseract::OEM_DEFAULT) != 0)
         return;
-    }
+    m->loaded = true;
     // Blocks, paragraphs and lines as Tesseract finds them on the page.
     m->api.SetPageSegMode(tesseract::PSM_AUTO);
     // Paragraphs from the layout alone, before the words are read: the pass that reads their
@@ -209,21 +202,17 @@ Recognizer::Recognizer(const QString& languages) : m(std::make_unique<State>()) 
     m->api.SetVariable("paragraph_text_based", "false");
 }
 
-Recognizer::~Recognizer() = default;
+TesseractReader::~TesseractReader() = default;
 
-QString Recognizer::problem() const {
-    return m->problem;
+bool TesseractReader::loaded() const {
+    return m->loaded;
 }
 
-void Recognizer::setBoundScale(double scale) {
-    m->boundScale = scale;
-}
-
-PageText Recognizer::recognize(const uchar* pixels, int width, int height, int bytesPerPixel,
-                               qsizetype bytesPerLine, int dpi, const std::atomic<bool>* stop) {
+PageText TesseractReader::read(const uchar* pixels, int width, int height, int bytesPerPixel,
+                               qsizetype bytesPerLine, int dpi, int boundMs) {
     PageText page;
     page.size = QSize(width, height);
-    if (!m->problem.isEmpty() || width <= 0 || height <= 0)
+    if (!m->loaded || width <= 0 || height <= 0)
         return page;
     // Tesseract runs parts of its recognition on OpenMP threads of its own. The run's workers
     // already keep every core busy; more threads only fight over them. Its environment variable
@@ -249,8 +238,6 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         }
         osd->Clear();
     }
-    if (stop && stop->load())
-        return page;
     Pix* upright = nullptr;
     if (page.turned != 0) {
         upright = turnedCopy(pixels, width, height, bytesPerPixel, bytesPerLine,
@@ -269,18 +256,10 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         m->api.Clear();
         pixDestroy(&upright);
     };
+    // A stop does not reach this process: the program ends it.
     tesseract::ETEXT_DESC monitor;
-    if (stop) {
-        monitor.cancel = &cancelled;
-        monitor.cancel_this = const_cast<std::atomic<bool>*>(stop);
-    }
-    monitor.set_deadline_msecs(
-        std::max(1, int(double(recognitionBoundMs(width, height)) * m->boundScale)));
+    monitor.set_deadline_msecs(std::max(1, boundMs));
     const bool recognized = m->api.Recognize(&monitor) == 0;
-    if (stop && stop->load()) {
-        finish();
-        return page;
-    }
     // Past its bound Tesseract leaves the words it did not reach empty: the others count.
     page.cutShort = !recognized && monitor.deadline_exceeded();
     std::unique_ptr<tesseract::ResultIterator> it(recognized || page.cutShort ? m->api.GetIterator()
@@ -301,10 +280,6 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
     bool newParagraph = true;
     bool newLine = true;
     do {
-        if (stop && stop->load()) {
-            finish();
-            return PageText{page.size, {}, false, 0, false};
-        }
         if (it->PageIterator::IsAtBeginningOf(RIL_PARA))
             newParagraph = true;
         if (it->PageIterator::IsAtBeginningOf(RIL_TEXTLINE))
@@ -420,6 +395,10 @@ QString ocrLanguageProblem(const QString& languages) {
 QString loadProblem(const Recognizer& recognizer, const QString& languages) {
     if (recognizer.problem().isEmpty())
         return {};
+    if (recognizer.helperMissing())
+        return engine::Texts::tr("Nothing was converted: the text layer's helper %1 cannot be "
+                                 "started (%2).")
+            .arg(QDir::toNativeSeparators(recognizer.helperPath()), recognizer.problem());
     const QStringList wanted = languageList(languages);
     QStringList packages;
     for (const QString& l : wanted)

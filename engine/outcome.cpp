@@ -145,18 +145,21 @@ QString textLayerNote(const RowOutcome& row) {
         return {};
     if (!row.textProblem.isEmpty())
         return engine::Texts::tr("no text layer: %1").arg(row.textProblem);
-    if (row.pagesCutShort.isEmpty())
-        return {};
+    QStringList notes;
     QStringList pages;
     for (const int page : row.pagesCutShort)
         pages.append(QString::number(page));
-    return pages.size() == 1
-               ? engine::Texts::tr("text layer cut short on page %1: reading it took longer than "
-                                   "a page of its size may take")
-                     .arg(pages.front())
-               : engine::Texts::tr("text layer cut short on pages %1: reading them took longer "
-                                   "than pages of their size may take")
-                     .arg(pages.join(QStringLiteral(", ")));
+    if (pages.size() == 1)
+        notes.append(engine::Texts::tr("text layer cut short on page %1: reading it took longer "
+                                       "than a page of its size may take")
+                         .arg(pages.front()));
+    else if (!pages.isEmpty())
+        notes.append(engine::Texts::tr("text layer cut short on pages %1: reading them took "
+                                       "longer than pages of their size may take")
+                         .arg(pages.join(QStringLiteral(", "))));
+    for (const auto& [page, why] : row.pagesTextLost)
+        notes.append(engine::Texts::tr("no text on page %1: %2").arg(page).arg(why));
+    return notes.join(QStringLiteral("; "));
 }
 
 QString emptyPagesNote(const RowOutcome& row) {

@@ -72,6 +72,9 @@ struct RowOutcome {
     // clockwise), and those whose orientation Tesseract was unsure of (read as they are).
     QList<std::pair<int, int>> pagesTurned;
     QList<int> pagesOrientationUnsure;
+    // The pages whose reading failed (the recognition helper crashed), with why: they have no
+    // text, the rest of the row has.
+    QList<std::pair<int, QString>> pagesTextLost;
     // The step its work is at, by the numbers of the window's handler: 138 its names and paths,
     // 150 the inspection, 152 its folder, 154 the first converter (or the encoders), 156 the
     // look for the PDF, 162 the second converter and the placing of the result.

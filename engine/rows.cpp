@@ -60,7 +60,7 @@ void useScratchFolder(Command& command, const QString& rowFolder) {
 } // namespace
 
 std::unique_ptr<Recognizer> Engine::Private::makeRecognizer(const TextStep& text) {
-    auto recognizer = std::make_unique<Recognizer>(text.languages);
+    auto recognizer = std::make_unique<Recognizer>(text.languages, text.programFolder);
     recognizer->setBoundScale(text.boundScale);
     return recognizer;
 }
@@ -279,6 +279,7 @@ void Engine::Private::convertDirectly(RowOutcome& row, const platform::RegularFi
     row.pagesCutShort = direct.pagesCutShort;
     row.pagesTurned = direct.pagesTurned;
     row.pagesOrientationUnsure = direct.pagesOrientationUnsure;
+    row.pagesTextLost = direct.pagesTextLost;
     reach(row, 162);
     placeResult(row, input, inspection, result, stop, nullptr);
 }
@@ -333,6 +334,7 @@ void Engine::Private::placeResult(RowOutcome& row, const platform::RegularFile& 
         row.pagesCutShort = added.pagesCutShort;
         row.pagesTurned = added.pagesTurned;
         row.pagesOrientationUnsure = added.pagesOrientationUnsure;
+        row.pagesTextLost = added.pagesTextLost;
         // The page check holds for what is placed.
         if (djvuPageCount(result) != tiffPages) {
             row.problem = engine::Texts::tr("the DjVu result lost pages when its text was added");

@@ -10,6 +10,7 @@
 #include "engine/texts.h"
 #include "platform/basicerror.h"
 #include "platform/filesystem.h"
+#include "platform/memoryfile.h"
 #include "platform/process.h"
 #include "platform/savefile.h"
 
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,16 +42,27 @@ void toGrey(const uchar* rgb, int width, uchar* grey) {
 } // namespace
 
 PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind kind, int width,
-                       int height, qsizetype stride, int dpi, const std::atomic<bool>* stop) {
+                       int height, qsizetype stride, int dpi, const std::atomic<bool>* stop,
+                       const platform::MemoryFile* file) {
     if (kind != PixelKind::Colour)
         return recognizer.recognize(pixels, width, height, kind == PixelKind::Bitonal ? 0 : 1,
-                                    stride, dpi, stop);
-    std::vector<uchar> grey(size_t(std::max(width, 0)) * size_t(std::max(height, 0)));
+                                    stride, dpi, stop, file);
+    // The helper reads the grey copy where it is made.
+    const qsizetype bytes = qsizetype(std::max(width, 0)) * qsizetype(std::max(height, 0));
+    std::optional<platform::MemoryFile> grey;
+    try {
+        grey.emplace(bytes);
+    } catch (const BasicError& e) {
+        PageText page;
+        page.size = QSize(width, height);
+        page.lost = e.reason().isEmpty() ? e.description() : e.reason();
+        return page;
+    }
     for (int y = 0; y < height; ++y) {
         const uchar* row = pixels + qsizetype(y) * stride;
-        toGrey(row, width, grey.data() + size_t(y) * size_t(width));
+        toGrey(row, width, grey->data() + qsizetype(y) * width);
     }
-    return recognizer.recognize(grey.data(), width, height, 1, width, dpi, stop);
+    return recognizer.recognize(grey->data(), width, height, 1, width, dpi, stop, &*grey);
 }
 
 namespace {
@@ -69,7 +82,8 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
     }
 
     std::map<int, codec::TextZone> texts; // by page number
-    std::vector<uchar> pixels;
+    // The page's pixels, where the recognition helper reads them.
+    std::unique_ptr<platform::MemoryFile> pixels;
     while (reader.nextPage()) {
         const int number = reader.pageNumber();
         if (number > sizes.size()) {
@@ -80,22 +94,29 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
         // Colour is kept as grey row by row, a third of its size.
         const bool colour = f.kind == PixelKind::Colour;
         const qsizetype stride = colour ? f.width : reader.rowBytes();
-        pixels.assign(size_t(stride) * size_t(f.height), 0);
+        const qsizetype bytes = stride * qsizetype(f.height);
+        try {
+            if (!pixels || pixels->size() < bytes)
+                pixels = std::make_unique<platform::MemoryFile>(bytes);
+        } catch (const BasicError& e) {
+            result.problem = e.reason().isEmpty() ? e.description() : e.reason();
+            return result;
+        }
         for (int y = 0; y < f.height; ++y) {
             const uchar* row = reader.nextRow();
             if (!row) {
                 result.problem = reader.problem();
                 return result;
             }
-            uchar* to = pixels.data() + size_t(y) * size_t(stride);
+            uchar* to = pixels->data() + qsizetype(y) * stride;
             if (colour)
                 toGrey(row, f.width, to);
             else
                 std::copy_n(row, stride, to);
         }
         const PageText text =
-            recognizePage(recognizer, pixels.data(), colour ? PixelKind::Grey : f.kind, f.width,
-                          f.height, stride, f.dpi, stop);
+            recognizePage(recognizer, pixels->data(), colour ? PixelKind::Grey : f.kind, f.width,
+                          f.height, stride, f.dpi, stop, pixels.get());
         if (stop && stop->load()) {
             result.stopped = true;
             result.problem = engine::Texts::tr("the conversion was stopped");
@@ -107,8 +128,12 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             result.pagesTurned.append({number, text.turned});
         if (text.orientationUnsure)
             result.pagesOrientationUnsure.append(number);
+        if (!text.lost.isEmpty())
+            result.pagesTextLost.append({number, text.lost});
         if (text.isEmpty()) {
-            result.pagesWithout.append(number);
+            // A page cut short or lost says so already.
+            if (!text.cutShort && text.lost.isEmpty())
+                result.pagesWithout.append(number);
             continue;
         }
         texts[number] = textZones(text, sizes[number - 1]);

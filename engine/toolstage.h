@@ -44,6 +44,8 @@ public:
     ~ToolStage() override;
 
     std::uint8_t* pageMemory(const codec::PageView& shape) override;
+    // The memory file pageMemory() offered, for another reader of the same pixels.
+    const platform::MemoryFile* pageFile() const { return m_image.get(); }
     codec::Status addPage(const codec::PageView& page, codec::PageSink& sink,
                           const codec::AbortHook& abort) override;
     codec::Status finish(codec::PageSink& sink, const codec::AbortHook& abort) override;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vormelle::platform {
@@ -38,6 +39,23 @@ MemoryFile::MemoryFile(qsizetype size) : m_size(size) {
     if (mapped == MAP_FAILED)
         throw BasicError::fromErrno(errno);
     m_data = static_cast<uchar*>(mapped);
+}
+
+std::unique_ptr<const MemoryFile> MemoryFile::mapForReading(SharedDescriptor descriptor) {
+    struct stat status {};
+    if (!descriptor || ::fstat(descriptor->fd(), &status) != 0)
+        throw BasicError::fromErrno(descriptor ? errno : EBADF);
+    std::unique_ptr<MemoryFile> file(new MemoryFile);
+    file->m_descriptor = std::move(descriptor);
+    file->m_size = qsizetype(status.st_size);
+    if (file->m_size <= 0)
+        return file;
+    void* mapped =
+        ::mmap(nullptr, size_t(file->m_size), PROT_READ, MAP_SHARED, file->m_descriptor->fd(), 0);
+    if (mapped == MAP_FAILED)
+        throw BasicError::fromErrno(errno);
+    file->m_data = static_cast<uchar*>(mapped);
+    return file;
 }
 
 MemoryFile::~MemoryFile() {

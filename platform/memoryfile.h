@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+#include <memory>
+
 namespace vormelle::platform {
 
 // A file of a fixed size that lives in memory (memfd), mapped for writing: what is written into
@@ -15,6 +17,9 @@ class MemoryFile final {
 public:
     // Throws BasicError when it cannot be made or mapped (no memory).
     explicit MemoryFile(qsizetype size);
+    // Another process's memory file, handed over as `descriptor`, mapped whole for reading
+    // (data() must not be written). Throws BasicError.
+    static std::unique_ptr<const MemoryFile> mapForReading(SharedDescriptor descriptor);
     ~MemoryFile();
     Q_DISABLE_COPY_MOVE(MemoryFile)
 
@@ -25,6 +30,8 @@ public:
     SharedDescriptor descriptor() const { return m_descriptor; }
 
 private:
+    MemoryFile() = default;
+
     SharedDescriptor m_descriptor;
     uchar* m_data = nullptr;
     qsizetype m_size = 0;

@@ -124,7 +124,7 @@ QString figure(double v) {
 struct Bench {
     QString folder;
     QString program;
-    engine::Recognizer ocr{QStringLiteral("eng")};
+    engine::Recognizer ocr{QStringLiteral("eng"), QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR)};
 
     QString only;
 

@@ -325,7 +325,7 @@ int main(int argc, char** argv) {
     };
     enum { Cjb2, Cjb2Lossy, Minidjvu, OursExact, OursLossy };
 
-    engine::Recognizer tesseract(QStringLiteral("eng"));
+    engine::Recognizer tesseract(QStringLiteral("eng"), QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
     if (ocr && !tesseract.problem().isEmpty()) {
         std::fprintf(stderr, "no OCR: %s\n", qPrintable(tesseract.problem()));
         ocr = false;

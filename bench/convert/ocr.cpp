@@ -77,7 +77,8 @@ void pageFigures(const QString& root, const char* name, const QString& family, b
     const QString searchable = work + QStringLiteral("/searchable.djvu");
     QFile::copy(plain, searchable);
 
-    engine::Recognizer recognizer(QStringLiteral("eng"));
+    engine::Recognizer recognizer(QStringLiteral("eng"),
+                                  QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
     // Recognition alone, three times: the median processor time.
     const Pixels pixels = readPage(tiff);
     std::vector<double> cpu;

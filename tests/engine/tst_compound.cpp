@@ -131,7 +131,7 @@ void CompoundTest::textInTwoInksOverPaperAndPhoto() {
     QCOMPARE(decoded.size(), painted.image.size());
 
     // Legible: Tesseract reads the decoded page as well as the drawn one.
-    engine::Recognizer ocr(QStringLiteral("eng"));
+    engine::Recognizer ocr(QStringLiteral("eng"), test::TestEnv::builtProgramFolder());
     QCOMPARE(ocr.problem(), QString());
     const QImage grey = decoded.convertToFormat(QImage::Format_Grayscale8);
     QStringList found;

@@ -345,7 +345,7 @@ void OcrTest::stopLeavesTheDocumentAsItWas() {
     const QString djvu = work + QStringLiteral("/result.djvu");
     QVERIFY(engine::encodeDirect(tiff, work, djvu).problem.isEmpty());
     const QByteArray before = test::fileBytes(djvu);
-    engine::Recognizer recognizer(QStringLiteral("eng"));
+    engine::Recognizer recognizer(QStringLiteral("eng"), test::TestEnv::builtProgramFolder());
     const std::atomic<bool> stop{true};
     const engine::TextLayerResult result =
         engine::addTextLayer(recognizer, tiff, djvu, work, &stop);
