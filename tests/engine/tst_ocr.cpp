@@ -18,6 +18,10 @@
 #include <QTransform>
 #include <QtTest>
 
+#include <csignal>
+#include <optional>
+#include <unistd.h>
+
 using namespace vormelle;
 using engine::Engine;
 using engine::Route;
@@ -73,6 +77,47 @@ QString djvutxt(const QString& djvu) {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// A process as /proc shows it: its parent, name and processor time so far (clock ticks).
+struct Process {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    QByteArray name;
+    qint64 ticks = 0;
+};
+
+std::optional<Process> processOf(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray stat = file.readAll();
+    // "pid (name) state parent ...": the name may hold anything, so it ends at the last ')'.
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    if (fields.size() < 13 || fields[0] == "Z")
+        return std::nullopt;
+    // After the state: parent (1), ..., user time (11) and system time (12).
+    return Process{pid, pid_t(fields[1].toInt()), stat.mid(open + 1, close - open - 1),
+                   fields[11].toLongLong() + fields[12].toLongLong()};
+}
+
+// The recognition helpers `parent` has started.
+QList<Process> helpersOf(pid_t parent) {
+    QList<Process> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        if (const std::optional<Process> p = processOf(pid);
+            p && p->parent == parent && p->name == engine::kRecognitionHelper)
+            found.append(*p);
+    }
+    return found;
+}
+
 // A text layer script's word line for a page of the given size.
 engine::PageText oneWord(const QRect& box, const QString& text, const QSize& size) {
     engine::PageText page;
@@ -106,6 +151,11 @@ private slots:
     void damagedDataRefusedBeforeAnyRow();
     void longLinesBoundedAndStoppable_data();
     void longLinesBoundedAndStoppable();
+    void orientationUnsureIsLogged_data();
+    void orientationUnsureIsLogged();
+    void helperCrashCostsThatPageOnly_data();
+    void helperCrashCostsThatPageOnly();
+    void commandLineStopDuringRecognition();
 };
 
 // Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one and scale to the DjVu
@@ -604,6 +654,165 @@ void OcrTest::longLinesBoundedAndStoppable() {
     // What went in is what was read: words of the page, not all of them.
     const QStringList found = textOf(test::hiddenWords(row.output, 1));
     QVERIFY2(found.size() < page.words.size() / 2, qPrintable(QString::number(found.size())));
+}
+
+void OcrTest::orientationUnsureIsLogged_data() {
+    QTest::addColumn<int>("degrees");
+    QTest::addColumn<bool>("unsure");
+    // Letters that look the same upside down: the detection thinks the page turned, but with a
+    // confidence far under its margin.
+    QTest::newRow("symmetric capitals, upside down") << 180 << true;
+    QTest::newRow("symmetric capitals, upright") << 0 << false;
+}
+
+// Where the orientation detection is unsure, the page is read as it is and the log says so.
+void OcrTest::orientationUnsureIsLogged() {
+    QFETCH(int, degrees);
+    QFETCH(bool, unsure);
+    test::TestEnv env;
+    TextPageLayout layout;
+    layout.family = QStringLiteral("DejaVu Sans");
+    layout.lines = QStringList(10, QStringLiteral("NOON SOS OXO HIH ZIZ SIS NOZ"));
+    const TextPage page = test::paintTextPage(layout);
+    const QImage turned = page.image.transformed(QTransform().rotate(degrees));
+    const QString tiff = env.path(QStringLiteral("symmetric.tif"));
+    test::writeTextTiff(tiff, {TextPage{turned, {}}}, true);
+
+    const RunRequest request = ocrRequest(env, {tiff}, Route::Direct);
+    const Run run = convertAll(request);
+    QCOMPARE(run.refusal, QString());
+    const RowOutcome& row = run.rows[0];
+    QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+    QCOMPARE(row.textProblem, QString());
+    QCOMPARE(row.pagesTurned, (QList<std::pair<int, int>>{}));
+    QCOMPARE(row.pagesOrientationUnsure, unsure ? QList<int>{1} : QList<int>{});
+    const QString logPath = env.path(QStringLiteral("run.log"));
+    {
+        engine::RunLog log(logPath, request);
+        log.write(0, row);
+    }
+    const QByteArray log = test::fileBytes(logPath);
+    QVERIFY2(log.contains("page 1: orientation unsure, read as it is") == unsure, log);
+    // Read as it is: the page keeps its pixels and its words.
+    QCOMPARE(test::decodeDjvu(row.output).value(0).image.size(), turned.size());
+    QVERIFY(!test::hiddenWords(row.output, 1).isEmpty());
+}
+
+void OcrTest::helperCrashCostsThatPageOnly_data() {
+    QTest::addColumn<int>("route");
+    QTest::newRow("direct") << int(Route::Direct);
+    QTest::newRow("through a PDF") << int(Route::Pdf);
+}
+
+// The recognition helper crashes while it reads the first page: that page has no text, and the
+// row says why; the second page gets its words from a new helper, and the DjVu is kept.
+void OcrTest::helperCrashCostsThatPageOnly() {
+    QFETCH(int, route);
+    test::TestEnv env;
+    TextPageLayout large;
+    large.width = 4500;
+    large.height = 3000;
+    large.pixelSize = 30;
+    large.lines = test::knownLines(12, 60, 60);
+    TextPageLayout small;
+    small.lines = test::knownLines(13, 4, 6);
+    const QString tiff = env.path(QStringLiteral("two.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(large), test::paintTextPage(small)}, true);
+
+    const RunRequest request = ocrRequest(env, {tiff}, Route(route));
+    Engine engine(test::TestEnv::builtProgramFolder());
+    QCOMPARE(engine.prepare(request.route, request.text), QString());
+    QCOMPARE(engine.deploy(), QString());
+    const int reading = Route(route) == Route::Direct ? 154 : 162;
+    QElapsedTimer sinceReading;
+    pid_t crashed = 0;
+    engine::RunCallbacks callbacks;
+    callbacks.rowStep = [&](int, int statement) {
+        if (statement == reading)
+            sinceReading.start();
+    };
+    callbacks.pause = [&] {
+        if (crashed != 0 || !sinceReading.isValid() || sinceReading.elapsed() < 1500)
+            return;
+        const QList<Process> helpers = helpersOf(::getpid());
+        if (helpers.size() == 1) {
+            crashed = helpers[0].pid;
+            ::kill(crashed, SIGSEGV);
+        }
+    };
+    const QList<RowOutcome> rows = engine.convert(request, callbacks);
+    engine.finish();
+    QVERIFY(crashed != 0);
+    const RowOutcome& row = rows.value(0);
+    QVERIFY2(row.converted, qPrintable(engine::failureReason(row)));
+    const QString why = QStringLiteral("vormelle-ocr crashed (Segmentation fault)");
+    QCOMPARE(row.pagesTextLost, (QList<std::pair<int, QString>>{{1, why}}));
+    QCOMPARE(engine::textLayerNote(row), QStringLiteral("no text on page 1: ") + why);
+    QCOMPARE(row.pagesWithoutText, QList<int>{});
+    QCOMPARE(test::decodeDjvu(row.output).size(), 2);
+    QVERIFY(test::hiddenWords(row.output, 1).isEmpty());
+    const QStringList found = textOf(test::hiddenWords(row.output, 2));
+    QVERIFY2(test::wordRecall(test::wordsOf(small.lines), found) >= 0.9,
+             qPrintable(found.join(u' ')));
+    // Nothing of the helpers is left.
+    QCOMPARE(helpersOf(::getpid()).size(), 0);
+}
+
+// The page that took 44 minutes (9000 x 12000 pixels, lines of 80 words), through the command
+// line: SIGTERM while Tesseract reads it ends the program, which says it was stopped, writes
+// nothing, and leaves no helper behind. How long the stop took is printed; the limit is a guard
+// against a hang only.
+void OcrTest::commandLineStopDuringRecognition() {
+    test::TestEnv env;
+    TextPageLayout layout;
+    layout.width = 9000;
+    layout.height = 12000;
+    layout.pixelSize = 30;
+    layout.lines = test::knownLines(25, 220, 80);
+    const QString tiff = env.path(QStringLiteral("huge.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(layout)}, true);
+    const QString out = env.path(QStringLiteral("out"));
+    QDir().mkpath(out);
+
+    QProcess program;
+    program.setProcessChannelMode(QProcess::SeparateChannels);
+    program.start(test::TestEnv::builtProgramFolder() + QStringLiteral("/vormelle"),
+                  {QStringLiteral("--convert"), QStringLiteral("--encoder"),
+                   QStringLiteral("direct"), QStringLiteral("--ocr=eng"),
+                   QStringLiteral("--output"), out, tiff});
+    QVERIFY(program.waitForStarted());
+    const pid_t pid = pid_t(program.processId());
+    // Until Tesseract has read for two seconds of processor time: in its layout analysis, which
+    // never looks at a stop.
+    const qint64 reading = 2 * ::sysconf(_SC_CLK_TCK);
+    pid_t helper = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (helper == 0 && program.state() == QProcess::Running && waited.elapsed() < 600'000) {
+        for (const Process& p : helpersOf(pid)) {
+            if (p.ticks >= reading)
+                helper = p.pid;
+        }
+        QTest::qWait(20);
+    }
+    QVERIFY2(helper != 0, program.readAllStandardError().constData());
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    QCOMPARE(::kill(pid, SIGTERM), 0);
+    QVERIFY2(program.waitForFinished(10'000), "the program did not end after SIGTERM");
+    const qint64 tookMs = sinceStop.elapsed();
+    qInfo("from SIGTERM to the program's end: %lld ms", tookMs);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 128 + SIGTERM);
+    const QByteArray said = program.readAllStandardError();
+    QVERIFY2(said.contains("stopped: 0 converted, 1 not converted"), said.constData());
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+    // The helper went with the program.
+    QElapsedTimer gone;
+    gone.start();
+    while (processOf(helper) && gone.elapsed() < 5000)
+        QTest::qWait(20);
+    QVERIFY(!processOf(helper));
 }
 
 QTEST_MAIN(OcrTest)
