@@ -665,6 +665,22 @@
         <source>%1 wrote %2 MB, far more than pages of this size take</source>
         <translation>%1 schrieb %2 MB, weit mehr, als Seiten dieser Größe brauchen</translation>
     </message>
+    <message>
+        <source>Nothing was converted: the text layer&apos;s helper %1 cannot be started (%2).</source>
+        <translation>Nichts wurde umgewandelt: das Hilfsprogramm der Textebene %1 kann nicht gestartet werden (%2).</translation>
+    </message>
+    <message>
+        <source>no text on page %1: %2</source>
+        <translation>kein Text auf Seite %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started: %2</source>
+        <translation>%1 kann nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 answered garbage</source>
+        <translation>%1 gab eine unlesbare Antwort</translation>
+    </message>
 </context>
 <context>
     <name>vormelle::inputs::Texts</name>

@@ -57,6 +57,8 @@ for file in lib/vormelle/vormelle lib/vormelle/HAND-M.CUR lib/vormelle/drag.ico 
     [ -f "$root/$file" ] || fail "the package lacks /usr/$file"
 done
 [ "$(find "$root/lib/vormelle/Samples" -name '*.tif' | wc -l)" -ge 4 ] || fail "samples missing"
+# The text layer's recognition runs in a helper beside the program.
+[ -x "$root/lib/vormelle/vormelle-ocr" ] || fail "the package lacks the helper lib/vormelle/vormelle-ocr"
 [ "$(readlink "$root/bin/vormelle")" = ../lib/vormelle/vormelle ] ||
     fail "/usr/bin/vormelle does not lead to the program"
 gzip -t "$root/share/man/man1/vormelle.1.gz" || fail "the manual page is no gzip file"
@@ -85,4 +87,13 @@ env -i PATH=/usr/bin:/bin HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OP
     "$root/lib/vormelle/Samples/letter-bitonal-g4.tif" >/dev/null 2>"$scratch/convert.log" ||
     { cat "$scratch/convert.log" >&2; fail "the packaged program does not convert"; }
 [ -s "$scratch/out-djvu/letter-bitonal-g4.djvu" ] || fail "no result from the packaged program"
+
+# With a text layer, through the packaged helper: the page's words are in the result.
+mkdir "$scratch/out-text"
+env -i PATH=/usr/bin:/bin HOME="$scratch" ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} \
+    "$root/bin/vormelle" --convert --encoder direct --ocr=eng --output "$scratch/out-text" \
+    "$root/lib/vormelle/Samples/letter-bitonal-g4.tif" >/dev/null 2>"$scratch/ocr.log" ||
+    { cat "$scratch/ocr.log" >&2; fail "the packaged program does not read text"; }
+[ "$(djvutxt "$scratch/out-text/letter-bitonal-g4.djvu" | wc -w)" -ge 20 ] ||
+    fail "the packaged program's text layer is empty"
 echo "package fine: $(basename "$deb")"

@@ -23,6 +23,7 @@ pngsize() {
 
 program=$prefix/lib/vormelle
 [ -x "$program/vormelle" ] || fail "no program in $program"
+[ -x "$program/vormelle-ocr" ] || fail "no text layer helper beside the program in $program"
 for f in HAND-M.CUR drag.ico; do
     cmp -s "$program/$f" "$build/vormelle/$f" || fail "$f differs from the built one"
 done
