@@ -75,7 +75,7 @@ public:
 
     // "" when Tesseract is ready; otherwise why not.
     QString problem() const;
-    // The helper was not there, or could not be started.
+    // The helper was not there, could not be started, or ended without a word.
     bool helperMissing() const;
     // Where the helper is looked for.
     QString helperPath() const;

@@ -165,6 +165,8 @@ struct Recognizer::State {
             QDataStream(answer) >> ready;
         if (ready == quint32(Ready::Loaded))
             return {};
+        // A helper that says nothing is no helper of ours, or a broken one.
+        helperMissing = got != platform::Channel::Received::Message;
         const QString why =
             got == platform::Channel::Received::Message
                 ? engine::Texts::tr("Tesseract cannot load the languages %1").arg(languages)

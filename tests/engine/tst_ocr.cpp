@@ -156,6 +156,8 @@ private slots:
     void helperCrashCostsThatPageOnly_data();
     void helperCrashCostsThatPageOnly();
     void commandLineStopDuringRecognition();
+    void brokenHelperRefusedBeforeAnyRow_data();
+    void brokenHelperRefusedBeforeAnyRow();
 };
 
 // Boxes turn from Tesseract's top-left origin to DjVu's bottom-left one and scale to the DjVu
@@ -813,6 +815,38 @@ void OcrTest::commandLineStopDuringRecognition() {
     while (processOf(helper) && gone.elapsed() < 5000)
         QTest::qWait(20);
     QVERIFY(!processOf(helper));
+}
+
+void OcrTest::brokenHelperRefusedBeforeAnyRow_data() {
+    QTest::addColumn<QString>("helper"); // what lies at the helper's place: a program, or text
+    QTest::addColumn<QString>("said");
+    QTest::newRow("missing") << QString() << "(the program is not there)";
+    QTest::newRow("not a program") << "text"
+                                   << "cannot be started";
+    QTest::newRow("a program that ends at once") << "/bin/true"
+                                                 << "(vormelle-ocr ended with code 0)";
+}
+
+// Without a working helper no row would get its text: said once, before the run, naming where
+// the helper belongs.
+void OcrTest::brokenHelperRefusedBeforeAnyRow() {
+    QFETCH(QString, helper);
+    QFETCH(QString, said);
+    test::TestEnv env;
+    const QString folder = env.path(QStringLiteral("program"));
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/vormelle-ocr");
+    if (helper == QLatin1String("text"))
+        env.writeFile(QStringLiteral("program/vormelle-ocr"), "not a program\n");
+    else if (!helper.isEmpty())
+        QVERIFY(QFile::copy(helper, path));
+    Engine engine(folder);
+    const QString refusal = engine.prepare(Route::Direct, {true, QStringLiteral("eng")});
+    engine.finish();
+    QVERIFY2(refusal.startsWith(QStringLiteral("Nothing was converted: the text layer's helper ") +
+                                path + QStringLiteral(" cannot be started (")),
+             qPrintable(refusal));
+    QVERIFY2(refusal.contains(said), qPrintable(refusal));
 }
 
 QTEST_MAIN(OcrTest)
