@@ -250,9 +250,10 @@ void Jb2Writer::relativeSize(const Bitmap& shape, const Bitmap& reference) {
 // Each pixel in the context of the ten before it: two rows above and two to its left.
 void Jb2Writer::direct(const Bitmap& shape) {
     // Three rows with white margins, reused (the rows above the first are white): a large shape
-    // is not copied whole.
+    // is not copied whole. Two on the left, three on the right: the context made after a row's
+    // last pixel looks three ahead in the row above.
     const int w = shape.width;
-    const size_t stride = size_t(w) + 4;
+    const size_t stride = size_t(w) + 5;
     std::vector<uint8_t> rows(3 * stride, 0);
     for (int y = 0; y < shape.height; ++y) {
         uint8_t* up0 = &rows[size_t(y % 3) * stride + 2];
