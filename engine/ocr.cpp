@@ -395,10 +395,10 @@ QString ocrLanguageProblem(const QString& languages) {
 QString loadProblem(const Recognizer& recognizer, const QString& languages) {
     if (recognizer.problem().isEmpty())
         return {};
-    if (recognizer.helperMissing())
+    if (const QString why = recognizer.helperProblem(); !why.isEmpty())
         return engine::Texts::tr("Nothing was converted: the text layer's helper %1 cannot be "
                                  "started (%2).")
-            .arg(QDir::toNativeSeparators(recognizer.helperPath()), recognizer.problem());
+            .arg(QDir::toNativeSeparators(recognizer.helperPath()), why);
     const QStringList wanted = languageList(languages);
     QStringList packages;
     for (const QString& l : wanted)

@@ -75,8 +75,9 @@ public:
 
     // "" when Tesseract is ready; otherwise why not.
     QString problem() const;
-    // The helper was not there, could not be started, or ended without a word.
-    bool helperMissing() const;
+    // Why the helper was not there, could not be started, or ended without a word; "" when
+    // it answered.
+    QString helperProblem() const;
     // Where the helper is looked for.
     QString helperPath() const;
 

@@ -135,7 +135,7 @@ struct Recognizer::State {
     QString languages;
     QString helper;
     QString problem;
-    bool helperMissing = false;
+    QString helperProblem; // why the helper cannot serve, in the system's or its own words
     double boundScale = 1;
     std::optional<platform::ChildProcess> child;
     std::optional<platform::Channel> channel;
@@ -153,10 +153,10 @@ struct Recognizer::State {
                           QList<int>{theirs->fd()});
             channel.emplace(std::move(ours));
         } catch (const BasicError& e) {
-            helperMissing = true;
             child.reset();
+            helperProblem = QString::fromUtf8(startFailure(e));
             return engine::Texts::tr("%1 cannot be started: %2")
-                .arg(helper, QString::fromUtf8(startFailure(e)));
+                .arg(QLatin1String(kRecognitionHelper), helperProblem);
         }
         QByteArray answer;
         const platform::Channel::Received got = channel->receive(answer, kLoadLimit);
@@ -165,14 +165,14 @@ struct Recognizer::State {
             QDataStream(answer) >> ready;
         if (ready == quint32(Ready::Loaded))
             return {};
+        if (got == platform::Channel::Received::Message) {
+            end(true);
+            return engine::Texts::tr("Tesseract cannot load the languages %1").arg(languages);
+        }
         // A helper that says nothing is no helper of ours, or a broken one.
-        helperMissing = got != platform::Channel::Received::Message;
-        const QString why =
-            got == platform::Channel::Received::Message
-                ? engine::Texts::tr("Tesseract cannot load the languages %1").arg(languages)
-                : ended(got == platform::Channel::Received::NotYet);
+        helperProblem = ended(got == platform::Channel::Received::NotYet);
         end(true);
-        return why;
+        return helperProblem;
     }
 
     // Why the helper went away, once it has: its crash, its exit code, or its last words.
@@ -243,8 +243,8 @@ QString Recognizer::problem() const {
     return m->problem;
 }
 
-bool Recognizer::helperMissing() const {
-    return m->helperMissing;
+QString Recognizer::helperProblem() const {
+    return m->helperProblem;
 }
 
 QString Recognizer::helperPath() const {

@@ -820,11 +820,11 @@ void OcrTest::commandLineStopDuringRecognition() {
 void OcrTest::brokenHelperRefusedBeforeAnyRow_data() {
     QTest::addColumn<QString>("helper"); // what lies at the helper's place: a program, or text
     QTest::addColumn<QString>("said");
-    QTest::newRow("missing") << QString() << "(the program is not there)";
+    QTest::newRow("missing") << QString() << "(File not found).";
     QTest::newRow("not a program") << "text"
-                                   << "cannot be started";
+                                   << "(Permission denied).";
     QTest::newRow("a program that ends at once") << "/bin/true"
-                                                 << "(vormelle-ocr ended with code 0)";
+                                                 << "(vormelle-ocr ended with code 0).";
 }
 
 // Without a working helper no row would get its text: said once, before the run, naming where
