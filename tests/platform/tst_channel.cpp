@@ -87,7 +87,9 @@ void ChannelTest::otherEndGone_data() {
     QTest::addColumn<QByteArray>("lastBytes"); // raw bytes the other end wrote before it went
     QTest::newRow("nothing sent") << QByteArray();
     // A length that promises more than came: a child that died while it answered.
-    QTest::newRow("half a message") << QByteArray("\x10\x00\x00\x00" "abc", 7);
+    QTest::newRow("half a message") << QByteArray("\x10\x00\x00\x00"
+                                                  "abc",
+                                                  7);
     QTest::newRow("a length beyond any message") << QByteArray("\xff\xff\xff\xff", 4);
 }
 
