@@ -142,8 +142,9 @@ struct Recognizer::State {
     // Pages that do not lie in a memory file are copied into this one for the helper.
     std::unique_ptr<platform::MemoryFile> copy;
 
-    // Starts the helper and waits until it has loaded the languages; "" when it has.
-    QString start() {
+    // Starts the helper and waits until it has loaded the languages; "" when it has, or when a
+    // stop ended the wait (no helper then).
+    QString start(const std::atomic<bool>* stop = nullptr) {
         end(false);
         try {
             auto [ours, theirs] = platform::Channel::pair();
@@ -159,7 +160,16 @@ struct Recognizer::State {
                 .arg(QLatin1String(kRecognitionHelper), helperProblem);
         }
         QByteArray answer;
-        const platform::Channel::Received got = channel->receive(answer, kLoadLimit);
+        QElapsedTimer waited;
+        waited.start();
+        platform::Channel::Received got;
+        while ((got = channel->receive(answer, kLook)) == platform::Channel::Received::NotYet &&
+               waited.elapsed() < kLoadLimit.count()) {
+            if (stop && stop->load()) {
+                end(true);
+                return {};
+            }
+        }
         quint32 ready = 0;
         if (got == platform::Channel::Received::Message)
             QDataStream(answer) >> ready;
@@ -264,10 +274,12 @@ PageText Recognizer::recognize(const uchar* pixels, int width, int height, int b
         return page;
     if (!m->channel) {
         // The last one was ended, by a stop, its bound or a crash.
-        if (const QString why = m->start(); !why.isEmpty()) {
+        if (const QString why = m->start(stop); !why.isEmpty()) {
             page.lost = why;
             return page;
         }
+        if (!m->channel)
+            return page; // stopped while it loaded
     }
     PageRequest request;
     request.width = width;

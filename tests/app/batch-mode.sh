@@ -96,13 +96,13 @@ mkdir -p "$scratch/colour"
 printf '[Vormelle]\nColourPages=Layer\n' >"$XDG_CONFIG_HOME/Quenlark.conf"
 convert "$program" --convert --output "$scratch/colour" --log "$scratch/colour.log" "$colour"
 expect_status 0 "compound colour page"
-chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FG44|BG44' | uniq | tr '\n' ' ')
-[ "$chunks" = "Sjbz FG44 BG44 " ] || fail "compound page chunks: $chunks"
+chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FGbz|FG44|BG44' | uniq | tr '\n' ' ')
+[ "$chunks" = "Sjbz FGbz BG44 " ] || fail "compound page chunks: $chunks"
 grep -qE '^    page 1: (text|compound) .*mask [0-9]+ B, foreground [0-9]+ B, background [0-9]+ B$' \
     "$scratch/colour.log" || fail "no page profile in the log: $(cat "$scratch/colour.log")"
 convert "$program" --convert --output "$scratch/colour" --colour-pages layer "$colour"
 expect_status 0 "one layer"
-chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FG44|BG44' | uniq | tr '\n' ' ')
+chunks=$(djvudump "$scratch/colour/page-colour.djvu" | grep -oE 'Sjbz|FGbz|FG44|BG44' | uniq | tr '\n' ' ')
 [ "$chunks" = "BG44 " ] || fail "--colour-pages layer chunks: $chunks"
 convert "$program" --convert --output "$scratch/colour" --colour-pages photo "$colour"
 expect_status 2 "--colour-pages photo"
