@@ -155,6 +155,7 @@ private slots:
     void orientationUnsureIsLogged();
     void helperCrashCostsThatPageOnly_data();
     void helperCrashCostsThatPageOnly();
+    void stopWhileANewHelperLoads();
     void commandLineStopDuringRecognition();
     void brokenHelperRefusedBeforeAnyRow_data();
     void brokenHelperRefusedBeforeAnyRow();
@@ -757,6 +758,58 @@ void OcrTest::helperCrashCostsThatPageOnly() {
     QVERIFY2(test::wordRecall(test::wordsOf(small.lines), found) >= 0.9,
              qPrintable(found.join(u' ')));
     // Nothing of the helpers is left.
+    QCOMPARE(helpersOf(::getpid()).size(), 0);
+}
+
+// The helper crashes on the first page and the next one hangs while it loads its languages
+// (held stopped): a stop still ends the run at once, not when the load's limit runs out.
+void OcrTest::stopWhileANewHelperLoads() {
+    test::TestEnv env;
+    TextPageLayout large;
+    large.width = 4500;
+    large.height = 3000;
+    large.pixelSize = 30;
+    large.lines = test::knownLines(12, 60, 60);
+    TextPageLayout small;
+    small.lines = test::knownLines(13, 4, 6);
+    const QString tiff = env.path(QStringLiteral("two.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(large), test::paintTextPage(small)}, true);
+
+    const RunRequest request = ocrRequest(env, {tiff}, Route::Direct);
+    Engine engine(test::TestEnv::builtProgramFolder());
+    QCOMPARE(engine.prepare(request.route, request.text), QString());
+    QCOMPARE(engine.deploy(), QString());
+    QElapsedTimer sinceReading;
+    QElapsedTimer sinceStop;
+    pid_t crashed = 0;
+    pid_t held = 0;
+    engine::RunCallbacks callbacks;
+    callbacks.rowStep = [&](int, int statement) {
+        if (statement == 154)
+            sinceReading.start();
+    };
+    callbacks.pause = [&] {
+        if (!sinceReading.isValid() || sinceReading.elapsed() < 1500 || held != 0)
+            return;
+        const QList<Process> helpers = helpersOf(::getpid());
+        if (crashed == 0 && helpers.size() == 1) {
+            crashed = helpers[0].pid;
+            ::kill(crashed, SIGSEGV);
+        } else if (crashed != 0 && helpers.size() == 1 && helpers[0].pid != crashed) {
+            held = helpers[0].pid;
+            ::kill(held, SIGSTOP);
+            sinceStop.start();
+            engine.stop();
+        }
+    };
+    const QList<RowOutcome> rows = engine.convert(request, callbacks);
+    engine.finish();
+    QVERIFY(crashed != 0);
+    QVERIFY(held != 0);
+    qInfo("the run ended %lld ms after the stop", sinceStop.elapsed());
+    // A guard against the load's own limit (two minutes), not a measure of speed.
+    QVERIFY2(sinceStop.elapsed() < 30000, qPrintable(QString::number(sinceStop.elapsed())));
+    QVERIFY(!rows.value(0).converted);
     QCOMPARE(helpersOf(::getpid()).size(), 0);
 }
 
