@@ -118,6 +118,26 @@ QList<Process> helpersOf(pid_t parent) {
     return found;
 }
 
+// The second page of writeLargeThenSmall().
+TextPageLayout smallSecondPage() {
+    TextPageLayout small;
+    small.lines = test::knownLines(13, 4, 6);
+    return small;
+}
+
+// A file whose first page keeps Tesseract busy for seconds, so that its helper can be caught at
+// work, and whose second page, `small`, is read quickly.
+QString writeLargeThenSmall(test::TestEnv& env, const TextPageLayout& small) {
+    TextPageLayout large;
+    large.width = 4500;
+    large.height = 3000;
+    large.pixelSize = 30;
+    large.lines = test::knownLines(12, 60, 60);
+    const QString tiff = env.path(QStringLiteral("two.tif"));
+    test::writeTextTiff(tiff, {test::paintTextPage(large), test::paintTextPage(small)}, true);
+    return tiff;
+}
+
 // A text layer script's word line for a page of the given size.
 engine::PageText oneWord(const QRect& box, const QString& text, const QSize& size) {
     engine::PageText page;
@@ -712,15 +732,8 @@ void OcrTest::helperCrashCostsThatPageOnly_data() {
 void OcrTest::helperCrashCostsThatPageOnly() {
     QFETCH(int, route);
     test::TestEnv env;
-    TextPageLayout large;
-    large.width = 4500;
-    large.height = 3000;
-    large.pixelSize = 30;
-    large.lines = test::knownLines(12, 60, 60);
-    TextPageLayout small;
-    small.lines = test::knownLines(13, 4, 6);
-    const QString tiff = env.path(QStringLiteral("two.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(large), test::paintTextPage(small)}, true);
+    const TextPageLayout small = smallSecondPage();
+    const QString tiff = writeLargeThenSmall(env, small);
 
     const RunRequest request = ocrRequest(env, {tiff}, Route(route));
     Engine engine(test::TestEnv::builtProgramFolder());
@@ -766,15 +779,7 @@ void OcrTest::helperCrashCostsThatPageOnly() {
 // (held stopped): a stop still ends the run at once, not when the load's limit runs out.
 void OcrTest::stopWhileANewHelperLoads() {
     test::TestEnv env;
-    TextPageLayout large;
-    large.width = 4500;
-    large.height = 3000;
-    large.pixelSize = 30;
-    large.lines = test::knownLines(12, 60, 60);
-    TextPageLayout small;
-    small.lines = test::knownLines(13, 4, 6);
-    const QString tiff = env.path(QStringLiteral("two.tif"));
-    test::writeTextTiff(tiff, {test::paintTextPage(large), test::paintTextPage(small)}, true);
+    const QString tiff = writeLargeThenSmall(env, smallSecondPage());
 
     const RunRequest request = ocrRequest(env, {tiff}, Route::Direct);
     Engine engine(test::TestEnv::builtProgramFolder());
