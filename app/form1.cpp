@@ -37,7 +37,7 @@ Form1::Form1(platform::Dialogs& dialogs, platform::Desktop& desktop, QWidget* pa
       Option2(new OptionButton(tr("Save results in folder of original file"), Frame1)),
       PushButton2(new QPushButton(tr("Start Converting"), this)),
       ProgressBar1(new ProgressBar(this)), Label1(new QLabel(tr("Encoder:"), this)),
-      Option3(new OptionButton(tr("Direct: exact 1-bit pages, compact colour (DjVuLibre)"), this)),
+      Option3(new OptionButton(tr("Direct: exact 1-bit pages, compact colour"), this)),
       Option4(new OptionButton(tr("Through PDF (tiff2pdf + pdf2djvu)"), this)),
       Check1(new QCheckBox(tr("Make text searchable (OCR)"), this)),
       Check2(new QCheckBox(tr("Join all files into one document"), this)),

@@ -88,8 +88,8 @@
         <translation>Kleinere Schwarz-Weiß-Seiten (verlustbehaftet)</translation>
     </message>
     <message>
-        <source>Direct: exact 1-bit pages, compact colour (DjVuLibre)</source>
-        <translation>Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)</translation>
+        <source>Direct: exact 1-bit pages, compact colour</source>
+        <translation>Direkt: 1-Bit-Seiten exakt, Farbe kompakt</translation>
     </message>
 </context>
 <context>

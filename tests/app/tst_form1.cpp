@@ -86,7 +86,7 @@ private slots:
             {form.PushButton9, "..."},
             {form.Option2, "Save results in folder of original file"},
             {form.PushButton2, "Start Converting"},
-            {form.Option3, "Direct: exact 1-bit pages, compact colour (DjVuLibre)"},
+            {form.Option3, "Direct: exact 1-bit pages, compact colour"},
             {form.Option4, "Through PDF (tiff2pdf + pdf2djvu)"},
             {form.Check1, "Make text searchable (OCR)"},
             {form.PushButton3, "Stop"},

@@ -53,7 +53,7 @@ private slots:
             {form.Option1->text(), "Ergebnisse in diesem Ordner speichern:"},
             {form.Option2->text(), "Ergebnisse im Ordner der Originaldatei speichern"},
             {form.PushButton2->text(), "Umwandlung starten"},
-            {form.Option3->text(), "Direkt: 1-Bit-Seiten exakt, Farbe kompakt (DjVuLibre)"},
+            {form.Option3->text(), "Direkt: 1-Bit-Seiten exakt, Farbe kompakt"},
             {form.Option4->text(), "Über PDF (tiff2pdf + pdf2djvu)"},
             {form.Check3->text(), "Kleinere Schwarz-Weiß-Seiten (verlustbehaftet)"},
             {form.ProgressBar1->text(), "Fortschrittsbalken"},
