@@ -45,6 +45,14 @@ constexpr int kRuleLength = 21;
 constexpr int kBandEdge = 9;
 // Light letters inside a band leave holes up to this size.
 constexpr int kBandClosing = 61;
+// Paper the closing joined into a band is solid and at least a band's opening thick either way;
+// a letter's stem ("l", "I") is as solid, but thinner.
+constexpr int kSlabSide = kBandOpening;
+// Dark ink on a band (a frame's line along a yellow bar, black text on cyan) is thinner than
+// kBandInkHat and darker than the band around it by kBandInkContrast on the lightest channel;
+// the band's gaps between light letters are as dark, and lie within kBandInkHat of them.
+constexpr int kBandInkHat = 7;
+constexpr int kBandInkContrast = 80;
 // On the darkest channel: paper is lighter than kPaperLevel, ink and bands of colour darker
 // than kInkLevel; a photograph is mostly in between.
 constexpr int kPaperLevel = 200;
@@ -64,7 +72,8 @@ constexpr double kLeastText = 0.0008;
 constexpr double kMostPhoto = 0.75;
 // Text covers at least this share of the paper it stands on.
 constexpr double kEdgeShare = 0.02;
-// Above this share of photograph, the page is a compound page.
+// Above this share of photograph or colour (bands, bars), the page is a compound page: its
+// background needs the finer coding.
 constexpr double kLeastPhoto = 0.01;
 
 // Regions are found at 1 / kReduction of the page's size; sizes given at full size become
@@ -118,6 +127,9 @@ struct Segmenter::State {
     // 8 bits a pixel: the grey, or a colour page's darkest channel, where ink of any colour is
     // dark and tinted paper stays light. The colour itself is the encoders'.
     PixRef page;
+    // A colour page's lightest channel: a yellow or blue band is as dark as black ink on the
+    // darkest channel, not on this one.
+    PixRef lightest;
     bool segmented = false;
 };
 
@@ -125,8 +137,14 @@ Segmenter::Segmenter(int width, int height, int channels) : m(std::make_unique<S
     m->width = width;
     m->height = height;
     m->channels = channels == 3 ? 3 : 1;
-    if (width > 0 && height > 0)
+    if (width > 0 && height > 0) {
         m->page = pixCreate(width, height, 8);
+        if (m->channels == 3 && m->page) {
+            m->lightest = pixCreate(width, height, 8);
+            if (!m->lightest)
+                m->page = nullptr;
+        }
+    }
 }
 
 Segmenter::~Segmenter() = default;
@@ -143,9 +161,12 @@ void Segmenter::setRow(int y, const uchar* pixels) {
         for (int x = 0; x < m->width; ++x)
             SET_DATA_BYTE(line, x, pixels[x]);
     } else {
+        l_uint32* lightLine =
+            pixGetData(m->lightest.pix) + static_cast<qsizetype>(y) * pixGetWpl(m->lightest.pix);
         for (int x = 0; x < m->width; ++x) {
             const uchar* p = pixels + 3 * x;
             SET_DATA_BYTE(line, x, std::min({p[0], p[1], p[2]}));
+            SET_DATA_BYTE(lightLine, x, std::max({p[0], p[1], p[2]}));
         }
     }
 }
@@ -244,12 +265,16 @@ Segmentation Segmenter::segment() {
             pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
             pixAnd(light.pix, light.pix, bands.pix);
             // Paper between two dark areas the closing joined is no letter: a letter fills
-            // far less of its box than such a solid slab does.
+            // less of its box than such a solid slab does, or is thinner.
             l_int32 changed = 0;
-            light =
-                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_LT, &changed);
-            if (!light)
+            PixRef solid(
+                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_GTE, &changed));
+            PixRef slabs(solid ? pixSelectBySize(solid.pix, kSlabSide, kSlabSide, 8,
+                                                 L_SELECT_IF_BOTH, L_SELECT_IF_GTE, &changed)
+                               : nullptr);
+            if (!slabs)
                 return result.error = Error::OutOfMemory, result;
+            pixSubtract(light.pix, light.pix, slabs.pix);
         }
         // Inside a band the dark ink is the band itself, not text. The quarter-size band lost
         // up to a reduced pixel at its edges: grown back, the band's own edge is no stroke
@@ -258,7 +283,33 @@ Segmentation Segmenter::segment() {
         if (!grown)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, grown.pix);
+        // Thin ink darker than the band it lies on, on every channel, is a stroke again.
+        const int edge = kBandEdge + kBandInkHat;
+        BOX* around = boxCreate(std::max(0, bx - edge), std::max(0, by - edge),
+                                std::min(w, bx + bw + edge) - std::max(0, bx - edge),
+                                std::min(h, by + bh + edge) - std::max(0, by - edge));
+        l_int32 ax = 0, ay = 0, aw = 0, ah = 0;
+        boxGetGeometry(around, &ax, &ay, &aw, &ah);
+        PixRef lightPart(
+            pixClipRectangle(m->lightest ? m->lightest.pix : grey.pix, around, nullptr));
+        PixRef grownPart(pixClipRectangle(grown.pix, around, nullptr));
+        PixRef nearLetters(light ? pixClipRectangle(light.pix, around, nullptr) : nullptr);
+        boxDestroy(&around);
+        if (nearLetters)
+            nearLetters =
+                pixDilateBrick(nullptr, nearLetters.pix, 2 * kBandInkHat + 1, 2 * kBandInkHat + 1);
+        PixRef hat(lightPart ? pixTophat(lightPart.pix, kBandInkHat, kBandInkHat, L_TOPHAT_BLACK)
+                             : nullptr);
+        PixRef bandInk(hat ? pixThresholdToBinary(hat.pix, kBandInkContrast) : nullptr);
+        if (!bandInk || !grownPart || (light && !nearLetters))
+            return result.error = Error::OutOfMemory, result;
+        pixInvert(bandInk.pix, bandInk.pix);
+        pixAnd(bandInk.pix, bandInk.pix, grownPart.pix);
+        if (nearLetters)
+            pixSubtract(bandInk.pix, bandInk.pix, nearLetters.pix);
+        pixRasterop(dark.pix, ax, ay, aw, ah, PIX_SRC | PIX_DST, bandInk.pix, 0, 0);
     }
+    m->lightest = nullptr;
     bands = nullptr;
 
     // Photographs: the halftone-like texture Sauvola makes of them, and areas of mid-tones
@@ -347,8 +398,7 @@ Segmentation Segmenter::segment() {
         result.profile = PageProfile::Photo;
         return result;
     }
-    result.profile =
-        result.photoPixels > kLeastPhoto * area ? PageProfile::Compound : PageProfile::Text;
+    result.profile = pictured > kLeastPhoto * area ? PageProfile::Compound : PageProfile::Text;
 
     // The PBM straight from Leptonica's words (most significant bit first, as PBM's bytes),
     // without a stream written row by row.

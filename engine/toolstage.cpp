@@ -78,12 +78,17 @@ QString layerBytes(const QString& djvu) {
     return parts.join(QStringLiteral(", "));
 }
 
-// How a compound page's background is coded: at half the page's size, two chunks of slices,
-// for text pages and pages with photographs alike. Measured on the bench's pages
-// (docs/architecture.md): a third of the size needs 97 slices for the same decibels and then
-// costs more bytes; fewer slices lose 3 to 4 dB on photographs and flat bars.
-constexpr int kBackgroundReduction = 2;
-constexpr char kBackgroundSlices[] = "74,86";
+// How a compound page's background is coded, measured on the bench's pages
+// (docs/architecture.md). With photographs: at half the page's size, two chunks of slices; a
+// third of the size needs 97 slices for the same decibels and then costs more bytes, fewer slices
+// lose 3 to 4 dB on photographs and flat bars. Text alone: the paper and its tints at a sixth
+// of the size in one chunk; what finer slices add is the paper's grain and JPEG's noise.
+struct BackgroundCoding {
+    int reduction;
+    const char* slices;
+};
+constexpr BackgroundCoding kPhotoBackground{2, "74,86"};
+constexpr BackgroundCoding kTextBackground{6, "74"};
 
 QByteArray blankMask(int width, int height) {
     return QByteArray("P4\n") + QByteArray::number(width) + ' ' + QByteArray::number(height) +
@@ -160,11 +165,14 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     const bool tiny = !bitonal && (page.width < kSmallestLayer || page.height < kSmallestLayer);
     QString profile = QLatin1String(bitonal ? "bitonal" : "layer");
     QByteArray mask; // a PBM; empty: one layer
+    bool textOnly = false;
     if (tiny) {
         profile = QStringLiteral("tiny");
         mask = blankMask(page.width, page.height);
     } else if (!bitonal && m_colourPages == ColourPages::Compound) {
-        mask = segmentPage(page, profile).maskPbm;
+        codec::Segmentation parts = segmentPage(page, profile);
+        mask = std::move(parts.maskPbm);
+        textOnly = parts.profile == codec::PageProfile::Text;
         if (abort && abort())
             return {codec::Error::Aborted, {}};
     }
@@ -172,7 +180,8 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     const QString file = m_workFolder + QStringLiteral("/stage-%1.djvu").arg(index + 1);
     codec::Status status;
     if (!mask.isEmpty()) {
-        status = tiny ? assembleTiny(page, mask, *image, file) : assemble(page, mask, file, abort);
+        status = tiny ? assembleTiny(page, mask, *image, file)
+                      : assemble(page, mask, textOnly, file, abort);
     } else {
         const char* tool = bitonal ? kBitonalEncoder : kPhotoEncoder;
         Command command{{}, {QStringLiteral("-dpi"), QString::number(page.dpi)}, m_environment};
@@ -300,7 +309,8 @@ codec::Status ToolStage::assembleTiny(const codec::PageView& page, const QByteAr
 // (FGbz), the background the page reduced with the masked pixels left out, coded by c44 with
 // those it hides wholly marked as don't-care; our writer puts the chunks together.
 codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray& maskPbm,
-                                  const QString& file, const codec::AbortHook& abort) {
+                                  bool textOnly, const QString& file,
+                                  const codec::AbortHook& abort) {
     const codec::PageView mask = maskView(page, maskPbm);
     codec::Jb2Options options;
     options.keepBlits = true;
@@ -316,7 +326,8 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
     const QString backDjvu = file + QStringLiteral(".bg");
     codec::Status status;
     {
-        codec::Background back = codec::background(page, mask, kBackgroundReduction);
+        const BackgroundCoding& coding = textOnly ? kTextBackground : kPhotoBackground;
+        codec::Background back = codec::background(page, mask, coding.reduction);
         if (back.image.empty())
             return {codec::Error::OutOfMemory, {}};
         std::unique_ptr<platform::MemoryFile> backImage, hidden;
@@ -329,7 +340,7 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
         back = {};
         Command coder{{}, {}, m_environment};
         coder.arguments << QStringLiteral("-mask") << handOver(coder, hidden->descriptor())
-                        << QStringLiteral("-slice") << QLatin1String(kBackgroundSlices);
+                        << QStringLiteral("-slice") << QLatin1String(coding.slices);
         coder.arguments << handOver(coder, backImage->descriptor()) << backDjvu;
         status = run(kPhotoEncoder, std::move(coder), backDjvu, page);
     }

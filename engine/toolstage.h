@@ -59,7 +59,8 @@ private:
     // Runs one encoder that is to write `file`; its step is kept.
     codec::Status run(const char* tool, Command command, const QString& file,
                       const codec::PageView& page);
-    codec::Status assemble(const codec::PageView& page, const QByteArray& maskPbm,
+    // `textOnly`: the page holds no photograph, and its background is coded more coarsely.
+    codec::Status assemble(const codec::PageView& page, const QByteArray& maskPbm, bool textOnly,
                            const QString& file, const codec::AbortHook& abort);
     codec::Status assembleTiny(const codec::PageView& page, const QByteArray& maskPbm,
                                const platform::MemoryFile& image, const QString& file);

@@ -59,6 +59,8 @@ private slots:
     void profiles_data();
     void profiles();
     void invertedTextInTheMask();
+    void thinLightLettersInTheMask_data();
+    void thinLightLettersInTheMask();
     void rulesInTheMask();
     void smallAndEmptyPages();
     void sameMaskEveryTime();
@@ -71,6 +73,7 @@ void SegmentTest::profiles_data() {
     QTest::newRow("blue text on tinted paper") << "blue" << codec::PageProfile::Text;
     QTest::newRow("yellow ink") << "yellow" << codec::PageProfile::Text;
     QTest::newRow("text beside a photograph") << "compound" << codec::PageProfile::Compound;
+    QTest::newRow("text over a band of colour") << "band" << codec::PageProfile::Compound;
     QTest::newRow("photograph alone") << "photo" << codec::PageProfile::Photo;
     QTest::newRow("bare paper") << "paper" << codec::PageProfile::Photo;
 }
@@ -81,8 +84,14 @@ void SegmentTest::profiles() {
     QImage page(1200, 1000, QImage::Format_RGB888);
     page.fill(content == QLatin1String("blue") ? QColor(240, 232, 210) : QColor(Qt::white));
     const QRect text(60, 60, 1080, 300);
-    if (content == QLatin1String("text") || content == QLatin1String("compound"))
+    if (content == QLatin1String("text") || content == QLatin1String("compound") ||
+        content == QLatin1String("band"))
         drawText(page, text, Qt::black);
+    const QRect band(60, 600, 1080, 160);
+    if (content == QLatin1String("band")) {
+        QPainter(&page).fillRect(band, QColor(190, 40, 40));
+        drawText(page, band.adjusted(20, 20, -20, -20), Qt::white);
+    }
     if (content == QLatin1String("blue"))
         drawText(page, text, QColor(20, 40, 170));
     if (content == QLatin1String("yellow"))
@@ -99,12 +108,14 @@ void SegmentTest::profiles() {
     if (profile == codec::PageProfile::Photo)
         return;
     QCOMPARE(mask.size(), page.size());
-    // The mask holds the ink and nothing below the text.
+    // The mask holds the ink and nothing below the text (and the caption on the band).
     qint64 inText = 0, below = 0;
     for (int y = 0; y < page.height(); ++y)
         for (int x = 0; x < page.width(); ++x)
             if (qGray(mask.pixel(x, y)) < 128)
-                (text.contains(x, y) ? inText : below) += 1;
+                (text.contains(x, y) || (content == QLatin1String("band") && band.contains(x, y))
+                     ? inText
+                     : below) += 1;
     QVERIFY2(inText > 5000, qPrintable(QString::number(inText)));
     QVERIFY2(below < inText / 20, qPrintable(QStringLiteral("%1 %2").arg(below).arg(inText)));
 }
@@ -136,6 +147,56 @@ void SegmentTest::invertedTextInTheMask() {
              qPrintable(QStringLiteral("%1 of %2").arg(lettersIn).arg(letters)));
     QVERIFY2(bandIn < bandPixels / 10,
              qPrintable(QStringLiteral("%1 of %2").arg(bandIn).arg(bandPixels)));
+}
+
+void SegmentTest::thinLightLettersInTheMask_data() {
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pixelSize");
+    QTest::newRow("sans, 9 points") << QStringLiteral("Liberation Sans") << 38;
+    QTest::newRow("sans bold, 24 points") << QStringLiteral("Liberation Sans") << 100;
+    QTest::newRow("serif, 14 points") << QStringLiteral("Liberation Serif") << 60;
+}
+
+// Light letters as solid as a bar ("l", "I", the stem of "i", "|") on a band are letters, not
+// paper left between two dark areas.
+void SegmentTest::thinLightLettersInTheMask() {
+    QFETCH(QString, family);
+    QFETCH(int, pixelSize);
+    QImage page(1400, 500, QImage::Format_RGB888);
+    page.fill(QColor(250, 246, 236));
+    const QRect band(40, 150, 1320, 200);
+    const QString glyphs = QStringLiteral("lIi|l!Il");
+    QList<QRect> boxes;
+    {
+        QPainter p(&page);
+        p.fillRect(band, QColor(20, 60, 140));
+        p.setRenderHint(QPainter::TextAntialiasing);
+        QFont font(family);
+        font.setPixelSize(pixelSize);
+        font.setBold(pixelSize >= 100);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        for (int i = 0; i < glyphs.size(); ++i) {
+            const QRect box(band.left() + 60 + i * 150, band.top() + 20, 100, band.height() - 40);
+            p.drawText(box, Qt::AlignCenter, glyphs.mid(i, 1));
+            boxes << box;
+        }
+    }
+    drawText(page, QRect(40, 370, 1320, 120), Qt::black);
+    QImage mask;
+    const codec::Segmentation s = segment(page, &mask);
+    QVERIFY(!s.maskPbm.isEmpty());
+    for (int i = 0; i < boxes.size(); ++i) {
+        qint64 letter = 0, in = 0;
+        for (int y = boxes[i].top(); y <= boxes[i].bottom(); ++y)
+            for (int x = boxes[i].left(); x <= boxes[i].right(); ++x)
+                if (qGray(page.pixel(x, y)) > 200) {
+                    ++letter;
+                    in += qGray(mask.pixel(x, y)) < 128;
+                }
+        QVERIFY2(letter > 30 && in > letter * 8 / 10,
+                 qPrintable(QStringLiteral("\"%1\": %2 of %3").arg(glyphs[i]).arg(in).arg(letter)));
+    }
 }
 
 // Thin rules and table lines, one pixel wide included, are line art for the mask.

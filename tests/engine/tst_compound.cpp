@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -99,6 +100,8 @@ private slots:
     void photographStaysOneLayer_data();
     void photographStaysOneLayer();
     void invertedTextIsInTheMask();
+    void frameAroundColourBarsStaysBlack_data();
+    void frameAroundColourBarsStaysBlack();
     void mixedFileKeepsOrderAndProfiles();
     void layerGivesTodaysPage_data();
     void layerGivesTodaysPage();
@@ -319,6 +322,56 @@ void CompoundTest::invertedTextIsInTheMask() {
              qPrintable(QStringLiteral("%1 of %2").arg(lettersInMask).arg(letters)));
     QVERIFY2(bandInMask < bandPixels / 10,
              qPrintable(QStringLiteral("%1 of %2").arg(bandInMask).arg(bandPixels)));
+}
+
+void CompoundTest::frameAroundColourBarsStaysBlack_data() {
+    QTest::addColumn<int>("dpi");
+    QTest::addColumn<int>("line");
+    QTest::newRow("150 dpi, 1 pixel") << 150 << 1;
+    QTest::newRow("300 dpi, 2 pixels") << 300 << 2;
+}
+
+// The eight corners of the RGB cube as bars in a thin black frame, over text: the frame stays
+// black along every bar, yellow and cyan ones too (as dark as black on the darkest channel).
+void CompoundTest::frameAroundColourBarsStaysBlack() {
+    QFETCH(int, dpi);
+    QFETCH(int, line);
+    test::TestEnv env;
+    test::PageRecipe recipe;
+    recipe.size = QSize(1100, 700);
+    recipe.noise = 0;
+    recipe.blur = false;
+    recipe.text << test::TextBlock{
+        QRect(80, 450, 940, 200), test::knownLines(9, 3, 6), QColor(20, 20, 20), {}};
+    test::PaintedPage painted = test::paintPage(recipe);
+    const QColor bars[] = {Qt::white,   Qt::yellow, Qt::cyan, Qt::green,
+                           Qt::magenta, Qt::red,    Qt::blue, Qt::black};
+    const QRect frame(70, 80, 8 * 120 + 2 * line, 200 + 2 * line);
+    {
+        QPainter p(&painted.image);
+        p.fillRect(frame, Qt::black);
+        for (int i = 0; i < 8; ++i)
+            p.fillRect(QRect(frame.left() + line + i * 120, frame.top() + line, 120, 200), bars[i]);
+    }
+    const QString tiff = env.path(QStringLiteral("bars.tif"));
+    test::writePageTiff(tiff, {painted.image}, false, 0, dpi);
+    const QString djvu = env.path(QStringLiteral("a/bars.djvu"));
+    QCOMPARE(encode(tiff, djvu).problem, QString());
+    const QImage decoded = test::decodeDjvu(djvu).value(0).image;
+    QCOMPARE(decoded.size(), painted.image.size());
+    // The white bar's frame is black on both channels; the black bar's is the bar itself.
+    for (int i = 1; i < 7; ++i) {
+        for (const int y : {frame.top(), frame.bottom()}) {
+            double sum = 0;
+            const int x0 = frame.left() + line + i * 120 + 8;
+            for (int x = x0; x < x0 + 104; ++x)
+                sum += qGray(decoded.pixel(x, y));
+            QVERIFY2(sum / 104 <= 60, qPrintable(QStringLiteral("bar %1, row %2: grey %3")
+                                                     .arg(bars[i].name())
+                                                     .arg(y)
+                                                     .arg(sum / 104)));
+        }
+    }
 }
 
 // Colour, bitonal and photograph pages in one file: their order and each page's own profile.
