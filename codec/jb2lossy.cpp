@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace vormelle::codec {
 
@@ -134,31 +135,75 @@ int differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Mea
 
 // Whether the strokes are about a pixel or two wide (small type): then a serif, a flag or the
 // tail of a comma is a line one pixel thick, and a thin difference can be a part of its own.
-bool thinStrokes(PIX* pix) {
+bool thinStrokes(PIX* pix, int reach) {
     const qint64 mass = count(pix);
-    const PixPtr inner(pixErodeBrick(nullptr, pix, 3, 3));
+    const PixPtr inner(pixErodeBrick(nullptr, pix, 2 * reach + 1, 2 * reach + 1));
     const qint64 edge = mass - count(inner.get());
     // A stroke w wide has about 2 edge pixels for every w of ink along it.
     return edge > 0 && double(mass) / double(edge) < 1.3;
 }
 
 // Twins' boxes differ by edge noise only: a pixel on each side, and one in all on a small side.
-bool closeInSize(int a, int b) {
-    return std::abs(a - b) <= (std::min(a, b) < 12 ? 1 : 2);
+bool closeInSize(int a, int b, int reach) {
+    return std::abs(a - b) <= (std::min(a, b) < 12 * reach ? reach : 2 * reach);
+}
+
+// A stem (l, I, 1, !): what tells them apart is their length (an ascender is a little taller
+// than a capital) and a serif or flag at an end, a pixel or two in small type, no more than edge
+// noise elsewhere. So stems are twins only when as long as each other and alike at both ends.
+bool stem(const Bitmap& s) {
+    return s.height >= 3 * std::max(s.width, 1);
+}
+
+// Stems only: the pixels either has and the other lacks beside the stem (left or right of the
+// columns both fill in their middle third) within the end rows, top and bottom.
+int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
+    const int left = std::min(0, dx), top = std::min(0, dy);
+    const int right = std::max(b.width, dx + a.width), bottom = std::max(b.height, dy + a.height);
+    auto inA = [&](int x, int y) {
+        const int ax = x - dx, ay = y - dy;
+        return ax >= 0 && ay >= 0 && ax < a.width && ay < a.height && a.at(ax, ay);
+    };
+    auto inB = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < b.width && y < b.height && b.at(x, y);
+    };
+    const int h = bottom - top;
+    int stemLeft = right, stemRight = left - 1;
+    for (int x = left; x < right; ++x) {
+        int both = 0, rows = 0;
+        for (int y = top + h / 3; y < top + 2 * h / 3; ++y, ++rows)
+            both += inA(x, y) && inB(x, y);
+        if (rows && both * 2 > rows) {
+            stemLeft = std::min(stemLeft, x);
+            stemRight = std::max(stemRight, x);
+        }
+    }
+    if (stemLeft > stemRight)
+        return std::numeric_limits<int>::max();
+    const int ends = 3 * reach;
+    int differ = 0;
+    for (int y = top; y < bottom; ++y) {
+        if (y >= top + ends && y < bottom - ends)
+            continue;
+        for (int x = left; x < right; ++x)
+            if ((x < stemLeft || x > stemRight) && inA(x, y) != inB(x, y))
+                ++differ;
+    }
+    return differ;
 }
 
 // Every pixel of each next to ink of the other, with `a` at (dx, dy) from b's top left: what the
 // structural test asks first, without building images for it.
-bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy) {
-    auto covered = [](const Bitmap& self, const Bitmap& other, int ox, int oy) {
+bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
+    auto covered = [reach](const Bitmap& self, const Bitmap& other, int ox, int oy) {
         // `other` at (ox, oy) in self's coordinates.
         for (int y = 0; y < self.height; ++y) {
             for (int x = 0; x < self.width; ++x) {
                 if (!self.at(x, y))
                     continue;
                 bool near = false;
-                for (int ny = y - 1; ny <= y + 1 && !near; ++ny) {
-                    for (int nx = x - 1; nx <= x + 1 && !near; ++nx) {
+                for (int ny = y - reach; ny <= y + reach && !near; ++ny) {
+                    for (int nx = x - reach; nx <= x + reach && !near; ++nx) {
                         const int px = nx - ox, py = ny - oy;
                         near = px >= 0 && py >= 0 && px < other.width && py < other.height &&
                                other.at(px, py);
@@ -170,15 +215,21 @@ bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy) {
         }
         return true;
     };
-    return closeInSize(a.width, b.width) && closeInSize(a.height, b.height) &&
+    // Stems: as long as each other, and no serif or flag of their own (three pixels of 300 dpi
+    // beside the stem at an end: I and l, 1 and I).
+    if ((stem(a) || stem(b)) &&
+        (a.height != b.height || serifDifference(a, b, dx, dy, reach) >= 3 * reach * reach))
+        return false;
+    return closeInSize(a.width, b.width, reach) && closeInSize(a.height, b.height, reach) &&
            covered(b, a, dx, dy) && covered(a, b, -dx, -dy);
 }
 
 // The structural test on the aligned pair; the pixel work is Leptonica's.
-bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topology* knownA) {
+bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topology* knownA,
+                  int reach) {
     // Within a pixel of each other: every pixel of each lies next to ink of the other. A
     // tail, a serif or a stroke of its own reaches further.
-    if (!withinAPixel(a, b, dx, dy))
+    if (!withinAPixel(a, b, dx, dy, reach))
         return false;
     // A pixel of margin all round, so that dilation and hole filling see the outside.
     const int left = std::min(0, dx) - 1, top = std::min(0, dy) - 1;
@@ -188,21 +239,23 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
     const PixPtr pb = canvas(b, w, h, -left, -top);
     if (!pa || !pb)
         return false;
-    const bool thin = thinStrokes(pa.get()) || thinStrokes(pb.get());
+    const bool thin = thinStrokes(pa.get(), reach) || thinStrokes(pb.get(), reach);
     for (int side = 0; side < 2; ++side) {
         PIX* self = side ? pb.get() : pa.get();
         PIX* other = side ? pa.get() : pb.get();
         // What one has and the other lacks is at most a pixel thick: a 2 x 2 block of it is a
         // part of its own (a filled corner, a bump, the start of a stroke).
         const PixPtr only(pixSubtract(nullptr, self, other));
-        const PixPtr core(only ? pixErodeBrick(nullptr, only.get(), 2, 2) : nullptr);
+        const PixPtr core(only ? pixErodeBrick(nullptr, only.get(), reach + 1, reach + 1)
+                               : nullptr);
         if (!core || !empty(core.get()))
             return false;
         // In small type a one-pixel line of its own is a part too: only specks of noise of
         // at most two pixels may differ.
         if (thin) {
             l_int32 changedPieces = 0;
-            const PixPtr large(pixSelectByArea(only.get(), 2, 8, L_SELECT_IF_GT, &changedPieces));
+            const PixPtr large(pixSelectByArea(only.get(), float(2 * reach * reach), 8,
+                                               L_SELECT_IF_GT, &changedPieces));
             if (!large || !empty(large.get()))
                 return false;
         }
@@ -213,7 +266,7 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
 }
 
 // Where `a` covers `b` best, and how many pixels then differ; not yet a verdict.
-Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb) {
+Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb, int reach) {
     Verdict v;
     v.changed = -1;
     if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0 || !ma.mass || !mb.mass)
@@ -221,8 +274,8 @@ Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measu
     // Centroids on each other, then the best of the pixel positions around.
     const int cx = int(std::lround(mb.cx - ma.cx)), cy = int(std::lround(mb.cy - ma.cy));
     int best = -1;
-    for (int dy = cy - 1; dy <= cy + 1; ++dy) {
-        for (int dx = cx - 1; dx <= cx + 1; ++dx) {
+    for (int dy = cy - reach; dy <= cy + reach; ++dy) {
+        for (int dx = cx - reach; dx <= cx + reach; ++dx) {
             const int d = differingRows(a, ma, b, mb, dx, dy);
             if (best < 0 || d < best) {
                 best = d;
@@ -236,18 +289,22 @@ Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measu
 }
 
 Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb,
-              const Topology* knownA) {
-    Verdict v = aligned(a, ma, b, mb);
+              const Topology* knownA, int reach) {
+    Verdict v = aligned(a, ma, b, mb, reach);
     if (v.changed < 0)
         return {};
-    v.twins = sameToReader(a, b, v.dx, v.dy, knownA);
+    v.twins = sameToReader(a, b, v.dx, v.dy, knownA, reach);
     return v;
 }
 
 } // namespace
 
-Verdict judgeTwins(const Bitmap& a, const Bitmap& b) {
-    return judge(a, measureOf(a), b, measureOf(b), nullptr);
+int reachAt(int dpi) {
+    return std::max(1, int(std::lround(dpi / 300.0)));
+}
+
+Verdict judgeTwins(const Bitmap& a, const Bitmap& b, int dpi) {
+    return judge(a, measureOf(a), b, measureOf(b), nullptr, reachAt(dpi));
 }
 
 struct TwinFinder::State {
@@ -262,6 +319,7 @@ struct TwinFinder::State {
     // Known shapes by size, for a look at their near sizes only.
     std::unordered_map<quint64, std::vector<int>> bySize;
     int added = 0;
+    int reach = 1;
     qint64 changed = 0;
     qint64 budget = 0;
 
@@ -271,7 +329,8 @@ struct TwinFinder::State {
 TwinFinder::TwinFinder() : m(std::make_unique<State>()) {}
 TwinFinder::~TwinFinder() = default;
 
-void TwinFinder::startPage(qint64 pixels) {
+void TwinFinder::startPage(qint64 pixels, int dpi) {
+    m->reach = reachAt(dpi);
     m->changed = 0;
     m->budget = pixels / 100;
 }
@@ -293,8 +352,9 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
         qint64 massGap;
     };
     std::vector<Candidate> candidates;
-    for (int h = shape.height - 2; h <= shape.height + 2; ++h) {
-        for (int w = shape.width - 2; w <= shape.width + 2; ++w) {
+    const int reach = m->reach;
+    for (int h = shape.height - 2 * reach; h <= shape.height + 2 * reach; ++h) {
+        for (int w = shape.width - 2 * reach; w <= shape.width + 2 * reach; ++w) {
             const auto it = m->bySize.find(State::key(w, h));
             if (it == m->bySize.end())
                 continue;
@@ -320,7 +380,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     std::vector<Look> looks;
     for (size_t c = 0; c < std::min(kLooks, candidates.size()); ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
-        const Verdict v = aligned(k.shape, k.measure, shape, measure);
+        const Verdict v = aligned(k.shape, k.measure, shape, measure, reach);
         if (v.changed >= 0 && m->changed + v.changed <= m->budget)
             looks.push_back({candidates[c].index, v});
     }
@@ -329,9 +389,9 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     for (const Look& look : looks) {
         const State::Known& k = m->known[size_t(look.index)];
         const int twin = m->numbers[size_t(look.index)];
-        if (!withinAPixel(k.shape, shape, look.v.dx, look.v.dy) ||
+        if (!withinAPixel(k.shape, shape, look.v.dx, look.v.dy, reach) ||
             (allowed && !allowed(twin, k.shape, look.v.dx, look.v.dy)) ||
-            !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology))
+            !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology, reach))
             continue;
         m->changed += look.v.changed;
         return {twin, true, look.v.dx, look.v.dy};
@@ -351,8 +411,8 @@ const Bitmap* TwinFinder::own(int number) const {
     return it == m->byNumber.end() ? nullptr : &m->known[size_t(it->second)].shape;
 }
 
-Jb2Twins::Jb2Twins(const PageView& page) : m_page(page) {
-    m_finder.startPage(qint64(page.width) * page.height);
+Jb2Twins::Jb2Twins(const PageView& page) : m_page(page), m_reach(2 * reachAt(page.dpi)) {
+    m_finder.startPage(qint64(page.width) * page.height, page.dpi);
 }
 
 bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx,
@@ -373,8 +433,8 @@ bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& tw
             // A pixel the twin adds: no ink of another shape within two pixels of it. (Each
             // shape's pixels lie within one of its twin's, so two twins drawn side by side cannot
             // meet either.)
-            for (int ny = py - 2; ny <= py + 2; ++ny)
-                for (int nx = px - 2; nx <= px + 2; ++nx)
+            for (int ny = py - m_reach; ny <= py + m_reach; ++ny)
+                for (int nx = px - m_reach; nx <= px + m_reach; ++nx)
                     if (pageAt(nx, ny) && !ownAt(nx, ny))
                         return true;
         }

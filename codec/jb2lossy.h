@@ -32,8 +32,13 @@ struct Verdict {
     int changed = 0;
 };
 
-// Whether `b` may be drawn as `a`.
-Verdict judgeTwins(const Bitmap& a, const Bitmap& b);
+// Whether `b` may be drawn as `a`, on a page of `dpi`: what a reader cannot see is a size on
+// paper, so edge noise, the parts of a shape and the distances between shapes are measured in
+// pixels of 300 dpi (two pixels at 600 dpi).
+Verdict judgeTwins(const Bitmap& a, const Bitmap& b, int dpi = 300);
+
+// Pixels at `dpi` that make one pixel at 300 dpi: at least one.
+int reachAt(int dpi);
 
 // The shapes of one document, each either new or drawn as an earlier twin of its own. Twins are
 // looked for among earlier shapes of about the same size and ink only, never among all.
@@ -46,8 +51,8 @@ public:
     TwinFinder(const TwinFinder&) = delete;
     TwinFinder& operator=(const TwinFinder&) = delete;
 
-    // Starts a page of `pixels` pixels; the shapes of earlier pages stay candidates.
-    void startPage(qint64 pixels);
+    // Starts a page of `pixels` pixels at `dpi`; the shapes of earlier pages stay candidates.
+    void startPage(qint64 pixels, int dpi = 300);
 
     struct Choice {
         int shape = -1; // the shape to draw: an earlier one, or this one's own new number
@@ -74,8 +79,8 @@ private:
 // The lossy mode inside the JB2 page coder (codec/jb2page.cpp): a shape that is no exact copy
 // of an earlier one is asked about before it is coded, and drawn as a copy of its twin when it
 // has one. Twins are looked for among the page's shapes coded on their own. A twin whose extra
-// pixels would come within two pixels of another shape is not drawn: two shapes that did not
-// touch never touch after (a gap closed between a stem and its dot, or a broken stroke).
+// pixels would come within two pixels (of 300 dpi) of another shape is not drawn: two shapes that
+// did not touch never touch after (a gap closed between a stem and its dot, or a broken stroke).
 class Jb2Twins final {
 public:
     // `page`: the page being coded (bitonal), read during the calls.
@@ -97,6 +102,7 @@ private:
     bool touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx, int ty) const;
 
     PageView m_page;
+    int m_reach = 2; // how near another shape a twin's extra pixels may come, in pixels
     TwinFinder m_finder;
     std::vector<int> m_indexOf; // library index by the finder's number, -1 for copies
     int m_pending = -1;         // the finder's number of the shape to be coded

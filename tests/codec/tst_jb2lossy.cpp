@@ -29,9 +29,9 @@ QImage greyCanvas(int w, int h) {
     return grey;
 }
 
-QFont fontOf(const QString& family, double points) {
+QFont fontOf(const QString& family, double points, int dpi = kDpi) {
     QFont font(family);
-    font.setPixelSize(int(std::lround(points * kDpi / 72.0)));
+    font.setPixelSize(int(std::lround(points * dpi / 72.0)));
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
@@ -68,8 +68,8 @@ Shape cropped(const QImage& mono, const QRect& area) {
 
 // One glyph printed at a fraction of a pixel from the grid and scanned: each seed gives
 // another print of the same letter.
-Shape printed(QChar c, const QString& family, double points, int seed) {
-    const QFont font = fontOf(family, points);
+Shape printed(QChar c, const QString& family, double points, int seed, int dpi = kDpi) {
+    const QFont font = fontOf(family, points, dpi);
     const QFontMetricsF metrics(font);
     const int size = int(metrics.height() * 2) + 8;
     QImage grey = greyCanvas(size, size);
@@ -85,7 +85,7 @@ Shape printed(QChar c, const QString& family, double points, int seed) {
     }
     bench::ScanLook look;
     look.skewDegrees = 0;
-    return cropped(bench::scanned(grey, kDpi, quint32(seed) + 17u, look), grey.rect());
+    return cropped(bench::scanned(grey, dpi, quint32(seed) + 17u, look), grey.rect());
 }
 
 const QStringList kFamilies = {QStringLiteral("Liberation Serif"),
@@ -131,21 +131,29 @@ qint64 differing(const QImage& a, const QImage& b) {
     return n;
 }
 
-// A grid of characters in small type, scanned as one page, each cell's character known.
+// A grid of characters (or short strings: "rn") in small type, scanned as one page, each cell's
+// string known.
 struct Grid {
     QImage mono;
     QList<QRect> cells;
-    QString characters; // by cell
+    QStringList characters; // by cell
 };
 
-Grid scannedGrid(const QString& alphabet, const QString& family, double points, int seed) {
-    const QFont font = fontOf(family, points);
+QStringList lettersOf(const QString& alphabet) {
+    QStringList letters;
+    for (const QChar c : alphabet)
+        letters << QString(c);
+    return letters;
+}
+
+Grid scannedGrid(const QStringList& alphabet, const QString& family, double points, int seed,
+                 int dpi = kDpi, int columns = 40, int rows = 24) {
+    const QFont font = fontOf(family, points, dpi);
     const QFontMetricsF metrics(font);
     double widest = 0;
-    for (const QChar c : alphabet)
+    for (const QString& c : alphabet)
         widest = std::max(widest, metrics.horizontalAdvance(c));
-    const int cellW = int(widest) + 8, cellH = int(metrics.height()) + 8;
-    const int columns = 40, rows = 24;
+    const int cellW = int(widest) + 8 * dpi / kDpi, cellH = int(metrics.height()) + 8 * dpi / kDpi;
     QImage grey = greyCanvas(columns * cellW, rows * cellH);
     Grid grid;
     std::mt19937 random{quint32(seed)};
@@ -156,19 +164,90 @@ Grid scannedGrid(const QString& alphabet, const QString& family, double points, 
         p.setPen(Qt::black);
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < columns; ++c) {
-                const QChar ch = alphabet[qsizetype(random() % quint32(alphabet.size()))];
+                const QString ch = alphabet[qsizetype(random() % quint32(alphabet.size()))];
                 const double fx = double(random() % 100) / 100.0;
                 const double fy = double(random() % 100) / 100.0;
-                p.drawText(QPointF(c * cellW + 4 + fx, r * cellH + 4 + fy + metrics.ascent()),
-                           QString(ch));
+                const double inset = 4.0 * dpi / kDpi;
+                p.drawText(
+                    QPointF(c * cellW + inset + fx, r * cellH + inset + fy + metrics.ascent()), ch);
                 grid.cells << QRect(c * cellW, r * cellH, cellW, cellH);
-                grid.characters += ch;
+                grid.characters << ch;
             }
     }
     bench::ScanLook look;
     look.skewDegrees = 0;
-    grid.mono = bench::scanned(grey, kDpi, quint32(seed) + 5u, look);
+    grid.mono = bench::scanned(grey, dpi, quint32(seed) + 5u, look);
     return grid;
+}
+
+// The grid coded lossy by our JB2 coder and decoded by DjVuLibre: every cell must show either
+// its own print or a print of the same string, never one of another (a 6 drawn as an 8 shows
+// that 8's pixels exactly). A cell that shows no print whole has pieces drawn as pieces elsewhere
+// (the dot of a ';', the r of "rn"): each piece must stand where its own stood and be its twin.
+// Gives what went wrong, or nothing; `copies` counts the cells that show another print.
+QString lossyGridFault(const Grid& grid, int dpi, int* copies) {
+    const codec::PageView view = viewOf(grid.mono, dpi);
+    codec::Jb2Options lossy;
+    lossy.lossy = true;
+    codec::Jb2Stats stats;
+    const QImage decoded =
+        decodedPage(codec::encodeJb2Page(view, lossy, &stats), view.width, view.height, dpi);
+    if (decoded.isNull())
+        return QStringLiteral("the page does not decode");
+    QList<Shape> printedShapes, shown;
+    for (const QRect& cell : grid.cells) {
+        printedShapes << cropped(grid.mono, cell);
+        shown << cropped(decoded, cell);
+    }
+    for (qsizetype i = 0; i < grid.cells.size(); ++i) {
+        if (shown[i] == printedShapes[i])
+            continue;
+        ++*copies;
+        bool sameCharacter = false;
+        for (qsizetype j = 0; j < grid.cells.size(); ++j) {
+            if (shown[i] != printedShapes[j])
+                continue;
+            if (grid.characters[j] != grid.characters[i])
+                return QStringLiteral("%1 in cell %2 shows the %3 of cell %4")
+                    .arg(grid.characters[i])
+                    .arg(i)
+                    .arg(grid.characters[j])
+                    .arg(j);
+            sameCharacter = true;
+        }
+        if (sameCharacter)
+            continue;
+        const QRect& cell = grid.cells[i];
+        const QImage ownCell = grid.mono.copy(cell), shownCell = decoded.copy(cell);
+        const auto own = codec::pageShapes(viewOf(ownCell, dpi));
+        const auto drawn = codec::pageShapes(viewOf(shownCell, dpi));
+        const QString where = QStringLiteral("cell %1 (%2)").arg(i).arg(grid.characters[i]);
+        if (own.size() != drawn.size())
+            return where + QStringLiteral(": %1 pieces shown, %2 printed")
+                               .arg(drawn.size())
+                               .arg(own.size());
+        for (const codec::PageShape& piece : drawn) {
+            // Its own piece: the one nearest in place and size.
+            auto distance = [&](const codec::PageShape& o) {
+                return std::abs(o.x - piece.x) + std::abs(o.y - piece.y) +
+                       std::abs(o.bits.width - piece.bits.width) +
+                       std::abs(o.bits.height - piece.bits.height);
+            };
+            const auto nearest =
+                std::min_element(own.begin(), own.end(), [&](const auto& a, const auto& b) {
+                    return distance(a) < distance(b);
+                });
+            const int reach = 2 * codec::reachAt(dpi);
+            if (std::abs(nearest->x - piece.x) > reach || std::abs(nearest->y - piece.y) > reach)
+                return where + QStringLiteral(": a piece moved");
+            if (nearest->bits != piece.bits &&
+                !codec::judgeTwins(piece.bits, nearest->bits, dpi).twins)
+                return where + QStringLiteral(": a piece is no twin of its own");
+        }
+    }
+    if (stats.changed * 100 > qint64(view.width) * view.height)
+        return QStringLiteral("%1 pixels changed").arg(stats.changed);
+    return {};
 }
 
 } // namespace
@@ -182,8 +261,8 @@ private slots:
     void lookAlikesStayApart_data() {
         QTest::addColumn<QChar>("first");
         QTest::addColumn<QChar>("second");
-        const char* pairs[] = {"68", "38", "17", "ce", ",.", "08", "56", "69", "35", "il",
-                               "1l", "oe", "nh", "rn", "EF", "PR", "CG", "OQ", "un", "ao"};
+        const char* pairs[] = {"68", "38", "17", "ce", ",.", "08", "56", "69", "35", "il", "1l",
+                               "oe", "nh", "rn", "EF", "PR", "CG", "OQ", "un", "ao", "lI"};
         for (const char* p : pairs)
             QTest::addRow("%c/%c", p[0], p[1])
                 << QChar::fromLatin1(p[0]) << QChar::fromLatin1(p[1]);
@@ -191,17 +270,21 @@ private slots:
     void lookAlikesStayApart() {
         QFETCH(QChar, first);
         QFETCH(QChar, second);
-        for (const QString& family : kFamilies) {
-            for (const double points : {6.0, 7.0, 8.0, 10.0, 12.0}) {
-                for (int seed = 0; seed < 3; ++seed) {
-                    const Shape a = printed(first, family, points, seed);
-                    const Shape b = printed(second, family, points, seed + 50);
-                    QVERIFY(!a.bits.empty() && !b.bits.empty());
-                    QVERIFY2(!codec::judgeTwins(a, b).twins && !codec::judgeTwins(b, a).twins,
-                             qPrintable(QStringLiteral("%1 at %2 pt, print %3")
-                                            .arg(family)
-                                            .arg(points)
-                                            .arg(seed)));
+        for (const int dpi : {300, 600}) {
+            for (const QString& family : kFamilies) {
+                for (const double points : {6.0, 7.0, 8.0, 10.0, 12.0}) {
+                    for (int seed = 0; seed < 3; ++seed) {
+                        const Shape a = printed(first, family, points, seed, dpi);
+                        const Shape b = printed(second, family, points, seed + 50, dpi);
+                        QVERIFY(!a.bits.empty() && !b.bits.empty());
+                        QVERIFY2(!codec::judgeTwins(a, b, dpi).twins &&
+                                     !codec::judgeTwins(b, a, dpi).twins,
+                                 qPrintable(QStringLiteral("%1 at %2 pt, %3 dpi, print %4")
+                                                .arg(family)
+                                                .arg(points)
+                                                .arg(dpi)
+                                                .arg(seed)));
+                    }
                 }
             }
         }
@@ -466,7 +549,7 @@ private slots:
                                              << "Liberation Serif" << 7.0;
         QTest::newRow("figures, DejaVu 6 pt") << "0123456789"
                                               << "DejaVu Sans" << 6.0;
-        QTest::newRow("letters, serif 7 pt") << "ceoail1rnhu"
+        QTest::newRow("letters, serif 7 pt") << "ceoail1Irnhu"
                                              << "Liberation Serif" << 7.0;
         QTest::newRow("marks, sans 8 pt") << ",.;:'"
                                           << "DejaVu Sans" << 8.0;
@@ -475,68 +558,50 @@ private slots:
         QFETCH(QString, alphabet);
         QFETCH(QString, family);
         QFETCH(double, points);
-        const Grid grid = scannedGrid(alphabet, family, points, 31);
-        const codec::PageView view = viewOf(grid.mono, kDpi);
-        codec::Jb2Options lossy;
-        lossy.lossy = true;
-        codec::Jb2Stats stats;
-        const QImage decoded =
-            decodedPage(codec::encodeJb2Page(view, lossy, &stats), view.width, view.height, kDpi);
-        QVERIFY(!decoded.isNull());
-        QList<Shape> printedShapes, shown;
-        for (const QRect& cell : grid.cells) {
-            printedShapes << cropped(grid.mono, cell);
-            shown << cropped(decoded, cell);
-        }
+        const Grid grid = scannedGrid(lettersOf(alphabet), family, points, 31);
         int copies = 0;
-        for (qsizetype i = 0; i < grid.cells.size(); ++i) {
-            if (shown[i] == printedShapes[i])
-                continue;
-            ++copies;
-            bool sameCharacter = false;
-            for (qsizetype j = 0; j < grid.cells.size(); ++j) {
-                if (shown[i] != printedShapes[j])
-                    continue;
-                QVERIFY2(grid.characters[j] == grid.characters[i],
-                         qPrintable(QStringLiteral("%1 in cell %2 shows the %3 of cell %4")
-                                        .arg(grid.characters[i])
-                                        .arg(i)
-                                        .arg(grid.characters[j])
-                                        .arg(j)));
-                sameCharacter = true;
-            }
-            // A cell that shows no print whole has pieces drawn as pieces elsewhere (the dot of
-            // a ';', a speck): each piece must stand where its own stood and be its twin.
-            if (!sameCharacter) {
-                const QRect& cell = grid.cells[i];
-                const QImage ownCell = grid.mono.copy(cell), shownCell = decoded.copy(cell);
-                const auto own = codec::pageShapes(viewOf(ownCell, kDpi));
-                const auto drawn = codec::pageShapes(viewOf(shownCell, kDpi));
-                const QString where = QStringLiteral("cell %1 (%2)").arg(i).arg(grid.characters[i]);
-                QVERIFY2(own.size() == drawn.size(), qPrintable(where));
-                for (const codec::PageShape& piece : drawn) {
-                    // Its own piece: the one nearest in place and size.
-                    auto distance = [&](const codec::PageShape& o) {
-                        return std::abs(o.x - piece.x) + std::abs(o.y - piece.y) +
-                               std::abs(o.bits.width - piece.bits.width) +
-                               std::abs(o.bits.height - piece.bits.height);
-                    };
-                    const auto nearest =
-                        std::min_element(own.begin(), own.end(), [&](const auto& a, const auto& b) {
-                            return distance(a) < distance(b);
-                        });
-                    QVERIFY2(std::abs(nearest->x - piece.x) <= 2 &&
-                                 std::abs(nearest->y - piece.y) <= 2,
-                             qPrintable(where));
-                    QVERIFY2(nearest->bits == piece.bits ||
-                                 codec::judgeTwins(piece.bits, nearest->bits).twins,
-                             qPrintable(where));
-                }
-            }
-        }
+        const QString fault = lossyGridFault(grid, kDpi, &copies);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QVERIFY2(copies * 4 > int(grid.cells.size()),
                  qPrintable(QStringLiteral("%1 of %2 cells").arg(copies).arg(grid.cells.size())));
-        QVERIFY(stats.twins > 0);
+    }
+
+    // Each pair of look-alikes alone on a page, in four fonts at four sizes, at 300 and 600 dpi:
+    // a page where the two share a shape fails. "rn" is a pair of shapes where r and n stand
+    // apart and one shape where they touch; either way it must never show as an m.
+    void lookAlikePairsNeverShareAShape_data() {
+        QTest::addColumn<QStringList>("pair");
+        QTest::addColumn<int>("dpi");
+        const QList<QStringList> pairs = {{"l", "I"}, {"6", "8"}, {"3", "8"},
+                                          {"1", "7"}, {"c", "e"}, {",", "."},
+                                          {"0", "O"}, {"1", "l"}, {"rn", "m"}};
+        for (const int dpi : {300, 600})
+            for (const QStringList& pair : pairs)
+                QTest::addRow("%s/%s %d dpi", qPrintable(pair[0]), qPrintable(pair[1]), dpi)
+                    << pair << dpi;
+    }
+    void lookAlikePairsNeverShareAShape() {
+        QFETCH(QStringList, pair);
+        QFETCH(int, dpi);
+        int copies = 0, cells = 0;
+        for (const QString& family : kFamilies) {
+            // A sans face draws l and I as plain bars, the l 4 to 5 % longer: a pixel or two
+            // at these sizes, no more than edge noise moves the ends. What tells them apart is
+            // the serif, so the pair is asked of the serif faces.
+            if (pair == QStringList{"l", "I"} && !family.contains(QLatin1String("Serif")))
+                continue;
+            for (const double points : {7.0, 8.0, 10.0, 12.0}) {
+                const Grid grid =
+                    scannedGrid(pair, family, points, int(points) * 7 + 3, dpi, 16, 8);
+                const QString fault = lossyGridFault(grid, dpi, &copies);
+                QVERIFY2(
+                    fault.isEmpty(),
+                    qPrintable(QStringLiteral("%1 %2 pt: %3").arg(family).arg(points).arg(fault)));
+                cells += int(grid.cells.size());
+            }
+        }
+        // Prints of the same character still merge: the judge keeps its use.
+        QVERIFY2(copies * 5 > cells, qPrintable(QStringLiteral("%1 of %2").arg(copies).arg(cells)));
     }
 
     // Nothing to work on: the page stays as it was.
