@@ -7,9 +7,11 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace vormelle::codec {
 
@@ -18,6 +20,7 @@ namespace {
 struct PixRef {
     PIX* pix = nullptr;
     explicit PixRef(PIX* p) : pix(p) {}
+    PixRef(PixRef&& other) noexcept : pix(std::exchange(other.pix, nullptr)) {}
     ~PixRef() { pixDestroy(&pix); }
     PixRef(const PixRef&) = delete;
     PixRef& operator=(const PixRef&) = delete;
@@ -80,8 +83,8 @@ Bytes foregroundColours(const PageView& page, const PageView& mask,
     PixRef bits(maskPix(mask));
     // A stroke's inside, and where it is thick enough, its core: anti-aliasing and a scanner's
     // blur (JPEG's colour planes too) mix the paper into two pixels of its edge.
-    PixRef inside(bits ? pixErodeBrick(nullptr, bits.pix, 3, 3) : nullptr);
-    PixRef core(inside ? pixErodeBrick(nullptr, inside.pix, 3, 3) : nullptr);
+    PixRef inside(bits ? pixErodeBrickDwa(nullptr, bits.pix, 3, 3) : nullptr);
+    PixRef core(inside ? pixErodeBrickDwa(nullptr, inside.pix, 3, 3) : nullptr);
     if (!core)
         return {};
     const int channels = channelsOf(page);
@@ -157,12 +160,121 @@ Bytes foregroundColours(const PageView& page, const PageView& mask,
     return out.take();
 }
 
-Background background(const PageView& page, const PageView& mask, int reduction) {
+namespace {
+
+// The mean of the visible background pixels around each pixel reaches this far, in background
+// pixels.
+constexpr int kGrainReach = 8;
+
+// Pixels of the paper (not under `photo`) near the mean of their visible neighbours take it.
+bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::size_t maskStart,
+                 const PageView* photo, int reduction) {
+    const int w = out.width;
+    const int h = out.height;
+    const int reach = kGrainReach;
+    if (w < 2 * reach + 1 || h < 2 * reach + 1)
+        return true;
+    const std::size_t maskRow = std::size_t(w + 7) / 8;
+    const std::uint8_t* hidden = out.dontCare.data() + maskStart;
+    std::uint8_t* image = out.image.data() + imageStart;
+    PixRef seen(pixCreate(w, h, 8));
+    if (!seen)
+        return false;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (!(hidden[std::size_t(y) * maskRow + std::size_t(x / 8)] & (0x80 >> (x % 8))))
+                SET_DATA_BYTE(pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix), x, 1);
+    PixRef counts(pixBlockconvGrayUnnormalized(seen.pix, reach, reach));
+    if (!counts)
+        return false;
+    std::vector<PixRef> sums;
+    sums.reserve(3);
+    for (int k = 0; k < channels; ++k) {
+        PixRef plane(pixCreate(w, h, 8));
+        if (!plane)
+            return false;
+        for (int y = 0; y < h; ++y) {
+            l_uint32* line = pixGetData(plane.pix) + std::ptrdiff_t(y) * pixGetWpl(plane.pix);
+            const l_uint32* seenLine =
+                pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix);
+            for (int x = 0; x < w; ++x)
+                if (GET_DATA_BYTE(seenLine, x))
+                    SET_DATA_BYTE(line, x,
+                                  image[(std::size_t(y) * w + std::size_t(x)) * channels + k]);
+        }
+        sums.emplace_back(pixBlockconvGrayUnnormalized(plane.pix, reach, reach));
+        if (!sums.back())
+            return false;
+    }
+    const int pad = h * reduction - (photo ? photo->height : 0);
+    for (int y = 0; y < h; ++y) {
+        const l_uint32* countLine =
+            pixGetData(counts.pix) + std::ptrdiff_t(y) * pixGetWpl(counts.pix);
+        const l_uint32* seenLine = pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix);
+        // The photograph under the middle of the pixel (the grid laid from the page's bottom).
+        const int py =
+            std::clamp(y * reduction - pad + reduction / 2, 0, photo ? photo->height - 1 : 0);
+        const std::uint8_t* photoRow =
+            photo ? photo->pixels + std::ptrdiff_t(py) * photo->stride : nullptr;
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t n = countLine[x];
+            if (!n || !GET_DATA_BYTE(seenLine, x))
+                continue;
+            if (photoRow) {
+                const int px = std::min(x * reduction + reduction / 2, photo->width - 1);
+                if (photoRow[px / 8] & (0x80 >> (px % 8)))
+                    continue;
+            }
+            std::uint8_t* p = image + (std::size_t(y) * w + std::size_t(x)) * channels;
+            std::uint8_t mean[3] = {0, 0, 0};
+            bool near = true;
+            for (int k = 0; k < channels; ++k) {
+                const l_uint32* sumLine =
+                    pixGetData(sums[k].pix) + std::ptrdiff_t(y) * pixGetWpl(sums[k].pix);
+                mean[k] = rounded(sumLine[x], n);
+                near = near && std::abs(int(mean[k]) - int(p[k])) <= kPaperGrain;
+            }
+            if (near)
+                std::copy_n(mean, channels, p);
+        }
+    }
+    return true;
+}
+
+// Adds one page row to the sums of its background pixels (per pixel: clean, beside the mask,
+// under it; `C` channels each) and their counts. Most words of a page are far from the mask.
+template <int C>
+void addRow(const std::uint8_t* row, const l_uint32* maskLine, const l_uint32* besideLine,
+            int width, int reduction, std::uint32_t* sums, std::uint32_t* counts) {
+    for (int x = 0, cell = 0; x < width; ++cell) {
+        const int end = std::min(width, x + reduction);
+        std::uint32_t* s = sums + std::ptrdiff_t(cell) * 9;
+        std::uint32_t* n = counts + std::ptrdiff_t(cell) * 3;
+        for (; x < end; ++x) {
+            const l_uint32 word = besideLine[x >> 5];
+            int kind = 0;
+            if (word && ((word >> (31 - (x & 31))) & 1))
+                kind = GET_DATA_BIT(maskLine, x) ? 2 : 1;
+            const std::uint8_t* p = row + std::ptrdiff_t(x) * C;
+            for (int k = 0; k < C; ++k)
+                s[kind * 3 + k] += p[k];
+            ++n[kind];
+        }
+    }
+}
+
+} // namespace
+
+Background background(const PageView& page, const PageView& mask, int reduction,
+                      const PageView* photo) {
     if (!matches(page, mask) || reduction < 1)
+        return {};
+    if (photo && (photo->kind != PixelKind::Bitonal || photo->width != page.width ||
+                  photo->height != page.height || checkPage(*photo) != Error::None))
         return {};
     PixRef bits(maskPix(mask));
     // Beside the mask, pixels are mixed with the ink by anti-aliasing and a scanner's blur.
-    PixRef beside(bits ? pixDilateBrick(nullptr, bits.pix, 3, 3) : nullptr);
+    PixRef beside(bits ? pixDilateBrickDwa(nullptr, bits.pix, 3, 3) : nullptr);
     if (!beside)
         return {};
     const int channels = channelsOf(page);
@@ -198,16 +310,10 @@ Background background(const PageView& page, const PageView& mask, int reduction)
             const std::uint8_t* row = page.pixels + std::ptrdiff_t(y) * page.stride;
             const l_uint32* maskLine = maskData + std::ptrdiff_t(y) * wpl;
             const l_uint32* besideLine = besideData + std::ptrdiff_t(y) * wpl;
-            for (int x = 0; x < w; ++x) {
-                const int kind = GET_DATA_BIT(maskLine, x)     ? 2
-                                 : GET_DATA_BIT(besideLine, x) ? 1
-                                                               : 0;
-                const std::size_t cell = std::size_t(x / reduction) * 3 + std::size_t(kind);
-                const std::uint8_t* p = row + std::ptrdiff_t(x) * channels;
-                for (int k = 0; k < channels; ++k)
-                    sums[cell * 3 + std::size_t(k)] += p[k];
-                ++counts[cell];
-            }
+            if (channels == 3)
+                addRow<3>(row, maskLine, besideLine, w, reduction, sums.data(), counts.data());
+            else
+                addRow<1>(row, maskLine, besideLine, w, reduction, sums.data(), counts.data());
         }
         std::uint8_t* target = out.image.data() + imageStart + std::size_t(by) * cells * channels;
         std::uint8_t* hidden = out.dontCare.data() + maskStart + std::size_t(by) * maskRow;
@@ -226,6 +332,8 @@ Background background(const PageView& page, const PageView& mask, int reduction)
                     rounded(sums[from * 3 + std::size_t(k)], counts[from]);
         }
     }
+    if (!smoothPaper(out, channels, imageStart, maskStart, photo, reduction))
+        return {};
     return out;
 }
 

@@ -35,7 +35,14 @@ struct Background {
     Bytes dontCare;
 };
 
+// Outside the photographs (`photo`, a bitonal view of the page's size, 1 on a photograph; none:
+// no photograph), a background pixel within kPaperGrain levels of the mean of the visible ones
+// around it takes that mean: paper's grain and a scanner's JPEG noise cost the wavelet coder
+// most of a page's bytes, while the edges of bands and bars, further from the mean, stay.
 // Empty (0 x 0) when the views do not match or memory runs out.
-Background background(const PageView& page, const PageView& mask, int reduction);
+Background background(const PageView& page, const PageView& mask, int reduction,
+                      const PageView* photo = nullptr);
+
+inline constexpr int kPaperGrain = 10;
 
 } // namespace vormelle::codec

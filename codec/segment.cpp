@@ -35,9 +35,10 @@ constexpr int kSauvolaTile = 640;
 constexpr int kDarkBand = 110;
 // A band is at least this thick; text strokes are thinner.
 constexpr int kBandOpening = 17;
-// A rule is thinner than kRuleHat, darker than its surroundings by kRuleContrast, and at
-// least kRuleLength long.
-constexpr int kRuleHat = 5;
+// A rule is at most two pixels thick (a 1-pixel pen lies across two rows), darker than its
+// surroundings by kRuleContrast, and at least kRuleLength long; strokes Sauvola found are
+// kStrokeSide thick or more either way.
+constexpr int kStrokeSide = 3;
 constexpr int kRuleContrast = 40;
 constexpr int kRuleLength = 21;
 // A band found at a quarter of the size is grown back by this at full size (twice the
@@ -97,6 +98,26 @@ PIX* fullSize(PIX* reducedPix, int w, int h) {
     if (full)
         pixRasterop(full, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
     return full;
+}
+
+// A 1-bit pix as a binary PBM, straight from Leptonica's words (most significant bit first, as
+// PBM's bytes).
+QByteArray pbmOf(PIX* pix) {
+    const int w = int(pixGetWidth(pix));
+    const int h = int(pixGetHeight(pix));
+    const QByteArray header =
+        QByteArray("P4\n") + QByteArray::number(w) + ' ' + QByteArray::number(h) + '\n';
+    const qsizetype rowBytes = (w + 7) / 8;
+    QByteArray pbm(header.size() + rowBytes * h, Qt::Uninitialized);
+    std::copy_n(header.constData(), header.size(), pbm.data());
+    auto* out = reinterpret_cast<uchar*>(pbm.data() + header.size());
+    const l_uint32* words = pixGetData(pix);
+    const int wpl = pixGetWpl(pix);
+    for (int y = 0; y < h; ++y, words += wpl, out += rowBytes) {
+        for (qsizetype b = 0; b < rowBytes; ++b)
+            out[b] = uchar(words[b / 4] >> (24 - 8 * (b % 4)));
+    }
+    return pbm;
 }
 
 qint64 countOn(PIX* pix) {
@@ -197,12 +218,15 @@ Segmentation Segmenter::segment() {
     // photograph finder never takes a grid for a halftone.
     PixRef rules;
     {
-        PixRef hat(pixTophat(grey.pix, kRuleHat, kRuleHat, L_TOPHAT_BLACK));
+        // A black top-hat by a 3x3 closing, which Leptonica does in a few passes.
+        PixRef hat(pixCloseGray3(grey.pix, 3, 3));
+        if (hat)
+            pixSubtractGray(hat.pix, hat.pix, grey.pix);
         PixRef thin(hat ? pixThresholdToBinary(hat.pix, kRuleContrast) : nullptr);
         if (thin)
             pixInvert(thin.pix, thin.pix);
-        rules = thin ? pixOpenBrick(nullptr, thin.pix, kRuleLength, 1) : nullptr;
-        PixRef down(thin ? pixOpenBrick(nullptr, thin.pix, 1, kRuleLength) : nullptr);
+        rules = thin ? pixOpenBrickDwa(nullptr, thin.pix, kRuleLength, 1) : nullptr;
+        PixRef down(thin ? pixOpenBrickDwa(nullptr, thin.pix, 1, kRuleLength) : nullptr);
         if (!rules || !down)
             return result.error = Error::OutOfMemory, result;
         pixOr(rules.pix, rules.pix, down.pix);
@@ -279,7 +303,7 @@ Segmentation Segmenter::segment() {
         // Inside a band the dark ink is the band itself, not text. The quarter-size band lost
         // up to a reduced pixel at its edges: grown back, the band's own edge is no stroke
         // either (where it joined a chart's axis, the two took one colour).
-        PixRef grown(pixDilateBrick(nullptr, bands.pix, kBandEdge, kBandEdge));
+        PixRef grown(pixDilateBrickDwa(nullptr, bands.pix, kBandEdge, kBandEdge));
         if (!grown)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, grown.pix);
@@ -357,6 +381,8 @@ Segmentation Segmenter::segment() {
         if (light)
             pixSubtract(light.pix, light.pix, photo.pix);
         result.photoPixels = countOn(photo.pix);
+        if (result.photoPixels > 0)
+            result.photoPbm = pbmOf(photo.pix);
     }
     // What the page's pictures cover, their dark parts (bands, to the segmenter) included.
     double pictured = 0;
@@ -375,9 +401,9 @@ Segmentation Segmenter::segment() {
         // shape of its own and keeps its own colour; the specks Sauvola found on the rule
         // itself (no thicker than the rule) are no strokes and join it.
         l_int32 changed = 0;
-        PixRef strokes(pixSelectBySize(dark.pix, kRuleHat - 2, kRuleHat - 2, 8, L_SELECT_IF_BOTH,
+        PixRef strokes(pixSelectBySize(dark.pix, kStrokeSide, kStrokeSide, 8, L_SELECT_IF_BOTH,
                                        L_SELECT_IF_GTE, &changed));
-        PixRef apart(strokes ? pixDilateBrick(nullptr, strokes.pix, 3, 3) : nullptr);
+        PixRef apart(strokes ? pixDilateBrickDwa(nullptr, strokes.pix, 3, 3) : nullptr);
         if (!apart)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(rules.pix, rules.pix, apart.pix);
@@ -396,24 +422,12 @@ Segmentation Segmenter::segment() {
         (std::min(pictured, area) > area / 2 && result.maskPixels < kEdgeShare * rest);
     if (result.maskPixels < kLeastText * area || mostlyPhoto) {
         result.profile = PageProfile::Photo;
+        result.photoPbm.clear();
         return result;
     }
     result.profile = pictured > kLeastPhoto * area ? PageProfile::Compound : PageProfile::Text;
 
-    // The PBM straight from Leptonica's words (most significant bit first, as PBM's bytes),
-    // without a stream written row by row.
-    const QByteArray header =
-        QByteArray("P4\n") + QByteArray::number(w) + ' ' + QByteArray::number(h) + '\n';
-    const qsizetype rowBytes = (w + 7) / 8;
-    result.maskPbm.resize(header.size() + rowBytes * h);
-    std::copy_n(header.constData(), header.size(), result.maskPbm.data());
-    auto* out = reinterpret_cast<uchar*>(result.maskPbm.data() + header.size());
-    const l_uint32* words = pixGetData(dark.pix);
-    const int wpl = pixGetWpl(dark.pix);
-    for (int y = 0; y < h; ++y, words += wpl, out += rowBytes) {
-        for (qsizetype b = 0; b < rowBytes; ++b)
-            out[b] = uchar(words[b / 4] >> (24 - 8 * (b % 4)));
-    }
+    result.maskPbm = pbmOf(dark.pix);
     return result;
 }
 

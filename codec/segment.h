@@ -27,6 +27,8 @@ struct Segmentation {
     // The mask as a binary PBM (P4), 1 for the pixels that belong to the text layer; empty for
     // a photograph.
     QByteArray maskPbm;
+    // The photographs found, as a PBM of the page's size (1 on a photograph); empty when none.
+    QByteArray photoPbm;
     qint64 maskPixels = 0;  // pixels in the mask
     qint64 photoPixels = 0; // pixels found to be photograph (kept out of the mask)
 };

@@ -164,7 +164,8 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     const bool bitonal = page.kind == codec::PixelKind::Bitonal;
     const bool tiny = !bitonal && (page.width < kSmallestLayer || page.height < kSmallestLayer);
     QString profile = QLatin1String(bitonal ? "bitonal" : "layer");
-    QByteArray mask; // a PBM; empty: one layer
+    QByteArray mask;  // a PBM; empty: one layer
+    QByteArray photo; // a PBM of the photographs found; empty: none
     bool textOnly = false;
     if (tiny) {
         profile = QStringLiteral("tiny");
@@ -172,6 +173,7 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     } else if (!bitonal && m_colourPages == ColourPages::Compound) {
         codec::Segmentation parts = segmentPage(page, profile);
         mask = std::move(parts.maskPbm);
+        photo = std::move(parts.photoPbm);
         textOnly = parts.profile == codec::PageProfile::Text;
         if (abort && abort())
             return {codec::Error::Aborted, {}};
@@ -181,7 +183,7 @@ codec::Status ToolStage::addPage(const codec::PageView& page, codec::PageSink& s
     codec::Status status;
     if (!mask.isEmpty()) {
         status = tiny ? assembleTiny(page, mask, *image, file)
-                      : assemble(page, mask, textOnly, file, abort);
+                      : assemble(page, mask, photo, textOnly, file, abort);
     } else {
         const char* tool = bitonal ? kBitonalEncoder : kPhotoEncoder;
         Command command{{}, {QStringLiteral("-dpi"), QString::number(page.dpi)}, m_environment};
@@ -309,7 +311,7 @@ codec::Status ToolStage::assembleTiny(const codec::PageView& page, const QByteAr
 // (FGbz), the background the page reduced with the masked pixels left out, coded by c44 with
 // those it hides wholly marked as don't-care; our writer puts the chunks together.
 codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray& maskPbm,
-                                  bool textOnly, const QString& file,
+                                  const QByteArray& photoPbm, bool textOnly, const QString& file,
                                   const codec::AbortHook& abort) {
     const codec::PageView mask = maskView(page, maskPbm);
     codec::Jb2Options options;
@@ -327,7 +329,9 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
     codec::Status status;
     {
         const BackgroundCoding& coding = textOnly ? kTextBackground : kPhotoBackground;
-        codec::Background back = codec::background(page, mask, coding.reduction);
+        const codec::PageView photo = maskView(page, photoPbm);
+        codec::Background back =
+            codec::background(page, mask, coding.reduction, photo.pixels ? &photo : nullptr);
         if (back.image.empty())
             return {codec::Error::OutOfMemory, {}};
         std::unique_ptr<platform::MemoryFile> backImage, hidden;

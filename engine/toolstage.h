@@ -59,9 +59,11 @@ private:
     // Runs one encoder that is to write `file`; its step is kept.
     codec::Status run(const char* tool, Command command, const QString& file,
                       const codec::PageView& page);
-    // `textOnly`: the page holds no photograph, and its background is coded more coarsely.
-    codec::Status assemble(const codec::PageView& page, const QByteArray& maskPbm, bool textOnly,
-                           const QString& file, const codec::AbortHook& abort);
+    // `photoPbm`: the photographs found (may be empty); `textOnly`: the page holds neither
+    // photograph nor colour, and its background is coded more coarsely.
+    codec::Status assemble(const codec::PageView& page, const QByteArray& maskPbm,
+                           const QByteArray& photoPbm, bool textOnly, const QString& file,
+                           const codec::AbortHook& abort);
     codec::Status assembleTiny(const codec::PageView& page, const QByteArray& maskPbm,
                                const platform::MemoryFile& image, const QString& file);
 

@@ -162,6 +162,7 @@ private slots:
     void eachShapeTakesItsInsideColour_data();
     void eachShapeTakesItsInsideColour();
     void backgroundLeavesTheMaskOut();
+    void backgroundSmoothsBarePaperOnly();
     void mismatchedViewsGiveNothing();
 };
 
@@ -288,6 +289,56 @@ void LayersTest::backgroundLeavesTheMaskOut() {
     // Far from the block: the paper.
     QCOMPARE(image.pixelColor(12, 5), paper);
     QCOMPARE(qGray(hidden.pixel(12, 5)), 255);
+}
+
+// Paper's grain is smoothed away; a band's edge and a photograph keep every level.
+void LayersTest::backgroundSmoothsBarePaperOnly() {
+    const QColor paper(200, 190, 170);
+    const QColor band(40, 60, 140);
+    Drawn d = blank(240, 160, paper);
+    Drawn photo = blank(240, 160, Qt::white);
+    std::uint32_t seed = 7;
+    auto grain = [&seed] {
+        seed = seed * 1103515245U + 12345U;
+        return int((seed >> 16) % 13) - 6;
+    };
+    for (int y = 0; y < 160; ++y)
+        for (int x = 0; x < 240; ++x) {
+            const QColor c = x >= 160 ? band : paper;
+            const int g = grain();
+            d.set(x, y, QColor(c.red() + g, c.green() + g, c.blue() + g));
+            if (x < 60 && y < 60) {
+                d.set(x, y, QColor(120 + 3 * g, 100, 80 - 3 * g));
+                photo.setMask(x, y);
+            }
+        }
+    const codec::PageView photoView = photo.maskView();
+    const codec::Background back = codec::background(d.page(), d.maskView(), 2, &photoView);
+    QCOMPARE(back.width, 120);
+    const QImage image = QImage::fromData(back.image.data(), int(back.image.size()));
+    QCOMPARE(image.size(), QSize(120, 80));
+    // Bare paper: two-by-two means of the grain spread by up to 6 levels; smoothed, by 1.
+    int least = 255, most = 0;
+    for (int by = 40; by < 80; ++by)
+        for (int bx = 10; bx < 70; ++bx) {
+            least = std::min(least, image.pixelColor(bx, by).red());
+            most = std::max(most, image.pixelColor(bx, by).red());
+        }
+    QVERIFY2(most - least <= 2, qPrintable(QStringLiteral("%1 to %2").arg(least).arg(most)));
+    // The band's edge stays where it is, each side its own colour (within the grain).
+    for (int by = 0; by < 80; ++by) {
+        QVERIFY(qAbs(image.pixelColor(79, by).blue() - paper.blue()) <= 6);
+        QVERIFY(qAbs(image.pixelColor(80, by).blue() - band.blue()) <= 6);
+    }
+    // The photograph: each pixel the mean of the four it stands for, as before.
+    for (int by = 0; by < 30; ++by)
+        for (int bx = 0; bx < 30; ++bx) {
+            int sum = 0;
+            for (int y = 2 * by; y < 2 * by + 2; ++y)
+                for (int x = 2 * bx; x < 2 * bx + 2; ++x)
+                    sum += d.rgb[(std::size_t(y) * 240 + std::size_t(x)) * 3];
+            QCOMPARE(image.pixelColor(bx, by).red(), (sum + 2) / 4);
+        }
 }
 
 void LayersTest::mismatchedViewsGiveNothing() {
