@@ -13,20 +13,77 @@ constexpr int kBigNegative = -262143;
 // suggests, so that a decoder's memory stays bounded on huge pages.
 constexpr size_t kMaxNodes = 20000;
 
-// A copy of `shape` with `margin` white pixels around it, so that the templates never test
-// their bounds.
-struct Padded {
-    Padded(const Bitmap& shape, int margin)
-        : stride(shape.width + 2 * margin), m(margin),
-          bits(size_t(stride) * size_t(shape.height + 2 * margin), 0) {
-        for (int y = 0; y < shape.height; ++y)
-            std::copy_n(&shape.bits[size_t(y) * size_t(shape.width)], shape.width, row(y));
+// Each pixel in the context of the ten before it: two rows above and two to its left.
+template <class Coder>
+void codeDirect(Coder& coder, ZpContext (&contexts)[1024], const Bitmap& shape) {
+    // Three rows with white margins, reused (the rows above the first are white): a large shape
+    // is not copied whole. Two on the left, three on the right: the context made after a row's
+    // last pixel looks three ahead in the row above.
+    const int w = shape.width;
+    const size_t stride = size_t(w) + 5;
+    std::vector<uint8_t> rows(3 * stride, 0);
+    for (int y = 0; y < shape.height; ++y) {
+        uint8_t* up0 = &rows[size_t(y % 3) * stride + 2];
+        const uint8_t* up1 = &rows[size_t((y + 2) % 3) * stride + 2];
+        const uint8_t* up2 = &rows[size_t((y + 1) % 3) * stride + 2];
+        std::copy_n(&shape.bits[size_t(y) * size_t(w)], w, up0);
+        int context = (up2[-1] << 9) | (up2[0] << 8) | (up2[1] << 7) | (up1[-2] << 6) |
+                      (up1[-1] << 5) | (up1[0] << 4) | (up1[1] << 3) | (up1[2] << 2) |
+                      (up0[-2] << 1) | up0[-1];
+        for (int x = 0; x < w;) {
+            const int bit = up0[x++];
+            coder.encode(bit != 0, contexts[context]);
+            context = ((context << 1) & 0x37a) | (up1[x + 2] << 2) | (up2[x + 1] << 7) | bit;
+        }
     }
-    uint8_t* row(int y) { return &bits[size_t(y + m) * size_t(stride) + size_t(m)]; }
-    int stride;
-    int m;
-    std::vector<uint8_t> bits;
-};
+}
+
+// Each pixel in the context of four coded neighbours and nine pixels of the reference around
+// the same place, the two aligned on their centres.
+template <class Coder>
+void codeRefine(Coder& coder, ZpContext (&contexts)[2048], const Bitmap& shape,
+                const Bitmap& reference, std::vector<uint8_t>& aligned,
+                std::vector<uint8_t>& padded) {
+    const int dw = shape.width;
+    const int dh = shape.height;
+    const int cw = reference.width;
+    const int ch = reference.height;
+    const int dx = (dw / 2 - dw + 1) - (cw / 2 - cw + 1);
+    // The format counts rows from the bottom; in rows from the top the offset is this.
+    const int dy = ch - dh - ((dh / 2 - dh + 1) - (ch / 2 - ch + 1));
+    // The reference laid over the shape, and the shape, each with a white margin of two, so that
+    // the templates never test their bounds.
+    const int aw = dw + 4;
+    aligned.assign(size_t(aw) * size_t(dh + 4), 0);
+    padded.assign(size_t(aw) * size_t(dh + 4), 0);
+    for (int y = -2; y < dh + 2; ++y) {
+        const int ry = y + dy;
+        const int x0 = std::max(-2, -dx), x1 = std::min(dw + 2, cw - dx);
+        if (ry < 0 || ry >= ch || x0 >= x1)
+            continue;
+        std::copy_n(&reference.bits[size_t(ry) * size_t(cw) + size_t(x0 + dx)], x1 - x0,
+                    &aligned[size_t(y + 2) * size_t(aw) + size_t(x0 + 2)]);
+    }
+    for (int y = 0; y < dh; ++y)
+        std::copy_n(&shape.bits[size_t(y) * size_t(dw)], dw,
+                    &padded[size_t(y + 2) * size_t(aw) + 2]);
+    for (int y = 0; y < dh; ++y) {
+        const uint8_t* up1 = &padded[size_t(y + 1) * size_t(aw) + 2];
+        const uint8_t* up0 = &padded[size_t(y + 2) * size_t(aw) + 2];
+        const uint8_t* xup1 = &aligned[size_t(y + 1) * size_t(aw) + 2];
+        const uint8_t* xup0 = &aligned[size_t(y + 2) * size_t(aw) + 2];
+        const uint8_t* xdn1 = &aligned[size_t(y + 3) * size_t(aw) + 2];
+        int context = (up1[-1] << 10) | (up1[0] << 9) | (up1[1] << 8) | (up0[-1] << 7) |
+                      (xup1[0] << 6) | (xup0[-1] << 5) | (xup0[0] << 4) | (xup0[1] << 3) |
+                      (xdn1[-1] << 2) | (xdn1[0] << 1) | xdn1[1];
+        for (int x = 0; x < dw;) {
+            const int bit = up0[x++];
+            coder.encode(bit != 0, contexts[context]);
+            context = ((context << 1) & 0x636) | (up1[x + 1] << 8) | (xup1[x] << 6) |
+                      (xup0[x + 1] << 3) | xdn1[x + 1] | (bit << 7);
+        }
+    }
+}
 
 } // namespace
 
@@ -181,26 +238,36 @@ void Jb2Writer::record(Record type) {
 // A number in [low, high]: its sign, then which of the ranges 0, 1-2, 3-6, 7-14... holds it,
 // then its place in that range, each decision in a node of its own. Decisions the range already
 // settles are not coded.
-void Jb2Writer::number(int value, int low, int high, Number which) {
+template <bool kScratch, class Coder>
+void Jb2Writer::numberWith(Coder& coder, int value, int low, int high, Number which) {
     int node = -1; // the parent of the slot in use; -1 for the root
     bool rightSlot = false;
+    uint32_t none = 0; // a scratch pass's slot past the nodes that exist
     auto slot = [&]() -> uint32_t& {
         if (node < 0)
             return m_roots[which];
+        if (kScratch && node == 0)
+            return none = 0;
         return rightSlot ? m_nodes[size_t(node)].right : m_nodes[size_t(node)].left;
     };
     int cutoff = 0;
     int phase = 1;
     unsigned range = 0xffffffffu;
     while (range != 1) {
-        if (slot() == 0) {
+        if (!kScratch && slot() == 0) {
             m_nodes.push_back(Node{});
             slot() = uint32_t(m_nodes.size() - 1);
         }
         const int current = int(slot());
         const bool decision = value >= cutoff;
-        if (low < cutoff && high >= cutoff)
-            m_zp.encode(decision, m_nodes[size_t(current)].context);
+        if (low < cutoff && high >= cutoff) {
+            if constexpr (kScratch) {
+                ZpContext context = current != 0 ? m_nodes[size_t(current)].context : 0;
+                coder.encode(decision, context);
+            } else {
+                coder.encode(decision, m_nodes[size_t(current)].context);
+            }
+        }
         node = current;
         rightSlot = decision;
         switch (phase) {
@@ -247,68 +314,35 @@ void Jb2Writer::relativeSize(const Bitmap& shape, const Bitmap& reference) {
     number(shape.height - reference.height, kBigNegative, kBigPositive, RelSizeY);
 }
 
-// Each pixel in the context of the ten before it: two rows above and two to its left.
 void Jb2Writer::direct(const Bitmap& shape) {
-    // Three rows with white margins, reused (the rows above the first are white): a large shape
-    // is not copied whole. Two on the left, three on the right: the context made after a row's
-    // last pixel looks three ahead in the row above.
-    const int w = shape.width;
-    const size_t stride = size_t(w) + 5;
-    std::vector<uint8_t> rows(3 * stride, 0);
-    for (int y = 0; y < shape.height; ++y) {
-        uint8_t* up0 = &rows[size_t(y % 3) * stride + 2];
-        const uint8_t* up1 = &rows[size_t((y + 2) % 3) * stride + 2];
-        const uint8_t* up2 = &rows[size_t((y + 1) % 3) * stride + 2];
-        std::copy_n(&shape.bits[size_t(y) * size_t(w)], w, up0);
-        int context = (up2[-1] << 9) | (up2[0] << 8) | (up2[1] << 7) | (up1[-2] << 6) |
-                      (up1[-1] << 5) | (up1[0] << 4) | (up1[1] << 3) | (up1[2] << 2) |
-                      (up0[-2] << 1) | up0[-1];
-        for (int x = 0; x < w;) {
-            const int bit = up0[x++];
-            m_zp.encode(bit != 0, m_direct[context]);
-            context = ((context << 1) & 0x37a) | (up1[x + 2] << 2) | (up2[x + 1] << 7) | bit;
-        }
-    }
+    codeDirect(m_zp, m_direct, shape);
 }
 
-// Each pixel in the context of four coded neighbours and nine pixels of the reference around
-// the same place, the two aligned on their centres.
 void Jb2Writer::refine(const Bitmap& shape, const Bitmap& reference) {
-    const int dw = shape.width;
-    const int dh = shape.height;
-    const int cw = reference.width;
-    const int ch = reference.height;
-    const int dx = (dw / 2 - dw + 1) - (cw / 2 - cw + 1);
-    // The format counts rows from the bottom; in rows from the top the offset is this.
-    const int dy = ch - dh - ((dh / 2 - dh + 1) - (ch / 2 - ch + 1));
-    // The reference laid over the shape with a margin of two, row by row.
-    const int aw = dw + 4;
-    std::vector<uint8_t> aligned(size_t(aw) * size_t(dh + 4), 0);
-    for (int y = -2; y < dh + 2; ++y) {
-        const int ry = y + dy;
-        const int x0 = std::max(-2, -dx), x1 = std::min(dw + 2, cw - dx);
-        if (ry < 0 || ry >= ch || x0 >= x1)
-            continue;
-        std::copy_n(&reference.bits[size_t(ry) * size_t(cw) + size_t(x0 + dx)], x1 - x0,
-                    &aligned[size_t(y + 2) * size_t(aw) + size_t(x0 + 2)]);
-    }
-    Padded p(shape, 2);
-    for (int y = 0; y < dh; ++y) {
-        const uint8_t* up1 = p.row(y - 1);
-        const uint8_t* up0 = p.row(y);
-        const uint8_t* xup1 = &aligned[size_t(y + 1) * size_t(aw) + 2];
-        const uint8_t* xup0 = &aligned[size_t(y + 2) * size_t(aw) + 2];
-        const uint8_t* xdn1 = &aligned[size_t(y + 3) * size_t(aw) + 2];
-        int context = (up1[-1] << 10) | (up1[0] << 9) | (up1[1] << 8) | (up0[-1] << 7) |
-                      (xup1[0] << 6) | (xup0[-1] << 5) | (xup0[0] << 4) | (xup0[1] << 3) |
-                      (xdn1[-1] << 2) | (xdn1[0] << 1) | xdn1[1];
-        for (int x = 0; x < dw;) {
-            const int bit = up0[x++];
-            m_zp.encode(bit != 0, m_refine[context]);
-            context = ((context << 1) & 0x636) | (up1[x + 1] << 8) | (xup1[x] << 6) |
-                      (xup0[x + 1] << 3) | xdn1[x + 1] | (bit << 7);
-        }
-    }
+    codeRefine(m_zp, m_refine, shape, reference, m_aligned, m_padded);
+}
+
+double Jb2Writer::newSymbolCost(const Bitmap& shape, bool toLibrary) {
+    ZpCounter counter(m_zp.interval());
+    numberWith<true>(counter, toLibrary ? NewMark : NewMarkImageOnly, StartOfData, EndOfData,
+                     RecordType);
+    numberWith<true>(counter, shape.width, 0, kBigPositive, AbsSizeX);
+    numberWith<true>(counter, shape.height, 0, kBigPositive, AbsSizeY);
+    ZpContext contexts[1024];
+    std::copy(std::begin(m_direct), std::end(m_direct), contexts);
+    codeDirect(counter, contexts, shape);
+    return counter.bits();
+}
+
+double Jb2Writer::refinementHeaderCost(int match, int width, int height, bool toLibrary) {
+    ZpCounter counter(m_zp.interval());
+    numberWith<true>(counter, toLibrary ? MatchedRefine : MatchedRefineImageOnly, StartOfData,
+                     EndOfData, RecordType);
+    numberWith<true>(counter, match, 0, librarySize() - 1, MatchIndex);
+    const Bitmap& reference = library(match);
+    numberWith<true>(counter, width - reference.width, kBigNegative, kBigPositive, RelSizeX);
+    numberWith<true>(counter, height - reference.height, kBigNegative, kBigPositive, RelSizeY);
+    return counter.bits();
 }
 
 // A shape's place, from the last shape on its line or from the first one of the line before.

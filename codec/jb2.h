@@ -53,6 +53,14 @@ public:
         m_lineNext = true;
     }
 
+    // Bits the shape's record would take now, its place aside, coded on its own. Nothing is
+    // written.
+    double newSymbolCost(const Bitmap& shape, bool toLibrary);
+    // The bits a refinement of library shape `match` takes before its pixels (its record type,
+    // reference and size), and the contexts its pixels would be coded in now.
+    double refinementHeaderCost(int match, int width, int height, bool toLibrary);
+    const ZpContext* refinementContexts() const { return m_refine; }
+
     int librarySize() const { return int(m_library.size()) + m_inheritedCount; }
     // Ends the stream and returns the chunk's bytes.
     std::vector<uint8_t> finish();
@@ -97,7 +105,12 @@ private:
 
     void start(int width, int height);
     void record(Record type);
-    void number(int value, int low, int high, Number which);
+    void number(int value, int low, int high, Number which) {
+        numberWith<false>(m_zp, value, low, high, which);
+    }
+    // With `kScratch`, the numbers' nodes and contexts stay as they are.
+    template <bool kScratch, class Coder>
+    void numberWith(Coder& coder, int value, int low, int high, Number which);
     void direct(const Bitmap& shape);
     void refine(const Bitmap& shape, const Bitmap& reference);
     void location(int x, int y, int w, int h);
@@ -115,6 +128,8 @@ private:
     ZpContext m_direct[1024] = {};
     ZpContext m_refine[2048] = {};
     ZpContext m_refinementFlag = 0;
+    std::vector<uint8_t> m_aligned; // a refinement's working rows
+    std::vector<uint8_t> m_padded;
     ZpContext m_offsetType = 0;
 
     int m_width = 0;

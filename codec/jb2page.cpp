@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -41,7 +42,7 @@ struct Rows {
     bool operator==(const Rows& o) const {
         return width == o.width && height == o.height && bits == o.bits;
     }
-    void countInk() {
+    __attribute__((target_clones("popcnt", "default"))) void countInk() {
         inkBelow.assign(size_t(height) + 1, 0);
         for (int y = height; y-- > 0;) {
             int ink = 0;
@@ -65,12 +66,29 @@ Rows rowsOf(const Bitmap& b) {
     return r;
 }
 
+// Eight pixels of a byte, a byte each, in memory order.
+const std::array<uint64_t, 256> kSpread = [] {
+    std::array<uint64_t, 256> spread{};
+    for (int v = 0; v < 256; ++v) {
+        uint8_t bytes[8];
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = uint8_t((v >> i) & 1);
+        std::memcpy(&spread[size_t(v)], bytes, 8);
+    }
+    return spread;
+}();
+
 Bitmap bitmapOf(const Rows& r) {
     Bitmap b(r.width, r.height);
     for (int y = 0; y < r.height; ++y) {
         const uint64_t* src = r.row(y);
         uint8_t* dst = &b.bits[size_t(y) * size_t(r.width)];
-        for (int x = 0; x < r.width; ++x)
+        int x = 0;
+        for (; x + 8 <= r.width; x += 8) {
+            const uint64_t eight = kSpread[(src[x >> 6] >> (x & 63)) & 0xff];
+            std::memcpy(dst + x, &eight, 8);
+        }
+        for (; x < r.width; ++x)
             dst[x] = uint8_t((src[x >> 6] >> (x & 63)) & 1);
     }
     return b;
@@ -201,7 +219,7 @@ void alignment(int w, int h, int refWidth, int refHeight, int& dx, int& dy) {
 }
 
 // The 64 pixels of a row from `at` on (white outside the row).
-uint64_t wordAt(const uint64_t* row, int words, int at) {
+[[gnu::always_inline]] inline uint64_t wordAt(const uint64_t* row, int words, int at) {
     const int w = at >> 6;
     const int b = at & 63;
     const uint64_t lo = w >= 0 && w < words ? row[w] : 0;
@@ -244,6 +262,174 @@ __attribute__((target_clones("popcnt", "default"))) int difference(const Rows& p
         }
     }
     return p.mass() + r.mass() - 2 * shared;
+}
+
+// A refinement context's bits gathered as refinementUnits() finds them (the shape's row above
+// at x - 1, x, x + 1; the reference's row at x - 1, x, x + 1, and the row below; the reference's
+// row above at x; the shape's pixel to the left), to the context the coder makes of them.
+const std::array<uint16_t, 2048> kGathered = [] {
+    std::array<uint16_t, 2048> to{};
+    for (int g = 0; g < 2048; ++g) {
+        auto bit = [&](int b) { return (g >> b) & 1; };
+        to[size_t(g)] =
+            uint16_t(bit(0) << 10 | bit(1) << 9 | bit(2) << 8 | bit(10) << 7 | bit(9) << 6 |
+                     bit(3) << 5 | bit(4) << 4 | bit(5) << 3 | bit(6) << 2 | bit(7) << 1 | bit(8));
+    }
+    return to;
+}();
+
+// The units (ZpEstimate's) that coding `p` as a refinement of `r` takes in the refinement
+// contexts `contexts` as they stand, or a little more than `limit` once it is past that. Where
+// a pixel and the twelve of its context are all white or all black, as most are, a word's
+// pixels are counted together.
+__attribute__((target_clones("popcnt", "default"))) uint64_t
+refinementUnits(const Rows& p, const Rows& r, const ZpContext* contexts, uint64_t limit) {
+    int dx, dy;
+    alignment(p.width, p.height, r.width, r.height, dx, dy);
+    auto unitsOf = [&](int context, int bit) -> uint64_t {
+        const ZpContext c = contexts[context];
+        return ZpEstimate::kCosts[c][bit != (c & 1)];
+    };
+    const uint64_t white = unitsOf(0, 0), black = unitsOf(0x7ff, 1);
+    // 64 pixels of a row of the shape, or of the reference laid over it, from pixel `at` on.
+    auto shapeWord = [&](int y, int at) -> uint64_t {
+        return y < 0 || y >= p.height ? 0 : wordAt(p.row(y), p.words, at);
+    };
+    auto referenceWord = [&](int y, int at) -> uint64_t {
+        return y + dy < 0 || y + dy >= r.height ? 0 : wordAt(r.row(y + dy), r.words, at + dx);
+    };
+    // Three pixels from bit i of `lo`, continued in `hi`.
+    auto three = [](uint64_t lo, uint64_t hi, int i) -> int {
+        return int((i < 62 ? lo >> i : (lo >> i) | (hi << (64 - i))) & 7);
+    };
+    const uint64_t lastValid = p.width % 64 ? (uint64_t(1) << (p.width % 64)) - 1 : ~uint64_t(0);
+    uint64_t units = 0;
+    for (int y = 0; y < p.height; ++y) {
+        for (int k = 0; k < p.words; ++k) {
+            const int x = 64 * k;
+            const uint64_t above = shapeWord(y - 1, x - 1), aboveNext = shapeWord(y - 1, x + 63);
+            const uint64_t here = referenceWord(y, x - 1), hereNext = referenceWord(y, x + 63);
+            const uint64_t below = referenceWord(y + 1, x - 1),
+                           belowNext = referenceWord(y + 1, x + 63);
+            const uint64_t referenceAbove = referenceWord(y - 1, x);
+            const uint64_t left = shapeWord(y, x - 1);
+            const uint64_t own = p.row(y)[k];
+            // The same pixels as planes, one for each place around the pixel.
+            const uint64_t planes[11] = {above,
+                                         (above >> 1) | (aboveNext << 63),
+                                         (above >> 2) | (aboveNext << 62),
+                                         here,
+                                         (here >> 1) | (hereNext << 63),
+                                         (here >> 2) | (hereNext << 62),
+                                         below,
+                                         (below >> 1) | (belowNext << 63),
+                                         (below >> 2) | (belowNext << 62),
+                                         referenceAbove,
+                                         left};
+            uint64_t any = own, all = own;
+            for (const uint64_t plane : planes) {
+                any |= plane;
+                all &= plane;
+            }
+            const uint64_t valid = k == p.words - 1 ? lastValid : ~uint64_t(0);
+            units += uint64_t(std::popcount(valid & ~any)) * white +
+                     uint64_t(std::popcount(valid & all)) * black;
+            for (uint64_t rest = valid & any & ~all; rest != 0; rest &= rest - 1) {
+                const int i = std::countr_zero(rest);
+                const int gathered = three(above, aboveNext, i) | three(here, hereNext, i) << 3 |
+                                     three(below, belowNext, i) << 6 |
+                                     int((referenceAbove >> i) & 1) << 9 |
+                                     int((left >> i) & 1) << 10;
+                units += unitsOf(kGathered[size_t(gathered)], int((own >> i) & 1));
+            }
+        }
+        if (units > limit)
+            return units;
+    }
+    return units;
+}
+
+// How many units (ZpEstimate's) more coding `p` as a refinement of `b` takes than of `a`, in
+// the refinement contexts `contexts` as they stand. Only pixels near which the two references
+// differ, laid over the shape as the coder lays them, have contexts that differ: the rest take
+// the same either way and are not looked at.
+__attribute__((target_clones("popcnt", "default"))) int64_t
+refinementDelta(const Rows& p, const Rows& a, const Rows& b, const ZpContext* contexts) {
+    // A reference laid over the shape: for the shape's row y, the words of its rows y and y + 1
+    // from pixel x - 1 on with the two pixels after them, moved down a row at a time.
+    struct Laid {
+        const Rows& r;
+        int dx = 0, dy = 0;
+        uint64_t here = 0, hereNext = 0, below = 0, belowNext = 0;
+        Laid(const Rows& reference, const Rows& shape) : r(reference) {
+            alignment(shape.width, shape.height, r.width, r.height, dx, dy);
+        }
+        uint64_t word(int y, int at) const {
+            return y + dy < 0 || y + dy >= r.height ? 0 : wordAt(r.row(y + dy), r.words, at + dx);
+        }
+        // At row -1, the row above the shape's first.
+        void start(int x) {
+            here = word(-1, x - 1);
+            hereNext = word(-1, x + 63);
+            below = word(0, x - 1);
+            belowNext = word(0, x + 63);
+        }
+        // To row y; returns the row above's pixels from x on.
+        uint64_t down(int y, int x) {
+            const uint64_t above = (here >> 1) | (hereNext << 63);
+            here = below;
+            hereNext = belowNext;
+            below = word(y + 1, x - 1);
+            belowNext = word(y + 1, x + 63);
+            return above;
+        }
+    };
+    auto three = [](uint64_t lo, uint64_t hi, int i) -> int {
+        return int((i < 62 ? lo >> i : (lo >> i) | (hi << (64 - i))) & 7);
+    };
+    auto planesDiffer = [](const Laid& l, const Laid& m) {
+        const uint64_t h = l.here ^ m.here, hn = l.hereNext ^ m.hereNext;
+        const uint64_t d = l.below ^ m.below, dn = l.belowNext ^ m.belowNext;
+        return h | ((h >> 1) | (hn << 63)) | ((h >> 2) | (hn << 62)) | d | ((d >> 1) | (dn << 63)) |
+               ((d >> 2) | (dn << 62));
+    };
+    auto unitsOf = [&](int gathered, int bit) -> int64_t {
+        const ZpContext c = contexts[kGathered[size_t(gathered)]];
+        return ZpEstimate::kCosts[c][bit != (c & 1)];
+    };
+    auto shapeWord = [&](int y, int at) -> uint64_t {
+        return y < 0 || y >= p.height ? 0 : wordAt(p.row(y), p.words, at);
+    };
+    const uint64_t lastValid = p.width % 64 ? (uint64_t(1) << (p.width % 64)) - 1 : ~uint64_t(0);
+    int64_t delta = 0;
+    for (int k = 0; k < p.words; ++k) {
+        const int x = 64 * k;
+        const uint64_t valid = k == p.words - 1 ? lastValid : ~uint64_t(0);
+        Laid la(a, p), lb(b, p);
+        la.start(x);
+        lb.start(x);
+        uint64_t above = 0, aboveNext = 0; // the shape's row above, from x - 1
+        for (int y = 0; y < p.height; ++y) {
+            const uint64_t aboveA = la.down(y, x), aboveB = lb.down(y, x);
+            const uint64_t left = shapeWord(y, x - 1), leftNext = shapeWord(y, x + 63);
+            uint64_t differ = (planesDiffer(la, lb) | (aboveA ^ aboveB)) & valid;
+            const uint64_t own = p.row(y)[k];
+            for (; differ != 0; differ &= differ - 1) {
+                const int i = std::countr_zero(differ);
+                const int shape = three(above, aboveNext, i) | int((left >> i) & 1) << 10;
+                auto gathered = [&](const Laid& l, uint64_t referenceAbove) {
+                    return shape | three(l.here, l.hereNext, i) << 3 |
+                           three(l.below, l.belowNext, i) << 6 |
+                           int((referenceAbove >> i) & 1) << 9;
+                };
+                const int bit = int((own >> i) & 1);
+                delta += unitsOf(gathered(lb, aboveB), bit) - unitsOf(gathered(la, aboveA), bit);
+            }
+            above = left;
+            aboveNext = leftNext;
+        }
+    }
+    return delta;
 }
 
 // Shapes alike enough to be coded from each other, found by their first member: a shape joins
@@ -397,6 +583,9 @@ PageParts collect(const PageView& page, Classer& classer, int pageIndex) {
 
 // Of a class's earlier members, how many are compared with a new one, nearest in mass first.
 constexpr int kCandidates = 128;
+// Of those, how many of the nearest are weighed by the bits they would take: the nearest by
+// pixels is not always the cheapest (about 2 % smaller pages with three).
+constexpr int kChoices = 3;
 
 // Codes a page's parts. Each shape of a class is coded as a refinement of the nearest (fewest
 // pixels differ) of the class's shape in the dictionary and its members coded before it; a
@@ -446,8 +635,22 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
         const bool inDictionary = dictionary && k.dictionary >= 0;
         Members& mine = members[c];
         const int m = rows.mass();
-        int best = 1 << 30;
-        int target = -1;
+        // The nearest few by pixels that differ (kDictionaryShape for the dictionary's).
+        std::pair<int, int> near[kChoices]; // difference, shape
+        int nearCount = 0;
+        auto offer = [&](int d, int j) {
+            if (nearCount == kChoices && d >= near[kChoices - 1].first)
+                return;
+            int k = nearCount < kChoices ? nearCount++ : kChoices - 1;
+            for (; k > 0 && near[k - 1].first > d; --k)
+                near[k] = near[k - 1];
+            near[k] = {d, j};
+        };
+        // Only those near the nearest are worth weighing.
+        auto bound = [&] {
+            const int last = nearCount < kChoices ? 1 << 30 : near[kChoices - 1].first;
+            return nearCount == 0 ? last : std::min(last, near[0].first * 3 / 2 + 4);
+        };
         if (inDictionary) {
             const Rows& d = (*dictionaryRows)[size_t(k.dictionary)];
             if (d == rows) {
@@ -458,37 +661,69 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
                     twins->coded(libraryIndex[i]);
                 continue;
             }
-            best = difference(rows, d, best);
-            target = kDictionaryShape;
+            offer(difference(rows, d, 1 << 30), kDictionaryShape);
         }
         // Members by their mass, searched outwards from this shape's: the difference is at
         // least the difference of the masses, so the search stops once that is too much.
         const auto at = std::lower_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, -1});
         auto up = at;
         auto down = at;
-        for (int budget = kCandidates; best > 0 && budget > 0; --budget) {
-            const bool canUp = up != mine.byMass.end() && up->first - m < best;
-            const bool canDown = down != mine.byMass.begin() && m - std::prev(down)->first < best;
+        for (int budget = kCandidates; bound() > 0 && budget > 0; --budget) {
+            const int most = bound();
+            const bool canUp = up != mine.byMass.end() && up->first - m < most;
+            const bool canDown = down != mine.byMass.begin() && m - std::prev(down)->first < most;
             if (!canUp && !canDown)
                 break;
             const bool goUp = canUp && (!canDown || up->first - m <= m - std::prev(down)->first);
             const int j = goUp ? (up++)->second : (--down)->second;
-            const int d = difference(rows, parts.shapes[size_t(j)], best);
-            if (d < best) {
-                best = d;
-                target = j;
-            }
+            const int d = difference(rows, parts.shapes[size_t(j)], most);
+            if (d < most)
+                offer(d, j);
         }
         mine.byMass.insert(
             std::upper_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, int(i)}),
             std::pair{m, int(i)});
+        auto indexOf = [&](int j) {
+            return j == kDictionaryShape ? k.dictionary : libraryIndex[size_t(j)];
+        };
+        // Of the nearest few, and of the shape on its own where even the nearest is far, the one
+        // that takes the fewest bits. The refinements' are counted from the nearest's.
+        int match = -1;
+        if (nearCount > 0) {
+            auto referenceOf = [&](int j) -> const Rows& {
+                return j == kDictionaryShape ? (*dictionaryRows)[size_t(k.dictionary)]
+                                             : parts.shapes[size_t(j)];
+            };
+            const ZpContext* contexts = writer.refinementContexts();
+            const Rows& nearest = referenceOf(near[0].second);
+            int chosen = 0;
+            double cheapest = 0;
+            for (int q = 0; q < nearCount; ++q) {
+                const int j = near[q].second;
+                double cost =
+                    writer.refinementHeaderCost(indexOf(j), rows.width, rows.height, true);
+                if (q > 0)
+                    cost += double(refinementDelta(rows, nearest, referenceOf(j), contexts)) /
+                            ZpEstimate::kUnit;
+                if (q == 0 || cost < cheapest) {
+                    cheapest = cost;
+                    chosen = q;
+                }
+            }
+            match = indexOf(near[chosen].second);
+            if (4 * near[0].first > m) {
+                const double pixels =
+                    double(refinementUnits(rows, nearest, contexts, ~uint64_t(0))) /
+                    ZpEstimate::kUnit;
+                if (writer.newSymbolCost(bits, true) < cheapest + pixels)
+                    match = -1;
+            }
+        }
         // Everything goes into the library: any later shape may refer to it.
-        if (target == -1) {
+        if (match < 0) {
             libraryIndex[i] = writer.newSymbol(bits, p.x, p.y, true);
             ++counts.direct;
         } else {
-            const int match =
-                target == kDictionaryShape ? k.dictionary : libraryIndex[size_t(target)];
             libraryIndex[i] = writer.refinedSymbol(bits, match, p.x, p.y, true);
             ++counts.refinements;
         }

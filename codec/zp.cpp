@@ -2,6 +2,7 @@
 #include "codec/zp.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vormelle::codec {
 
@@ -94,31 +95,20 @@ const std::array<ZpState, 251> kZpTable = {{
     {0x481A, 0x0000, 89, 143},  {0x481A, 0x0000, 230, 246},
 }};
 
-// The decoder keeps its code register C in [A, 0x10000). The encoder keeps the same A and the
-// lowest stream value that still decodes to the bits so far; an MPS takes the upper part of the
-// interval, an LPS the lower one.
-void ZpEncoder::encode(bool bit, ZpContext& context) {
-    const ZpState& state = kZpTable[context];
-    uint32_t z = m_a + state.p;
-    const uint32_t d = 0x6000 + ((m_a + z) >> 2);
-    if (z > d)
-        z = d;
-    if (bit == static_cast<bool>(context & 1)) {
-        // Only an MPS that narrows the interval to its renormalisation moves the state.
-        if (z >= 0x8000 && m_a >= state.m)
-            context = state.up;
-        m_low += z - m_a;
-        if (m_low >= 0x10000)
-            carry();
-        m_a = z;
-        if (m_a >= 0x8000)
-            shift();
-    } else {
-        context = state.dn;
-        m_a += 0x10000 - z;
-        while (m_a >= 0x8000)
-            shift();
+// A state's p is about the chance of its LPS in units of 1/0x10000.
+const std::array<std::array<uint16_t, 2>, 251> ZpEstimate::kCosts = [] {
+    std::array<std::array<uint16_t, 2>, 251> costs{};
+    for (size_t s = 0; s < kZpTable.size(); ++s) {
+        const double q = std::clamp(double(kZpTable[s].p) / 0x10000, 1.0 / 0x10000, 0.5);
+        costs[s] = {uint16_t(std::lround(-std::log2(1 - q) * kUnit)),
+                    uint16_t(std::lround(-std::log2(q) * kUnit))};
     }
+    return costs;
+}();
+
+// The live interval is [A, 0x10000): each shift doubles it.
+double ZpCounter::bits() const {
+    return double(m_shifts) + std::log2(double(0x10000 - m_start) / double(0x10000 - m_a));
 }
 
 void ZpEncoder::encodePassThrough(bool bit) {

@@ -25,8 +25,36 @@ using ZpContext = uint8_t;
 // The ZP arithmetic encoder: bits in, bytes out. It knows nothing of what the bits mean.
 class ZpEncoder {
 public:
-    // Codes `bit` with the adaptive `context`, which is updated.
-    void encode(bool bit, ZpContext& context);
+    // Codes `bit` with the adaptive `context`, which is updated. The decoder keeps its code
+    // register C in [A, 0x10000); the encoder keeps the same A and the lowest stream value that
+    // still decodes to the bits so far: an MPS takes the upper part of the interval, an LPS the
+    // lower one.
+    void encode(bool bit, ZpContext& context) {
+        const ZpState& state = kZpTable[context];
+        uint32_t z = m_a + state.p;
+        // Below 0x8000, z never passes the bound.
+        if (z >= 0x8000) {
+            const uint32_t d = 0x6000 + ((m_a + z) >> 2);
+            if (z > d)
+                z = d;
+        }
+        if (bit == static_cast<bool>(context & 1)) {
+            // Only an MPS that narrows the interval to its renormalisation moves the state.
+            if (z >= 0x8000 && m_a >= state.m)
+                context = state.up;
+            m_low += z - m_a;
+            if (m_low >= 0x10000)
+                carry();
+            m_a = z;
+            if (m_a >= 0x8000)
+                shift();
+        } else {
+            context = state.dn;
+            m_a += 0x10000 - z;
+            while (m_a >= 0x8000)
+                shift();
+        }
+    }
     // Codes `bit` without a context, at even odds: the pass-through mode that BZZ and
     // DjVuLibre's plain pass-through use (the interval split at A/2).
     void encodePassThrough(bool bit);
@@ -36,6 +64,8 @@ public:
     std::vector<uint8_t> finish();
     // Bytes written so far (the final size may be a little larger).
     size_t size() const { return m_bytes.size(); }
+    // The interval's base, which alone decides how many bits later decisions take.
+    uint32_t interval() const { return m_a; }
 
 private:
     void passThrough(bool bit, uint32_t z);
@@ -48,6 +78,56 @@ private:
     uint32_t m_byte = 0;
     int m_bits = 0;
     std::vector<uint8_t> m_bytes;
+};
+
+// Counts the bits ZpEncoder would write for the same decisions from the same interval, and
+// writes none: to weigh one way of coding something against another.
+class ZpCounter {
+public:
+    explicit ZpCounter(uint32_t interval = 0) : m_a(interval), m_start(interval) {}
+    void encode(bool bit, ZpContext& context) {
+        const ZpState& state = kZpTable[context];
+        uint32_t z = m_a + state.p;
+        const uint32_t d = 0x6000 + ((m_a + z) >> 2);
+        if (z > d)
+            z = d;
+        if (bit == static_cast<bool>(context & 1)) {
+            if (z >= 0x8000 && m_a >= state.m)
+                context = state.up;
+            m_a = z;
+        } else {
+            context = state.dn;
+            m_a += 0x10000 - z;
+        }
+        while (m_a >= 0x8000) {
+            m_a = (m_a << 1) & 0xffff;
+            ++m_shifts;
+        }
+    }
+    // The bits so far, with the part of a bit that the interval's narrowing holds.
+    double bits() const;
+
+private:
+    uint32_t m_a;
+    uint32_t m_start;
+    uint32_t m_shifts = 0;
+};
+
+// A quicker, rougher count: each decision's bits by its context's state as it stands, which
+// it leaves as it is.
+class ZpEstimate {
+public:
+    void encode(bool bit, const ZpContext& context) {
+        m_units += kCosts[context][bit != static_cast<bool>(context & 1)];
+    }
+    double bits() const { return double(m_units) / kUnit; }
+
+    static constexpr int kUnit = 1024; // a bit
+    // Per state: the units an MPS and an LPS take.
+    static const std::array<std::array<uint16_t, 2>, 251> kCosts;
+
+private:
+    uint64_t m_units = 0;
 };
 
 // The ZP decoder, as DjVuLibre's runs it. Past the end of its data a stream reads as ones.

@@ -85,6 +85,8 @@ private slots:
     void goldenBytes();
     void roundTrip_data();
     void roundTrip();
+    void countsMatchTheEncoder_data();
+    void countsMatchTheEncoder();
     void sameBytesEveryTime();
     void overrunPastTheEnd();
 };
@@ -201,6 +203,52 @@ void ZpTest::roundTrip() {
         const auto raw = std::count_if(which.begin(), which.end(), [](int w) { return w < 0; });
         QVERIFY(bytes.size() < size_t(raw / 8 + 100));
     }
+}
+
+void ZpTest::countsMatchTheEncoder_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("odds"); // chance of a one
+    QTest::addColumn<int>("contexts");
+    QTest::newRow("even odds") << 100000 << 0.5 << 1;
+    QTest::newRow("mostly zero") << 100000 << 0.02 << 1;
+    QTest::newRow("rare ones, many contexts") << 200000 << 0.005 << 64;
+    QTest::newRow("skewed") << 100000 << 0.2 << 8;
+    QTest::newRow("mostly one") << 100000 << 0.9 << 4;
+}
+
+// The counter's bits are the bits the encoder writes for the same decisions, from the middle of
+// a stream on, and it moves the contexts as the encoder does. The rough estimate, in contexts the
+// same kind of data has trained and that it leaves as they are, stays near it.
+void ZpTest::countsMatchTheEncoder() {
+    QFETCH(int, count);
+    QFETCH(double, odds);
+    QFETCH(int, contexts);
+    std::mt19937 random(count + contexts);
+    std::bernoulli_distribution one(odds);
+    ZpEncoder e;
+    std::vector<ZpContext> k(size_t(contexts), 0);
+    for (int i = 0; i < count; ++i) // a stream under way
+        e.encode(one(random), k[size_t(i % contexts)]);
+    std::vector<ZpContext> counted = k;
+    const std::vector<ZpContext> trained = k;
+    std::vector<bool> bits(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        bits[size_t(i)] = one(random);
+    ZpCounter counter(e.interval());
+    ZpEstimate estimate;
+    const size_t start = e.size();
+    for (int i = 0; i < count; ++i) {
+        estimate.encode(bits[size_t(i)], trained[size_t(i % contexts)]);
+        counter.encode(bits[size_t(i)], counted[size_t(i % contexts)]);
+        e.encode(bits[size_t(i)], k[size_t(i % contexts)]);
+    }
+    QCOMPARE(counted, k);
+    const double written = double(e.size() - start) * 8;
+    QVERIFY2(std::abs(counter.bits() - written) <= 16,
+             qPrintable(QString("counted %1 bits, written %2").arg(counter.bits()).arg(written)));
+    QVERIFY2(
+        std::abs(estimate.bits() - written) <= 0.15 * written + 16,
+        qPrintable(QString("estimated %1 bits, written %2").arg(estimate.bits()).arg(written)));
 }
 
 void ZpTest::sameBytesEveryTime() {
