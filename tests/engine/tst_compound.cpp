@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -101,6 +102,8 @@ private slots:
     void photographStaysOneLayer();
     void invertedTextIsInTheMask();
     void frameAroundColourBarsStaysBlack_data();
+    void textPageBackgroundCostsLittle_data();
+    void textPageBackgroundCostsLittle();
     void frameAroundColourBarsStaysBlack();
     void mixedFileKeepsOrderAndProfiles();
     void layerGivesTodaysPage_data();
@@ -372,6 +375,63 @@ void CompoundTest::frameAroundColourBarsStaysBlack() {
                                                      .arg(sum / 104)));
         }
     }
+}
+
+void CompoundTest::textPageBackgroundCostsLittle_data() {
+    QTest::addColumn<bool>("grey");
+    QTest::newRow("grey, JPEG") << true;
+    QTest::newRow("colour, JPEG") << false;
+}
+
+// A scanned page of text alone on tinted, noisy paper, written as JPEG: its background is the
+// paper's colour and no more (its grain and JPEG's noise are not worth the bytes), a small part
+// of what the mask costs.
+void CompoundTest::textPageBackgroundCostsLittle() {
+    QFETCH(bool, grey);
+    test::TestEnv env;
+    test::PageRecipe recipe;
+    recipe.size = QSize(1240, 1754);
+    recipe.paper = QColor(240, 232, 214);
+    recipe.text << test::TextBlock{
+        QRect(120, 120, 1000, 1400), test::knownLines(16, 28, 8), QColor(20, 20, 20), {}};
+    const QRect flat(120, 1560, 1000, 140);
+    recipe.flats << flat;
+    const test::PaintedPage painted = test::paintPage(recipe);
+    const QString tiff = env.path(QStringLiteral("text.tif"));
+    test::writePageTiff(tiff, {painted.image}, grey, 85);
+    const QString djvu = env.path(QStringLiteral("a/text.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu);
+    QCOMPARE(result.problem, QString());
+    const QString profile = result.profiles.value(0);
+    QVERIFY2(profile.startsWith(QLatin1String("page 1: text")), qPrintable(profile));
+    const QRegularExpression bytes(QStringLiteral("mask (\\d+) B.*background (\\d+) B"));
+    const QRegularExpressionMatch m = bytes.match(profile);
+    QVERIFY2(m.hasMatch(), qPrintable(profile));
+    const int mask = m.captured(1).toInt();
+    const int background = m.captured(2).toInt();
+    QVERIFY2(background * 20 < mask, qPrintable(profile));
+    // The paper keeps its colour.
+    const QImage decoded = test::decodeDjvu(djvu).value(0).image;
+    const QImage source =
+        test::readTiffPixels(tiff).value(0).convertToFormat(QImage::Format_RGB888);
+    double want[3] = {0, 0, 0}, got[3] = {0, 0, 0};
+    for (int y = flat.top(); y <= flat.bottom(); ++y)
+        for (int x = flat.left(); x <= flat.right(); ++x) {
+            const QColor a = source.pixelColor(x, y);
+            const QColor b = decoded.pixelColor(x, y);
+            want[0] += a.red();
+            want[1] += a.green();
+            want[2] += a.blue();
+            got[0] += b.red();
+            got[1] += b.green();
+            got[2] += b.blue();
+        }
+    for (int k = 0; k < 3; ++k)
+        QVERIFY2(qAbs(want[k] - got[k]) / (flat.width() * flat.height()) <= 3,
+                 qPrintable(QStringLiteral("channel %1: %2 for %3")
+                                .arg(k)
+                                .arg(got[k] / (flat.width() * flat.height()))
+                                .arg(want[k] / (flat.width() * flat.height()))));
 }
 
 // Colour, bitonal and photograph pages in one file: their order and each page's own profile.
