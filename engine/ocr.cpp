@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -82,6 +83,33 @@ InstalledData installedData() {
     for (const std::string& l : found)
         data.languages.append(QString::fromStdString(l));
     return data;
+}
+
+// The Debian package that holds a language's data: "tesseract-ocr-chi-sim" for chi_sim. Scripts
+// are packaged under their ISO 15924 codes: script/Latin is tesseract-ocr-script-latn.
+QString debianPackage(const QString& language) {
+    static const QHash<QString, QString> scripts = [] {
+        QHash<QString, QString> codes;
+        const QString list = QStringLiteral(
+            "Arabic=arab Armenian=armn Bengali=beng Canadian_Aboriginal=cans Cherokee=cher "
+            "Cyrillic=cyrl Devanagari=deva Ethiopic=ethi Fraktur=frak Georgian=geor "
+            "Greek=grek Gujarati=gujr Gurmukhi=guru Hangul=hang Hangul_vert=hang-vert "
+            "HanS=hans HanS_vert=hans-vert HanT=hant HanT_vert=hant-vert Hebrew=hebr "
+            "Japanese=jpan Japanese_vert=jpan-vert Kannada=knda Khmer=khmr Lao=laoo "
+            "Latin=latn Malayalam=mlym Myanmar=mymr Oriya=orya Sinhala=sinh Syriac=syrc "
+            "Tamil=taml Telugu=telu Thaana=thaa Thai=thai Tibetan=tibt Vietnamese=viet");
+        for (const QString& pair : list.split(u' '))
+            codes.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+        return codes;
+    }();
+    static const QString prefix = QStringLiteral("script/");
+    if (language.startsWith(prefix)) {
+        const auto code = scripts.constFind(language.mid(prefix.size()));
+        if (code != scripts.constEnd())
+            return QStringLiteral("tesseract-ocr-script-") + *code;
+    }
+    return QStringLiteral("tesseract-ocr-") +
+           language.toLower().replace(u'_', u'-').replace(u'/', u'-');
 }
 
 } // namespace
@@ -384,7 +412,7 @@ QString ocrLanguageProblem(const QString& languages) {
     }
     QStringList packages;
     for (const QString& l : std::as_const(missing))
-        packages.append(QStringLiteral("tesseract-ocr-") + l.toLower().replace(u'_', u'-'));
+        packages.append(debianPackage(l));
     return engine::Texts::tr(
                "Nothing was converted: Tesseract has no data for the language(s) %1 in %2 "
                "(Debian's package(s) %3).")
@@ -402,7 +430,7 @@ QString loadProblem(const Recognizer& recognizer, const QString& languages) {
     const QStringList wanted = languageList(languages);
     QStringList packages;
     for (const QString& l : wanted)
-        packages.append(QStringLiteral("tesseract-ocr-") + l.toLower().replace(u'_', u'-'));
+        packages.append(debianPackage(l));
     return engine::Texts::tr("Nothing was converted: Tesseract cannot load its data for %1 from "
                              "%2; a file may be damaged (reinstall Debian's package(s) %3).")
         .arg(wanted.join(QLatin1Char('+')), QDir::toNativeSeparators(installedData().folder),

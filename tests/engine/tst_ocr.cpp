@@ -480,6 +480,15 @@ void OcrTest::languageRefusals_data() {
                                    "has \"eng\": language names are case-sensitive.";
     QTest::newRow("not installed") << "xx"
                                    << "tesseract-ocr-xx";
+    // Debian packages scripts under their ISO 15924 codes.
+    QTest::newRow("script not installed")
+        << "script/Latin"
+        << "Tesseract has no data for the language(s) script/Latin in "
+           "/usr/share/tesseract-ocr/5/tessdata/ (Debian's package(s) tesseract-ocr-script-latn).";
+    QTest::newRow("vertical script") << "eng+script/HanS_vert"
+                                     << "(Debian's package(s) tesseract-ocr-script-hans-vert).";
+    QTest::newRow("language with a variant") << "chi_sim"
+                                             << "(Debian's package(s) tesseract-ocr-chi-sim).";
     // Installed with Debian's Tesseract, but no language: they read garbage.
     QTest::newRow("orientation model")
         << "osd"
