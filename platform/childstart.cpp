@@ -28,7 +28,8 @@ namespace {
 struct ChildStart {
     const StartRequest* request = nullptr;
     pid_t parent = 0;
-    int error = 0; // why the start failed; 0 once the program was started
+    int error = 0;      // why the start failed; 0 once the program was started
+    int errorPipe = -1; // where a forked copy writes the error (builds sanitized for threads)
 };
 
 // In the child: keeps the error for the parent and ends. The child runs on a stack of its own
@@ -38,6 +39,8 @@ struct ChildStart {
 
 [[noreturn]] VORMELLE_CHILD_CODE void failStart(ChildStart& start, int error) {
     start.error = error;
+    if (start.errorPipe >= 0)
+        (void)!::write(start.errorPipe, &error, sizeof error);
     ::_exit(127);
 }
 
@@ -64,6 +67,8 @@ VORMELLE_CHILD_CODE int becomeChild(void* argument) {
 
     // Everything is first moved above the numbers it is handed at, then put in place.
     const int lowest = STDERR_FILENO + 1 + r.handedCount;
+    if (start.errorPipe >= 0)
+        start.errorPipe = ::fcntl(start.errorPipe, F_DUPFD_CLOEXEC, lowest);
     const int output = ::fcntl(r.outputFd, F_DUPFD_CLOEXEC, lowest);
     if (output < 0)
         failStart(start, errno);
@@ -94,6 +99,43 @@ VORMELLE_CHILD_CODE int becomeChild(void* argument) {
     failStart(start, errno);
 }
 
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer cannot follow a child that runs in the program's memory: it takes it for a
+// forked copy and resets the state it shares with the program, which then died at its next
+// thread ("starting new threads after multi-threaded fork is not supported"). Sanitized for
+// threads, the child is a forked copy that tells why its start failed through a pipe.
+pid_t startChild(const StartRequest& r) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw BasicError::fromErrno(errno);
+    ChildStart start;
+    start.request = &r;
+    start.parent = ::getpid();
+    start.errorPipe = fds[1];
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        becomeChild(&start);
+    }
+    const int forkError = errno;
+    ::close(fds[1]);
+    int error = 0;
+    ssize_t got = 0;
+    if (pid > 0) {
+        while ((got = ::read(fds[0], &error, sizeof error)) < 0 && errno == EINTR) {
+        }
+    }
+    ::close(fds[0]);
+    if (pid < 0)
+        throw BasicError::fromErrno(forkError);
+    if (got == ssize_t(sizeof error)) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw BasicError::fromErrno(error);
+    }
+    return pid;
+}
+#else
 // Starts the child; returns its process id, or throws BasicError. Returns once the child has
 // started the program or failed to (CLONE_VFORK).
 pid_t startChild(const StartRequest& r) {
@@ -118,6 +160,7 @@ pid_t startChild(const StartRequest& r) {
     }
     return pid;
 }
+#endif
 
 // The parent-death signal belongs to the thread that forked, not to the process: children are
 // forked by one thread that lives as long as the program, so a converter started from a thread
