@@ -54,8 +54,10 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options = {},
                     Jb2Stats* stats = nullptr);
 
 // A Djbz chunk's content: `shapes` as a shared dictionary, in this order (a page's index i is
-// shapes[i]). Shapes must have no empty edge rows or columns.
-Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes);
+// shapes[i]), shape i coded as a refinement of shape refineFrom[i] where that is an earlier one.
+// Shapes must have no empty edge rows or columns.
+Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes,
+                          const std::vector<int>& refineFrom = {});
 
 // The INFO chunk of a page of this size and resolution.
 Bytes infoChunk(int width, int height, int dpi);
@@ -65,9 +67,9 @@ Bytes infoChunk(int width, int height, int dpi);
 // shapes (exact pages only: the lossy mode judges twins on the page's own pixels), the stage keeps
 // each page's shapes, packed (a bit a pixel of each distinct shape's box, about 0.3 MB for a page
 // of 300 dpi text), in the spool file `spoolPath` (created, and removed again by the destructor; in
-// memory without one), and in memory only the classes of like shapes, one shape each (at most
+// memory without one), and in memory only the classes of like shapes, a few shapes each (at most
 // kClassMemory; pages that come after that are coded alone when they come). finish() then hands out
-// the shared dictionary (through PageSink::shared, as kDictionaryId: a Djbz of the first shape of
+// the shared dictionary (through PageSink::shared, as kDictionaryId: a Djbz of the first shapes of
 // every class seen on two pages or more) and every page, in order, as INFO, INCL (naming
 // kDictionaryId, for a page that uses the dictionary) and Sjbz. A document of one page, or
 // whose pages share nothing, gets no dictionary. Every page decodes exactly either way.

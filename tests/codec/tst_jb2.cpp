@@ -236,6 +236,7 @@ private slots:
     void refinements_data();
     void refinements();
     void dictionary();
+    void dictionaryOfRefinements();
     void documentPass_data();
     void documentPass();
     void documentPassSameBytes();
@@ -455,6 +456,62 @@ void Jb2Test::dictionary() {
     QCOMPARE(test::differentPixels(pages[1], picture(second)), 0);
     // Copies from the dictionary cost far less than the shapes themselves.
     QVERIFY(sjbz1.size() * 3 < codec::encodeJb2Page(first.view()).size() * 2);
+}
+
+// A dictionary may hold shapes coded as refinements of its earlier ones; DjVuLibre builds them
+// all, and they cost less than each coded on its own.
+void Jb2Test::dictionaryOfRefinements() {
+    const Packed first = pack(textImage(300, 42, 8));
+    const Packed second = ragged(pack(textImage(300, 42, 8)), 0.1, 3);
+    auto distinct = [](const Packed& page) {
+        std::vector<Bitmap> shapes;
+        for (codec::PageShape& s : codec::pageShapes(page.view()))
+            if (std::find(shapes.begin(), shapes.end(), s.bits) == shapes.end())
+                shapes.push_back(std::move(s.bits));
+        return shapes;
+    };
+    std::vector<Bitmap> shared = distinct(first);
+    const size_t alone = shared.size();
+    std::vector<int> refineFrom(alone, -1);
+    // The second page's shapes, each refined from the first page's nearest in size.
+    for (Bitmap& b : distinct(second)) {
+        if (std::find(shared.begin(), shared.end(), b) != shared.end())
+            continue;
+        size_t nearest = 0;
+        for (size_t i = 0; i < alone; ++i) {
+            auto gap = [&](const Bitmap& o) {
+                return std::abs(o.width - b.width) + std::abs(o.height - b.height);
+            };
+            if (gap(shared[i]) < gap(shared[nearest]))
+                nearest = i;
+        }
+        refineFrom.push_back(int(nearest));
+        shared.push_back(std::move(b));
+    }
+    QVERIFY(shared.size() > alone + 20);
+    const Bytes refined = codec::encodeJb2Dictionary(shared, refineFrom);
+    QVERIFY2(refined.size() < codec::encodeJb2Dictionary(shared).size(),
+             qPrintable(QString::number(refined.size())));
+    codec::Jb2Options options;
+    options.dictionary = &shared;
+    codec::Jb2Stats stats;
+    const Bytes sjbz = codec::encodeJb2Page(second.view(), options, &stats);
+    // Every shape of the page is in the dictionary.
+    QCOMPARE(stats.copies, stats.shapes);
+    codec::DocumentWriter doc;
+    QCOMPARE(doc.addShared(Chunk::form("DJVI", {Chunk::data("Djbz", refined)}), "shapes.djvi"),
+             codec::Error::None);
+    QCOMPARE(doc.addPage(pageChunk(sjbz, second.width, second.height, 300, "shapes.djvi")),
+             codec::Error::None);
+    Bytes file;
+    QCOMPARE(doc.finish([&](const uint8_t* data, size_t size) {
+        file.insert(file.end(), data, data + size);
+        return true;
+    }),
+             codec::Error::None);
+    const QList<QImage> pages = decodedFile(file);
+    QCOMPARE(pages.size(), 1);
+    QCOMPARE(test::differentPixels(pages[0], picture(second)), 0);
 }
 
 void Jb2Test::documentPass_data() {
