@@ -10,6 +10,7 @@
 //     --pages DIR   also write each set as a TIFF into DIR (to convert them through the program)
 //     --minidjvu-seconds N  stop minidjvu after N seconds of wall time (default 900): it has
 //                   taken over an hour on the book
+//     --only NAME   run only this coder ("ours lossy"; may be given more than once)
 //     set           300, 600, book or table (default: all four)
 #include "bench/codec/scanpages.h"
 #include "bench/convert/cpuclock.h"
@@ -99,11 +100,15 @@ Coded minidjvu(const QStringList& pbms, int dpi, const QString& out) {
 
 QImage readPbm(const QString& path);
 
+// How our coder coded the pages of the last set.
+codec::Jb2Stats oursStats;
+
 // Our JB2 coder, in this process, a page file each.
 Coded ours(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
     Coded coded;
     codec::Jb2Options options;
     options.lossy = lossy;
+    oursStats = {};
     for (int i = 0; i < pbms.size(); ++i) {
         const QImage page = readPbm(pbms[i]);
         if (page.isNull())
@@ -112,9 +117,16 @@ Coded ours(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
             codec::PixelKind::Bitonal, page.width(),       page.height(), dpi,
             page.constBits(),          page.bytesPerLine()};
         using codec::Chunk;
+        codec::Jb2Stats stats;
         const std::optional<codec::Bytes> bytes = codec::fileBytes(Chunk::form(
             "DJVU", {Chunk::data("INFO", codec::infoChunk(view.width, view.height, dpi)),
-                     Chunk::data("Sjbz", codec::encodeJb2Page(view, options))}));
+                     Chunk::data("Sjbz", codec::encodeJb2Page(view, options, &stats))}));
+        oursStats.shapes += stats.shapes;
+        oursStats.copies += stats.copies;
+        oursStats.refinements += stats.refinements;
+        oursStats.direct += stats.direct;
+        oursStats.twins += stats.twins;
+        oursStats.changed += stats.changed;
         const QString file = out + QStringLiteral("/p%1.djvu").arg(i + 1, 3, 10, QLatin1Char('0'));
         QFile f(file);
         if (!bytes || !f.open(QIODevice::WriteOnly) ||
@@ -296,7 +308,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     bool ocr = true;
     QString pagesFolder;
-    QStringList sets;
+    QStringList sets, only;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
         if (a == QLatin1String("--no-ocr"))
@@ -305,6 +317,8 @@ int main(int argc, char** argv) {
             pagesFolder = QString::fromLocal8Bit(argv[++i]);
         else if (a == QLatin1String("--minidjvu-seconds") && i + 1 < argc)
             minidjvuSeconds = std::max(1, QString::fromLocal8Bit(argv[++i]).toInt());
+        else if (a == QLatin1String("--only") && i + 1 < argc)
+            only << QString::fromLocal8Bit(argv[++i]);
         else
             sets << a;
     }
@@ -373,6 +387,10 @@ int main(int argc, char** argv) {
         };
         QList<Row> rows;
         for (const Coder& coder : coders) {
+            if (!only.isEmpty() && !only.contains(coder.name)) {
+                rows.append(Row{});
+                continue;
+            }
             const QString out = folder + QLatin1Char('/') + QString(coder.name).replace(' ', '_');
             QDir().mkpath(out);
             const double before = bench::cpuSeconds();
@@ -414,6 +432,10 @@ int main(int argc, char** argv) {
                     std::printf(", figures %d (%+d), any order %d (%+d)", r.figures,
                                 r.figures - source.figures, r.found, r.found - source.found);
             }
+            if (coder.name.startsWith(QLatin1String("ours")))
+                std::printf("\n    %d shapes: %d copies (%d of them twins), %d refined, %d direct",
+                            oursStats.shapes, oursStats.copies, oursStats.twins,
+                            oursStats.refinements, oursStats.direct);
             std::printf("\n");
             std::fflush(stdout);
         }
