@@ -116,7 +116,7 @@ struct Encoding {
              bool lossyPages)
         : workFolder(QDir::cleanPath(folder)), stop(stopFlag),
           environment(converterEnvironment(workFolder, platform::localeIsUtf8())),
-          stage(workFolder, environment, stop, colourPages),
+          stage(workFolder, environment, stop, colourPages, lossyPages),
           jb2(jb2Options(lossyPages), true, path(QStringLiteral("shapes.spool"))),
           jb2Sink({}, workFolder), lossy(lossyPages) {}
 

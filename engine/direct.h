@@ -18,7 +18,7 @@ namespace vormelle::engine {
 
 // The direct route: every TIFF page encoded straight into DjVu. 1-bit pages are coded by the
 // codec's own JB2 coder (codec/jb2page.h: exact, every pixel as in the TIFF; with `lossy`, twin
-// shapes drawn as one, at most 1 % of a page's pixels changed). Grey and colour
+// shapes drawn as one, at most 1 % of a page's pixels changed; compound masks too). Grey and colour
 // pages go to DjVuLibre's encoders, found on the PATH (Debian's djvulibre-bin): those with text
 // become compound pages (the codec's JB2 mask, a colour per mask shape, a reduced `c44`
 // background), those without text, or all with ColourPages::Layer, one `c44` (IW44) layer from

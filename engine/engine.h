@@ -36,8 +36,8 @@ struct RunChoices {
     TextLayerChoice text;
     int jobs = 1; // rows converted at once, and converter threads busy at once
     ColourPages colourPages = ColourPages::Compound; // the direct route's grey and colour pages
-    // The direct route's bitonal pages drawn with twin shapes as one (codec/jb2lossy.h): smaller,
-    // no longer exact. The route through a PDF ignores it.
+    // The direct route's bitonal pages and compound masks drawn with twin shapes as one
+    // (codec/jb2lossy.h): smaller, no longer exact. The route through a PDF ignores it.
     bool lossy = false;
 };
 

@@ -117,9 +117,9 @@ codec::Segmentation segmentPage(const codec::PageView& page, QString& profile) {
 } // namespace
 
 ToolStage::ToolStage(QString workFolder, platform::EnvironmentChanges environment,
-                     const std::atomic<bool>* stop, ColourPages colourPages)
+                     const std::atomic<bool>* stop, ColourPages colourPages, bool lossyMask)
     : m_workFolder(std::move(workFolder)), m_environment(std::move(environment)), m_stop(stop),
-      m_colourPages(colourPages) {}
+      m_colourPages(colourPages), m_lossyMask(lossyMask) {}
 
 ToolStage::~ToolStage() = default;
 
@@ -316,6 +316,7 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
     const codec::PageView mask = maskView(page, maskPbm);
     codec::Jb2Options options;
     options.keepBlits = true;
+    options.lossy = m_lossyMask;
     codec::Jb2Stats stats;
     codec::Bytes sjbz = codec::encodeJb2Page(mask, options, &stats);
     codec::Bytes fgbz = codec::foregroundColours(page, mask, stats.blits);

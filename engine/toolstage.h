@@ -40,7 +40,8 @@ class ToolStage final : public codec::PageStage {
 public:
     // Page files are written in `workFolder`; a raised `stop` kills the encoder in flight.
     ToolStage(QString workFolder, platform::EnvironmentChanges environment,
-              const std::atomic<bool>* stop, ColourPages colourPages = ColourPages::Layer);
+              const std::atomic<bool>* stop, ColourPages colourPages = ColourPages::Layer,
+              bool lossyMask = false);
     ~ToolStage() override;
 
     std::uint8_t* pageMemory(const codec::PageView& shape) override;
@@ -74,6 +75,7 @@ private:
     qsizetype m_headerSize = 0;
     int m_pages = 0;
     ColourPages m_colourPages;
+    bool m_lossyMask = false; // compound masks drawn with twin shapes as one (codec/jb2lossy.h)
     QList<Step> m_steps;
     QStringList m_profiles;
 };

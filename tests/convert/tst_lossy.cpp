@@ -8,6 +8,7 @@
 #include "bench/codec/scanpages.h"
 #include "output/encoderchoice.h"
 #include "tests/convert/runfixture.h"
+#include "tests/engine/compoundpage.h"
 #include "tests/engine/djvudecode.h"
 
 #include <QCheckBox>
@@ -69,6 +70,28 @@ double worstChange(const QString& djvu, const Scan& scan) {
                                     double(qint64(page.width()) * page.height()));
     }
     return worst;
+}
+
+// The size of the first chunk `id` in `djvu`, as djvudump lists it ("Sjbz [1234]"); -1 if none.
+qint64 chunkSize(const QString& djvu, const QString& id) {
+    QProcess p;
+    p.start(QStringLiteral("djvudump"), {djvu});
+    p.waitForFinished(-1);
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
+        const QString t = line.trimmed();
+        if (t.startsWith(id + QStringLiteral(" ["))) {
+            const qsizetype end = t.indexOf(QLatin1Char(']'));
+            return t.mid(id.size() + 2, end - id.size() - 2).toLongLong();
+        }
+    }
+    return -1;
+}
+
+// The page's mask as DjVuLibre renders it, as Format_Mono (1 for black).
+QImage maskOf(const QString& djvu, const QString& pbm) {
+    QProcess::execute(QStringLiteral("ddjvu"),
+                      {QStringLiteral("-format=pbm"), QStringLiteral("-mode=mask"), djvu, pbm});
+    return QImage(pbm).convertToFormat(QImage::Format_Mono);
 }
 
 QProcess* convert(const QStringList& arguments) {
@@ -222,6 +245,49 @@ private slots:
                  qPrintable(QStringLiteral("%1 B lossy, %2 B exact")
                                 .arg(results[1].size())
                                 .arg(results[0].size())));
+        QCOMPARE(results[2], results[1]);
+    }
+
+    // A grey page of text becomes a compound page; with --lossy its mask is coded lossy too:
+    // smaller, changed in at most 1 % of its pixels, the same bytes every time.
+    void compoundMask() {
+        test::TestEnv env;
+        const QString tiff = env.path(QStringLiteral("grey.tif"));
+        test::writePageTiff(tiff, {test::paintPage(test::greyTextPage()).image}, true, 0);
+        QList<QByteArray> results;
+        QList<qint64> masks;
+        QList<QImage> maskImages;
+        for (const QString& mode :
+             {QStringLiteral("exact"), QStringLiteral("lossy"), QStringLiteral("again")}) {
+            const QString out = env.path(mode);
+            QDir().mkpath(out);
+            QStringList arguments{QStringLiteral("--output"), out, QStringLiteral("--log"),
+                                  out + QStringLiteral("/run.log"), tiff};
+            if (mode != QLatin1String("exact"))
+                arguments.prepend(QStringLiteral("--lossy"));
+            std::unique_ptr<QProcess> p(convert(arguments));
+            QVERIFY(p->waitForFinished(180000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+            const QString result = out + QStringLiteral("/grey.djvu");
+            QVERIFY2(test::fileBytes(out + QStringLiteral("/run.log")).contains("page 1: text ("),
+                     test::fileBytes(out + QStringLiteral("/run.log")).constData());
+            results << test::fileBytes(result);
+            masks << chunkSize(result, QStringLiteral("Sjbz"));
+            maskImages << maskOf(result, out + QStringLiteral("/mask.pbm"));
+            QVERIFY(!maskImages.last().isNull());
+        }
+        QVERIFY(masks[0] > 0);
+        QVERIFY2(
+            masks[1] * 10 < masks[0] * 9,
+            qPrintable(QStringLiteral("mask %1 B lossy, %2 B exact").arg(masks[1]).arg(masks[0])));
+        QCOMPARE(maskImages[1].size(), maskImages[0].size());
+        qint64 changed = 0;
+        for (int y = 0; y < maskImages[0].height(); ++y)
+            for (int x = 0; x < maskImages[0].width(); ++x)
+                changed += maskImages[0].pixelIndex(x, y) != maskImages[1].pixelIndex(x, y);
+        QVERIFY2(changed > 0 &&
+                     changed * 100 <= qint64(maskImages[0].width()) * maskImages[0].height(),
+                 qPrintable(QString::number(changed)));
         QCOMPARE(results[2], results[1]);
     }
 
