@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace vormelle::codec {
 
@@ -95,6 +96,173 @@ Measure measureOf(const Bitmap& s) {
     return m;
 }
 
+// The judge's pixel work where a pair fits in 64 columns: a row in one word, bit x for column x,
+// the same tests as on Leptonica's images below, without an image made for each pair.
+namespace packed {
+
+using Rows = std::vector<quint64>;
+
+// Bits set, without the library call that std::popcount is in a baseline x86-64 build.
+inline int bits(quint64 v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return int((v * 0x0101010101010101ull) >> 56);
+}
+
+int count(const Rows& r) {
+    int n = 0;
+    for (const quint64 v : r)
+        n += bits(v);
+    return n;
+}
+
+// Each set pixel grown to a square of 2 reach + 1.
+Rows dilated(const Rows& r, int reach) {
+    const std::ptrdiff_t n = std::ptrdiff_t(r.size());
+    Rows across(r.size()), out(r.size(), 0);
+    for (std::ptrdiff_t y = 0; y < n; ++y) {
+        quint64 v = r[size_t(y)];
+        for (int i = 1; i <= reach; ++i)
+            v |= (r[size_t(y)] << i) | (r[size_t(y)] >> i);
+        across[size_t(y)] = v;
+    }
+    for (std::ptrdiff_t y = 0; y < n; ++y)
+        for (std::ptrdiff_t from = std::max<std::ptrdiff_t>(0, y - reach);
+             from <= std::min(n - 1, y + reach); ++from)
+            out[size_t(y)] |= across[size_t(from)];
+    return out;
+}
+
+// The pixels whose square of 2 reach + 1 is all set (none outside the rows).
+Rows eroded(const Rows& r, int reach) {
+    const std::ptrdiff_t n = std::ptrdiff_t(r.size());
+    Rows across(r.size()), out(r.size(), 0);
+    for (std::ptrdiff_t y = 0; y < n; ++y) {
+        quint64 v = r[size_t(y)];
+        for (int i = 1; i <= reach; ++i)
+            v &= (r[size_t(y)] << i) & (r[size_t(y)] >> i);
+        across[size_t(y)] = v;
+    }
+    for (std::ptrdiff_t y = reach; y < n - reach; ++y) {
+        quint64 v = across[size_t(y)];
+        for (std::ptrdiff_t j = 1; j <= reach && v; ++j)
+            v &= across[size_t(y - j)] & across[size_t(y + j)];
+        out[size_t(y)] = v;
+    }
+    return out;
+}
+
+// Whether some block of size x size pixels is all set.
+bool hasBlock(const Rows& r, int size) {
+    Rows across(r.size());
+    for (size_t y = 0; y < r.size(); ++y) {
+        quint64 v = r[y];
+        for (int i = 1; i < size; ++i)
+            v &= r[y] >> i;
+        across[y] = v;
+    }
+    for (size_t y = 0; y + size_t(size) <= r.size(); ++y) {
+        quint64 v = across[y];
+        for (int j = 1; j < size && v; ++j)
+            v &= across[y + size_t(j)];
+        if (v)
+            return true;
+    }
+    return false;
+}
+
+// What `seed` reaches within `set` (8- or 4-connected); the seed lies in the set.
+Rows filled(Rows piece, const Rows& set, bool eight) {
+    const size_t n = set.size();
+    for (bool grew = true; grew;) {
+        grew = false;
+        // Down the rows, then up: each sweep carries the fill as far as it goes.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (size_t k = 0; k < n; ++k) {
+                const size_t y = pass ? n - 1 - k : k;
+                quint64 near = (y > 0 ? piece[y - 1] : 0) | (y + 1 < n ? piece[y + 1] : 0);
+                if (eight)
+                    near |= (near << 1) | (near >> 1);
+                quint64 v = piece[y] | (near & set[y]);
+                for (quint64 before = 0; before != v;) {
+                    before = v;
+                    v = (v | (v << 1) | (v >> 1)) & set[y];
+                }
+                if (v != piece[y]) {
+                    piece[y] = v;
+                    grew = true;
+                }
+            }
+        }
+    }
+    return piece;
+}
+
+// Takes the piece that holds the first pixel of `set` out of it; false when it is empty.
+bool takePiece(Rows& set, Rows& piece, bool eight) {
+    size_t first = 0;
+    while (first < set.size() && !set[first])
+        ++first;
+    if (first == set.size())
+        return false;
+    Rows seed(set.size(), 0);
+    seed[first] = set[first] & (~set[first] + 1);
+    piece = filled(std::move(seed), set, eight);
+    for (size_t y = 0; y < set.size(); ++y)
+        set[y] &= ~piece[y];
+    return true;
+}
+
+int pieces(Rows set, bool eight) {
+    Rows piece;
+    int n = 0;
+    while (takePiece(set, piece, eight))
+        ++n;
+    return n;
+}
+
+// Whether no 8-connected piece of `set` has more than `most` pixels.
+bool piecesAtMost(Rows set, int most) {
+    Rows piece;
+    while (takePiece(set, piece, true))
+        if (count(piece) > most)
+            return false;
+    return true;
+}
+
+// A shape's rows (bit x for column x, `width` <= 62) with a pixel of margin all round.
+Rows framed(const Rows& rows) {
+    Rows out(rows.size() + 2, 0);
+    for (size_t y = 0; y < rows.size(); ++y)
+        out[y + 1] = rows[y] << 1;
+    return out;
+}
+
+// As topologyOf() below, of framed rows `width` columns wide (with the margin).
+Topology topologyOf(const Rows& ink, int width) {
+    const quint64 full = width >= 64 ? ~quint64(0) : (quint64(1) << width) - 1;
+    const size_t n = ink.size();
+    Rows background(n), border(n, 0);
+    for (size_t y = 0; y < n; ++y) {
+        background[y] = ~ink[y] & full;
+        border[y] = (y == 0 || y + 1 == n ? full : (quint64(1) | (quint64(1) << (width - 1)))) &
+                    background[y];
+    }
+    const Rows outside = filled(border, background, false);
+    for (size_t y = 0; y < n; ++y)
+        background[y] &= ~outside[y];
+    return {pieces(ink, true), pieces(background, false)};
+}
+
+bool thin(const Rows& r, int reach) {
+    const int mass = count(r);
+    const int edge = mass - count(eroded(r, reach));
+    return edge > 0 && double(mass) / double(edge) < 1.3;
+}
+
+} // namespace packed
+
 // Pixels that differ between `b` and `a` placed at (dx, dy) from b's top left.
 int differing(const Bitmap& a, const Bitmap& b, int dx, int dy) {
     const int left = std::min(0, dx), top = std::min(0, dy);
@@ -128,7 +296,7 @@ int differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Mea
         const quint64 rb = y >= 0 && y < b.height ? mb.rows[size_t(y)] << -left : 0;
         const int ay = y - dy;
         const quint64 ra = ay >= 0 && ay < a.height ? ma.rows[size_t(ay)] << (dx - left) : 0;
-        changed += std::popcount(ra ^ rb);
+        changed += packed::bits(ra ^ rb);
     }
     return changed;
 }
@@ -192,6 +360,16 @@ int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach)
     return differ;
 }
 
+// The boxes' sizes, and for stems their length and ends.
+bool sizesAgree(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
+    // Stems: as long as each other, and no serif or flag of their own (three pixels of 300 dpi
+    // beside the stem at an end: I and l, 1 and I).
+    if ((stem(a) || stem(b)) &&
+        (a.height != b.height || serifDifference(a, b, dx, dy, reach) >= 3 * reach * reach))
+        return false;
+    return closeInSize(a.width, b.width, reach) && closeInSize(a.height, b.height, reach);
+}
+
 // Every pixel of each next to ink of the other, with `a` at (dx, dy) from b's top left: what the
 // structural test asks first, without building images for it.
 bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
@@ -215,13 +393,7 @@ bool withinAPixel(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
         }
         return true;
     };
-    // Stems: as long as each other, and no serif or flag of their own (three pixels of 300 dpi
-    // beside the stem at an end: I and l, 1 and I).
-    if ((stem(a) || stem(b)) &&
-        (a.height != b.height || serifDifference(a, b, dx, dy, reach) >= 3 * reach * reach))
-        return false;
-    return closeInSize(a.width, b.width, reach) && closeInSize(a.height, b.height, reach) &&
-           covered(b, a, dx, dy) && covered(a, b, -dx, -dy);
+    return sizesAgree(a, b, dx, dy, reach) && covered(b, a, dx, dy) && covered(a, b, -dx, -dy);
 }
 
 // The structural test on the aligned pair; the pixel work is Leptonica's.
@@ -265,6 +437,56 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
     return ta == topologyOf(pb.get());
 }
 
+// A shape's topology, from its packed rows where it has them.
+Topology topologyOfShape(const Bitmap& s, const Measure& m) {
+    if (!m.rows.empty() && s.width + 2 <= 64)
+        return packed::topologyOf(packed::framed(m.rows), s.width + 2);
+    const PixPtr pix = canvas(s, s.width + 2, s.height + 2, 1, 1);
+    return pix ? topologyOf(pix.get()) : Topology{};
+}
+
+// sameToReader() on packed rows; nothing when the pair does not fit in 64 columns. `topologyB`
+// is b's topology once it was needed.
+std::optional<bool> sameToReaderPacked(const Bitmap& a, const Measure& ma, const Bitmap& b,
+                                       const Measure& mb, int dx, int dy, const Topology* knownA,
+                                       std::optional<Topology>& topologyB, int reach) {
+    if (ma.rows.empty() || mb.rows.empty())
+        return std::nullopt;
+    // A margin the dilations and erosions do not reach past.
+    const int m = reach + 1;
+    const int left = std::min(0, dx), top = std::min(0, dy);
+    const int w = std::max(b.width, dx + a.width) - left + 2 * m;
+    const int h = std::max(b.height, dy + a.height) - top + 2 * m;
+    if (w > 64)
+        return std::nullopt;
+    if (!sizesAgree(a, b, dx, dy, reach))
+        return false;
+    packed::Rows pa(size_t(h), 0), pb(size_t(h), 0);
+    for (int y = 0; y < a.height; ++y)
+        pa[size_t(y + dy - top + m)] = ma.rows[size_t(y)] << (dx - left + m);
+    for (int y = 0; y < b.height; ++y)
+        pb[size_t(y - top + m)] = mb.rows[size_t(y)] << (m - left);
+    const packed::Rows nearA = packed::dilated(pa, reach), nearB = packed::dilated(pb, reach);
+    for (size_t y = 0; y < size_t(h); ++y)
+        if ((pa[y] & ~nearB[y]) || (pb[y] & ~nearA[y]))
+            return false;
+    const bool thin = packed::thin(pa, reach) || packed::thin(pb, reach);
+    packed::Rows only(size_t(h), 0);
+    for (int side = 0; side < 2; ++side) {
+        const packed::Rows& self = side ? pb : pa;
+        const packed::Rows& other = side ? pa : pb;
+        for (size_t y = 0; y < size_t(h); ++y)
+            only[y] = self[y] & ~other[y];
+        if (packed::hasBlock(only, reach + 1) ||
+            (thin && !packed::piecesAtMost(only, 2 * reach * reach)))
+            return false;
+    }
+    const Topology ta = knownA ? *knownA : topologyOfShape(a, ma);
+    if (!topologyB)
+        topologyB = topologyOfShape(b, mb);
+    return ta == *topologyB;
+}
+
 // Where `a` covers `b` best, and how many pixels then differ; not yet a verdict.
 Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb, int reach) {
     Verdict v;
@@ -293,7 +515,10 @@ Verdict judge(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure
     Verdict v = aligned(a, ma, b, mb, reach);
     if (v.changed < 0)
         return {};
-    v.twins = sameToReader(a, b, v.dx, v.dy, knownA, reach);
+    std::optional<Topology> topologyB;
+    const std::optional<bool> same =
+        sameToReaderPacked(a, ma, b, mb, v.dx, v.dy, knownA, topologyB, reach);
+    v.twins = same ? *same : sameToReader(a, b, v.dx, v.dy, knownA, reach);
     return v;
 }
 
@@ -366,11 +591,14 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
             }
         }
     }
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& x, const Candidate& y) {
-        return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
-    });
     // The closest few in ink; the twin that changes least is drawn.
     constexpr size_t kLooks = 8;
+    // Only the first few in order: a line of figures has hundreds of shapes of one size.
+    std::partial_sort(candidates.begin(),
+                      candidates.begin() + std::ptrdiff_t(std::min(kLooks, candidates.size())),
+                      candidates.end(), [](const Candidate& x, const Candidate& y) {
+                          return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
+                      });
     // Aligned first (cheap), then judged in the order of what they change, the first twin
     // taken: the twin that changes least, for a fraction of the judging.
     struct Look {
@@ -386,21 +614,25 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     }
     std::stable_sort(looks.begin(), looks.end(),
                      [](const Look& x, const Look& y) { return x.v.changed < y.v.changed; });
+    std::optional<Topology> topology; // the shape's, once a judgement needs it
     for (const Look& look : looks) {
         const State::Known& k = m->known[size_t(look.index)];
         const int twin = m->numbers[size_t(look.index)];
-        if (!withinAPixel(k.shape, shape, look.v.dx, look.v.dy, reach) ||
+        const std::optional<bool> same = sameToReaderPacked(
+            k.shape, k.measure, shape, measure, look.v.dx, look.v.dy, &k.topology, topology, reach);
+        if ((same && !*same) ||
+            (!same && !withinAPixel(k.shape, shape, look.v.dx, look.v.dy, reach)) ||
             (allowed && !allowed(twin, k.shape, look.v.dx, look.v.dy)) ||
-            !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology, reach))
+            (!same && !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology, reach)))
             continue;
         m->changed += look.v.changed;
         return {twin, true, look.v.dx, look.v.dy};
     }
     // A shape of its own, and a candidate for the shapes to come.
-    const PixPtr pix = canvas(shape, shape.width + 2, shape.height + 2, 1, 1);
-    const Topology topology = pix ? topologyOf(pix.get()) : Topology{};
+    if (!topology)
+        topology = topologyOfShape(shape, measure);
     m->bySize[State::key(shape.width, shape.height)].push_back(int(m->known.size()));
-    m->known.push_back({shape, measure, topology});
+    m->known.push_back({shape, measure, *topology});
     m->numbers.push_back(number);
     m->byNumber[number] = int(m->known.size()) - 1;
     return {number, false, 0, 0};

@@ -322,19 +322,26 @@ private slots:
 
     // The verdict is about the shapes: one shape and itself are twins, with nothing changed;
     // a shape and itself with a hole punched, or cut in two, or with a stub, are not.
+    // Wide, the same shapes with a dot 60 pixels to the right of each: the pair no longer fits
+    // in the 64 columns of the judge's packed rows and is judged on Leptonica's images.
     void structure_data() {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("twins");
-        QTest::newRow("none") << QStringLiteral("none") << true;
-        QTest::newRow("one edge pixel") << QStringLiteral("edge") << true;
-        QTest::newRow("a loop closed") << QStringLiteral("loop") << false;
-        QTest::newRow("a stroke cut") << QStringLiteral("cut") << false;
-        QTest::newRow("a stub of 2 x 2") << QStringLiteral("stub") << false;
-        QTest::newRow("a tail of three pixels") << QStringLiteral("tail") << false;
+        QTest::addColumn<bool>("wide");
+        for (const bool wide : {false, true}) {
+            const char* w = wide ? ", wide" : "";
+            QTest::addRow("none%s", w) << QStringLiteral("none") << true << wide;
+            QTest::addRow("one edge pixel%s", w) << QStringLiteral("edge") << true << wide;
+            QTest::addRow("a loop closed%s", w) << QStringLiteral("loop") << false << wide;
+            QTest::addRow("a stroke cut%s", w) << QStringLiteral("cut") << false << wide;
+            QTest::addRow("a stub of 2 x 2%s", w) << QStringLiteral("stub") << false << wide;
+            QTest::addRow("a tail of three pixels%s", w) << QStringLiteral("tail") << false << wide;
+        }
     }
     void structure() {
         QFETCH(QString, change);
         QFETCH(bool, twins);
+        QFETCH(bool, wide);
         // A "c": a ring 3 pixels thick, 20 x 20, open on the right.
         Shape a;
         a.width = a.height = 20;
@@ -365,6 +372,21 @@ private slots:
             b.bits.resize(size_t(20 * 23), 0);
             set(4, 20, true), set(4, 21, true), set(4, 22, true);
             set(3, 19, true);
+        }
+        if (wide) {
+            for (Shape* s : {&a, &b}) {
+                Shape w;
+                w.width = 80;
+                w.height = s->height;
+                w.bits.assign(size_t(w.width * w.height), 0);
+                for (int y = 0; y < s->height; ++y)
+                    for (int x = 0; x < s->width; ++x)
+                        w.bits[size_t(y * w.width + x)] = s->at(x, y);
+                for (int y = 8; y <= 10; ++y)
+                    for (int x = 77; x <= 79; ++x)
+                        w.bits[size_t(y * w.width + x)] = 1;
+                *s = w;
+            }
         }
         const codec::Verdict v = codec::judgeTwins(a, b);
         QCOMPARE(v.twins, twins);
