@@ -356,7 +356,11 @@ Segmentation Segmenter::segment() {
     }
     grey = nullptr;
     l_int32 found = 0;
-    PixRef halftone(pixGenerateHalftoneMask(dark.pix, nullptr, &found, nullptr));
+    // Leptonica looks for halftones on pages of 100 x 100 and more; on a smaller one it only
+    // prints an error on the console.
+    PixRef halftone(pixGetWidth(dark.pix) >= 100 && pixGetHeight(dark.pix) >= 100
+                        ? pixGenerateHalftoneMask(dark.pix, nullptr, &found, nullptr)
+                        : nullptr);
     if (halftone && found) {
         halftone = reduced(halftone.pix, false);
         if (!halftone)

@@ -58,6 +58,18 @@ grep -q "^[0-9] of 4: bad.tif: failed: " "$scratch/err" || fail "no progress lin
     [ "$(grep -c $'\tfailed\t.*bad.tif' "$scratch/run.log")" -eq 1 ] || fail "the log: $(cat "$scratch/run.log")"
 [ -z "$(ls -A "$TMPDIR")" ] || fail "left in the temporary folder: $(ls -A "$TMPDIR")"
 
+# Grey and colour pages smaller than Leptonica's page analysis takes (100 x 100) convert, and
+# the console gets the progress line only, none of a library's own words.
+mkdir -p "$scratch/small"
+{ printf 'P6\n96 64\n255\n'; printf '\310\050\050%.0s' $(seq 6144); } >"$scratch/small/c.ppm"
+{ printf 'P5\n64 96\n255\n'; printf '\200%.0s' $(seq 6144); } >"$scratch/small/g.pgm"
+ppm2tiff -R 100 "$scratch/small/c.ppm" "$scratch/small/c.tif"
+ppm2tiff -R 100 "$scratch/small/g.pgm" "$scratch/small/g.tif"
+convert "$program" --convert --jobs 1 --output "$scratch/small" "$scratch/small/c.tif" "$scratch/small/g.tif"
+expect_status 0 "small grey and colour pages"
+printf '%s\n' "1 of 2: c.tif: converted" "2 of 2: g.tif: converted" | diff - "$scratch/err" ||
+    fail "more than the progress lines on the console for small pages"
+
 # All good, into a folder: status 0; without --log the default log is written.
 mkdir "$scratch/results"
 convert "$program" --convert --output "$scratch/results" --encoder pdf --jobs 2 "$in/b.tif" "$in/A.TIFF"
