@@ -69,7 +69,7 @@ struct Measure {
     std::vector<quint64> rows;
 };
 
-constexpr int kPackedWidth = 56;
+constexpr int kPackedWidth = 64;
 
 Measure measureOf(const Bitmap& s) {
     Measure m;
@@ -264,11 +264,13 @@ bool thin(const Rows& r, int reach) {
 } // namespace packed
 
 // Pixels that differ between `b` and `a` placed at (dx, dy) from b's top left.
-int differing(const Bitmap& a, const Bitmap& b, int dx, int dy) {
+// Counting stops once past `enough`: the count is then some number past it.
+int differing(const Bitmap& a, const Bitmap& b, int dx, int dy,
+              int enough = std::numeric_limits<int>::max()) {
     const int left = std::min(0, dx), top = std::min(0, dy);
     const int right = std::max(b.width, dx + a.width), bottom = std::max(b.height, dy + a.height);
     int changed = 0;
-    for (int y = top; y < bottom; ++y) {
+    for (int y = top; y < bottom && changed <= enough; ++y) {
         for (int x = left; x < right; ++x) {
             const bool inB = x >= 0 && y >= 0 && x < b.width && y < b.height && b.at(x, y);
             const int ax = x - dx, ay = y - dy;
@@ -286,13 +288,13 @@ qint64 count(PIX* pix) {
 
 // differing(), a row at a time where both shapes are packed and their union fits in 64 columns.
 int differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb, int dx,
-                  int dy) {
+                  int dy, int enough) {
     const int left = std::min(0, dx), right = std::max(b.width, dx + a.width);
     if (ma.rows.empty() || mb.rows.empty() || right - left > 64)
-        return differing(a, b, dx, dy);
+        return differing(a, b, dx, dy, enough);
     const int top = std::min(0, dy), bottom = std::max(b.height, dy + a.height);
     int changed = 0;
-    for (int y = top; y < bottom; ++y) {
+    for (int y = top; y < bottom && changed <= enough; ++y) {
         const quint64 rb = y >= 0 && y < b.height ? mb.rows[size_t(y)] << -left : 0;
         const int ay = y - dy;
         const quint64 ra = ay >= 0 && ay < a.height ? ma.rows[size_t(ay)] << (dx - left) : 0;
@@ -498,7 +500,9 @@ Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measu
     int best = -1;
     for (int dy = cy - reach; dy <= cy + reach; ++dy) {
         for (int dx = cx - reach; dx <= cx + reach; ++dx) {
-            const int d = differingRows(a, ma, b, mb, dx, dy);
+            // A position no better than the best so far need not be counted to its end.
+            const int d = differingRows(a, ma, b, mb, dx, dy,
+                                        best < 0 ? std::numeric_limits<int>::max() : best);
             if (best < 0 || d < best) {
                 best = d;
                 v.dx = dx;
@@ -575,6 +579,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     struct Candidate {
         int index;
         qint64 massGap;
+        int centred = 0;
     };
     std::vector<Candidate> candidates;
     const int reach = m->reach;
@@ -587,18 +592,35 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
                 const qint64 gap = std::llabs(m->known[size_t(i)].measure.mass - measure.mass);
                 // Twins' ink differs by an edge's worth at most.
                 if (gap * 4 <= std::max(measure.mass, m->known[size_t(i)].measure.mass))
-                    candidates.push_back({i, gap});
+                    candidates.push_back({i, gap, 0});
             }
         }
     }
-    // The closest few in ink; the twin that changes least is drawn.
+    constexpr size_t kNearest = 32;
     constexpr size_t kLooks = 8;
-    // Only the first few in order: a line of figures has hundreds of shapes of one size.
-    std::partial_sort(candidates.begin(),
-                      candidates.begin() + std::ptrdiff_t(std::min(kLooks, candidates.size())),
+    // The nearest few in ink (a line of figures has hundreds of shapes of one size), and of
+    // them the few that differ least with their centroids on each other: the twin that changes
+    // least is among them as a rule. Those are aligned and judged.
+    const size_t nearest = std::min(kNearest, candidates.size());
+    std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(nearest),
                       candidates.end(), [](const Candidate& x, const Candidate& y) {
                           return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
                       });
+    candidates.resize(nearest);
+    if (nearest > kLooks) {
+        for (Candidate& c : candidates) {
+            const State::Known& k = m->known[size_t(c.index)];
+            const int cx = int(std::lround(measure.cx - k.measure.cx));
+            const int cy = int(std::lround(measure.cy - k.measure.cy));
+            c.centred = differingRows(k.shape, k.measure, shape, measure, cx, cy,
+                                      std::numeric_limits<int>::max());
+        }
+        std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(kLooks),
+                          candidates.end(), [](const Candidate& x, const Candidate& y) {
+                              return x.centred != y.centred ? x.centred < y.centred
+                                                            : x.index < y.index;
+                          });
+    }
     // Aligned first (cheap), then judged in the order of what they change, the first twin
     // taken: the twin that changes least, for a fraction of the judging.
     struct Look {
