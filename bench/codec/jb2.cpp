@@ -273,7 +273,11 @@ int figuresFound(const QStringList& truth, const QString& read) {
 Reading readPages(engine::Recognizer&, const PageSet& set, const QList<QImage>& images) {
     Reading r;
     for (int i = 0; i < set.pages.size(); ++i) {
-        engine::Recognizer tesseract(QStringLiteral("eng"));
+        // The recognition helper lives beside the program.
+        engine::Recognizer tesseract(QStringLiteral("eng"),
+                                     QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
+        if (!tesseract.helperProblem().isEmpty())
+            std::fprintf(stderr, "no OCR helper: %s\n", qPrintable(tesseract.helperProblem()));
         const QString read = readPage(tesseract, images[i], set.dpi);
         r.accuracy += characterAccuracy(set.pages[i].text, read) / double(set.pages.size());
         if (set.table) {
