@@ -430,7 +430,10 @@ void PushButton2_Click(Form1& form) {
                     form.dialogs().ok(&form, refusal, platform::Icon::Warning);
                     return 186;
                 }
-                const bool stopped = engine && engine->stopped();
+                // A stop agreed to after the last row had ended cut nothing short.
+                const bool stopped = engine && engine->stopped() &&
+                                     (!joinTarget.isEmpty() ||
+                                      std::any_of(rows.cbegin(), rows.cend(), engine::endedByStop));
                 // A file converted without the text it was to get is worth the warning too.
                 const bool allConverted =
                     !stopped && std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {

@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace vormelle;
 using platform::Icon;
 using test::RunFixture;
@@ -72,6 +74,7 @@ private slots:
     void colourPagesSetting();
     void stopInTheMiddle_data();
     void stopInTheMiddle();
+    void stopAgreedToAfterTheLastRow();
     void hourglassBlocksRemoval();
     void outputOptions_data();
     void outputOptions();
@@ -264,6 +267,42 @@ void ConversionTest::stopInTheMiddle() {
     QCOMPARE(f.form->files().outcome(0), RowState::None);
     f.start();
     QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+}
+
+// The rows may all end while "Stop converting?" is open: a Yes then stops nothing, and the box
+// says the run is done rather than "Stopped." over three converted files.
+void ConversionTest::stopAgreedToAfterTheLastRow() {
+    RunFixture f;
+    QStringList outputs;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = f.env.path(QStringLiteral("q%1.tif").arg(i));
+        test::writeTiff(path, test::TiffKind::BitonalG4);
+        f.add(path);
+        outputs.append(f.env.path(QStringLiteral("q%1.djvu").arg(i)));
+    }
+    f.form->Option2->setChecked(true);
+    f.dialogs.boxAnswers = {platform::Answer::Yes};
+    bool allMadeWhileAsked = false;
+    f.dialogs.onBox = [&](const test::ShownBox& box) {
+        if (!box.text.startsWith(QStringLiteral("Stop converting?")))
+            return;
+        // The workers go on while the question is open.
+        allMadeWhileAsked = QTest::qWaitFor(
+            [&] {
+                return std::all_of(outputs.cbegin(), outputs.cend(),
+                                   [](const QString& out) { return QFile::exists(out); });
+            },
+            60000);
+    };
+    once(
+        f.form.get(), [&] { return f.form->PushButton3->isEnabled(); },
+        [&] { f.form->PushButton3->click(); });
+    f.start();
+    QVERIFY(allMadeWhileAsked);
+    QCOMPARE(f.dialogs.boxes.size(), 2);
+    QCOMPARE(f.lastBox(), QStringLiteral("Done."));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(f.form->files().outcome(i), RowState::Converted);
 }
 
 void ConversionTest::hourglassBlocksRemoval() {
