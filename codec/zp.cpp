@@ -199,14 +199,11 @@ ZpDecoder::ZpDecoder(const uint8_t* data, size_t size) : m_data(data), m_end(dat
 
 bool ZpDecoder::decode(ZpContext& context) {
     const ZpState& s = kZpTable[context];
-    uint32_t z = m_a + s.p;
-    if (z <= m_fence) {
-        m_a = z;
+    if (const uint32_t quick = m_a + s.p; quick <= m_fence) {
+        m_a = quick;
         return context & 1;
     }
-    const uint32_t d = 0x6000 + ((z + m_a) >> 2);
-    if (z > d)
-        z = d;
+    const uint32_t z = zpSplit(m_a, s.p);
     bool bit;
     if (z > m_c) {
         bit = !(context & 1);

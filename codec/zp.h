@@ -22,6 +22,17 @@ extern const std::array<ZpState, 251> kZpTable;
 // A context's state; the encoder moves it as bits are coded.
 using ZpContext = uint8_t;
 
+// Where a decision splits the interval [a, 0x10000): an MPS keeps [a, z), an LPS the rest. The
+// format bounds z so that an MPS never takes much more than the interval's middle.
+inline uint32_t zpSplit(uint32_t a, uint16_t p) {
+    const uint32_t z = a + p;
+    // Below 0x8000, z never passes the bound.
+    if (z < 0x8000)
+        return z;
+    const uint32_t d = 0x6000 + ((a + z) >> 2);
+    return z > d ? d : z;
+}
+
 // The ZP arithmetic encoder: bits in, bytes out. It knows nothing of what the bits mean.
 class ZpEncoder {
 public:
@@ -31,13 +42,7 @@ public:
     // lower one.
     void encode(bool bit, ZpContext& context) {
         const ZpState& state = kZpTable[context];
-        uint32_t z = m_a + state.p;
-        // Below 0x8000, z never passes the bound.
-        if (z >= 0x8000) {
-            const uint32_t d = 0x6000 + ((m_a + z) >> 2);
-            if (z > d)
-                z = d;
-        }
+        const uint32_t z = zpSplit(m_a, state.p);
         if (bit == static_cast<bool>(context & 1)) {
             // Only an MPS that narrows the interval to its renormalisation moves the state.
             if (z >= 0x8000 && m_a >= state.m)
@@ -87,10 +92,7 @@ public:
     explicit ZpCounter(uint32_t interval = 0) : m_a(interval), m_start(interval) {}
     void encode(bool bit, ZpContext& context) {
         const ZpState& state = kZpTable[context];
-        uint32_t z = m_a + state.p;
-        const uint32_t d = 0x6000 + ((m_a + z) >> 2);
-        if (z > d)
-            z = d;
+        const uint32_t z = zpSplit(m_a, state.p);
         if (bit == static_cast<bool>(context & 1)) {
             if (z >= 0x8000 && m_a >= state.m)
                 context = state.up;

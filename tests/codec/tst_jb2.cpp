@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <initializer_list>
 #include <map>
 #include <random>
 
@@ -84,6 +85,32 @@ QImage decoded(const Bytes& sjbz, int width, int height, int dpi = 300) {
     const std::optional<Bytes> file = codec::fileBytes(pageChunk(sjbz, width, height, dpi));
     const QList<QImage> pages = file ? decodedFile(*file) : QList<QImage>();
     return pages.size() == 1 ? pages.first() : QImage();
+}
+
+// A page of a document whose shapes come partly from its shared dictionary.
+struct SharedPage {
+    const Bytes& sjbz;
+    int width;
+    int height;
+};
+
+// The pages of a bundled document of one dictionary and pages that include it, as DjVuLibre's
+// library renders them; none when the writer refuses the document.
+QList<QImage> decodedWithDictionary(const Bytes& djbz, std::initializer_list<SharedPage> pages) {
+    codec::DocumentWriter doc;
+    if (doc.addShared(Chunk::form("DJVI", {Chunk::data("Djbz", djbz)}), "shapes.djvi") !=
+        codec::Error::None)
+        return {};
+    for (const SharedPage& page : pages)
+        if (doc.addPage(pageChunk(page.sjbz, page.width, page.height, 300, "shapes.djvi")) !=
+            codec::Error::None)
+            return {};
+    Bytes file;
+    const codec::Error written = doc.finish([&](const uint8_t* data, size_t size) {
+        file.insert(file.end(), data, data + size);
+        return true;
+    });
+    return written == codec::Error::None ? decodedFile(file) : QList<QImage>();
 }
 
 Packed noise(int width, int height, double black, unsigned seed) {
@@ -436,21 +463,9 @@ void Jb2Test::dictionary() {
     // Every shape of the first page is in the dictionary already.
     QCOMPARE(firstStats.copies, firstStats.shapes);
     QVERIFY(secondStats.refinements > 0);
-    codec::DocumentWriter doc;
-    const Chunk djvi =
-        Chunk::form("DJVI", {Chunk::data("Djbz", codec::encodeJb2Dictionary(shared))});
-    QCOMPARE(doc.addShared(djvi, "shapes.djvi"), codec::Error::None);
-    QCOMPARE(doc.addPage(pageChunk(sjbz1, first.width, first.height, 300, "shapes.djvi")),
-             codec::Error::None);
-    QCOMPARE(doc.addPage(pageChunk(sjbz2, second.width, second.height, 300, "shapes.djvi")),
-             codec::Error::None);
-    Bytes file;
-    QCOMPARE(doc.finish([&](const uint8_t* data, size_t size) {
-        file.insert(file.end(), data, data + size);
-        return true;
-    }),
-             codec::Error::None);
-    const QList<QImage> pages = decodedFile(file);
+    const QList<QImage> pages = decodedWithDictionary(
+        codec::encodeJb2Dictionary(shared),
+        {{sjbz1, first.width, first.height}, {sjbz2, second.width, second.height}});
     QCOMPARE(pages.size(), 2);
     QCOMPARE(test::differentPixels(pages[0], picture(first)), 0);
     QCOMPARE(test::differentPixels(pages[1], picture(second)), 0);
@@ -498,18 +513,8 @@ void Jb2Test::dictionaryOfRefinements() {
     const Bytes sjbz = codec::encodeJb2Page(second.view(), options, &stats);
     // Every shape of the page is in the dictionary.
     QCOMPARE(stats.copies, stats.shapes);
-    codec::DocumentWriter doc;
-    QCOMPARE(doc.addShared(Chunk::form("DJVI", {Chunk::data("Djbz", refined)}), "shapes.djvi"),
-             codec::Error::None);
-    QCOMPARE(doc.addPage(pageChunk(sjbz, second.width, second.height, 300, "shapes.djvi")),
-             codec::Error::None);
-    Bytes file;
-    QCOMPARE(doc.finish([&](const uint8_t* data, size_t size) {
-        file.insert(file.end(), data, data + size);
-        return true;
-    }),
-             codec::Error::None);
-    const QList<QImage> pages = decodedFile(file);
+    const QList<QImage> pages =
+        decodedWithDictionary(refined, {{sjbz, second.width, second.height}});
     QCOMPARE(pages.size(), 1);
     QCOMPARE(test::differentPixels(pages[0], picture(second)), 0);
 }
