@@ -67,7 +67,8 @@ public:
         auto chunks = m_chunks.find(index);
         if (chunks == m_chunks.end())
             return true; // it came as a file
-        const bool ok = write(path(index), codec::Chunk::form("DJVU", std::move(chunks->second)));
+        const bool ok =
+            writeDjvuFile(path(index), codec::Chunk::form("DJVU", std::move(chunks->second)));
         m_chunks.erase(chunks);
         return ok;
     }
@@ -76,7 +77,7 @@ public:
             return false;
         const QString path =
             m_folder + QLatin1Char('/') + QString::fromLatin1(id.data(), qsizetype(id.size()));
-        if (!write(path, codec::Chunk::form("DJVI", {codec::Chunk::data("Djbz", content)})))
+        if (!writeDjvuFile(path, codec::Chunk::form("DJVI", {codec::Chunk::data("Djbz", content)})))
             return false;
         m_shared = path;
         return true;
@@ -92,16 +93,6 @@ public:
 
 private:
     QString path(int index) const { return m_pages.count(index) ? m_pages.at(index) : m_page; }
-    static bool write(const QString& path, const codec::Chunk& form) {
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        const codec::Error e =
-            codec::writeFile(form, [&out](const std::uint8_t* data, std::size_t size) {
-                return out.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
-            });
-        return e == codec::Error::None && out.flush();
-    }
 
     QString m_page;
     QString m_folder;
@@ -233,7 +224,7 @@ struct Encoding {
             // An exact bitonal page's is known once the pages are written.
             QString profile;
             if (bitonal && lossy) {
-                profile = bitonalProfile(jb2Sink.sjbzBytes(jb2Index), view);
+                profile = lossyProfile(jb2Sink.sjbzBytes(jb2Index), view);
             } else if (!bitonal) {
                 profile = stage.profiles().value(stage.profiles().size() - 1);
                 profile = profile.mid(profile.indexOf(QLatin1String(": ")) + 2);
@@ -251,9 +242,10 @@ struct Encoding {
 
     // "bitonal, mask 1611 B"; lossy: "bitonal lossy, mask 812 B, 2113 of 3954 shapes drawn as
     // twins, 0.21 % of the pixels changed".
-    QString bitonalProfile(qint64 bytes, const codec::PageView& view) const {
-        if (!lossy)
-            return QStringLiteral("bitonal, mask %1 B").arg(bytes);
+    static QString exactProfile(qint64 bytes) {
+        return QStringLiteral("bitonal, mask %1 B").arg(bytes);
+    }
+    QString lossyProfile(qint64 bytes, const codec::PageView& view) const {
         const codec::Jb2Stats& s = jb2.lastStats();
         return QStringLiteral("bitonal lossy, mask %1 B, %2 of %3 shapes drawn as twins, %4 % of "
                               "the pixels changed")
@@ -287,9 +279,7 @@ struct Encoding {
         for (const auto& [page, jb2Index, profile] : profiles)
             out << QStringLiteral("page %1: %2")
                        .arg(page)
-                       .arg(jb2Index < 0 ? profile
-                                         : QStringLiteral("bitonal, mask %1 B")
-                                               .arg(jb2Sink.sjbzBytes(jb2Index)));
+                       .arg(jb2Index < 0 ? profile : exactProfile(jb2Sink.sjbzBytes(jb2Index)));
         return out;
     }
 

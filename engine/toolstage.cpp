@@ -261,17 +261,6 @@ codec::PageView maskView(const codec::PageView& page, const QByteArray& maskPbm)
             row};
 }
 
-bool writeBytes(const QString& path, const codec::Chunk& form) {
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const codec::Error written =
-        codec::writeFile(form, [&out](const std::uint8_t* d, std::size_t n) {
-            return out.write(reinterpret_cast<const char*>(d), qint64(n)) == qint64(n);
-        });
-    return written == codec::Error::None && out.flush();
-}
-
 std::unique_ptr<platform::MemoryFile> memoryOf(const codec::Bytes& bytes) {
     auto file = std::make_unique<platform::MemoryFile>(qsizetype(bytes.size()));
     std::copy(bytes.begin(), bytes.end(), file->data());
@@ -286,11 +275,11 @@ codec::Status ToolStage::assembleTiny(const codec::PageView& page, const QByteAr
                                       const platform::MemoryFile& image, const QString& file) {
     const codec::PageView mask = maskView(page, maskPbm);
     const QString maskDjvu = file + QStringLiteral(".mask");
-    if (!writeBytes(maskDjvu,
-                    codec::Chunk::form(
-                        "DJVU", {codec::Chunk::data(
-                                     "INFO", codec::infoChunk(page.width, page.height, page.dpi)),
-                                 codec::Chunk::data("Sjbz", codec::encodeJb2Page(mask))}))) {
+    if (!writeDjvuFile(
+            maskDjvu, codec::Chunk::form(
+                          "DJVU", {codec::Chunk::data(
+                                       "INFO", codec::infoChunk(page.width, page.height, page.dpi)),
+                                   codec::Chunk::data("Sjbz", codec::encodeJb2Page(mask))}))) {
         QFile::remove(maskDjvu);
         return {platform::hasNoSpaceLeft(m_workFolder) ? codec::Error::NoSpace
                                                        : codec::Error::WriteFailed,
@@ -369,7 +358,7 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
                       engine::Texts::tr("%1 wrote no DjVu file").arg(QLatin1String(kPhotoEncoder))};
     }
     QFile::remove(backDjvu);
-    if (status.ok() && !writeBytes(file, codec::Chunk::form("DJVU", std::move(chunks))))
+    if (status.ok() && !writeDjvuFile(file, codec::Chunk::form("DJVU", std::move(chunks))))
         status = {platform::hasNoSpaceLeft(m_workFolder) ? codec::Error::NoSpace
                                                          : codec::Error::WriteFailed,
                   {}};
@@ -378,6 +367,17 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
 
 codec::Status ToolStage::finish(codec::PageSink& /*sink*/, const codec::AbortHook& /*abort*/) {
     return {}; // every page went to the sink as it was added
+}
+
+bool writeDjvuFile(const QString& path, const codec::Chunk& form) {
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const codec::Error written =
+        codec::writeFile(form, [&out](const std::uint8_t* d, std::size_t n) {
+            return out.write(reinterpret_cast<const char*>(d), qint64(n)) == qint64(n);
+        });
+    return written == codec::Error::None && out.flush();
 }
 
 } // namespace vormelle::engine

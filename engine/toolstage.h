@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "codec/iff.h"
 #include "codec/stage.h"
 #include "engine/outcome.h" // Step
 #include "engine/route.h"   // ColourPages
@@ -26,6 +27,9 @@ inline constexpr char kPhotoEncoder[] = "c44";
 inline constexpr char kAssembler[] = "djvumake";
 // The codec's JB2 coder, as the direct route's steps name it.
 inline constexpr char kBitonalCoder[] = "JB2 coder";
+
+// Writes an IFF form (a page, a shared component) to `path`; false on any failure.
+bool writeDjvuFile(const QString& path, const codec::Chunk& form);
 
 // DjVuLibre's page encoders as a codec stage: each page added is encoded at once, 1-bit pages by
 // `cjb2` (JB2, lossless), from a PBM/PGM/PPM held in a memory file the encoder reads through its
