@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "codec/jb2lossy.h"
-
-#include <leptonica/allheaders.h>
+#include "codec/leptonica.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,11 +12,6 @@
 namespace vormelle::codec {
 
 namespace {
-
-struct PixFree {
-    void operator()(PIX* p) const { pixDestroy(&p); }
-};
-using PixPtr = std::unique_ptr<PIX, PixFree>;
 
 // `shape` at (x, y) on a clear 1-bit canvas of w x h.
 PixPtr canvas(const Bitmap& shape, int w, int h, int x, int y) {
@@ -747,21 +741,9 @@ Substitution substituteTwins(uchar* rows, int width, int height, qsizetype strid
     Substitution result;
     if (!rows || width <= 0 || height <= 0 || stride < (width + 7) / 8)
         return result;
-    const PixPtr page(pixCreate(width, height, 1));
+    const PixPtr page = bitonalPix(PageView{PixelKind::Bitonal, width, height, 0, rows, stride});
     if (!page)
         return result;
-    const qsizetype bytes = (width + 7) / 8;
-    l_uint32* data = pixGetData(page.get());
-    const int wpl = pixGetWpl(page.get());
-    for (int y = 0; y < height; ++y) {
-        const uchar* from = rows + y * stride;
-        l_uint32* line = data + y * wpl;
-        for (qsizetype i = 0; i < bytes; ++i)
-            SET_DATA_BYTE(line, i, from[i]);
-    }
-    // Bits past the last pixel of a row are no ink.
-    if (width % 8)
-        pixSetPadBits(page.get(), 0);
 
     PIXA* found = nullptr;
     const std::unique_ptr<BOXA, BoxaFree> boxes(pixConnComp(page.get(), &found, 8));
@@ -815,6 +797,8 @@ Substitution substituteTwins(uchar* rows, int width, int height, qsizetype strid
     if (changed > qint64(width) * height / 100)
         return result;
     const l_uint32* out = pixGetData(drawn.get());
+    const int wpl = pixGetWpl(drawn.get());
+    const qsizetype bytes = (width + 7) / 8;
     for (int row = 0; row < height; ++row) {
         uchar* to = rows + row * stride;
         const l_uint32* line = out + row * wpl;

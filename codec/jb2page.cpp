@@ -2,8 +2,7 @@
 #include "codec/jb2page.h"
 
 #include "codec/jb2lossy.h"
-
-#include <leptonica/allheaders.h>
+#include "codec/leptonica.h"
 
 #include <QFile>
 
@@ -19,9 +18,6 @@ namespace vormelle::codec {
 
 namespace {
 
-struct PixDeleter {
-    void operator()(PIX* p) const { pixDestroy(&p); }
-};
 struct PixaDeleter {
     void operator()(PIXA* p) const { pixaDestroy(&p); }
 };
@@ -116,29 +112,9 @@ struct Shape {
     bool lineStart = false;
 };
 
-// Leptonica holds 1-bit rows in 32-bit words, most significant bit first.
-std::unique_ptr<PIX, PixDeleter> toPix(const PageView& page) {
-    std::unique_ptr<PIX, PixDeleter> pix(pixCreate(page.width, page.height, 1));
-    if (!pix)
-        return pix;
-    l_uint32* data = pixGetData(pix.get());
-    const int wpl = pixGetWpl(pix.get());
-    const std::ptrdiff_t bytes = rowBytes(PixelKind::Bitonal, page.width);
-    for (int y = 0; y < page.height; ++y) {
-        const uint8_t* src = page.pixels + std::ptrdiff_t(y) * page.stride;
-        l_uint32* line = data + std::ptrdiff_t(y) * wpl;
-        for (std::ptrdiff_t i = 0; i < bytes; ++i)
-            SET_DATA_BYTE(line, int(i), src[i]);
-    }
-    // The last byte's pad bits past the width are not pixels.
-    if (page.width % 8 != 0)
-        pixSetPadBits(pix.get(), 0);
-    return pix;
-}
-
 std::vector<Shape> components(const PageView& page) {
     std::vector<Shape> shapes;
-    auto pix = toPix(page);
+    auto pix = bitonalPix(page);
     if (!pix)
         return shapes;
     PIXA* pixaRaw = nullptr;
@@ -153,7 +129,7 @@ std::vector<Shape> components(const PageView& page) {
         l_int32 x, y, w, h;
         if (pixaGetBoxGeometry(pixa.get(), i, &x, &y, &w, &h) != 0)
             continue;
-        std::unique_ptr<PIX, PixDeleter> c(pixaGetPix(pixa.get(), i, L_CLONE));
+        PixPtr c(pixaGetPix(pixa.get(), i, L_CLONE));
         Shape s;
         s.x = x;
         s.y = y;

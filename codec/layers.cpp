@@ -3,8 +3,7 @@
 
 #include "codec/bzz.h"
 #include "codec/iff.h"
-
-#include <leptonica/allheaders.h>
+#include "codec/leptonica.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,25 +25,6 @@ struct PixRef {
     PixRef& operator=(const PixRef&) = delete;
     explicit operator bool() const { return pix != nullptr; }
 };
-
-// The mask in Leptonica's words (most significant bit first, as the view's bytes).
-PIX* maskPix(const PageView& mask) {
-    PIX* pix = pixCreate(mask.width, mask.height, 1);
-    if (!pix)
-        return nullptr;
-    l_uint32* data = pixGetData(pix);
-    const int wpl = pixGetWpl(pix);
-    const std::ptrdiff_t bytes = rowBytes(PixelKind::Bitonal, mask.width);
-    for (int y = 0; y < mask.height; ++y) {
-        const std::uint8_t* src = mask.pixels + std::ptrdiff_t(y) * mask.stride;
-        l_uint32* line = data + std::ptrdiff_t(y) * wpl;
-        for (std::ptrdiff_t i = 0; i < bytes; ++i)
-            SET_DATA_BYTE(line, int(i), src[i]);
-    }
-    if (mask.width % 8 != 0)
-        pixSetPadBits(pix, 0);
-    return pix;
-}
 
 bool matches(const PageView& page, const PageView& mask) {
     return page.kind != PixelKind::Bitonal && mask.kind == PixelKind::Bitonal &&
@@ -80,7 +60,7 @@ Bytes foregroundColours(const PageView& page, const PageView& mask,
                         const std::vector<PageShape>& blits) {
     if (!matches(page, mask))
         return {};
-    PixRef bits(maskPix(mask));
+    PixRef bits(bitonalPix(mask).release());
     // A stroke's inside, and where it is thick enough, its core: anti-aliasing and a scanner's
     // blur (JPEG's colour planes too) mix the paper into two pixels of its edge.
     PixRef inside(bits ? pixErodeBrickDwa(nullptr, bits.pix, 3, 3) : nullptr);
@@ -272,7 +252,7 @@ Background background(const PageView& page, const PageView& mask, int reduction,
     if (photo && (photo->kind != PixelKind::Bitonal || photo->width != page.width ||
                   photo->height != page.height || checkPage(*photo) != Error::None))
         return {};
-    PixRef bits(maskPix(mask));
+    PixRef bits(bitonalPix(mask).release());
     // Beside the mask, pixels are mixed with the ink by anti-aliasing and a scanner's blur.
     PixRef beside(bits ? pixDilateBrickDwa(nullptr, bits.pix, 3, 3) : nullptr);
     if (!beside)
