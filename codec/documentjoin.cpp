@@ -4,6 +4,7 @@
 #include "codec/bzz.h"
 #include "codec/documentparts.h"
 
+#include <algorithm>
 #include <map>
 
 namespace vormelle::codec {
@@ -52,6 +53,44 @@ std::optional<std::vector<Listed>> readDirectory(const Chunk& dirm) {
     return listed;
 }
 
+// What an INCL chunk names.
+std::string includedId(const Chunk& incl) {
+    return std::string(incl.payload().begin(), incl.payload().end());
+}
+
+bool startsWithInfo(const Chunk& form) {
+    return !form.children().empty() && form.children().front().name() == "INFO";
+}
+
+// The component forms of a bundled document in directory order, each found at its listed offset
+// with the length its header declares (a writer may count a closing pad byte that the chunks do
+// not need) and of the type its flags say. Nothing when any is not.
+std::optional<std::vector<const Chunk*>> listedForms(const Chunk& form, const Bytes& file,
+                                                     const std::vector<Listed>& listed) {
+    std::map<std::uint32_t, std::pair<const Chunk*, std::uint32_t>> at;
+    std::size_t offset = 16;
+    for (const Chunk& child : form.children()) {
+        offset += offset % 2;
+        const std::uint32_t size = 8 + readU32(file.data() + offset + 4);
+        at[std::uint32_t(offset)] = {&child, size};
+        offset += size;
+    }
+    std::vector<const Chunk*> forms;
+    for (const Listed& l : listed) {
+        const auto found = at.find(l.offset);
+        if (found == at.end() || found->second.second != l.size || !found->second.first->isForm())
+            return std::nullopt;
+        const Chunk* c = found->second.first;
+        const std::string type = c->formType();
+        if ((l.flags == kPage && (type != "DJVU" || !startsWithInfo(*c))) ||
+            (isShared(l.flags) && type != "DJVI") || (l.flags == kThumbnails && type != "THUM") ||
+            l.flags > kSharedAnnotations)
+            return std::nullopt;
+        forms.push_back(c);
+    }
+    return forms;
+}
+
 } // namespace
 
 Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
@@ -61,7 +100,7 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
         return Error::BadData;
     // Each component stays a range of the file unless it has to change; `from` is where its
     // FORM header lies in the file.
-    auto fromFile = [&](Component& c, std::size_t from, std::uint32_t size) {
+    const FromFile fromFile = [&](Component& c, std::size_t from, std::uint32_t size) {
         c.size = size;
         if (path.isEmpty()) {
             return keep(c, Bytes(file.begin() + std::ptrdiff_t(from),
@@ -73,65 +112,50 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
         c.fileSize = file.size();
         return Error::None;
     };
+    if (form->formType() == "DJVU")
+        return addLonePage(*form, file, fromFile, edit);
+    return addBundle(*form, file, fromFile, edit);
+}
 
-    if (form->formType() == "DJVU") {
-        // A lone page may include only shared components added before it.
-        if (form->children().empty() || form->children().front().name() != "INFO" ||
-            checkIncludes(*form) != Error::None)
-            return Error::BadData;
-        if (components.size() >= kMaxComponents)
-            return Error::TooLarge;
-        Component c;
-        c.id = freeId(pageId(pages + 1));
-        Error e = Error::None;
-        if (edit) {
-            Chunk page = *form;
-            e = edit(1, page);
-            std::optional<Bytes> bytes = e == Error::None ? page.bytes() : std::nullopt;
-            if (e == Error::None)
-                e = bytes ? keep(c, std::move(*bytes)) : Error::BadData;
-        } else {
-            e = fromFile(c, 4, 8 + readU32(file.data() + 8));
-        }
-        if (e != Error::None)
-            return e;
-        add(std::move(c));
-        return Error::None;
-    }
-    if (form->formType() != "DJVM" || form->children().empty() ||
-        form->children().front().name() != "DIRM")
+Error DocumentWriter::Private::addLonePage(const Chunk& form, const Bytes& file,
+                                           const FromFile& fromFile, const PageEdit& edit) {
+    // A lone page may include only shared components added before it.
+    if (!startsWithInfo(form) || checkIncludes(form) != Error::None)
         return Error::BadData;
-    const std::optional<std::vector<Listed>> listed = readDirectory(form->children().front());
+    if (components.size() >= kMaxComponents)
+        return Error::TooLarge;
+    Component c;
+    c.id = freeId(pageId(pages + 1));
+    const Error e =
+        edit ? keepEdited(c, form, 1, edit) : fromFile(c, 4, 8 + readU32(file.data() + 8));
+    if (e != Error::None)
+        return e;
+    add(std::move(c));
+    return Error::None;
+}
+
+Error DocumentWriter::Private::keepEdited(Component& c, Chunk page, int number,
+                                          const PageEdit& edit) {
+    Error e = edit ? edit(number, page) : Error::None;
+    if (e != Error::None)
+        return e;
+    std::optional<Bytes> bytes = page.bytes();
+    return bytes ? keep(c, std::move(*bytes)) : Error::BadData;
+}
+
+Error DocumentWriter::Private::addBundle(const Chunk& form, const Bytes& file,
+                                         const FromFile& fromFile, const PageEdit& edit) {
+    if (form.formType() != "DJVM" || form.children().empty() ||
+        form.children().front().name() != "DIRM")
+        return Error::BadData;
+    const std::optional<std::vector<Listed>> listed = readDirectory(form.children().front());
     if (!listed)
         return Error::BadData;
-
-    // The components as they lie in the file, found by their offsets, with the lengths their
-    // headers declare (a writer may count a closing pad byte that the chunks do not need).
-    std::map<std::uint32_t, std::pair<const Chunk*, std::uint32_t>> at;
-    std::size_t offset = 16;
-    for (const Chunk& child : form->children()) {
-        offset += offset % 2;
-        const std::uint32_t size = 8 + readU32(file.data() + offset + 4);
-        at[std::uint32_t(offset)] = {&child, size};
-        offset += size;
-    }
-    std::vector<const Chunk*> chunks;
-    std::size_t kept = 0;
-    for (const Listed& l : *listed) {
-        const auto found = at.find(l.offset);
-        if (found == at.end() || found->second.second != l.size || !found->second.first->isForm())
-            return Error::BadData;
-        const Chunk* c = found->second.first;
-        const std::string type = c->formType();
-        if ((l.flags == kPage &&
-             (type != "DJVU" || c->children().empty() || c->children().front().name() != "INFO")) ||
-            (isShared(l.flags) && type != "DJVI") || (l.flags == kThumbnails && type != "THUM") ||
-            l.flags > kSharedAnnotations)
-            return Error::BadData;
-        chunks.push_back(c);
-        if (l.flags != kThumbnails)
-            ++kept;
-    }
+    const std::optional<std::vector<const Chunk*>> forms = listedForms(form, file, *listed);
+    if (!forms)
+        return Error::BadData;
+    const std::size_t kept = std::size_t(std::count_if(
+        listed->begin(), listed->end(), [](const Listed& l) { return l.flags != kThumbnails; }));
     if (components.size() + kept > kMaxComponents)
         return Error::TooLarge;
 
@@ -149,14 +173,13 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
     for (std::size_t i = 0; i < listed->size(); ++i) {
         if ((*listed)[i].flags != kPage)
             continue;
-        for (const Chunk& c : chunks[i]->children()) {
-            if (c.name() == "INCL" &&
-                !renamed.count(std::string(c.payload().begin(), c.payload().end())))
+        for (const Chunk& c : (*forms)[i]->children()) {
+            if (c.name() == "INCL" && !renamed.count(includedId(c)))
                 return Error::BadData;
         }
     }
 
-    // Checked: now it goes in, and nothing below can fail but the spool.
+    // Checked: now it goes in, and nothing below can fail but the spool, which undoes it all.
     const std::size_t before = components.size();
     const std::set<std::string> idsBefore = ids;
     const std::set<std::string> sharedBefore = sharedIds;
@@ -179,31 +202,7 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
             e = fromFile(c, l.offset, l.size);
         } else {
             c.id = freeId(validComponentId(l.id) ? l.id : pageId(pages + 1), taken);
-            ++local;
-            bool rewrite = bool(edit);
-            for (const Chunk& ch : chunks[i]->children()) {
-                if (ch.name() == "INCL" &&
-                    renamed[std::string(ch.payload().begin(), ch.payload().end())] !=
-                        std::string(ch.payload().begin(), ch.payload().end()))
-                    rewrite = true;
-            }
-            if (!rewrite) {
-                e = fromFile(c, l.offset, l.size);
-            } else {
-                Chunk page = *chunks[i];
-                for (Chunk& ch : page.children()) {
-                    if (ch.name() == "INCL") {
-                        const std::string id =
-                            renamed[std::string(ch.payload().begin(), ch.payload().end())];
-                        ch.payload().assign(id.begin(), id.end());
-                    }
-                }
-                if (edit)
-                    e = edit(local, page);
-                std::optional<Bytes> bytes = e == Error::None ? page.bytes() : std::nullopt;
-                if (e == Error::None)
-                    e = bytes ? keep(c, std::move(*bytes)) : Error::BadData;
-            }
+            e = addBundledPage(c, *(*forms)[i], l, ++local, renamed, fromFile, edit);
         }
         if (e != Error::None) {
             components.resize(before);
@@ -217,6 +216,28 @@ Error DocumentWriter::Private::addFile(const Bytes& file, const QString& path,
         taken.insert(components.back().id);
     }
     return Error::None;
+}
+
+Error DocumentWriter::Private::addBundledPage(Component& c, const Chunk& page, const Listed& l,
+                                              int number,
+                                              const std::map<std::string, std::string>& renamed,
+                                              const FromFile& fromFile, const PageEdit& edit) {
+    const auto renamedId = [&renamed](const Chunk& incl) { return renamed.at(includedId(incl)); };
+    const bool moved =
+        std::any_of(page.children().begin(), page.children().end(), [&](const Chunk& ch) {
+            return ch.name() == "INCL" && renamedId(ch) != includedId(ch);
+        });
+    // A page kept as it is stays a range of its file.
+    if (!moved && !edit)
+        return fromFile(c, l.offset, l.size);
+    Chunk edited = page;
+    for (Chunk& ch : edited.children()) {
+        if (ch.name() == "INCL") {
+            const std::string id = renamedId(ch);
+            ch.payload().assign(id.begin(), id.end());
+        }
+    }
+    return keepEdited(c, std::move(edited), number, edit);
 }
 
 } // namespace vormelle::codec

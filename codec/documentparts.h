@@ -9,6 +9,8 @@
 #include <QFile>
 
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -176,6 +178,19 @@ struct DocumentWriter::Private {
 
     Error addFile(const Bytes& file, const QString& path, const PageEdit& edit = {});
     bool copy(const Component& c, const Writer& writer, Bytes& buffer);
+
+private:
+    // Keeps a component as a range of the file being added.
+    using FromFile = std::function<Error(Component&, std::size_t from, std::uint32_t size)>;
+    Error addLonePage(const Chunk& form, const Bytes& file, const FromFile& fromFile,
+                      const PageEdit& edit);
+    Error addBundle(const Chunk& form, const Bytes& file, const FromFile& fromFile,
+                    const PageEdit& edit);
+    Error addBundledPage(Component& c, const Chunk& page, const documentparts::Listed& l,
+                         int number, const std::map<std::string, std::string>& renamed,
+                         const FromFile& fromFile, const PageEdit& edit);
+    // Keeps `page` as `edit` leaves it.
+    Error keepEdited(Component& c, Chunk page, int number, const PageEdit& edit);
 };
 
 } // namespace vormelle::codec
