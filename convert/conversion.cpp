@@ -287,6 +287,32 @@ QString joinInWindow(Form1& form, const QList<RowOutcome>& rows, const QString& 
            listed.join(line);
 }
 
+// Every row of a run before the engine reaches it.
+QList<RowOutcome> unstartedRows(const QStringList& inputs) {
+    QList<RowOutcome> rows;
+    for (const QString& input : inputs) {
+        RowOutcome row;
+        row.input = input;
+        row.fileName = paths::FileNameOf(input);
+        rows.append(row);
+    }
+    return rows;
+}
+
+// A stop agreed to after the last row had ended cut nothing short; a joined run's stop may have
+// skipped the join itself.
+bool cutShort(const engine::Engine& engine, const QList<RowOutcome>& rows, bool joined) {
+    return engine.stopped() &&
+           (joined || std::any_of(rows.cbegin(), rows.cend(), engine::endedByStop));
+}
+
+// "Done." only when every file was converted, each with the text it was to get.
+bool allConverted(const QList<RowOutcome>& rows) {
+    return std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
+        return r.converted && engine::textLayerNote(r).isEmpty();
+    });
+}
+
 } // namespace
 
 QString runCount(int done, int count, double elapsedSeconds) {
@@ -341,6 +367,10 @@ void PushButton2_Click(Form1& form) {
         if (std::exchange(running, false))
             emit form.runFinished(text);
     };
+    // The run's log, while it can be written to.
+    const auto openLog = [&log]() -> engine::RunLog* {
+        return log && log->isOpen() ? &*log : nullptr;
+    };
 
     runNumbered(
         form, trace::PushButton2_Click, 100,
@@ -383,29 +413,20 @@ void PushButton2_Click(Form1& form) {
                 // The loop over the rows taken now, once: each row's statements from 128 on
                 // are the engine's steps and the callbacks of progressOn. Until the engine says
                 // otherwise, no row has started.
-                rows.clear();
-                for (const QString& input : std::as_const(request.inputs)) {
-                    RowOutcome row;
-                    row.input = input;
-                    row.fileName = paths::FileNameOf(input);
-                    rows.append(row);
-                }
+                rows = unstartedRows(request.inputs);
                 if (!joinTarget.isEmpty()) {
                     staging.emplace(platform::temporaryLocation(),
                                     QString::fromLatin1(engine::kRunFolderPrefix));
-                    rows = engine::convertForJoin(
-                        *engine, request, staging->path(),
-                        progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
+                    rows = engine::convertForJoin(*engine, request, staging->path(),
+                                                  progressOn(form, request, openLog()));
                 } else {
-                    rows = engine->convert(
-                        request, progressOn(form, request, log && log->isOpen() ? &*log : nullptr));
+                    rows = engine->convert(request, progressOn(form, request, openLog()));
                 }
                 return 164;
             case 164:
                 showOutcomes(form.files(), rows);
                 if (!joinTarget.isEmpty())
-                    joinNote = joinInWindow(form, rows, joinTarget, engine->stopped(),
-                                            log && log->isOpen() ? &*log : nullptr);
+                    joinNote = joinInWindow(form, rows, joinTarget, engine->stopped(), openLog());
                 return 166;
             case 166:
                 if (staging)
@@ -430,26 +451,18 @@ void PushButton2_Click(Form1& form) {
                     form.dialogs().ok(&form, refusal, platform::Icon::Warning);
                     return 186;
                 }
-                // A stop agreed to after the last row had ended cut nothing short.
-                const bool stopped = engine && engine->stopped() &&
-                                     (!joinTarget.isEmpty() ||
-                                      std::any_of(rows.cbegin(), rows.cend(), engine::endedByStop));
-                // A file converted without the text it was to get is worth the warning too.
-                const bool allConverted =
-                    !stopped && std::all_of(rows.cbegin(), rows.cend(), [](const RowOutcome& r) {
-                        return r.converted && engine::textLayerNote(r).isEmpty();
-                    });
+                const bool stopped =
+                    engine && cutShort(*engine, rows, /*joined=*/!joinTarget.isEmpty());
                 // A joined document's pages follow the box's own text.
                 const QString joined =
                     joinNote.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + joinNote;
-                if (allConverted) {
+                if (!stopped && allConverted(rows)) {
                     ended(Texts::tr("Done.") + joined);
                     form.dialogs().ok(&form, Texts::tr("Done.") + joined);
                     return 186;
                 }
                 const QString closing =
-                    engine::closingText(rows, stopped,
-                                        log && log->isOpen() ? log->path() : QString()) +
+                    engine::closingText(rows, stopped, openLog() ? log->path() : QString()) +
                     joined;
                 ended(closing);
                 if (form.dialogs().okOpenFolder(&form, closing, platform::Icon::Warning))
