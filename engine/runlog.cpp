@@ -72,6 +72,106 @@ QString reasonOf(const RowOutcome& row) {
     return notes.join(QStringLiteral("; "));
 }
 
+// A named log opened, or why not: a system error, or a refusal of what the name is.
+struct Opened {
+    int fd = -1;
+    QString error;
+    QString refused;
+};
+
+Opened failed(int error) {
+    Opened o;
+    o.error = platform::systemErrorText(error);
+    return o;
+}
+
+Opened refusal(const QString& why) {
+    Opened o;
+    o.refused = why;
+    return o;
+}
+
+// A name that is not there yet, `statError` being why stat failed.
+Opened openMissing(const QByteArray& name, const QString& path, int statError,
+                   const QStringList& outputs) {
+    if (statError == ELOOP)
+        return refusal(engine::Texts::tr("the name is a symbolic link that loops"));
+    if (statError != ENOENT)
+        return failed(statError);
+    // A result of the run would be renamed over it.
+    const QString key = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    for (const QString& output : outputs) {
+        if (QDir::cleanPath(QFileInfo(output).absoluteFilePath()) == key)
+            return refusal(engine::Texts::tr("a result of this run has that name"));
+    }
+    // Made new, never taking over what appeared meanwhile.
+    Opened o;
+    o.fd = openPath(name, O_WRONLY | O_CREAT | O_EXCL);
+    return o.fd < 0 ? failed(errno) : o;
+}
+
+Opened openFifo(const QByteArray& name) {
+    // Without a reader, opening a FIFO would wait for ever: it is refused at once.
+    Opened o;
+    o.fd = openPath(name, O_WRONLY | O_NONBLOCK);
+    if (o.fd < 0)
+        return errno == ENXIO ? refusal(engine::Texts::tr("it is a FIFO that nobody reads"))
+                              : failed(errno);
+    ::fcntl(o.fd, F_SETFL, ::fcntl(o.fd, F_GETFL) & ~O_NONBLOCK);
+    return o;
+}
+
+Opened openDevice(const QByteArray& name) {
+    Opened o;
+    o.fd = openPath(name, O_WRONLY | O_APPEND);
+    return o.fd < 0 ? failed(errno) : o;
+}
+
+// A regular file `st`: appended to only when it is an earlier log (or empty) that this run
+// neither reads nor replaces.
+Opened openEarlierLog(const QByteArray& name, const QString& path, const struct stat& st,
+                      const RunRequest& request, const QStringList& outputs) {
+    for (const QString& input : request.inputs) {
+        struct stat in {};
+        if (::stat(platform::encodePath(input).constData(), &in) == 0 && in.st_dev == st.st_dev &&
+            in.st_ino == st.st_ino)
+            return refusal(engine::Texts::tr("it is an input of this run"));
+    }
+    for (const QString& output : outputs) {
+        if (platform::sameFile(output, path))
+            return refusal(engine::Texts::tr("a result of this run will replace it"));
+    }
+    // Read first, and opened for writing only once it is known to be a log: the descriptor read
+    // is the one reopened, so a file swapped in meanwhile is never written.
+    const int reading = openPath(name, O_RDONLY | O_NONBLOCK);
+    if (reading < 0)
+        return failed(errno);
+    QByteArray start(64, '\0');
+    struct stat opened {};
+    const ssize_t got = ::pread(reading, start.data(), size_t(start.size()), 0);
+    const int readError = errno;
+    const bool same = ::fstat(reading, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                      opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    start.truncate(std::max<ssize_t>(got, 0));
+    if (!same || got < 0) {
+        ::close(reading);
+        return failed(got < 0 ? readError : ENOENT);
+    }
+    const bool empty = opened.st_size == 0;
+    if (!empty && !looksLikeRunLog(start)) {
+        ::close(reading);
+        return refusal(isTiffStart(start)
+                           ? engine::Texts::tr("it is a TIFF file")
+                           : engine::Texts::tr("it exists and is not a Vormelle log; name a new "
+                                               "file or an earlier log"));
+    }
+    Opened o;
+    o.fd = openPath("/proc/self/fd/" + QByteArray::number(reading), O_WRONLY | O_APPEND);
+    const int error = errno;
+    ::close(reading);
+    return o.fd < 0 ? failed(error) : o;
+}
+
 } // namespace
 
 QString defaultLogFolder() {
@@ -137,111 +237,24 @@ RunLog::RunLog(Named, const QString& path, const RunRequest& request, const QStr
     : m_path(path) {
     const QByteArray name = platform::encodePath(path);
     struct stat st {};
-    if (::stat(name.constData(), &st) != 0) {
-        if (errno == ELOOP) {
-            m_refused = engine::Texts::tr("the name is a symbolic link that loops");
-            return;
-        }
-        if (errno != ENOENT) {
-            m_error = platform::systemErrorText(errno);
-            return;
-        }
-        // A result of the run would be renamed over it.
-        const QString key = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-        for (const QString& output : outputs) {
-            if (QDir::cleanPath(QFileInfo(output).absoluteFilePath()) == key) {
-                m_refused = engine::Texts::tr("a result of this run has that name");
-                return;
-            }
-        }
-        // Missing: made new, never taking over what appeared meanwhile.
-        m_fd = openPath(name, O_WRONLY | O_CREAT | O_EXCL);
-        if (m_fd < 0) {
-            m_error = platform::systemErrorText(errno);
-            return;
-        }
+    Opened opened;
+    if (::stat(name.constData(), &st) != 0)
+        opened = openMissing(name, path, errno, outputs);
+    else if (S_ISDIR(st.st_mode))
+        opened.refused = engine::Texts::tr("it is a folder");
+    else if (S_ISFIFO(st.st_mode))
+        opened = openFifo(name);
+    else if (S_ISCHR(st.st_mode))
+        opened = openDevice(name);
+    else if (!S_ISREG(st.st_mode))
+        opened.refused = engine::Texts::tr("it is not a regular file");
+    else
+        opened = openEarlierLog(name, path, st, request, outputs);
+    m_fd = opened.fd;
+    m_error = opened.error;
+    m_refused = opened.refused;
+    if (m_fd >= 0)
         writeHead(request);
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        m_refused = engine::Texts::tr("it is a folder");
-        return;
-    }
-    if (S_ISFIFO(st.st_mode)) {
-        // Without a reader, opening a FIFO would wait for ever: it is refused at once.
-        m_fd = openPath(name, O_WRONLY | O_NONBLOCK);
-        if (m_fd < 0) {
-            if (errno == ENXIO)
-                m_refused = engine::Texts::tr("it is a FIFO that nobody reads");
-            else
-                m_error = platform::systemErrorText(errno);
-            return;
-        }
-        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
-        writeHead(request);
-        return;
-    }
-    if (S_ISCHR(st.st_mode)) {
-        m_fd = openPath(name, O_WRONLY | O_APPEND);
-        if (m_fd < 0)
-            m_error = platform::systemErrorText(errno);
-        else
-            writeHead(request);
-        return;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        m_refused = engine::Texts::tr("it is not a regular file");
-        return;
-    }
-    for (const QString& input : request.inputs) {
-        struct stat in {};
-        if (::stat(platform::encodePath(input).constData(), &in) == 0 && in.st_dev == st.st_dev &&
-            in.st_ino == st.st_ino) {
-            m_refused = engine::Texts::tr("it is an input of this run");
-            return;
-        }
-    }
-    for (const QString& output : outputs) {
-        if (platform::sameFile(output, path)) {
-            m_refused = engine::Texts::tr("a result of this run will replace it");
-            return;
-        }
-    }
-    // Read first, and opened for writing only once it is known to be a log: the descriptor read
-    // is the one reopened, so a file swapped in meanwhile is never written.
-    const int reading = openPath(name, O_RDONLY | O_NONBLOCK);
-    if (reading < 0) {
-        m_error = platform::systemErrorText(errno);
-        return;
-    }
-    QByteArray start(64, '\0');
-    struct stat opened {};
-    const ssize_t got = ::pread(reading, start.data(), size_t(start.size()), 0);
-    const bool same = ::fstat(reading, &opened) == 0 && S_ISREG(opened.st_mode) &&
-                      opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
-    start.truncate(std::max<ssize_t>(got, 0));
-    if (!same || got < 0) {
-        ::close(reading);
-        m_error = platform::systemErrorText(got < 0 ? errno : ENOENT);
-        return;
-    }
-    const bool empty = opened.st_size == 0;
-    if (!empty && !looksLikeRunLog(start)) {
-        ::close(reading);
-        m_refused = isTiffStart(start)
-                        ? engine::Texts::tr("it is a TIFF file")
-                        : engine::Texts::tr("it exists and is not a Vormelle log; name a new "
-                                            "file or an earlier log");
-        return;
-    }
-    m_fd = openPath("/proc/self/fd/" + QByteArray::number(reading), O_WRONLY | O_APPEND);
-    const int error = errno;
-    ::close(reading);
-    if (m_fd < 0) {
-        m_error = platform::systemErrorText(error);
-        return;
-    }
-    writeHead(request);
 }
 
 RunLog::~RunLog() {
