@@ -65,7 +65,40 @@ void keepShortRecord(QList<RowOutcome>& rows, int row, std::set<int>& kept) {
     }
 }
 
+// Every row with its planned output, none started yet.
+QList<RowOutcome> plannedRows(const QStringList& inputs, const PlannedOutputs& plan) {
+    QList<RowOutcome> rows(inputs.size());
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+        rows[i].input = inputs[i];
+        rows[i].fileName = paths::FileNameOf(inputs[i]);
+        rows[i].output = plan.outputs[i];
+    }
+    return rows;
+}
+
 } // namespace
+
+void Engine::Private::deliver(Event& event, QList<RowOutcome>& rows, const RunCallbacks& callbacks,
+                              std::set<int>& keptOutputs) {
+    if (event.step != 0) {
+        if (callbacks.rowStep)
+            callbacks.rowStep(event.row, event.step);
+        return;
+    }
+    if (!event.finished) {
+        rows[event.row].started = true;
+        if (callbacks.rowStarted)
+            callbacks.rowStarted(event.row);
+        // Every start gets its moment on screen, however fast the rows go.
+        if (callbacks.pause)
+            callbacks.pause();
+        return;
+    }
+    rows[event.row] = std::move(*event.finished);
+    if (callbacks.rowFinished)
+        callbacks.rowFinished(event.row, rows[event.row]);
+    keepShortRecord(rows, event.row, keptOutputs);
+}
 
 int jobsFromSetting(const QString& value) {
     bool ok = false;
@@ -153,12 +186,7 @@ void Engine::finish() {
 QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks& callbacks) {
     const int n = int(request.inputs.size());
     const PlannedOutputs plan = planOutputs(request.inputs, request.output);
-    QList<RowOutcome> rows(n);
-    for (int i = 0; i < n; ++i) {
-        rows[i].input = request.inputs[i];
-        rows[i].fileName = paths::FileNameOf(request.inputs[i]);
-        rows[i].output = plan.outputs[i];
-    }
+    QList<RowOutcome> rows = plannedRows(request.inputs, plan);
 
     std::set<int> keptOutputs; // the failed rows whose converter output the closing box needs
     const int jobs = std::clamp(request.jobs, 1, kMostJobs);
@@ -227,26 +255,8 @@ QList<RowOutcome> Engine::convert(const RunRequest& request, const RunCallbacks&
             news.swap(d->events);
             done = d->liveWorkers == 0;
         }
-        for (Private::Event& event : news) {
-            if (event.step != 0) {
-                if (callbacks.rowStep)
-                    callbacks.rowStep(event.row, event.step);
-                continue;
-            }
-            if (!event.finished) {
-                rows[event.row].started = true;
-                if (callbacks.rowStarted)
-                    callbacks.rowStarted(event.row);
-                // Every start gets its moment on screen, however fast the rows go.
-                if (callbacks.pause)
-                    callbacks.pause();
-                continue;
-            }
-            rows[event.row] = std::move(*event.finished);
-            if (callbacks.rowFinished)
-                callbacks.rowFinished(event.row, rows[event.row]);
-            keepShortRecord(rows, event.row, keptOutputs);
-        }
+        for (Private::Event& event : news)
+            Private::deliver(event, rows, callbacks, keptOutputs);
         if (done)
             break;
         if (callbacks.pause)

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace vormelle {
 class BasicError;
@@ -67,6 +68,10 @@ struct Engine::Private {
         QString programFolder; // where the recognition helper lies
     };
     static std::unique_ptr<Recognizer> makeRecognizer(const TextStep& text);
+
+    // Hands one worker's news to the caller, on the caller's thread.
+    static void deliver(Event& event, QList<RowOutcome>& rows, const RunCallbacks& callbacks,
+                        std::set<int>& keptOutputs);
 
     void post(Event event) {
         {
