@@ -210,6 +210,65 @@ void placeOnThePage(PageText& page, QSize upright, int degrees) {
     }
 }
 
+// How far the page is turned, by Tesseract's orientation detection.
+void detectOrientation(tesseract::TessBaseAPI& osd, PageText& page) {
+    int degrees = 0;
+    float confidence = 0;
+    const char* script = nullptr;
+    float scriptConfidence = 0;
+    if (osd.DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence) &&
+        degrees % 90 == 0 && degrees > 0 && degrees < 360) {
+        if (confidence >= kSureOrientation)
+            page.turned = degrees;
+        else
+            page.orientationUnsure = true;
+    }
+}
+
+// The recognized words, grouped into the lines and paragraphs they came in.
+void appendWords(tesseract::ResultIterator& it, PageText& page) {
+    // The page is walked in its layout's order with the base iterators' steps, each of which
+    // costs the same wherever it is. ResultIterator's own Next and GetUTF8Text put each line in
+    // reading order for right-to-left scripts, at a cost that grows with the square of a line's
+    // words; so does Tesseract's paragraph pass that reads the text (off, see the constructor).
+    using tesseract::LTRResultIterator;
+    using tesseract::PageIterator;
+    using tesseract::RIL_PARA;
+    using tesseract::RIL_TEXTLINE;
+    using tesseract::RIL_WORD;
+    bool newParagraph = true;
+    bool newLine = true;
+    do {
+        if (it.PageIterator::IsAtBeginningOf(RIL_PARA))
+            newParagraph = true;
+        if (it.PageIterator::IsAtBeginningOf(RIL_TEXTLINE))
+            newLine = true;
+        if (it.Empty(RIL_WORD))
+            continue;
+        const std::unique_ptr<char[]> text(it.LTRResultIterator::GetUTF8Text(RIL_WORD));
+        const QString word = text ? QString::fromUtf8(text.get()).trimmed() : QString();
+        int left = 0, top = 0, right = 0, bottom = 0;
+        if (word.isEmpty() || !it.BoundingBox(RIL_WORD, &left, &top, &right, &bottom))
+            continue;
+        if (newParagraph || page.paragraphs.isEmpty()) {
+            page.paragraphs.append(OcrParagraph{});
+            newParagraph = false;
+            newLine = true;
+        }
+        OcrParagraph& paragraph = page.paragraphs.last();
+        if (newLine || paragraph.lines.isEmpty()) {
+            paragraph.lines.append(OcrLine{});
+            newLine = false;
+        }
+        const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
+        OcrLine& line = paragraph.lines.last();
+        line.words.append({box, word});
+        // Each zone holds its children: DjVu viewers look for words inside their lines.
+        line.box = line.box.united(box);
+        paragraph.box = paragraph.box.united(box);
+    } while (it.PageIterator::Next(RIL_WORD));
+}
+
 } // namespace
 
 TesseractReader::TesseractReader(const QString& languages) : m(std::make_unique<State>()) {
@@ -253,17 +312,7 @@ PageText TesseractReader::read(const uchar* pixels, int width, int height, int b
     if (tesseract::TessBaseAPI* osd = m->orientationDetector()) {
         setPage(*osd, pixels, width, height, bytesPerPixel, bytesPerLine, inverted);
         osd->SetSourceResolution(dpi);
-        int degrees = 0;
-        float confidence = 0;
-        const char* script = nullptr;
-        float scriptConfidence = 0;
-        if (osd->DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence) &&
-            degrees % 90 == 0 && degrees > 0 && degrees < 360) {
-            if (confidence >= kSureOrientation)
-                page.turned = degrees;
-            else
-                page.orientationUnsure = true;
-        }
+        detectOrientation(*osd, page);
         osd->Clear();
     }
     Pix* upright = nullptr;
@@ -296,46 +345,7 @@ PageText TesseractReader::read(const uchar* pixels, int width, int height, int b
         finish();
         return page;
     }
-    // The page is walked in its layout's order with the base iterators' steps, each of which
-    // costs the same wherever it is. ResultIterator's own Next and GetUTF8Text put each line in
-    // reading order for right-to-left scripts, at a cost that grows with the square of a line's
-    // words; so does Tesseract's paragraph pass that reads the text (off, see the constructor).
-    using tesseract::LTRResultIterator;
-    using tesseract::PageIterator;
-    using tesseract::RIL_PARA;
-    using tesseract::RIL_TEXTLINE;
-    using tesseract::RIL_WORD;
-    bool newParagraph = true;
-    bool newLine = true;
-    do {
-        if (it->PageIterator::IsAtBeginningOf(RIL_PARA))
-            newParagraph = true;
-        if (it->PageIterator::IsAtBeginningOf(RIL_TEXTLINE))
-            newLine = true;
-        if (it->Empty(RIL_WORD))
-            continue;
-        const std::unique_ptr<char[]> text(it->LTRResultIterator::GetUTF8Text(RIL_WORD));
-        const QString word = text ? QString::fromUtf8(text.get()).trimmed() : QString();
-        int left = 0, top = 0, right = 0, bottom = 0;
-        if (word.isEmpty() || !it->BoundingBox(RIL_WORD, &left, &top, &right, &bottom))
-            continue;
-        if (newParagraph || page.paragraphs.isEmpty()) {
-            page.paragraphs.append(OcrParagraph{});
-            newParagraph = false;
-            newLine = true;
-        }
-        OcrParagraph& paragraph = page.paragraphs.last();
-        if (newLine || paragraph.lines.isEmpty()) {
-            paragraph.lines.append(OcrLine{});
-            newLine = false;
-        }
-        const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
-        OcrLine& line = paragraph.lines.last();
-        line.words.append({box, word});
-        // Each zone holds its children: DjVu viewers look for words inside their lines.
-        line.box = line.box.united(box);
-        paragraph.box = paragraph.box.united(box);
-    } while (it->PageIterator::Next(RIL_WORD));
+    appendWords(*it, page);
     it.reset();
     finish();
     if (page.turned != 0)
