@@ -146,7 +146,13 @@ namespace {
 // pixels.
 constexpr int kGrainReach = 8;
 
-// Pixels of the paper (not under `photo`) near the mean of their visible neighbours take it.
+// Rows of background pixels whose sums are held at a time: 32 bits a pixel and channel for the
+// band and its reach above and below, not for the whole image.
+constexpr int kGrainBand = 64;
+
+// Pixels of the paper (not under `photo`) near the mean of their visible neighbours take it. The
+// means are taken from the pixels as they were: a band's rows above it, already smoothed, are
+// read from `carry`, which keeps them as they came.
 bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::size_t maskStart,
                  const PageView* photo, int reduction) {
     const int w = out.width;
@@ -155,67 +161,92 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
     if (w < 2 * reach + 1 || h < 2 * reach + 1)
         return true;
     const std::size_t maskRow = std::size_t(w + 7) / 8;
+    const std::size_t imageRow = std::size_t(w) * std::size_t(channels);
     const std::uint8_t* hidden = out.dontCare.data() + maskStart;
     std::uint8_t* image = out.image.data() + imageStart;
-    PixRef seen(pixCreate(w, h, 8));
-    if (!seen)
-        return false;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            if (!(hidden[std::size_t(y) * maskRow + std::size_t(x / 8)] & (0x80 >> (x % 8))))
-                SET_DATA_BYTE(pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix), x, 1);
-    PixRef counts(pixBlockconvGrayUnnormalized(seen.pix, reach, reach));
-    if (!counts)
-        return false;
-    std::vector<PixRef> sums;
-    sums.reserve(3);
-    for (int k = 0; k < channels; ++k) {
-        PixRef plane(pixCreate(w, h, 8));
-        if (!plane)
-            return false;
-        for (int y = 0; y < h; ++y) {
-            l_uint32* line = pixGetData(plane.pix) + std::ptrdiff_t(y) * pixGetWpl(plane.pix);
-            const l_uint32* seenLine =
-                pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix);
-            for (int x = 0; x < w; ++x)
-                if (GET_DATA_BYTE(seenLine, x))
-                    SET_DATA_BYTE(line, x,
-                                  image[(std::size_t(y) * w + std::size_t(x)) * channels + k]);
-        }
-        sums.emplace_back(pixBlockconvGrayUnnormalized(plane.pix, reach, reach));
-        if (!sums.back())
-            return false;
-    }
+    const auto isSeen = [&](int x, int y) {
+        return !(hidden[std::size_t(y) * maskRow + std::size_t(x / 8)] & (0x80 >> (x % 8)));
+    };
+    std::vector<std::uint8_t> carry;
+    int carryTop = 0;
     const int pad = h * reduction - (photo ? photo->height : 0);
-    for (int y = 0; y < h; ++y) {
-        const l_uint32* countLine =
-            pixGetData(counts.pix) + std::ptrdiff_t(y) * pixGetWpl(counts.pix);
-        const l_uint32* seenLine = pixGetData(seen.pix) + std::ptrdiff_t(y) * pixGetWpl(seen.pix);
-        // The photograph under the middle of the pixel (the grid laid from the page's bottom).
-        const int py =
-            std::clamp(y * reduction - pad + reduction / 2, 0, photo ? photo->height - 1 : 0);
-        const std::uint8_t* photoRow =
-            photo ? photo->pixels + std::ptrdiff_t(py) * photo->stride : nullptr;
-        for (int x = 0; x < w; ++x) {
-            const std::uint32_t n = countLine[x];
-            if (!n || !GET_DATA_BYTE(seenLine, x))
-                continue;
-            if (photoRow) {
-                const int px = std::min(x * reduction + reduction / 2, photo->width - 1);
-                if (photoRow[px / 8] & (0x80 >> (px % 8)))
+    for (int top = 0; top < h; top += kGrainBand) {
+        const int bottom = std::min(h, top + kGrainBand);
+        // Leptonica's sums mirror the band at its edges: the band reaches `reach` rows past the
+        // rows it smooths (the page's own edges mirror as for the whole image), and holds at
+        // least a window's height.
+        const int y1 = std::min(h, bottom + reach);
+        const int y0 = std::max(0, std::min(top - reach, y1 - (2 * reach + 1)));
+        const int rows = y1 - y0;
+        const auto original = [&](int y) {
+            return y >= carryTop && y < top ? carry.data() + std::size_t(y - carryTop) * imageRow
+                                            : image + std::size_t(y) * imageRow;
+        };
+        PixRef seen(pixCreate(w, rows, 8));
+        if (!seen)
+            return false;
+        for (int y = y0; y < y1; ++y) {
+            l_uint32* line = pixGetData(seen.pix) + std::ptrdiff_t(y - y0) * pixGetWpl(seen.pix);
+            for (int x = 0; x < w; ++x)
+                if (isSeen(x, y))
+                    SET_DATA_BYTE(line, x, 1);
+        }
+        PixRef counts(pixBlockconvGrayUnnormalized(seen.pix, reach, reach));
+        if (!counts)
+            return false;
+        std::vector<PixRef> sums;
+        sums.reserve(3);
+        for (int k = 0; k < channels; ++k) {
+            PixRef plane(pixCreate(w, rows, 8));
+            if (!plane)
+                return false;
+            for (int y = y0; y < y1; ++y) {
+                l_uint32* line =
+                    pixGetData(plane.pix) + std::ptrdiff_t(y - y0) * pixGetWpl(plane.pix);
+                const std::uint8_t* from = original(y);
+                for (int x = 0; x < w; ++x)
+                    if (isSeen(x, y))
+                        SET_DATA_BYTE(line, x, from[std::size_t(x) * channels + k]);
+            }
+            sums.emplace_back(pixBlockconvGrayUnnormalized(plane.pix, reach, reach));
+            if (!sums.back())
+                return false;
+        }
+        // The next band reads this one's last rows as they were.
+        carryTop = std::max(top, bottom - reach);
+        carry.assign(image + std::size_t(carryTop) * imageRow,
+                     image + std::size_t(bottom) * imageRow);
+        for (int y = top; y < bottom; ++y) {
+            const int r = y - y0;
+            const l_uint32* countLine =
+                pixGetData(counts.pix) + std::ptrdiff_t(r) * pixGetWpl(counts.pix);
+            // The photograph under the middle of the pixel (the grid laid from the page's
+            // bottom).
+            const int py =
+                std::clamp(y * reduction - pad + reduction / 2, 0, photo ? photo->height - 1 : 0);
+            const std::uint8_t* photoRow =
+                photo ? photo->pixels + std::ptrdiff_t(py) * photo->stride : nullptr;
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t n = countLine[x];
+                if (!n || !isSeen(x, y))
                     continue;
+                if (photoRow) {
+                    const int px = std::min(x * reduction + reduction / 2, photo->width - 1);
+                    if (photoRow[px / 8] & (0x80 >> (px % 8)))
+                        continue;
+                }
+                std::uint8_t* p = image + std::size_t(y) * imageRow + std::size_t(x) * channels;
+                std::uint8_t mean[3] = {0, 0, 0};
+                bool near = true;
+                for (int k = 0; k < channels; ++k) {
+                    const l_uint32* sumLine =
+                        pixGetData(sums[k].pix) + std::ptrdiff_t(r) * pixGetWpl(sums[k].pix);
+                    mean[k] = rounded(sumLine[x], n);
+                    near = near && std::abs(int(mean[k]) - int(p[k])) <= kPaperGrain;
+                }
+                if (near)
+                    std::copy_n(mean, channels, p);
             }
-            std::uint8_t* p = image + (std::size_t(y) * w + std::size_t(x)) * channels;
-            std::uint8_t mean[3] = {0, 0, 0};
-            bool near = true;
-            for (int k = 0; k < channels; ++k) {
-                const l_uint32* sumLine =
-                    pixGetData(sums[k].pix) + std::ptrdiff_t(y) * pixGetWpl(sums[k].pix);
-                mean[k] = rounded(sumLine[x], n);
-                near = near && std::abs(int(mean[k]) - int(p[k])) <= kPaperGrain;
-            }
-            if (near)
-                std::copy_n(mean, channels, p);
         }
     }
     return true;

@@ -30,7 +30,7 @@ struct PixRef {
 constexpr int kSauvolaHalfWindow = 24;
 constexpr float kSauvolaFactor = 0.34F;
 // Tiles keep Sauvola's sums (8 bytes a pixel) to a part of the page at a time.
-constexpr int kSauvolaTile = 640;
+constexpr int kSauvolaTile = 256;
 // Darker than this on the darkest channel counts as a band that may carry light text.
 constexpr int kDarkBand = 110;
 // A band is at least this thick; text strokes are thinner.
@@ -98,6 +98,18 @@ PIX* fullSize(PIX* reducedPix, int w, int h) {
     if (full)
         pixRasterop(full, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
     return full;
+}
+
+// Steps on 8-bit images of the page's size are taken a band of rows at a time: their temporary
+// images are then a band's, not a page's.
+constexpr int kRowBand = 256;
+
+// Rows `top` to `top + rows` of an image, as an image of their own.
+PIX* rowsOf(PIX* pix, int top, int rows) {
+    BOX* box = boxCreate(0, top, int(pixGetWidth(pix)), rows);
+    PIX* part = box ? pixClipRectangle(pix, box, nullptr) : nullptr;
+    boxDestroy(&box);
+    return part;
 }
 
 // A 1-bit pix as a binary PBM, straight from Leptonica's words (most significant bit first, as
@@ -206,12 +218,14 @@ Segmentation Segmenter::segment() {
     grey.pix = m->page.pix;
     m->page.pix = nullptr;
 
+    const int w = m->width;
+    const int h = m->height;
     // Sauvola's thresholds change slowly across the page: they are found at half its size, for
-    // a quarter of the work, and applied to every pixel of it.
-    PixRef dark;
+    // a quarter of the work, and applied to every pixel of it, a band of rows at a time.
+    PixRef dark(pixCreate(w, h, 1));
     {
         PixRef half(pixScaleAreaMap2(grey.pix));
-        if (!half)
+        if (!half || !dark)
             return result.error = Error::OutOfMemory, result;
         const int hw = int(pixGetWidth(half.pix));
         const int hh = int(pixGetHeight(half.pix));
@@ -222,30 +236,48 @@ Segmentation Segmenter::segment() {
             return result.error = Error::OutOfMemory, result;
         PixRef threshold(thresholdOut);
         half = nullptr;
-        threshold = pixExpandReplicate(threshold.pix, 2);
-        // An odd side: its last column or row takes its neighbour's thresholds.
-        if (threshold && (2 * hw < m->width || 2 * hh < m->height))
-            threshold =
-                pixAddMirroredBorder(threshold.pix, 0, m->width - 2 * hw, 0, m->height - 2 * hh);
-        if (threshold)
-            dark = pixVarThresholdToBinary(grey.pix, threshold.pix);
-        if (!dark)
-            return result.error = Error::OutOfMemory, result;
+        for (int top = 0; top < h; top += kRowBand) {
+            const int rows = std::min(kRowBand, h - top);
+            const int halfTop = top / 2;
+            const int halfRows = std::min(hh - halfTop, (rows + 1) / 2);
+            PixRef band(rowsOf(threshold.pix, halfTop, halfRows));
+            if (band)
+                band = pixExpandReplicate(band.pix, 2);
+            // An odd side: its last column or row takes its neighbour's thresholds.
+            if (band && (2 * hw < w || 2 * halfRows < rows))
+                band = pixAddMirroredBorder(band.pix, 0, w - 2 * hw, 0, rows - 2 * halfRows);
+            PixRef pixels(band ? rowsOf(grey.pix, top, rows) : nullptr);
+            PixRef bits(pixels ? pixVarThresholdToBinary(pixels.pix, band.pix) : nullptr);
+            if (!bits)
+                return result.error = Error::OutOfMemory, result;
+            pixRasterop(dark.pix, 0, top, w, rows, PIX_SRC, bits.pix, 0, 0);
+        }
     }
     // Thin light rules (a chart's 1-pixel grid, a table's lines) are too faint for Sauvola:
     // long runs a little darker than what lies around them. They join the mask last, so the
     // photograph finder never takes a grid for a halftone.
     PixRef rules;
     {
-        // A black top-hat by a 3x3 closing, which Leptonica does in a few passes.
-        PixRef hat(pixCloseGray3(grey.pix, 3, 3));
-        if (hat)
-            pixSubtractGray(hat.pix, hat.pix, grey.pix);
-        PixRef thin(hat ? pixThresholdToBinary(hat.pix, kRuleContrast) : nullptr);
-        if (thin)
-            pixInvert(thin.pix, thin.pix);
-        rules = thin ? pixOpenBrickDwa(nullptr, thin.pix, kRuleLength, 1) : nullptr;
-        PixRef down(thin ? pixOpenBrickDwa(nullptr, thin.pix, 1, kRuleLength) : nullptr);
+        PixRef thin(pixCreate(w, h, 1));
+        if (!thin)
+            return result.error = Error::OutOfMemory, result;
+        // A black top-hat by a 3x3 closing, which Leptonica does in a few passes; a band's
+        // rows need two rows either side of it.
+        for (int top = 0; top < h; top += kRowBand) {
+            const int rows = std::min(kRowBand, h - top);
+            const int y0 = std::max(0, top - 2);
+            const int y1 = std::min(h, top + rows + 2);
+            PixRef pixels(rowsOf(grey.pix, y0, y1 - y0));
+            PixRef hat(pixels ? pixCloseGray3(pixels.pix, 3, 3) : nullptr);
+            if (hat)
+                pixSubtractGray(hat.pix, hat.pix, pixels.pix);
+            PixRef bits(hat ? pixThresholdToBinary(hat.pix, kRuleContrast) : nullptr);
+            if (!bits)
+                return result.error = Error::OutOfMemory, result;
+            pixRasterop(thin.pix, 0, top, w, rows, PIX_NOT(PIX_SRC), bits.pix, 0, top - y0);
+        }
+        rules = pixOpenBrickDwa(nullptr, thin.pix, kRuleLength, 1);
+        PixRef down(pixOpenBrickDwa(nullptr, thin.pix, 1, kRuleLength));
         if (!rules || !down)
             return result.error = Error::OutOfMemory, result;
         pixOr(rules.pix, rules.pix, down.pix);
@@ -253,8 +285,6 @@ Segmentation Segmenter::segment() {
 
     // The regions (bands, photographs) are coarse: they are found at a quarter of the page's
     // size, where the large openings and closings cost a sixteenth.
-    const int w = m->width;
-    const int h = m->height;
 
     // Bands: large dark areas, their light letters' holes closed.
     PixRef bandsSmall;

@@ -163,6 +163,8 @@ private slots:
     void eachShapeTakesItsInsideColour();
     void backgroundLeavesTheMaskOut();
     void backgroundSmoothsBarePaperOnly();
+    void paperTakesTheMeanOfThePixelsAsTheyCame_data();
+    void paperTakesTheMeanOfThePixelsAsTheyCame();
     void mismatchedViewsGiveNothing();
 };
 
@@ -339,6 +341,87 @@ void LayersTest::backgroundSmoothsBarePaperOnly() {
                     sum += d.rgb[(std::size_t(y) * 240 + std::size_t(x)) * 3];
             QCOMPARE(image.pixelColor(bx, by).red(), (sum + 2) / 4);
         }
+}
+
+// At full size, a visible pixel of the paper within the grain of the mean of the visible pixels
+// around it takes that mean, taken over the pixels as they came (not over neighbours already
+// smoothed), whichever rows of the page are worked on together.
+void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("height");
+    QTest::newRow("grey, a few rows") << 1 << 40;
+    QTest::newRow("grey, many rows") << 1 << 200;
+    QTest::newRow("colour, one row past many") << 3 << 257;
+}
+
+void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame() {
+    QFETCH(int, channels);
+    QFETCH(int, height);
+    const int width = 90;
+    Drawn d = blank(width, height, Qt::white, channels);
+    std::uint32_t seed = 11;
+    auto next = [&seed](int n) {
+        seed = seed * 1103515245U + 12345U;
+        return int((seed >> 16) % std::uint32_t(n));
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            // Grain, and now and then a spot far darker than it, which stays.
+            const int g = next(9) - 4;
+            const int spot = next(23) == 0 ? 60 : 0;
+            d.set(x, y, QColor(180 + g - spot, 170 - g - spot, 150 + 2 * g - spot));
+        }
+    // Blocks of ink: hidden, and out of every mean.
+    for (int y = 0; y < height; ++y)
+        for (int x = 30; x < 37; ++x)
+            if (y % 50 < 20)
+                d.setMask(x, y);
+    const codec::Background back = codec::background(d.page(), d.maskView(), 1);
+    QCOMPARE(back.width, width);
+    QCOMPARE(back.height, height);
+    const std::uint8_t* out = back.image.data() + (back.image.size() - d.rgb.size());
+    const auto masked = [&](int x, int y) {
+        return (d.mask[std::size_t(y) * std::size_t((width + 7) / 8) + std::size_t(x / 8)] &
+                (0x80 >> (x % 8))) != 0;
+    };
+    const int reach = 8; // the window's half side
+    int smoothed = 0, kept = 0;
+    for (int y = reach; y < height - reach; ++y)
+        for (int x = reach; x < width - reach; ++x) {
+            if (masked(x, y))
+                continue;
+            int sums[3] = {0, 0, 0}, n = 0;
+            for (int v = y - reach; v <= y + reach; ++v)
+                for (int u = x - reach; u <= x + reach; ++u) {
+                    if (masked(u, v))
+                        continue;
+                    ++n;
+                    for (int k = 0; k < channels; ++k)
+                        sums[k] += d.rgb[(std::size_t(v) * width + std::size_t(u)) * channels +
+                                         std::size_t(k)];
+                }
+            const std::size_t at = (std::size_t(y) * width + std::size_t(x)) * channels;
+            bool near = true;
+            int mean[3] = {0, 0, 0};
+            for (int k = 0; k < channels; ++k) {
+                mean[k] = (sums[k] + n / 2) / n;
+                near = near && std::abs(mean[k] - int(d.rgb[at + std::size_t(k)])) <= 10;
+            }
+            for (int k = 0; k < channels; ++k) {
+                const int expected = near ? mean[k] : int(d.rgb[at + std::size_t(k)]);
+                if (int(out[at + std::size_t(k)]) != expected)
+                    QFAIL(qPrintable(QStringLiteral("(%1, %2) channel %3: %4, not %5")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(k)
+                                         .arg(int(out[at + std::size_t(k)]))
+                                         .arg(expected)));
+            }
+            ++(near ? smoothed : kept);
+        }
+    // Both kinds of pixel were looked at.
+    QVERIFY(smoothed > 100);
+    QVERIFY(kept > 20);
 }
 
 void LayersTest::mismatchedViewsGiveNothing() {

@@ -220,6 +220,18 @@ void SegmentTest::rulesInTheMask() {
             found += qGray(mask.pixel(x, 100 + k * 100)) < 128;
         QVERIFY2(found > 800, qPrintable(QStringLiteral("rule %1: %2").arg(k).arg(found)));
     }
+    // The table's columns, each row of them (the page's rows are worked on a few hundred at a
+    // time; a column crosses where they meet).
+    for (int k = 0; k < 6; ++k) {
+        int found = 0;
+        for (int y = 110; y < 590; ++y) {
+            bool in = false;
+            for (int x = 48 + k * 180; x <= 52 + k * 180; ++x)
+                in = in || qGray(mask.pixel(x, y)) < 128;
+            found += in;
+        }
+        QVERIFY2(found == 480, qPrintable(QStringLiteral("column %1: %2").arg(k).arg(found)));
+    }
 }
 
 // Pages too small to segment are photographs; a page of no pixels cannot be held.
