@@ -67,6 +67,49 @@ PageText recognizePage(Recognizer& recognizer, const uchar* pixels, PixelKind ki
 
 namespace {
 
+// The reader's page into `pixels`, `stride` bytes a row; colour is kept as grey row by row, a
+// third of its size. Why not, when it cannot be.
+QString readPixels(TiffPageReader& reader, qsizetype stride,
+                   std::unique_ptr<platform::MemoryFile>& pixels) {
+    const PageFormat& f = reader.format();
+    const bool colour = f.kind == PixelKind::Colour;
+    const qsizetype bytes = stride * qsizetype(f.height);
+    try {
+        if (!pixels || pixels->size() < bytes)
+            pixels = std::make_unique<platform::MemoryFile>(bytes);
+    } catch (const BasicError& e) {
+        return e.reason().isEmpty() ? e.description() : e.reason();
+    }
+    for (int y = 0; y < f.height; ++y) {
+        const uchar* row = reader.nextRow();
+        if (!row) {
+            const QString problem = reader.problem();
+            return problem.isEmpty() ? engine::Texts::tr("the file could not be read") : problem;
+        }
+        uchar* to = pixels->data() + qsizetype(y) * stride;
+        if (colour)
+            toGrey(row, f.width, to);
+        else
+            std::copy_n(row, stride, to);
+    }
+    return {};
+}
+
+// What the closing box and the log say of page `number`'s reading.
+void noteOf(TextLayerResult& result, int number, const PageText& text) {
+    if (text.cutShort)
+        result.pagesCutShort.append(number);
+    if (text.turned != 0)
+        result.pagesTurned.append({number, text.turned});
+    if (text.orientationUnsure)
+        result.pagesOrientationUnsure.append(number);
+    if (!text.lost.isEmpty())
+        result.pagesTextLost.append({number, text.lost});
+    // A page cut short or lost says so already.
+    if (text.isEmpty() && !text.cutShort && text.lost.isEmpty())
+        result.pagesWithout.append(number);
+}
+
 TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
                                  const QString& djvu, const QString& workFolder,
                                  const std::atomic<bool>* stop) {
@@ -91,29 +134,11 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             return result;
         }
         const PageFormat& f = reader.format();
-        // Colour is kept as grey row by row, a third of its size.
         const bool colour = f.kind == PixelKind::Colour;
         const qsizetype stride = colour ? f.width : reader.rowBytes();
-        const qsizetype bytes = stride * qsizetype(f.height);
-        try {
-            if (!pixels || pixels->size() < bytes)
-                pixels = std::make_unique<platform::MemoryFile>(bytes);
-        } catch (const BasicError& e) {
-            result.problem = e.reason().isEmpty() ? e.description() : e.reason();
+        result.problem = readPixels(reader, stride, pixels);
+        if (!result.problem.isEmpty())
             return result;
-        }
-        for (int y = 0; y < f.height; ++y) {
-            const uchar* row = reader.nextRow();
-            if (!row) {
-                result.problem = reader.problem();
-                return result;
-            }
-            uchar* to = pixels->data() + qsizetype(y) * stride;
-            if (colour)
-                toGrey(row, f.width, to);
-            else
-                std::copy_n(row, stride, to);
-        }
         const PageText text =
             recognizePage(recognizer, pixels->data(), colour ? PixelKind::Grey : f.kind, f.width,
                           f.height, stride, f.dpi, stop, pixels.get());
@@ -122,21 +147,9 @@ TextLayerResult addTextLayerFrom(Recognizer& recognizer, TiffPageReader& reader,
             result.problem = engine::Texts::tr("the conversion was stopped");
             return result;
         }
-        if (text.cutShort)
-            result.pagesCutShort.append(number);
-        if (text.turned != 0)
-            result.pagesTurned.append({number, text.turned});
-        if (text.orientationUnsure)
-            result.pagesOrientationUnsure.append(number);
-        if (!text.lost.isEmpty())
-            result.pagesTextLost.append({number, text.lost});
-        if (text.isEmpty()) {
-            // A page cut short or lost says so already.
-            if (!text.cutShort && text.lost.isEmpty())
-                result.pagesWithout.append(number);
-            continue;
-        }
-        texts[number] = textZones(text, sizes[number - 1]);
+        noteOf(result, number, text);
+        if (!text.isEmpty())
+            texts[number] = textZones(text, sizes[number - 1]);
     }
     if (!reader.problem().isEmpty()) {
         result.problem = reader.problem();
