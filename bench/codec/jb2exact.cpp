@@ -9,6 +9,9 @@
 //     --set NAME   300, 600, book, table or plain (default: all)
 //     --tiff DIR   also write each set as a multi-page TIFF (G4) into DIR, to convert it
 //     --minidjvu S the time limit for `minidjvu -p 20` on a set of several pages (default 900 s)
+//     --ours       our coder alone: each page's bytes, a checksum of them and our processor time
+//                  (to see that a change to the coder's speed leaves its output as it was, and to
+//                  count its instructions without the rest)
 // On a set of several pages (the book) also: our document pass (one shared dictionary) page by
 // page against cjb2, and `minidjvu -p 20` (lossless as it goes: it has no exact mode), in time
 // limited by `timeout`.
@@ -206,6 +209,61 @@ struct Recorder final : codec::PageSink {
     }
 };
 
+codec::PageView viewOf(const Page& page) {
+    return {codec::PixelKind::Bitonal,
+            page.width,
+            page.height,
+            page.dpi,
+            reinterpret_cast<const std::uint8_t*>(page.rows.constData()),
+            (page.width + 7) / 8};
+}
+
+uint64_t checksum(const codec::Bytes& bytes) {
+    uint64_t h = 1469598103934665603ull;
+    for (const std::uint8_t b : bytes)
+        h = (h ^ b) * 1099511628211ull;
+    return h;
+}
+
+// --ours: each page coded alone, then each set of several pages through the document pass.
+int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets, int rounds) {
+    std::printf("%-14s %9s %16s %8s\n", "page", "ours B", "checksum", "ours s");
+    double total = 0;
+    for (const Page& page : pages) {
+        codec::Bytes sjbz;
+        std::vector<double> times;
+        for (int r = 0; r < rounds; ++r) {
+            const double before = bench::ownCpuSeconds();
+            sjbz = codec::encodeJb2Page(viewOf(page));
+            times.push_back(bench::ownCpuSeconds() - before);
+        }
+        total += bench::median(times);
+        std::printf("%-14s %9zu %016llx %8.3f\n", qPrintable(page.name), sjbz.size(),
+                    (unsigned long long)checksum(sjbz), bench::median(times));
+    }
+    std::printf("%-14s %9s %16s %8.3f\n", "all", "", "", total);
+    for (int set = 0; set < sets; ++set) {
+        if (setOf.count(set) < 2)
+            continue;
+        Recorder recorded;
+        const double before = bench::ownCpuSeconds();
+        codec::Jb2Stage stage({}, true);
+        for (int k = 0; k < pages.size(); ++k)
+            if (setOf[k] == set && !stage.addPage(viewOf(pages[k]), recorded, {}).ok())
+                return 1;
+        if (!stage.finish(recorded, {}).ok())
+            return 1;
+        const double time = bench::ownCpuSeconds() - before;
+        size_t bytes = recorded.dictionaryBytes;
+        for (const size_t b : recorded.pageBytes)
+            bytes += b;
+        std::printf("document pass: %zu B (dictionary %zu B), checksum %016llx, %.3f s\n", bytes,
+                    recorded.dictionaryBytes, (unsigned long long)checksum(recorded.document()),
+                    time);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -215,6 +273,7 @@ int main(int argc, char** argv) {
     QStringList sets;
     QString tiffFolder;
     int minidjvuSeconds = 900;
+    bool oursOnly = false;
     QList<int> setOf; // each page's set, by its place in `sets`
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -226,6 +285,8 @@ int main(int argc, char** argv) {
             minidjvuSeconds = std::max(1, args[++i].toInt());
         } else if (args[i] == QLatin1String("--tiff") && i + 1 < args.size()) {
             tiffFolder = args[++i];
+        } else if (args[i] == QLatin1String("--ours")) {
+            oursOnly = true;
         } else if (const std::optional<Page> p = readPbm(args[i])) {
             pages << *p;
         } else {
@@ -257,6 +318,9 @@ int main(int argc, char** argv) {
                              made.first().dpi);
         }
     }
+
+    if (oursOnly)
+        return oursAlone(pages, setOf, sets.size(), rounds);
 
     QTemporaryDir dir;
     std::printf("%-14s %9s %9s %6s  %8s %8s %6s  %s\n", "page", "cjb2 B", "ours B", "bytes",
