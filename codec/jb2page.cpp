@@ -18,13 +18,6 @@ namespace vormelle::codec {
 
 namespace {
 
-struct PixaDeleter {
-    void operator()(PIXA* p) const { pixaDestroy(&p); }
-};
-struct BoxaDeleter {
-    void operator()(BOXA* p) const { boxaDestroy(&p); }
-};
-
 // A shape's rows as bits, pixel x of a row in bit x % 64 of its word x / 64: comparing two
 // shapes takes a word at a time, and a page's shapes are kept in an eighth of a byte a pixel.
 struct Rows {
@@ -112,24 +105,35 @@ struct Shape {
     bool lineStart = false;
 };
 
+struct StackDeleter {
+    void operator()(L_STACK* s) const { lstackDestroy(&s, 1); }
+};
+
+// The page's 8-connected shapes in the order Leptonica's search finds them (pixConnCompPixa's).
+// Its fill erases each shape from the page in turn; what the fill took, within the shape's box,
+// against a copy of the page as it was before, is the shape. That copy is all the extra memory:
+// no image a shape.
 std::vector<Shape> components(const PageView& page) {
     std::vector<Shape> shapes;
     auto pix = bitonalPix(page);
     if (!pix)
         return shapes;
-    PIXA* pixaRaw = nullptr;
-    std::unique_ptr<BOXA, BoxaDeleter> boxa(pixConnCompPixa(pix.get(), &pixaRaw, 8));
-    std::unique_ptr<PIXA, PixaDeleter> pixa(pixaRaw);
-    pix.reset();
-    if (!boxa || !pixa)
+    l_uint32* data = pixGetData(pix.get());
+    const int wpl = pixGetWpl(pix.get());
+    std::vector<l_uint32> before(data, data + std::ptrdiff_t(wpl) * page.height);
+    std::unique_ptr<L_STACK, StackDeleter> stack(lstackCreate(page.height));
+    if (!stack)
         return shapes;
-    const int n = pixaGetCount(pixa.get());
-    shapes.reserve(size_t(n));
-    for (int i = 0; i < n; ++i) {
+    stack->auxstack = lstackCreate(0);
+    std::vector<uint32_t> taken(size_t(wpl) + 1);
+    l_int32 sx = 0, sy = 0;
+    while (nextOnPixelInRaster(pix.get(), sx, sy, &sx, &sy)) {
+        BOX* box = pixSeedfillBB(pix.get(), stack.get(), sx, sy, 8);
+        if (!box)
+            break;
         l_int32 x, y, w, h;
-        if (pixaGetBoxGeometry(pixa.get(), i, &x, &y, &w, &h) != 0)
-            continue;
-        PixPtr c(pixaGetPix(pixa.get(), i, L_CLONE));
+        boxGetGeometry(box, &x, &y, &w, &h);
+        boxDestroy(&box);
         Shape s;
         s.x = x;
         s.y = y;
@@ -138,16 +142,23 @@ std::vector<Shape> components(const PageView& page) {
         r.height = h;
         r.words = (w + 63) / 64;
         r.bits.assign(size_t(r.words) * size_t(h), 0);
-        const l_uint32* data = pixGetData(c.get());
-        const int wpl = pixGetWpl(c.get());
+        const int first = x / 32, last = (x + w - 1) / 32, shift = x % 32;
         const int halves = (w + 31) / 32;
         // Bits past the width are cleared: the words hold the shape's pixels only.
         const uint32_t lastMask = w % 32 ? ~0u >> (32 - w % 32) : ~0u;
         for (int row = 0; row < h; ++row) {
-            const l_uint32* line = data + std::ptrdiff_t(row) * wpl;
+            const std::ptrdiff_t at = std::ptrdiff_t(y + row) * wpl;
+            for (int k = first; k <= last; ++k) {
+                taken[size_t(k - first)] = before[size_t(at + k)] ^ data[at + k];
+                before[size_t(at + k)] = data[at + k];
+            }
+            taken[size_t(last - first + 1)] = 0;
             uint64_t* dst = &r.bits[size_t(row) * size_t(r.words)];
             for (int k = 0; k < halves; ++k) {
-                uint32_t v = reversed(line[k]);
+                uint32_t v = taken[size_t(k)] << shift;
+                if (shift != 0)
+                    v |= taken[size_t(k) + 1] >> (32 - shift);
+                v = reversed(v);
                 if (k == halves - 1)
                     v &= lastMask;
                 dst[k / 2] |= uint64_t(v) << (32 * (k % 2));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "codec/leptonica.h"
 
+#include <cstring>
+
 namespace vormelle::codec {
 
 PixPtr bitonalPix(const PageView& page) {
@@ -13,8 +15,19 @@ PixPtr bitonalPix(const PageView& page) {
     for (int y = 0; y < page.height; ++y) {
         const std::uint8_t* src = page.pixels + std::ptrdiff_t(y) * page.stride;
         l_uint32* line = data + std::ptrdiff_t(y) * wpl;
-        for (std::ptrdiff_t i = 0; i < bytes; ++i)
-            SET_DATA_BYTE(line, int(i), src[i]);
+        // Four bytes a word, the first the most significant.
+        const std::ptrdiff_t whole = bytes / 4;
+        for (std::ptrdiff_t i = 0; i < whole; ++i) {
+            std::uint32_t v;
+            std::memcpy(&v, src + 4 * i, 4);
+            line[i] = __builtin_bswap32(v);
+        }
+        if (const std::ptrdiff_t rest = bytes % 4; rest != 0) {
+            std::uint32_t v = 0;
+            for (std::ptrdiff_t b = 0; b < rest; ++b)
+                v |= std::uint32_t(src[4 * whole + b]) << (24 - 8 * b);
+            line[whole] = v;
+        }
     }
     if (page.width % 8 != 0)
         pixSetPadBits(pix.get(), 0);

@@ -248,12 +248,59 @@ QImage blackBox(int width, int height) {
     return image;
 }
 
+// A page's 8-connected shapes found pixel by pixel, each as its box's pixels that belong to it.
+std::vector<codec::PageShape> shapesByFill(const Packed& p) {
+    std::vector<int> label(size_t(p.width) * size_t(p.height), -1);
+    std::vector<codec::PageShape> out;
+    for (int y0 = 0; y0 < p.height; ++y0)
+        for (int x0 = 0; x0 < p.width; ++x0) {
+            if (!black(p, x0, y0) || label[size_t(y0 * p.width + x0)] >= 0)
+                continue;
+            const int id = int(out.size());
+            std::vector<std::pair<int, int>> todo{{x0, y0}}, mine;
+            label[size_t(y0 * p.width + x0)] = id;
+            while (!todo.empty()) {
+                const auto [x, y] = todo.back();
+                todo.pop_back();
+                mine.push_back({x, y});
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        if (black(p, x + dx, y + dy) &&
+                            label[size_t((y + dy) * p.width + x + dx)] < 0) {
+                            label[size_t((y + dy) * p.width + x + dx)] = id;
+                            todo.push_back({x + dx, y + dy});
+                        }
+            }
+            int left = x0, right = x0, top = y0, bottom = y0;
+            for (const auto& [x, y] : mine) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+            codec::PageShape s{Bitmap(right - left + 1, bottom - top + 1), left, top};
+            for (const auto& [x, y] : mine)
+                s.bits.at(x - left, y - top) = 1;
+            out.push_back(std::move(s));
+        }
+    return out;
+}
+
+void sortShapes(std::vector<codec::PageShape>& shapes) {
+    std::sort(shapes.begin(), shapes.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.y, a.x, a.bits.width, a.bits.height, a.bits.bits) <
+               std::tie(b.y, b.x, b.bits.width, b.bits.height, b.bits.bits);
+    });
+}
+
 } // namespace
 
 class Jb2Test : public QObject {
     Q_OBJECT
 private slots:
     void everyRecord();
+    void shapesOfPage_data();
+    void shapesOfPage();
     void pages_data();
     void pages();
     void tiffKinds_data();
@@ -316,6 +363,54 @@ void Jb2Test::everyRecord() {
     const QImage got = decoded(writer.finish(), w, h);
     QCOMPARE(got.size(), want.size());
     QCOMPARE(test::differentPixels(got, want), 0);
+}
+
+void Jb2Test::shapesOfPage_data() {
+    QTest::addColumn<QImage>("image");
+    // Rings round a dot, two combs whose teeth interleave, and a staircase joined only at its
+    // corners: shapes whose boxes hold parts of others.
+    QImage nested = whitePage(301, 203);
+    for (int y = 0; y < 203; ++y)
+        for (int x = 0; x < 301; ++x) {
+            const int r = (x - 100) * (x - 100) + (y - 100) * (y - 100);
+            const bool ring = (r > 900 && r < 1600) || (r > 4900 && r < 6400) || r < 50;
+            const bool combA =
+                x >= 200 && x < 290 && ((y >= 20 && y < 23) || (y < 90 && x % 6 == 0));
+            const bool combB =
+                x >= 203 && x < 293 && ((y >= 95 && y < 98) || (y > 25 && x % 6 == 3));
+            const bool stairs = y >= 150 && y < 200 && x >= 200 && (x - 200) == (y - 150);
+            if (ring || combA || combB || stairs)
+                nested.setPixel(x, y, qRgb(0, 0, 0));
+        }
+    // Rules from every column offset within a word, wider than a word, one reaching the right
+    // edge of a page whose width is no multiple of 32.
+    QImage rules = whitePage(397, 140);
+    for (int i = 0; i < 66; ++i)
+        for (int x = i; x < i + 65 + 3 * i; ++x)
+            rules.setPixel(std::min(x, 396), 2 * i, qRgb(0, 0, 0));
+    QTest::newRow("nested and interleaved") << nested;
+    QTest::newRow("rules at every offset") << rules;
+    QTest::newRow("noise") << picture(noise(517, 389, 0.3, 11));
+    QTest::newRow("sparse noise") << picture(noise(333, 257, 0.05, 12));
+    QTest::newRow("text") << textImage(300, 30, 13);
+    QTest::newRow("blank") << whitePage(65, 33);
+}
+
+// The shapes found on a page are its 8-connected shapes, each with exactly its own pixels.
+void Jb2Test::shapesOfPage() {
+    QFETCH(QImage, image);
+    const Packed p = pack(image);
+    std::vector<codec::PageShape> got = codec::pageShapes(p.view());
+    std::vector<codec::PageShape> want = shapesByFill(p);
+    QVERIFY(!want.empty() || image.width() == 65);
+    QCOMPARE(got.size(), want.size());
+    sortShapes(got);
+    sortShapes(want);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const QString where = QString("shape %1 at %2, %3").arg(i).arg(want[i].x).arg(want[i].y);
+        QVERIFY2(got[i].x == want[i].x && got[i].y == want[i].y, qPrintable(where));
+        QVERIFY2(got[i].bits == want[i].bits, qPrintable(where));
+    }
 }
 
 void Jb2Test::pages_data() {
