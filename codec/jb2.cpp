@@ -232,6 +232,7 @@ void Jb2Writer::resetNumbersWhenFull() {
 }
 
 void Jb2Writer::record(Record type) {
+    ++m_records;
     number(type, StartOfData, EndOfData, RecordType);
 }
 
@@ -335,9 +336,15 @@ double Jb2Writer::newSymbolCost(const Bitmap& shape, bool toLibrary) {
 }
 
 double Jb2Writer::refinementHeaderCost(int match, int width, int height, bool toLibrary) {
-    ZpCounter counter(m_zp.interval());
-    numberWith<true>(counter, toLibrary ? MatchedRefine : MatchedRefineImageOnly, StartOfData,
-                     EndOfData, RecordType);
+    // The record type is the same for every reference weighed for one shape: counted once.
+    const Record type = toLibrary ? MatchedRefine : MatchedRefineImageOnly;
+    if (m_counted.records != m_records || m_counted.type != type) {
+        m_counted.counter = ZpCounter(m_zp.interval());
+        numberWith<true>(m_counted.counter, type, StartOfData, EndOfData, RecordType);
+        m_counted.records = m_records;
+        m_counted.type = type;
+    }
+    ZpCounter counter = m_counted.counter;
     numberWith<true>(counter, match, 0, librarySize() - 1, MatchIndex);
     const Bitmap& reference = library(match);
     numberWith<true>(counter, width - reference.width, kBigNegative, kBigPositive, RelSizeX);

@@ -131,6 +131,13 @@ private:
     std::vector<uint8_t> m_aligned; // a refinement's working rows
     std::vector<uint8_t> m_padded;
     ZpContext m_offsetType = 0;
+    // Records begun so far, and a count of a record type's bits made after the last of them.
+    uint64_t m_records = 0;
+    struct {
+        ZpCounter counter;
+        uint64_t records = ~uint64_t(0);
+        int type = -1;
+    } m_counted;
 
     int m_width = 0;
     int m_height = 0;

@@ -227,17 +227,35 @@ __attribute__((target_clones("popcnt", "default"))) int difference(const Rows& p
     const int need = (p.mass() + r.mass() - bound) / 2;
     const int y0 = std::max(0, -dy);
     const int y1 = std::min(p.height, r.height - dy);
-    if (y0 >= y1 || p.inkBelow[size_t(y0)] - p.inkBelow[size_t(y1)] <= need)
+    if (y0 >= y1 || p.inkBelow[size_t(y0)] - p.inkBelow[size_t(y1)] <= need ||
+        r.inkBelow[size_t(y0 + dy)] - r.inkBelow[size_t(y1 + dy)] <= need)
         return std::min(bound, p.mass() + r.mass());
     int shared = 0;
     if (p.words == 1 && r.words == 1) {
-        for (int y = y0; y < y1; ++y) {
-            const uint64_t rr = r.bits[size_t(y + dy)];
-            const uint64_t moved = dx >= 0 ? rr >> dx : rr << -dx;
-            shared += std::popcount(p.bits[size_t(y)] & moved);
-            if (shared + p.inkBelow[size_t(y + 1)] - p.inkBelow[size_t(y1)] <= need)
-                return bound;
+        // Gives up once what is shared, with what either has left in the rows to come, cannot
+        // pass `need`.
+        const uint64_t* pb = p.bits.data();
+        const uint64_t* rb = r.bits.data();
+        const int* pBelow = p.inkBelow.data();
+        const int* rBelow = r.inkBelow.data();
+        const int pLimit = need + p.inkBelow[size_t(y1)];
+        const int rLimit = need + r.inkBelow[size_t(y1 + dy)];
+        // Two loops, so that the shift's direction is not tested a row (lambdas would lose the
+        // function's popcount target).
+        bool whole = true;
+        if (dx >= 0) {
+            for (int y = y0; y < y1 && whole; ++y) {
+                shared += std::popcount(pb[y] & (rb[y + dy] >> dx));
+                whole = shared + pBelow[y + 1] > pLimit && shared + rBelow[y + 1 + dy] > rLimit;
+            }
+        } else {
+            for (int y = y0; y < y1 && whole; ++y) {
+                shared += std::popcount(pb[y] & (rb[y + dy] << -dx));
+                whole = shared + pBelow[y + 1] > pLimit && shared + rBelow[y + 1 + dy] > rLimit;
+            }
         }
+        if (!whole)
+            return bound;
     } else {
         for (int y = y0; y < y1; ++y) {
             const uint64_t* pr = p.row(y);
@@ -384,11 +402,51 @@ refinementDelta(const Rows& p, const Rows& a, const Rows& b, const ZpContext* co
         const ZpContext c = contexts[kGathered[size_t(gathered)]];
         return ZpEstimate::kCosts[c][bit != (c & 1)];
     };
+    const uint64_t lastValid = p.width % 64 ? (uint64_t(1) << (p.width % 64)) - 1 : ~uint64_t(0);
+    int64_t delta = 0;
+    if (p.width <= 62 && a.words == 1 && b.words == 1) {
+        // A shape this narrow and its context's three columns fit in one word a row: a
+        // reference's row laid over the shape's row y from pixel -1 on.
+        int dxa, dya, dxb, dyb;
+        alignment(p.width, p.height, a.width, a.height, dxa, dya);
+        alignment(p.width, p.height, b.width, b.height, dxb, dyb);
+        auto laid = [](const Rows& r, int dx, int ry) -> uint64_t {
+            if (ry < 0 || ry >= r.height)
+                return 0;
+            const uint64_t v = r.bits[size_t(ry)];
+            return dx >= 1 ? v >> (dx - 1) : v << (1 - dx);
+        };
+        uint64_t aUp = laid(a, dxa, dya - 1), bUp = laid(b, dxb, dyb - 1);
+        uint64_t aHere = laid(a, dxa, dya), bHere = laid(b, dxb, dyb);
+        for (int y = 0; y < p.height; ++y) {
+            const uint64_t aBelow = laid(a, dxa, y + 1 + dya), bBelow = laid(b, dxb, y + 1 + dyb);
+            const uint64_t h = aHere ^ bHere, d = aBelow ^ bBelow;
+            uint64_t differ =
+                (h | h >> 1 | h >> 2 | d | d >> 1 | d >> 2 | (aUp ^ bUp) >> 1) & lastValid;
+            if (differ != 0) {
+                const uint64_t own = p.bits[size_t(y)];
+                const uint64_t above = y > 0 ? p.bits[size_t(y) - 1] << 1 : 0, left = own << 1;
+                for (; differ != 0; differ &= differ - 1) {
+                    const int i = std::countr_zero(differ);
+                    const int shape = int((above >> i) & 7) | int((left >> i) & 1) << 10;
+                    const int bit = int((own >> i) & 1);
+                    const int ga = shape | int((aHere >> i) & 7) << 3 |
+                                   int((aBelow >> i) & 7) << 6 | int((aUp >> (i + 1)) & 1) << 9;
+                    const int gb = shape | int((bHere >> i) & 7) << 3 |
+                                   int((bBelow >> i) & 7) << 6 | int((bUp >> (i + 1)) & 1) << 9;
+                    delta += unitsOf(gb, bit) - unitsOf(ga, bit);
+                }
+            }
+            aUp = aHere;
+            bUp = bHere;
+            aHere = aBelow;
+            bHere = bBelow;
+        }
+        return delta;
+    }
     auto shapeWord = [&](int y, int at) -> uint64_t {
         return y < 0 || y >= p.height ? 0 : wordAt(p.row(y), p.words, at);
     };
-    const uint64_t lastValid = p.width % 64 ? (uint64_t(1) << (p.width % 64)) - 1 : ~uint64_t(0);
-    int64_t delta = 0;
     for (int k = 0; k < p.words; ++k) {
         const int x = 64 * k;
         const uint64_t valid = k == p.words - 1 ? lastValid : ~uint64_t(0);
