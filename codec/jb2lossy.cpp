@@ -319,9 +319,25 @@ bool stem(const Bitmap& s) {
     return s.height >= 3 * std::max(s.width, 1);
 }
 
+// A stem whose serifs or foot make it wider (a 1 or an I in 7-point serif type: 7 pixels wide, 19
+// tall): its middle third is a narrow upright bar.
+bool serifedStem(const Bitmap& s) {
+    int left = s.width, right = -1;
+    for (int y = s.height / 3; y < s.height - s.height / 3; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+            if (s.at(x, y)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return s.height >= 3 * std::max(right - left + 1, 1);
+}
+
 // Stems only: the pixels either has and the other lacks beside the stem (left or right of the
 // columns both fill in their middle third) within the end rows, top and bottom.
-int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
+int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach,
+                    int* beside = nullptr) {
     const int left = std::min(0, dx), top = std::min(0, dy);
     const int right = std::max(b.width, dx + a.width), bottom = std::max(b.height, dy + a.height);
     auto inA = [&](int x, int y) {
@@ -349,9 +365,13 @@ int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach)
     for (int y = top; y < bottom; ++y) {
         if (y >= top + ends && y < bottom - ends)
             continue;
-        for (int x = left; x < right; ++x)
-            if ((x < stemLeft || x > stemRight) && inA(x, y) != inB(x, y))
-                ++differ;
+        for (int x = left; x < right; ++x) {
+            if (x >= stemLeft && x <= stemRight)
+                continue;
+            differ += inA(x, y) != inB(x, y);
+            if (beside)
+                *beside += inA(x, y) || inB(x, y);
+        }
     }
     return differ;
 }
@@ -363,6 +383,13 @@ bool sizesAgree(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
     if ((stem(a) || stem(b)) &&
         (a.height != b.height || serifDifference(a, b, dx, dy, reach) >= 3 * reach * reach))
         return false;
+    // Wide serifs: their noise grows with them, a flag for a serif (1 and I) stays a large share.
+    if (!stem(a) && !stem(b) && (serifedStem(a) || serifedStem(b))) {
+        int beside = 0;
+        const int differ = serifDifference(a, b, dx, dy, reach, &beside);
+        if (differ >= 3 * reach * reach && 4 * differ > beside)
+            return false;
+    }
     return closeInSize(a.width, b.width, reach) && closeInSize(a.height, b.height, reach);
 }
 
@@ -547,6 +574,13 @@ struct TwinFinder::State {
     qint64 budget = 0;
 
     static quint64 key(int w, int h) { return (quint64(quint32(w)) << 32) | quint32(h); }
+
+    void keep(int number, const Bitmap& shape, const Measure& measure, const Topology& topology) {
+        bySize[key(shape.width, shape.height)].push_back(int(known.size()));
+        known.push_back({shape, measure, topology});
+        numbers.push_back(number);
+        byNumber[number] = int(known.size()) - 1;
+    }
 };
 
 TwinFinder::TwinFinder() : m(std::make_unique<State>()) {}
@@ -647,11 +681,15 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     // A shape of its own, and a candidate for the shapes to come.
     if (!topology)
         topology = topologyOfShape(shape, measure);
-    m->bySize[State::key(shape.width, shape.height)].push_back(int(m->known.size()));
-    m->known.push_back({shape, measure, *topology});
-    m->numbers.push_back(number);
-    m->byNumber[number] = int(m->known.size()) - 1;
+    m->keep(number, shape, measure, *topology);
     return {number, false, 0, 0};
+}
+
+int TwinFinder::remember(const Bitmap& shape) {
+    const int number = m->added++;
+    const Measure measure = measureOf(shape);
+    m->keep(number, shape, measure, topologyOfShape(shape, measure));
+    return number;
 }
 
 const Bitmap* TwinFinder::own(int number) const {
@@ -703,6 +741,12 @@ std::optional<Jb2Twins::Copy> Jb2Twins::twin(const Bitmap& shape, int x, int y) 
     // Coded as its own: it stands for its twins to come.
     m_pending = int(m_indexOf.size()) - 1;
     return std::nullopt;
+}
+
+void Jb2Twins::offer(const Bitmap& shape, int index) {
+    const int number = m_finder.remember(shape);
+    m_indexOf.resize(size_t(number) + 1, -1);
+    m_indexOf[size_t(number)] = index;
 }
 
 void Jb2Twins::coded(int index) {

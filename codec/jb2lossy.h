@@ -64,6 +64,9 @@ public:
     using Allowed = std::function<bool(int number, const Bitmap& twin, int dx, int dy)>;
     // Adds the next shape of the page; with `allowed`, only twins it allows are drawn.
     Choice add(const Bitmap& shape, const Allowed& allowed = {});
+    // Adds a shape that later ones may be drawn as, without asking about twins of its own (a
+    // shape the page can copy from a shared dictionary); returns its number.
+    int remember(const Bitmap& shape);
     // A shape coded as its own, by the number add() gave it; null for a copy or no such shape.
     const Bitmap* own(int number) const;
 
@@ -95,6 +98,9 @@ public:
     // gives its library index (-1 when it is kept out of the library).
     std::optional<Copy> twin(const Bitmap& shape, int x, int y);
     void coded(int index);
+    // A shape of the shared dictionary, library index `index`, that later shapes may be drawn
+    // as: a document's pages share their twins.
+    void offer(const Bitmap& shape, int index);
 
     qint64 changed() const { return m_finder.changed(); }
 

@@ -651,6 +651,7 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
                const std::vector<Bitmap>* dictionary, const std::vector<Rows>* dictionaryRows,
                Jb2Stats& counts, Jb2Twins* twins = nullptr) {
     const int n = int(parts.shapes.size());
+    counts.pixels = qint64(parts.width) * parts.height;
     // Per class: its members so far by mass, and its dictionary shape.
     struct Members {
         std::vector<std::pair<int, int>> byMass; // mass, shape
@@ -679,14 +680,6 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
             continue;
         }
         const Bitmap bits = bitmapOf(rows);
-        if (twins) {
-            if (const auto twin = twins->twin(bits, p.x, p.y)) {
-                writer.copy(twin->index, twin->x, twin->y);
-                ++counts.copies;
-                ++counts.twins;
-                continue;
-            }
-        }
         const ShapeClass& k = classer.at(c);
         const bool inDictionary = dictionary && k.dictionary >= 0;
         Members& mine = members[c];
@@ -715,8 +708,6 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
                 libraryIndex[i] = index;
                 writer.copy(index, p.x, p.y);
                 ++counts.copies;
-                if (twins)
-                    twins->coded(libraryIndex[i]);
                 copied = true;
             } else {
                 offer(difference(rows, d, 1 << 30), kDictionaryShape - index);
@@ -724,6 +715,15 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
         }
         if (copied)
             continue;
+        // Lossy: a shape with no copy of its own in the dictionary may be drawn as a twin.
+        if (twins) {
+            if (const auto twin = twins->twin(bits, p.x, p.y)) {
+                writer.copy(twin->index, twin->x, twin->y);
+                ++counts.copies;
+                ++counts.twins;
+                continue;
+            }
+        }
         // Members by their mass, searched outwards from this shape's: the difference is at
         // least the difference of the masses, so the search stops once that is too much.
         const auto at = std::lower_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, -1});
@@ -794,6 +794,26 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
     if (twins)
         counts.changed = twins->changed();
     return writer.finish();
+}
+
+// The page as its parts draw it (every shape at its place), 1 bit a pixel as PBM, in `pixels`:
+// the lossy mode looks at what lies near a twin.
+PageView drawnPage(const PageParts& parts, Bytes& pixels) {
+    const std::ptrdiff_t stride = (std::ptrdiff_t(parts.width) + 7) / 8;
+    pixels.assign(size_t(stride) * size_t(std::max(parts.height, 0)), 0);
+    for (const PageParts::Place& place : parts.places) {
+        const Rows& r = parts.shapes[size_t(place.shape)];
+        for (int y = 0; y < r.height; ++y) {
+            uint8_t* line = &pixels[size_t(std::ptrdiff_t(place.y + y) * stride)];
+            for (int k = 0; k < r.words; ++k) {
+                for (uint64_t v = r.row(y)[k]; v != 0; v &= v - 1) {
+                    const int x = place.x + 64 * k + std::countr_zero(v);
+                    line[x / 8] |= uint8_t(0x80 >> (x % 8));
+                }
+            }
+        }
+    }
+    return {PixelKind::Bitonal, parts.width, parts.height, parts.dpi, pixels.data(), stride};
 }
 
 void putBig16(Bytes& out, int v) {
@@ -1004,8 +1024,7 @@ struct Jb2Stage::Document {
 };
 
 Jb2Stage::Jb2Stage(const Jb2Options& options, bool shareShapes, const QString& spoolPath)
-    : m_options(options),
-      m(shareShapes && !options.lossy ? std::make_unique<Document>(spoolPath) : nullptr) {
+    : m_options(options), m(shareShapes ? std::make_unique<Document>(spoolPath) : nullptr) {
     m_options.dictionary = nullptr;
 }
 
@@ -1019,8 +1038,12 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
         return {Error::BadDimension, QStringLiteral("not a bitonal page")};
     if (abort && abort())
         return {Error::Aborted, {}};
+    if (size_t(index) >= m_stats.size())
+        m_stats.resize(size_t(index) + 1);
     if (!m) {
         const Bytes sjbz = encodeJb2Page(page, m_options, &m_last);
+        m_stats[size_t(index)] = m_last;
+        m_stats[size_t(index)].blits.clear();
         if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||
             !sink.chunk(index, "Sjbz", sjbz) || !sink.pageDone(index))
             return {Error::WriteFailed, {}};
@@ -1031,8 +1054,14 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
     held.height = page.height;
     held.dpi = page.dpi;
     held.alone = m->full;
-    const bool ok = held.alone ? m->put(held, encodeJb2Page(page, m_options, &m_last))
-                               : m->put(held, serialised(collect(page, m->classer, index)));
+    bool ok = false;
+    if (held.alone) {
+        ok = m->put(held, encodeJb2Page(page, m_options, &m_last));
+        m_stats[size_t(index)] = m_last;
+        m_stats[size_t(index)].blits.clear();
+    } else {
+        ok = m->put(held, serialised(collect(page, m->classer, index)));
+    }
     if (!ok)
         return {Error::NoSpace, {}};
     m->full = m->full || m->classer.memory() > kClassMemory;
@@ -1048,16 +1077,21 @@ Status Jb2Stage::finish(PageSink& sink, const AbortHook& abort) {
     std::vector<Bitmap> dictionary;
     std::vector<Rows> dictionaryRows;
     std::vector<int> refineFrom;
+    // Lossy pages draw a class's shapes as one of its members: more members only make each copy's
+    // index dearer (the 20-page book: 172 KB with them, 136 KB without).
+    const bool more = !m_options.lossy;
     if (m->pages.size() > 1) {
         for (int c = 0; c < m->classer.size(); ++c) {
             ShapeClass& k = m->classer.at(c);
             if (k.pages < 2)
                 continue;
             k.dictionary = int(dictionary.size());
-            k.dictionaryCount = 1 + int(k.more.size());
+            k.dictionaryCount = 1 + (more ? int(k.more.size()) : 0);
             dictionary.push_back(bitmapOf(k.first));
             dictionaryRows.push_back(k.first);
             refineFrom.push_back(-1);
+            if (!more)
+                continue;
             for (const Rows& r : k.more) {
                 dictionary.push_back(bitmapOf(r));
                 dictionaryRows.push_back(r);
@@ -1087,9 +1121,17 @@ Status Jb2Stage::finish(PageSink& sink, const AbortHook& abort) {
             bytes = {};
             for (const int c : parts.classOf)
                 includes = includes || (c >= 0 && m->classer.at(c).dictionary >= 0);
-            Jb2Stats counts;
+            // Lossy: twins are judged on the page as its parts draw it, and the dictionary's
+            // shapes are twins to the page's too.
+            std::optional<Jb2Twins> twins;
+            Bytes pixels;
+            if (m_options.lossy) {
+                twins.emplace(drawnPage(parts, pixels));
+                for (size_t d = 0; includes && d < dictionary.size(); ++d)
+                    twins->offer(dictionary[d], int(d));
+            }
             sjbz = codePage(parts, m->classer, includes ? &dictionary : nullptr, &dictionaryRows,
-                            counts);
+                            m_stats[i], twins ? &*twins : nullptr);
         }
         const int index = int(i);
         if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||

@@ -42,6 +42,7 @@ struct Jb2Stats {
     int direct = 0;      // coded on their own
     int twins = 0;       // lossy: drawn as an earlier twin (counted among the copies too)
     qint64 changed = 0;  // lossy: pixels that differ from the page
+    qint64 pixels = 0;   // the page's
     // With Jb2Options::keepBlits: every shape in the order the stream places it, which is the
     // order of an FGbz foreground's colours.
     std::vector<PageShape> blits;
@@ -64,7 +65,7 @@ Bytes infoChunk(int width, int height, int dpi);
 
 // The bitonal pages' stage, coding with `options` (its dictionary aside). Alone (the default),
 // each page is coded at once and handed to the sink from addPage() as INFO and Sjbz. Sharing
-// shapes (exact pages only: the lossy mode judges twins on the page's own pixels), the stage keeps
+// shapes, the stage keeps
 // each page's shapes, packed (a bit a pixel of each distinct shape's box, about 0.3 MB for a page
 // of 300 dpi text), in the spool file `spoolPath` (created, and removed again by the destructor; in
 // memory without one), and in memory only the classes of like shapes, a few shapes each (at most
@@ -72,7 +73,9 @@ Bytes infoChunk(int width, int height, int dpi);
 // the shared dictionary (through PageSink::shared, as kDictionaryId: a Djbz of the first shapes of
 // every class seen on two pages or more) and every page, in order, as INFO, INCL (naming
 // kDictionaryId, for a page that uses the dictionary) and Sjbz. A document of one page, or
-// whose pages share nothing, gets no dictionary. Every page decodes exactly either way.
+// whose pages share nothing, gets no dictionary. Exact, every page decodes exactly either way;
+// lossy, each page is judged as its shapes draw it, and the dictionary's shapes are twins to every
+// page that includes it.
 class Jb2Stage final : public PageStage {
 public:
     explicit Jb2Stage(const Jb2Options& options = {}, bool shareShapes = false,
@@ -88,11 +91,16 @@ public:
     Status finish(PageSink& sink, const AbortHook& abort) override;
     // How the last page coded alone was coded.
     const Jb2Stats& lastStats() const { return m_last; }
+    // How page `index` was coded, once it was handed to the sink (empty before).
+    Jb2Stats pageStats(int index) const {
+        return size_t(index) < m_stats.size() ? m_stats[size_t(index)] : Jb2Stats{};
+    }
 
 private:
     struct Document;
     Jb2Options m_options;
     Jb2Stats m_last;
+    std::vector<Jb2Stats> m_stats; // by page, without blits
     std::unique_ptr<Document> m;
     int m_pages = 0;
 };

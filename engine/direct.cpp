@@ -121,9 +121,8 @@ struct Encoding {
     const std::atomic<bool>* stop = nullptr;
     platform::EnvironmentChanges environment;
     ToolStage stage; // grey and colour pages: c44
-    // Bitonal pages: our own JB2 coder, exact or lossy. Exact, the shapes a document's pages
-    // share go into a dictionary of their own, and the pages are written at the end
-    // (finishBitonal()); lossy, each page as it comes.
+    // Bitonal pages: our own JB2 coder, exact or lossy. The shapes a document's pages share go
+    // into a dictionary of their own, and the pages are written at the end (finishBitonal()).
     codec::Jb2Stage jb2;
     PageFileSink jb2Sink;
     int jb2Pages = 0;
@@ -221,15 +220,13 @@ struct Encoding {
             steps.append(Step{QString::fromLatin1(kBitonalCoder), status.ok() ? 0 : 1});
         if (status.ok()) {
             // Each page's profile under its own number; the tool stage counts only its pages.
-            // An exact bitonal page's is known once the pages are written.
+            // A bitonal page's is known once the pages are written.
             QString profile;
-            if (bitonal && lossy) {
-                profile = lossyProfile(jb2Sink.sjbzBytes(jb2Index), view);
-            } else if (!bitonal) {
+            if (!bitonal) {
                 profile = stage.profiles().value(stage.profiles().size() - 1);
                 profile = profile.mid(profile.indexOf(QLatin1String(": ")) + 2);
             }
-            profiles.push_back({reader.pageNumber(), bitonal && !lossy ? jb2Index : -1, profile});
+            profiles.push_back({reader.pageNumber(), jb2Index, profile});
         }
         noSpace = noSpace || status.error == codec::Error::NoSpace;
         if (!status.ok())
@@ -242,17 +239,17 @@ struct Encoding {
 
     // "bitonal, mask 1611 B"; lossy: "bitonal lossy, mask 812 B, 2113 of 3954 shapes drawn as
     // twins, 0.21 % of the pixels changed".
-    static QString exactProfile(qint64 bytes) {
-        return QStringLiteral("bitonal, mask %1 B").arg(bytes);
-    }
-    QString lossyProfile(qint64 bytes, const codec::PageView& view) const {
-        const codec::Jb2Stats& s = jb2.lastStats();
+    QString bitonalProfile(int jb2Index) const {
+        const qint64 bytes = jb2Sink.sjbzBytes(jb2Index);
+        if (!lossy)
+            return QStringLiteral("bitonal, mask %1 B").arg(bytes);
+        const codec::Jb2Stats s = jb2.pageStats(jb2Index);
         return QStringLiteral("bitonal lossy, mask %1 B, %2 of %3 shapes drawn as twins, %4 % of "
                               "the pixels changed")
             .arg(bytes)
             .arg(s.twins)
             .arg(s.shapes)
-            .arg(100.0 * double(s.changed) / double(qint64(view.width) * view.height), 0, 'f', 2);
+            .arg(100.0 * double(s.changed) / double(std::max<qint64>(s.pixels, 1)), 0, 'f', 2);
     }
 
     // The bitonal pages, written now that all are known, with the dictionary their shapes share.
@@ -279,14 +276,14 @@ struct Encoding {
         for (const auto& [page, jb2Index, profile] : profiles)
             out << QStringLiteral("page %1: %2")
                        .arg(page)
-                       .arg(jb2Index < 0 ? profile : exactProfile(jb2Sink.sjbzBytes(jb2Index)));
+                       .arg(jb2Index < 0 ? profile : bitonalProfile(jb2Index));
         return out;
     }
 
     bool noSpace = false;
     std::map<int, codec::TextZone> texts; // by page number
     QList<int> pagesWithoutText;
-    // Per page in order: its number, for an exact bitonal page its index in the bitonal stage
+    // Per page in order: its number, for a bitonal page its index in the bitonal stage
     // (-1 otherwise), and its profile as far as known.
     std::vector<std::tuple<int, int, QString>> profiles;
     QList<Step> steps; // the document writer's; the encoders' are the stage's

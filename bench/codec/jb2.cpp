@@ -2,10 +2,11 @@
 // Bitonal coders on scanned-looking pages (bench/codec/scanpages.h): a 300 dpi page, a 600 dpi
 // page, a 20-page book in one font and a table of six-digit figures in 7-point type. In the same
 // run: `cjb2` (lossless) and `cjb2 -lossy` page by page, `minidjvu -p 20` (one dictionary for up
-// to 20 pages) on each set, and this program's JB2 coder, exact and lossy (codec/jb2page.h). For
-// each: bytes, processor time (the child's, or ours), pixels changed (every page decoded by
-// `ddjvu`), and what Tesseract (one thread) reads on the decoded pages against the words
-// painted; on the table, the figures it reads right.
+// to 20 pages) on each set, and this program's JB2 coder, exact and lossy (codec/jb2page.h), page
+// by page and, on the book, with the dictionary its pages share (codec::Jb2Stage). For each: bytes,
+// processor time (the child's, or ours), pixels changed (every page decoded by `ddjvu`), and what
+// Tesseract (one thread) reads on the decoded pages against the words painted; on the table, the
+// figures it reads right.
 //   vormelle-bench-jb2 [--no-ocr] [--pages DIR] [--minidjvu-seconds N] [set]...
 //     --pages DIR   also write each set as a TIFF into DIR (to convert them through the program)
 //     --minidjvu-seconds N  stop minidjvu after N seconds of wall time (default 900): it has
@@ -14,6 +15,7 @@
 //     set           300, 600, book or table (default: all four)
 #include "bench/codec/scanpages.h"
 #include "bench/convert/cpuclock.h"
+#include "codec/document.h"
 #include "codec/iff.h"
 #include "codec/jb2page.h"
 #include "engine/ocr.h"
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <vector>
 
 using namespace vormelle;
@@ -136,6 +139,73 @@ Coded ours(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
         coded.files << file;
         coded.pages.append({file, 1});
     }
+    return coded;
+}
+
+// What the sharing stage hands out, as one bundled document.
+struct DocumentSink final : codec::PageSink {
+    codec::DocumentWriter doc;
+    std::map<int, std::vector<codec::Chunk>> open;
+    bool failed = false;
+    bool chunk(int index, std::string_view id, const codec::Bytes& content) override {
+        open[index].push_back(codec::Chunk::data(id, content));
+        return true;
+    }
+    bool pageDone(int index) override {
+        failed = failed || doc.addPage(codec::Chunk::form("DJVU", std::move(open[index]))) !=
+                               codec::Error::None;
+        open.erase(index);
+        return !failed;
+    }
+    bool pageFile(int, const QString&) override { return false; }
+    bool shared(std::string_view id, const codec::Bytes& content) override {
+        failed = failed ||
+                 doc.addShared(codec::Chunk::form("DJVI", {codec::Chunk::data("Djbz", content)}),
+                               std::string(id)) != codec::Error::None;
+        return !failed;
+    }
+};
+
+// Our JB2 coder with a dictionary the pages share, as the program codes a document.
+Coded oursDocument(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
+    codec::Jb2Options options;
+    options.lossy = lossy;
+    codec::Jb2Stage stage(options, true);
+    DocumentSink sink;
+    QList<QImage> pages;
+    for (const QString& pbm : pbms) {
+        const QImage page = readPbm(pbm);
+        if (page.isNull())
+            return {};
+        const codec::PageView view{
+            codec::PixelKind::Bitonal, page.width(),       page.height(), dpi,
+            page.constBits(),          page.bytesPerLine()};
+        if (!stage.addPage(view, sink, {}).ok())
+            return {};
+    }
+    if (!stage.finish(sink, {}).ok() || sink.failed)
+        return {};
+    oursStats = {};
+    for (int i = 0; i < pbms.size(); ++i) {
+        const codec::Jb2Stats s = stage.pageStats(i);
+        oursStats.shapes += s.shapes;
+        oursStats.copies += s.copies;
+        oursStats.refinements += s.refinements;
+        oursStats.direct += s.direct;
+        oursStats.twins += s.twins;
+        oursStats.changed += s.changed;
+    }
+    const QString file = out + QStringLiteral("/book.djvu");
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly) ||
+        sink.doc.finish([&](const std::uint8_t* data, std::size_t size) {
+            return f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
+        }) != codec::Error::None)
+        return {};
+    Coded coded;
+    coded.files << file;
+    for (int i = 0; i < pbms.size(); ++i)
+        coded.pages.append({file, i + 1});
     return coded;
 }
 
@@ -340,8 +410,17 @@ int main(int argc, char** argv) {
          [](const QStringList& p, int dpi, const QString& o) { return ours(p, dpi, o, false); }},
         {QStringLiteral("ours lossy"), false,
          [](const QStringList& p, int dpi, const QString& o) { return ours(p, dpi, o, true); }},
+        // Documents of more than one page only.
+        {QStringLiteral("ours exact doc"), true,
+         [](const QStringList& p, int dpi, const QString& o) {
+             return oursDocument(p, dpi, o, false);
+         }},
+        {QStringLiteral("ours lossy doc"), false,
+         [](const QStringList& p, int dpi, const QString& o) {
+             return oursDocument(p, dpi, o, true);
+         }},
     };
-    enum { Cjb2, Cjb2Lossy, Minidjvu, OursExact, OursLossy };
+    enum { Cjb2, Cjb2Lossy, Minidjvu, OursExact, OursLossy, OursExactDoc, OursLossyDoc };
 
     engine::Recognizer tesseract(QStringLiteral("eng"), QStringLiteral(VORMELLE_BUILT_PROGRAM_DIR));
     if (ocr && !tesseract.problem().isEmpty()) {
@@ -391,7 +470,8 @@ int main(int argc, char** argv) {
         };
         QList<Row> rows;
         for (const Coder& coder : coders) {
-            if (!only.isEmpty() && !only.contains(coder.name)) {
+            if ((!only.isEmpty() && !only.contains(coder.name)) ||
+                (coder.name.endsWith(QLatin1String(" doc")) && set.pages.size() < 2)) {
                 rows.append(Row{});
                 continue;
             }
@@ -457,6 +537,12 @@ int main(int argc, char** argv) {
                     "minidjvu / cjb2 -lossy %.2f\n",
                     ratio(Cjb2Lossy, OursLossy, true), ratio(Cjb2, OursExact, true),
                     ratio(Cjb2Lossy, Minidjvu, true));
+        if (rows[OursLossyDoc].bytes)
+            std::printf(
+                "  with the dictionary: bytes ours lossy doc / cjb2 -lossy %.3f, / minidjvu "
+                "%.3f, / ours exact doc %.3f; throughput / cjb2 -lossy %.2f\n",
+                ratio(OursLossyDoc, Cjb2Lossy, false), ratio(OursLossyDoc, Minidjvu, false),
+                ratio(OursLossyDoc, OursExactDoc, false), ratio(Cjb2Lossy, OursLossyDoc, true));
         if (ocr && rows[OursLossy].bytes)
             std::printf("  ours lossy: worst page %.3f %% changed, reads %+.2f points against the "
                         "TIFF%s\n",

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace vormelle;
@@ -43,13 +44,14 @@ struct Scan {
     QList<QImage> pages;
 };
 
-// A page of running text at 300 dpi and a table of six-digit figures in 7-point type, one TIFF
+// Pages of running text at 300 dpi or a table of six-digit figures in 7-point type, one TIFF
 // (G4) each.
-Scan writeScan(const QString& path, bool table) {
-    const bench::ScanPage page =
-        table ? bench::tablePage(300, QStringLiteral("Liberation Sans"), 7, 21)
-              : bench::textPage(300, QStringLiteral("Liberation Serif"), 10, 22);
-    Scan scan{path, {page.image}};
+Scan writeScan(const QString& path, bool table, int pages = 1) {
+    Scan scan{path, {}};
+    for (int i = 0; i < pages; ++i)
+        scan.pages << (table ? bench::tablePage(300, QStringLiteral("Liberation Sans"), 7, 21 + i)
+                             : bench::textPage(300, QStringLiteral("Liberation Serif"), 10, 22 + i))
+                          .image;
     if (!bench::writeTiff(path, scan.pages, 300))
         qFatal("cannot write %s", qPrintable(path));
     return scan;
@@ -204,16 +206,19 @@ private slots:
     }
 
     // `vormelle --convert --lossy`: the same checks on text and on a table of figures, the mode
-    // named in the run log; exact without it.
+    // named in the run log; exact without it. A document's pages share a dictionary either way.
     void onTheCommandLine_data() {
         QTest::addColumn<bool>("table");
-        QTest::newRow("text") << false;
-        QTest::newRow("figures 7 pt") << true;
+        QTest::addColumn<int>("pages");
+        QTest::newRow("text") << false << 1;
+        QTest::newRow("figures 7 pt") << true << 1;
+        QTest::newRow("three pages of text") << false << 3;
     }
     void onTheCommandLine() {
         QFETCH(bool, table);
+        QFETCH(int, pages);
         test::TestEnv env;
-        const Scan scan = writeScan(env.path(QStringLiteral("scan.tif")), table);
+        const Scan scan = writeScan(env.path(QStringLiteral("scan.tif")), table, pages);
         QList<QByteArray> results;
         for (const QString& mode :
              {QStringLiteral("exact"), QStringLiteral("lossy"), QStringLiteral("again")}) {
@@ -234,11 +239,19 @@ private slots:
                 QVERIFY2(log.contains("page 1: bitonal, mask "), log.constData());
             } else {
                 QVERIFY2(worst > 0 && worst <= 0.01, qPrintable(QString::number(worst)));
-                QVERIFY2(log.contains("page 1: bitonal lossy, mask ") &&
-                             log.contains(" shapes drawn as twins, ") &&
-                             log.contains("% of the pixels changed"),
+                for (int page = 1; page <= pages; ++page)
+                    QVERIFY2(
+                        log.contains(
+                            QStringLiteral("page %1: bitonal lossy, mask ").arg(page).toUtf8()) &&
+                            log.contains(" shapes drawn as twins, ") &&
+                            log.contains("% of the pixels changed"),
+                        log.constData());
+                // Every page has twins drawn.
+                QVERIFY2(!QString::fromUtf8(log).contains(
+                             QRegularExpression(QStringLiteral(R"(mask \d+ B, 0 of )"))),
                          log.constData());
             }
+            QCOMPARE(chunkSize(result, QStringLiteral("Djbz")) > 0, pages > 1);
             results << test::fileBytes(result);
         }
         QVERIFY2(results[1].size() * 10 < results[0].size() * 9,
