@@ -73,6 +73,9 @@ constexpr double kLeastText = 0.0008;
 constexpr double kMostPhoto = 0.75;
 // Text covers at least this share of the paper it stands on.
 constexpr double kEdgeShare = 0.02;
+// A page is found to hold no text before its letters are sought only when its strokes so far
+// and this many times an over-count of what it may hold besides are too little.
+constexpr double kEarlyMargin = 4;
 // Above this share of photograph or colour (bands, bars), the page is a compound page: its
 // background needs the finer coding.
 constexpr double kLeastPhoto = 0.01;
@@ -204,6 +207,145 @@ void Segmenter::setRow(int y, const uchar* pixels) {
     }
 }
 
+namespace {
+
+// Sauvola's binarisation of the page (`half`: the page at half its size). Its thresholds change
+// slowly across the page: they are found at half its size, for a quarter of the work, and
+// applied to every pixel of it, a band of rows at a time.
+PIX* sauvolaDark(PIX* grey, PIX* half) {
+    const int w = int(pixGetWidth(grey));
+    const int h = int(pixGetHeight(grey));
+    const int hw = int(pixGetWidth(half));
+    const int hh = int(pixGetHeight(half));
+    PIX* thresholdOut = nullptr;
+    if (pixSauvolaBinarizeTiled(half, kSauvolaHalfWindow / 2, kSauvolaFactor,
+                                std::max(1, hw / kSauvolaTile), std::max(1, hh / kSauvolaTile),
+                                &thresholdOut, nullptr) != 0)
+        return nullptr;
+    PixRef threshold(thresholdOut);
+    PixRef dark(pixCreate(w, h, 1));
+    if (!dark)
+        return nullptr;
+    for (int top = 0; top < h; top += kRowBand) {
+        const int rows = std::min(kRowBand, h - top);
+        const int halfTop = top / 2;
+        const int halfRows = std::min(hh - halfTop, (rows + 1) / 2);
+        PixRef band(rowsOf(threshold.pix, halfTop, halfRows));
+        if (band)
+            band = pixExpandReplicate(band.pix, 2);
+        // An odd side: its last column or row takes its neighbour's thresholds.
+        if (band && (2 * hw < w || 2 * halfRows < rows))
+            band = pixAddMirroredBorder(band.pix, 0, w - 2 * hw, 0, rows - 2 * halfRows);
+        PixRef pixels(band ? rowsOf(grey, top, rows) : nullptr);
+        PixRef bits(pixels ? pixVarThresholdToBinary(pixels.pix, band.pix) : nullptr);
+        if (!bits)
+            return nullptr;
+        pixRasterop(dark.pix, 0, top, w, rows, PIX_SRC, bits.pix, 0, 0);
+    }
+    PIX* out = dark.pix;
+    dark.pix = nullptr;
+    return out;
+}
+
+// Long runs darker by `contrast` than what lies on either side of them (a black top-hat by a
+// 3x3 closing, which Leptonica does in a few passes), at least `length` long.
+PIX* thinRuns(PIX* grey, int contrast, int length) {
+    const int w = int(pixGetWidth(grey));
+    const int h = int(pixGetHeight(grey));
+    PixRef thin(pixCreate(w, h, 1));
+    if (!thin)
+        return nullptr;
+    // A band's rows need two rows either side of it.
+    for (int top = 0; top < h; top += kRowBand) {
+        const int rows = std::min(kRowBand, h - top);
+        const int y0 = std::max(0, top - 2);
+        const int y1 = std::min(h, top + rows + 2);
+        PixRef pixels(rowsOf(grey, y0, y1 - y0));
+        PixRef hat(pixels ? pixCloseGray3(pixels.pix, 3, 3) : nullptr);
+        if (hat)
+            pixSubtractGray(hat.pix, hat.pix, pixels.pix);
+        PixRef bits(hat ? pixThresholdToBinary(hat.pix, contrast) : nullptr);
+        if (!bits)
+            return nullptr;
+        pixRasterop(thin.pix, 0, top, w, rows, PIX_NOT(PIX_SRC), bits.pix, 0, top - y0);
+    }
+    PixRef across(pixOpenBrickDwa(nullptr, thin.pix, length, 1));
+    PixRef down(pixOpenBrickDwa(nullptr, thin.pix, 1, length));
+    if (!across || !down)
+        return nullptr;
+    pixOr(across.pix, across.pix, down.pix);
+    PIX* out = across.pix;
+    across.pix = nullptr;
+    return out;
+}
+
+// Thin ink darker by `contrast` than what lies around it (a black top-hat `hat` wide) on
+// `pixels`, where `where` is on.
+PIX* darkInk(PIX* pixels, int hat, int contrast, PIX* where) {
+    PixRef top(pixTophat(pixels, hat, hat, L_TOPHAT_BLACK));
+    PixRef ink(top ? pixThresholdToBinary(top.pix, contrast) : nullptr);
+    if (!ink)
+        return nullptr;
+    pixInvert(ink.pix, ink.pix);
+    pixAnd(ink.pix, ink.pix, where);
+    PIX* out = ink.pix;
+    ink.pix = nullptr;
+    return out;
+}
+
+// Light ink on `pixels` (inverted in place): Sauvola with a window `halfWindow` wide.
+PIX* lightInk(PIX* pixels, int halfWindow) {
+    pixInvert(pixels, pixels);
+    PIX* light = nullptr;
+    if (pixSauvolaBinarizeTiled(pixels, halfWindow, kSauvolaFactor,
+                                std::max(1, int(pixGetWidth(pixels)) / kSauvolaTile),
+                                std::max(1, int(pixGetHeight(pixels)) / kSauvolaTile), nullptr,
+                                &light) != 0)
+        return nullptr;
+    return light;
+}
+
+// A mask found at a quarter of the page's size, at `factor` times that size, cut to `w` x `h`.
+PIX* scaledUp(PIX* reducedPix, int factor, int w, int h) {
+    PixRef grown(pixExpandReplicate(reducedPix, factor));
+    PIX* out = grown ? pixCreate(w, h, 1) : nullptr;
+    if (out)
+        pixRasterop(out, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
+    return out;
+}
+
+// How many pixels the text a page's bands, rules and photographs may still hold would add to
+// its mask, over-counted: the steps that find it at full size, taken on the page at half its
+// size (`half`; `lightestHalf`, a colour page's lightest channel) with half their contrasts,
+// their finds counted four times. -1 when memory runs out.
+qint64 textLeftAtHalf(PIX* half, PIX* lightestHalf, PIX* bandsSmall, PIX* photoSmall) {
+    const int hw = int(pixGetWidth(half));
+    const int hh = int(pixGetHeight(half));
+    PixRef bands(scaledUp(bandsSmall, kReduction / 2, hw, hh));
+    PixRef grown(bands ? pixDilateBrick(nullptr, bands.pix, kBandEdge / 2 + 1, kBandEdge / 2 + 1)
+                       : nullptr);
+    PixRef ink(grown ? darkInk(lightestHalf ? lightestHalf : half, kBandInkHat / 2 + 2,
+                               kBandInkContrast, grown.pix)
+                     : nullptr);
+    PixRef rules(ink ? thinRuns(half, kRuleContrast / 2, kRuleLength / 2 + 1) : nullptr);
+    // Last: it inverts the page.
+    PixRef light(rules ? lightInk(half, kSauvolaHalfWindow / 2) : nullptr);
+    if (!light)
+        return -1;
+    pixAnd(light.pix, light.pix, bands.pix);
+    pixOr(rules.pix, rules.pix, light.pix);
+    pixOr(rules.pix, rules.pix, ink.pix);
+    if (photoSmall) {
+        PixRef photo(scaledUp(photoSmall, kReduction / 2, hw, hh));
+        if (!photo)
+            return -1;
+        pixSubtract(rules.pix, rules.pix, photo.pix);
+    }
+    return 4 * countOn(rules.pix);
+}
+
+} // namespace
+
 Segmentation Segmenter::segment() {
     Segmentation result;
     if (!m->page || m->segmented) {
@@ -217,71 +359,14 @@ Segmentation Segmenter::segment() {
     PixRef grey;
     grey.pix = m->page.pix;
     m->page.pix = nullptr;
-
     const int w = m->width;
     const int h = m->height;
-    // Sauvola's thresholds change slowly across the page: they are found at half its size, for
-    // a quarter of the work, and applied to every pixel of it, a band of rows at a time.
-    PixRef dark(pixCreate(w, h, 1));
-    {
-        PixRef half(pixScaleAreaMap2(grey.pix));
-        if (!half || !dark)
-            return result.error = Error::OutOfMemory, result;
-        const int hw = int(pixGetWidth(half.pix));
-        const int hh = int(pixGetHeight(half.pix));
-        PIX* thresholdOut = nullptr;
-        if (pixSauvolaBinarizeTiled(half.pix, kSauvolaHalfWindow / 2, kSauvolaFactor,
-                                    std::max(1, hw / kSauvolaTile), std::max(1, hh / kSauvolaTile),
-                                    &thresholdOut, nullptr) != 0)
-            return result.error = Error::OutOfMemory, result;
-        PixRef threshold(thresholdOut);
-        half = nullptr;
-        for (int top = 0; top < h; top += kRowBand) {
-            const int rows = std::min(kRowBand, h - top);
-            const int halfTop = top / 2;
-            const int halfRows = std::min(hh - halfTop, (rows + 1) / 2);
-            PixRef band(rowsOf(threshold.pix, halfTop, halfRows));
-            if (band)
-                band = pixExpandReplicate(band.pix, 2);
-            // An odd side: its last column or row takes its neighbour's thresholds.
-            if (band && (2 * hw < w || 2 * halfRows < rows))
-                band = pixAddMirroredBorder(band.pix, 0, w - 2 * hw, 0, rows - 2 * halfRows);
-            PixRef pixels(band ? rowsOf(grey.pix, top, rows) : nullptr);
-            PixRef bits(pixels ? pixVarThresholdToBinary(pixels.pix, band.pix) : nullptr);
-            if (!bits)
-                return result.error = Error::OutOfMemory, result;
-            pixRasterop(dark.pix, 0, top, w, rows, PIX_SRC, bits.pix, 0, 0);
-        }
-    }
-    // Thin light rules (a chart's 1-pixel grid, a table's lines) are too faint for Sauvola:
-    // long runs a little darker than what lies around them. They join the mask last, so the
-    // photograph finder never takes a grid for a halftone.
-    PixRef rules;
-    {
-        PixRef thin(pixCreate(w, h, 1));
-        if (!thin)
-            return result.error = Error::OutOfMemory, result;
-        // A black top-hat by a 3x3 closing, which Leptonica does in a few passes; a band's
-        // rows need two rows either side of it.
-        for (int top = 0; top < h; top += kRowBand) {
-            const int rows = std::min(kRowBand, h - top);
-            const int y0 = std::max(0, top - 2);
-            const int y1 = std::min(h, top + rows + 2);
-            PixRef pixels(rowsOf(grey.pix, y0, y1 - y0));
-            PixRef hat(pixels ? pixCloseGray3(pixels.pix, 3, 3) : nullptr);
-            if (hat)
-                pixSubtractGray(hat.pix, hat.pix, pixels.pix);
-            PixRef bits(hat ? pixThresholdToBinary(hat.pix, kRuleContrast) : nullptr);
-            if (!bits)
-                return result.error = Error::OutOfMemory, result;
-            pixRasterop(thin.pix, 0, top, w, rows, PIX_NOT(PIX_SRC), bits.pix, 0, top - y0);
-        }
-        rules = pixOpenBrickDwa(nullptr, thin.pix, kRuleLength, 1);
-        PixRef down(pixOpenBrickDwa(nullptr, thin.pix, 1, kRuleLength));
-        if (!rules || !down)
-            return result.error = Error::OutOfMemory, result;
-        pixOr(rules.pix, rules.pix, down.pix);
-    }
+    const double area = static_cast<double>(w) * h;
+
+    PixRef half(pixScaleAreaMap2(grey.pix));
+    PixRef dark(half ? sauvolaDark(grey.pix, half.pix) : nullptr);
+    if (!dark)
+        return result.error = Error::OutOfMemory, result;
 
     // The regions (bands, photographs) are coarse: they are found at a quarter of the page's
     // size, where the large openings and closings cost a sixteenth.
@@ -304,86 +389,23 @@ Segmentation Segmenter::segment() {
     PixRef bands(fullSize(bandsSmall.pix, w, h));
     if (!bands)
         return result.error = Error::OutOfMemory, result;
-
-    // Light ink inside the bands: Sauvola on the inverted page, around the bands only.
-    PixRef light;
     BOX* bandBox = nullptr;
-    if (pixClipBoxToForeground(bands.pix, nullptr, nullptr, &bandBox) == 0 && bandBox) {
-        l_int32 bx = 0, by = 0, bw = 0, bh = 0;
+    l_int32 bx = 0, by = 0, bw = 0, bh = 0;
+    const bool hasBands =
+        pixClipBoxToForeground(bands.pix, nullptr, nullptr, &bandBox) == 0 && bandBox;
+    if (bandBox)
         boxGetGeometry(bandBox, &bx, &by, &bw, &bh);
-        boxDestroy(&bandBox);
-        // Sauvola's window needs paper around the letters, and a tile of a few windows.
-        const int margin = 2 * kSauvolaHalfWindow;
-        const int x0 = std::max(0, bx - margin);
-        const int y0 = std::max(0, by - margin);
-        const int x1 = std::min(w, bx + bw + margin);
-        const int y1 = std::min(h, by + bh + margin);
-        const int least = 2 * kSauvolaHalfWindow + 3;
-        if (x1 - x0 >= least && y1 - y0 >= least) {
-            BOX* clip = boxCreate(x0, y0, x1 - x0, y1 - y0);
-            PixRef part(pixClipRectangle(grey.pix, clip, nullptr));
-            boxDestroy(&clip);
-            if (part)
-                pixInvert(part.pix, part.pix);
-            PIX* lightOut = nullptr;
-            if (!part || pixSauvolaBinarizeTiled(part.pix, kSauvolaHalfWindow, kSauvolaFactor,
-                                                 std::max(1, (x1 - x0) / kSauvolaTile),
-                                                 std::max(1, (y1 - y0) / kSauvolaTile), nullptr,
-                                                 &lightOut) != 0)
-                return result.error = Error::OutOfMemory, result;
-            PixRef lightPart(lightOut);
-            light = pixCreate(w, h, 1);
-            if (!light)
-                return result.error = Error::OutOfMemory, result;
-            pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
-            pixAnd(light.pix, light.pix, bands.pix);
-            // Paper between two dark areas the closing joined is no letter: a letter fills
-            // less of its box than such a solid slab does, or is thinner.
-            l_int32 changed = 0;
-            PixRef solid(
-                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_GTE, &changed));
-            PixRef slabs(solid ? pixSelectBySize(solid.pix, kSlabSide, kSlabSide, 8,
-                                                 L_SELECT_IF_BOTH, L_SELECT_IF_GTE, &changed)
-                               : nullptr);
-            if (!slabs)
-                return result.error = Error::OutOfMemory, result;
-            pixSubtract(light.pix, light.pix, slabs.pix);
-        }
-        // Inside a band the dark ink is the band itself, not text. The quarter-size band lost
-        // up to a reduced pixel at its edges: grown back, the band's own edge is no stroke
-        // either (where it joined a chart's axis, the two took one colour).
-        PixRef grown(pixDilateBrickDwa(nullptr, bands.pix, kBandEdge, kBandEdge));
+    boxDestroy(&bandBox);
+    // Inside a band the dark ink is the band itself, not text. The quarter-size band lost up
+    // to a reduced pixel at its edges: grown back, the band's own edge is no stroke either
+    // (where it joined a chart's axis, the two took one colour).
+    PixRef grown;
+    if (hasBands) {
+        grown = pixDilateBrickDwa(nullptr, bands.pix, kBandEdge, kBandEdge);
         if (!grown)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, grown.pix);
-        // Thin ink darker than the band it lies on, on every channel, is a stroke again.
-        const int edge = kBandEdge + kBandInkHat;
-        BOX* around = boxCreate(std::max(0, bx - edge), std::max(0, by - edge),
-                                std::min(w, bx + bw + edge) - std::max(0, bx - edge),
-                                std::min(h, by + bh + edge) - std::max(0, by - edge));
-        l_int32 ax = 0, ay = 0, aw = 0, ah = 0;
-        boxGetGeometry(around, &ax, &ay, &aw, &ah);
-        PixRef lightPart(
-            pixClipRectangle(m->lightest ? m->lightest.pix : grey.pix, around, nullptr));
-        PixRef grownPart(pixClipRectangle(grown.pix, around, nullptr));
-        PixRef nearLetters(light ? pixClipRectangle(light.pix, around, nullptr) : nullptr);
-        boxDestroy(&around);
-        if (nearLetters)
-            nearLetters =
-                pixDilateBrick(nullptr, nearLetters.pix, 2 * kBandInkHat + 1, 2 * kBandInkHat + 1);
-        PixRef hat(lightPart ? pixTophat(lightPart.pix, kBandInkHat, kBandInkHat, L_TOPHAT_BLACK)
-                             : nullptr);
-        PixRef bandInk(hat ? pixThresholdToBinary(hat.pix, kBandInkContrast) : nullptr);
-        if (!bandInk || !grownPart || (light && !nearLetters))
-            return result.error = Error::OutOfMemory, result;
-        pixInvert(bandInk.pix, bandInk.pix);
-        pixAnd(bandInk.pix, bandInk.pix, grownPart.pix);
-        if (nearLetters)
-            pixSubtract(bandInk.pix, bandInk.pix, nearLetters.pix);
-        pixRasterop(dark.pix, ax, ay, aw, ah, PIX_SRC | PIX_DST, bandInk.pix, 0, 0);
     }
-    m->lightest = nullptr;
-    bands = nullptr;
 
     // Photographs: the halftone-like texture Sauvola makes of them, and areas of mid-tones
     // (neither paper nor ink) too large to be the edges of strokes; grown a little so their
@@ -403,11 +425,10 @@ Segmentation Segmenter::segment() {
         if (!photoSmall)
             return result.error = Error::OutOfMemory, result;
     }
-    grey = nullptr;
     l_int32 found = 0;
     // Leptonica looks for halftones on pages of 100 x 100 and more; on a smaller one it only
     // prints an error on the console.
-    PixRef halftone(pixGetWidth(dark.pix) >= 100 && pixGetHeight(dark.pix) >= 100
+    PixRef halftone(w >= 100 && h >= 100
                         ? pixGenerateHalftoneMask(dark.pix, nullptr, &found, nullptr)
                         : nullptr);
     if (halftone && found) {
@@ -419,6 +440,7 @@ Segmentation Segmenter::segment() {
     halftone = nullptr;
     // The anti-aliased edges of light letters on a band are mid-tones too: no photograph.
     pixSubtract(photoSmall.pix, photoSmall.pix, bandsSmall.pix);
+    PixRef photo;
     if (countOn(photoSmall.pix) > 0) {
         // Patches of one photograph made whole.
         photoSmall =
@@ -426,16 +448,13 @@ Segmentation Segmenter::segment() {
         if (photoSmall)
             photoSmall =
                 pixDilateBrick(nullptr, photoSmall.pix, small(kPhotoGrowth), small(kPhotoGrowth));
-        PixRef photo(photoSmall ? fullSize(photoSmall.pix, w, h) : nullptr);
+        photo = photoSmall ? fullSize(photoSmall.pix, w, h) : nullptr;
         if (!photo)
             return result.error = Error::OutOfMemory, result;
         pixSubtract(dark.pix, dark.pix, photo.pix);
-        pixSubtract(rules.pix, rules.pix, photo.pix);
-        if (light)
-            pixSubtract(light.pix, light.pix, photo.pix);
         result.photoPixels = countOn(photo.pix);
-        if (result.photoPixels > 0)
-            result.photoPbm = pbmOf(photo.pix);
+    } else {
+        photoSmall = nullptr;
     }
     // What the page's pictures cover, their dark parts (bands, to the segmenter) included.
     double pictured = 0;
@@ -444,6 +463,121 @@ Segmentation Segmenter::segment() {
                                   : pixCopy(nullptr, bandsSmall.pix));
         pictured = double(countOn(regions.pix)) * kReduction * kReduction;
     }
+    const double rest = std::max(1.0, area - double(result.photoPixels));
+    // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
+    // make it holds no text worth a mask. Its dark parts count as picture here: they are no
+    // photograph to the background (no mid-tones), yet no paper that text would stand on.
+    const auto noText = [&](double maskPixels) {
+        return maskPixels < kLeastText * area || result.photoPixels > kMostPhoto * area ||
+               (std::min(pictured, area) > area / 2 && maskPixels < kEdgeShare * rest);
+    };
+
+    // Most of a photograph's page is band or photograph to the segmenter, and seeking letters
+    // on all of it costs more than the rest: when even an over-count of what that would find
+    // leaves too little text, the page is one layer already.
+    {
+        const double early = double(countOn(dark.pix));
+        const bool photoAlone = result.photoPixels > kMostPhoto * area;
+        if (photoAlone || noText(early)) {
+            PixRef lightestHalf(m->lightest && !photoAlone ? pixScaleAreaMap2(m->lightest.pix)
+                                                           : nullptr);
+            const qint64 left =
+                photoAlone ? 0
+                : m->lightest && !lightestHalf
+                    ? -1
+                    : textLeftAtHalf(half.pix, lightestHalf.pix, bandsSmall.pix, photoSmall.pix);
+            if (left >= 0 && noText(early + kEarlyMargin * double(left))) {
+                result.early = true;
+                result.maskPixels = qint64(early);
+                result.photoPbm.clear();
+                return result;
+            }
+        }
+    }
+    half = nullptr;
+
+    // Light ink inside the bands: Sauvola on the inverted page, around the bands only.
+    PixRef light;
+    if (hasBands) {
+        // Sauvola's window needs paper around the letters, and a tile of a few windows.
+        const int margin = 2 * kSauvolaHalfWindow;
+        const int x0 = std::max(0, bx - margin);
+        const int y0 = std::max(0, by - margin);
+        const int x1 = std::min(w, bx + bw + margin);
+        const int y1 = std::min(h, by + bh + margin);
+        const int least = 2 * kSauvolaHalfWindow + 3;
+        if (x1 - x0 >= least && y1 - y0 >= least) {
+            BOX* clip = boxCreate(x0, y0, x1 - x0, y1 - y0);
+            PixRef part(pixClipRectangle(grey.pix, clip, nullptr));
+            boxDestroy(&clip);
+            PixRef lightPart(part ? lightInk(part.pix, kSauvolaHalfWindow) : nullptr);
+            part = nullptr;
+            light = lightPart ? pixCreate(w, h, 1) : nullptr;
+            if (!light)
+                return result.error = Error::OutOfMemory, result;
+            pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
+            pixAnd(light.pix, light.pix, bands.pix);
+            // Paper between two dark areas the closing joined is no letter: a letter fills
+            // less of its box than such a solid slab does, or is thinner.
+            l_int32 changed = 0;
+            PixRef solid(
+                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_GTE, &changed));
+            PixRef slabs(solid ? pixSelectBySize(solid.pix, kSlabSide, kSlabSide, 8,
+                                                 L_SELECT_IF_BOTH, L_SELECT_IF_GTE, &changed)
+                               : nullptr);
+            if (!slabs)
+                return result.error = Error::OutOfMemory, result;
+            pixSubtract(light.pix, light.pix, slabs.pix);
+        }
+        // Thin ink darker than the band it lies on, on every channel, is a stroke again; the
+        // band's gaps between light letters are as dark.
+        const int edge = kBandEdge + kBandInkHat;
+        BOX* around = boxCreate(std::max(0, bx - edge), std::max(0, by - edge),
+                                std::min(w, bx + bw + edge) - std::max(0, bx - edge),
+                                std::min(h, by + bh + edge) - std::max(0, by - edge));
+        l_int32 ax = 0, ay = 0, aw = 0, ah = 0;
+        boxGetGeometry(around, &ax, &ay, &aw, &ah);
+        PixRef lightPart(
+            pixClipRectangle(m->lightest ? m->lightest.pix : grey.pix, around, nullptr));
+        PixRef grownPart(pixClipRectangle(grown.pix, around, nullptr));
+        PixRef nearLetters(light ? pixClipRectangle(light.pix, around, nullptr) : nullptr);
+        boxDestroy(&around);
+        if (nearLetters)
+            nearLetters =
+                pixDilateBrick(nullptr, nearLetters.pix, 2 * kBandInkHat + 1, 2 * kBandInkHat + 1);
+        PixRef bandInk(lightPart && grownPart
+                           ? darkInk(lightPart.pix, kBandInkHat, kBandInkContrast, grownPart.pix)
+                           : nullptr);
+        if (!bandInk || (light && !nearLetters))
+            return result.error = Error::OutOfMemory, result;
+        if (nearLetters)
+            pixSubtract(bandInk.pix, bandInk.pix, nearLetters.pix);
+        PixRef inkAlone(pixCreate(w, h, 1));
+        if (!inkAlone)
+            return result.error = Error::OutOfMemory, result;
+        pixRasterop(inkAlone.pix, ax, ay, aw, ah, PIX_SRC, bandInk.pix, 0, 0);
+        if (photo)
+            pixSubtract(inkAlone.pix, inkAlone.pix, photo.pix);
+        pixOr(dark.pix, dark.pix, inkAlone.pix);
+    }
+    m->lightest = nullptr;
+    bands = nullptr;
+    grown = nullptr;
+
+    // Thin light rules (a chart's 1-pixel grid, a table's lines) are too faint for Sauvola:
+    // long runs a little darker than what lies around them. They join the mask last, so the
+    // photograph finder never takes a grid for a halftone.
+    PixRef rules(thinRuns(grey.pix, kRuleContrast, kRuleLength));
+    if (!rules)
+        return result.error = Error::OutOfMemory, result;
+    grey = nullptr;
+    if (photo) {
+        pixSubtract(rules.pix, rules.pix, photo.pix);
+        if (light)
+            pixSubtract(light.pix, light.pix, photo.pix);
+        result.photoPbm = pbmOf(photo.pix);
+    }
+    photo = nullptr;
     bandsSmall = nullptr;
     photoSmall = nullptr;
     if (light)
@@ -465,15 +599,7 @@ Segmentation Segmenter::segment() {
     }
 
     result.maskPixels = countOn(dark.pix);
-    const double area = static_cast<double>(m->width) * m->height;
-    // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
-    // make it holds no text worth a mask. Its dark parts count as picture here: they are no
-    // photograph to the background (no mid-tones), yet no paper that text would stand on.
-    const double rest = std::max(1.0, area - double(result.photoPixels));
-    const bool mostlyPhoto =
-        result.photoPixels > kMostPhoto * area ||
-        (std::min(pictured, area) > area / 2 && result.maskPixels < kEdgeShare * rest);
-    if (result.maskPixels < kLeastText * area || mostlyPhoto) {
+    if (noText(double(result.maskPixels))) {
         result.profile = PageProfile::Photo;
         result.photoPbm.clear();
         return result;

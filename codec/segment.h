@@ -31,6 +31,9 @@ struct Segmentation {
     QByteArray photoPbm;
     qint64 maskPixels = 0;  // pixels in the mask
     qint64 photoPixels = 0; // pixels found to be photograph (kept out of the mask)
+    // Found to hold no text before its letters were sought (a photograph: most of it picture,
+    // and too few strokes outside the pictures even counted generously).
+    bool early = false;
 };
 
 // Finds the text layer of one page with Leptonica: dark ink on light paper in any colour

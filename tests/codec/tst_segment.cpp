@@ -51,6 +51,26 @@ void drawPhoto(QImage& page, const QRect& area) {
         }
 }
 
+// Strongly coloured smooth fields with fine texture, as a saturated photograph: where one
+// channel is near 0 the page is as dark as ink on its darkest channel.
+void drawSaturatedPhoto(QImage& page, const QRect& area) {
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const double u = double(x) / 211.0, v = double(y) / 173.0;
+            const int t = int(30 * std::sin(x * 0.7 + y * 0.2) * std::sin(y * 0.9 - x * 0.3));
+            page.setPixel(x, y,
+                          qRgb(qBound(0, int(128 + 127 * std::sin(u + 0.5 * v)) + t, 255),
+                               qBound(0, int(110 + 110 * std::cos(v - 0.3 * u)) + t, 255),
+                               qBound(0, int(150 + 105 * std::sin(u * 0.7 - v)) + t, 255)));
+        }
+}
+
+// Lines of text filling `area`.
+void fillWithText(QImage& page, const QRect& area, QColor ink) {
+    for (int y = area.top(); y + 150 <= area.bottom(); y += 160)
+        drawText(page, QRect(area.left(), y, area.width(), 150), ink);
+}
+
 } // namespace
 
 class SegmentTest : public QObject {
@@ -58,6 +78,8 @@ class SegmentTest : public QObject {
 private slots:
     void profiles_data();
     void profiles();
+    void noTextFoundEarlyOnlyOnPhotographs_data();
+    void noTextFoundEarlyOnlyOnPhotographs();
     void invertedTextInTheMask();
     void thinLightLettersInTheMask_data();
     void thinLightLettersInTheMask();
@@ -118,6 +140,68 @@ void SegmentTest::profiles() {
                      : below) += 1;
     QVERIFY2(inText > 5000, qPrintable(QString::number(inText)));
     QVERIFY2(below < inText / 20, qPrintable(QStringLiteral("%1 %2").arg(below).arg(inText)));
+}
+
+void SegmentTest::noTextFoundEarlyOnlyOnPhotographs_data() {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<bool>("early");
+    QTest::addColumn<codec::PageProfile>("profile");
+    QTest::newRow("photograph, soft colours") << "soft" << true << codec::PageProfile::Photo;
+    QTest::newRow("photograph, strong colours") << "strong" << true << codec::PageProfile::Photo;
+    QTest::newRow("photograph with a caption")
+        << "caption" << false << codec::PageProfile::Compound;
+    QTest::newRow("white text on a dark page") << "dark" << false << codec::PageProfile::Compound;
+    QTest::newRow("black text on a cyan page") << "cyan" << false << codec::PageProfile::Compound;
+    QTest::newRow("coloured bars with a grid and labels")
+        << "bars" << false << codec::PageProfile::Compound;
+    QTest::newRow("text on white") << "text" << false << codec::PageProfile::Text;
+}
+
+// A page is taken for a photograph before its letters are sought only when it holds none.
+void SegmentTest::noTextFoundEarlyOnlyOnPhotographs() {
+    QFETCH(QString, content);
+    QFETCH(bool, early);
+    QFETCH(codec::PageProfile, profile);
+    QImage page(1200, 1600, QImage::Format_RGB888);
+    page.fill(Qt::white);
+    if (content == QLatin1String("soft"))
+        drawPhoto(page, page.rect());
+    if (content == QLatin1String("strong") || content == QLatin1String("caption"))
+        drawSaturatedPhoto(page, page.rect());
+    if (content == QLatin1String("caption")) {
+        const QRect paper(0, 1100, 1200, 500);
+        QPainter(&page).fillRect(paper, QColor(250, 248, 240));
+        fillWithText(page, paper.adjusted(40, 20, -40, -20), Qt::black);
+    }
+    if (content == QLatin1String("dark")) {
+        page.fill(QColor(20, 30, 90));
+        fillWithText(page, page.rect().adjusted(60, 60, -60, -60), Qt::white);
+    }
+    if (content == QLatin1String("cyan")) {
+        page.fill(QColor(0, 200, 230));
+        fillWithText(page, page.rect().adjusted(60, 60, -60, -60), Qt::black);
+    }
+    if (content == QLatin1String("bars")) {
+        QPainter p(&page);
+        const QColor colours[] = {QColor(200, 30, 30), QColor(30, 120, 200), QColor(240, 200, 0)};
+        for (int k = 0; k < 9; ++k)
+            p.fillRect(QRect(40 + k * 125, 100 + (k % 3) * 60, 110, 1300 - (k % 3) * 60),
+                       colours[k % 3]);
+        p.setPen(QPen(QColor(120, 120, 120), 1));
+        for (int y = 100; y < 1400; y += 50)
+            p.drawLine(30, y, 1170, y);
+        p.end();
+        fillWithText(page, QRect(40, 1420, 1120, 170), Qt::black);
+    }
+    if (content == QLatin1String("text"))
+        fillWithText(page, page.rect().adjusted(60, 60, -60, -60), Qt::black);
+    const codec::Segmentation s = segment(page);
+    QCOMPARE(s.error, codec::Error::None);
+    QVERIFY2(s.early == early, qPrintable(QStringLiteral("early %1, text %2 %, photograph %3 %")
+                                              .arg(s.early)
+                                              .arg(100.0 * double(s.maskPixels) / 1920000.0)
+                                              .arg(100.0 * double(s.photoPixels) / 1920000.0)));
+    QCOMPARE(s.profile, profile);
 }
 
 // White letters on a dark band: the letters are in the mask, the band is not.
