@@ -2,6 +2,8 @@
 #include "codec/jb2.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace vormelle::codec {
 
@@ -38,12 +40,28 @@ void codeDirect(Coder& coder, ZpContext (&contexts)[1024], const Bitmap& shape) 
     }
 }
 
+// Where the five pixels that enter a refinement context after a pixel is coded go in it, from
+// the column code codeRefine() makes of them.
+const std::array<uint16_t, 32> kEntering = [] {
+    std::array<uint16_t, 32> to{};
+    for (int c = 0; c < 32; ++c)
+        to[size_t(c)] = uint16_t(((c >> 4) & 1) << 7 | ((c >> 3) & 1) << 8 | ((c >> 2) & 1) << 6 |
+                                 ((c >> 1) & 1) << 3 | (c & 1));
+    return to;
+}();
+
+uint64_t eightAt(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
 // Each pixel in the context of four coded neighbours and nine pixels of the reference around
 // the same place, the two aligned on their centres.
 template <class Coder>
 void codeRefine(Coder& coder, ZpContext (&contexts)[2048], const Bitmap& shape,
                 const Bitmap& reference, std::vector<uint8_t>& aligned,
-                std::vector<uint8_t>& padded) {
+                std::vector<uint8_t>& padded, std::vector<uint8_t>& columns) {
     const int dw = shape.width;
     const int dh = shape.height;
     const int cw = reference.width;
@@ -52,10 +70,12 @@ void codeRefine(Coder& coder, ZpContext (&contexts)[2048], const Bitmap& shape,
     // The format counts rows from the bottom; in rows from the top the offset is this.
     const int dy = ch - dh - ((dh / 2 - dh + 1) - (ch / 2 - ch + 1));
     // The reference laid over the shape, and the shape, each with a white margin of two, so that
-    // the templates never test their bounds.
+    // the templates never test their bounds, and room to read eight bytes past a row's end.
     const int aw = dw + 4;
-    aligned.assign(size_t(aw) * size_t(dh + 4), 0);
-    padded.assign(size_t(aw) * size_t(dh + 4), 0);
+    const size_t size = size_t(aw) * size_t(dh + 4) + 16;
+    aligned.assign(size, 0);
+    padded.assign(size, 0);
+    columns.resize(size_t(dw) + 8);
     for (int y = -2; y < dh + 2; ++y) {
         const int ry = y + dy;
         const int x0 = std::max(-2, -dx), x1 = std::min(dw + 2, cw - dx);
@@ -73,14 +93,20 @@ void codeRefine(Coder& coder, ZpContext (&contexts)[2048], const Bitmap& shape,
         const uint8_t* xup1 = &aligned[size_t(y + 1) * size_t(aw) + 2];
         const uint8_t* xup0 = &aligned[size_t(y + 2) * size_t(aw) + 2];
         const uint8_t* xdn1 = &aligned[size_t(y + 3) * size_t(aw) + 2];
+        // What enters the context after pixel x, as five bits a byte, eight pixels at a time
+        // (each pixel is 0 or 1, so no byte carries into the next).
+        for (int x = 0; x < dw; x += 8) {
+            const uint64_t c = eightAt(up0 + x) << 4 | eightAt(up1 + x + 2) << 3 |
+                               eightAt(xup1 + x + 1) << 2 | eightAt(xup0 + x + 2) << 1 |
+                               eightAt(xdn1 + x + 2);
+            std::memcpy(&columns[size_t(x)], &c, 8);
+        }
         int context = (up1[-1] << 10) | (up1[0] << 9) | (up1[1] << 8) | (up0[-1] << 7) |
                       (xup1[0] << 6) | (xup0[-1] << 5) | (xup0[0] << 4) | (xup0[1] << 3) |
                       (xdn1[-1] << 2) | (xdn1[0] << 1) | xdn1[1];
-        for (int x = 0; x < dw;) {
-            const int bit = up0[x++];
-            coder.encode(bit != 0, contexts[context]);
-            context = ((context << 1) & 0x636) | (up1[x + 1] << 8) | (xup1[x] << 6) |
-                      (xup0[x + 1] << 3) | xdn1[x + 1] | (bit << 7);
+        for (int x = 0; x < dw; ++x) {
+            coder.encode(up0[x] != 0, contexts[context]);
+            context = ((context << 1) & 0x636) | kEntering[columns[size_t(x)]];
         }
     }
 }
@@ -320,7 +346,7 @@ void Jb2Writer::direct(const Bitmap& shape) {
 }
 
 void Jb2Writer::refine(const Bitmap& shape, const Bitmap& reference) {
-    codeRefine(m_zp, m_refine, shape, reference, m_aligned, m_padded);
+    codeRefine(m_zp, m_refine, shape, reference, m_aligned, m_padded, m_columns);
 }
 
 double Jb2Writer::newSymbolCost(const Bitmap& shape, bool toLibrary) {

@@ -130,6 +130,7 @@ private:
     ZpContext m_refinementFlag = 0;
     std::vector<uint8_t> m_aligned; // a refinement's working rows
     std::vector<uint8_t> m_padded;
+    std::vector<uint8_t> m_columns;
     ZpContext m_offsetType = 0;
     // Records begun so far, and a count of a record type's bits made after the last of them.
     uint64_t m_records = 0;

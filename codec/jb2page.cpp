@@ -354,12 +354,84 @@ refinementUnits(const Rows& p, const Rows& r, const ZpContext* contexts, uint64_
     return units;
 }
 
+__extension__ typedef unsigned __int128 Wide;
+
+int lowestSet(uint64_t v) {
+    return std::countr_zero(v);
+}
+int lowestSet(Wide v) {
+    const uint64_t low = uint64_t(v);
+    return low != 0 ? std::countr_zero(low) : 64 + std::countr_zero(uint64_t(v >> 64));
+}
+
+// refinementDelta() for a shape at least two pixels narrower than W and references no wider
+// than W: a reference's row laid over the shape's row from pixel -1 on, with the two pixels
+// after the shape's last, fits in one W.
+template <class W>
+int64_t narrowDelta(const Rows& p, const Rows& a, const Rows& b, const ZpContext* contexts) {
+    constexpr int kBits = int(sizeof(W) * 8);
+    auto rowOf = [](const Rows& r, int y) -> W {
+        const uint64_t* row = r.row(y);
+        W v = row[0];
+        if constexpr (kBits > 64) {
+            if (r.words > 1)
+                v |= W(row[1]) << 64;
+        }
+        return v;
+    };
+    auto laid = [&](const Rows& r, int dx, int ry) -> W {
+        if (ry < 0 || ry >= r.height)
+            return 0;
+        const W v = rowOf(r, ry);
+        return dx >= 1 ? W(v >> (dx - 1)) : W(v << (1 - dx));
+    };
+    auto unitsOf = [&](int gathered, int bit) -> int64_t {
+        const ZpContext c = contexts[kGathered[size_t(gathered)]];
+        return ZpEstimate::kCosts[c][bit != (c & 1)];
+    };
+    const W valid = W(~W(0)) >> (kBits - p.width);
+    int dxa, dya, dxb, dyb;
+    alignment(p.width, p.height, a.width, a.height, dxa, dya);
+    alignment(p.width, p.height, b.width, b.height, dxb, dyb);
+    W aUp = laid(a, dxa, dya - 1), bUp = laid(b, dxb, dyb - 1);
+    W aHere = laid(a, dxa, dya), bHere = laid(b, dxb, dyb);
+    W above = 0; // the shape's row above, from pixel -1 on
+    int64_t delta = 0;
+    for (int y = 0; y < p.height; ++y) {
+        const W aBelow = laid(a, dxa, y + 1 + dya), bBelow = laid(b, dxb, y + 1 + dyb);
+        const W h = aHere ^ bHere, d = aBelow ^ bBelow;
+        W differ = (h | h >> 1 | h >> 2 | d | d >> 1 | d >> 2 | (aUp ^ bUp) >> 1) & valid;
+        const W own = rowOf(p, y);
+        const W left = W(own << 1);
+        for (; differ != 0; differ &= differ - 1) {
+            const int i = lowestSet(differ);
+            const int shape = int((above >> i) & 7) | int((left >> i) & 1) << 10;
+            const int bit = int((own >> i) & 1);
+            const int ga = shape | int((aHere >> i) & 7) << 3 | int((aBelow >> i) & 7) << 6 |
+                           int((aUp >> (i + 1)) & 1) << 9;
+            const int gb = shape | int((bHere >> i) & 7) << 3 | int((bBelow >> i) & 7) << 6 |
+                           int((bUp >> (i + 1)) & 1) << 9;
+            delta += unitsOf(gb, bit) - unitsOf(ga, bit);
+        }
+        above = left;
+        aUp = aHere;
+        bUp = bHere;
+        aHere = aBelow;
+        bHere = bBelow;
+    }
+    return delta;
+}
+
 // How many units (ZpEstimate's) more coding `p` as a refinement of `b` takes than of `a`, in
 // the refinement contexts `contexts` as they stand. Only pixels near which the two references
 // differ, laid over the shape as the coder lays them, have contexts that differ: the rest take
 // the same either way and are not looked at.
 __attribute__((target_clones("popcnt", "default"))) int64_t
 refinementDelta(const Rows& p, const Rows& a, const Rows& b, const ZpContext* contexts) {
+    if (p.width <= 62 && a.words == 1 && b.words == 1)
+        return narrowDelta<uint64_t>(p, a, b, contexts);
+    if (p.width <= 126 && a.words <= 2 && b.words <= 2)
+        return narrowDelta<Wide>(p, a, b, contexts);
     // A reference laid over the shape: for the shape's row y, the words of its rows y and y + 1
     // from pixel x - 1 on with the two pixels after them, moved down a row at a time.
     struct Laid {
@@ -404,46 +476,6 @@ refinementDelta(const Rows& p, const Rows& a, const Rows& b, const ZpContext* co
     };
     const uint64_t lastValid = p.width % 64 ? (uint64_t(1) << (p.width % 64)) - 1 : ~uint64_t(0);
     int64_t delta = 0;
-    if (p.width <= 62 && a.words == 1 && b.words == 1) {
-        // A shape this narrow and its context's three columns fit in one word a row: a
-        // reference's row laid over the shape's row y from pixel -1 on.
-        int dxa, dya, dxb, dyb;
-        alignment(p.width, p.height, a.width, a.height, dxa, dya);
-        alignment(p.width, p.height, b.width, b.height, dxb, dyb);
-        auto laid = [](const Rows& r, int dx, int ry) -> uint64_t {
-            if (ry < 0 || ry >= r.height)
-                return 0;
-            const uint64_t v = r.bits[size_t(ry)];
-            return dx >= 1 ? v >> (dx - 1) : v << (1 - dx);
-        };
-        uint64_t aUp = laid(a, dxa, dya - 1), bUp = laid(b, dxb, dyb - 1);
-        uint64_t aHere = laid(a, dxa, dya), bHere = laid(b, dxb, dyb);
-        for (int y = 0; y < p.height; ++y) {
-            const uint64_t aBelow = laid(a, dxa, y + 1 + dya), bBelow = laid(b, dxb, y + 1 + dyb);
-            const uint64_t h = aHere ^ bHere, d = aBelow ^ bBelow;
-            uint64_t differ =
-                (h | h >> 1 | h >> 2 | d | d >> 1 | d >> 2 | (aUp ^ bUp) >> 1) & lastValid;
-            if (differ != 0) {
-                const uint64_t own = p.bits[size_t(y)];
-                const uint64_t above = y > 0 ? p.bits[size_t(y) - 1] << 1 : 0, left = own << 1;
-                for (; differ != 0; differ &= differ - 1) {
-                    const int i = std::countr_zero(differ);
-                    const int shape = int((above >> i) & 7) | int((left >> i) & 1) << 10;
-                    const int bit = int((own >> i) & 1);
-                    const int ga = shape | int((aHere >> i) & 7) << 3 |
-                                   int((aBelow >> i) & 7) << 6 | int((aUp >> (i + 1)) & 1) << 9;
-                    const int gb = shape | int((bHere >> i) & 7) << 3 |
-                                   int((bBelow >> i) & 7) << 6 | int((bUp >> (i + 1)) & 1) << 9;
-                    delta += unitsOf(gb, bit) - unitsOf(ga, bit);
-                }
-            }
-            aUp = aHere;
-            bUp = bHere;
-            aHere = aBelow;
-            bHere = bBelow;
-        }
-        return delta;
-    }
     auto shapeWord = [&](int y, int at) -> uint64_t {
         return y < 0 || y >= p.height ? 0 : wordAt(p.row(y), p.words, at);
     };
@@ -943,6 +975,15 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
     if (stats)
         *stats = std::move(counts);
     return sjbz;
+}
+
+std::pair<int64_t, int64_t> refinementDeltaBothWays(const Bitmap& shape, const Bitmap& a,
+                                                    const Bitmap& b, const ZpContext* contexts) {
+    const Rows p = rowsOf(shape), ra = rowsOf(a), rb = rowsOf(b);
+    const uint64_t all = ~uint64_t(0);
+    return {refinementDelta(p, ra, rb, contexts),
+            int64_t(refinementUnits(p, rb, contexts, all)) -
+                int64_t(refinementUnits(p, ra, contexts, all))};
 }
 
 Bytes encodeJb2Dictionary(const std::vector<Bitmap>& shapes, const std::vector<int>& refineFrom) {

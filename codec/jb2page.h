@@ -5,6 +5,7 @@
 #include "codec/stage.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace vormelle::codec {
@@ -20,6 +21,13 @@ struct PageShape {
 // A bitonal page's shapes, found with Leptonica, in reading order: lines from the top, each from
 // the left. Empty for a page that is not bitonal or not valid (checkPage()).
 std::vector<PageShape> pageShapes(const PageView& page);
+
+// The estimated bits (ZpEstimate's units) coding `shape` as a refinement of `b` takes more than
+// of `a`, with the refinement contexts in the states `contexts` (2048 of them): counted as the
+// page coder weighs its candidates, only where the two references differ (first), and by
+// counting each reference's whole cost (second). The two agree; tests hold them to it.
+std::pair<int64_t, int64_t> refinementDeltaBothWays(const Bitmap& shape, const Bitmap& a,
+                                                    const Bitmap& b, const ZpContext* contexts);
 
 struct Jb2Options {
     // The shapes of the shared dictionary (a Djbz from encodeJb2Dictionary()) the page includes;

@@ -301,6 +301,8 @@ private slots:
     void everyRecord();
     void shapesOfPage_data();
     void shapesOfPage();
+    void refinementEstimates_data();
+    void refinementEstimates();
     void pages_data();
     void pages();
     void tiffKinds_data();
@@ -411,6 +413,48 @@ void Jb2Test::shapesOfPage() {
         QVERIFY2(got[i].x == want[i].x && got[i].y == want[i].y, qPrintable(where));
         QVERIFY2(got[i].bits == want[i].bits, qPrintable(where));
     }
+}
+
+void Jb2Test::refinementEstimates_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("aGrow"); // how much wider and taller than the shape the references are
+    QTest::addColumn<int>("bGrow");
+    // Widths about the words the quick count packs a row into, references smaller and larger.
+    for (const int width : {1, 7, 40, 61, 62, 63, 64, 65, 100, 125, 126, 127, 128, 130, 200})
+        for (const auto& [aGrow, bGrow] : {std::pair{0, 0}, {1, -1}, {2, 3}, {-2, 1}, {3, -3}})
+            QTest::newRow(qPrintable(QString("%1 wide, %2 %3").arg(width).arg(aGrow).arg(bGrow)))
+                << width << 5 + width % 23 << aGrow << bGrow;
+}
+
+// The page coder weighs its candidate references by the bits only where they differ; that count
+// equals the difference of their whole counts, for every width and alignment.
+void Jb2Test::refinementEstimates() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, aGrow);
+    QFETCH(int, bGrow);
+    const unsigned seed = unsigned(width * 131 + aGrow * 7 + bGrow);
+    // A shape and two references like it: the same blob, grown or cut, with pixels flipped.
+    auto like = [&](int grow, unsigned salt) {
+        Bitmap b(std::max(1, width + grow), std::max(1, height + grow));
+        std::mt19937 random(seed + salt);
+        for (int y = 0; y < b.height; ++y)
+            for (int x = 0; x < b.width; ++x) {
+                const bool inside = (x * 7 / b.width + y * 5 / b.height) % 3 != 0;
+                b.at(x, y) = random() % 8 == 0 ? !inside : inside;
+            }
+        return b;
+    };
+    const Bitmap shape = like(0, 1), a = like(aGrow, 2), b = like(bGrow, 3);
+    std::array<codec::ZpContext, 2048> contexts{};
+    std::mt19937 random(seed);
+    for (codec::ZpContext& c : contexts)
+        c = codec::ZpContext(random() % codec::kZpTable.size());
+    const auto [quick, whole] = codec::refinementDeltaBothWays(shape, a, b, contexts.data());
+    QCOMPARE(quick, whole);
+    // The references differ, so the counts do too: the test weighs something.
+    QVERIFY(whole != 0);
 }
 
 void Jb2Test::pages_data() {
