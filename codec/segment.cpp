@@ -383,7 +383,7 @@ Segmentation Segmenter::segment() {
             pixOpenBrick(nullptr, bandsSmall.pix, small(kBandOpening), small(kBandOpening));
     if (bandsSmall)
         bandsSmall =
-            pixCloseBrick(nullptr, bandsSmall.pix, small(kBandClosing), small(kBandClosing));
+            pixCloseSafeBrick(nullptr, bandsSmall.pix, small(kBandClosing), small(kBandClosing));
     if (!bandsSmall)
         return result.error = Error::OutOfMemory, result;
     PixRef bands(fullSize(bandsSmall.pix, w, h));
@@ -444,7 +444,7 @@ Segmentation Segmenter::segment() {
     if (countOn(photoSmall.pix) > 0) {
         // Patches of one photograph made whole.
         photoSmall =
-            pixCloseBrick(nullptr, photoSmall.pix, small(kPhotoClosing), small(kPhotoClosing));
+            pixCloseSafeBrick(nullptr, photoSmall.pix, small(kPhotoClosing), small(kPhotoClosing));
         if (photoSmall)
             photoSmall =
                 pixDilateBrick(nullptr, photoSmall.pix, small(kPhotoGrowth), small(kPhotoGrowth));
