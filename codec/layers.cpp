@@ -333,11 +333,13 @@ Background background(const PageView& page, const PageView& mask, int reduction,
             std::size_t from = clean;
             if (!counts[from])
                 from = clean + 1;
-            if (!counts[from]) {
-                // Wholly under the mask: any value will do; the mean of what it hides.
-                from = clean + 2;
+            if (!counts[from])
+                from = clean + 2; // wholly under the mask: the mean of what it hides
+            // The mask draws the ink; what anti-aliasing and blur mixed of it into the pixels
+            // beside it would, coded, be a ghost of every letter (the bench's magazine page:
+            // 46.9 KB of background with it, 26.6 KB without).
+            if (counts[clean + 1] || counts[clean + 2])
                 hidden[bx / 8] |= std::uint8_t(0x80 >> (bx % 8));
-            }
             for (int k = 0; k < channels; ++k)
                 target[bx * std::size_t(channels) + std::size_t(k)] =
                     rounded(sums[from * 3 + std::size_t(k)], counts[from]);

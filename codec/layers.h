@@ -30,8 +30,9 @@ struct Background {
     // A PGM (grey page) or PPM: each pixel the mean of the page's pixels it stands for that the
     // mask leaves visible, those beside the mask only where there are no others.
     Bytes image;
-    // A PBM of the same size, 1 where the mask covers all the pixels a background pixel stands
-    // for: no reader sees them, so the wavelet coder may give them whatever costs least.
+    // A PBM of the same size, 1 where any of the pixels a background pixel stands for is in the
+    // mask or beside it: the mask draws the ink, and the wavelet coder may give them whatever
+    // costs least (in practice the paper or colour around them).
     Bytes dontCare;
 };
 
