@@ -164,11 +164,12 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
     const std::size_t imageRow = std::size_t(w) * std::size_t(channels);
     const std::uint8_t* hidden = out.dontCare.data() + maskStart;
     std::uint8_t* image = out.image.data() + imageStart;
-    const auto isSeen = [&](int x, int y) {
-        return !(hidden[std::size_t(y) * maskRow + std::size_t(x / 8)] & (0x80 >> (x % 8)));
-    };
     std::vector<std::uint8_t> carry;
     int carryTop = 0;
+    // The photograph's column under the middle of each pixel.
+    std::vector<int> photoColumn(photo ? std::size_t(w) : 0);
+    for (std::size_t x = 0; x < photoColumn.size(); ++x)
+        photoColumn[x] = std::min(int(x) * reduction + reduction / 2, photo->width - 1);
     const int pad = h * reduction - (photo ? photo->height : 0);
     for (int top = 0; top < h; top += kGrainBand) {
         const int bottom = std::min(h, top + kGrainBand);
@@ -187,8 +188,9 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
             return false;
         for (int y = y0; y < y1; ++y) {
             l_uint32* line = pixGetData(seen.pix) + std::ptrdiff_t(y - y0) * pixGetWpl(seen.pix);
+            const std::uint8_t* hiddenRow = hidden + std::size_t(y) * maskRow;
             for (int x = 0; x < w; ++x)
-                if (isSeen(x, y))
+                if (!(hiddenRow[x / 8] & (0x80 >> (x % 8))))
                     SET_DATA_BYTE(line, x, 1);
         }
         PixRef counts(pixBlockconvGrayUnnormalized(seen.pix, reach, reach));
@@ -203,10 +205,12 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
             for (int y = y0; y < y1; ++y) {
                 l_uint32* line =
                     pixGetData(plane.pix) + std::ptrdiff_t(y - y0) * pixGetWpl(plane.pix);
-                const std::uint8_t* from = original(y);
-                for (int x = 0; x < w; ++x)
-                    if (isSeen(x, y))
-                        SET_DATA_BYTE(line, x, from[std::size_t(x) * channels + k]);
+                const l_uint32* seenLine =
+                    pixGetData(seen.pix) + std::ptrdiff_t(y - y0) * pixGetWpl(seen.pix);
+                const std::uint8_t* from = original(y) + k;
+                for (int x = 0; x < w; ++x, from += channels)
+                    if (GET_DATA_BYTE(seenLine, x))
+                        SET_DATA_BYTE(line, x, *from);
             }
             sums.emplace_back(pixBlockconvGrayUnnormalized(plane.pix, reach, reach));
             if (!sums.back())
@@ -216,32 +220,34 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
         carryTop = std::max(top, bottom - reach);
         carry.assign(image + std::size_t(carryTop) * imageRow,
                      image + std::size_t(bottom) * imageRow);
+        const l_uint32* sumLines[3] = {};
         for (int y = top; y < bottom; ++y) {
             const int r = y - y0;
             const l_uint32* countLine =
                 pixGetData(counts.pix) + std::ptrdiff_t(r) * pixGetWpl(counts.pix);
+            const l_uint32* seenLine =
+                pixGetData(seen.pix) + std::ptrdiff_t(r) * pixGetWpl(seen.pix);
+            for (int k = 0; k < channels; ++k)
+                sumLines[k] = pixGetData(sums[std::size_t(k)].pix) +
+                              std::ptrdiff_t(r) * pixGetWpl(sums[std::size_t(k)].pix);
             // The photograph under the middle of the pixel (the grid laid from the page's
             // bottom).
             const int py =
                 std::clamp(y * reduction - pad + reduction / 2, 0, photo ? photo->height - 1 : 0);
             const std::uint8_t* photoRow =
                 photo ? photo->pixels + std::ptrdiff_t(py) * photo->stride : nullptr;
-            for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = image + std::size_t(y) * imageRow;
+            for (int x = 0; x < w; ++x, p += channels) {
                 const std::uint32_t n = countLine[x];
-                if (!n || !isSeen(x, y))
+                if (!n || !GET_DATA_BYTE(seenLine, x))
                     continue;
-                if (photoRow) {
-                    const int px = std::min(x * reduction + reduction / 2, photo->width - 1);
-                    if (photoRow[px / 8] & (0x80 >> (px % 8)))
-                        continue;
-                }
-                std::uint8_t* p = image + std::size_t(y) * imageRow + std::size_t(x) * channels;
+                if (photoRow && (photoRow[photoColumn[std::size_t(x)] / 8] &
+                                 (0x80 >> (photoColumn[std::size_t(x)] % 8))))
+                    continue;
                 std::uint8_t mean[3] = {0, 0, 0};
                 bool near = true;
                 for (int k = 0; k < channels; ++k) {
-                    const l_uint32* sumLine =
-                        pixGetData(sums[k].pix) + std::ptrdiff_t(r) * pixGetWpl(sums[k].pix);
-                    mean[k] = rounded(sumLine[x], n);
+                    mean[k] = rounded(sumLines[k][x], n);
                     near = near && std::abs(int(mean[k]) - int(p[k])) <= kPaperGrain;
                 }
                 if (near)
