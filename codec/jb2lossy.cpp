@@ -3,6 +3,7 @@
 #include "codec/leptonica.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -96,18 +97,11 @@ namespace packed {
 
 using Rows = std::vector<quint64>;
 
-// Bits set, without the library call that std::popcount is in a baseline x86-64 build.
-inline int bits(quint64 v) {
-    v = v - ((v >> 1) & 0x5555555555555555ull);
-    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
-    v = (v + (v >> 4)) & 0x0f0f0f0f0f0f0f0full;
-    return int((v * 0x0101010101010101ull) >> 56);
-}
-
-int count(const Rows& r) {
+// With the processor's own popcount where it has one.
+__attribute__((target_clones("popcnt", "default"))) int count(const Rows& r) {
     int n = 0;
     for (const quint64 v : r)
-        n += bits(v);
+        n += std::popcount(v);
     return n;
 }
 
@@ -169,25 +163,38 @@ bool hasBlock(const Rows& r, int size) {
 // What `seed` reaches within `set` (8- or 4-connected); the seed lies in the set.
 Rows filled(Rows piece, const Rows& set, bool eight) {
     const size_t n = set.size();
-    for (bool grew = true; grew;) {
-        grew = false;
-        // Down the rows, then up: each sweep carries the fill as far as it goes.
-        for (int pass = 0; pass < 2; ++pass) {
-            for (size_t k = 0; k < n; ++k) {
-                const size_t y = pass ? n - 1 - k : k;
-                quint64 near = (y > 0 ? piece[y - 1] : 0) | (y + 1 < n ? piece[y + 1] : 0);
-                if (eight)
-                    near |= (near << 1) | (near >> 1);
-                quint64 v = piece[y] | (near & set[y]);
-                for (quint64 before = 0; before != v;) {
-                    before = v;
-                    v = (v | (v << 1) | (v >> 1)) & set[y];
-                }
-                if (v != piece[y]) {
-                    piece[y] = v;
-                    grew = true;
-                }
-            }
+    // Rows to look at again: a row's fill changes only when a row next to it did.
+    std::vector<size_t> todo;
+    std::vector<char> queued(n, 0);
+    auto again = [&](size_t y) {
+        if (y < n && !queued[y]) {
+            queued[y] = 1;
+            todo.push_back(y);
+        }
+    };
+    for (size_t y = 0; y < n; ++y) {
+        if (piece[y]) {
+            again(y - 1);
+            again(y);
+            again(y + 1);
+        }
+    }
+    while (!todo.empty()) {
+        const size_t y = todo.back();
+        todo.pop_back();
+        queued[y] = 0;
+        quint64 near = (y > 0 ? piece[y - 1] : 0) | (y + 1 < n ? piece[y + 1] : 0);
+        if (eight)
+            near |= (near << 1) | (near >> 1);
+        quint64 v = piece[y] | (near & set[y]);
+        for (quint64 before = 0; before != v;) {
+            before = v;
+            v = (v | (v << 1) | (v >> 1)) & set[y];
+        }
+        if (v != piece[y]) {
+            piece[y] = v;
+            again(y - 1);
+            again(y + 1);
         }
     }
     return piece;
@@ -280,9 +287,11 @@ qint64 count(PIX* pix) {
     return pix && pixCountPixels(pix, &n, nullptr) == 0 ? n : 0;
 }
 
-// differing(), a row at a time where both shapes are packed and their union fits in 64 columns.
-int differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb, int dx,
-                  int dy, int enough) {
+// differing(), a row at a time where both shapes are packed and their union fits in 64 columns;
+// with the processor's own popcount where it has one.
+__attribute__((target_clones("popcnt", "default"))) int
+differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measure& mb, int dx,
+              int dy, int enough) {
     const int left = std::min(0, dx), right = std::max(b.width, dx + a.width);
     if (ma.rows.empty() || mb.rows.empty() || right - left > 64)
         return differing(a, b, dx, dy, enough);
@@ -292,7 +301,7 @@ int differingRows(const Bitmap& a, const Measure& ma, const Bitmap& b, const Mea
         const quint64 rb = y >= 0 && y < b.height ? mb.rows[size_t(y)] << -left : 0;
         const int ay = y - dy;
         const quint64 ra = ay >= 0 && ay < a.height ? ma.rows[size_t(ay)] << (dx - left) : 0;
-        changed += packed::bits(ra ^ rb);
+        changed += std::popcount(ra ^ rb);
     }
     return changed;
 }
@@ -519,17 +528,45 @@ Verdict aligned(const Bitmap& a, const Measure& ma, const Bitmap& b, const Measu
     // Centroids on each other, then the best of the pixel positions around.
     const int cx = int(std::lround(mb.cx - ma.cx)), cy = int(std::lround(mb.cy - ma.cy));
     int best = -1;
-    for (int dy = cy - reach; dy <= cy + reach; ++dy) {
-        for (int dx = cx - reach; dx <= cx + reach; ++dx) {
-            // A position no better than the best so far need not be counted to its end.
-            const int d = differingRows(a, ma, b, mb, dx, dy,
-                                        best < 0 ? std::numeric_limits<int>::max() : best);
-            if (best < 0 || d < best) {
-                best = d;
-                v.dx = dx;
-                v.dy = dy;
-            }
+    auto look = [&](int dx, int dy) {
+        // A position no better than the best so far need not be counted to its end.
+        const int d =
+            differingRows(a, ma, b, mb, dx, dy, best < 0 ? std::numeric_limits<int>::max() : best);
+        if (best < 0 || d < best) {
+            best = d;
+            v.dx = dx;
+            v.dy = dy;
         }
+    };
+    if (reach == 1) {
+        for (int dy = cy - 1; dy <= cy + 1; ++dy)
+            for (int dx = cx - 1; dx <= cx + 1; ++dx)
+                look(dx, dy);
+        v.changed = best;
+        return v;
+    }
+    // Wider (600 dpi and up): from the centroids a pixel at a time towards fewer differences,
+    // as far as the reach; the difference falls steadily towards the best place.
+    const int side = 2 * reach + 1;
+    std::vector<bool> seen(size_t(side * side), false);
+    auto once = [&](int dx, int dy) {
+        if (std::abs(dx - cx) > reach || std::abs(dy - cy) > reach)
+            return;
+        const size_t at = size_t((dy - cy + reach) * side + (dx - cx + reach));
+        if (seen[at])
+            return;
+        seen[at] = true;
+        look(dx, dy);
+    };
+    once(cx, cy);
+    for (int x = cx, y = cy;;) {
+        for (int dy = y - 1; dy <= y + 1; ++dy)
+            for (int dx = x - 1; dx <= x + 1; ++dx)
+                once(dx, dy);
+        if (v.dx == x && v.dy == y)
+            break;
+        x = v.dx;
+        y = v.dy;
     }
     v.changed = best;
     return v;
@@ -701,8 +738,84 @@ Jb2Twins::Jb2Twins(const PageView& page) : m_page(page), m_reach(2 * reachAt(pag
     m_finder.startPage(qint64(page.width) * page.height, page.dpi);
 }
 
+namespace {
+
+// A byte's bits in the other order: PBM's leftmost pixel in the high bit to bit x for column x.
+const std::array<quint8, 256> kReversed = [] {
+    std::array<quint8, 256> r{};
+    for (int v = 0; v < 256; ++v)
+        for (int b = 0; b < 8; ++b)
+            if (v & (1 << b))
+                r[size_t(v)] |= quint8(0x80 >> b);
+    return r;
+}();
+
+// Columns x of a shape's row `sy` at `sx0` on, bit x - sx0 (none outside the shape).
+quint64 shapeBits(const Bitmap& s, int sx0, int sy, int n) {
+    quint64 out = 0;
+    if (sy < 0 || sy >= s.height)
+        return out;
+    for (int i = std::max(0, -sx0); i < n && sx0 + i < s.width; ++i)
+        out |= quint64(s.at(sx0 + i, sy) != 0) << i;
+    return out;
+}
+
+} // namespace
+
 bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx,
                              int ty) const {
+    // In words a row where the twin's box with its margin fits in 64 columns.
+    const int r = m_reach;
+    const int wx = tx - r, wy = ty - r, ww = twin.width + 2 * r, wh = twin.height + 2 * r;
+    if (ww > 64)
+        return touchesOthersAnyWidth(shape, x, y, twin, tx, ty);
+    // Page ink beside the shape's own, and the twin's pixels the shape lacks, by row.
+    const size_t rows = static_cast<size_t>(wh);
+    std::vector<quint64> others(rows, 0), added(rows, 0);
+    const int rowBytes = (m_page.width + 7) / 8;
+    // The page's columns that exist, as bits of the window.
+    const int firstValid = std::max(0, -wx), lastValid = std::min(ww, m_page.width - wx);
+    const quint64 valid = firstValid >= lastValid
+                              ? 0
+                              : (~quint64(0) >> (64 - (lastValid - firstValid))) << firstValid;
+    for (int j = 0; j < wh; ++j) {
+        const int py = wy + j;
+        quint64 page = 0;
+        if (py >= 0 && py < m_page.height && valid) {
+            const std::uint8_t* row = m_page.pixels + std::ptrdiff_t(py) * m_page.stride;
+            for (int b = std::max(0, wx >> 3); b <= (wx + ww - 1) >> 3 && b < rowBytes; ++b) {
+                const int at = 8 * b - wx;
+                const quint64 v = kReversed[row[b]];
+                page |= at >= 0 ? v << at : v >> -at;
+            }
+            page &= valid;
+        }
+        const quint64 own = shapeBits(shape, wx - x, py - y, ww);
+        others[size_t(j)] = page & ~own;
+        added[size_t(j)] = shapeBits(twin, wx - tx, py - ty, ww) & ~own;
+    }
+    // An added pixel with other ink within r of it, across and down.
+    std::vector<quint64> across(rows, 0);
+    for (int j = 0; j < wh; ++j) {
+        quint64 v = added[size_t(j)];
+        for (int i = 1; i <= r; ++i)
+            v |= (added[size_t(j)] << i) | (added[size_t(j)] >> i);
+        across[size_t(j)] = v;
+    }
+    for (int j = 0; j < wh; ++j) {
+        if (!others[size_t(j)])
+            continue;
+        quint64 near = 0;
+        for (int k = std::max(0, j - r); k <= std::min(wh - 1, j + r); ++k)
+            near |= across[size_t(k)];
+        if (near & others[size_t(j)])
+            return true;
+    }
+    return false;
+}
+
+bool Jb2Twins::touchesOthersAnyWidth(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx,
+                                     int ty) const {
     auto ownAt = [&](int px, int py) {
         const int sx = px - x, sy = py - y;
         return sx >= 0 && sy >= 0 && sx < shape.width && sy < shape.height && shape.at(sx, sy);

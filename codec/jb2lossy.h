@@ -106,6 +106,8 @@ public:
 
 private:
     bool touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx, int ty) const;
+    bool touchesOthersAnyWidth(const Bitmap& shape, int x, int y, const Bitmap& twin, int tx,
+                               int ty) const;
 
     PageView m_page;
     int m_reach = 2; // how near another shape a twin's extra pixels may come, in pixels
