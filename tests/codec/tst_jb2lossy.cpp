@@ -431,6 +431,63 @@ private slots:
                  qPrintable(QStringLiteral("%1 of %2 merged").arg(merged).arg(pairs)));
     }
 
+    // A twin's pixels that its shape lacks never come within two pixels of 300 dpi of another
+    // shape (four at 600 dpi): a bar drawn as its twin, which adds one pixel at its top right,
+    // beside a dot `gap` pixels to the right of that pixel. Wide, the bar is 70 pixels long
+    // (lying), past the 64 columns the neighbourhood is tested in a row word at a time.
+    void twinsKeepTheirDistance_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<int>("gap");
+        QTest::addColumn<bool>("copied");
+        for (const bool wide : {false, true}) {
+            for (const int dpi : {300, 600}) {
+                const int reach = 2 * codec::reachAt(dpi);
+                for (const int gap : {1, reach, reach + 1, reach + 3})
+                    QTest::addRow("%d dpi%s, %d pixels apart", dpi, wide ? ", wide" : "", gap)
+                        << dpi << wide << gap << (gap > reach);
+            }
+        }
+    }
+    void twinsKeepTheirDistance() {
+        QFETCH(int, dpi);
+        QFETCH(bool, wide);
+        QFETCH(int, gap);
+        QFETCH(bool, copied);
+        const int w = wide ? 70 : 6, h = wide ? 6 : 20;
+        Shape bar;
+        bar.width = w;
+        bar.height = h;
+        bar.bits.assign(size_t(w * h), 1);
+        Shape nicked = bar;
+        nicked.bits[size_t(w - 1)] = 0; // the top right pixel
+        QImage page(240, 80, QImage::Format_Mono);
+        page.fill(0);
+        auto draw = [&](const Shape& s, int x, int y) {
+            for (int sy = 0; sy < s.height; ++sy)
+                for (int sx = 0; sx < s.width; ++sx)
+                    if (s.at(sx, sy))
+                        page.scanLine(y + sy)[(x + sx) / 8] |= uchar(0x80 >> ((x + sx) % 8));
+        };
+        const int nx = 130, ny = 40, dotX = nx + w - 1 + gap;
+        draw(bar, 10, 10);
+        draw(nicked, nx, ny);
+        for (int y = ny - 1; y <= ny; ++y)
+            for (int x = dotX; x <= dotX + 1; ++x)
+                page.scanLine(y)[x / 8] |= uchar(0x80 >> (x % 8));
+        codec::Jb2Twins twins(viewOf(page, dpi));
+        QVERIFY(!twins.twin(bar, 10, 10));
+        twins.coded(0);
+        const auto twin = twins.twin(nicked, nx, ny);
+        QCOMPARE(bool(twin), copied);
+        if (twin) {
+            QCOMPARE(twin->index, 0);
+            QCOMPARE(twin->x, nx);
+            QCOMPARE(twin->y, ny);
+            QCOMPARE(twins.changed(), qint64(1));
+        }
+    }
+
     // A 1 and an I in 7-point serif type, as a scan printed them: 19 pixels tall, as wide as a
     // third of that with their feet. What tells them apart is the 1's flag against the I's
     // serifs at the top; a pixel of noise at a serif or on the stem is no part of its own.
