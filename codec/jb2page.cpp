@@ -242,18 +242,27 @@ __attribute__((target_clones("popcnt", "default"))) int difference(const Rows& p
         const int rLimit = need + r.inkBelow[size_t(y1 + dy)];
         // Two loops, so that the shift's direction is not tested a row (lambdas would lose the
         // function's popcount target).
+        // Two rows between the checks.
         bool whole = true;
+        int y = y0;
         if (dx >= 0) {
-            for (int y = y0; y < y1 && whole; ++y) {
+            for (; y + 1 < y1 && whole; y += 2) {
+                shared += std::popcount(pb[y] & (rb[y + dy] >> dx)) +
+                          std::popcount(pb[y + 1] & (rb[y + 1 + dy] >> dx));
+                whole = shared + pBelow[y + 2] > pLimit && shared + rBelow[y + 2 + dy] > rLimit;
+            }
+            if (y < y1 && whole)
                 shared += std::popcount(pb[y] & (rb[y + dy] >> dx));
-                whole = shared + pBelow[y + 1] > pLimit && shared + rBelow[y + 1 + dy] > rLimit;
-            }
         } else {
-            for (int y = y0; y < y1 && whole; ++y) {
-                shared += std::popcount(pb[y] & (rb[y + dy] << -dx));
-                whole = shared + pBelow[y + 1] > pLimit && shared + rBelow[y + 1 + dy] > rLimit;
+            for (; y + 1 < y1 && whole; y += 2) {
+                shared += std::popcount(pb[y] & (rb[y + dy] << -dx)) +
+                          std::popcount(pb[y + 1] & (rb[y + 1 + dy] << -dx));
+                whole = shared + pBelow[y + 2] > pLimit && shared + rBelow[y + 2 + dy] > rLimit;
             }
+            if (y < y1 && whole)
+                shared += std::popcount(pb[y] & (rb[y + dy] << -dx));
         }
+        whole = whole && shared > need;
         if (!whole)
             return bound;
     } else {
