@@ -663,57 +663,43 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     }
     constexpr size_t kNearest = 32;
     constexpr size_t kLooks = 8;
-    // The nearest few in ink (a line of figures has hundreds of shapes of one size), and of
-    // them the few that differ least with their centroids on each other: the twin that changes
-    // least is among them as a rule. Those are aligned and judged.
     const size_t nearest = std::min(kNearest, candidates.size());
     std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(nearest),
                       candidates.end(), [](const Candidate& x, const Candidate& y) {
                           return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
                       });
     candidates.resize(nearest);
-    if (nearest > kLooks) {
-        for (Candidate& c : candidates) {
-            const State::Known& k = m->known[size_t(c.index)];
-            const int cx = int(std::lround(measure.cx - k.measure.cx));
-            const int cy = int(std::lround(measure.cy - k.measure.cy));
-            c.centred = differingRows(k.shape, k.measure, shape, measure, cx, cy,
-                                      std::numeric_limits<int>::max());
-        }
-        std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(kLooks),
-                          candidates.end(), [](const Candidate& x, const Candidate& y) {
-                              return x.centred != y.centred ? x.centred < y.centred
-                                                            : x.index < y.index;
-                          });
+    // The nearest few in ink (a line of figures has hundreds of shapes of one size), in the
+    // order of what they differ with their centroids on each other; the first few of them are
+    // aligned and judged in that order, the first twin taken (as a rule the one that changes
+    // least, for a fraction of the aligning and judging).
+    for (Candidate& c : candidates) {
+        const State::Known& k = m->known[size_t(c.index)];
+        const int cx = int(std::lround(measure.cx - k.measure.cx));
+        const int cy = int(std::lround(measure.cy - k.measure.cy));
+        c.centred = differingRows(k.shape, k.measure, shape, measure, cx, cy,
+                                  std::numeric_limits<int>::max());
     }
-    // Aligned first (cheap), then judged in the order of what they change, the first twin
-    // taken: the twin that changes least, for a fraction of the judging.
-    struct Look {
-        int index;
-        Verdict v;
-    };
-    std::vector<Look> looks;
-    for (size_t c = 0; c < std::min(kLooks, candidates.size()); ++c) {
+    const size_t looks = std::min(kLooks, candidates.size());
+    std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
+                      candidates.end(), [](const Candidate& x, const Candidate& y) {
+                          return x.centred != y.centred ? x.centred < y.centred : x.index < y.index;
+                      });
+    std::optional<Topology> topology; // the shape's, once a judgement needs it
+    for (size_t c = 0; c < looks; ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
         const Verdict v = aligned(k.shape, k.measure, shape, measure, reach);
-        if (v.changed >= 0 && m->changed + v.changed <= m->budget)
-            looks.push_back({candidates[c].index, v});
-    }
-    std::stable_sort(looks.begin(), looks.end(),
-                     [](const Look& x, const Look& y) { return x.v.changed < y.v.changed; });
-    std::optional<Topology> topology; // the shape's, once a judgement needs it
-    for (const Look& look : looks) {
-        const State::Known& k = m->known[size_t(look.index)];
-        const int twin = m->numbers[size_t(look.index)];
-        const std::optional<bool> same = sameToReaderPacked(
-            k.shape, k.measure, shape, measure, look.v.dx, look.v.dy, &k.topology, topology, reach);
-        if ((same && !*same) ||
-            (!same && !withinAPixel(k.shape, shape, look.v.dx, look.v.dy, reach)) ||
-            (allowed && !allowed(twin, k.shape, look.v.dx, look.v.dy)) ||
-            (!same && !sameToReader(k.shape, shape, look.v.dx, look.v.dy, &k.topology, reach)))
+        if (v.changed < 0 || m->changed + v.changed > m->budget)
             continue;
-        m->changed += look.v.changed;
-        return {twin, true, look.v.dx, look.v.dy};
+        const int twin = m->numbers[size_t(candidates[c].index)];
+        const std::optional<bool> same = sameToReaderPacked(
+            k.shape, k.measure, shape, measure, v.dx, v.dy, &k.topology, topology, reach);
+        if ((same && !*same) || (!same && !withinAPixel(k.shape, shape, v.dx, v.dy, reach)) ||
+            (allowed && !allowed(twin, k.shape, v.dx, v.dy)) ||
+            (!same && !sameToReader(k.shape, shape, v.dx, v.dy, &k.topology, reach)))
+            continue;
+        m->changed += v.changed;
+        return {twin, true, v.dx, v.dy};
     }
     // A shape of its own, and a candidate for the shapes to come.
     if (!topology)
