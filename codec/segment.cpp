@@ -228,14 +228,22 @@ PIX* sauvolaDark(PIX* grey, PIX* half) {
         return nullptr;
     for (int top = 0; top < h; top += kRowBand) {
         const int rows = std::min(kRowBand, h - top);
-        const int halfTop = top / 2;
-        const int halfRows = std::min(hh - halfTop, (rows + 1) / 2);
+        int halfTop = top / 2;
+        int halfRows = std::min(hh - halfTop, (rows + 1) / 2);
+        // An odd side: its last column or row takes its neighbour's thresholds (a band of
+        // that one row alone, its neighbour's twice).
+        if (halfRows < 1) {
+            halfTop = hh - 1;
+            halfRows = 1;
+        }
         PixRef band(rowsOf(threshold.pix, halfTop, halfRows));
         if (band)
             band = pixExpandReplicate(band.pix, 2);
-        // An odd side: its last column or row takes its neighbour's thresholds.
         if (band && (2 * hw < w || 2 * halfRows < rows))
-            band = pixAddMirroredBorder(band.pix, 0, w - 2 * hw, 0, rows - 2 * halfRows);
+            band =
+                pixAddMirroredBorder(band.pix, 0, w - 2 * hw, 0, std::max(0, rows - 2 * halfRows));
+        if (band && int(pixGetHeight(band.pix)) > rows)
+            band = rowsOf(band.pix, 0, rows);
         PixRef pixels(band ? rowsOf(grey, top, rows) : nullptr);
         PixRef bits(pixels ? pixVarThresholdToBinary(pixels.pix, band.pix) : nullptr);
         if (!bits)

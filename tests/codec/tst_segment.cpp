@@ -86,6 +86,8 @@ private slots:
     void thinLightLettersInTheMask_data();
     void thinLightLettersInTheMask();
     void rulesInTheMask();
+    void oddSizesKeepEveryRow_data();
+    void oddSizesKeepEveryRow();
     void smallAndEmptyPages();
     void sameMaskEveryTime();
 };
@@ -356,6 +358,42 @@ void SegmentTest::rulesInTheMask() {
         }
         QVERIFY2(found == 480, qPrintable(QStringLiteral("column %1: %2").arg(k).arg(found)));
     }
+}
+
+void SegmentTest::oddSizesKeepEveryRow_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("the smallest page segmented") << QSize(64, 64);
+    QTest::newRow("odd width, one band of rows") << QSize(301, 255);
+    QTest::newRow("one row past a band") << QSize(420, 257);
+    QTest::newRow("odd both ways, several bands") << QSize(333, 771);
+}
+
+// The page's rows are worked on a band at a time, at half and at full size: however its sides
+// fall, a rule down the whole page is in the mask on every row and a rule across it on every
+// column.
+void SegmentTest::oddSizesKeepEveryRow() {
+    QFETCH(QSize, size);
+    QImage page(size, QImage::Format_RGB888);
+    page.fill(QColor(250, 248, 240));
+    const int column = size.width() / 2 + 1;
+    const int row = size.height() / 3 + 1;
+    {
+        QPainter p(&page);
+        p.fillRect(QRect(column, 0, 3, size.height()), QColor(30, 30, 30));
+        p.fillRect(QRect(0, row, size.width(), 3), QColor(30, 30, 30));
+    }
+    QImage mask;
+    const codec::Segmentation s = segment(page, &mask);
+    QCOMPARE(s.error, codec::Error::None);
+    QVERIFY(!s.maskPbm.isEmpty());
+    QCOMPARE(mask.size(), size);
+    int rows = 0, columns = 0;
+    for (int y = 0; y < size.height(); ++y)
+        rows += qGray(mask.pixel(column + 1, y)) < 128;
+    for (int x = 0; x < size.width(); ++x)
+        columns += qGray(mask.pixel(x, row + 1)) < 128;
+    QCOMPARE(rows, size.height());
+    QCOMPARE(columns, size.width());
 }
 
 // Pages too small to segment are photographs; a page of no pixels cannot be held.
