@@ -73,6 +73,9 @@ constexpr double kLeastText = 0.0008;
 constexpr double kMostPhoto = 0.75;
 // Text covers at least this share of the paper it stands on.
 constexpr double kEdgeShare = 0.02;
+// Paper beside a page's pictures that may hold a caption covers at least this share of it (a
+// photograph's light patches, neither photograph nor band to the segmenter, cover less).
+constexpr double kLeastPaper = 0.1;
 // A page is found to hold no text before its letters are sought only when its strokes so far
 // and this many times an over-count of what it may hold besides are too little.
 constexpr double kEarlyMargin = 4;
@@ -472,12 +475,17 @@ Segmentation Segmenter::segment() {
         pictured = double(countOn(regions.pix)) * kReduction * kReduction;
     }
     const double rest = std::max(1.0, area - double(result.photoPixels));
+    // Neither photograph nor band: where a caption would stand.
+    const double paper = area - std::min(pictured, area);
     // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
     // make it holds no text worth a mask. Its dark parts count as picture here: they are no
-    // photograph to the background (no mid-tones), yet no paper that text would stand on.
+    // photograph to the background (no mid-tones), yet no paper that text would stand on. A
+    // strongly coloured photograph is mostly such dark parts: a caption on paper beside it
+    // is text however little of the page it covers.
     const auto noText = [&](double maskPixels) {
+        const bool caption = paper >= kLeastPaper * area && maskPixels >= kEdgeShare * paper;
         return maskPixels < kLeastText * area || result.photoPixels > kMostPhoto * area ||
-               (std::min(pictured, area) > area / 2 && maskPixels < kEdgeShare * rest);
+               (std::min(pictured, area) > area / 2 && maskPixels < kEdgeShare * rest && !caption);
     };
 
     // Most of a photograph's page is band or photograph to the segmenter, and seeking letters

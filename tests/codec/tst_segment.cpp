@@ -154,6 +154,8 @@ void SegmentTest::noTextFoundEarlyOnlyOnPhotographs_data() {
     QTest::newRow("photograph, strong colours") << "strong" << true << codec::PageProfile::Photo;
     QTest::newRow("photograph with a caption")
         << "caption" << false << codec::PageProfile::Compound;
+    QTest::newRow("strongly coloured photograph with a short caption")
+        << "short caption" << false << codec::PageProfile::Compound;
     QTest::newRow("white text on a dark page") << "dark" << false << codec::PageProfile::Compound;
     QTest::newRow("black text on a cyan page") << "cyan" << false << codec::PageProfile::Compound;
     QTest::newRow("coloured bars with a grid and labels")
@@ -170,10 +172,11 @@ void SegmentTest::noTextFoundEarlyOnlyOnPhotographs() {
     page.fill(Qt::white);
     if (content == QLatin1String("soft"))
         drawPhoto(page, page.rect());
-    if (content == QLatin1String("strong") || content == QLatin1String("caption"))
+    const bool shortCaption = content == QLatin1String("short caption");
+    if (content == QLatin1String("strong") || content == QLatin1String("caption") || shortCaption)
         drawSaturatedPhoto(page, page.rect());
-    if (content == QLatin1String("caption")) {
-        const QRect paper(0, 800, 1200, 800);
+    if (content == QLatin1String("caption") || shortCaption) {
+        const QRect paper(0, shortCaption ? 1100 : 800, 1200, shortCaption ? 500 : 800);
         QPainter(&page).fillRect(paper, QColor(250, 248, 240));
         fillWithText(page, paper.adjusted(40, 20, -40, -20), Qt::black);
     }
