@@ -104,6 +104,8 @@ private slots:
     void frameAroundColourBarsStaysBlack_data();
     void textPageBackgroundCostsLittle_data();
     void textPageBackgroundCostsLittle();
+    void backgroundHoldsNoGhostOfTheLetters_data();
+    void backgroundHoldsNoGhostOfTheLetters();
     void frameAroundColourBarsStaysBlack();
     void mixedFileKeepsOrderAndProfiles();
     void layerGivesTodaysPage_data();
@@ -432,6 +434,63 @@ void CompoundTest::textPageBackgroundCostsLittle() {
                                 .arg(k)
                                 .arg(got[k] / (flat.width() * flat.height()))
                                 .arg(want[k] / (flat.width() * flat.height()))));
+}
+
+void CompoundTest::backgroundHoldsNoGhostOfTheLetters_data() {
+    QTest::addColumn<bool>("grey");
+    QTest::newRow("grey, JPEG") << true;
+    QTest::newRow("colour, JPEG") << false;
+}
+
+// The mask draws the letters: the background under them and beside them (where anti-aliasing
+// and a scanner's blur mixed the ink into the paper) is the paper, with no ghost of them to
+// cost its bytes.
+void CompoundTest::backgroundHoldsNoGhostOfTheLetters() {
+    QFETCH(bool, grey);
+    test::TestEnv env;
+    test::PageRecipe recipe = twoInkPage();
+    recipe.blur = true;
+    recipe.noise = 3;
+    const test::PaintedPage painted = test::paintPage(recipe);
+    const QString tiff = env.path(QStringLiteral("page.tif"));
+    test::writePageTiff(tiff, {painted.image}, grey, 90);
+    const QString djvu = env.path(QStringLiteral("a/page.djvu"));
+    const engine::DirectResult result = encode(tiff, djvu);
+    QCOMPARE(result.problem, QString());
+    QVERIFY2(result.profiles.value(0).startsWith(QLatin1String("page 1: compound")),
+             qPrintable(result.profiles.value(0)));
+    const QString ppm = env.path(QStringLiteral("background.ppm"));
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("ddjvu"), {QStringLiteral("-format=ppm"),
+                                                    QStringLiteral("-mode=background"), djvu, ppm}),
+        0);
+    const QImage back = QImage(ppm).convertToFormat(QImage::Format_RGB888);
+    QCOMPARE(back.size(), recipe.size);
+    const QImage source =
+        test::readTiffPixels(tiff).value(0).convertToFormat(QImage::Format_RGB888);
+    // The paper as the scan has it, in the bare area.
+    double paper[3] = {0, 0, 0};
+    const QRect flat = recipe.flats.value(0);
+    for (int y = flat.top(); y <= flat.bottom(); ++y)
+        for (int x = flat.left(); x <= flat.right(); ++x) {
+            const QColor c = source.pixelColor(x, y);
+            paper[0] += c.red();
+            paper[1] += c.green();
+            paper[2] += c.blue();
+        }
+    for (double& v : paper)
+        v /= double(flat.width()) * flat.height();
+    for (const test::TextBlock& block : recipe.text) {
+        qint64 ghost = 0, all = 0;
+        for (int y = block.area.top(); y <= block.area.bottom(); ++y)
+            for (int x = block.area.left(); x <= block.area.right(); ++x) {
+                const QColor c = back.pixelColor(x, y);
+                ++all;
+                ghost += std::abs(c.red() - paper[0]) > 40 || std::abs(c.green() - paper[1]) > 40 ||
+                         std::abs(c.blue() - paper[2]) > 40;
+            }
+        QVERIFY2(ghost * 200 < all, qPrintable(QStringLiteral("%1 of %2").arg(ghost).arg(all)));
+    }
 }
 
 // Colour, bitonal and photograph pages in one file: their order and each page's own profile.
