@@ -327,8 +327,10 @@ PIX* scaledUp(PIX* reducedPix, int factor, int w, int h) {
 
 // How many pixels the text a page's bands, rules and photographs may still hold would add to
 // its mask, over-counted: the steps that find it at full size, taken on the page at half its
-// size (`half`; `lightestHalf`, a colour page's lightest channel) with half their contrasts,
-// their finds counted four times. -1 when memory runs out.
+// size (`half`; `lightestHalf`, a colour page's lightest channel) with windows as wide on it, their
+// finds counted four times. Rules keep half their contrast there (a one-pixel rule loses half
+// of it); ink on bands keeps all of its own, which the strokes of text keep at half size and a
+// photograph's texture does not reach. -1 when memory runs out.
 qint64 textLeftAtHalf(PIX* half, PIX* lightestHalf, PIX* bandsSmall, PIX* photoSmall) {
     const int hw = int(pixGetWidth(half));
     const int hh = int(pixGetHeight(half));
