@@ -163,10 +163,10 @@ std::vector<uint8_t> ZpEncoder::finish() {
     return out;
 }
 
-void ZpEncoder::shift() {
-    putBit((m_low >> 15) & 1);
-    m_low = (m_low << 1) & 0xffff;
-    m_a = (m_a << 1) & 0xffff;
+void ZpEncoder::flushByte() {
+    m_bytes.push_back(static_cast<uint8_t>(m_byte));
+    m_byte = 0;
+    m_bits = 0;
 }
 
 // Adds one at the last bit written, which the interval's arithmetic never lets overflow.

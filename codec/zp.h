@@ -74,7 +74,15 @@ public:
 
 private:
     void passThrough(bool bit, uint32_t z);
-    void shift();
+    // Moves the interval's top bit out, a byte at a time.
+    void shift() {
+        m_byte = (m_byte << 1) | ((m_low >> 15) & 1);
+        m_low = (m_low << 1) & 0xffff;
+        m_a = (m_a << 1) & 0xffff;
+        if (++m_bits == 8)
+            flushByte();
+    }
+    void flushByte();
     void carry();
     void putBit(unsigned bit);
 
