@@ -163,13 +163,25 @@ bool hasBlock(const Rows& r, int size) {
 // What `seed` reaches within `set` (8- or 4-connected); the seed lies in the set.
 Rows filled(Rows piece, const Rows& set, bool eight) {
     const size_t n = set.size();
-    // Rows to look at again: a row's fill changes only when a row next to it did.
-    std::vector<size_t> todo;
-    std::vector<char> queued(n, 0);
+    // Rows to look at again: a row's fill changes only when a row next to it did. Each row is
+    // queued once at a time, so n places hold them (on the stack for the shapes of text).
+    constexpr size_t kOnStack = 128;
+    size_t todoOnStack[kOnStack];
+    char queuedOnStack[kOnStack];
+    std::vector<size_t> todoOnHeap;
+    std::vector<char> queuedOnHeap;
+    if (n > kOnStack) {
+        todoOnHeap.resize(n);
+        queuedOnHeap.resize(n);
+    }
+    size_t* const todo = n > kOnStack ? todoOnHeap.data() : todoOnStack;
+    char* const queued = n > kOnStack ? queuedOnHeap.data() : queuedOnStack;
+    std::fill_n(queued, n, char(0));
+    size_t waiting = 0;
     auto again = [&](size_t y) {
         if (y < n && !queued[y]) {
             queued[y] = 1;
-            todo.push_back(y);
+            todo[waiting++] = y;
         }
     };
     for (size_t y = 0; y < n; ++y) {
@@ -179,9 +191,8 @@ Rows filled(Rows piece, const Rows& set, bool eight) {
             again(y + 1);
         }
     }
-    while (!todo.empty()) {
-        const size_t y = todo.back();
-        todo.pop_back();
+    while (waiting > 0) {
+        const size_t y = todo[--waiting];
         queued[y] = 0;
         quint64 near = (y > 0 ? piece[y - 1] : 0) | (y + 1 < n ? piece[y + 1] : 0);
         if (eight)
