@@ -610,6 +610,7 @@ struct TwinFinder::State {
         Bitmap shape;
         Measure measure;
         Topology topology;
+        int uses = 0; // shapes drawn as it
     };
     std::vector<Known> known;              // every shape that was coded as itself
     std::vector<int> numbers;              // the number of each, as add() gave it
@@ -699,6 +700,14 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
                       candidates.end(), [](const Candidate& x, const Candidate& y) {
                           return x.centred != y.centred ? x.centred < y.centred : x.index < y.index;
                       });
+    // Of those, a shape already drawn for many is worth a few pixels more: the page then uses
+    // fewer shapes, and each copy's index costs less (a shape drawn for twice as many others is
+    // worth 4 pixels: the book with its dictionary 136.8 to 130.3 KB, the table 9.9 to 9.0 KB).
+    auto rank = [&](const Candidate& c) {
+        return double(c.centred) - 4.0 * std::log2(1.0 + double(m->known[size_t(c.index)].uses));
+    };
+    std::stable_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
+                     [&](const Candidate& x, const Candidate& y) { return rank(x) < rank(y); });
     std::optional<Topology> topology; // the shape's, once a judgement needs it
     for (size_t c = 0; c < looks; ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
@@ -713,6 +722,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
             (!same && !sameToReader(k.shape, shape, v.dx, v.dy, &k.topology, reach)))
             continue;
         m->changed += v.changed;
+        ++m->known[size_t(candidates[c].index)].uses;
         return {twin, true, v.dx, v.dy};
     }
     // A shape of its own, and a candidate for the shapes to come.
