@@ -534,7 +534,15 @@ Segmentation Segmenter::segment() {
             if (!light)
                 return result.error = Error::OutOfMemory, result;
             pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
+            // Paper the closing joined into a band (between a circle and a bar) reaches the
+            // paper past the band's edge; a light letter lies within the band.
+            PixRef outside(pixSubtract(nullptr, light.pix, bands.pix));
+            PixRef reached(outside ? pixSeedfillBinary(nullptr, outside.pix, light.pix, 8)
+                                   : nullptr);
+            if (!reached)
+                return result.error = Error::OutOfMemory, result;
             pixAnd(light.pix, light.pix, bands.pix);
+            pixSubtract(light.pix, light.pix, reached.pix);
             // Paper between two dark areas the closing joined is no letter: a letter fills
             // less of its box than such a solid slab does, or is thinner.
             l_int32 changed = 0;

@@ -83,6 +83,8 @@ private slots:
     void picturesAtThePageEdgeStayOutOfTheMask_data();
     void picturesAtThePageEdgeStayOutOfTheMask();
     void invertedTextInTheMask();
+    void paperBetweenColouredShapesOutOfTheMask_data();
+    void paperBetweenColouredShapesOutOfTheMask();
     void thinLightLettersInTheMask_data();
     void thinLightLettersInTheMask();
     void rulesInTheMask();
@@ -247,6 +249,46 @@ void SegmentTest::picturesAtThePageEdgeStayOutOfTheMask() {
         for (int x = area.left(); x <= area.right(); ++x)
             inPicture += qGray(mask.pixel(x, y)) < 128;
     QVERIFY2(inPicture == 0, qPrintable(QString::number(inPicture)));
+}
+
+void SegmentTest::paperBetweenColouredShapesOutOfTheMask_data() {
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<int>("gap");
+    QTest::newRow("a circle under a bar, 30 px apart") << QStringLiteral("circle") << 30;
+    QTest::newRow("a circle under a bar, 12 px apart") << QStringLiteral("circle") << 12;
+    QTest::newRow("a bar under a bar, 20 px apart") << QStringLiteral("bar") << 20;
+}
+
+// Paper that lies between two shapes of strong colour near enough to be joined into one band is
+// no light letter on that band: it stays in the background, with the paper's own colour.
+void SegmentTest::paperBetweenColouredShapesOutOfTheMask() {
+    QFETCH(QString, shape);
+    QFETCH(int, gap);
+    const QColor paper(250, 248, 240);
+    QImage page(1000, 1000, QImage::Format_RGB888);
+    page.fill(paper);
+    const QRect bar(40, 100, 600, 40);
+    const QRect below(bar.left() + 40, bar.bottom() + 1 + gap, 330, 330);
+    {
+        QPainter painter(&page);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(128, 10, 10));
+        painter.drawRect(bar);
+        painter.setBrush(QColor(230, 64, 50));
+        if (shape == QLatin1String("circle"))
+            painter.drawEllipse(below);
+        else
+            painter.drawRect(below.adjusted(0, 0, 0, -250));
+    }
+    drawText(page, QRect(40, 640, 920, 240), Qt::black);
+    QImage mask;
+    const codec::Segmentation s = segment(page, &mask);
+    QVERIFY(!s.maskPbm.isEmpty());
+    int paperIn = 0;
+    for (int y = bar.top(); y < 600; ++y)
+        for (int x = 0; x < page.width(); ++x)
+            paperIn += page.pixelColor(x, y) == paper && qGray(mask.pixel(x, y)) < 128;
+    QVERIFY2(paperIn == 0, qPrintable(QString::number(paperIn)));
 }
 
 // White letters on a dark band: the letters are in the mask, the band is not.
