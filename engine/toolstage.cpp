@@ -90,6 +90,13 @@ struct BackgroundCoding {
 constexpr BackgroundCoding kPhotoBackground{2, "74,86"};
 constexpr BackgroundCoding kTextBackground{6, "74"};
 
+// The reductions above are for pages of 300 dpi and more. A page scanned coarser keeps its
+// background as fine on paper: at half the size a 150 dpi page's background is 75 dpi, which
+// smears a grey wedge's steps into each other.
+int backgroundReduction(const BackgroundCoding& coding, int dpi) {
+    return std::clamp(coding.reduction * dpi / 300, 1, coding.reduction);
+}
+
 QByteArray blankMask(int width, int height) {
     return QByteArray("P4\n") + QByteArray::number(width) + ' ' + QByteArray::number(height) +
            '\n' + QByteArray(qsizetype((width + 7) / 8) * height, '\0');
@@ -320,8 +327,8 @@ codec::Status ToolStage::assemble(const codec::PageView& page, const QByteArray&
     {
         const BackgroundCoding& coding = textOnly ? kTextBackground : kPhotoBackground;
         const codec::PageView photo = maskView(page, photoPbm);
-        codec::Background back =
-            codec::background(page, mask, coding.reduction, photo.pixels ? &photo : nullptr);
+        codec::Background back = codec::background(
+            page, mask, backgroundReduction(coding, page.dpi), photo.pixels ? &photo : nullptr);
         if (back.image.empty())
             return {codec::Error::OutOfMemory, {}};
         std::unique_ptr<platform::MemoryFile> backImage, hidden;

@@ -107,6 +107,8 @@ private slots:
     void backgroundHoldsNoGhostOfTheLetters_data();
     void backgroundHoldsNoGhostOfTheLetters();
     void frameAroundColourBarsStaysBlack();
+    void greyWedgeKeepsItsSteps_data();
+    void greyWedgeKeepsItsSteps();
     void mixedFileKeepsOrderAndProfiles();
     void layerGivesTodaysPage_data();
     void layerGivesTodaysPage();
@@ -376,6 +378,55 @@ void CompoundTest::frameAroundColourBarsStaysBlack() {
                                                      .arg(y)
                                                      .arg(sum / 104)));
         }
+    }
+}
+
+void CompoundTest::greyWedgeKeepsItsSteps_data() {
+    QTest::addColumn<int>("dpi");
+    QTest::newRow("150 dpi") << 150;
+    QTest::newRow("300 dpi") << 300;
+}
+
+// A wedge of eleven grey steps in a frame, over text, on a grey page: each step keeps its own
+// level up to near its edges, however coarse the scan (its background is no coarser on paper).
+void CompoundTest::greyWedgeKeepsItsSteps() {
+    QFETCH(int, dpi);
+    test::TestEnv env;
+    const int cell = dpi / 2; // a third of an inch
+    test::PageRecipe recipe;
+    recipe.size = QSize(13 * cell, 8 * cell);
+    recipe.noise = 0;
+    recipe.blur = false;
+    recipe.text << test::TextBlock{QRect(cell, 4 * cell, 11 * cell, 3 * cell),
+                                   test::knownLines(9, 3, 6),
+                                   QColor(20, 20, 20),
+                                   {}};
+    test::PaintedPage painted = test::paintPage(recipe);
+    const QRect wedge(cell, cell, 11 * cell, 2 * cell);
+    {
+        QPainter p(&painted.image);
+        p.fillRect(wedge.adjusted(-2, -2, 2, 2), Qt::black);
+        for (int i = 0; i < 11; ++i)
+            p.fillRect(QRect(wedge.left() + i * cell, wedge.top(), cell, wedge.height()),
+                       QColor::fromRgb(qRgb(255 * i / 10, 255 * i / 10, 255 * i / 10)));
+    }
+    const QString tiff = env.path(QStringLiteral("wedge.tif"));
+    test::writePageTiff(tiff, {painted.image}, true, 0, dpi);
+    const QString djvu = env.path(QStringLiteral("a/wedge.djvu"));
+    QCOMPARE(encode(tiff, djvu).problem, QString());
+    const QImage decoded = test::decodeDjvu(djvu).value(0).image;
+    QCOMPARE(decoded.size(), painted.image.size());
+    // Within each step but a sixth of it along its edges.
+    const int margin = cell / 6;
+    for (int i = 0; i < 11; ++i) {
+        const int level = 255 * i / 10;
+        int worst = 0;
+        for (int y = wedge.top() + margin; y < wedge.bottom() - margin; ++y)
+            for (int x = wedge.left() + i * cell + margin;
+                 x < wedge.left() + (i + 1) * cell - margin; ++x)
+                worst = std::max(worst, std::abs(qGray(decoded.pixel(x, y)) - level));
+        QVERIFY2(worst <= 6,
+                 qPrintable(QStringLiteral("step %1: %2 levels off").arg(level).arg(worst)));
     }
 }
 
