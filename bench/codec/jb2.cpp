@@ -39,6 +39,16 @@ using namespace vormelle;
 
 namespace {
 
+// The figures of several pages as one.
+void addStats(codec::Jb2Stats& total, const codec::Jb2Stats& page) {
+    total.shapes += page.shapes;
+    total.copies += page.copies;
+    total.refinements += page.refinements;
+    total.direct += page.direct;
+    total.twins += page.twins;
+    total.changed += page.changed;
+}
+
 struct PageSet {
     QString name;
     int dpi = 300;
@@ -124,12 +134,7 @@ Coded ours(const QStringList& pbms, int dpi, const QString& out, bool lossy) {
         const std::optional<codec::Bytes> bytes = codec::fileBytes(Chunk::form(
             "DJVU", {Chunk::data("INFO", codec::infoChunk(view.width, view.height, dpi)),
                      Chunk::data("Sjbz", codec::encodeJb2Page(view, options, &stats))}));
-        oursStats.shapes += stats.shapes;
-        oursStats.copies += stats.copies;
-        oursStats.refinements += stats.refinements;
-        oursStats.direct += stats.direct;
-        oursStats.twins += stats.twins;
-        oursStats.changed += stats.changed;
+        addStats(oursStats, stats);
         const QString file = out + QStringLiteral("/p%1.djvu").arg(i + 1, 3, 10, QLatin1Char('0'));
         QFile f(file);
         if (!bytes || !f.open(QIODevice::WriteOnly) ||
@@ -187,13 +192,7 @@ Coded oursDocument(const QStringList& pbms, int dpi, const QString& out, bool lo
         return {};
     oursStats = {};
     for (int i = 0; i < pbms.size(); ++i) {
-        const codec::Jb2Stats s = stage.pageStats(i);
-        oursStats.shapes += s.shapes;
-        oursStats.copies += s.copies;
-        oursStats.refinements += s.refinements;
-        oursStats.direct += s.direct;
-        oursStats.twins += s.twins;
-        oursStats.changed += s.changed;
+        addStats(oursStats, stage.pageStats(i));
     }
     const QString file = out + QStringLiteral("/book.djvu");
     QFile f(file);
