@@ -407,7 +407,7 @@ bool sizesAgree(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach) {
     if (!stem(a) && !stem(b) && (serifedStem(a) || serifedStem(b))) {
         int beside = 0;
         const int differ = serifDifference(a, b, dx, dy, reach, &beside);
-        if (differ >= 3 * reach * reach && 4 * differ > beside)
+        if (differ >= 3 * reach * reach && 4 * std::int64_t(differ) > beside)
             return false;
     }
     return closeInSize(a.width, b.width, reach) && closeInSize(a.height, b.height, reach);
