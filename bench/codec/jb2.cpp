@@ -62,6 +62,15 @@ struct Coded {
     QList<QPair<QString, int>> pages;
 };
 
+// A document of `pages` pages in one file.
+Coded oneDocument(const QString& file, int pages) {
+    Coded coded;
+    coded.files << file;
+    for (int i = 0; i < pages; ++i)
+        coded.pages.append({file, i + 1});
+    return coded;
+}
+
 struct Coder {
     QString name;
     bool lossless = false;
@@ -104,11 +113,7 @@ Coded minidjvu(const QStringList& pbms, int dpi, const QString& out) {
                          QStringLiteral("20")}
                  << pbms << file))
         return {};
-    Coded coded;
-    coded.files << file;
-    for (int i = 0; i < pbms.size(); ++i)
-        coded.pages.append({file, i + 1});
-    return coded;
+    return oneDocument(file, int(pbms.size()));
 }
 
 QImage readPbm(const QString& path);
@@ -201,11 +206,7 @@ Coded oursDocument(const QStringList& pbms, int dpi, const QString& out, bool lo
             return f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size);
         }) != codec::Error::None)
         return {};
-    Coded coded;
-    coded.files << file;
-    for (int i = 0; i < pbms.size(); ++i)
-        coded.pages.append({file, i + 1});
-    return coded;
+    return oneDocument(file, int(pbms.size()));
 }
 
 // A P4 PBM as Format_Mono with 1 for black, as the pages are made; null when it is not one.
