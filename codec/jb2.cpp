@@ -174,7 +174,7 @@ int Jb2Writer::refinedSymbol(const Bitmap& shape, int match, int x, int y, bool 
         return index;
     }
     record(toLibrary ? MatchedRefine : MatchedRefineImageOnly);
-    number(match, 0, librarySize() - 1, MatchIndex);
+    tallied(Jb2Tally::Index, [&] { number(match, 0, librarySize() - 1, MatchIndex); });
     const Bitmap& reference = library(match);
     relativeSize(shape, reference);
     refine(shape, reference);
@@ -186,7 +186,7 @@ int Jb2Writer::refinedSymbol(const Bitmap& shape, int match, int x, int y, bool 
 
 int Jb2Writer::refinedLibrarySymbol(const Bitmap& shape, int match) {
     record(MatchedRefineLibraryOnly);
-    number(match, 0, librarySize() - 1, MatchIndex);
+    tallied(Jb2Tally::Index, [&] { number(match, 0, librarySize() - 1, MatchIndex); });
     const Bitmap& reference = library(match);
     relativeSize(shape, reference);
     refine(shape, reference);
@@ -202,7 +202,7 @@ void Jb2Writer::copy(int match, int x, int y) {
         return;
     }
     record(MatchedCopy);
-    number(match, 0, librarySize() - 1, MatchIndex);
+    tallied(Jb2Tally::Index, [&] { number(match, 0, librarySize() - 1, MatchIndex); });
     location(x, y, shape.width, shape.height);
     resetNumbersWhenFull();
 }
@@ -211,8 +211,10 @@ void Jb2Writer::nonSymbol(const Bitmap& shape, int x, int y) {
     record(NonMarkData);
     absoluteSize(shape);
     direct(shape);
-    number(x + 1, 1, m_width, AbsLocX);
-    number(m_height - y, 1, m_height, AbsLocY);
+    tallied(Jb2Tally::Other, [&] {
+        number(x + 1, 1, m_width, AbsLocX);
+        number(m_height - y, 1, m_height, AbsLocY);
+    });
     resetNumbersWhenFull();
 }
 
@@ -259,7 +261,9 @@ void Jb2Writer::resetNumbersWhenFull() {
 
 void Jb2Writer::record(Record type) {
     ++m_records;
-    number(type, StartOfData, EndOfData, RecordType);
+    if (m_tally)
+        ++m_tally->records[type];
+    tallied(Jb2Tally::RecordType, [&] { number(type, StartOfData, EndOfData, RecordType); });
 }
 
 // A number in [low, high]: its sign, then which of the ranges 0, 1-2, 3-6, 7-14... holds it,
@@ -332,21 +336,26 @@ void Jb2Writer::numberWith(Coder& coder, int value, int low, int high, Number wh
 }
 
 void Jb2Writer::absoluteSize(const Bitmap& shape) {
-    number(shape.width, 0, kBigPositive, AbsSizeX);
-    number(shape.height, 0, kBigPositive, AbsSizeY);
+    tallied(Jb2Tally::Size, [&] {
+        number(shape.width, 0, kBigPositive, AbsSizeX);
+        number(shape.height, 0, kBigPositive, AbsSizeY);
+    });
 }
 
 void Jb2Writer::relativeSize(const Bitmap& shape, const Bitmap& reference) {
-    number(shape.width - reference.width, kBigNegative, kBigPositive, RelSizeX);
-    number(shape.height - reference.height, kBigNegative, kBigPositive, RelSizeY);
+    tallied(Jb2Tally::Size, [&] {
+        number(shape.width - reference.width, kBigNegative, kBigPositive, RelSizeX);
+        number(shape.height - reference.height, kBigNegative, kBigPositive, RelSizeY);
+    });
 }
 
 void Jb2Writer::direct(const Bitmap& shape) {
-    codeDirect(m_zp, m_direct, shape);
+    tallied(Jb2Tally::Direct, [&] { codeDirect(m_zp, m_direct, shape); });
 }
 
 void Jb2Writer::refine(const Bitmap& shape, const Bitmap& reference) {
-    codeRefine(m_zp, m_refine, shape, reference, m_aligned, m_padded, m_columns);
+    tallied(Jb2Tally::Refinement,
+            [&] { codeRefine(m_zp, m_refine, shape, reference, m_aligned, m_padded, m_columns); });
 }
 
 double Jb2Writer::newSymbolCost(const Bitmap& shape, bool toLibrary) {
@@ -386,6 +395,7 @@ void Jb2Writer::location(int x, int y, int w, int h) {
     const int top = bottom + h - 1;
     const bool newLine = m_callerLines ? m_lineNext : left < m_lastLeft;
     m_lineNext = false;
+    const double before = m_tally ? m_zp.bits() : 0;
     m_zp.encode(newLine, m_offsetType);
     if (newLine) {
         number(left - m_lineLeft, kBigNegative, kBigPositive, RelLocXLast);
@@ -406,6 +416,8 @@ void Jb2Writer::location(int x, int y, int w, int h) {
         const int a = m_bottoms[0], b = m_bottoms[1], c = m_bottoms[2];
         m_lastBottom = std::max(std::min(a, b), std::min(std::max(a, b), c));
     }
+    if (m_tally)
+        m_tally->bits[newLine ? Jb2Tally::NewLine : Jb2Tally::SameLine] += m_zp.bits() - before;
 }
 
 } // namespace vormelle::codec

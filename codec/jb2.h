@@ -21,6 +21,13 @@ struct Bitmap {
     bool operator==(const Bitmap&) const = default;
 };
 
+// Where a stream's bits go, part by part (for the benches).
+struct Jb2Tally {
+    enum Part { RecordType, Index, Size, SameLine, NewLine, Direct, Refinement, Other, PartCount };
+    double bits[PartCount] = {};
+    int records[12] = {}; // by record type
+};
+
 // Writes the records of one JB2 stream (an Sjbz page or a Djbz dictionary) in the order they are
 // called. Positions are the shape's top left pixel, from the page's top left; a shape may reach
 // past the page's edges, and only its part on the page is drawn. Shapes given to
@@ -62,6 +69,8 @@ public:
     const ZpContext* refinementContexts() const { return m_refine; }
 
     int librarySize() const { return int(m_library.size()) + m_inheritedCount; }
+    // From now on, adds the bits of each part of the stream to `tally` (none: stops).
+    void tallyInto(Jb2Tally* tally) { m_tally = tally; }
     // Ends the stream and returns the chunk's bytes.
     std::vector<uint8_t> finish();
 
@@ -104,6 +113,16 @@ private:
     };
 
     void start(int width, int height);
+    // Runs `code`, adding the bits it takes to `part` of the tally.
+    template <class F> void tallied(Jb2Tally::Part part, F&& code) {
+        if (!m_tally) {
+            code();
+            return;
+        }
+        const double before = m_zp.bits();
+        code();
+        m_tally->bits[part] += m_zp.bits() - before;
+    }
     void record(Record type);
     void number(int value, int low, int high, Number which) {
         numberWith<false>(m_zp, value, low, high, which);
@@ -123,6 +142,7 @@ private:
     void resetNumbersWhenFull();
 
     ZpEncoder m_zp;
+    Jb2Tally* m_tally = nullptr;
     std::vector<Node> m_nodes;
     uint32_t m_roots[NumberCount] = {};
     ZpContext m_direct[1024] = {};

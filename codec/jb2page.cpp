@@ -690,7 +690,7 @@ constexpr int kChoices = 3;
 // With `twins` (the lossy mode), a shape with an earlier twin is drawn as that twin instead.
 Bytes codePage(const PageParts& parts, const Classer& classer,
                const std::vector<Bitmap>* dictionary, const std::vector<Rows>* dictionaryRows,
-               Jb2Stats& counts, Jb2Twins* twins = nullptr) {
+               Jb2Stats& counts, Jb2Twins* twins = nullptr, Jb2Tally* tally = nullptr) {
     const int n = int(parts.shapes.size());
     counts.pixels = qint64(parts.width) * parts.height;
     // Per class: its members so far by mass, and its dictionary shape.
@@ -701,6 +701,7 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
     constexpr int kDictionaryShape = -2;
 
     Jb2Writer writer(parts.width, parts.height, dictionary);
+    writer.tallyInto(tally);
     std::vector<int> libraryIndex(size_t(n), -1);
     for (const PageParts::Place& p : parts.places) {
         const size_t i = size_t(p.shape);
@@ -974,7 +975,7 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
     if (options.lossy)
         twins.emplace(page);
     Bytes sjbz = codePage(parts, classer, options.dictionary, &dictionaryRows, counts,
-                          twins ? &*twins : nullptr);
+                          twins ? &*twins : nullptr, options.tally);
     // Each place is one blit of the stream, in order.
     if (stats && options.keepBlits) {
         counts.blits.reserve(parts.places.size());
@@ -1181,7 +1182,7 @@ Status Jb2Stage::finish(PageSink& sink, const AbortHook& abort) {
                     twins->offer(dictionary[d], int(d));
             }
             sjbz = codePage(parts, m->classer, includes ? &dictionary : nullptr, &dictionaryRows,
-                            m_stats[i], twins ? &*twins : nullptr);
+                            m_stats[i], twins ? &*twins : nullptr, m_options.tally);
         }
         const int index = int(i);
         if (!sink.chunk(index, "INFO", infoChunk(page.width, page.height, page.dpi)) ||

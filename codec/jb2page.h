@@ -40,6 +40,8 @@ struct Jb2Options {
     bool lossy = false;
     // Hand the page's shapes back in Jb2Stats::blits.
     bool keepBlits = false;
+    // Add where the page's bits go to this (the benches).
+    Jb2Tally* tally = nullptr;
 };
 
 // How a page's shapes were coded.

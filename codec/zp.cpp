@@ -111,6 +111,11 @@ double ZpCounter::bits() const {
     return double(m_shifts) + std::log2(double(0x10000 - m_start) / double(0x10000 - m_a));
 }
 
+double ZpEncoder::bits() const {
+    return 8.0 * double(m_bytes.size()) + double(m_bits) +
+           std::log2(double(0x10000) / double(0x10000 - m_a));
+}
+
 void ZpEncoder::encodePassThrough(bool bit) {
     passThrough(bit, 0x8000 + (m_a >> 1));
 }

@@ -71,6 +71,8 @@ public:
     size_t size() const { return m_bytes.size(); }
     // The interval's base, which alone decides how many bits later decisions take.
     uint32_t interval() const { return m_a; }
+    // The bits coded so far, with the part of a bit that the interval's narrowing holds.
+    double bits() const;
 
 private:
     void passThrough(bool bit, uint32_t z);

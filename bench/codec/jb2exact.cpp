@@ -12,6 +12,10 @@
 //     --ours       our coder alone: each page's bytes, a checksum of them and our processor time
 //                  (to see that a change to the coder's speed leaves its output as it was, and to
 //                  count its instructions without the rest)
+//     --lossy      with --ours: our lossy mode
+//     --parts      with --ours: where each page's bytes go (record types, library indices, places
+//                  on a line and at a line's start, direct and refined shapes' pixels), and the
+//                  records of each type
 // On a set of several pages (the book) also: our document pass (one shared dictionary) page by
 // page against cjb2, and `minidjvu -p 20` (lossless as it goes: it has no exact mode), in time
 // limited by `timeout`.
@@ -225,8 +229,26 @@ uint64_t checksum(const codec::Bytes& bytes) {
     return h;
 }
 
+void printTally(const char* name, const codec::Jb2Tally& t) {
+    static const char* const kParts[] = {"type",     "index",  "size",    "same line",
+                                         "new line", "direct", "refined", "other"};
+    std::printf("  %-12s", name);
+    double all = 0;
+    for (int p = 0; p < codec::Jb2Tally::PartCount; ++p) {
+        std::printf(" %s %.0f", kParts[p], t.bits[p] / 8);
+        all += t.bits[p];
+    }
+    const int* r = t.records;
+    std::printf(" = %.0f B; records: new %d+%d lib-only +%d image-only, refined %d+%d lib-only "
+                "+%d image-only, copies %d\n",
+                all / 8, r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+}
+
 // --ours: each page coded alone, then each set of several pages through the document pass.
-int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets, int rounds) {
+int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets, int rounds,
+              bool lossy, bool parts) {
+    codec::Jb2Options options;
+    options.lossy = lossy;
     std::printf("%-14s %9s %16s %8s\n", "page", "ours B", "checksum", "ours s");
     double total = 0;
     for (const Page& page : pages) {
@@ -234,12 +256,19 @@ int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets,
         std::vector<double> times;
         for (int r = 0; r < rounds; ++r) {
             const double before = bench::ownCpuSeconds();
-            sjbz = codec::encodeJb2Page(viewOf(page));
+            sjbz = codec::encodeJb2Page(viewOf(page), options);
             times.push_back(bench::ownCpuSeconds() - before);
         }
         total += bench::median(times);
         std::printf("%-14s %9zu %016llx %8.3f\n", qPrintable(page.name), sjbz.size(),
                     (unsigned long long)checksum(sjbz), bench::median(times));
+        if (parts) {
+            codec::Jb2Tally tally;
+            codec::Jb2Options tallied = options;
+            tallied.tally = &tally;
+            codec::encodeJb2Page(viewOf(page), tallied);
+            printTally("parts", tally);
+        }
     }
     std::printf("%-14s %9s %16s %8.3f\n", "all", "", "", total);
     for (int set = 0; set < sets; ++set) {
@@ -247,7 +276,10 @@ int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets,
             continue;
         Recorder recorded;
         const double before = bench::ownCpuSeconds();
-        codec::Jb2Stage stage({}, true);
+        codec::Jb2Tally tally;
+        codec::Jb2Options staged = options;
+        staged.tally = parts ? &tally : nullptr;
+        codec::Jb2Stage stage(staged, true);
         for (int k = 0; k < pages.size(); ++k)
             if (setOf[k] == set && !stage.addPage(viewOf(pages[k]), recorded, {}).ok())
                 return 1;
@@ -260,6 +292,8 @@ int oursAlone(const QList<Page>& pages, const QList<int>& setOf, qsizetype sets,
         std::printf("document pass: %zu B (dictionary %zu B), checksum %016llx, %.3f s\n", bytes,
                     recorded.dictionaryBytes, (unsigned long long)checksum(recorded.document()),
                     time);
+        if (parts)
+            printTally("pages' parts", tally);
     }
     return 0;
 }
@@ -274,6 +308,8 @@ int main(int argc, char** argv) {
     QString tiffFolder;
     int minidjvuSeconds = 900;
     bool oursOnly = false;
+    bool lossy = false;
+    bool parts = false;
     QList<int> setOf; // each page's set, by its place in `sets`
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -287,6 +323,10 @@ int main(int argc, char** argv) {
             tiffFolder = args[++i];
         } else if (args[i] == QLatin1String("--ours")) {
             oursOnly = true;
+        } else if (args[i] == QLatin1String("--lossy")) {
+            lossy = true;
+        } else if (args[i] == QLatin1String("--parts")) {
+            parts = true;
         } else if (const std::optional<Page> p = readPbm(args[i])) {
             pages << *p;
         } else {
@@ -320,7 +360,7 @@ int main(int argc, char** argv) {
     }
 
     if (oursOnly)
-        return oursAlone(pages, setOf, sets.size(), rounds);
+        return oursAlone(pages, setOf, sets.size(), rounds, lossy, parts);
 
     QTemporaryDir dir;
     std::printf("%-14s %9s %9s %6s  %8s %8s %6s  %s\n", "page", "cjb2 B", "ours B", "bytes",

@@ -308,6 +308,8 @@ private slots:
     void tiffKinds_data();
     void tiffKinds();
     void sameBytesEveryTime();
+    void tallyAddsUp_data();
+    void tallyAddsUp();
     void textUsesCopies();
     void refinements_data();
     void refinements();
@@ -533,6 +535,44 @@ void Jb2Test::sameBytesEveryTime() {
     const Bytes first = codec::encodeJb2Page(p.view());
     QVERIFY(!first.empty());
     QCOMPARE(codec::encodeJb2Page(p.view()), first);
+}
+
+void Jb2Test::tallyAddsUp_data() {
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<bool>("lossy");
+    QTest::newRow("text") << textImage(300, 42, 6) << false;
+    QTest::newRow("text, lossy") << textImage(300, 42, 6) << true;
+    QTest::newRow("small type") << textImage(300, 20, 7) << false;
+    QTest::newRow("noise") << picture(noise(400, 300, 0.2, 11)) << false;
+}
+
+// Where a page's bits go, part by part, adds up to the stream, and its records are the shapes
+// as the coder counts them; counting changes nothing in the stream.
+void Jb2Test::tallyAddsUp() {
+    QFETCH(QImage, image);
+    QFETCH(bool, lossy);
+    const Packed p = pack(image);
+    codec::Jb2Options options;
+    options.lossy = lossy;
+    const Bytes plain = codec::encodeJb2Page(p.view(), options);
+    codec::Jb2Tally tally;
+    options.tally = &tally;
+    codec::Jb2Stats stats;
+    const Bytes counted = codec::encodeJb2Page(p.view(), options, &stats);
+    QCOMPARE(counted, plain);
+    double bits = 0;
+    for (const double b : tally.bits) {
+        QVERIFY(b >= 0);
+        bits += b;
+    }
+    // Only the start of the image and the stream's last bits are left out.
+    QVERIFY2(std::abs(bits - 8.0 * double(plain.size())) < 96,
+             qPrintable(QString("%1 bits counted, %2 B").arg(bits).arg(plain.size())));
+    const int* r = tally.records;
+    QCOMPARE(r[7], stats.copies);
+    QCOMPARE(r[4] + r[5] + r[6], stats.refinements);
+    QCOMPARE(r[1] + r[2] + r[3], stats.direct);
+    QVERIFY(stats.copies > 0 || image.width() < 500);
 }
 
 // A page of text repeats its letters: it codes far smaller than its shapes one by one would,
