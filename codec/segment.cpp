@@ -4,6 +4,7 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace vormelle::codec {
 
@@ -97,13 +98,18 @@ PIX* reduced(PIX* pix, bool all) {
     return pixReduceRankBinaryCascade(pix, level, level, 0, 0);
 }
 
+// A mask found at a quarter of the page's size, at `factor` times that size, cut to `w` x `h`.
+PIX* scaledUp(PIX* reducedPix, int factor, int w, int h) {
+    PixRef grown(pixExpandReplicate(reducedPix, factor));
+    PIX* out = grown ? pixCreate(w, h, 1) : nullptr;
+    if (out)
+        pixRasterop(out, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
+    return out;
+}
+
 // A reduced mask back at the page's size `w` x `h`.
 PIX* fullSize(PIX* reducedPix, int w, int h) {
-    PixRef grown(pixExpandReplicate(reducedPix, kReduction));
-    PIX* full = grown ? pixCreate(w, h, 1) : nullptr;
-    if (full)
-        pixRasterop(full, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
-    return full;
+    return scaledUp(reducedPix, kReduction, w, h);
 }
 
 // Steps on 8-bit images of the page's size are taken a band of rows at a time: their temporary
@@ -316,15 +322,6 @@ PIX* lightInk(PIX* pixels, int halfWindow) {
     return light;
 }
 
-// A mask found at a quarter of the page's size, at `factor` times that size, cut to `w` x `h`.
-PIX* scaledUp(PIX* reducedPix, int factor, int w, int h) {
-    PixRef grown(pixExpandReplicate(reducedPix, factor));
-    PIX* out = grown ? pixCreate(w, h, 1) : nullptr;
-    if (out)
-        pixRasterop(out, 0, 0, w, h, PIX_SRC, grown.pix, 0, 0);
-    return out;
-}
-
 // How many pixels the text a page's bands, rules and photographs may still hold would add to
 // its mask, over-counted: the steps that find it at full size, taken on the page at half its
 // size (`half`; `lightestHalf`, a colour page's lightest channel) with windows as wide on it, their
@@ -357,8 +354,283 @@ qint64 textLeftAtHalf(PIX* half, PIX* lightestHalf, PIX* bandsSmall, PIX* photoS
     return 4 * countOn(rules.pix);
 }
 
+// Large dark areas (bands and bars of colour, a photograph's dark parts): their dark ink is
+// the band itself, not text, and they may carry light letters.
+struct Bands {
+    PixRef quarter; // at a quarter of the page's size, their light letters' holes closed
+    PixRef full;    // at the page's size
+    PixRef grown;   // `full` grown by kBandEdge; only where there are bands
+    bool any = false;
+    // The box around them all.
+    l_int32 x = 0, y = 0, w = 0, h = 0;
+};
+
+// Bands: large dark areas, their light letters' holes closed. Regions (bands, photographs) are
+// coarse: they are found at a quarter of the page's size, where the large openings and
+// closings cost a sixteenth. false when memory runs out.
+bool findBands(PIX* grey, Bands& bands) {
+    {
+        PixRef dark110(pixThresholdToBinary(grey, kDarkBand));
+        if (dark110)
+            bands.quarter = reduced(dark110.pix, true);
+    }
+    if (bands.quarter)
+        bands.quarter =
+            pixOpenBrick(nullptr, bands.quarter.pix, small(kBandOpening), small(kBandOpening));
+    if (bands.quarter)
+        bands.quarter =
+            pixCloseSafeBrick(nullptr, bands.quarter.pix, small(kBandClosing), small(kBandClosing));
+    if (!bands.quarter)
+        return false;
+    bands.full = fullSize(bands.quarter.pix, int(pixGetWidth(grey)), int(pixGetHeight(grey)));
+    if (!bands.full)
+        return false;
+    BOX* box = nullptr;
+    bands.any = pixClipBoxToForeground(bands.full.pix, nullptr, nullptr, &box) == 0 && box;
+    if (box)
+        boxGetGeometry(box, &bands.x, &bands.y, &bands.w, &bands.h);
+    boxDestroy(&box);
+    // The quarter-size band lost up to a reduced pixel at its edges: grown back, the band's own
+    // edge is no stroke either (where it joined a chart's axis, the two took one colour).
+    if (bands.any) {
+        bands.grown = pixDilateBrickDwa(nullptr, bands.full.pix, kBandEdge, kBandEdge);
+        if (!bands.grown)
+            return false;
+    }
+    return true;
+}
+
+// The photographs found; both images empty when there are none.
+struct Photos {
+    PixRef quarter; // at a quarter of the page's size
+    PixRef full;    // at the page's size
+    qint64 pixels = 0;
+};
+
+// Photographs: the halftone-like texture Sauvola makes of them (in `dark`, the bands already
+// out of it), and areas of mid-tones (neither paper nor ink) too large to be the edges of
+// strokes; grown a little so their edges stay in the background too. false when memory runs
+// out.
+bool findPhotos(PIX* grey, PIX* dark, PIX* bandsQuarter, Photos& photos) {
+    const int w = int(pixGetWidth(grey));
+    const int h = int(pixGetHeight(grey));
+    PixRef quarter;
+    {
+        PixRef midTones(pixThresholdToBinary(grey, kPaperLevel));
+        PixRef inkTones(pixThresholdToBinary(grey, kInkLevel));
+        if (!midTones || !inkTones)
+            return false;
+        pixSubtract(midTones.pix, midTones.pix, inkTones.pix);
+        inkTones = nullptr;
+        quarter = reduced(midTones.pix, true);
+        if (quarter)
+            quarter =
+                pixOpenBrick(nullptr, quarter.pix, small(kPhotoOpening), small(kPhotoOpening));
+        if (!quarter)
+            return false;
+    }
+    l_int32 found = 0;
+    // Leptonica looks for halftones on pages of 100 x 100 and more; on a smaller one it only
+    // prints an error on the console.
+    PixRef halftone(w >= 100 && h >= 100 ? pixGenerateHalftoneMask(dark, nullptr, &found, nullptr)
+                                         : nullptr);
+    if (halftone && found) {
+        halftone = reduced(halftone.pix, false);
+        if (!halftone)
+            return false;
+        pixOr(quarter.pix, quarter.pix, halftone.pix);
+    }
+    halftone = nullptr;
+    // The anti-aliased edges of light letters on a band are mid-tones too: no photograph.
+    pixSubtract(quarter.pix, quarter.pix, bandsQuarter);
+    if (countOn(quarter.pix) == 0)
+        return true;
+    // Patches of one photograph made whole.
+    photos.quarter =
+        pixCloseSafeBrick(nullptr, quarter.pix, small(kPhotoClosing), small(kPhotoClosing));
+    if (photos.quarter)
+        photos.quarter =
+            pixDilateBrick(nullptr, photos.quarter.pix, small(kPhotoGrowth), small(kPhotoGrowth));
+    photos.full = photos.quarter ? fullSize(photos.quarter.pix, w, h) : nullptr;
+    if (!photos.full)
+        return false;
+    photos.pixels = countOn(photos.full.pix);
+    return true;
+}
+
+// Decides from the count of a page's mask pixels whether it holds text, by what its pictures
+// cover.
+class Verdict {
+public:
+    // `pictured`: what the page's pictures cover, their dark parts (bands, to the segmenter)
+    // included.
+    Verdict(double area, double pictured, qint64 photoPixels)
+        : area_(area), pictured_(pictured), photoPixels_(photoPixels),
+          rest_(std::max(1.0, area - double(photoPixels))),
+          paper_(area - std::min(pictured, area)) {}
+
+    // So much photograph that what the mask found are its edges.
+    bool photoAlone() const { return photoPixels_ > kMostPhoto * area_; }
+
+    // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
+    // make it holds no text worth a mask. Its dark parts count as picture here: they are no
+    // photograph to the background (no mid-tones), yet no paper that text would stand on. A
+    // strongly coloured photograph is mostly such dark parts: a caption on paper beside it is
+    // text however little of the page it covers.
+    bool noText(double maskPixels) const {
+        const bool caption = paper_ >= kLeastPaper * area_ && maskPixels >= kEdgeShare * paper_;
+        return maskPixels < kLeastText * area_ || photoAlone() ||
+               (std::min(pictured_, area_) > area_ / 2 && maskPixels < kEdgeShare * rest_ &&
+                !caption);
+    }
+
+    // A page with text: pictures or colour make its background need the finer coding.
+    PageProfile withText() const {
+        return pictured_ > kLeastPhoto * area_ ? PageProfile::Compound : PageProfile::Text;
+    }
+
+private:
+    double area_;
+    double pictured_;
+    qint64 photoPixels_;
+    double rest_;  // the page less its photographs
+    double paper_; // neither photograph nor band: where a caption would stand
+};
+
+// What the page's pictures cover, at the page's size.
+double picturedArea(PIX* bandsQuarter, PIX* photoQuarter) {
+    PixRef regions(photoQuarter ? pixOr(nullptr, photoQuarter, bandsQuarter)
+                                : pixCopy(nullptr, bandsQuarter));
+    return double(countOn(regions.pix)) * kReduction * kReduction;
+}
+
+// Most of a photograph's page is band or photograph to the segmenter, and seeking letters on
+// all of it costs more than the rest: when even an over-count of what that would find leaves
+// too little text besides the `strokes` found so far, the page is one layer already. `half` is
+// the page at half its size (changed here), `lightest` a colour page's lightest channel. When
+// memory runs out, the page is not decided early.
+bool noTextEarly(const Verdict& verdict, double strokes, PIX* half, PIX* lightest,
+                 PIX* bandsQuarter, PIX* photoQuarter) {
+    const bool photoAlone = verdict.photoAlone();
+    if (!photoAlone && !verdict.noText(strokes))
+        return false;
+    PixRef lightestHalf(lightest && !photoAlone ? pixScaleAreaMap2(lightest) : nullptr);
+    const qint64 left = photoAlone ? 0
+                        : lightest && !lightestHalf
+                            ? -1
+                            : textLeftAtHalf(half, lightestHalf.pix, bandsQuarter, photoQuarter);
+    return left >= 0 && verdict.noText(strokes + kEarlyMargin * double(left));
+}
+
+// Light ink inside the bands: Sauvola on the inverted page, around the bands only. `light`
+// stays empty where the bands leave too little room for Sauvola's window. false when memory
+// runs out.
+bool findLightLetters(PIX* grey, const Bands& bands, PixRef& light) {
+    const int w = int(pixGetWidth(grey));
+    const int h = int(pixGetHeight(grey));
+    // Sauvola's window needs paper around the letters, and a tile of a few windows.
+    const int margin = 2 * kSauvolaHalfWindow;
+    const int x0 = std::max(0, bands.x - margin);
+    const int y0 = std::max(0, bands.y - margin);
+    const int x1 = std::min(w, bands.x + bands.w + margin);
+    const int y1 = std::min(h, bands.y + bands.h + margin);
+    const int least = 2 * kSauvolaHalfWindow + 3;
+    if (x1 - x0 < least || y1 - y0 < least)
+        return true;
+    BOX* clip = boxCreate(x0, y0, x1 - x0, y1 - y0);
+    PixRef part(pixClipRectangle(grey, clip, nullptr));
+    boxDestroy(&clip);
+    PixRef lightPart(part ? lightInk(part.pix, kSauvolaHalfWindow) : nullptr);
+    part = nullptr;
+    light = lightPart ? pixCreate(w, h, 1) : nullptr;
+    if (!light)
+        return false;
+    pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
+    // Paper the closing joined into a band (between a circle and a bar) reaches the paper past
+    // the band's edge; a light letter lies within the band.
+    PixRef outside(pixSubtract(nullptr, light.pix, bands.full.pix));
+    PixRef reached(outside ? pixSeedfillBinary(nullptr, outside.pix, light.pix, 8) : nullptr);
+    if (!reached)
+        return false;
+    pixAnd(light.pix, light.pix, bands.full.pix);
+    pixSubtract(light.pix, light.pix, reached.pix);
+    // Paper between two dark areas the closing joined is no letter: a letter fills less of its
+    // box than such a solid slab does, or is thinner.
+    l_int32 changed = 0;
+    PixRef solid(pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_GTE, &changed));
+    PixRef slabs(solid ? pixSelectBySize(solid.pix, kSlabSide, kSlabSide, 8, L_SELECT_IF_BOTH,
+                                         L_SELECT_IF_GTE, &changed)
+                       : nullptr);
+    if (!slabs)
+        return false;
+    pixSubtract(light.pix, light.pix, slabs.pix);
+    return true;
+}
+
+// Thin ink darker than the band it lies on, on every channel (`tones`: the lightest channel,
+// or the grey), is a stroke again and joins `dark`, but for the band's gaps between its light
+// letters (`light`, may be null), which are as dark, and the photographs (`photo`, may be
+// null). false when memory runs out.
+bool addBandInk(PIX* tones, const Bands& bands, PIX* light, PIX* photo, PIX* dark) {
+    const int w = int(pixGetWidth(tones));
+    const int h = int(pixGetHeight(tones));
+    const int edge = kBandEdge + kBandInkHat;
+    BOX* around = boxCreate(std::max(0, bands.x - edge), std::max(0, bands.y - edge),
+                            std::min(w, bands.x + bands.w + edge) - std::max(0, bands.x - edge),
+                            std::min(h, bands.y + bands.h + edge) - std::max(0, bands.y - edge));
+    l_int32 ax = 0, ay = 0, aw = 0, ah = 0;
+    boxGetGeometry(around, &ax, &ay, &aw, &ah);
+    PixRef tonePart(pixClipRectangle(tones, around, nullptr));
+    PixRef grownPart(pixClipRectangle(bands.grown.pix, around, nullptr));
+    PixRef nearLetters(light ? pixClipRectangle(light, around, nullptr) : nullptr);
+    boxDestroy(&around);
+    if (nearLetters)
+        nearLetters =
+            pixDilateBrick(nullptr, nearLetters.pix, 2 * kBandInkHat + 1, 2 * kBandInkHat + 1);
+    PixRef bandInk(tonePart && grownPart
+                       ? darkInk(tonePart.pix, kBandInkHat, kBandInkContrast, grownPart.pix)
+                       : nullptr);
+    if (!bandInk || (light && !nearLetters))
+        return false;
+    if (nearLetters)
+        pixSubtract(bandInk.pix, bandInk.pix, nearLetters.pix);
+    PixRef inkAlone(pixCreate(w, h, 1));
+    if (!inkAlone)
+        return false;
+    pixRasterop(inkAlone.pix, ax, ay, aw, ah, PIX_SRC, bandInk.pix, 0, 0);
+    if (photo)
+        pixSubtract(inkAlone.pix, inkAlone.pix, photo);
+    pixOr(dark, dark, inkAlone.pix);
+    return true;
+}
+
+// Joins the thin rules to `dark`, a pixel apart from its strokes, so a faint rule that meets a
+// dark axis is a shape of its own and keeps its own colour; the specks Sauvola found on the
+// rule itself (no thicker than the rule) are no strokes and join it. false when memory runs
+// out.
+bool addRules(PIX* rules, PIX* dark) {
+    l_int32 changed = 0;
+    PixRef strokes(pixSelectBySize(dark, kStrokeSide, kStrokeSide, 8, L_SELECT_IF_BOTH,
+                                   L_SELECT_IF_GTE, &changed));
+    PixRef apart(strokes ? pixDilateBrickDwa(nullptr, strokes.pix, 3, 3) : nullptr);
+    if (!apart)
+        return false;
+    pixSubtract(rules, rules, apart.pix);
+    pixOr(dark, dark, rules);
+    return true;
+}
+
+Segmentation outOfMemory(Segmentation result) {
+    result.error = Error::OutOfMemory;
+    return result;
+}
+
 } // namespace
 
+// The steps in order: dark ink by Sauvola, then the regions that hold no dark text (bands,
+// photographs) taken out of it, then the light letters and the ink on the bands, then the
+// faint rules, each image let go as soon as no later step needs it (the page's peak memory is
+// what is held at once).
 Segmentation Segmenter::segment() {
     Segmentation result;
     if (!m->page || m->segmented) {
@@ -369,269 +641,78 @@ Segmentation Segmenter::segment() {
     if (m->width < kSmallestPage || m->height < kSmallestPage)
         return result; // a thumbnail or a swatch: one layer
 
-    PixRef grey;
-    grey.pix = m->page.pix;
-    m->page.pix = nullptr;
-    const int w = m->width;
-    const int h = m->height;
-    const double area = static_cast<double>(w) * h;
+    PixRef grey(std::exchange(m->page.pix, nullptr));
+    const double area = static_cast<double>(m->width) * m->height;
 
     PixRef half(pixScaleAreaMap2(grey.pix));
     PixRef dark(half ? sauvolaDark(grey.pix, half.pix) : nullptr);
     if (!dark)
-        return result.error = Error::OutOfMemory, result;
+        return outOfMemory(result);
 
-    // The regions (bands, photographs) are coarse: they are found at a quarter of the page's
-    // size, where the large openings and closings cost a sixteenth.
+    Bands bands;
+    if (!findBands(grey.pix, bands))
+        return outOfMemory(result);
+    if (bands.any) // inside a band the dark ink is the band itself
+        pixSubtract(dark.pix, dark.pix, bands.grown.pix);
 
-    // Bands: large dark areas, their light letters' holes closed.
-    PixRef bandsSmall;
-    {
-        PixRef dark110(pixThresholdToBinary(grey.pix, kDarkBand));
-        if (dark110)
-            bandsSmall = reduced(dark110.pix, true);
-    }
-    if (bandsSmall)
-        bandsSmall =
-            pixOpenBrick(nullptr, bandsSmall.pix, small(kBandOpening), small(kBandOpening));
-    if (bandsSmall)
-        bandsSmall =
-            pixCloseSafeBrick(nullptr, bandsSmall.pix, small(kBandClosing), small(kBandClosing));
-    if (!bandsSmall)
-        return result.error = Error::OutOfMemory, result;
-    PixRef bands(fullSize(bandsSmall.pix, w, h));
-    if (!bands)
-        return result.error = Error::OutOfMemory, result;
-    BOX* bandBox = nullptr;
-    l_int32 bx = 0, by = 0, bw = 0, bh = 0;
-    const bool hasBands =
-        pixClipBoxToForeground(bands.pix, nullptr, nullptr, &bandBox) == 0 && bandBox;
-    if (bandBox)
-        boxGetGeometry(bandBox, &bx, &by, &bw, &bh);
-    boxDestroy(&bandBox);
-    // Inside a band the dark ink is the band itself, not text. The quarter-size band lost up
-    // to a reduced pixel at its edges: grown back, the band's own edge is no stroke either
-    // (where it joined a chart's axis, the two took one colour).
-    PixRef grown;
-    if (hasBands) {
-        grown = pixDilateBrickDwa(nullptr, bands.pix, kBandEdge, kBandEdge);
-        if (!grown)
-            return result.error = Error::OutOfMemory, result;
-        pixSubtract(dark.pix, dark.pix, grown.pix);
-    }
+    Photos photos;
+    if (!findPhotos(grey.pix, dark.pix, bands.quarter.pix, photos))
+        return outOfMemory(result);
+    if (photos.full)
+        pixSubtract(dark.pix, dark.pix, photos.full.pix);
+    result.photoPixels = photos.pixels;
 
-    // Photographs: the halftone-like texture Sauvola makes of them, and areas of mid-tones
-    // (neither paper nor ink) too large to be the edges of strokes; grown a little so their
-    // edges stay in the background too.
-    PixRef photoSmall;
-    {
-        PixRef midTones(pixThresholdToBinary(grey.pix, kPaperLevel));
-        PixRef inkTones(pixThresholdToBinary(grey.pix, kInkLevel));
-        if (!midTones || !inkTones)
-            return result.error = Error::OutOfMemory, result;
-        pixSubtract(midTones.pix, midTones.pix, inkTones.pix);
-        inkTones = nullptr;
-        photoSmall = reduced(midTones.pix, true);
-        if (photoSmall)
-            photoSmall =
-                pixOpenBrick(nullptr, photoSmall.pix, small(kPhotoOpening), small(kPhotoOpening));
-        if (!photoSmall)
-            return result.error = Error::OutOfMemory, result;
-    }
-    l_int32 found = 0;
-    // Leptonica looks for halftones on pages of 100 x 100 and more; on a smaller one it only
-    // prints an error on the console.
-    PixRef halftone(w >= 100 && h >= 100
-                        ? pixGenerateHalftoneMask(dark.pix, nullptr, &found, nullptr)
-                        : nullptr);
-    if (halftone && found) {
-        halftone = reduced(halftone.pix, false);
-        if (!halftone)
-            return result.error = Error::OutOfMemory, result;
-        pixOr(photoSmall.pix, photoSmall.pix, halftone.pix);
-    }
-    halftone = nullptr;
-    // The anti-aliased edges of light letters on a band are mid-tones too: no photograph.
-    pixSubtract(photoSmall.pix, photoSmall.pix, bandsSmall.pix);
-    PixRef photo;
-    if (countOn(photoSmall.pix) > 0) {
-        // Patches of one photograph made whole.
-        photoSmall =
-            pixCloseSafeBrick(nullptr, photoSmall.pix, small(kPhotoClosing), small(kPhotoClosing));
-        if (photoSmall)
-            photoSmall =
-                pixDilateBrick(nullptr, photoSmall.pix, small(kPhotoGrowth), small(kPhotoGrowth));
-        photo = photoSmall ? fullSize(photoSmall.pix, w, h) : nullptr;
-        if (!photo)
-            return result.error = Error::OutOfMemory, result;
-        pixSubtract(dark.pix, dark.pix, photo.pix);
-        result.photoPixels = countOn(photo.pix);
-    } else {
-        photoSmall = nullptr;
-    }
-    // What the page's pictures cover, their dark parts (bands, to the segmenter) included.
-    double pictured = 0;
-    {
-        PixRef regions(photoSmall ? pixOr(nullptr, photoSmall.pix, bandsSmall.pix)
-                                  : pixCopy(nullptr, bandsSmall.pix));
-        pictured = double(countOn(regions.pix)) * kReduction * kReduction;
-    }
-    const double rest = std::max(1.0, area - double(result.photoPixels));
-    // Neither photograph nor band: where a caption would stand.
-    const double paper = area - std::min(pictured, area);
-    // A page mostly photograph whose remaining mask is as sparse as the photograph's own edges
-    // make it holds no text worth a mask. Its dark parts count as picture here: they are no
-    // photograph to the background (no mid-tones), yet no paper that text would stand on. A
-    // strongly coloured photograph is mostly such dark parts: a caption on paper beside it
-    // is text however little of the page it covers.
-    const auto noText = [&](double maskPixels) {
-        const bool caption = paper >= kLeastPaper * area && maskPixels >= kEdgeShare * paper;
-        return maskPixels < kLeastText * area || result.photoPixels > kMostPhoto * area ||
-               (std::min(pictured, area) > area / 2 && maskPixels < kEdgeShare * rest && !caption);
-    };
-
-    // Most of a photograph's page is band or photograph to the segmenter, and seeking letters
-    // on all of it costs more than the rest: when even an over-count of what that would find
-    // leaves too little text, the page is one layer already.
-    {
-        const double early = double(countOn(dark.pix));
-        const bool photoAlone = result.photoPixels > kMostPhoto * area;
-        if (photoAlone || noText(early)) {
-            PixRef lightestHalf(m->lightest && !photoAlone ? pixScaleAreaMap2(m->lightest.pix)
-                                                           : nullptr);
-            const qint64 left =
-                photoAlone ? 0
-                : m->lightest && !lightestHalf
-                    ? -1
-                    : textLeftAtHalf(half.pix, lightestHalf.pix, bandsSmall.pix, photoSmall.pix);
-            if (left >= 0 && noText(early + kEarlyMargin * double(left))) {
-                result.early = true;
-                result.maskPixels = qint64(early);
-                result.photoPbm.clear();
-                return result;
-            }
-        }
+    const Verdict verdict(area, picturedArea(bands.quarter.pix, photos.quarter.pix), photos.pixels);
+    const double strokes = double(countOn(dark.pix));
+    if (noTextEarly(verdict, strokes, half.pix, m->lightest.pix, bands.quarter.pix,
+                    photos.quarter.pix)) {
+        result.early = true;
+        result.maskPixels = qint64(strokes);
+        return result;
     }
     half = nullptr;
+    bands.quarter = nullptr;
+    photos.quarter = nullptr;
 
-    // Light ink inside the bands: Sauvola on the inverted page, around the bands only.
     PixRef light;
-    if (hasBands) {
-        // Sauvola's window needs paper around the letters, and a tile of a few windows.
-        const int margin = 2 * kSauvolaHalfWindow;
-        const int x0 = std::max(0, bx - margin);
-        const int y0 = std::max(0, by - margin);
-        const int x1 = std::min(w, bx + bw + margin);
-        const int y1 = std::min(h, by + bh + margin);
-        const int least = 2 * kSauvolaHalfWindow + 3;
-        if (x1 - x0 >= least && y1 - y0 >= least) {
-            BOX* clip = boxCreate(x0, y0, x1 - x0, y1 - y0);
-            PixRef part(pixClipRectangle(grey.pix, clip, nullptr));
-            boxDestroy(&clip);
-            PixRef lightPart(part ? lightInk(part.pix, kSauvolaHalfWindow) : nullptr);
-            part = nullptr;
-            light = lightPart ? pixCreate(w, h, 1) : nullptr;
-            if (!light)
-                return result.error = Error::OutOfMemory, result;
-            pixRasterop(light.pix, x0, y0, x1 - x0, y1 - y0, PIX_SRC, lightPart.pix, 0, 0);
-            // Paper the closing joined into a band (between a circle and a bar) reaches the
-            // paper past the band's edge; a light letter lies within the band.
-            PixRef outside(pixSubtract(nullptr, light.pix, bands.pix));
-            PixRef reached(outside ? pixSeedfillBinary(nullptr, outside.pix, light.pix, 8)
-                                   : nullptr);
-            if (!reached)
-                return result.error = Error::OutOfMemory, result;
-            pixAnd(light.pix, light.pix, bands.pix);
-            pixSubtract(light.pix, light.pix, reached.pix);
-            // Paper between two dark areas the closing joined is no letter: a letter fills
-            // less of its box than such a solid slab does, or is thinner.
-            l_int32 changed = 0;
-            PixRef solid(
-                pixSelectByAreaFraction(light.pix, kMostLetterFill, 8, L_SELECT_IF_GTE, &changed));
-            PixRef slabs(solid ? pixSelectBySize(solid.pix, kSlabSide, kSlabSide, 8,
-                                                 L_SELECT_IF_BOTH, L_SELECT_IF_GTE, &changed)
-                               : nullptr);
-            if (!slabs)
-                return result.error = Error::OutOfMemory, result;
-            pixSubtract(light.pix, light.pix, slabs.pix);
-        }
-        // Thin ink darker than the band it lies on, on every channel, is a stroke again; the
-        // band's gaps between light letters are as dark.
-        const int edge = kBandEdge + kBandInkHat;
-        BOX* around = boxCreate(std::max(0, bx - edge), std::max(0, by - edge),
-                                std::min(w, bx + bw + edge) - std::max(0, bx - edge),
-                                std::min(h, by + bh + edge) - std::max(0, by - edge));
-        l_int32 ax = 0, ay = 0, aw = 0, ah = 0;
-        boxGetGeometry(around, &ax, &ay, &aw, &ah);
-        PixRef lightPart(
-            pixClipRectangle(m->lightest ? m->lightest.pix : grey.pix, around, nullptr));
-        PixRef grownPart(pixClipRectangle(grown.pix, around, nullptr));
-        PixRef nearLetters(light ? pixClipRectangle(light.pix, around, nullptr) : nullptr);
-        boxDestroy(&around);
-        if (nearLetters)
-            nearLetters =
-                pixDilateBrick(nullptr, nearLetters.pix, 2 * kBandInkHat + 1, 2 * kBandInkHat + 1);
-        PixRef bandInk(lightPart && grownPart
-                           ? darkInk(lightPart.pix, kBandInkHat, kBandInkContrast, grownPart.pix)
-                           : nullptr);
-        if (!bandInk || (light && !nearLetters))
-            return result.error = Error::OutOfMemory, result;
-        if (nearLetters)
-            pixSubtract(bandInk.pix, bandInk.pix, nearLetters.pix);
-        PixRef inkAlone(pixCreate(w, h, 1));
-        if (!inkAlone)
-            return result.error = Error::OutOfMemory, result;
-        pixRasterop(inkAlone.pix, ax, ay, aw, ah, PIX_SRC, bandInk.pix, 0, 0);
-        if (photo)
-            pixSubtract(inkAlone.pix, inkAlone.pix, photo.pix);
-        pixOr(dark.pix, dark.pix, inkAlone.pix);
+    if (bands.any) {
+        if (!findLightLetters(grey.pix, bands, light) ||
+            !addBandInk(m->lightest ? m->lightest.pix : grey.pix, bands, light.pix, photos.full.pix,
+                        dark.pix))
+            return outOfMemory(result);
     }
     m->lightest = nullptr;
-    bands = nullptr;
-    grown = nullptr;
+    bands.full = nullptr;
+    bands.grown = nullptr;
 
     // Thin light rules (a chart's 1-pixel grid, a table's lines) are too faint for Sauvola:
     // long runs a little darker than what lies around them. They join the mask last, so the
     // photograph finder never takes a grid for a halftone.
     PixRef rules(thinRuns(grey.pix, kRuleContrast, kRuleLength));
     if (!rules)
-        return result.error = Error::OutOfMemory, result;
+        return outOfMemory(result);
     grey = nullptr;
-    if (photo) {
-        pixSubtract(rules.pix, rules.pix, photo.pix);
+    if (photos.full) {
+        pixSubtract(rules.pix, rules.pix, photos.full.pix);
         if (light)
-            pixSubtract(light.pix, light.pix, photo.pix);
-        result.photoPbm = pbmOf(photo.pix);
+            pixSubtract(light.pix, light.pix, photos.full.pix);
+        result.photoPbm = pbmOf(photos.full.pix);
+        photos.full = nullptr;
     }
-    photo = nullptr;
-    bandsSmall = nullptr;
-    photoSmall = nullptr;
     if (light)
         pixOr(dark.pix, dark.pix, light.pix);
     light = nullptr;
-    {
-        // A pixel apart from the mask's strokes, so a faint rule that meets a dark axis is a
-        // shape of its own and keeps its own colour; the specks Sauvola found on the rule
-        // itself (no thicker than the rule) are no strokes and join it.
-        l_int32 changed = 0;
-        PixRef strokes(pixSelectBySize(dark.pix, kStrokeSide, kStrokeSide, 8, L_SELECT_IF_BOTH,
-                                       L_SELECT_IF_GTE, &changed));
-        PixRef apart(strokes ? pixDilateBrickDwa(nullptr, strokes.pix, 3, 3) : nullptr);
-        if (!apart)
-            return result.error = Error::OutOfMemory, result;
-        pixSubtract(rules.pix, rules.pix, apart.pix);
-        pixOr(dark.pix, dark.pix, rules.pix);
-        rules = nullptr;
-    }
+    if (!addRules(rules.pix, dark.pix))
+        return outOfMemory(result);
+    rules = nullptr;
 
     result.maskPixels = countOn(dark.pix);
-    if (noText(double(result.maskPixels))) {
+    if (verdict.noText(double(result.maskPixels))) {
         result.profile = PageProfile::Photo;
         result.photoPbm.clear();
         return result;
     }
-    result.profile = pictured > kLeastPhoto * area ? PageProfile::Compound : PageProfile::Text;
-
+    result.profile = verdict.withText();
     result.maskPbm = pbmOf(dark.pix);
     return result;
 }
