@@ -69,6 +69,9 @@ public:
     int remember(const Bitmap& shape);
     // A shape coded as its own, by the number add() gave it; null for a copy or no such shape.
     const Bitmap* own(int number) const;
+    // The shape of that number is drawn as `drawn` instead (cleaned of its noise), which changes
+    // `changed` more pixels of the page; later shapes are judged against what is drawn.
+    void redraw(int number, const Bitmap& drawn, qint64 changed);
 
     // Pixels changed on the current page so far, and the most it may change.
     qint64 changed() const;
@@ -98,6 +101,25 @@ public:
     // gives its library index (-1 when it is kept out of the library).
     std::optional<Copy> twin(const Bitmap& shape, int x, int y);
     void coded(int index);
+
+    // `shape` at (x, y), to be coded as a refinement of `reference`, drawn instead with the
+    // reference's pixels where the two differ by edge noise only: what a reader could see in the
+    // difference (a part thicker than a pixel of 300 dpi, a stroke of its own, a loop, a gap, a
+    // piece) stays as the shape has it, so the cleaned shape is a twin of the shape, never of
+    // another letter, and its refinement pays for the features only. None when nothing is noise,
+    // when the cleaned shape would come near another shape or is no twin of the shape, or when
+    // the page's 1 % has no room for it.
+    struct Cleaned {
+        Bitmap shape;
+        int x = 0; // its top left on the page: the shape's, as its box is the shape's
+        int y = 0;
+        int changed = 0; // pixels that differ from the shape
+    };
+    // (rx, ry): where the reference's top left lies from the shape's, as the refinement lays it.
+    std::optional<Cleaned> cleaned(const Bitmap& shape, int x, int y, const Bitmap& reference,
+                                   int rx, int ry) const;
+    // The shape to be coded is coded as `drawn` (from cleaned()).
+    void coded(int index, const Cleaned& drawn);
     // A shape of the shared dictionary, library index `index`, that later shapes may be drawn
     // as: a document's pages share their twins.
     void offer(const Bitmap& shape, int index);
@@ -110,7 +132,11 @@ private:
                                int ty) const;
 
     PageView m_page;
-    int m_reach = 2; // how near another shape a twin's extra pixels may come, in pixels
+    // The page's ink in its rows from the top up to each row: how much of the page is still to
+    // come at a row, and so the twins' share of the 1 % still to come.
+    std::vector<qint64> m_inkAbove;
+    qint64 m_cleanedPixels = 0; // changed by cleaning so far
+    int m_reach = 2;            // how near another shape a twin's extra pixels may come, in pixels
     TwinFinder m_finder;
     std::vector<int> m_indexOf; // library index by the finder's number, -1 for copies
     int m_pending = -1;         // the finder's number of the shape to be coded

@@ -678,6 +678,16 @@ PageParts collect(const PageView& page, Classer& classer, int pageIndex) {
     return parts;
 }
 
+// Lossy: `bits` (`rows`) at `p` cleaned toward `reference`, laid over it as the refinement
+// lays them.
+std::optional<Jb2Twins::Cleaned> cleanedFor(const Jb2Twins& twins, const Rows& rows,
+                                            const Bitmap& bits, const PageParts::Place& p,
+                                            const Rows& reference) {
+    int dx, dy;
+    alignment(rows.width, rows.height, reference.width, reference.height, dx, dy);
+    return twins.cleaned(bits, p.x, p.y, bitmapOf(reference), -dx, -dy);
+}
+
 // Of a class's earlier members, how many are compared with a new one, nearest in mass first.
 constexpr int kCandidates = 128;
 // Of those, how many of the nearest are weighed by the bits they would take: the nearest by
@@ -703,6 +713,11 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
     Jb2Writer writer(parts.width, parts.height, dictionary);
     writer.tallyInto(tally);
     std::vector<int> libraryIndex(size_t(n), -1);
+    // Lossy: a shape placed once may be drawn cleaned (the copies of one placed again would not
+    // be judged).
+    std::vector<int> places(twins ? size_t(n) : 0, 0);
+    for (size_t k = 0; twins && k < parts.places.size(); ++k)
+        ++places[size_t(parts.places[k].shape)];
     for (const PageParts::Place& p : parts.places) {
         const size_t i = size_t(p.shape);
         const Rows& rows = parts.shapes[i];
@@ -792,6 +807,7 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
         // Of the nearest few, and of the shape on its own where even the nearest is far, the one
         // that takes the fewest bits. The refinements' are counted from the nearest's.
         int match = -1;
+        const Rows* reference = nullptr;
         if (nearCount > 0) {
             auto referenceOf = [&](int j) -> const Rows& {
                 return j <= kDictionaryShape ? (*dictionaryRows)[size_t(kDictionaryShape - j)]
@@ -814,6 +830,7 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
                 }
             }
             match = indexOf(near[chosen].second);
+            reference = &referenceOf(near[chosen].second);
             if (4 * near[0].first > m) {
                 const double pixels =
                     double(refinementUnits(rows, nearest, contexts, ~uint64_t(0))) /
@@ -826,6 +843,14 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
         if (match < 0) {
             libraryIndex[i] = writer.newSymbol(bits, p.x, p.y, true);
             ++counts.direct;
+        } else if (const auto clean = twins && places[i] == 1
+                                          ? cleanedFor(*twins, rows, bits, p, *reference)
+                                          : std::nullopt) {
+            // Lossy: its edge noise drawn as the reference has it.
+            libraryIndex[i] = writer.refinedSymbol(clean->shape, match, clean->x, clean->y, true);
+            ++counts.refinements;
+            twins->coded(libraryIndex[i], *clean);
+            continue;
         } else {
             libraryIndex[i] = writer.refinedSymbol(bits, match, p.x, p.y, true);
             ++counts.refinements;
