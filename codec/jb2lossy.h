@@ -85,8 +85,9 @@ private:
 // The lossy mode inside the JB2 page coder (codec/jb2page.cpp): a shape that is no exact copy
 // of an earlier one is asked about before it is coded, and drawn as a copy of its twin when it
 // has one. Twins are looked for among the page's shapes coded on their own. A twin whose extra
-// pixels would come within two pixels (of 300 dpi) of another shape is not drawn: two shapes that
-// did not touch never touch after (a gap closed between a stem and its dot, or a broken stroke).
+// pixels would come within a pixel more than the judge's reach of another shape (two pixels at
+// 300 dpi, three at 600) is not drawn: two shapes that did not touch never touch after (a gap
+// closed between a stem and its dot, or a broken stroke), whatever the other is drawn as.
 class Jb2Twins final {
 public:
     // `page`: the page being coded (bitonal), read during the calls.

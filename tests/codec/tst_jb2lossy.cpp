@@ -533,8 +533,9 @@ private slots:
                  qPrintable(QStringLiteral("%1 of %2 merged").arg(merged).arg(pairs)));
     }
 
-    // A twin's pixels that its shape lacks never come within two pixels of 300 dpi of another
-    // shape (four at 600 dpi): a bar drawn as its twin, which adds one pixel at its top right,
+    // A twin's pixels that its shape lacks never come within a pixel past the judge's reach of
+    // another shape (two pixels at 300 dpi, three at 600), so that whatever the other is drawn
+    // as, the two cannot meet: a bar drawn as its twin, which adds one pixel at its top right,
     // beside a dot `gap` pixels to the right of that pixel. Wide, the bar is 70 pixels long
     // (lying), past the 64 columns the neighbourhood is tested in a row word at a time.
     void twinsKeepTheirDistance_data() {
@@ -544,7 +545,7 @@ private slots:
         QTest::addColumn<bool>("copied");
         for (const bool wide : {false, true}) {
             for (const int dpi : {300, 600}) {
-                const int reach = 2 * codec::reachAt(dpi);
+                const int reach = codec::reachAt(dpi) + 1;
                 for (const int gap : {1, reach, reach + 1, reach + 3})
                     QTest::addRow("%d dpi%s, %d pixels apart", dpi, wide ? ", wide" : "", gap)
                         << dpi << wide << gap << (gap > reach);
