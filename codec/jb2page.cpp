@@ -216,6 +216,102 @@ void alignment(int w, int h, int refWidth, int refHeight, int& dx, int& dy) {
     return (lo >> b) | (hi << (64 - b));
 }
 
+// Two shapes as one: both in the box that holds them.
+Shape joined(const Shape& a, const Shape& b) {
+    Shape j;
+    j.x = std::min(a.x, b.x);
+    j.y = std::min(a.y, b.y);
+    Rows& r = j.rows;
+    r.width = std::max(a.x + a.rows.width, b.x + b.rows.width) - j.x;
+    r.height = std::max(a.y + a.rows.height, b.y + b.rows.height) - j.y;
+    r.words = (r.width + 63) / 64;
+    r.bits.assign(size_t(r.words) * size_t(r.height), 0);
+    for (const Shape* s : {&a, &b}) {
+        const int ox = s->x - j.x, oy = s->y - j.y;
+        for (int y = 0; y < s->rows.height; ++y) {
+            uint64_t* dst = &r.bits[size_t(y + oy) * size_t(r.words)];
+            for (int k = 0; k < r.words; ++k)
+                dst[k] |= wordAt(s->rows.row(y), s->rows.words, 64 * k - ox);
+        }
+    }
+    r.countInk();
+    j.hash = hashOf(r);
+    j.lineStart = a.lineStart || b.lineStart;
+    return j;
+}
+
+// A mark above or below a letter (the dot of an i or a j, an accent, the dot of an exclamation
+// mark) joins that letter: one shape, one place and one library index instead of two, and a
+// dot's place is the dearest on its line (far from the baseline, back over the letter before).
+// A mark is at most half the letter's height, lies within its columns (two pixels aside at
+// most) and no further from it than half its height. Letters are found by the column of the
+// mark's centre (strips of kStrip pixels), nearest in rows first; shapes taller than `tallest`
+// are pictures and take no marks.
+void joinMarks(std::vector<Shape>& shapes, int tallest) {
+    constexpr int kStrip = 16;
+    constexpr int kAside = 2;
+    // Each strip's shapes that reach over it (with kAside), by their top row.
+    std::unordered_map<int, std::vector<std::pair<int, int>>> strips;
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        const Shape& l = shapes[i];
+        if (l.rows.height > tallest || l.rows.width > tallest || l.rows.height < 2)
+            continue;
+        for (int c = (l.x - kAside) / kStrip; c <= (l.x + l.rows.width + kAside) / kStrip; ++c)
+            strips[c].push_back({l.y, int(i)});
+    }
+    for (auto& [c, list] : strips)
+        std::sort(list.begin(), list.end());
+    std::vector<int> partner(shapes.size(), -1);
+    std::vector<char> taken(shapes.size(), 0); // holds a mark
+    for (size_t m = 0; m < shapes.size(); ++m) {
+        const Shape& mark = shapes[m];
+        const int mTop = mark.y, mBottom = mark.y + mark.rows.height; // rows [top, bottom)
+        const auto it = strips.find((mark.x + mark.rows.width / 2) / kStrip);
+        if (it == strips.end() || 2 * mark.rows.height > tallest)
+            continue;
+        const auto& list = it->second;
+        // A letter below starts at most half its height under the mark; one above ends at most
+        // that far over it, so starts no higher than one and a half of the tallest.
+        auto l = std::lower_bound(list.begin(), list.end(), std::pair{mTop - tallest * 3 / 2, -1});
+        int best = -1, bestGap = 1 << 30;
+        for (; l != list.end() && l->first <= mBottom + tallest / 2; ++l) {
+            const Shape& letter = shapes[size_t(l->second)];
+            const int lTop = letter.y, lBottom = letter.y + letter.rows.height;
+            if (size_t(l->second) == m || 2 * mark.rows.height > letter.rows.height ||
+                mark.x < letter.x - kAside ||
+                mark.x + mark.rows.width > letter.x + letter.rows.width + kAside)
+                continue;
+            const int gap = mBottom <= lTop   ? lTop - mBottom
+                            : lBottom <= mTop ? mTop - lBottom
+                                              : -1;
+            if (gap < 0 || 2 * gap > letter.rows.height || gap >= bestGap ||
+                std::max(lBottom, mBottom) - std::min(lTop, mTop) > tallest)
+                continue;
+            best = l->second;
+            bestGap = gap;
+        }
+        if (best >= 0 && partner[size_t(best)] < 0 && !taken[m]) {
+            partner[m] = best;
+            taken[size_t(best)] = 1;
+        }
+    }
+    std::vector<Shape> out;
+    out.reserve(shapes.size());
+    std::vector<int> at(shapes.size(), -1);
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        if (partner[i] >= 0)
+            continue;
+        at[i] = int(out.size());
+        out.push_back(std::move(shapes[i]));
+    }
+    for (size_t i = 0; i < shapes.size(); ++i)
+        if (partner[i] >= 0) {
+            Shape& letter = out[size_t(at[size_t(partner[i])])];
+            letter = joined(letter, shapes[i]);
+        }
+    shapes = std::move(out);
+}
+
 // Pixels that differ between a shape and a reference laid over each other as the refinement
 // coder aligns them: the ink of both less twice what they share. Gives up, returning `bound`,
 // once the difference cannot stay below it. With the processor's own popcount where it has one.
@@ -644,15 +740,25 @@ struct PageParts {
     std::vector<Place> places;
 };
 
-PageParts collect(const PageView& page, Classer& classer, int pageIndex) {
+// Whether marks join their letters (joinMarks()): not where the blits of a compound page's mask
+// must be its shapes one by one, each with its colour, and not in the lossy mode, whose judge
+// looks at the pieces of a shape one by one.
+bool joinsMarks(const Jb2Options& options) {
+    return !options.keepBlits && !options.lossy;
+}
+
+// A page's parts; with `marks`, a mark joins its letter (joinMarks()).
+PageParts collect(const PageView& page, Classer& classer, int pageIndex, bool marks) {
     PageParts parts;
     parts.width = page.width;
     parts.height = page.height;
     parts.dpi = page.dpi;
     std::vector<Shape> shapes = components(page);
-    readingOrder(shapes);
     // Shapes this large are pictures or rules: coded once, never matched.
     const int largest = std::max(256, page.dpi);
+    if (marks)
+        joinMarks(shapes, largest);
+    readingOrder(shapes);
     std::unordered_multimap<uint64_t, int> byHash;
     parts.places.reserve(shapes.size());
     for (Shape& s : shapes) {
@@ -972,11 +1078,13 @@ bool deserialise(const Bytes& in, PageParts& parts) {
 
 } // namespace
 
-std::vector<PageShape> pageShapes(const PageView& page) {
+std::vector<PageShape> pageShapes(const PageView& page, bool marks) {
     std::vector<PageShape> out;
     if (page.kind != PixelKind::Bitonal || checkPage(page) != Error::None)
         return out;
     std::vector<Shape> shapes = components(page);
+    if (marks)
+        joinMarks(shapes, std::max(256, page.dpi));
     readingOrder(shapes);
     out.reserve(shapes.size());
     for (const Shape& s : shapes)
@@ -994,7 +1102,7 @@ Bytes encodeJb2Page(const PageView& page, const Jb2Options& options, Jb2Stats* s
         for (const Bitmap& b : *options.dictionary)
             dictionaryRows.push_back(rowsOf(b));
     }
-    const PageParts parts = collect(page, classer, 0);
+    const PageParts parts = collect(page, classer, 0, joinsMarks(options));
     Jb2Stats counts;
     std::optional<Jb2Twins> twins;
     if (options.lossy)
@@ -1136,7 +1244,7 @@ Status Jb2Stage::addPage(const PageView& page, PageSink& sink, const AbortHook& 
         m_stats[size_t(index)] = m_last;
         m_stats[size_t(index)].blits.clear();
     } else {
-        ok = m->put(held, serialised(collect(page, m->classer, index)));
+        ok = m->put(held, serialised(collect(page, m->classer, index, joinsMarks(m_options))));
     }
     if (!ok)
         return {Error::NoSpace, {}};

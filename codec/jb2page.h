@@ -10,8 +10,8 @@
 
 namespace vormelle::codec {
 
-// One connected shape of a page (8-connected black pixels, no empty edge rows or columns) and
-// its top left corner on the page.
+// One shape of a page (8-connected black pixels, or a letter with its marks; no empty edge
+// rows or columns) and its top left corner on the page.
 struct PageShape {
     Bitmap bits;
     int x = 0;
@@ -19,8 +19,9 @@ struct PageShape {
 };
 
 // A bitonal page's shapes, found with Leptonica, in reading order: lines from the top, each from
-// the left. Empty for a page that is not bitonal or not valid (checkPage()).
-std::vector<PageShape> pageShapes(const PageView& page);
+// the left. With `marks`, a mark over or under a letter (an i's dot) is one shape with it, as
+// encodeJb2Page() places them. Empty for a page that is not bitonal or not valid (checkPage()).
+std::vector<PageShape> pageShapes(const PageView& page, bool marks = false);
 
 // The estimated bits (ZpEstimate's units) coding `shape` as a refinement of `b` takes more than
 // of `a`, with the refinement contexts in the states `contexts` (2048 of them): counted as the
@@ -38,7 +39,8 @@ struct Jb2Options {
     // Draw a shape as a copy of an earlier twin that no reader could tell from it
     // (codec/jb2lossy.h), within 1 % of the page's pixels: the page no longer decodes exactly.
     bool lossy = false;
-    // Hand the page's shapes back in Jb2Stats::blits.
+    // Hand the page's shapes back in Jb2Stats::blits, each connected shape a blit of its own
+    // (without, and exact, a mark such as an i's dot is placed with its letter, as one shape).
     bool keepBlits = false;
     // Add where the page's bits go to this (the benches).
     Jb2Tally* tally = nullptr;

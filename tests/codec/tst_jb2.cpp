@@ -309,6 +309,8 @@ private slots:
     void tiffKinds();
     void sameBytesEveryTime();
     void tallyAddsUp_data();
+    void marksJoinTheirLetter_data();
+    void marksJoinTheirLetter();
     void tallyAddsUp();
     void textUsesCopies();
     void refinements_data();
@@ -575,6 +577,56 @@ void Jb2Test::tallyAddsUp() {
     QVERIFY(stats.copies > 0 || image.width() < 500);
 }
 
+using Boxes = QList<QRect>;
+Q_DECLARE_METATYPE(Boxes)
+
+void Jb2Test::marksJoinTheirLetter_data() {
+    QTest::addColumn<Boxes>("boxes");
+    QTest::addColumn<int>("placed");
+    QTest::addColumn<bool>("keepBlits");
+    const QRect stem(20, 30, 5, 20), dot(20, 20, 5, 5);
+    QTest::newRow("i") << Boxes{stem, dot} << 1 << false;
+    QTest::newRow("i, each shape a blit") << Boxes{stem, dot} << 2 << true;
+    QTest::newRow("two dots over a bowl")
+        << Boxes{{40, 34, 16, 16}, {42, 26, 4, 4}, {50, 26, 4, 4}} << 1 << false;
+    QTest::newRow("dot below a bar") << Boxes{{20, 20, 5, 20}, {20, 44, 5, 5}} << 1 << false;
+    QTest::newRow("dot a pixel aside") << Boxes{stem, {22, 20, 5, 5}} << 1 << false;
+    QTest::newRow("full stop beside a letter")
+        << Boxes{{20, 30, 12, 20}, {34, 46, 4, 4}} << 2 << false;
+    QTest::newRow("colon") << Boxes{{20, 24, 5, 5}, {20, 36, 5, 5}} << 2 << false;
+    QTest::newRow("mark as tall as half the letter and more")
+        << Boxes{stem, {20, 18, 5, 11}} << 2 << false;
+    QTest::newRow("dot far above") << Boxes{stem, {20, 6, 5, 5}} << 2 << false;
+    QTest::newRow("i in a word, a speck over the gap after it")
+        << Boxes{{6, 30, 12, 20}, stem, dot, {28, 30, 12, 20}, {43, 20, 3, 3}} << 4 << false;
+    QTest::newRow("two lines of i")
+        << Boxes{stem, dot, {20, 70, 5, 20}, {20, 60, 5, 5}} << 2 << false;
+}
+
+// A mark over or under a letter (an i's dot, an umlaut, an exclamation mark's dot) is placed
+// with its letter as one shape; marks beside a letter, alike shapes and marks far off are not.
+// The page still decodes exactly.
+void Jb2Test::marksJoinTheirLetter() {
+    QFETCH(Boxes, boxes);
+    QFETCH(int, placed);
+    QFETCH(bool, keepBlits);
+    QImage image(120, 100, QImage::Format_RGB888);
+    image.fill(Qt::white);
+    for (const QRect& r : boxes)
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                image.setPixel(x, y, qRgb(0, 0, 0));
+    const Packed p = pack(image);
+    codec::Jb2Options options;
+    options.keepBlits = keepBlits;
+    codec::Jb2Stats stats;
+    const Bytes sjbz = codec::encodeJb2Page(p.view(), options, &stats);
+    QCOMPARE(stats.shapes, placed);
+    QCOMPARE(test::differentPixels(decoded(sjbz, p.width, p.height), image), 0);
+    if (keepBlits)
+        QCOMPARE(int(stats.blits.size()), int(boxes.size()));
+}
+
 // A page of text repeats its letters: it codes far smaller than its shapes one by one would,
 // which needs copies and refinements to work.
 void Jb2Test::textUsesCopies() {
@@ -630,7 +682,7 @@ void Jb2Test::dictionary() {
     const Packed second = ragged(pack(textImage(300, 42, 9)), 0.1, 3);
     // The first page's distinct shapes make the dictionary.
     std::vector<Bitmap> shared;
-    for (codec::PageShape& s : codec::pageShapes(first.view()))
+    for (codec::PageShape& s : codec::pageShapes(first.view(), true))
         if (std::find(shared.begin(), shared.end(), s.bits) == shared.end())
             shared.push_back(std::move(s.bits));
     QVERIFY(shared.size() > 20);
@@ -659,7 +711,7 @@ void Jb2Test::dictionaryOfRefinements() {
     const Packed second = ragged(pack(textImage(300, 42, 8)), 0.1, 3);
     auto distinct = [](const Packed& page) {
         std::vector<Bitmap> shapes;
-        for (codec::PageShape& s : codec::pageShapes(page.view()))
+        for (codec::PageShape& s : codec::pageShapes(page.view(), true))
             if (std::find(shapes.begin(), shapes.end(), s.bits) == shapes.end())
                 shapes.push_back(std::move(s.bits));
         return shapes;
