@@ -938,12 +938,15 @@ bool Jb2Twins::touchesOthersAnyWidth(const Bitmap& shape, int x, int y, const Bi
     return false;
 }
 
-std::optional<Jb2Twins::Copy> Jb2Twins::twin(const Bitmap& shape, int x, int y) {
-    const TwinFinder::Choice choice = m_finder.add(shape, [&](int number, const Bitmap& twin,
-                                                              int dx, int dy) {
-        // A twin kept out of the library cannot be copied.
-        return m_indexOf[size_t(number)] >= 0 && !touchesOthers(shape, x, y, twin, x + dx, y + dy);
-    });
+std::optional<Jb2Twins::Copy> Jb2Twins::twin(const Bitmap& shape, int x, int y,
+                                             const TwinFinder::Allowed& also) {
+    const TwinFinder::Choice choice =
+        m_finder.add(shape, [&](int number, const Bitmap& twin, int dx, int dy) {
+            // A twin kept out of the library cannot be copied.
+            return m_indexOf[size_t(number)] >= 0 &&
+                   !touchesOthers(shape, x, y, twin, x + dx, y + dy) &&
+                   (!also || also(number, twin, dx, dy));
+        });
     m_indexOf.push_back(-1);
     m_pending = -1;
     if (choice.copy)

@@ -100,7 +100,9 @@ public:
     };
     // The twin to copy for `shape` at (x, y); none when it is to be coded, and coded() then
     // gives its library index (-1 when it is kept out of the library).
-    std::optional<Copy> twin(const Bitmap& shape, int x, int y);
+    // With `also`, only twins it allows too (the caller's own test).
+    std::optional<Copy> twin(const Bitmap& shape, int x, int y,
+                             const TwinFinder::Allowed& also = {});
     void coded(int index);
 
     // `shape` at (x, y), to be coded as a refinement of `reference`, drawn instead with the

@@ -244,9 +244,9 @@ Shape joined(const Shape& a, const Shape& b) {
 // mark) joins that letter: one shape, one place and one library index instead of two, and a
 // dot's place is the dearest on its line (far from the baseline, back over the letter before).
 // A mark is at most half the letter's height, lies within its columns (two pixels aside at
-// most) and no further from it than half its height. Letters are found by the column of the
-// mark's centre (strips of kStrip pixels), nearest in rows first; shapes taller than `tallest`
-// are pictures and take no marks.
+// most) and no further from it than half its height, with a blank row between. Letters are found by
+// the column of the mark's centre (strips of kStrip pixels), nearest in rows first; shapes taller
+// than `tallest` are pictures and take no marks.
 void joinMarks(std::vector<Shape>& shapes, int tallest) {
     constexpr int kStrip = 16;
     constexpr int kAside = 2;
@@ -284,7 +284,8 @@ void joinMarks(std::vector<Shape>& shapes, int tallest) {
             const int gap = mBottom <= lTop   ? lTop - mBottom
                             : lBottom <= mTop ? mTop - lBottom
                                               : -1;
-            if (gap < 0 || 2 * gap > letter.rows.height || gap >= bestGap ||
+            // A blank row at least between them, so that each lies in rows of its own.
+            if (gap < 1 || 2 * gap > letter.rows.height || gap >= bestGap ||
                 std::max(lBottom, mBottom) - std::min(lTop, mTop) > tallest)
                 continue;
             best = l->second;
@@ -741,10 +742,69 @@ struct PageParts {
 };
 
 // Whether marks join their letters (joinMarks()): not where the blits of a compound page's mask
-// must be its shapes one by one, each with its colour, and not in the lossy mode, whose judge
-// looks at the pieces of a shape one by one.
+// must be its shapes one by one, each with its colour.
 bool joinsMarks(const Jb2Options& options) {
-    return !options.keepBlits && !options.lossy;
+    return !options.keepBlits;
+}
+
+// A shape's bands: its runs of rows with ink, blank rows between (a letter and its marks), each
+// cut to its ink's columns, and where it lies in the shape.
+struct Band {
+    Bitmap bits;
+    int x = 0;
+    int y = 0;
+};
+std::vector<Band> bandsOf(const Bitmap& b) {
+    std::vector<Band> bands;
+    auto inkIn = [&](int y) {
+        const uint8_t* row = &b.bits[size_t(y) * size_t(b.width)];
+        return std::any_of(row, row + b.width, [](uint8_t v) { return v != 0; });
+    };
+    for (int y = 0; y < b.height;) {
+        if (!inkIn(y)) {
+            ++y;
+            continue;
+        }
+        int end = y;
+        while (end < b.height && inkIn(end))
+            ++end;
+        int x0 = b.width, x1 = 0;
+        for (int r = y; r < end; ++r)
+            for (int x = 0; x < b.width; ++x)
+                if (b.at(x, r)) {
+                    x0 = std::min(x0, x);
+                    x1 = std::max(x1, x + 1);
+                }
+        Band band{Bitmap(x1 - x0, end - y), x0, y};
+        for (int r = y; r < end; ++r)
+            std::copy_n(&b.bits[size_t(r) * size_t(b.width) + size_t(x0)], x1 - x0,
+                        &band.bits.bits[size_t(r - y) * size_t(x1 - x0)]);
+        bands.push_back(std::move(band));
+        y = end;
+    }
+    return bands;
+}
+
+// Lossy: a shape of several pieces (a letter with its marks) is drawn as `twin` placed (dx, dy)
+// from it only when each of its pieces is a twin of the twin's piece there, in its own place
+// within a pixel (of 300 dpi): the judge weighs shapes whole, where an i's dot set apart from
+// its stem, or a stem's serif, counts for little against the rest.
+bool piecesAgree(const Bitmap& shape, const Bitmap& twin, int dx, int dy, int dpi) {
+    const std::vector<Band> own = bandsOf(shape);
+    const std::vector<Band> drawn = bandsOf(twin);
+    if (own.size() != drawn.size())
+        return false;
+    if (own.size() == 1)
+        return true;
+    const int reach = reachAt(dpi);
+    for (size_t i = 0; i < own.size(); ++i) {
+        if (std::abs(dx + drawn[i].x - own[i].x) > reach ||
+            std::abs(dy + drawn[i].y - own[i].y) > reach)
+            return false;
+        if (drawn[i].bits != own[i].bits && !judgeTwins(drawn[i].bits, own[i].bits, dpi).twins)
+            return false;
+    }
+    return true;
 }
 
 // A page's parts; with `marks`, a mark joins its letter (joinMarks()).
@@ -880,7 +940,10 @@ Bytes codePage(const PageParts& parts, const Classer& classer,
             continue;
         // Lossy: a shape with no copy of its own in the dictionary may be drawn as a twin.
         if (twins) {
-            if (const auto twin = twins->twin(bits, p.x, p.y)) {
+            if (const auto twin =
+                    twins->twin(bits, p.x, p.y, [&](int, const Bitmap& t, int dx, int dy) {
+                        return piecesAgree(bits, t, dx, dy, parts.dpi);
+                    })) {
                 writer.copy(twin->index, twin->x, twin->y);
                 ++counts.copies;
                 ++counts.twins;

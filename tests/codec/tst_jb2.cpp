@@ -584,23 +584,29 @@ void Jb2Test::marksJoinTheirLetter_data() {
     QTest::addColumn<Boxes>("boxes");
     QTest::addColumn<int>("placed");
     QTest::addColumn<bool>("keepBlits");
+    QTest::addColumn<bool>("lossy");
     const QRect stem(20, 30, 5, 20), dot(20, 20, 5, 5);
-    QTest::newRow("i") << Boxes{stem, dot} << 1 << false;
-    QTest::newRow("i, each shape a blit") << Boxes{stem, dot} << 2 << true;
+    QTest::newRow("i") << Boxes{stem, dot} << 1 << false << false;
+    QTest::newRow("i, lossy") << Boxes{stem, dot} << 1 << false << true;
+    QTest::newRow("mark in the rows next to the letter")
+        << Boxes{stem, {18, 26, 1, 4}} << 2 << false << false;
+    QTest::newRow("i, each shape a blit") << Boxes{stem, dot} << 2 << true << false;
     QTest::newRow("two dots over a bowl")
-        << Boxes{{40, 34, 16, 16}, {42, 26, 4, 4}, {50, 26, 4, 4}} << 1 << false;
-    QTest::newRow("dot below a bar") << Boxes{{20, 20, 5, 20}, {20, 44, 5, 5}} << 1 << false;
-    QTest::newRow("dot a pixel aside") << Boxes{stem, {22, 20, 5, 5}} << 1 << false;
+        << Boxes{{40, 34, 16, 16}, {42, 26, 4, 4}, {50, 26, 4, 4}} << 1 << false << false;
+    QTest::newRow("dot below a bar")
+        << Boxes{{20, 20, 5, 20}, {20, 44, 5, 5}} << 1 << false << false;
+    QTest::newRow("dot a pixel aside") << Boxes{stem, {22, 20, 5, 5}} << 1 << false << false;
     QTest::newRow("full stop beside a letter")
-        << Boxes{{20, 30, 12, 20}, {34, 46, 4, 4}} << 2 << false;
-    QTest::newRow("colon") << Boxes{{20, 24, 5, 5}, {20, 36, 5, 5}} << 2 << false;
+        << Boxes{{20, 30, 12, 20}, {34, 46, 4, 4}} << 2 << false << false;
+    QTest::newRow("colon") << Boxes{{20, 24, 5, 5}, {20, 36, 5, 5}} << 2 << false << false;
     QTest::newRow("mark as tall as half the letter and more")
-        << Boxes{stem, {20, 18, 5, 11}} << 2 << false;
-    QTest::newRow("dot far above") << Boxes{stem, {20, 6, 5, 5}} << 2 << false;
+        << Boxes{stem, {20, 18, 5, 11}} << 2 << false << false;
+    QTest::newRow("dot far above") << Boxes{stem, {20, 6, 5, 5}} << 2 << false << false;
     QTest::newRow("i in a word, a speck over the gap after it")
-        << Boxes{{6, 30, 12, 20}, stem, dot, {28, 30, 12, 20}, {43, 20, 3, 3}} << 4 << false;
+        << Boxes{{6, 30, 12, 20}, stem, dot, {28, 30, 12, 20}, {43, 20, 3, 3}} << 4 << false
+        << false;
     QTest::newRow("two lines of i")
-        << Boxes{stem, dot, {20, 70, 5, 20}, {20, 60, 5, 5}} << 2 << false;
+        << Boxes{stem, dot, {20, 70, 5, 20}, {20, 60, 5, 5}} << 2 << false << false;
 }
 
 // A mark over or under a letter (an i's dot, an umlaut, an exclamation mark's dot) is placed
@@ -610,6 +616,7 @@ void Jb2Test::marksJoinTheirLetter() {
     QFETCH(Boxes, boxes);
     QFETCH(int, placed);
     QFETCH(bool, keepBlits);
+    QFETCH(bool, lossy);
     QImage image(120, 100, QImage::Format_RGB888);
     image.fill(Qt::white);
     for (const QRect& r : boxes)
@@ -619,6 +626,7 @@ void Jb2Test::marksJoinTheirLetter() {
     const Packed p = pack(image);
     codec::Jb2Options options;
     options.keepBlits = keepBlits;
+    options.lossy = lossy;
     codec::Jb2Stats stats;
     const Bytes sjbz = codec::encodeJb2Page(p.view(), options, &stats);
     QCOMPARE(stats.shapes, placed);
