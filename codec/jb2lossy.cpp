@@ -43,13 +43,19 @@ struct Topology {
     bool operator==(const Topology&) const = default;
 };
 
-Topology topologyOf(PIX* pix) {
+// A pin-hole in a stroke smaller than a pixel of 300 dpi (at 600 dpi a few pixels of noise) is
+// no loop a reader sees: loops count from reach x reach pixels.
+Topology topologyOf(PIX* pix, int reach) {
     Topology t;
     l_int32 n = 0;
     if (pixCountConnComp(pix, 8, &n) == 0)
         t.pieces = n;
     // Loops of 8-connected ink are 4-connected background not reached from the border.
     PixPtr holes(pixHolesByFilling(pix, 4));
+    l_int32 changed = 0;
+    if (holes && reach > 1)
+        holes.reset(
+            pixSelectByArea(holes.get(), float(reach * reach), 4, L_SELECT_IF_GTE, &changed));
     if (holes && pixCountConnComp(holes.get(), 4, &n) == 0)
         t.loops = n;
     return t;
@@ -226,11 +232,12 @@ bool takePiece(Rows& set, Rows& piece, bool eight) {
     return true;
 }
 
-int pieces(Rows set, bool eight) {
+// Pieces of at least `least` pixels.
+int pieces(Rows set, bool eight, int least = 1) {
     Rows piece;
     int n = 0;
     while (takePiece(set, piece, eight))
-        ++n;
+        n += least <= 1 || count(piece) >= least;
     return n;
 }
 
@@ -252,7 +259,7 @@ Rows framed(const Rows& rows) {
 }
 
 // As topologyOf() below, of framed rows `width` columns wide (with the margin).
-Topology topologyOf(const Rows& ink, int width) {
+Topology topologyOf(const Rows& ink, int width, int reach) {
     const quint64 full = width >= 64 ? ~quint64(0) : (quint64(1) << width) - 1;
     const size_t n = ink.size();
     Rows background(n), border(n, 0);
@@ -264,7 +271,7 @@ Topology topologyOf(const Rows& ink, int width) {
     const Rows outside = filled(border, background, false);
     for (size_t y = 0; y < n; ++y)
         background[y] &= ~outside[y];
-    return {pieces(ink, true), pieces(background, false)};
+    return {pieces(ink, true), pieces(background, false, reach * reach)};
 }
 
 bool thin(const Rows& r, int reach) {
@@ -476,16 +483,16 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
         }
     }
     // As many loops (6 and 8, c and e) and as many pieces (a broken stroke, i and a dotless i).
-    const Topology ta = knownA ? *knownA : topologyOf(pa.get());
-    return ta == topologyOf(pb.get());
+    const Topology ta = knownA ? *knownA : topologyOf(pa.get(), reach);
+    return ta == topologyOf(pb.get(), reach);
 }
 
 // A shape's topology, from its packed rows where it has them.
-Topology topologyOfShape(const Bitmap& s, const Measure& m) {
+Topology topologyOfShape(const Bitmap& s, const Measure& m, int reach) {
     if (!m.rows.empty() && s.width + 2 <= 64)
-        return packed::topologyOf(packed::framed(m.rows), s.width + 2);
+        return packed::topologyOf(packed::framed(m.rows), s.width + 2, reach);
     const PixPtr pix = canvas(s, s.width + 2, s.height + 2, 1, 1);
-    return pix ? topologyOf(pix.get()) : Topology{};
+    return pix ? topologyOf(pix.get(), reach) : Topology{};
 }
 
 // sameToReader() on packed rows; nothing when the pair does not fit in 64 columns. `topologyB`
@@ -524,9 +531,9 @@ std::optional<bool> sameToReaderPacked(const Bitmap& a, const Measure& ma, const
             (thin && !packed::piecesAtMost(only, 2 * reach * reach)))
             return false;
     }
-    const Topology ta = knownA ? *knownA : topologyOfShape(a, ma);
+    const Topology ta = knownA ? *knownA : topologyOfShape(a, ma, reach);
     if (!topologyB)
-        topologyB = topologyOfShape(b, mb);
+        topologyB = topologyOfShape(b, mb, reach);
     return ta == *topologyB;
 }
 
@@ -727,7 +734,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     }
     // A shape of its own, and a candidate for the shapes to come.
     if (!topology)
-        topology = topologyOfShape(shape, measure);
+        topology = topologyOfShape(shape, measure, reach);
     m->keep(number, shape, measure, *topology);
     return {number, false, 0, 0};
 }
@@ -735,7 +742,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
 int TwinFinder::remember(const Bitmap& shape) {
     const int number = m->added++;
     const Measure measure = measureOf(shape);
-    m->keep(number, shape, measure, topologyOfShape(shape, measure));
+    m->keep(number, shape, measure, topologyOfShape(shape, measure, m->reach));
     return number;
 }
 
@@ -750,7 +757,7 @@ void TwinFinder::redraw(int number, const Bitmap& drawn, qint64 changed) {
     now.insert(std::upper_bound(now.begin(), now.end(), it->second), it->second);
     k.shape = drawn;
     k.measure = measureOf(drawn);
-    k.topology = topologyOfShape(drawn, k.measure);
+    k.topology = topologyOfShape(drawn, k.measure, m->reach);
     m->changed += changed;
 }
 

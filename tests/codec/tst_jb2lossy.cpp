@@ -425,6 +425,51 @@ private slots:
         }
     }
 
+    // A pin-hole in a stroke, smaller than a pixel of 300 dpi, is noise and no loop of its own
+    // (at 600 dpi up to three pixels); a hole of a pixel of 300 dpi is a loop (the eye of an e
+    // in small type at 300 dpi is that small).
+    void pinHolesAreNoLoops_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<int>("across");
+        QTest::addColumn<int>("down");
+        QTest::addColumn<bool>("twins");
+        QTest::newRow("600 dpi, 1 pixel") << 600 << 1 << 1 << true;
+        QTest::newRow("600 dpi, 2 pixels") << 600 << 2 << 1 << true;
+        QTest::newRow("600 dpi, 2 pixels down") << 600 << 1 << 2 << true;
+        QTest::newRow("600 dpi, 2 x 2 pixels") << 600 << 2 << 2 << false;
+        QTest::newRow("300 dpi, 1 pixel") << 300 << 1 << 1 << false;
+    }
+    void pinHolesAreNoLoops() {
+        QFETCH(int, dpi);
+        QFETCH(int, across);
+        QFETCH(int, down);
+        QFETCH(bool, twins);
+        for (int seed = 0; seed < 3; ++seed) {
+            const Shape print =
+                printed(QLatin1Char('l'), QStringLiteral("DejaVu Sans"), 12, seed, dpi);
+            // The middle of the stem, half way down.
+            const int y = print.height / 2;
+            int left = print.width, right = -1;
+            for (int x = 0; x < print.width; ++x) {
+                if (print.at(x, y)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+            const int x = (left + right) / 2;
+            QVERIFY(right - left >= 3);
+            Shape holed = print;
+            for (int j = 0; j < down; ++j) {
+                for (int i = 0; i < across; ++i) {
+                    QVERIFY(print.at(x + i, y + j));
+                    holed.at(x + i, y + j) = 0;
+                }
+            }
+            QCOMPARE(codec::judgeTwins(print, holed, dpi).twins, twins);
+            QCOMPARE(codec::judgeTwins(holed, print, dpi).twins, twins);
+        }
+    }
+
     // A print that has no twin is coded as a refinement of a close shape, at 600 dpi cleaned
     // of the noise that differs from it. What a reader could see stays: cleaned toward another
     // letter, a print keeps what tells them apart (the cleaned print is a twin of the print and
