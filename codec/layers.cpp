@@ -150,6 +150,51 @@ constexpr int kGrainReach = 8;
 // band and its reach above and below, not for the whole image.
 constexpr int kGrainBand = 64;
 
+// Whether the means of the four quarters of the smoothing's window around column `x` (their
+// counts and sums on the lines above and below the pixel's row, kGrainReach / 2 from it) lie
+// within kFlatSpread of each other on every channel; compared exactly, as fractions.
+template <int Channels>
+bool quartersAgree(int x, int w, const l_uint32* const counts[2],
+                   const l_uint32* const sums[2][3]) {
+    constexpr int half = kGrainReach / 2;
+    const int left = std::max(0, x - half);
+    const int right = std::min(w - 1, x + half);
+    const std::uint32_t full = counts[0][left];
+    if (full >= kLeastQuarter && counts[0][right] == full && counts[1][left] == full &&
+        counts[1][right] == full) { // the most common case: bare paper, no mask near
+        for (int k = 0; k < Channels; ++k) {
+            const l_uint32 a = sums[0][k][left], b = sums[0][k][right];
+            const l_uint32 c = sums[1][k][left], d = sums[1][k][right];
+            if (std::max(std::max(a, b), std::max(c, d)) -
+                    std::min(std::min(a, b), std::min(c, d)) >
+                l_uint32(kFlatSpread) * full)
+                return false;
+        }
+        return true;
+    }
+    std::int64_t n[4] = {};
+    std::int64_t sum[4][Channels] = {};
+    int quarters = 0;
+    for (int side = 0; side < 2; ++side)
+        for (const int qx : {left, right}) {
+            const std::uint32_t count = counts[side][qx];
+            if (count < kLeastQuarter)
+                continue;
+            n[quarters] = count;
+            for (int k = 0; k < Channels; ++k)
+                sum[quarters][k] = sums[side][k][qx];
+            ++quarters;
+        }
+    // Mean i above mean j by more than kFlatSpread: sum i * n j - sum j * n i > kFlatSpread * n i
+    // * n j.
+    for (int k = 0; k < Channels; ++k)
+        for (int i = 0; i < quarters; ++i)
+            for (int j = 0; j < quarters; ++j)
+                if (sum[i][k] * n[j] - sum[j][k] * n[i] > kFlatSpread * n[i] * n[j])
+                    return false;
+    return true;
+}
+
 // Pixels of the paper (not under `photo`) near the mean of their visible neighbours take it. The
 // means are taken from the pixels as they were: a band's rows above it, already smoothed, are
 // read from `carry`, which keeps them as they came.
@@ -193,11 +238,15 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
                 if (!(hiddenRow[x / 8] & (0x80 >> (x % 8))))
                     SET_DATA_BYTE(line, x, 1);
         }
+        const int quarterReach = reach / 2;
         PixRef counts(pixBlockconvGrayUnnormalized(seen.pix, reach, reach));
-        if (!counts)
+        PixRef quarterCounts(pixBlockconvGrayUnnormalized(seen.pix, quarterReach, quarterReach));
+        if (!counts || !quarterCounts)
             return false;
         std::vector<PixRef> sums;
+        std::vector<PixRef> quarterSums;
         sums.reserve(3);
+        quarterSums.reserve(3);
         for (int k = 0; k < channels; ++k) {
             PixRef plane(pixCreate(w, rows, 8));
             if (!plane)
@@ -213,13 +262,20 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
                         SET_DATA_BYTE(line, x, *from);
             }
             sums.emplace_back(pixBlockconvGrayUnnormalized(plane.pix, reach, reach));
-            if (!sums.back())
+            quarterSums.emplace_back(
+                pixBlockconvGrayUnnormalized(plane.pix, quarterReach, quarterReach));
+            if (!sums.back() || !quarterSums.back())
                 return false;
         }
         // The next band reads this one's last rows as they were.
         carryTop = std::max(top, bottom - reach);
         carry.assign(image + std::size_t(carryTop) * imageRow,
                      image + std::size_t(bottom) * imageRow);
+        // Lines of the quarters' sums above and below a pixel's row (quarterCountLines, and
+        // quarterSumLines for each channel), set for each row.
+        const l_uint32* quarterCountLines[2] = {};
+        const l_uint32* quarterSumLines[2][3] = {};
+        const auto flat = channels == 3 ? quartersAgree<3> : quartersAgree<1>;
         const l_uint32* sumLines[3] = {};
         for (int y = top; y < bottom; ++y) {
             const int r = y - y0;
@@ -230,6 +286,15 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
             for (int k = 0; k < channels; ++k)
                 sumLines[k] = pixGetData(sums[std::size_t(k)].pix) +
                               std::ptrdiff_t(r) * pixGetWpl(sums[std::size_t(k)].pix);
+            for (int side = 0; side < 2; ++side) {
+                const std::ptrdiff_t qr =
+                    std::clamp(side ? r + quarterReach : r - quarterReach, 0, rows - 1);
+                quarterCountLines[side] =
+                    pixGetData(quarterCounts.pix) + qr * pixGetWpl(quarterCounts.pix);
+                for (int k = 0; k < channels; ++k)
+                    quarterSumLines[side][k] = pixGetData(quarterSums[std::size_t(k)].pix) +
+                                               qr * pixGetWpl(quarterSums[std::size_t(k)].pix);
+            }
             // The photograph under the middle of the pixel (the grid laid from the page's
             // bottom).
             const int py =
@@ -250,7 +315,7 @@ bool smoothPaper(Background& out, int channels, std::size_t imageStart, std::siz
                     mean[k] = rounded(sumLines[k][x], n);
                     near = near && std::abs(int(mean[k]) - int(p[k])) <= kPaperGrain;
                 }
-                if (near)
+                if (near && flat(x, w, quarterCountLines, quarterSumLines))
                     std::copy_n(mean, channels, p);
             }
         }

@@ -39,11 +39,19 @@ struct Background {
 // Outside the photographs (`photo`, a bitonal view of the page's size, 1 on a photograph; none:
 // no photograph), a background pixel within kPaperGrain levels of the mean of the visible ones
 // around it takes that mean: paper's grain and a scanner's JPEG noise cost the wavelet coder
-// most of a page's bytes, while the edges of bands and bars, further from the mean, stay.
-// Empty (0 x 0) when the views do not match or memory runs out.
+// most of a page's bytes, while the edges of bands and bars, further from the mean, stay. It
+// does so only where no edge crosses the window (see kFlatSpread), so a bar or ramp a few levels
+// off the paper keeps its edge instead of fading into the paper. Empty (0 x 0) when the views do
+// not match or memory runs out.
 Background background(const PageView& page, const PageView& mask, int reduction,
                       const PageView* photo = nullptr);
 
 inline constexpr int kPaperGrain = 10;
+// The smoothing's window (17 background pixels a side) has four quarters, 9 a side, one in each
+// corner. Where an edge crosses the window, the quarters on its one side have a mean of their
+// own: the pixel keeps its level unless the quarters' means lie within kFlatSpread of each
+// other. Quarters with fewer visible pixels than kLeastQuarter (beside the mask) have no say.
+inline constexpr int kFlatSpread = 2;
+inline constexpr unsigned kLeastQuarter = 20;
 
 } // namespace vormelle::codec

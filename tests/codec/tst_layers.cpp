@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <array>
+
 using namespace vormelle;
 
 namespace {
@@ -165,6 +167,8 @@ private slots:
     void backgroundSmoothsBarePaperOnly();
     void paperTakesTheMeanOfThePixelsAsTheyCame_data();
     void paperTakesTheMeanOfThePixelsAsTheyCame();
+    void faintEdgesStayWhereTheyAre_data();
+    void faintEdgesStayWhereTheyAre();
     void mismatchedViewsGiveNothing();
 };
 
@@ -350,8 +354,9 @@ void LayersTest::backgroundSmoothsBarePaperOnly() {
 }
 
 // At full size, a visible pixel of the paper within the grain of the mean of the visible pixels
-// around it takes that mean, taken over the pixels as they came (not over neighbours already
-// smoothed), whichever rows of the page are worked on together.
+// around it takes that mean, when the means of its window's four corner quarters agree with
+// each other, all taken over the pixels as they came (not over neighbours already smoothed),
+// whichever rows of the page are worked on together.
 void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame_data() {
     QTest::addColumn<int>("channels");
     QTest::addColumn<int>("height");
@@ -400,7 +405,7 @@ void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame() {
         return false;
     };
     const int reach = 8; // the window's half side
-    int smoothed = 0, kept = 0;
+    int smoothed = 0, kept = 0, edged = 0;
     for (int y = reach; y < height - reach; ++y)
         for (int x = reach; x < width - reach; ++x) {
             if (masked(x, y))
@@ -422,6 +427,34 @@ void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame() {
                 mean[k] = (sums[k] + n / 2) / n;
                 near = near && std::abs(mean[k] - int(d.rgb[at + std::size_t(k)])) <= 10;
             }
+            // The quarters' sums and counts; means compared exactly, as fractions.
+            QList<std::array<std::int64_t, 4>> quarters; // count, then the channels' sums
+            for (const int qy : {y - reach, y})
+                for (const int qx : {x - reach, x}) {
+                    std::array<std::int64_t, 4> q{};
+                    for (int v = qy; v <= qy + reach; ++v)
+                        for (int u = qx; u <= qx + reach; ++u) {
+                            if (masked(u, v))
+                                continue;
+                            ++q[0];
+                            for (int k = 0; k < channels; ++k)
+                                q[std::size_t(k) + 1] +=
+                                    d.rgb[(std::size_t(v) * width + std::size_t(u)) * channels +
+                                          std::size_t(k)];
+                        }
+                    if (q[0] >= codec::kLeastQuarter)
+                        quarters.append(q);
+                }
+            bool flat = true;
+            for (const auto& a : quarters)
+                for (const auto& b : quarters)
+                    for (std::size_t k = 1; k <= std::size_t(channels); ++k)
+                        flat =
+                            flat && a[k] * b[0] - b[k] * a[0] <= codec::kFlatSpread * a[0] * b[0];
+            if (near && !flat) {
+                near = false;
+                ++edged;
+            }
             for (int k = 0; k < channels; ++k) {
                 const int expected = near ? mean[k] : int(d.rgb[at + std::size_t(k)]);
                 if (int(out[at + std::size_t(k)]) != expected)
@@ -434,9 +467,79 @@ void LayersTest::paperTakesTheMeanOfThePixelsAsTheyCame() {
             }
             ++(near ? smoothed : kept);
         }
-    // Both kinds of pixel were looked at.
+    // Both kinds of pixel were looked at, and some kept by a quarter alone.
     QVERIFY(smoothed > 100);
     QVERIFY(kept > 20);
+    QVERIFY(edged > 0);
+}
+
+// A bar or a ramp's end only a little lighter or darker than the paper keeps its level up to
+// its edge, and the paper beside it its own, while the grain on both is smoothed (the grey
+// sample's ramp faded into the paper at its light end).
+void LayersTest::faintEdgesStayWhereTheyAre_data() {
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("paper");
+    QTest::addColumn<int>("bar");
+    QTest::newRow("grey, bar 14 lighter") << 1 << 235 << 249;
+    QTest::newRow("grey, bar 14 darker") << 1 << 235 << 221;
+    QTest::newRow("grey, bar 8 lighter") << 1 << 200 << 208;
+    QTest::newRow("colour, bar 12 darker") << 3 << 230 << 218;
+}
+
+void LayersTest::faintEdgesStayWhereTheyAre() {
+    QFETCH(int, channels);
+    QFETCH(int, paper);
+    QFETCH(int, bar);
+    const int width = 120, height = 120, top = 40, bottom = 80;
+    Drawn d = blank(width, height, Qt::white, channels);
+    std::uint32_t seed = 5;
+    auto grain = [&seed] {
+        seed = seed * 1103515245U + 12345U;
+        return int((seed >> 16) % 7) - 3;
+    };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int level = (y >= top && y < bottom && x < 90 ? bar : paper) + grain();
+            d.set(x, y, QColor(level, level, level));
+        }
+    const codec::Background back = codec::background(d.page(), d.maskView(), 1);
+    QCOMPARE(back.width, width);
+    const std::uint8_t* out = back.image.data() + (back.image.size() - d.rgb.size());
+    // Each row's (or column's) mean level, along the bar's long edges and its end.
+    const auto rowMean = [&](int y) {
+        int sum = 0;
+        for (int x = 20; x < 70; ++x)
+            sum += out[(std::size_t(y) * width + std::size_t(x)) * channels];
+        return double(sum) / 50;
+    };
+    const auto columnMean = [&](int x) {
+        int sum = 0;
+        for (int y = top + 10; y < bottom - 10; ++y)
+            sum += out[(std::size_t(y) * width + std::size_t(x)) * channels];
+        return double(sum) / (bottom - top - 20);
+    };
+    for (int step = 0; step < 8; ++step) {
+        const QList<QPair<double, int>> sides{
+            {rowMean(top + step), bar},       {rowMean(bottom - 1 - step), bar},
+            {rowMean(top - 1 - step), paper}, {rowMean(bottom + step), paper},
+            {columnMean(89 - step), bar},     {columnMean(90 + step), paper}};
+        for (const auto& [got, drawn] : sides)
+            QVERIFY2(std::abs(got - drawn) <= 1.5,
+                     qPrintable(QStringLiteral("%1 px from the edge: %2 for %3")
+                                    .arg(step)
+                                    .arg(got)
+                                    .arg(drawn)));
+    }
+    // The grain in the middle of the paper and of the bar is gone.
+    for (const int y : {15, 60, 105}) {
+        int least = 255, most = 0;
+        for (int x = 20; x < 70; ++x) {
+            least = std::min(least, int(out[(std::size_t(y) * width + std::size_t(x)) * channels]));
+            most = std::max(most, int(out[(std::size_t(y) * width + std::size_t(x)) * channels]));
+        }
+        QVERIFY2(most - least <= 1,
+                 qPrintable(QStringLiteral("row %1: %2 to %3").arg(y).arg(least).arg(most)));
+    }
 }
 
 void LayersTest::mismatchedViewsGiveNothing() {
