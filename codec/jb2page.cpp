@@ -864,172 +864,234 @@ constexpr int kChoices = 3;
 // pixels differ) of the class's shape in the dictionary and its members coded before it; a
 // class with no shape in the dictionary starts with its first member coded on its own.
 // With `twins` (the lossy mode), a shape with an earlier twin is drawn as that twin instead.
-Bytes codePage(const PageParts& parts, const Classer& classer,
-               const std::vector<Bitmap>* dictionary, const std::vector<Rows>* dictionaryRows,
-               Jb2Stats& counts, Jb2Twins* twins = nullptr, Jb2Tally* tally = nullptr) {
-    const int n = int(parts.shapes.size());
-    counts.pixels = qint64(parts.width) * parts.height;
-    // Per class: its members so far by mass, and its dictionary shape.
-    struct Members {
-        std::vector<std::pair<int, int>> byMass; // mass, shape
-    };
-    std::unordered_map<int, Members> members;
-    constexpr int kDictionaryShape = -2;
-
-    Jb2Writer writer(parts.width, parts.height, dictionary);
-    writer.tallyInto(tally);
-    std::vector<int> libraryIndex(size_t(n), -1);
-    // Lossy: a shape placed once may be drawn cleaned (the copies of one placed again would not
-    // be judged).
-    std::vector<int> places(twins ? size_t(n) : 0, 0);
-    for (size_t k = 0; twins && k < parts.places.size(); ++k)
-        ++places[size_t(parts.places[k].shape)];
-    for (const PageParts::Place& p : parts.places) {
-        const size_t i = size_t(p.shape);
-        const Rows& rows = parts.shapes[i];
-        ++counts.shapes;
-        if (p.lineStart)
-            writer.beginLine();
-        if (libraryIndex[i] >= 0) {
-            writer.copy(libraryIndex[i], p.x, p.y);
-            ++counts.copies;
-            continue;
+// Each place is coded in these steps, the first that codes it ending them: a copy of a shape
+// coded before (copyOfCoded), one of the dictionary's (nearDictionary, which also offers the
+// dictionary's others as references), a twin (drawnAsTwin, lossy); else the nearest of the
+// class's members (nearMembers), the cheapest reference of those (cheapestReference), and the
+// shape coded from it or on its own (codeShape).
+class PageCoder {
+public:
+    PageCoder(const PageParts& parts, const Classer& classer, const std::vector<Bitmap>* dictionary,
+              const std::vector<Rows>* dictionaryRows, Jb2Stats& counts, Jb2Twins* twins,
+              Jb2Tally* tally)
+        : m_parts(parts), m_classer(classer), m_dictionary(dictionary),
+          m_dictionaryRows(dictionaryRows), m_counts(counts), m_twins(twins),
+          m_writer(parts.width, parts.height, dictionary), m_libraryIndex(parts.shapes.size(), -1) {
+        m_writer.tallyInto(tally);
+        // Lossy: a shape placed once may be drawn cleaned (the copies of one placed again would
+        // not be judged).
+        if (twins) {
+            m_places.assign(parts.shapes.size(), 0);
+            for (const PageParts::Place& p : parts.places)
+                ++m_places[size_t(p.shape)];
         }
-        const int c = parts.classOf[i];
+    }
+
+    Bytes code() {
+        m_counts.pixels = qint64(m_parts.width) * m_parts.height;
+        for (const PageParts::Place& p : m_parts.places)
+            place(p);
+        if (m_twins)
+            m_counts.changed = m_twins->changed();
+        return m_writer.finish();
+    }
+
+private:
+    static constexpr int kDictionaryShape = -2; // shape numbers at and below: the dictionary's
+    // The nearest few by pixels that differ (kDictionaryShape - index for the dictionary's).
+    struct Near {
+        std::pair<int, int> shapes[kChoices]; // difference, shape
+        int count = 0;
+        void offer(int d, int j) {
+            if (count == kChoices && d >= shapes[kChoices - 1].first)
+                return;
+            int k = count < kChoices ? count++ : kChoices - 1;
+            for (; k > 0 && shapes[k - 1].first > d; --k)
+                shapes[k] = shapes[k - 1];
+            shapes[k] = {d, j};
+        }
+        // Only those near the nearest are worth weighing.
+        int bound() const {
+            const int last = count < kChoices ? 1 << 30 : shapes[kChoices - 1].first;
+            return count == 0 ? last : std::min(last, shapes[0].first * 3 / 2 + 4);
+        }
+    };
+
+    void place(const PageParts::Place& p) {
+        const size_t i = size_t(p.shape);
+        const Rows& rows = m_parts.shapes[i];
+        ++m_counts.shapes;
+        if (p.lineStart)
+            m_writer.beginLine();
+        if (copyOfCoded(i, p))
+            return;
+        const int c = m_parts.classOf[i];
         if (c < 0) {
             // Pictures and rules are placed once and never copied.
-            writer.newSymbol(bitmapOf(rows), p.x, p.y, false);
-            ++counts.direct;
-            continue;
+            m_writer.newSymbol(bitmapOf(rows), p.x, p.y, false);
+            ++m_counts.direct;
+            return;
         }
         const Bitmap bits = bitmapOf(rows);
-        const ShapeClass& k = classer.at(c);
-        const bool inDictionary = dictionary && k.dictionary >= 0;
-        Members& mine = members[c];
-        const int m = rows.mass();
-        // The nearest few by pixels that differ (kDictionaryShape for the dictionary's).
-        std::pair<int, int> near[kChoices]; // difference, shape
-        int nearCount = 0;
-        auto offer = [&](int d, int j) {
-            if (nearCount == kChoices && d >= near[kChoices - 1].first)
-                return;
-            int k = nearCount < kChoices ? nearCount++ : kChoices - 1;
-            for (; k > 0 && near[k - 1].first > d; --k)
-                near[k] = near[k - 1];
-            near[k] = {d, j};
-        };
-        // Only those near the nearest are worth weighing.
-        auto bound = [&] {
-            const int last = nearCount < kChoices ? 1 << 30 : near[kChoices - 1].first;
-            return nearCount == 0 ? last : std::min(last, near[0].first * 3 / 2 + 4);
-        };
-        bool copied = false;
-        for (int e = 0; inDictionary && e < k.dictionaryCount && !copied; ++e) {
+        Near near;
+        if (nearDictionary(i, c, p, near) || drawnAsTwin(bits, p))
+            return;
+        nearMembers(i, c, near);
+        const Rows* reference = nullptr;
+        const int match = near.count > 0 ? cheapestReference(rows, bits, near, reference) : -1;
+        codeShape(i, bits, p, match, reference);
+    }
+
+    bool copyOfCoded(size_t i, const PageParts::Place& p) {
+        if (m_libraryIndex[i] < 0)
+            return false;
+        m_writer.copy(m_libraryIndex[i], p.x, p.y);
+        ++m_counts.copies;
+        return true;
+    }
+
+    // A copy of one of the class's shapes in the dictionary, or those as references.
+    bool nearDictionary(size_t i, int c, const PageParts::Place& p, Near& near) {
+        const ShapeClass& k = m_classer.at(c);
+        if (!m_dictionary || k.dictionary < 0)
+            return false;
+        const Rows& rows = m_parts.shapes[i];
+        for (int e = 0; e < k.dictionaryCount; ++e) {
             const int index = k.dictionary + e;
-            const Rows& d = (*dictionaryRows)[size_t(index)];
+            const Rows& d = (*m_dictionaryRows)[size_t(index)];
             if (d == rows) {
-                libraryIndex[i] = index;
-                writer.copy(index, p.x, p.y);
-                ++counts.copies;
-                copied = true;
-            } else if (const int most = bound(), dd = difference(rows, d, most); dd < most) {
-                offer(dd, kDictionaryShape - index);
+                m_libraryIndex[i] = index;
+                m_writer.copy(index, p.x, p.y);
+                ++m_counts.copies;
+                return true;
             }
+            if (const int most = near.bound(), dd = difference(rows, d, most); dd < most)
+                near.offer(dd, kDictionaryShape - index);
         }
-        if (copied)
-            continue;
-        // Lossy: a shape with no copy of its own in the dictionary may be drawn as a twin.
-        if (twins) {
-            if (const auto twin =
-                    twins->twin(bits, p.x, p.y, [&](int, const Bitmap& t, int dx, int dy) {
-                        return piecesAgree(bits, t, dx, dy, parts.dpi);
-                    })) {
-                writer.copy(twin->index, twin->x, twin->y);
-                ++counts.copies;
-                ++counts.twins;
-                continue;
-            }
-        }
-        // Members by their mass, searched outwards from this shape's: the difference is at
-        // least the difference of the masses, so the search stops once that is too much.
-        const auto at = std::lower_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, -1});
+        return false;
+    }
+
+    // Lossy: a shape with no copy of its own in the dictionary may be drawn as a twin.
+    bool drawnAsTwin(const Bitmap& bits, const PageParts::Place& p) {
+        if (!m_twins)
+            return false;
+        const auto twin = m_twins->twin(bits, p.x, p.y, [&](int, const Bitmap& t, int dx, int dy) {
+            return piecesAgree(bits, t, dx, dy, m_parts.dpi);
+        });
+        if (!twin)
+            return false;
+        m_writer.copy(twin->index, twin->x, twin->y);
+        ++m_counts.copies;
+        ++m_counts.twins;
+        return true;
+    }
+
+    // The class's members coded before, by their mass, searched outwards from this shape's: the
+    // difference is at least the difference of the masses, so the search stops once that is
+    // too much. The shape then joins them.
+    void nearMembers(size_t i, int c, Near& near) {
+        const Rows& rows = m_parts.shapes[i];
+        const int m = rows.mass();
+        std::vector<std::pair<int, int>>& byMass = m_members[c]; // mass, shape
+        const auto at = std::lower_bound(byMass.begin(), byMass.end(), std::pair{m, -1});
         auto up = at;
         auto down = at;
-        for (int budget = kCandidates; bound() > 0 && budget > 0; --budget) {
-            const int most = bound();
-            const bool canUp = up != mine.byMass.end() && up->first - m < most;
-            const bool canDown = down != mine.byMass.begin() && m - std::prev(down)->first < most;
+        for (int budget = kCandidates; near.bound() > 0 && budget > 0; --budget) {
+            const int most = near.bound();
+            const bool canUp = up != byMass.end() && up->first - m < most;
+            const bool canDown = down != byMass.begin() && m - std::prev(down)->first < most;
             if (!canUp && !canDown)
                 break;
             const bool goUp = canUp && (!canDown || up->first - m <= m - std::prev(down)->first);
             const int j = goUp ? (up++)->second : (--down)->second;
-            const int d = difference(rows, parts.shapes[size_t(j)], most);
+            const int d = difference(rows, m_parts.shapes[size_t(j)], most);
             if (d < most)
-                offer(d, j);
+                near.offer(d, j);
         }
-        mine.byMass.insert(
-            std::upper_bound(mine.byMass.begin(), mine.byMass.end(), std::pair{m, int(i)}),
-            std::pair{m, int(i)});
-        auto indexOf = [&](int j) {
-            return j <= kDictionaryShape ? kDictionaryShape - j : libraryIndex[size_t(j)];
-        };
-        // Of the nearest few, and of the shape on its own where even the nearest is far, the one
-        // that takes the fewest bits. The refinements' are counted from the nearest's.
-        int match = -1;
-        const Rows* reference = nullptr;
-        if (nearCount > 0) {
-            auto referenceOf = [&](int j) -> const Rows& {
-                return j <= kDictionaryShape ? (*dictionaryRows)[size_t(kDictionaryShape - j)]
-                                             : parts.shapes[size_t(j)];
-            };
-            const ZpContext* contexts = writer.refinementContexts();
-            const Rows& nearest = referenceOf(near[0].second);
-            int chosen = 0;
-            double cheapest = 0;
-            for (int q = 0; q < nearCount; ++q) {
-                const int j = near[q].second;
-                double cost =
-                    writer.refinementHeaderCost(indexOf(j), rows.width, rows.height, true);
-                if (q > 0)
-                    cost += double(refinementDelta(rows, nearest, referenceOf(j), contexts)) /
-                            ZpEstimate::kUnit;
-                if (q == 0 || cost < cheapest) {
-                    cheapest = cost;
-                    chosen = q;
-                }
-            }
-            match = indexOf(near[chosen].second);
-            reference = &referenceOf(near[chosen].second);
-            if (4 * near[0].first > m) {
-                const double pixels =
-                    double(refinementUnits(rows, nearest, contexts, ~uint64_t(0))) /
-                    ZpEstimate::kUnit;
-                if (writer.newSymbolCost(bits, true) < cheapest + pixels)
-                    match = -1;
-            }
-        }
-        // Everything goes into the library: any later shape may refer to it.
-        if (match < 0) {
-            libraryIndex[i] = writer.newSymbol(bits, p.x, p.y, true);
-            ++counts.direct;
-        } else if (const auto clean = twins && places[i] == 1
-                                          ? cleanedFor(*twins, rows, bits, p, *reference)
-                                          : std::nullopt) {
-            // Lossy: its edge noise drawn as the reference has it.
-            libraryIndex[i] = writer.refinedSymbol(clean->shape, match, clean->x, clean->y, true);
-            ++counts.refinements;
-            twins->coded(libraryIndex[i], *clean);
-            continue;
-        } else {
-            libraryIndex[i] = writer.refinedSymbol(bits, match, p.x, p.y, true);
-            ++counts.refinements;
-        }
-        if (twins)
-            twins->coded(libraryIndex[i]);
+        byMass.insert(std::upper_bound(byMass.begin(), byMass.end(), std::pair{m, int(i)}),
+                      std::pair{m, int(i)});
     }
-    if (twins)
-        counts.changed = twins->changed();
-    return writer.finish();
+
+    int indexOf(int j) const {
+        return j <= kDictionaryShape ? kDictionaryShape - j : m_libraryIndex[size_t(j)];
+    }
+    const Rows& referenceOf(int j) const {
+        return j <= kDictionaryShape ? (*m_dictionaryRows)[size_t(kDictionaryShape - j)]
+                                     : m_parts.shapes[size_t(j)];
+    }
+
+    // Of the nearest few, and of the shape on its own where even the nearest is far, the one
+    // that takes the fewest bits: its library index and shape (in `reference`), or -1 for the
+    // shape on its own. The refinements' bits are counted from the nearest's.
+    int cheapestReference(const Rows& rows, const Bitmap& bits, const Near& near,
+                          const Rows*& reference) {
+        const ZpContext* contexts = m_writer.refinementContexts();
+        const Rows& nearest = referenceOf(near.shapes[0].second);
+        int chosen = 0;
+        double cheapest = 0;
+        for (int q = 0; q < near.count; ++q) {
+            const int j = near.shapes[q].second;
+            double cost = m_writer.refinementHeaderCost(indexOf(j), rows.width, rows.height, true);
+            if (q > 0)
+                cost += double(refinementDelta(rows, nearest, referenceOf(j), contexts)) /
+                        ZpEstimate::kUnit;
+            if (q == 0 || cost < cheapest) {
+                cheapest = cost;
+                chosen = q;
+            }
+        }
+        reference = &referenceOf(near.shapes[chosen].second);
+        if (4 * near.shapes[0].first > rows.mass()) {
+            const double pixels =
+                double(refinementUnits(rows, nearest, contexts, ~uint64_t(0))) / ZpEstimate::kUnit;
+            if (m_writer.newSymbolCost(bits, true) < cheapest + pixels)
+                return -1;
+        }
+        return indexOf(near.shapes[chosen].second);
+    }
+
+    // The shape coded on its own (`match` -1) or refined from library shape `match`
+    // (`reference`). Everything goes into the library: any later shape may refer to it.
+    void codeShape(size_t i, const Bitmap& bits, const PageParts::Place& p, int match,
+                   const Rows* reference) {
+        if (match < 0) {
+            m_libraryIndex[i] = m_writer.newSymbol(bits, p.x, p.y, true);
+            ++m_counts.direct;
+        } else if (const auto clean =
+                       m_twins && m_places[i] == 1
+                           ? cleanedFor(*m_twins, m_parts.shapes[i], bits, p, *reference)
+                           : std::nullopt) {
+            // Lossy: its edge noise drawn as the reference has it.
+            m_libraryIndex[i] =
+                m_writer.refinedSymbol(clean->shape, match, clean->x, clean->y, true);
+            ++m_counts.refinements;
+            m_twins->coded(m_libraryIndex[i], *clean);
+            return;
+        } else {
+            m_libraryIndex[i] = m_writer.refinedSymbol(bits, match, p.x, p.y, true);
+            ++m_counts.refinements;
+        }
+        if (m_twins)
+            m_twins->coded(m_libraryIndex[i]);
+    }
+
+    const PageParts& m_parts;
+    const Classer& m_classer;
+    const std::vector<Bitmap>* m_dictionary;
+    const std::vector<Rows>* m_dictionaryRows;
+    Jb2Stats& m_counts;
+    Jb2Twins* m_twins;
+    Jb2Writer m_writer;
+    std::vector<int> m_libraryIndex; // each distinct shape's, once coded; -1 before
+    std::vector<int> m_places;       // lossy: how often each distinct shape is placed
+    // Per class: its members coded so far, by mass.
+    std::unordered_map<int, std::vector<std::pair<int, int>>> m_members;
+};
+
+Bytes codePage(const PageParts& parts, const Classer& classer,
+               const std::vector<Bitmap>* dictionary, const std::vector<Rows>* dictionaryRows,
+               Jb2Stats& counts, Jb2Twins* twins = nullptr, Jb2Tally* tally = nullptr) {
+    return PageCoder(parts, classer, dictionary, dictionaryRows, counts, twins, tally).code();
 }
 
 // The page as its parts draw it (every shape at its place), 1 bit a pixel as PBM, in `pixels`:
