@@ -243,6 +243,26 @@ int pieces(Rows set, bool eight, int least = 1) {
 
 // Whether no 8-connected piece of `set` has more than `most` pixels.
 bool piecesAtMost(Rows set, int most) {
+    if (most == 2) {
+        // A piece of three pixels or more has a pixel with two of its eight neighbours in the
+        // set (a tree spanning the piece has a node of two branches), and such a pixel makes one:
+        // counted for every pixel at once, to two.
+        for (size_t y = 0; y < set.size(); ++y) {
+            if (!set[y])
+                continue;
+            const quint64 up = y > 0 ? set[y - 1] : 0, down = y + 1 < set.size() ? set[y + 1] : 0;
+            const quint64 planes[8] = {up << 1,     up,        up >> 1, set[y] << 1,
+                                       set[y] >> 1, down << 1, down,    down >> 1};
+            quint64 one = 0, two = 0;
+            for (const quint64 p : planes) {
+                two |= one & p;
+                one |= p;
+            }
+            if (two & set[y])
+                return false;
+        }
+        return true;
+    }
     Rows piece;
     while (takePiece(set, piece, true))
         if (count(piece) > most)
@@ -664,6 +684,7 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
         int index;
         qint64 massGap;
         int centred = 0;
+        double rank = 0;
     };
     std::vector<Candidate> candidates;
     const int reach = m->reach;
@@ -686,10 +707,11 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
     const size_t kNearest = reach > 1 ? 64 : 32;
     const size_t kLooks = reach > 1 ? 64 : 8;
     const size_t nearest = std::min(kNearest, candidates.size());
-    std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(nearest),
-                      candidates.end(), [](const Candidate& x, const Candidate& y) {
-                          return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
-                      });
+    // Which are the nearest is all that matters here (their order is made below).
+    std::nth_element(candidates.begin(), candidates.begin() + std::ptrdiff_t(nearest),
+                     candidates.end(), [](const Candidate& x, const Candidate& y) {
+                         return x.massGap != y.massGap ? x.massGap < y.massGap : x.index < y.index;
+                     });
     candidates.resize(nearest);
     // The nearest few in ink (a line of figures has hundreds of shapes of one size), in the
     // order of what they differ with their centroids on each other; the first few of them are
@@ -703,18 +725,22 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
                                   std::numeric_limits<int>::max());
     }
     const size_t looks = std::min(kLooks, candidates.size());
-    std::partial_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
-                      candidates.end(), [](const Candidate& x, const Candidate& y) {
-                          return x.centred != y.centred ? x.centred < y.centred : x.index < y.index;
-                      });
+    auto centredFirst = [](const Candidate& x, const Candidate& y) {
+        return x.centred != y.centred ? x.centred < y.centred : x.index < y.index;
+    };
+    std::nth_element(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
+                     candidates.end(), centredFirst);
     // Of those, a shape already drawn for many is worth a few pixels more: the page then uses
     // fewer shapes, and each copy's index costs less (a shape drawn for twice as many others is
     // worth 4 pixels: the book with its dictionary 136.8 to 130.3 KB, the table 9.9 to 9.0 KB).
-    auto rank = [&](const Candidate& c) {
-        return double(c.centred) - 4.0 * std::log2(1.0 + double(m->known[size_t(c.index)].uses));
-    };
-    std::stable_sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
-                     [&](const Candidate& x, const Candidate& y) { return rank(x) < rank(y); });
+    for (size_t c = 0; c < looks; ++c)
+        candidates[c].rank =
+            double(candidates[c].centred) -
+            4.0 * std::log2(1.0 + double(m->known[size_t(candidates[c].index)].uses));
+    std::sort(candidates.begin(), candidates.begin() + std::ptrdiff_t(looks),
+              [&](const Candidate& x, const Candidate& y) {
+                  return x.rank != y.rank ? x.rank < y.rank : centredFirst(x, y);
+              });
     std::optional<Topology> topology; // the shape's, once a judgement needs it
     for (size_t c = 0; c < looks; ++c) {
         const State::Known& k = m->known[size_t(candidates[c].index)];
@@ -875,7 +901,14 @@ bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& tw
         return touchesOthersAnyWidth(shape, x, y, twin, tx, ty);
     // Page ink beside the shape's own, and the twin's pixels the shape lacks, by row.
     const size_t rows = static_cast<size_t>(wh);
-    std::vector<quint64> others(rows, 0), added(rows, 0);
+    // On the stack for the shapes of text.
+    constexpr size_t kOnStack = 128;
+    quint64 onStack[3 * kOnStack];
+    std::vector<quint64> onHeap(rows > kOnStack ? 3 * rows : 0);
+    quint64* const others = rows > kOnStack ? onHeap.data() : onStack;
+    quint64* const added = others + rows;
+    quint64* const across = added + rows;
+    std::fill_n(others, 3 * rows, quint64(0));
     const int rowBytes = (m_page.width + 7) / 8;
     // The page's columns that exist, as bits of the window.
     const int firstValid = std::max(0, -wx), lastValid = std::min(ww, m_page.width - wx);
@@ -899,7 +932,6 @@ bool Jb2Twins::touchesOthers(const Bitmap& shape, int x, int y, const Bitmap& tw
         added[size_t(j)] = shapeBits(twin, wx - tx, py - ty, ww) & ~own;
     }
     // An added pixel with other ink within r of it, across and down.
-    std::vector<quint64> across(rows, 0);
     for (int j = 0; j < wh; ++j) {
         quint64 v = added[size_t(j)];
         for (int i = 1; i <= r; ++i)
