@@ -748,15 +748,50 @@ TwinFinder::Choice TwinFinder::add(const Bitmap& shape, const Allowed& allowed) 
         if (v.changed < 0 || m->changed + v.changed > m->budget)
             continue;
         const int twin = m->numbers[size_t(candidates[c].index)];
-        const std::optional<bool> same = sameToReaderPacked(
-            k.shape, k.measure, shape, measure, v.dx, v.dy, &k.topology, topology, reach);
-        if ((same && !*same) || (!same && !withinAPixel(k.shape, shape, v.dx, v.dy, reach)) ||
-            (allowed && !allowed(twin, k.shape, v.dx, v.dy)) ||
-            (!same && !sameToReader(k.shape, shape, v.dx, v.dy, &k.topology, reach)))
+        // 0: no twin; 1: a twin the caller refuses there; 2: a twin.
+        auto verdictAt = [&](int dx, int dy) {
+            const std::optional<bool> same = sameToReaderPacked(
+                k.shape, k.measure, shape, measure, dx, dy, &k.topology, topology, reach);
+            if ((same && !*same) || (!same && !withinAPixel(k.shape, shape, dx, dy, reach)) ||
+                (!same && !sameToReader(k.shape, shape, dx, dy, &k.topology, reach)))
+                return 0;
+            return allowed && !allowed(twin, k.shape, dx, dy) ? 1 : 2;
+        };
+        const int first = verdictAt(v.dx, v.dy);
+        if (first == 2) {
+            m->changed += v.changed;
+            ++m->known[size_t(candidates[c].index)].uses;
+            return {twin, true, v.dx, v.dy};
+        }
+        if (first == 0)
             continue;
-        m->changed += v.changed;
-        ++m->known[size_t(candidates[c].index)].uses;
-        return {twin, true, v.dx, v.dy};
+        // Refused where it covers best (its added ink near another shape, at 600 dpi most often,
+        // or a piece that is no twin there): other places up to the reach from there, fewest
+        // pixels changed first, each judged again (the 600 dpi page 18,203 to 16,527 B).
+        struct Place {
+            int changed, dx, dy;
+        };
+        std::vector<Place> around;
+        for (int j = -reach; j <= reach; ++j) {
+            for (int i = -reach; i <= reach; ++i) {
+                const int d = i || j ? differingRows(k.shape, k.measure, shape, measure, v.dx + i,
+                                                     v.dy + j, int(m->budget - m->changed))
+                                     : -1;
+                if (d >= 0 && m->changed + d <= m->budget)
+                    around.push_back({d, v.dx + i, v.dy + j});
+            }
+        }
+        std::sort(around.begin(), around.end(), [](const Place& a, const Place& b) {
+            return a.changed != b.changed ? a.changed < b.changed
+                                          : (a.dy != b.dy ? a.dy < b.dy : a.dx < b.dx);
+        });
+        for (const Place& p : around) {
+            if (verdictAt(p.dx, p.dy) == 2) {
+                m->changed += p.changed;
+                ++m->known[size_t(candidates[c].index)].uses;
+                return {twin, true, p.dx, p.dy};
+            }
+        }
     }
     // A shape of its own, and a candidate for the shapes to come.
     if (!topology)
