@@ -216,6 +216,13 @@ void alignment(int w, int h, int refWidth, int refHeight, int& dx, int& dy) {
     return (lo >> b) | (hi << (64 - b));
 }
 
+// The shortest letter that takes a mark: the stem of an i in 5-point type is about 11 pixels of
+// 300 dpi. Specks of a dithered picture or of noise, shorter, are left as they are (joined,
+// they would make ever new shapes for the matcher to compare).
+int shortestLetter(int dpi) {
+    return std::max(4, (dpi > 0 ? dpi : 300) / 30);
+}
+
 // Two shapes as one: both in the box that holds them.
 Shape joined(const Shape& a, const Shape& b) {
     Shape j;
@@ -244,23 +251,34 @@ Shape joined(const Shape& a, const Shape& b) {
 // mark) joins that letter: one shape, one place and one library index instead of two, and a
 // dot's place is the dearest on its line (far from the baseline, back over the letter before).
 // A mark is at most half the letter's height, lies within its columns (two pixels aside at
-// most) and no further from it than half its height, with a blank row between. Letters are found by
-// the column of the mark's centre (strips of kStrip pixels), nearest in rows first; shapes taller
-// than `tallest` are pictures and take no marks.
-void joinMarks(std::vector<Shape>& shapes, int tallest) {
+// most) and no further from it than half its height, with a blank row between. Letters are
+// found by the column of the mark's centre (strips of kStrip pixels), the few nearest in rows
+// above and below only, so that a page of specks costs no more than one of text; shapes taller
+// than `tallest` are pictures and shapes under `shortest` specks: neither takes marks.
+void joinMarks(std::vector<Shape>& shapes, int tallest, int shortest) {
     constexpr int kStrip = 16;
     constexpr int kAside = 2;
-    // Each strip's shapes that reach over it (with kAside), by their top row.
-    std::unordered_map<int, std::vector<std::pair<int, int>>> strips;
+    constexpr int kLook = 6; // letters looked at on each side of a mark
+    // Each strip's shapes that reach over it (with kAside), by their top row and by the row
+    // under their last.
+    struct Strip {
+        std::vector<std::pair<int, int>> byTop, byBottom;
+    };
+    std::unordered_map<int, Strip> strips;
     for (size_t i = 0; i < shapes.size(); ++i) {
         const Shape& l = shapes[i];
-        if (l.rows.height > tallest || l.rows.width > tallest || l.rows.height < 2)
+        if (l.rows.height > tallest || l.rows.width > tallest || l.rows.height < shortest)
             continue;
-        for (int c = (l.x - kAside) / kStrip; c <= (l.x + l.rows.width + kAside) / kStrip; ++c)
-            strips[c].push_back({l.y, int(i)});
+        for (int c = (l.x - kAside) / kStrip; c <= (l.x + l.rows.width + kAside) / kStrip; ++c) {
+            Strip& strip = strips[c];
+            strip.byTop.push_back({l.y, int(i)});
+            strip.byBottom.push_back({l.y + l.rows.height, int(i)});
+        }
     }
-    for (auto& [c, list] : strips)
-        std::sort(list.begin(), list.end());
+    for (auto& [c, strip] : strips) {
+        std::sort(strip.byTop.begin(), strip.byTop.end());
+        std::sort(strip.byBottom.begin(), strip.byBottom.end());
+    }
     std::vector<int> partner(shapes.size(), -1);
     std::vector<char> taken(shapes.size(), 0); // holds a mark
     for (size_t m = 0; m < shapes.size(); ++m) {
@@ -269,27 +287,33 @@ void joinMarks(std::vector<Shape>& shapes, int tallest) {
         const auto it = strips.find((mark.x + mark.rows.width / 2) / kStrip);
         if (it == strips.end() || 2 * mark.rows.height > tallest)
             continue;
-        const auto& list = it->second;
-        // A letter below starts at most half its height under the mark; one above ends at most
-        // that far over it, so starts no higher than one and a half of the tallest.
-        auto l = std::lower_bound(list.begin(), list.end(), std::pair{mTop - tallest * 3 / 2, -1});
         int best = -1, bestGap = 1 << 30;
-        for (; l != list.end() && l->first <= mBottom + tallest / 2; ++l) {
-            const Shape& letter = shapes[size_t(l->second)];
-            const int lTop = letter.y, lBottom = letter.y + letter.rows.height;
-            if (size_t(l->second) == m || 2 * mark.rows.height > letter.rows.height ||
+        auto consider = [&](int l, int gap) {
+            const Shape& letter = shapes[size_t(l)];
+            if (size_t(l) == m || 2 * mark.rows.height > letter.rows.height ||
                 mark.x < letter.x - kAside ||
-                mark.x + mark.rows.width > letter.x + letter.rows.width + kAside)
-                continue;
-            const int gap = mBottom <= lTop   ? lTop - mBottom
-                            : lBottom <= mTop ? mTop - lBottom
-                                              : -1;
-            // A blank row at least between them, so that each lies in rows of its own.
-            if (gap < 1 || 2 * gap > letter.rows.height || gap >= bestGap ||
-                std::max(lBottom, mBottom) - std::min(lTop, mTop) > tallest)
-                continue;
-            best = l->second;
+                mark.x + mark.rows.width > letter.x + letter.rows.width + kAside ||
+                2 * gap > letter.rows.height || gap >= bestGap ||
+                std::max(letter.y + letter.rows.height, mBottom) - std::min(letter.y, mTop) >
+                    tallest)
+                return;
+            best = l;
             bestGap = gap;
+        };
+        // Letters below, from the nearest: a blank row at least between.
+        const auto& byTop = it->second.byTop;
+        auto below = std::lower_bound(byTop.begin(), byTop.end(), std::pair{mBottom + 1, -1});
+        for (int k = 0; k < kLook && below != byTop.end() && below->first - mBottom <= tallest / 2;
+             ++k, ++below)
+            consider(below->second, below->first - mBottom);
+        // Letters above, from the nearest.
+        const auto& byBottom = it->second.byBottom;
+        auto above = std::lower_bound(byBottom.begin(), byBottom.end(), std::pair{mTop, -1});
+        for (int k = 0; k < kLook && above != byBottom.begin(); ++k) {
+            --above;
+            if (mTop - above->first > tallest / 2)
+                break;
+            consider(above->second, mTop - above->first);
         }
         if (best >= 0 && partner[size_t(best)] < 0 && !taken[m]) {
             partner[m] = best;
@@ -817,7 +841,7 @@ PageParts collect(const PageView& page, Classer& classer, int pageIndex, bool ma
     // Shapes this large are pictures or rules: coded once, never matched.
     const int largest = std::max(256, page.dpi);
     if (marks)
-        joinMarks(shapes, largest);
+        joinMarks(shapes, largest, shortestLetter(page.dpi));
     readingOrder(shapes);
     std::unordered_multimap<uint64_t, int> byHash;
     parts.places.reserve(shapes.size());
@@ -1209,7 +1233,7 @@ std::vector<PageShape> pageShapes(const PageView& page, bool marks) {
         return out;
     std::vector<Shape> shapes = components(page);
     if (marks)
-        joinMarks(shapes, std::max(256, page.dpi));
+        joinMarks(shapes, std::max(256, page.dpi), shortestLetter(page.dpi));
     readingOrder(shapes);
     out.reserve(shapes.size());
     for (const Shape& s : shapes)

@@ -602,6 +602,9 @@ void Jb2Test::marksJoinTheirLetter_data() {
     QTest::newRow("mark as tall as half the letter and more")
         << Boxes{stem, {20, 18, 5, 11}} << 2 << false << false;
     QTest::newRow("dot far above") << Boxes{stem, {20, 6, 5, 5}} << 2 << false << false;
+    // Specks (noise, a dithered picture) shorter than a letter in 5-point type: left alone.
+    QTest::newRow("speck over a speck")
+        << Boxes{{20, 30, 3, 8}, {20, 26, 2, 2}} << 2 << false << false;
     QTest::newRow("i in a word, a speck over the gap after it")
         << Boxes{{6, 30, 12, 20}, stem, dot, {28, 30, 12, 20}, {43, 20, 3, 3}} << 4 << false
         << false;
