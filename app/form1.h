@@ -52,7 +52,7 @@ public:
     OptionButton* const Option2;
     QPushButton* const PushButton2;
     ProgressBar* const ProgressBar1;
-    // The encoder row below the progress bar: DjVuLibre's encoders straight from the TIFF, or
+    // The encoder row below the progress bar: straight from the TIFF into DjVu, or
     // the route through a PDF.
     QLabel* const Label1;
     OptionButton* const Option3;

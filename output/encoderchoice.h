@@ -10,7 +10,7 @@ namespace vormelle {
 class Form1;
 
 // How a run converts: the route, the text layer and the jobs, each stored under one key spelled
-// here. Which route "Start Converting" takes: DjVuLibre's encoders straight from the TIFF
+// here. Which route "Start Converting" takes: straight from the TIFF into DjVu
 // (Option3), or tiff2pdf and pdf2djvu (Option4). The choice is stored under "Encoder" after every
 // click and read at start-up; a missing or unknown value means the route through a PDF.
 namespace encoderchoice {

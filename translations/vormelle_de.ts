@@ -944,8 +944,8 @@ the TIFF files (*.tif, *.tiff) in it and in its sub-folders.
   --join-partial     with --join: when some files fail, join the others
                      (without it, nothing is written)
   --skip-existing    leave results that already exist alone
-  --encoder ENCODER  direct (DjVuLibre&apos;s encoders, the default) or pdf
-                     (tiff2pdf, pdf2djvu)
+  --encoder ENCODER  direct (straight into DjVu: Vormelle&apos;s own JB2 coder and
+                     DjVuLibre&apos;s c44, the default) or pdf (tiff2pdf, pdf2djvu)
   --colour-pages compound|layer
                      the direct route&apos;s grey and colour pages: a sharp text
                      mask over small colour layers (compound, the default), or
@@ -995,8 +995,8 @@ Ordner fügt die TIFF-Dateien (*.tif, *.tiff) in ihm und seinen Unterordnern hin
   --join-partial     mit --join: wenn Dateien scheitern, die anderen zusammenfügen
                      (ohne dies wird nichts geschrieben)
   --skip-existing    vorhandene Ergebnisse unverändert lassen
-  --encoder ENCODER  direct (DjVuLibres Encoder, die Vorgabe) oder pdf
-                     (tiff2pdf, pdf2djvu)
+  --encoder ENCODER  direct (direkt nach DjVu: Vormelles eigener JB2-Coder und
+                     DjVuLibres c44, die Vorgabe) oder pdf (tiff2pdf, pdf2djvu)
   --colour-pages compound|layer
                      Grau- und Farbseiten des direkten Wegs: eine scharfe
                      Textmaske über kleinen Farbebenen (compound, die Vorgabe)
