@@ -383,7 +383,8 @@ bool serifedStem(const Bitmap& s) {
 }
 
 // Stems only: the pixels either has and the other lacks beside the stem (left or right of the
-// columns both fill in their middle third) within the end rows, top and bottom.
+// columns both fill in their middle third) within the end rows, top and bottom, and in the
+// stem's own columns at its tips; `beside` counts the ink beside the stem in the end rows.
 int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach,
                     int* beside = nullptr) {
     const int left = std::min(0, dx), top = std::min(0, dy);
@@ -419,6 +420,24 @@ int serifDifference(const Bitmap& a, const Bitmap& b, int dx, int dy, int reach,
             differ += inA(x, y) != inB(x, y);
             if (beside)
                 *beside += inA(x, y) || inB(x, y);
+        }
+    }
+    // The stem's own columns at its very tips: an I's serif spans its top where a 1's flag comes
+    // to a point. There a difference counts where it is a pixel of 300 dpi across and down (a
+    // block of reach x reach), so a corner's edge noise at 600 dpi does not.
+    for (const int tip : {top, bottom - reach}) {
+        int run = 0; // columns, from the stem's left, whose tip rows all differ
+        for (int x = stemLeft; x <= stemRight + 1; ++x) {
+            bool differs = x <= stemRight;
+            for (int y = tip; differs && y < tip + reach; ++y)
+                differs = inA(x, y) != inB(x, y);
+            if (differs) {
+                ++run;
+                continue;
+            }
+            if (run >= reach)
+                differ += run * reach;
+            run = 0;
         }
     }
     return differ;
