@@ -530,6 +530,15 @@ bool sameToReader(const Bitmap& a, const Bitmap& b, int dx, int dy, const Topolo
     return ta == topologyOf(pb.get(), reach);
 }
 
+// Whether a shape's strokes are as thin as a pixel of 300 dpi (small type), from its packed rows
+// where it has them.
+bool thinShape(const Bitmap& s, const Measure& m, int reach) {
+    if (!m.rows.empty())
+        return packed::thin(m.rows, reach);
+    const PixPtr pix = canvas(s, s.width + 2, s.height + 2, 1, 1);
+    return pix && thinStrokes(pix.get(), reach);
+}
+
 // A shape's topology, from its packed rows where it has them.
 Topology topologyOfShape(const Bitmap& s, const Measure& m, int reach) {
     if (!m.rows.empty() && s.width + 2 <= 64)
@@ -904,9 +913,54 @@ struct Grid {
     }
 };
 
-} // namespace
+// Ink of other shapes than `shape` (at (x, y) on `page`) on a grid of `w` x `h` whose top left
+// lies at (x + left, y + top) on the page.
+Grid otherInk(const PageView& page, const Bitmap& shape, int x, int y, int left, int top, int w,
+              int h) {
+    Grid others(w, h);
+    for (int gy = 0; gy < h; ++gy) {
+        const int py = y + top + gy;
+        if (py < 0 || py >= page.height)
+            continue;
+        const std::uint8_t* row = page.pixels + std::ptrdiff_t(py) * page.stride;
+        for (int gx = 0; gx < w; ++gx) {
+            const int px = x + left + gx;
+            const int sx = px - x, sy = py - y;
+            others.set[size_t(gy) * size_t(w) + size_t(gx)] =
+                px >= 0 && px < page.width && (row[px / 8] & (0x80 >> (px % 8))) &&
+                !(sx >= 0 && sy >= 0 && sx < shape.width && sy < shape.height && shape.at(sx, sy));
+        }
+    }
+    return others;
+}
 
-namespace {
+// Pixels of `own` taken off an edge row or column of the box (bx0, by0)-(bx1, by1) of `drawn`,
+// a grid `w` wide, go back where that edge is left empty. Returns how many went back.
+int restoreEmptyEdges(std::vector<uint8_t>& drawn, const Grid& own, int bx0, int by0, int bx1,
+                      int by1) {
+    auto at = [w = own.w](int gx, int gy) { return size_t(gy) * size_t(w) + size_t(gx); };
+    auto edgeEmpty = [&](bool row, int k) {
+        for (int i = row ? bx0 : by0; i <= (row ? bx1 : by1); ++i)
+            if (drawn[row ? at(i, k) : at(k, i)])
+                return false;
+        return true;
+    };
+    int restored = 0;
+    for (const bool row : {true, false}) {
+        for (const int k : row ? std::array{by0, by1} : std::array{bx0, bx1}) {
+            if (!edgeEmpty(row, k))
+                continue;
+            for (int i = row ? bx0 : by0; i <= (row ? bx1 : by1); ++i) {
+                const size_t p = row ? at(i, k) : at(k, i);
+                if (own.set[p] && !drawn[p]) {
+                    drawn[p] = 1;
+                    ++restored;
+                }
+            }
+        }
+    }
+    return restored;
+}
 
 // Ink of row `y` of a bitonal page, eight bytes at a time.
 __attribute__((target_clones("popcnt", "default"))) qint64 inkOfRow(const PageView& page, int y) {
@@ -1122,32 +1176,13 @@ std::optional<Jb2Twins::Cleaned> Jb2Twins::cleaned(const Bitmap& shape, int x, i
             ref.set[at(i + rx - left, j + ry - top)] = reference.at(i, j) != 0;
     const Grid nearOwn = own.grown(reach), nearRef = ref.grown(reach);
     // Ink of other shapes within a twin's distance (m_reach) of each pixel of the grid.
-    Grid others(w + 2 * m_reach, h + 2 * m_reach);
-    for (int gy = 0; gy < others.h; ++gy) {
-        const int py = y + top + gy - m_reach;
-        if (py < 0 || py >= m_page.height)
-            continue;
-        const std::uint8_t* row = m_page.pixels + std::ptrdiff_t(py) * m_page.stride;
-        for (int gx = 0; gx < others.w; ++gx) {
-            const int px = x + left + gx - m_reach;
-            const int sx = px - x, sy = py - y;
-            others.set[size_t(gy) * size_t(others.w) + size_t(gx)] =
-                px >= 0 && px < m_page.width && (row[px / 8] & (0x80 >> (px % 8))) &&
-                !(sx >= 0 && sy >= 0 && sx < shape.width && sy < shape.height && shape.at(sx, sy));
-        }
-    }
-    const Grid nearOthers = others.grown(m_reach);
+    const Grid nearOthers = otherInk(m_page, shape, x, y, left - m_reach, top - m_reach,
+                                     w + 2 * m_reach, h + 2 * m_reach)
+                                .grown(m_reach);
     // In small type a line of noise a pixel thick is a part of its own (as the judge says).
-    const Measure ms = measureOf(shape), mr = measureOf(reference);
-    bool thin = false;
-    for (const auto& [b, m] : {std::pair{&shape, &ms}, std::pair{&reference, &mr}}) {
-        if (!m->rows.empty()) {
-            thin = thin || packed::thin(m->rows, reach);
-        } else {
-            const PixPtr pix = canvas(*b, b->width + 2, b->height + 2, 1, 1);
-            thin = thin || (pix && thinStrokes(pix.get(), reach));
-        }
-    }
+    const Measure ms = measureOf(shape);
+    const bool thin =
+        thinShape(shape, ms, reach) || thinShape(reference, measureOf(reference), reach);
     // The shape's box on the grid: the cleaned shape keeps it (a stem keeps its length, and the
     // coder lays it over the reference as it lays the shape).
     const int bx0 = -left, by0 = -top, bx1 = shape.width - left - 1, by1 = shape.height - top - 1;
@@ -1199,25 +1234,7 @@ std::optional<Jb2Twins::Cleaned> Jb2Twins::cleaned(const Bitmap& shape, int x, i
         }
     }
     // Pixels taken off an edge row or column of the box go back where that edge is left empty.
-    auto edgeEmpty = [&](bool row, int k) {
-        for (int i = row ? bx0 : by0; i <= (row ? bx1 : by1); ++i)
-            if (drawn[row ? at(i, k) : at(k, i)])
-                return false;
-        return true;
-    };
-    for (const bool row : {true, false}) {
-        for (const int k : row ? std::array{by0, by1} : std::array{bx0, bx1}) {
-            if (!edgeEmpty(row, k))
-                continue;
-            for (int i = row ? bx0 : by0; i <= (row ? bx1 : by1); ++i) {
-                const size_t p = row ? at(i, k) : at(k, i);
-                if (own.set[p] && !drawn[p]) {
-                    drawn[p] = 1;
-                    --changed;
-                }
-            }
-        }
-    }
+    changed -= restoreEmptyEdges(drawn, own, bx0, by0, bx1, by1);
     if (changed <= 0 || changed > room)
         return std::nullopt;
     Cleaned c;
