@@ -312,6 +312,16 @@ QString gridFaults(const QList<Grid>& grids, const QList<QImage>& decoded, int d
             const Shape shown = cropped(decoded[page], grid.cells[i]);
             if (shown == printedShapes[page][i])
                 continue;
+            auto cellFault = [&](const char* what, qsizetype other, qsizetype j) {
+                return QStringLiteral("%1 in cell %2 of page %3 %4 the %5 of cell %6 of page %7")
+                    .arg(grid.characters[i])
+                    .arg(i)
+                    .arg(page + 1)
+                    .arg(QLatin1String(what))
+                    .arg(grids[other].characters[j])
+                    .arg(j)
+                    .arg(other + 1);
+            };
             ++*copies;
             bool sameCharacter = false;
             for (qsizetype other = 0; other < grids.size(); ++other) {
@@ -319,14 +329,7 @@ QString gridFaults(const QList<Grid>& grids, const QList<QImage>& decoded, int d
                     if (shown != printedShapes[other][j])
                         continue;
                     if (grids[other].characters[j] != grid.characters[i])
-                        return QStringLiteral("%1 in cell %2 of page %3 shows the %4 of cell %5 of "
-                                              "page %6")
-                            .arg(grid.characters[i])
-                            .arg(i)
-                            .arg(page + 1)
-                            .arg(grids[other].characters[j])
-                            .arg(j)
-                            .arg(other + 1);
+                        return cellFault("shows", other, j);
                     if (!sameCharacter && other != page && fromOtherPages)
                         ++*fromOtherPages;
                     sameCharacter = true;
@@ -346,14 +349,7 @@ QString gridFaults(const QList<Grid>& grids, const QList<QImage>& decoded, int d
                     if (grids[other].characters[j] != grid.characters[i] &&
                         (codec::judgeTwins(shown, print, dpi).twins ||
                          codec::judgeTwins(print, shown, dpi).twins))
-                        return QStringLiteral("%1 in cell %2 of page %3 is drawn as a twin of the "
-                                              "%4 of cell %5 of page %6")
-                            .arg(grid.characters[i])
-                            .arg(i)
-                            .arg(page + 1)
-                            .arg(grids[other].characters[j])
-                            .arg(j)
-                            .arg(other + 1);
+                        return cellFault("is drawn as a twin of", other, j);
                 }
             }
         }
