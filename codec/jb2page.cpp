@@ -813,8 +813,8 @@ std::vector<Band> bandsOf(const Bitmap& b) {
 // from it only when each of its pieces is a twin of the twin's piece there, in its own place
 // within a pixel (of 300 dpi): the judge weighs shapes whole, where an i's dot set apart from
 // its stem, or a stem's serif, counts for little against the rest.
-bool piecesAgree(const Bitmap& shape, const Bitmap& twin, int dx, int dy, int dpi) {
-    const std::vector<Band> own = bandsOf(shape);
+// `own` is bandsOf() the shape, found once for all its candidates.
+bool piecesAgree(const std::vector<Band>& own, const Bitmap& twin, int dx, int dy, int dpi) {
     const std::vector<Band> drawn = bandsOf(twin);
     if (own.size() != drawn.size())
         return false;
@@ -999,8 +999,9 @@ private:
     bool drawnAsTwin(const Bitmap& bits, const PageParts::Place& p) {
         if (!m_twins)
             return false;
+        const std::vector<Band> own = bandsOf(bits);
         const auto twin = m_twins->twin(bits, p.x, p.y, [&](int, const Bitmap& t, int dx, int dy) {
-            return piecesAgree(bits, t, dx, dy, m_parts.dpi);
+            return piecesAgree(own, t, dx, dy, m_parts.dpi);
         });
         if (!twin)
             return false;
